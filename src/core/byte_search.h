@@ -1,0 +1,62 @@
+// Literal byte searches on which all text processing rests: a forward
+// Boyer-Moore-Horspool search (one table of 256 shifts, looked up with the text
+// byte under the last position of the window) and a plain backward search,
+// each in a case-sensitive form and a NoCase form that compares UpperTable
+// entries.
+//
+// Texts are byte strings; positions are 1-based and 0 means "not found".
+// Lengths and positions are 64-bit, so texts over 2 GiB work.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace quillet::core {
+
+using Pos = std::int64_t;
+
+// Shift per byte value for one pattern. Lives on the stack of the routine
+// that searches with it; never on the heap.
+using TSkipTable = std::array<Pos, 256>;
+
+// Fills `table` for the m bytes at `pattern`: every entry m, then for
+// i = 1 .. m-1 the entry of pattern[i] is m - i (the rightmost occurrence among
+// the first m-1 bytes wins; the last byte gets no entry of its own, except that
+// a one-byte pattern sets its byte's entry to 0, which is never used as a
+// shift). Throws quillet::Error("BufferLen is 0") for m = 0.
+void BuildSkipTable(const char* pattern, Pos m, TSkipTable& table);
+// The same, with the entries of UpperTable[pattern[i]]; the table is looked up
+// with upper-cased text bytes only.
+void BuildSkipTableNoCase(const char* pattern, Pos m, TSkipTable& table);
+
+// Leftmost match of the m pattern bytes inside the n bytes starting at
+// `range`; a match may end on the range's last byte, never beyond. Returns the
+// location of the match's first byte, or nullptr. n < m gives nullptr at once.
+// `table` must come from the builder of the same case mode.
+const char* ScanForward(const char* range, const char* pattern, Pos n, Pos m, const TSkipTable& table);
+const char* ScanForwardNoCase(const char* range, const char* pattern, Pos n, Pos m, const TSkipTable& table);
+
+// Leftmost match of the first m bytes of `p` in s that begins at or after
+// position f and ends at or before position e; 0 when there is none, when
+// m < 1 or when e < m. The caller keeps f >= 1 and e <= size of s.
+Pos FindFrom(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+Pos FindFromNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+
+// Rightmost match that begins at or before position f (0: no limit) and ends
+// at or before position e (s is taken to end there); 0 when there is none.
+// A plain scan from the back with a first-byte test; no skip table.
+Pos FindBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+Pos FindBackNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+
+// Picks the twin by the flag every caller carries (true: case-sensitive).
+inline Pos findFrom(bool caseSensitive, std::string_view s, std::string_view p, Pos e, Pos f) {
+    const auto m = static_cast<Pos>(p.size());
+    return caseSensitive ? FindFrom(s, p, e, m, f) : FindFromNoCase(s, p, e, m, f);
+}
+inline Pos findBack(bool caseSensitive, std::string_view s, std::string_view p, Pos e, Pos f) {
+    const auto m = static_cast<Pos>(p.size());
+    return caseSensitive ? FindBack(s, p, e, m, f) : FindBackNoCase(s, p, e, m, f);
+}
+
+} // namespace quillet::core

@@ -1,0 +1,107 @@
+#include "core/text_ops.h"
+
+#include <utility>
+
+namespace quillet::core {
+
+namespace {
+
+struct RecipePass {
+    std::string_view pattern;
+    std::string_view newText;
+    bool isPattern;
+    std::int64_t maxCount;
+};
+
+// Runs the passes one after the other, each case-insensitive Replace Text on
+// the output of the one before.
+template <std::size_t N>
+void runRecipe(std::string& result, std::string_view text, const RecipePass (&passes)[N]) {
+    std::string current(text);
+    for (const RecipePass& pass : passes) {
+        std::string next;
+        ProcessText(next, current, OpReplaceText, pass.pattern, false, pass.newText, pass.isPattern, kTagOpen,
+                    kTagClose, pass.maxCount);
+        current = std::move(next);
+    }
+    result = std::move(current);
+}
+
+} // namespace
+
+bool ProcessText(std::string& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
+                 bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
+                 std::string_view tagClose, std::int64_t maxCount) {
+    result.clear();
+    if (operation == OpRemoveScript)
+        return RemoveScripts(result, text, maxCount);
+    if (operation == OpStripWordHtml)
+        return StripWordHtml(result, text);
+
+    const CompiledPattern compiled = CompilePattern(pattern);
+    const bool needCaptures = operation != OpOnlySearch;
+    const auto textLen = static_cast<Pos>(text.size());
+    TSubStrPosArray ranges;
+    std::string expanded;
+    Pos from = 1;
+    std::int64_t count = 0;
+    bool matched = false;
+    while (from <= textLen) {
+        Pos start = 0;
+        Pos end = 0;
+        if (!MatchPattern(start, end, ranges, text, compiled, textLen, true, from, caseSensitive, needCaptures))
+            break;
+        if (!matched)
+            result.reserve(text.size() + newText.size());
+        matched = true;
+        if (operation == OpOnlySearch)
+            break;
+        std::string_view replacement = newText;
+        if (isPattern) {
+            ExpandCaptures(text, ranges, newText, tagOpen, tagClose, expanded);
+            replacement = expanded;
+        }
+        result.append(Copy(text, from, start - from));
+        if (operation == OpInsertAfter)
+            result.append(Copy(text, start, end - start + 1));
+        result.append(replacement);
+        if (operation == OpInsertBefore)
+            result.append(Copy(text, start, end - start + 1));
+        from = end + 1;
+        ++count;
+        if (maxCount > 0 && count >= maxCount)
+            break;
+    }
+    result.append(Copy(text, from, textLen));
+    return matched;
+}
+
+bool RemoveScripts(std::string& result, std::string_view text, std::int64_t maxCount) {
+    const RecipePass passes[] = {
+        {"<body*>", "<body>", false, 1},
+        {"<link*>", "", false, maxCount},
+        {"<script*/script>", "", false, maxCount},
+    };
+    runRecipe(result, text, passes);
+    return true;
+}
+
+bool StripWordHtml(std::string& result, std::string_view text) {
+    const RecipePass passes[] = {
+        {"<html*>*<head>*<meta*Content-Type*>*<title>*</title>*</head>",
+         "<html><head><meta{$4}Content-Type{$5}><title>{$7}</title></head>", true, 1},
+        {"style='*'", "", false, -1},
+        {"<o:*>", "", false, -1},
+        {"</o:*>", "", false, -1},
+        {"<w:*>", "", false, -1},
+        {"</w:*>", "", false, -1},
+        {"lang=EN-US", "", false, -1},
+        {"<!*>", "", false, -1},
+        {"class=*>", ">", false, -1},
+        {"class=* *>", " {$2}>", true, -1},
+    };
+    runRecipe(result, text, passes);
+    return true;
+}
+
+} // namespace quillet::core

@@ -1,0 +1,29 @@
+// The process-wide case table that every case-insensitive comparison reads
+// (byte search, replace-all, pattern matching, file-name masks).
+//
+// Two bytes are equal without regard to case when their UpperTable entries are
+// equal. The table maps one byte to one byte, so folding never changes a
+// length. It is filled from the C library's toupper() in the current LC_CTYPE
+// locale: under "C" or a UTF-8 locale only a..z fold, which keeps UTF-8 text
+// intact; under a single-byte locale that code page's letters fold as well.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace quillet::core {
+
+using CaseTable = std::array<std::uint8_t, 256>;
+
+// Read-only after start-up. Until BuildUpperTable() runs it holds the "C"
+// locale's table, so code that never calls it (tests) folds a..z only.
+extern CaseTable UpperTable;
+
+// Fills UpperTable from the current LC_CTYPE locale. Call it once at the start
+// of main, right after setlocale(LC_CTYPE, ""), before any search runs; it is
+// not safe to call while another thread searches.
+void BuildUpperTable();
+
+inline std::uint8_t upperByte(char c) { return UpperTable[static_cast<std::uint8_t>(c)]; }
+
+} // namespace quillet::core

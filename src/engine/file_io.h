@@ -1,0 +1,31 @@
+// Whole-file read and safe rewrite. A file is handled as one byte string of
+// exactly its size: no encoding, line-end or byte-order-mark handling.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillet::engine {
+
+// Reads the whole file into text, until end of file, checking every read.
+// Only a regular file (or a symlink to one) is opened; anything else raises
+// "Cannot open file "<path>". Not a regular file" without blocking (a FIFO is
+// opened non-blocking and refused). Failures raise quillet::Error:
+//   "Cannot open file "<path>". <reason>"   the file cannot be opened
+//   "Cannot read file "<path>". <reason>"   a read failed
+// <path> is the absolute path; text is left empty on failure.
+void LoadFileText(const std::string& fileName, std::string& text);
+
+// Replaces the file's content with text, atomically: the text goes to a
+// temporary file in the same directory, is flushed to disk, gets the
+// original's permission bits (owner and group where the process may), and is
+// renamed over the original. Whatever happens, the file holds either its old
+// or its new content, and no temporary file stays behind after a failure
+// that the process survives. A symlink is kept and its target rewritten; a
+// file with several hard links becomes a file of its own under this name.
+// Where no temporary file can be made beside it (the directory is not
+// writable) but the file itself is, it is rewritten in place.
+// Failures raise "Cannot create file "<path>". <reason>".
+void SaveFileText(std::string_view text, const std::string& fileName);
+
+} // namespace quillet::engine

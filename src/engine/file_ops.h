@@ -1,0 +1,59 @@
+// Applying a text operation to files: one file, or every entry of a list,
+// and TSRParam, the settings of a run.
+#pragma once
+
+#include "core/text_ops.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quillet::engine {
+
+// Receives the entry of each matching file (as written in the list).
+using TResultSink = std::function<void(const std::string& entry)>;
+
+// The settings of a run, copied from the window or the command line.
+struct TSRParam {
+    std::string RootDir;  // put before every entry: the directory plus "/", or empty for a path list
+    bool SubFolders = false;  // the run walks the tree (used by the run, not by the list loop)
+    const std::vector<std::string>* FileList = nullptr;  // borrowed; the entries to process
+    std::uint8_t Operation = core::OpReplaceText;
+    std::string SearchPattern;
+    bool CaseSensitive = false;
+    std::string NewText;
+    bool ResultIsPattern = false;
+    std::string TagOpen{core::kTagOpen};
+    std::string TagClose{core::kTagClose};
+    std::int64_t MaxCount = -1;  // matches handled per file; <= 0: no limit
+    TResultSink ResultList;      // may be empty
+    bool DryRun = false;         // find and count, but write nothing
+};
+
+// Called after each entry of a list: index (1-based count of entries handled),
+// total, the full path just handled; setting stop ends the loop.
+using TListProgressEvent =
+    std::function<void(std::int64_t index, std::int64_t total, const std::string& fileName, bool& stop)>;
+
+// Applies the operation to one file and returns whether it matched.
+// For operations 0 to 3 an empty pattern matches nothing without reading the
+// file, except that Only Search counts it as a match. Operations 4 and 5 run
+// their recipes whatever the pattern. A matching file is rewritten (from
+// inName to outName, normally the same path) unless the operation is Only
+// Search or `write` is false; operations 4 and 5 always match, so their files
+// are always rewritten. Errors of LoadFileText and SaveFileText pass through.
+bool ProcessFile(const std::string& outName, const std::string& inName, std::uint8_t operation,
+                 const std::string& pattern, bool caseSensitive, const std::string& newText, bool isPattern,
+                 const std::string& tagOpen, const std::string& tagClose, std::int64_t maxCount, bool write = true);
+
+// Runs ProcessFile over every entry of param.FileList (RootDir + entry, plain
+// concatenation), in order, and returns the number of matching files. Each
+// matching entry goes to param.ResultList as written. Empty entries are
+// skipped, not opened: they are neither handled nor counted in the total that
+// the progress callback receives. The loop ends after the progress
+// callback sets stop, or once maxFiles > 0 files matched. The first error
+// ends the loop; files handled before it stay handled.
+std::int64_t ProcessFileList(const TSRParam& param, std::int64_t maxFiles, const TListProgressEvent& onProgress);
+
+} // namespace quillet::engine
