@@ -1,1 +1,127 @@
-// placeholder
+#include "cli/cli_run.h"
+
+#include "core/error.h"
+#include "engine/file_io.h"
+#include "engine/run.h"
+#include "finder/dir_listing.h"
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace quillet::cli {
+
+namespace {
+
+std::string readStream(std::FILE* in) {
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
+        text.append(buffer, got);
+        if (got < sizeof buffer) {
+            if (std::ferror(in))
+                throw Error(std::string("Cannot read standard input. ") + std::strerror(errno));
+            break;
+        }
+    }
+    return text;
+}
+
+// One entry per line; a line break at the end makes no empty entry, and a
+// CR before the LF belongs to the line break.
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::size_t stop = end;
+        if (stop > start && text[stop - 1] == '\r')
+            --stop;
+        lines.push_back(text.substr(start, stop - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
+    engine::RunRequest request;
+    engine::TSRParam& param = request.Param;
+    param.Operation = options.Operation;
+    param.SearchPattern = options.Pattern;
+    param.CaseSensitive = options.CaseSensitive;
+    param.NewText = options.NewText;
+    param.ResultIsPattern = options.Template.value_or(options.NewText.find(core::kTagOpen) != std::string::npos);
+    param.MaxCount = options.MaxCount;
+    param.DryRun = options.DryRun;
+    request.MaxFiles = options.MaxFiles;
+
+    if (options.Directory) {
+        request.Directory = *options.Directory;
+        if (options.Recursive) {
+            request.Shape = engine::RunShape::DirectoryWalk;
+            request.Mask = options.Mask;
+        } else {
+            request.Shape = engine::RunShape::DirectoryListing;
+            std::string reason;
+            request.Entries = finder::ListMatchingFiles(*options.Directory, options.Mask, &reason);
+            if (!reason.empty())
+                throw Error("Cannot list directory \"" + *options.Directory + "\". " + reason);
+        }
+        return request;
+    }
+
+    request.Shape = engine::RunShape::PathList;
+    request.Entries = options.Paths;
+    if (options.ListFile) {
+        std::string text;
+        if (*options.ListFile == "-")
+            text = readStream(in);
+        else
+            engine::LoadFileText(*options.ListFile, text);
+        for (std::string& line : splitLines(text))
+            request.Entries.push_back(std::move(line));
+    }
+    return request;
+}
+
+} // namespace
+
+int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err) {
+    std::int64_t matchedFiles = 0;
+    std::set<std::string> warned;
+    engine::RunEvents events;
+    events.OnResult = [&](const std::string& entry) {
+        ++matchedFiles;
+        if (options.Quiet)
+            return;
+        std::fwrite(entry.data(), 1, entry.size(), out);
+        std::fputc(options.NullTerminated ? '\0' : '\n', out);
+    };
+    events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {
+        if (warned.insert(directory).second)
+            std::fprintf(err, "quillet-cli: cannot read directory \"%s\": %s\n", directory.c_str(), reason.c_str());
+    };
+
+    try {
+        const engine::RunRequest request = buildRequest(options, in);
+        const std::int64_t filesDone = engine::ExecuteRun(request, events);
+        std::fflush(out);
+        std::fprintf(err, "Finished! Found and Processed %lld files.\n", static_cast<long long>(filesDone));
+    } catch (const std::exception& error) {
+        std::fflush(out);
+        std::fprintf(err, "quillet-cli: %s\n", error.what());
+        return 2;
+    }
+    if (std::ferror(out)) {
+        std::fprintf(err, "quillet-cli: cannot write the result list: %s\n", std::strerror(errno));
+        return 2;
+    }
+    return matchedFiles > 0 ? 0 : 1;
+}
+
+} // namespace quillet::cli

@@ -1,1 +1,21 @@
-int main() { return 0; }
+// quillet-cli: search, replace and insert text in many files from scripts.
+#include "cli/cli_run.h"
+#include "cli/options.h"
+#include "core/upper_table.h"
+
+#include <clocale>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    // Case folding follows the user's locale; the table is built before any search.
+    std::setlocale(LC_CTYPE, "");
+    quillet::core::BuildUpperTable();
+
+    const quillet::cli::ParseOutcome parsed = quillet::cli::ParseArguments(argc, argv);
+    if (!parsed.Options) {
+        std::fputs(parsed.Output.c_str(), stdout);
+        std::fputs(parsed.Error.c_str(), stderr);
+        return parsed.ExitCode;
+    }
+    return quillet::cli::RunCli(*parsed.Options, stdin, stdout, stderr);
+}

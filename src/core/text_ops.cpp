@@ -76,6 +76,14 @@ bool ProcessText(std::string& result, std::string_view text, std::uint8_t operat
     return matched;
 }
 
+bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensitive) {
+    Pos start = 0;
+    Pos end = 0;
+    TSubStrPosArray ranges;
+    const auto textLen = static_cast<Pos>(text.size());
+    return MatchPattern(start, end, ranges, text, pattern, textLen, true, 1, caseSensitive, false);
+}
+
 bool RemoveScripts(std::string& result, std::string_view text, std::int64_t maxCount) {
     const RecipePass passes[] = {
         {"<body*>", "<body>", false, 1},

@@ -38,6 +38,10 @@ bool ProcessText(std::string& result, std::string_view text, std::uint8_t operat
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
                  std::string_view tagClose, std::int64_t maxCount);
 
+// Whether pattern matches anywhere in text: the answer of ProcessText for
+// Only Search, without building a result.
+bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensitive);
+
 // Clean-up recipe for script-laden pages: strips the attributes of the first
 // <body> tag, removes <link ...> tags and <script ... /script> elements (these
 // two at most maxCount times each when maxCount > 0). Always true.

@@ -1,1 +1,244 @@
-// placeholder
+#include "engine/file_io.h"
+
+#include "core/error.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quillet::engine {
+
+namespace {
+
+// Closes a descriptor on every path out of a scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+    void reset(int fd = -1) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    // Closes now and reports the result: a deferred write error can show up here.
+    int close() {
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        return result;
+    }
+
+private:
+    int m_fd;
+};
+
+// Messages name the file by its full path, without resolving symlinks.
+std::string fullPath(const std::string& fileName) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(fileName, ec);
+    return ec ? fileName : absolute.string();
+}
+
+[[noreturn]] void fail(const char* what, const std::string& fileName, const std::string& reason) {
+    throw Error(std::string(what) + " \"" + fullPath(fileName) + "\". " + reason);
+}
+
+[[noreturn]] void failErrno(const char* what, const std::string& fileName, int error) {
+    fail(what, fileName, std::strerror(error));
+}
+
+constexpr const char* kCannotOpen = "Cannot open file";
+constexpr const char* kCannotRead = "Cannot read file";
+constexpr const char* kCannotCreate = "Cannot create file";
+
+// Writes all of text; false with errno set on failure.
+bool writeAll(int fd, std::string_view text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const std::size_t chunk = left < (std::size_t{1} << 30) ? left : (std::size_t{1} << 30);
+        const ssize_t written = ::write(fd, data, chunk);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (written == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// The path that a rewrite must replace: a symlink's final target, so that the
+// link itself stays a link.
+std::string resolveTarget(const std::string& fileName) {
+    struct stat info {};
+    if (::lstat(fileName.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return fileName;
+    char* resolved = ::realpath(fileName.c_str(), nullptr);
+    if (resolved == nullptr)
+        return fileName; // a dangling link: writing through it creates the target
+    std::string target(resolved);
+    std::free(resolved);
+    return target;
+}
+
+std::string directoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Fallback when no temporary file can be made beside the file: rewrite it in
+// place, as a plain create-and-write does.
+void rewriteInPlace(std::string_view text, const std::string& target, const std::string& fileName) {
+    FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0)
+        failErrno(kCannotCreate, fileName, errno);
+    if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0)
+        failErrno(kCannotCreate, fileName, errno);
+    if (fd.close() != 0)
+        failErrno(kCannotCreate, fileName, errno);
+}
+
+} // namespace
+
+void LoadFileText(const std::string& fileName, std::string& text) {
+    text.clear();
+    // Non-blocking, so that opening a FIFO never waits for a writer.
+    FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0)
+        failErrno(kCannotOpen, fileName, errno);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        failErrno(kCannotOpen, fileName, errno);
+    if (!S_ISREG(info.st_mode))
+        fail(kCannotOpen, fileName, "Not a regular file");
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+
+    try {
+        // The size is a first guess: the file may grow or shrink while it is
+        // read, so read until end of file and keep exactly what arrived.
+        std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+        std::size_t filled = 0;
+        text.resize(capacity);
+        for (;;) {
+            if (filled == capacity) {
+                // Probe for more with a small buffer before growing the text.
+                char probe[4096];
+                const ssize_t got = ::read(fd.get(), probe, sizeof probe);
+                if (got < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    failErrno(kCannotRead, fileName, errno);
+                }
+                if (got == 0)
+                    break;
+                text.append(probe, static_cast<std::size_t>(got));
+                filled += static_cast<std::size_t>(got);
+                capacity = filled;
+                continue;
+            }
+            const std::size_t want = capacity - filled < (std::size_t{1} << 30) ? capacity - filled : (std::size_t{1} << 30);
+            const ssize_t got = ::read(fd.get(), text.data() + filled, want);
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                failErrno(kCannotRead, fileName, errno);
+            }
+            if (got == 0)
+                break;
+            filled += static_cast<std::size_t>(got);
+        }
+        text.resize(filled);
+    } catch (...) {
+        text.clear();
+        throw;
+    }
+}
+
+void SaveFileText(std::string_view text, const std::string& fileName) {
+    const std::string target = resolveTarget(fileName);
+    struct stat original {};
+    const bool exists = ::stat(target.c_str(), &original) == 0;
+    if (exists && !S_ISREG(original.st_mode))
+        fail(kCannotCreate, fileName, "Not a regular file");
+    // Renaming over a file needs only the directory's permission; a file the
+    // user may not write stays as it is, as a plain create would refuse it.
+    if (exists && ::access(target.c_str(), W_OK) != 0)
+        failErrno(kCannotCreate, fileName, errno);
+
+    const std::string directory = directoryOf(target);
+    std::string tempName = directory + "/." + baseNameOf(target) + ".quillet-XXXXXX";
+    std::vector<char> tempBuffer(tempName.begin(), tempName.end());
+    tempBuffer.push_back('\0');
+    FileDescriptor fd(::mkostemp(tempBuffer.data(), O_CLOEXEC));
+    if (fd.get() < 0) {
+        const int error = errno;
+        if (exists && (error == EACCES || error == EPERM)) {
+            rewriteInPlace(text, target, fileName);
+            return;
+        }
+        failErrno(kCannotCreate, fileName, error);
+    }
+    tempName.assign(tempBuffer.data());
+
+    auto abandon = [&](int error) {
+        fd.reset();
+        ::unlink(tempName.c_str());
+        failErrno(kCannotCreate, fileName, error);
+    };
+
+    if (!writeAll(fd.get(), text))
+        abandon(errno);
+    if (exists) {
+        // Owner and group first: changing them may clear set-id bits.
+        if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0)
+            (void)!::fchown(fd.get(), static_cast<uid_t>(-1), original.st_gid);
+        if (::fchmod(fd.get(), original.st_mode & 07777) != 0)
+            abandon(errno);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (::fchmod(fd.get(), 0666 & ~mask) != 0)
+            abandon(errno);
+    }
+    if (::fsync(fd.get()) != 0)
+        abandon(errno);
+    if (fd.close() != 0) {
+        const int error = errno;
+        ::unlink(tempName.c_str());
+        failErrno(kCannotCreate, fileName, error);
+    }
+    if (::rename(tempName.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(tempName.c_str());
+        failErrno(kCannotCreate, fileName, error);
+    }
+    // Make the rename itself durable.
+    FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0)
+        ::fsync(dir.get());
+}
+
+} // namespace quillet::engine
