@@ -1,1 +1,118 @@
-// placeholder
+#include "finder/dir_listing.h"
+
+#include "finder/wildcard.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <system_error>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace quillet::finder {
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+bool isDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+// "." and ".." first, then byte order (std::string compares bytes unsigned).
+bool listingOrder(const TSearchRec& a, const TSearchRec& b) {
+    const int rankA = a.Name == "." ? 0 : a.Name == ".." ? 1 : 2;
+    const int rankB = b.Name == "." ? 0 : b.Name == ".." ? 1 : 2;
+    if (rankA != rankB)
+        return rankA < rankB;
+    return a.Name < b.Name;
+}
+
+int typeBits(mode_t mode) {
+    if (S_ISDIR(mode))
+        return faDirectory;
+    if (S_ISREG(mode))
+        return faArchive;
+    if (S_ISLNK(mode))
+        return 0;
+    return faSysFile;
+}
+
+// When the entry cannot be examined (a directory we may read but not search),
+// fall back on the type readdir gave; false when that is unknown too.
+bool typeFromDirent(unsigned char dtype, mode_t& mode) {
+    switch (dtype) {
+    case DT_DIR: mode = S_IFDIR; return true;
+    case DT_REG: mode = S_IFREG; return true;
+    case DT_LNK: mode = S_IFLNK; return true;
+    case DT_FIFO: mode = S_IFIFO; return true;
+    case DT_SOCK: mode = S_IFSOCK; return true;
+    case DT_CHR: mode = S_IFCHR; return true;
+    case DT_BLK: mode = S_IFBLK; return true;
+    default: return false;
+    }
+}
+
+} // namespace
+
+bool ListDirectory(const std::string& directory, int attrMask, std::vector<TSearchRec>& entries,
+                   std::string& errorText) {
+    entries.clear();
+    errorText.clear();
+    // opendir opens with O_DIRECTORY, so a FIFO named as the directory fails
+    // with ENOTDIR instead of blocking; entries are only stat'ed, never opened.
+    std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
+    if (!dir) {
+        errorText = std::error_code(errno, std::generic_category()).message();
+        return false;
+    }
+    const int fd = dirfd(dir.get());
+    const int excluded = (faHidden | faSysFile | faDirectory) & ~attrMask;
+
+    while (const dirent* ent = readdir(dir.get())) {
+        TSearchRec rec;
+        rec.Name = ent->d_name;
+        struct stat st {};
+        mode_t mode = 0;
+        if (fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            mode = st.st_mode;
+            rec.Size = static_cast<std::int64_t>(st.st_size);
+            rec.Time = static_cast<std::int64_t>(st.st_mtime);
+            if ((st.st_mode & S_IWUSR) == 0 && !S_ISLNK(st.st_mode))
+                rec.Attr |= faReadOnly;
+        } else if (errno == ENOENT || !typeFromDirent(ent->d_type, mode)) {
+            continue;
+        }
+        rec.Attr |= typeBits(mode);
+        rec.IsSymlink = S_ISLNK(mode);
+        if (!rec.Name.empty() && rec.Name[0] == '.' && !isDotEntry(rec.Name))
+            rec.Attr |= faHidden;
+        if ((rec.Attr & excluded) != 0)
+            continue;
+        entries.push_back(std::move(rec));
+    }
+    std::sort(entries.begin(), entries.end(), listingOrder);
+    return true;
+}
+
+std::vector<std::string> ListMatchingFiles(const std::string& directory, std::string_view masks,
+                                           std::string* errorText) {
+    std::vector<std::string> names;
+    std::vector<TSearchRec> entries;
+    std::string reason;
+    // Hidden, system and directory entries are left out by the listing itself.
+    const bool opened = ListDirectory(directory, faReadOnly | faArchive, entries, reason);
+    if (errorText)
+        *errorText = opened ? std::string() : reason;
+    if (masks.empty())
+        return names;
+    for (TSearchRec& rec : entries) {
+        if (rec.isRegularFile() && MatchesAnyMask(rec.Name, masks, true))
+            names.push_back(std::move(rec.Name));
+    }
+    return names;
+}
+
+} // namespace quillet::finder

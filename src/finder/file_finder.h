@@ -1,0 +1,85 @@
+// The directory walker: from Root it reports every entry whose name fits
+// Filename through OnFileFound, all entries of a directory (in listing order)
+// before those of its sub-directories, which are then walked depth first.
+// It processes nothing itself; the handler does, and ends the walk through its
+// `stop` argument.
+//
+// Entries are typed without following symlinks (see dir_listing.h): a
+// symlinked directory is reported like any entry whose name fits, but never
+// entered, so a link to an ancestor cannot make the walk loop. Directories
+// whose names begin with "." ('.', '..', '.git') are never entered either.
+//
+// Threads: Start runs the whole walk on the calling thread. Stop() and
+// Stopped() may be called from any thread. The other properties are read
+// afresh at each use; change them from another thread only while no walk runs.
+#pragma once
+
+#include "finder/dir_listing.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quillet::finder {
+
+class TFileFinder {
+public:
+    // Attribute mask for the listings (see ListDirectory). Without faDirectory
+    // no directory is reported and none is entered.
+    int FileAttr = faAnyFile;
+    // Where Start begins. A "/" is added when it does not end with one, so
+    // every Directory handed to OnFileFound ends with "/".
+    std::string Root = "/";
+    bool SubFolders = true;
+    // Call MessagePump after every entry.
+    bool ProcessMessages = true;
+    // The mask (FuzzySearch) or the whole name entries are tested against.
+    // Empty: the tree is walked but nothing is reported.
+    std::string Filename;
+    // Called after every entry with the directory being scanned.
+    std::function<void(const std::string& directory)> StatusLabel;
+    // True: Filename is one or several ";"-separated masks (MatchesAnyMask).
+    // False: the whole name is compared, wildcards meaning nothing; with
+    // IgnoreCase only the letters a..z are folded.
+    bool FuzzySearch = false;
+    bool IgnoreCase = true;
+
+    // Called for each entry whose name passes, directories included (a folder
+    // named "old.htm" fits "*.htm"; check searchRec.isRegularFile()). The
+    // directory is Root or Root + sub-directory names, each followed by "/";
+    // the entry's full path is directory + searchRec.Name. `stop` arrives
+    // false; set it to true to end the walk. An exception thrown here ends the
+    // walk at once and passes out of Start; OnStop is then not called.
+    std::function<void(TFileFinder& sender, const std::string& directory, TSearchRec searchRec, bool& stop)>
+        OnFileFound;
+    // Called once when the scan of Root has ended, whether it ran to its end or
+    // was stopped (also when Root cannot be opened).
+    std::function<void(TFileFinder& sender)> OnStop;
+    // Called after every entry when ProcessMessages is true (the window binds
+    // its event processing; the command line leaves it empty).
+    std::function<void()> MessagePump;
+    // Called once for every directory whose listing cannot be opened (Root
+    // included); the walk goes on without it. `reason` is the system's text.
+    std::function<void(const std::string& directory, const std::string& reason)> OnDirectoryError;
+
+    // Clears the stop flag and walks from Root; returns when the walk has
+    // ended, normally or by a stop.
+    void Start();
+    // Asks a running walk to end: it takes effect before the next entry. While
+    // OnFileFound runs, the handler's `stop` argument decides instead and
+    // overrides this request; a handler that wants to honour Stop() must carry
+    // its own flag into `stop`. Called while no walk runs, it only sets the
+    // flag, which the next Start clears.
+    void Stop();
+    // The stop flag: true after a stopped walk, until the next Start.
+    bool Stopped() const { return m_stopped.load(); }
+
+private:
+    void SearchDirectory(const std::string& directory);
+
+    std::atomic<bool> m_stopped{false};
+    std::string m_root;  // Root as Start received it, with its trailing "/"
+};
+
+} // namespace quillet::finder
