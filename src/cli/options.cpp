@@ -60,6 +60,13 @@ constexpr std::string_view kFooter =
     "  quillet-cli replace 'href=*.htm' 'href={$1}.html' -d site -r -m '*.htm;*.html'\n"
     "  find . -name '*.txt' | quillet-cli insert-after '</title>' '<meta charset=utf-8>' -l -\n";
 
+constexpr char kShield = '\x01';
+
+void unshield(std::string& argument) {
+    if (argument.size() >= 3 && argument[0] == kShield && argument[1] == '[')
+        argument.erase(0, 1);
+}
+
 ParseOutcome usageError(const std::string& reason) {
     ParseOutcome outcome;
     outcome.Error = "quillet-cli: " + reason + "\n" + std::string(kUsage);
@@ -107,8 +114,18 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
     app.add_flag("-q,--quiet", options.Quiet, "do not list the files");
     app.add_flag("-0,--null", options.NullTerminated, "end each listed entry with NUL instead of a newline");
 
+    // CLI11 reads an argument written "[a,b]" as a list of values; a pattern
+    // or path may well look like that, so such arguments are shielded with a
+    // marker byte during parsing and taken back as written afterwards.
+    std::vector<std::string> shielded;
+    for (int i = argc - 1; i >= 1; --i) {
+        std::string argument = argv[i];
+        if (argument.size() >= 2 && argument.front() == '[' && argument.back() == ']')
+            argument.insert(0, 1, kShield);
+        shielded.push_back(std::move(argument));
+    }
     try {
-        app.parse(argc, argv);
+        app.parse(shielded);
     } catch (const CLI::CallForHelp&) {
         ParseOutcome outcome;
         outcome.Output = app.help();
@@ -123,6 +140,14 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
 
     if (templateFlag && literalFlag)
         return usageError("--template and --literal exclude each other");
+    for (std::string& argument : arguments)
+        unshield(argument);
+    for (std::optional<std::string>* value : {&options.ListFile, &options.Directory})
+        if (*value)
+            unshield(**value);
+    unshield(options.Mask);
+    unshield(operationName);
+
     const OperationName* operation = findOperation(operationName);
     if (operation == nullptr)
         return usageError("unknown operation '" + operationName + "'");

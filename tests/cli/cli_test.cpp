@@ -1,0 +1,193 @@
+// quillet-cli end to end: exact standard output, standard error and exit
+// status, in a fresh temporary directory.
+#include "testutil/run_process.h"
+#include "testutil/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using quillet::testutil::ProcessResult;
+using quillet::testutil::readFile;
+using quillet::testutil::runProcess;
+using quillet::testutil::TempDir;
+
+namespace {
+
+const std::string kUsageTail =
+    "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\nTry 'quillet-cli --help' for more information.\n";
+
+std::string finished(int n) { return "Finished! Found and Processed " + std::to_string(n) + " files.\n"; }
+
+class CliTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    ProcessResult cli(const std::vector<std::string>& args, const std::string& input = {}) {
+        return runProcess(QUILLET_CLI_PATH, args, input, dir.path().string());
+    }
+};
+
+} // namespace
+
+TEST_F(CliTest, SearchListsMatchingPathsAsWrittenAndCountsFilesHandled) {
+    dir.write("a.htm", "<a href=x.htm>");
+    dir.write("b.htm", "nothing");
+    dir.write("sub/c.htm", "HREF=y.HTM");
+    const ProcessResult r = cli({"search", "href=*.htm", "a.htm", "b.htm", "sub/c.htm"});
+    EXPECT_EQ(r.Out, "a.htm\nsub/c.htm\n");
+    EXPECT_EQ(r.Err, finished(3));
+    EXPECT_EQ(r.ExitCode, 0);
+}
+
+TEST_F(CliTest, ExitStatusOneWhenNothingMatched) {
+    dir.write("a.htm", "nothing");
+    const ProcessResult r = cli({"search", "needle", "a.htm"});
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, finished(1));
+    EXPECT_EQ(r.ExitCode, 1);
+}
+
+TEST_F(CliTest, ReplaceWithCapturesRewritesTheFile) {
+    dir.write("a.htm", "href=a.htm href=b.htm");
+    const ProcessResult r = cli({"replace", "href=*.htm", "href={$1}.html", "a.htm"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(readFile(dir.file("a.htm")), "href=a.html href=b.html");
+}
+
+TEST_F(CliTest, TemplateAndLiteralAndCaseAndMaxCount) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string expected;
+    } cases[] = {
+        {{"replace", "a*c", "<{$1}>"}, "<b> <b> xyz"},
+        {{"replace", "a*c", "<{$1}>", "--literal"}, "<{$1}> <{$1}> xyz"},
+        {{"replace", "a*c", "[$]", "--template"}, "[$] [$] xyz"},
+        {{"replace", "[a,b]", "-", "--"}, "abc AbC xyz"},
+        {{"replace", "a*c", "_", "-c"}, "_ AbC xyz"},
+        {{"replace", "a*c", "_", "--max-count", "1"}, "_ AbC xyz"},
+        {{"insert-before", "abc", "["}, "[abc [AbC xyz"},
+        {{"insert-after", "abc", "]"}, "abc] AbC] xyz"},
+        {{"replace", "x*", "{$1}{$1}"}, "abc AbC yzyz"},
+    };
+    for (const Case& c : cases) {
+        dir.write("t.txt", "abc AbC xyz");
+        std::vector<std::string> args = c.args;
+        args.push_back("t.txt");
+        const ProcessResult r = cli(args);
+        EXPECT_EQ(r.ExitCode, args[1] == "[a,b]" ? 1 : 0) << args[1] << " " << r.Err;
+        EXPECT_EQ(readFile(dir.file("t.txt")), c.expected) << args[1] << " " << args[2];
+    }
+}
+
+TEST_F(CliTest, DryRunListsButChangesNothing) {
+    dir.write("a.txt", "old");
+    const ProcessResult r = cli({"replace", "old", "new", "-n", "a.txt"});
+    EXPECT_EQ(r.Out, "a.txt\n");
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(readFile(dir.file("a.txt")), "old");
+}
+
+TEST_F(CliTest, ListFromFileAndStandardInput) {
+    dir.write("a.txt", "x");
+    dir.write("b c.txt", "x");
+    dir.write("list.txt", "a.txt\n\nb c.txt\r\n");
+    ProcessResult r = cli({"search", "x", "-l", "list.txt"});
+    EXPECT_EQ(r.Out, "a.txt\nb c.txt\n");
+    EXPECT_EQ(r.Err, finished(2)) << "the empty line is skipped, the final line break adds nothing";
+    r = cli({"search", "x", "-0", "--list", "-"}, "b c.txt\na.txt");
+    EXPECT_EQ(r.Out, std::string("b c.txt\0a.txt\0", 14));
+}
+
+TEST_F(CliTest, QuietAndMaxFiles) {
+    for (const char* name : {"a", "b", "c"})
+        dir.write(name, "x");
+    ProcessResult r = cli({"search", "x", "-q", "a", "b", "c"});
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.ExitCode, 0);
+    r = cli({"search", "x", "--max-files", "2", "a", "b", "c"});
+    EXPECT_EQ(r.Out, "a\nb\n");
+    EXPECT_EQ(r.Err, finished(2));
+}
+
+TEST_F(CliTest, AnErrorEndsTheRunWithStatusTwoAndKeepsEarlierFiles) {
+    dir.write("a.txt", "old");
+    dir.write("c.txt", "old");
+    const ProcessResult r = cli({"replace", "old", "new", "a.txt", "missing.txt", "c.txt"});
+    EXPECT_EQ(r.Out, "a.txt\n");
+    EXPECT_EQ(r.Err, "quillet-cli: Cannot open file \"" + dir.file("missing.txt") + "\". No such file or directory\n");
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_EQ(readFile(dir.file("a.txt")), "new");
+    EXPECT_EQ(readFile(dir.file("c.txt")), "old");
+}
+
+TEST_F(CliTest, UsageMistakesTouchNothing) {
+    dir.write("a.txt", "old");
+    struct Case {
+        std::vector<std::string> args;
+        std::string reason;
+    } cases[] = {
+        {{"frobnicate", "a.txt"}, "unknown operation 'frobnicate'"},
+        {{"replace", "old"}, "replace needs PATTERN and NEWTEXT"},
+        {{"replace", "old", "new"}, "no files given: name PATHs, --list FILE or --dir DIR"},
+        {{"replace", "old", "new", "--max-count", "many", "a.txt"}, ""},
+        {{"replace", "old", "new", "--bogus", "a.txt"}, ""},
+        {{"replace", "old", "new", "-r", "a.txt"}, "--recursive needs --dir"},
+        {{"replace", "old", "new", "-d", ".", "a.txt"}, "--dir cannot be combined with PATHs or --list"},
+        {{"replace", "old", "new", "--template", "--literal", "a.txt"}, "--template and --literal exclude each other"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = cli(c.args);
+        EXPECT_EQ(r.ExitCode, 2) << c.args[0];
+        EXPECT_EQ(r.Out, "");
+        if (!c.reason.empty())
+            EXPECT_EQ(r.Err, "quillet-cli: " + c.reason + "\n" + kUsageTail);
+        else
+            EXPECT_TRUE(r.Err.starts_with("quillet-cli: ") && r.Err.ends_with(kUsageTail)) << r.Err;
+        EXPECT_EQ(readFile(dir.file("a.txt")), "old");
+    }
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    ProcessResult r = cli({"--help"});
+    EXPECT_EQ(r.ExitCode, 0);
+    for (const char* word : {"search PATTERN", "strip-word-html", "--max-files", "--recursive", "--null"})
+        EXPECT_NE(r.Out.find(word), std::string::npos) << word;
+    r = cli({"--version"});
+    EXPECT_EQ(r.Out, "quillet-cli 1.3.0\n");
+}
+
+TEST_F(CliTest, BytesThatAreNotUtf8PassThrough) {
+    const std::string name = "caf\xe9.txt";
+    dir.write(name, "na\xefve");
+    const ProcessResult r = cli({"replace", "\xef", "i", name});
+    EXPECT_EQ(r.Out, name + "\n");
+    EXPECT_EQ(readFile(dir.file(name)), "naive");
+}
+
+TEST_F(CliTest, DirectoryListingShowsBareNamesAndWalkShowsFullPaths) {
+    dir.write("site/b.htm", "x");
+    dir.write("site/a.html", "x");
+    dir.write("site/c.txt", "x");
+    dir.write("site/.hidden.htm", "x");
+    dir.write("site/sub/d.htm", "x");
+    ProcessResult r = cli({"search", "x", "-d", "site", "-m", "*.htm;*.html"});
+    EXPECT_EQ(r.Out, "a.html\nb.htm\n");
+    EXPECT_EQ(r.Err, finished(2));
+    r = cli({"search", "", "-d", "site", "-r", "-m", "*.htm"});
+    EXPECT_EQ(r.Out, "site/.hidden.htm\nsite/b.htm\nsite/sub/d.htm\n");
+    EXPECT_EQ(r.Err, finished(3));
+}
+
+TEST_F(CliTest, WalkWarnsAboutAnUnreadableDirectoryAndGoesOn) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads any directory";
+    dir.write("site/a.htm", "x");
+    dir.write("site/locked/b.htm", "x");
+    fs::permissions(dir.path() / "site/locked", fs::perms::none);
+    const ProcessResult r = cli({"search", "x", "-d", "site", "-r", "-m", "*.htm"});
+    EXPECT_EQ(r.Out, "site/a.htm\n");
+    EXPECT_NE(r.Err.find("site/locked"), std::string::npos) << r.Err;
+    EXPECT_TRUE(r.Err.ends_with(finished(1)));
+}

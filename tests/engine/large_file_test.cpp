@@ -1,0 +1,38 @@
+// A file over 2 GiB: sizes and positions must not wrap at 32 bits. The file
+// is sparse, so it costs little disk space.
+#include "core/pattern.h"
+#include "engine/file_io.h"
+#include "engine/file_ops.h"
+#include "testutil/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace quillet::core;
+
+TEST(LargeFile, MatchesFoundPastTwoGibibytes) {
+    quillet::testutil::TempDir dir;
+    const std::string path = dir.file("big.bin");
+    const std::int64_t offset = (std::int64_t{1} << 31) + 4096;
+    const std::string tail = "<a href=far.htm>";
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), offset), static_cast<ssize_t>(tail.size()));
+        ::close(fd);
+    }
+    std::string text;
+    quillet::engine::LoadFileText(path, text);
+    ASSERT_EQ(static_cast<std::int64_t>(text.size()), offset + static_cast<std::int64_t>(tail.size()));
+
+    Pos start = 0, end = 0;
+    TSubStrPosArray ranges;
+    ASSERT_TRUE(MatchPattern(start, end, ranges, text, "href=*.htm", static_cast<Pos>(text.size()), true, 1, false, true));
+    EXPECT_EQ(start, offset + 4);
+    EXPECT_EQ(end, offset + 15);
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_EQ(Copy(text, ranges[0].Pos, ranges[0].Len), "far");
+    EXPECT_EQ(FindBack(text, "<a", static_cast<Pos>(text.size()), 2, 0), offset + 1);
+}
