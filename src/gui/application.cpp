@@ -1,0 +1,28 @@
+#include "application.h"
+
+#include "user_dialogs.h"
+
+#include <exception>
+#include <stdexcept>
+
+namespace quillet::gui {
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QString::fromLatin1(kAppTitle));
+    setApplicationDisplayName(QString::fromLatin1(kAppTitle));
+}
+
+bool Application::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        showErrorBox(error);
+    } catch (...) {
+        showErrorBox(std::runtime_error("Unknown error"));
+    }
+    return false;
+}
+
+} // namespace quillet::gui

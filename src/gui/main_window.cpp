@@ -1,0 +1,618 @@
+#include "main_window.h"
+
+#include "core/error.h"
+#include "engine/file_io.h"
+#include "finder/dir_listing.h"
+#include "launcher/shell_launcher.h"
+#include "scale_form.h"
+#include "ui_main_window.h"
+#include "user_dialogs.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QScreen>
+#include <QStorageInfo>
+#include <QTabBar>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+
+// Resources live in the static library; pulling them in needs a call from
+// outside any namespace.
+static void initQuilletResources()
+{
+#ifdef QUILLET_HAVE_RESOURCES
+    Q_INIT_RESOURCE(quillet);
+#endif
+}
+
+namespace quillet::gui {
+
+// Implementation details only, past this point.
+namespace detail {
+namespace {
+
+// The layout's sizes were made for an 8-point face whose text line is 13
+// pixels high. DejaVu Sans Condensed at 11 pixels has that line height and
+// keeps every caption inside its place; plain DejaVu Sans is wider and needs
+// 10 pixels for that.
+QFont windowFont()
+{
+    const bool condensed = QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans Condensed"));
+    QFont face(condensed ? QStringLiteral("DejaVu Sans Condensed") : QStringLiteral("DejaVu Sans"));
+    face.setStyleHint(QFont::SansSerif);
+    face.setPixelSize(condensed ? 11 : 10);
+    return face;
+}
+
+// The radio groups draw their title on the frame line, as the layout's
+// heights (33 pixels for one row of buttons) expect.
+constexpr const char* kRadioGroupStyle =
+    "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 7px; padding: 0 2px; }";
+
+std::string toBytes(const QString& text)
+{
+    return text.toLocal8Bit().toStdString();
+}
+
+std::string pathToBytes(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QString pathFromBytes(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// A text file's lines as a string list loads them: CR LF, LF and CR all end
+// a line, and a line break at the very end adds no empty line.
+QStringList splitLines(const std::string& text)
+{
+    QStringList lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n' && text[i] != '\r')
+            continue;
+        lines << QString::fromLocal8Bit(text.data() + start, static_cast<qsizetype>(i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines << QString::fromLocal8Bit(text.data() + start, static_cast<qsizetype>(text.size() - start));
+    return lines;
+}
+
+} // namespace
+} // namespace detail
+
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::MainWindow>())
+{
+    initQuilletResources();
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(detail::windowFont());
+
+    ui->setupUi(this);
+    m_run = new RunController(this);
+    setupLook();
+    setupDirectoryControls();
+    connectHandlers();
+    qApp->installEventFilter(this);
+    FormCreate();
+}
+
+MainWindow::~MainWindow()
+{
+    m_run->stopAndWait();
+    restoreCursor();
+}
+
+bool MainWindow::isRunning() const
+{
+    return m_run->isRunning();
+}
+
+// Fonts, icons, colours and texts that the .ui file cannot hold.
+void MainWindow::setupLook()
+{
+    QFont bold = font();
+    bold.setBold(true);
+    ui->Label6->setFont(bold);
+    ui->Label7->setFont(bold);
+
+    QFont link = font();
+    link.setUnderline(true);
+    ui->URL_Lab->setFont(link);
+    QPalette linkPalette = ui->URL_Lab->palette();
+    linkPalette.setColor(QPalette::WindowText, Qt::blue);
+    ui->URL_Lab->setPalette(linkPalette);
+    ui->URL_Lab->setText(websiteUrl());
+    ui->CurFileName_Lab->setProperty("fixedWidth", true);
+    ui->FileListFrom_Rdg->setStyleSheet(QLatin1String(detail::kRadioGroupStyle));
+    ui->SROperation_Rdg->setStyleSheet(QLatin1String(detail::kRadioGroupStyle));
+
+    QPalette listPalette = ui->FileListBox->palette();
+    listPalette.setColor(QPalette::Base, listPalette.color(QPalette::ToolTipBase));
+    listPalette.setColor(QPalette::Text, listPalette.color(QPalette::ToolTipText));
+    ui->FileListBox->setPalette(listPalette);
+    SetMemoReadOnly(ui->ResultFileNames_Memo, true);
+
+    const QIcon programIcon(QStringLiteral(":/icons/quillet.png"));
+    setWindowIcon(programIcon);
+    ui->Image->setPixmap(programIcon.pixmap(32, 32));
+    QIcon execute(QStringLiteral(":/icons/execute.png"));
+    execute.addFile(QStringLiteral(":/icons/execute_disabled.png"), QSize(), QIcon::Disabled);
+    ui->Execute_Btn->setIcon(execute);
+    ui->HomePage_Btn->setIcon(QIcon(QStringLiteral(":/icons/homepage.png")));
+    ui->HomePage_Btn->setIconSize(QSize(20, 20));
+    ui->Email_Btn->setIcon(QIcon(QStringLiteral(":/icons/email.png")));
+    ui->Email_Btn->setIconSize(QSize(20, 20));
+    ui->OpenDir_Btn->setIcon(QIcon(QStringLiteral(":/icons/opendir.png")));
+    ui->OpenFileList_Btn->setIcon(QIcon(QStringLiteral(":/icons/openfile.png")));
+}
+
+void MainWindow::setupDirectoryControls()
+{
+    m_dirModel = new QFileSystemModel(this);
+    m_dirModel->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
+    m_dirModel->setRootPath(QStringLiteral("/"));
+    ui->DirectoryListBox->setModel(m_dirModel);
+    for (int column = 1; column < m_dirModel->columnCount(); ++column)
+        ui->DirectoryListBox->hideColumn(column);
+    connect(m_dirModel, &QFileSystemModel::directoryLoaded, this, [this] {
+        ui->DirectoryListBox->scrollTo(ui->DirectoryListBox->currentIndex());
+    });
+
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+    Open_MI = PopupMenu->addAction(QStringLiteral("Open"));
+    Open_MI->setObjectName(QStringLiteral("Open_MI"));
+
+    fillDriveComboBox();
+}
+
+void MainWindow::connectHandlers()
+{
+    auto guarded = [this](void (MainWindow::*handler)()) {
+        return [this, handler] { runGuarded([&] { (this->*handler)(); }); };
+    };
+    connect(ui->FileListFrom_Rdg, &RadioGroup::itemIndexChanged, this, guarded(&MainWindow::FileListFrom_RdgClick));
+    connect(ui->SROperation_Rdg, &RadioGroup::itemIndexChanged, this, guarded(&MainWindow::SROperation_RdgClick));
+    connect(ui->NewText_Memo, &QPlainTextEdit::textChanged, this, guarded(&MainWindow::NewText_MemoChange));
+    connect(ui->Mask_Edt, &QLineEdit::textChanged, this, guarded(&MainWindow::Mask_EdtChange));
+    connect(ui->OpenDir_Btn, &QToolButton::clicked, this, guarded(&MainWindow::OpenDir_BtnClick));
+    connect(ui->OpenFileList_Btn, &QToolButton::clicked, this, guarded(&MainWindow::OpenFileList_BtnClick));
+    connect(ui->FileListBox, &QListWidget::itemDoubleClicked, this, guarded(&MainWindow::FileListBoxDblClick));
+    connect(Open_MI, &QAction::triggered, this, guarded(&MainWindow::Open_MIClick));
+    connect(ui->URL_Lab, &ClickLabel::clicked, this, guarded(&MainWindow::URL_LabClick));
+    connect(ui->Image, &ClickLabel::clicked, this, guarded(&MainWindow::URL_LabClick));
+    connect(ui->Email_Btn, &QToolButton::clicked, this, guarded(&MainWindow::Email_BtnClick));
+    connect(ui->HomePage_Btn, &QToolButton::clicked, this, guarded(&MainWindow::HomePage_BtnClick));
+    connect(ui->Execute_Btn, &QPushButton::clicked, this, guarded(&MainWindow::Execute_BtnClick));
+
+    connect(ui->DirectoryListBox, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        PopupMenu->popup(ui->DirectoryListBox->viewport()->mapToGlobal(at));
+    });
+    connect(ui->DirectoryListBox->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (!m_syncingDirectory && current.isValid())
+                    runGuarded([&] { setCurrentDirectory(m_dirModel->filePath(current)); });
+            });
+    connect(ui->DriveComboBox, &QComboBox::activated, this, [this](int index) {
+        runGuarded([&] { setCurrentDirectory(ui->DriveComboBox->itemData(index).toString()); });
+    });
+    connect(ui->Stop_Chk, &QCheckBox::toggled, this, [this](bool checked) { m_run->setStopRequested(checked); });
+
+    connect(m_run, &RunController::fileHandled, this, &MainWindow::onFileHandled);
+    connect(m_run, &RunController::finished, this, &MainWindow::onRunFinished);
+    connect(m_run, &RunController::failed, this, &MainWindow::onRunFailed);
+}
+
+void MainWindow::FormCreate()
+{
+    ListMaxMatches = -1;
+    FilesDone = 0;
+    setWindowTitle(QStringLiteral("Quillet 1.3"));
+    ui->CurFileName_Lab->clear();
+    ui->PC->setCurrentIndex(0);
+    ui->Progress_Lab->clear();
+    ui->FileList_PC->tabBar()->hide();
+    ui->FileList_PC->setCurrentIndex(0);
+
+    // The face in use may draw captions wider than the layout planned.
+    KeepCaptionsWhole(this);
+    FitFormToPage(this, ui->PC, ui->URL_Lab, ui->PC);
+    setFixedSize(size());
+
+    // Centred in the client width: before the window is shown its frame is
+    // unknown, and the frame is the window manager's on Linux.
+    for (QWidget* control : {static_cast<QWidget*>(ui->Note_Lab), static_cast<QWidget*>(ui->URL_Lab),
+                             static_cast<QWidget*>(ui->Execute_Btn)})
+        control->move((width() - control->width()) / 2, control->y());
+
+    setCurrentDirectory(QDir::currentPath());
+    m_fileListMask = ui->Mask_Edt->text();
+    refillFileList();
+    ui->HomePage_Btn->move(ui->PC->x(), ui->HomePage_Btn->y());
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+// Key preview: every key released anywhere in the window comes here first.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyRelease) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (widget && widget->window() == this && key->key() == Qt::Key_F1 && !key->isAutoRepeat()) {
+            runGuarded([&] { FormKeyUp(key->key()); });
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::FormKeyUp(int key)
+{
+    if (key == Qt::Key_F1)
+        OpenTarget(homePageUrl());
+}
+
+void MainWindow::FileListFrom_RdgClick()
+{
+    ui->FileList_PC->setCurrentIndex(ui->FileListFrom_Rdg->itemIndex());
+}
+
+void MainWindow::SROperation_RdgClick()
+{
+    const int operation = ui->SROperation_Rdg->itemIndex();
+    ui->ResultIsPattern_Chk->setEnabled(operation != core::OpOnlySearch);
+    switch (operation) {
+    case core::OpOnlySearch:
+        SetMemoReadOnly(ui->SearchPattern_Memo, false);
+        SetMemoReadOnly(ui->NewText_Memo, true);
+        break;
+    case core::OpReplaceText:
+    case core::OpInsertBefore:
+    case core::OpInsertAfter:
+        SetMemoReadOnly(ui->SearchPattern_Memo, false);
+        SetMemoReadOnly(ui->NewText_Memo, false);
+        break;
+    case core::OpRemoveScript:
+    case core::OpStripWordHtml:
+        SetMemoReadOnly(ui->SearchPattern_Memo, true);
+        SetMemoReadOnly(ui->NewText_Memo, true);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::SetMemoReadOnly(QPlainTextEdit* memo, bool readOnly)
+{
+    memo->setReadOnly(readOnly);
+    QPalette palette = memo->palette();
+    const QPalette standard = QApplication::palette(memo);
+    palette.setColor(QPalette::Base, readOnly ? standard.color(QPalette::Button) : standard.color(QPalette::Base));
+    memo->setPalette(palette);
+}
+
+void MainWindow::NewText_MemoChange()
+{
+    ui->ResultIsPattern_Chk->setChecked(ui->NewText_Memo->toPlainText().contains(QLatin1String("{$")));
+}
+
+void MainWindow::Mask_EdtChange()
+{
+    m_fileListMask = ui->Mask_Edt->text();
+    refillFileList();
+}
+
+void MainWindow::OpenDir_BtnClick()
+{
+    const QString directory = userDialogs().askText(this, QStringLiteral("Directry Path"),
+                                                    QStringLiteral("Directory:"), m_directory);
+    if (!directory.isEmpty())
+        setCurrentDirectory(directory);
+}
+
+void MainWindow::OpenFileList_BtnClick()
+{
+    const QString fileName =
+        userDialogs().askOpenFileName(this, QStringLiteral("Text Files(*.txt);;All Files(*)"));
+    if (fileName.isEmpty())
+        return;
+    std::string text;
+    engine::LoadFileText(detail::pathToBytes(fileName), text);
+    ui->FileList_Memo->setPlainText(detail::splitLines(text).join(QLatin1Char('\n')));
+}
+
+void MainWindow::FileListBoxDblClick()
+{
+    const QListWidgetItem* item = ui->FileListBox->currentItem();
+    OpenTarget(item ? QDir(m_directory).filePath(item->text()) : QString());
+}
+
+void MainWindow::Open_MIClick()
+{
+    OpenTarget(m_directory);
+}
+
+void MainWindow::URL_LabClick()
+{
+    OpenTarget(ui->URL_Lab->text());
+}
+
+void MainWindow::Email_BtnClick()
+{
+    OpenTarget(supportEmailLink());
+}
+
+void MainWindow::HomePage_BtnClick()
+{
+    OpenTarget(homePageUrl());
+}
+
+void MainWindow::setCurrentDirectory(const QString& directory)
+{
+    const QString absolute = QDir::cleanPath(QDir(directory).absolutePath());
+    if (!QFileInfo(absolute).isDir())
+        throw Error("Directory \"" + detail::pathToBytes(absolute) + "\" does not exist");
+    m_directory = absolute;
+    const QModelIndex index = m_dirModel->index(absolute);
+    if (index.isValid()) {
+        m_syncingDirectory = true;
+        ui->DirectoryListBox->setCurrentIndex(index);
+        ui->DirectoryListBox->scrollTo(index);
+        m_syncingDirectory = false;
+    }
+    followDirectoryInDriveBox();
+    refillFileList();
+}
+
+void MainWindow::fillDriveComboBox()
+{
+    QStringList roots{QStringLiteral("/")};
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (volume.isValid() && volume.isReady() && QFileInfo(volume.rootPath()).isDir())
+            roots << volume.rootPath();
+    }
+    roots.sort();
+    roots.removeDuplicates();
+    ui->DriveComboBox->clear();
+    for (const QString& root : std::as_const(roots))
+        ui->DriveComboBox->addItem(root, root);
+}
+
+// The drive box shows the volume that holds the current directory: the
+// mount point that is the longest leading part of it.
+void MainWindow::followDirectoryInDriveBox()
+{
+    int best = -1;
+    qsizetype bestLength = -1;
+    for (int i = 0; i < ui->DriveComboBox->count(); ++i) {
+        const QString root = ui->DriveComboBox->itemData(i).toString();
+        const bool holds = root == QLatin1String("/") || m_directory == root ||
+                           m_directory.startsWith(root + QLatin1Char('/'));
+        if (holds && root.size() > bestLength) {
+            best = i;
+            bestLength = root.size();
+        }
+    }
+    ui->DriveComboBox->setCurrentIndex(best);
+}
+
+// The same listing that a directory run without sub-folders handles.
+// A directory that cannot be read lists nothing.
+void MainWindow::refillFileList()
+{
+    ui->FileListBox->clear();
+    if (m_directory.isEmpty())
+        return;
+    const std::vector<std::string> names =
+        finder::ListMatchingFiles(detail::pathToBytes(m_directory), detail::toBytes(m_fileListMask));
+    for (const std::string& name : names)
+        ui->FileListBox->addItem(detail::pathFromBytes(name));
+}
+
+void MainWindow::Execute_BtnClick()
+{
+    ui->Execute_Btn->setEnabled(false);
+    try {
+        PrepareAndRun();
+    } catch (...) {
+        ui->Execute_Btn->setEnabled(true);
+        throw;
+    }
+}
+
+// Copies the settings into the run request and starts the run. What the run
+// works on (the file list box's names, the path list's lines) is taken here:
+// editing the controls during the run changes the next run only.
+void MainWindow::PrepareAndRun()
+{
+    engine::RunRequest request;
+    PathCutLen = m_directory.size();
+    DriveTail = QStringLiteral("/..");
+    if (ui->FileListFrom_Rdg->itemIndex() == 0) {
+        for (int i = 0; i < ui->FileListBox->count(); ++i)
+            request.Entries.push_back(detail::pathToBytes(ui->FileListBox->item(i)->text()));
+        RunParam.RootDir = detail::pathToBytes(m_directory);
+        if (RunParam.RootDir.empty() || RunParam.RootDir.back() != '/')
+            RunParam.RootDir += '/';
+        RunParam.SubFolders = ui->SubFolders_Chk->isChecked();
+    } else {
+        const QStringList lines = ui->FileList_Memo->toPlainText().split(QLatin1Char('\n'));
+        for (const QString& line : lines)
+            request.Entries.push_back(detail::pathToBytes(line));
+        RunParam.RootDir.clear();
+        RunParam.SubFolders = false;
+    }
+    RunParam.CaseSensitive = ui->CaseSensitive_Chk->isChecked();
+    RunParam.SearchPattern = detail::toBytes(ui->SearchPattern_Memo->toPlainText());
+    RunParam.Operation = static_cast<std::uint8_t>(std::max(0, ui->SROperation_Rdg->itemIndex()));
+    RunParam.NewText = detail::toBytes(ui->NewText_Memo->toPlainText());
+    RunParam.ResultIsPattern = ui->ResultIsPattern_Chk->isChecked();
+    RunParam.TagOpen = core::kTagOpen;
+    RunParam.TagClose = core::kTagClose;
+    RunParam.MaxCount = maxCountFromComboBox();
+
+    ui->ResultFileNames_Memo->clear();
+    ui->CurFileName_Lab->clear();
+    ui->Progress_Lab->clear();
+    setBarPosition(0);
+    FilesDone = 0;
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_waitCursor = true;
+    try {
+        request.Directory = detail::pathToBytes(m_directory);
+        request.Param = RunParam;
+        request.MaxFiles = ListMaxMatches;
+        if (RunParam.SubFolders) {
+            m_shape = engine::RunShape::DirectoryWalk;
+            request.Mask = detail::toBytes(ui->Mask_Edt->text());
+            setBarMaximum(100);
+        } else {
+            m_shape = ui->FileListFrom_Rdg->itemIndex() == 0 ? engine::RunShape::DirectoryListing
+                                                              : engine::RunShape::PathList;
+            // Empty lines are passed over by the run and not counted.
+            const auto entries = std::count_if(request.Entries.begin(), request.Entries.end(),
+                                               [](const std::string& entry) { return !entry.empty(); });
+            setBarMaximum(static_cast<int>(std::min<std::ptrdiff_t>(entries, INT_MAX)));
+        }
+        request.Shape = m_shape;
+        m_run->setStopRequested(ui->Stop_Chk->isChecked());
+        m_run->start(std::move(request));
+    } catch (...) {
+        restoreCursor();
+        throw;
+    }
+}
+
+// "No Limit" is chosen by the item, not by the text: a typed number (0 and
+// negative ones included) is used as typed.
+std::int64_t MainWindow::maxCountFromComboBox() const
+{
+    const QComboBox* box = ui->MaxCount_Cbo;
+    const QString text = box->currentText();
+    const int index = box->currentIndex() >= 0 && box->itemText(box->currentIndex()) == text ? box->currentIndex()
+                                                                                             : -1;
+    if (index == 0)
+        return -1;
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (!ok)
+        throw Error("'" + detail::toBytes(text) + "' is not a valid integer value");
+    return value;
+}
+
+void MainWindow::onFileHandled(const FileBatch& batch)
+{
+    if (m_shape == engine::RunShape::DirectoryWalk)
+        DoOnFileFinderFileFound(batch);
+    else
+        DoOnListProgress(batch);
+    emit progressShown();
+}
+
+void MainWindow::DoOnFileFinderFileFound(const FileBatch& batch)
+{
+    const engine::FileReport& report = batch.Report;
+    ui->CurFileName_Lab->setText(walkFileLabel(DriveTail, detail::pathFromBytes(report.Directory), PathCutLen,
+                                               detail::pathFromBytes(report.Name)));
+    if (!report.Matched)
+        return;
+    ++FilesDone;
+    ui->Progress_Lab->setText(QString::number(FilesDone));
+    setBarPosition(walkBarPosition(FilesDone));
+    for (const std::string& entry : batch.Results)
+        ui->ResultFileNames_Memo->appendPlainText(detail::pathFromBytes(entry));
+}
+
+void MainWindow::DoOnListProgress(const FileBatch& batch)
+{
+    for (const std::string& entry : batch.Results)
+        ui->ResultFileNames_Memo->appendPlainText(detail::pathFromBytes(entry));
+    ++FilesDone;
+    setBarPosition(static_cast<int>(std::min<std::int64_t>(FilesDone, INT_MAX)));
+    ui->Progress_Lab->setText(listProgressText(FilesDone, batch.Report.Total));
+    ui->CurFileName_Lab->setText(fileNamePart(detail::pathFromBytes(batch.Report.FullPath)));
+}
+
+void MainWindow::onRunFinished()
+{
+    restoreCursor();
+    ShowFinished();
+    ui->Execute_Btn->setEnabled(true);
+    emit runEnded();
+}
+
+void MainWindow::onRunFailed(const QString& message)
+{
+    restoreCursor();
+    ui->Execute_Btn->setEnabled(true);
+    userDialogs().showError(this, errorBoxText(message));
+    emit runEnded();
+}
+
+void MainWindow::ShowFinished()
+{
+    setBarPosition(m_barMaximum);
+    ui->ProgressBar->repaint();
+    userDialogs().showInformation(this, QStringLiteral("Finished! Found and Processed %1 files.").arg(FilesDone));
+    ui->CurFileName_Lab->clear();
+    ui->Progress_Lab->clear();
+    setBarMaximum(0);
+    setBarPosition(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    QWidget::closeEvent(event);
+}
+
+// Closing the window ends a run after the file in hand and waits for it, so
+// that no file is left half-handled when the program ends.
+void MainWindow::FormClose()
+{
+    if (!m_run->isRunning())
+        return;
+    m_run->stopAndWait();
+    restoreCursor();
+    ui->Execute_Btn->setEnabled(true);
+}
+
+void MainWindow::setBarMaximum(int maximum)
+{
+    m_barMaximum = std::max(0, maximum);
+    ui->ProgressBar->setRange(0, std::max(1, m_barMaximum));
+}
+
+void MainWindow::setBarPosition(int position)
+{
+    ui->ProgressBar->setValue(m_barMaximum == 0 ? 0 : std::clamp(position, 0, m_barMaximum));
+}
+
+void MainWindow::restoreCursor()
+{
+    if (m_waitCursor) {
+        QApplication::restoreOverrideCursor();
+        m_waitCursor = false;
+    }
+}
+
+} // namespace quillet::gui

@@ -1,0 +1,121 @@
+// The one window of Quillet: the settings of a run on three pages (which
+// files, what text, the results), the Execute button, the progress area and
+// the links at the bottom. Its layout is data (main_window.ui); this class
+// keeps the controls consistent with each other, turns the settings into a
+// run on a worker thread (RunController) and shows the run's progress and
+// result. It holds no text or file logic: that is the engine's.
+//
+// Layer: gui. Depends on the engine (runs), the finder (the file list box's
+// listing) and the shell launcher (links, F1, opening files and folders).
+#pragma once
+
+#include "engine/file_ops.h"
+#include "run_controller.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+class QFileSystemModel;
+class QMenu;
+class QAction;
+class QPlainTextEdit;
+
+namespace Ui {
+class MainWindow;
+}
+
+namespace quillet::gui {
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    // Stops a run that is going on and waits for it.
+    ~MainWindow() override;
+
+    // The directory list's current directory: the directory of a run and of
+    // the file list box (absolute, no trailing "/" except for the root).
+    QString currentDirectory() const { return m_directory; }
+    // Moves the directory list to `directory`; the drive box and the file
+    // list box follow. A directory that does not exist raises quillet::Error.
+    void setCurrentDirectory(const QString& directory);
+
+    bool isRunning() const;
+
+signals:
+    // The progress display shows one more handled file.
+    void progressShown();
+    // A run ended: finished (after the final message) or failed (after the
+    // error box); the button is enabled and the cursor restored.
+    void runEnded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Handlers, named after their control and event.
+    void FormCreate();
+    void FormKeyUp(int key);
+    void FormClose();
+    void FileListFrom_RdgClick();
+    void SROperation_RdgClick();
+    void SetMemoReadOnly(QPlainTextEdit* memo, bool readOnly);
+    void NewText_MemoChange();
+    void Mask_EdtChange();
+    void OpenDir_BtnClick();
+    void OpenFileList_BtnClick();
+    void FileListBoxDblClick();
+    void Open_MIClick();
+    void URL_LabClick();
+    void Email_BtnClick();
+    void HomePage_BtnClick();
+
+    // The run.
+    void Execute_BtnClick();
+    void PrepareAndRun();
+    void DoOnFileFinderFileFound(const FileBatch& batch);
+    void DoOnListProgress(const FileBatch& batch);
+    void ShowFinished();
+    void onFileHandled(const FileBatch& batch);
+    void onRunFinished();
+    void onRunFailed(const QString& message);
+
+    void setupLook();
+    void setupDirectoryControls();
+    void connectHandlers();
+    void fillDriveComboBox();
+    void followDirectoryInDriveBox();
+    void refillFileList();
+    std::int64_t maxCountFromComboBox() const;
+    void setBarMaximum(int maximum);
+    void setBarPosition(int position);
+    void restoreCursor();
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    QFileSystemModel* m_dirModel = nullptr;
+    QMenu* PopupMenu = nullptr;
+    QAction* Open_MI = nullptr;
+    RunController* m_run = nullptr;
+
+    // The run state.
+    engine::TSRParam RunParam;
+    std::int64_t FilesDone = 0;
+    qsizetype PathCutLen = 0;
+    QString DriveTail;
+    std::int64_t ListMaxMatches = -1;
+    engine::RunShape m_shape = engine::RunShape::PathList;
+
+    QString m_directory;
+    QString m_fileListMask;
+    bool m_syncingDirectory = false;
+    bool m_waitCursor = false;
+    // The bar's maximum as the run sets it; a QProgressBar with the range
+    // 0..0 would show a busy animation instead of an empty bar.
+    int m_barMaximum = 100;
+};
+
+} // namespace quillet::gui

@@ -1,0 +1,121 @@
+#include "run_controller.h"
+
+#include "user_dialogs.h"
+
+#include <QLocale>
+#include <QMetaObject>
+
+#include <exception>
+#include <utility>
+
+namespace quillet::gui {
+
+RunController::RunController(QObject* parent) : QObject(parent) {}
+
+RunController::~RunController()
+{
+    stopAndWait();
+}
+
+void RunController::start(engine::RunRequest request)
+{
+    Q_ASSERT(!m_running);
+    if (m_thread.joinable())
+        m_thread.join();
+    m_running = true;
+    m_thread = std::thread(&RunController::work, this, std::move(request), m_generation);
+}
+
+void RunController::stopAndWait()
+{
+    m_stop.store(true);
+    if (m_thread.joinable())
+        m_thread.join();
+    ++m_generation;
+    m_running = false;
+}
+
+// Runs on the worker thread. Each report is posted to this object's thread;
+// a posted call whose generation is stale belongs to an abandoned run.
+void RunController::work(engine::RunRequest request, int generation)
+{
+    std::vector<std::string> pendingResults;
+    engine::RunEvents events;
+    events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
+    events.OnFile = [&](const engine::FileReport& report, bool& stop) {
+        FileBatch batch{report, std::move(pendingResults)};
+        pendingResults.clear();
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, batch = std::move(batch)] {
+                if (generation == m_generation)
+                    emit fileHandled(batch);
+            },
+            Qt::QueuedConnection);
+        stop = m_stop.load();
+    };
+
+    std::int64_t filesDone = 0;
+    QString error;
+    bool failedRun = false;
+    try {
+        filesDone = engine::ExecuteRun(request, events);
+    } catch (const std::exception& e) {
+        failedRun = true;
+        error = errorMessage(e);
+    } catch (...) {
+        failedRun = true;
+        error = QStringLiteral("Unknown error");
+    }
+
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, filesDone, failedRun, error] {
+            if (generation != m_generation)
+                return;
+            if (m_thread.joinable())
+                m_thread.join();
+            m_running = false;
+            if (failedRun)
+                emit failed(error);
+            else
+                emit finished(static_cast<qint64>(filesDone));
+        },
+        Qt::QueuedConnection);
+}
+
+QString listProgressText(std::int64_t done, std::int64_t total)
+{
+    if (total <= 0)
+        return {};
+    const std::int64_t hundredths = done * 10000 / total;
+    QString percent = QString::number(hundredths / 100);
+    const std::int64_t fraction = hundredths % 100;
+    if (fraction != 0) {
+        percent += QLocale().decimalPoint();
+        percent += fraction % 10 == 0 ? QString::number(fraction / 10)
+                                      : QStringLiteral("%1").arg(fraction, 2, 10, QLatin1Char('0'));
+    }
+    return QStringLiteral("%1/%2 = %3%").arg(done).arg(total).arg(percent);
+}
+
+int walkBarPosition(std::int64_t filesDone)
+{
+    if (filesDone <= 0)
+        return 0;
+    const auto rest = static_cast<int>(filesDone % 100);
+    return rest == 0 ? 100 : rest;
+}
+
+QString walkFileLabel(const QString& driveTail, const QString& directory, qsizetype pathCutLen,
+                      const QString& name)
+{
+    return driveTail + directory.mid(pathCutLen, 255) + name;
+}
+
+QString fileNamePart(const QString& path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+} // namespace quillet::gui
