@@ -146,6 +146,8 @@ TEST_F(FileFinderTest, WholeNameComparisonWhenNotFuzzy) {
         {"index.htm", true, {"INDEX.HTM", "sub2/index.htm"}},
         {"index.htm", false, {"sub2/index.htm"}},
         {"INDEX.HTM", false, {"INDEX.HTM"}},
+        {"Z.HTM", true, {"sub2/z.htm"}},
+        {"sub2", true, {"sub2"}},  // directories are named too
         {"*.htm", true, {}},  // wildcards mean nothing here
         {"?.htm", true, {}},
         {"index.htm;a.htm", true, {}},
