@@ -162,6 +162,24 @@ TEST(DirListingFailureTest, UnreadableDirectory) {
     EXPECT_EQ(error, "Permission denied");
 }
 
+TEST(DirListingFailureTest, ReadableButNotSearchableDirectoryIsTypedFromTheListing) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root searches directories whatever their mode";
+    TempDir tmp;
+    const std::string dir = tmp.file("listonly");
+    tmp.write("listonly/a.txt", "abc");
+    fs::create_directory(tmp.file("listonly/sub"));
+    fs::permissions(dir, fs::perms::owner_read);
+    std::vector<TSearchRec> entries;
+    std::string error;
+    ASSERT_TRUE(ListDirectory(dir, faArchive, entries, error));
+    fs::permissions(dir, fs::perms::owner_all);
+    // The entries cannot be examined, yet they keep the kind the listing gave.
+    ASSERT_EQ(entries.size(), 1U);
+    EXPECT_EQ(entries[0].Name, "a.txt");
+    EXPECT_EQ(entries[0].Attr, faArchive);
+}
+
 TEST_F(DirListingTest, MatchingFilesAreRegularVisibleAndFitAnyMask) {
     tmp.write("a.htm", "");
     tmp.write("B.HTML", "");
