@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QStorageInfo>
 #include <QTabBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <charconv>
@@ -170,8 +171,22 @@ void MainWindow::setupDirectoryControls()
     ui->DirectoryListBox->setModel(m_dirModel);
     for (int column = 1; column < m_dirModel->columnCount(); ++column)
         ui->DirectoryListBox->hideColumn(column);
-    connect(m_dirModel, &QFileSystemModel::directoryLoaded, this, [this] {
-        ui->DirectoryListBox->scrollTo(ui->DirectoryListBox->currentIndex());
+    // The model fills in the background and sorts its rows later: whenever
+    // rows arrive above the current directory, show it again.
+    auto follow = [this](const QModelIndex& parent) {
+        const QString path = m_dirModel->filePath(parent);
+        const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+        if (parent.isValid() && !m_followPending && (m_directory == path || m_directory.startsWith(prefix))) {
+            m_followPending = true;
+            QTimer::singleShot(0, this, [this] {
+                m_followPending = false;
+                showDirectoryInTree();
+            });
+        }
+    };
+    connect(m_dirModel, &QFileSystemModel::rowsInserted, this, follow);
+    connect(m_dirModel, &QFileSystemModel::layoutChanged, this, [this, follow] {
+        follow(m_dirModel->index(m_directory).parent());
     });
 
     PopupMenu = new QMenu(this);
@@ -371,15 +386,22 @@ void MainWindow::setCurrentDirectory(const QString& directory)
     if (!QFileInfo(absolute).isDir())
         throw Error("Directory \"" + detail::pathToBytes(absolute) + "\" does not exist");
     m_directory = absolute;
-    const QModelIndex index = m_dirModel->index(absolute);
-    if (index.isValid()) {
-        m_syncingDirectory = true;
-        ui->DirectoryListBox->setCurrentIndex(index);
-        ui->DirectoryListBox->scrollTo(index);
-        m_syncingDirectory = false;
-    }
+    showDirectoryInTree();
     followDirectoryInDriveBox();
     refillFileList();
+}
+
+void MainWindow::showDirectoryInTree()
+{
+    const QModelIndex index = m_dirModel->index(m_directory);
+    if (!index.isValid())
+        return;
+    m_syncingDirectory = true;
+    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
+        ui->DirectoryListBox->expand(parent);
+    ui->DirectoryListBox->setCurrentIndex(index);
+    ui->DirectoryListBox->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    m_syncingDirectory = false;
 }
 
 void MainWindow::fillDriveComboBox()

@@ -89,6 +89,7 @@ private:
     void connectHandlers();
     void fillDriveComboBox();
     void followDirectoryInDriveBox();
+    void showDirectoryInTree();
     void refillFileList();
     std::int64_t maxCountFromComboBox() const;
     void setBarMaximum(int maximum);
@@ -112,6 +113,7 @@ private:
     QString m_directory;
     QString m_fileListMask;
     bool m_syncingDirectory = false;
+    bool m_followPending = false;
     bool m_waitCursor = false;
     // The bar's maximum as the run sets it; a QProgressBar with the range
     // 0..0 would show a busy animation instead of an empty bar.
