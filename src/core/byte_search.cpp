@@ -3,6 +3,11 @@
 #include "core/error.h"
 #include "core/upper_table.h"
 
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quillet::core {
 
 namespace detail {
@@ -13,10 +18,12 @@ namespace detail {
 
 struct ExactBytes {
     static std::uint8_t key(char c) { return static_cast<std::uint8_t>(c); }
+    static CaseForms forms(char c) { return {1, {c, c}}; }
 };
 
 struct FoldedBytes {
     static std::uint8_t key(char c) { return upperByte(c); }
+    static CaseForms forms(char c) { return UpperForms[upperByte(c)]; }
 };
 
 template <class Bytes>
@@ -30,8 +37,10 @@ void buildSkipTable(const char* pattern, Pos m, TSkipTable& table) {
         table[Bytes::key(pattern[i - 1])] = m - i;
 }
 
+// The skip-table scan itself: compare the window from the back, then move
+// it by the entry of the text byte under its last position.
 template <class Bytes>
-const char* scanForward(const char* range, const char* pattern, Pos n, Pos m, const TSkipTable& table) {
+const char* horspoolScan(const char* range, const char* pattern, Pos n, Pos m, const TSkipTable& table) {
     if (m < 1 || n < m)
         return nullptr;
     const char* windowLast = range + (m - 1);
@@ -57,6 +66,113 @@ const char* scanForward(const char* range, const char* pattern, Pos n, Pos m, co
         windowLast += shift;
     }
     return nullptr;
+}
+
+// How common a byte is in the texts Quillet meets (HTML, source, prose):
+// higher is more common. Only the order matters.
+constexpr int byteRank(std::uint8_t b) {
+    if (b == ' ')
+        return 255;
+    if (b >= 'a' && b <= 'z') {
+        constexpr const char* common = "etaoinsrhldcumfpgwybvkxjqz"; // most common first
+        for (int i = 0; common[i] != '\0'; ++i)
+            if (common[i] == b)
+                return 250 - 3 * i;
+    }
+    if (b >= 'A' && b <= 'Z')
+        return 120;
+    if (b >= '0' && b <= '9')
+        return 110;
+    switch (b) {
+    case '\n': case '<': case '>': case '/': case '=': case '"': case '.': case ',': case '-':
+        return 150;
+    case '\t': case '\r': case '\'': case ':': case ';': case '(': case ')': case '_': case '#':
+        return 90;
+    default:
+        return b < 128 ? 60 : 20;
+    }
+}
+
+// The first byte in [from, to) that equals a or b.
+const char* findEither(const char* from, const char* to, char a, char b) {
+    if (a == b)
+        return static_cast<const char*>(std::memchr(from, a, static_cast<std::size_t>(to - from)));
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(a);
+    const __m128i vb = _mm_set1_epi8(b);
+    while (to - from >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, va), _mm_cmpeq_epi8(chunk, vb)));
+        if (mask != 0)
+            return from + __builtin_ctz(static_cast<unsigned>(mask));
+        from += 16;
+    }
+#endif
+    for (; from < to; ++from)
+        if (*from == a || *from == b)
+            return from;
+    return nullptr;
+}
+
+// Leftmost match found by jumping between the occurrences of the pattern's
+// rarest byte (in either case form), each checked in full. Gives the same
+// answer as the skip-table scan; falls back to it when the chosen byte turns
+// out to be common in this text.
+template <class Bytes>
+const char* rareByteScan(const char* range, const char* pattern, Pos n, Pos m, const TSkipTable& table) {
+    Pos k = -1;
+    char forms[2] = {0, 0};
+    int bestRank = 1 << 30;
+    for (Pos i = 0; i < m; ++i) {
+        // Every byte that folds to this one must be looked for.
+        const CaseForms f = Bytes::forms(pattern[i]);
+        const int count = f.Count;
+        const char found[2] = {f.Bytes[0], f.Bytes[1]};
+        int rank = byteRank(static_cast<std::uint8_t>(found[0]));
+        if (count == 2)
+            rank += byteRank(static_cast<std::uint8_t>(found[1]));
+        if (count > 2 || rank >= bestRank)
+            continue;
+        bestRank = rank;
+        k = i;
+        forms[0] = found[0];
+        forms[1] = count == 2 ? found[1] : found[0];
+    }
+    if (k < 0)
+        return horspoolScan<Bytes>(range, pattern, n, m, table);
+
+    const char* probe = range + k;
+    const char* const probeEnd = range + (n - m + k) + 1; // the last start position, plus k, plus one
+    Pos misses = 0;
+    while (probe < probeEnd) {
+        const char* hit = findEither(probe, probeEnd, forms[0], forms[1]);
+        if (hit == nullptr)
+            return nullptr;
+        const char* start = hit - k;
+        Pos j = 0;
+        while (j < m && Bytes::key(start[j]) == Bytes::key(pattern[j]))
+            ++j;
+        if (j == m)
+            return start;
+        probe = hit + 1;
+        // Candidates closer than every 32 bytes on average: the skip table
+        // does better from here on.
+        if (++misses > 64 && (probe - (range + k)) < misses * 32) {
+            const char* next = start + 1;
+            return horspoolScan<Bytes>(next, pattern, n - (next - range), m, table);
+        }
+    }
+    return nullptr;
+}
+
+template <class Bytes>
+const char* scanForward(const char* range, const char* pattern, Pos n, Pos m, const TSkipTable& table) {
+    if (m < 1 || n < m)
+        return nullptr;
+    // Short ranges are not worth choosing a byte for.
+    if (n < 256)
+        return horspoolScan<Bytes>(range, pattern, n, m, table);
+    return rareByteScan<Bytes>(range, pattern, n, m, table);
 }
 
 template <class Bytes>

@@ -16,12 +16,27 @@ CaseTable tableFromLocale() {
     return table;
 }
 
+std::array<CaseForms, 256> formsOf(const CaseTable& table) {
+    std::array<CaseForms, 256> forms{};
+    for (int i = 0; i < 256; ++i) {
+        CaseForms& f = forms[table[static_cast<std::size_t>(i)]];
+        if (f.Count < 2)
+            f.Bytes[static_cast<std::size_t>(f.Count)] = static_cast<char>(i);
+        ++f.Count;
+    }
+    return forms;
+}
+
 } // namespace
 
 // Static initialisation runs before main() sets any locale, so this is the
 // "C" locale's table.
 CaseTable UpperTable = tableFromLocale();
+std::array<CaseForms, 256> UpperForms = formsOf(UpperTable);
 
-void BuildUpperTable() { UpperTable = tableFromLocale(); }
+void BuildUpperTable() {
+    UpperTable = tableFromLocale();
+    UpperForms = formsOf(UpperTable);
+}
 
 } // namespace quillet::core

@@ -19,7 +19,15 @@ using CaseTable = std::array<std::uint8_t, 256>;
 // locale's table, so code that never calls it (tests) folds a..z only.
 extern CaseTable UpperTable;
 
-// Fills UpperTable from the current LC_CTYPE locale. Call it once at the start
+// For each upper-case value, the bytes that fold to it (at most two kept;
+// Count tells how many there are in all). Built together with UpperTable.
+struct CaseForms {
+    int Count = 0;
+    std::array<char, 2> Bytes{};
+};
+extern std::array<CaseForms, 256> UpperForms;
+
+// Fills UpperTable and UpperForms from the current LC_CTYPE locale. Call it once at the start
 // of main, right after setlocale(LC_CTYPE, ""), before any search runs; it is
 // not safe to call while another thread searches.
 void BuildUpperTable();

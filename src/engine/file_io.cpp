@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -121,8 +123,17 @@ void rewriteInPlace(std::string_view text, const std::string& target, const std:
 
 } // namespace
 
-void LoadFileText(const std::string& fileName, std::string& text) {
-    text.clear();
+namespace {
+
+constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+// Reads the whole of fd into buffer (anything with data(), size() and a
+// resize() that keeps its contents). The size from fstat is a first guess:
+// the file may grow or shrink while it is read, so read until end of file
+// and keep exactly what arrived.
+template <class Buffer>
+void readWhole(const std::string& fileName, Buffer& buffer) {
+    buffer.clear();
     // Non-blocking, so that opening a FIFO never waits for a writer.
     FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
@@ -137,14 +148,12 @@ void LoadFileText(const std::string& fileName, std::string& text) {
         ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
 
     try {
-        // The size is a first guess: the file may grow or shrink while it is
-        // read, so read until end of file and keep exactly what arrived.
-        std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+        std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
         std::size_t filled = 0;
-        text.resize(capacity);
+        buffer.resize(expected);
         for (;;) {
-            if (filled == capacity) {
-                // Probe for more with a small buffer before growing the text.
+            if (filled == expected) {
+                // Probe for more before growing the buffer.
                 char probe[4096];
                 const ssize_t got = ::read(fd.get(), probe, sizeof probe);
                 if (got < 0) {
@@ -154,13 +163,14 @@ void LoadFileText(const std::string& fileName, std::string& text) {
                 }
                 if (got == 0)
                     break;
-                text.append(probe, static_cast<std::size_t>(got));
-                filled += static_cast<std::size_t>(got);
-                capacity = filled;
+                expected = filled + static_cast<std::size_t>(got);
+                buffer.resize(expected);
+                std::memcpy(buffer.data() + filled, probe, static_cast<std::size_t>(got));
+                filled = expected;
                 continue;
             }
-            const std::size_t want = capacity - filled < (std::size_t{1} << 30) ? capacity - filled : (std::size_t{1} << 30);
-            const ssize_t got = ::read(fd.get(), text.data() + filled, want);
+            const std::size_t want = expected - filled < kMaxTransfer ? expected - filled : kMaxTransfer;
+            const ssize_t got = ::read(fd.get(), buffer.data() + filled, want);
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
@@ -170,11 +180,57 @@ void LoadFileText(const std::string& fileName, std::string& text) {
                 break;
             filled += static_cast<std::size_t>(got);
         }
-        text.resize(filled);
+        buffer.resize(filled);
     } catch (...) {
-        text.clear();
+        buffer.clear();
         throw;
     }
+}
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+} // namespace
+
+void LoadFileText(const std::string& fileName, std::string& text) { readWhole(fileName, text); }
+
+void LoadFileBytes(const std::string& fileName, FileBytes& bytes) { readWhole(fileName, bytes); }
+
+FileBytes::~FileBytes() {
+    if (m_mapped)
+        ::munmap(m_data, m_capacity);
+    else
+        std::free(m_data);
+}
+
+void FileBytes::resize(std::size_t size) {
+    if (size <= m_capacity) {
+        m_size = size;
+        return;
+    }
+    if (size < kHugePage && !m_mapped) {
+        void* grown = std::realloc(m_data, size);
+        if (grown == nullptr)
+            throw std::bad_alloc();
+        m_data = static_cast<char*>(grown);
+        m_capacity = size;
+        m_size = size;
+        return;
+    }
+    const std::size_t capacity = (size + kHugePage - 1) / kHugePage * kHugePage;
+    void* fresh = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (fresh == MAP_FAILED)
+        throw std::bad_alloc();
+    ::madvise(fresh, capacity, MADV_HUGEPAGE);
+    if (m_size > 0)
+        std::memcpy(fresh, m_data, m_size);
+    if (m_mapped)
+        ::munmap(m_data, m_capacity);
+    else
+        std::free(m_data);
+    m_data = static_cast<char*>(fresh);
+    m_capacity = capacity;
+    m_mapped = true;
+    m_size = size;
 }
 
 void SaveFileText(std::string_view text, const std::string& fileName) {

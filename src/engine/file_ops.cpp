@@ -12,8 +12,9 @@ bool ProcessFile(const std::string& outName, const std::string& inName, std::uin
     if (pattern.empty() && !recipe)
         return operation == core::OpOnlySearch;
 
-    std::string text;
-    LoadFileText(inName, text);
+    FileBytes bytes;
+    LoadFileBytes(inName, bytes);
+    const std::string_view text = bytes.view();
     if (operation == core::OpOnlySearch)
         return core::TextMatches(text, pattern, caseSensitive);
 
