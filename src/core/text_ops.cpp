@@ -1,5 +1,7 @@
 #include "core/text_ops.h"
 
+#include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace quillet::core {
@@ -27,6 +29,24 @@ void runRecipe(std::string& result, std::string_view text, const RecipePass (&pa
     result = std::move(current);
 }
 
+// Room for the whole result up front, so that a large text is not copied on
+// every doubling. Untouched reserved memory costs no more than its address
+// space, so the guess is generous; when even that cannot be had, the string
+// grows as usual.
+void reserveForResult(std::string& result, std::size_t textSize, std::size_t newTextSize) {
+    const std::size_t guesses[] = {textSize + textSize / 2 + 64 * newTextSize, textSize + newTextSize};
+    for (std::size_t guess : guesses) {
+        if (guess < textSize || guess > result.max_size())
+            continue;
+        try {
+            result.reserve(guess);
+            return;
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        }
+    }
+}
+
 } // namespace
 
 bool ProcessText(std::string& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
@@ -52,7 +72,7 @@ bool ProcessText(std::string& result, std::string_view text, std::uint8_t operat
         if (!MatchPattern(start, end, ranges, text, compiled, textLen, true, from, caseSensitive, needCaptures))
             break;
         if (!matched)
-            result.reserve(text.size() + newText.size());
+            reserveForResult(result, text.size(), newText.size());
         matched = true;
         if (operation == OpOnlySearch)
             break;

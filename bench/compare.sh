@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Side-by-side timing of quillet-cli against grep, ripgrep, sed and sd, with
+# the shared harness (../shared/bench beside this repository, or BENCH_HARNESS).
+# Builds a Release quillet-cli first. Usage: bench/compare.sh [CORPUS_ROOT]
+# Environment is passed on to the harness (REPS, CORPORA, QUILLET_ARGS, ...).
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+harness=${BENCH_HARNESS:-$here/../shared/bench}
+root=${1:-/tmp/qbench}
+build=${BENCH_BUILD_DIR:-$here/build-release}
+[ -x "$harness/run_bench.sh" ] || { echo "compare: no harness in $harness" >&2; exit 2; }
+command -v rg >/dev/null && command -v sd >/dev/null && command -v hyperfine >/dev/null || {
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get install -y -qq ripgrep sd hyperfine rsync >/dev/null
+}
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BUILD_GUI=OFF -DQUILLET_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target quillet-cli
+[ -f "$root/MANIFEST.env" ] || "$harness/make_corpus.sh" "$root"
+QUILLET_CLI="$build/src/cli/quillet-cli" "$harness/run_bench.sh" "$root"

@@ -1,0 +1,89 @@
+// Micro-benchmarks of the hot routines: literal scans, pattern matching with
+// captures, whole-text operations and file-name masks.
+#include "core/byte_search.h"
+#include "core/pattern.h"
+#include "core/text_ops.h"
+#include "finder/wildcard.h"
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+
+using namespace quillet::core;
+
+namespace {
+
+// Lower-case words and blanks with a needle every `every` bytes (0: none).
+std::string makeText(std::size_t size, std::size_t every, const std::string& needle) {
+    std::mt19937 random(42);
+    std::string text;
+    text.reserve(size + needle.size());
+    while (text.size() < size) {
+        const auto length = 2 + random() % 8;
+        for (unsigned i = 0; i < length; ++i)
+            text.push_back(static_cast<char>('a' + random() % 26));
+        text.push_back(random() % 12 == 0 ? '\n' : ' ');
+        if (every > 0 && text.size() / every != (text.size() - length - 1) / every)
+            text += needle;
+    }
+    return text;
+}
+
+void BM_FindFromAbsent(benchmark::State& state) {
+    const std::string text = makeText(16 << 20, 0, "");
+    const bool caseSensitive = state.range(0) != 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(findFrom(caseSensitive, text, "zq_absent_9", static_cast<Pos>(text.size()), 1));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_FindFromAbsent)->Arg(0)->Arg(1);
+
+void BM_FindFromLettersOnly(benchmark::State& state) {
+    // No rare byte to jump to: every byte of the needle is a common letter.
+    const std::string text = makeText(16 << 20, 0, "");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(FindFromNoCase(text, "tension", static_cast<Pos>(text.size()), 7, 1));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_FindFromLettersOnly);
+
+void BM_ReplaceLiteral(benchmark::State& state) {
+    const std::string text = makeText(16 << 20, 1000, "xq_needle_7");
+    std::string result;
+    for (auto _ : state)
+        ProcessText(result, text, OpReplaceText, "xq_needle_7", false, "yw_replaced_42", false, "{$", "}", -1);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_ReplaceLiteral);
+
+void BM_ReplaceWithCaptures(benchmark::State& state) {
+    const std::string text = makeText(16 << 20, 1000, "<a href=page.htm>");
+    std::string result;
+    for (auto _ : state)
+        ProcessText(result, text, OpReplaceText, "href=*.htm", false, "href={$1}.html", true, "{$", "}", -1);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_ReplaceWithCaptures);
+
+void BM_StripWordHtml(benchmark::State& state) {
+    std::string page = "<html xmlns:o='urn'><head><meta http-equiv=Content-Type content='text/html'><title>T</title>"
+                       "<style>p{}</style></head><body>";
+    while (page.size() < (4 << 20))
+        page += "<p class=MsoNormal style='margin:0'><span lang=EN-US>text<o:p></o:p></span></p>\n";
+    std::string result;
+    for (auto _ : state)
+        StripWordHtml(result, page);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(page.size()));
+}
+BENCHMARK(BM_StripWordHtml);
+
+void BM_MatchesWildcard(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(quillet::finder::MatchesWildcard("report-2026-12.final.html", "*.htm*", true));
+        benchmark::DoNotOptimize(quillet::finder::MatchesWildcard("index.htm", "i*x.h?m", true));
+    }
+}
+BENCHMARK(BM_MatchesWildcard);
+
+} // namespace
