@@ -75,6 +75,21 @@ TEST(LoadFileText, ReadsEveryByteExactly) {
     }
 }
 
+TEST(LoadFileBytes, ReadsEveryByteAcrossTheBufferKinds) {
+    TempDir dir;
+    // Below and above the size from which the buffer is mapped in 2 MiB pages.
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{(2 << 20) - 1}, std::size_t{(5 << 20) + 3}}) {
+        std::string expected(size, '\0');
+        for (std::size_t i = 0; i < size; ++i)
+            expected[i] = static_cast<char>((i * 7919) >> 3);
+        const std::string path = dir.write("f.bin", expected);
+        quillet::engine::FileBytes bytes;
+        bytes.resize(17); // stale content must not survive
+        quillet::engine::LoadFileBytes(path, bytes);
+        EXPECT_TRUE(bytes.view() == expected) << "size " << size;
+    }
+}
+
 TEST(LoadFileText, FollowsSymlinkToFile) {
     TempDir dir;
     dir.write("target.txt", "through the link");
