@@ -9,8 +9,9 @@ namespace quillet::gui {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv)
 {
+    // Only the name: a display name would be appended to every window title
+    // on X11 ("Quillet 1.3 — Quillet").
     setApplicationName(QString::fromLatin1(kAppTitle));
-    setApplicationDisplayName(QString::fromLatin1(kAppTitle));
 }
 
 bool Application::notify(QObject* receiver, QEvent* event)
