@@ -7,15 +7,21 @@
 #include "application.h"
 #include "main_window.h"
 
+#include "core/upper_table.h"
+
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTimer>
 
+#include <clocale>
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
     quillet::gui::Application app(argc, argv);
+    // Case folding follows the user's locale; the table is built before any search.
+    std::setlocale(LC_CTYPE, "");
+    quillet::core::BuildUpperTable();
     // The layout holds fixed positions; Fusion draws the same on every desktop.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(style);
