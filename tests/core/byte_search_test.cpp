@@ -308,6 +308,103 @@ TEST(FindDifferentialTest, ScanForwardOnRandomRanges) {
     EXPECT_GT(found, 4000);
 }
 
+// Long texts (hundreds to thousands of bytes): ranges this long may take
+// other routes to the same leftmost match, so they get their own runs, over
+// texts where the pattern's bytes are common and texts where some are rare.
+TEST(FindDifferentialTest, LongTextsAgainstNaive) {
+    struct Shape {
+        const char* name;
+        std::string_view textAlphabet;  // drawn from for the text
+        std::string_view patternAlphabet;
+    };
+    const Shape shapes[] = {
+        {"small alphabet", "ab", "ab"},
+        {"mixed case", "aAbB", "abAB"},
+        {"prose with rare letters", "eeeeeeeeetttaaoo nnnsss qzxZQX", "etaqzxQZX "},
+        {"markup", "<<>>//==\"\"pp  divclass=\n", "<p>/div class=\""},
+        {"high bytes", "a\xe9\xc9\xff\x80 ", "a\xe9\xc9\xff"},
+    };
+    std::mt19937 rng(99);
+    for (const auto& shape : shapes) {
+        int found = 0;
+        for (int iter = 0; iter < 600; ++iter) {
+            const std::string s = randomString(rng, shape.textAlphabet, 256, 3000);
+            std::string p = randomString(rng, shape.patternAlphabet, 1, 8);
+            // Half the time take the pattern from the text, so that it occurs.
+            const auto n = static_cast<Pos>(s.size());
+            if (iter % 2 == 0) {
+                const Pos at = randomPos(rng, 0, n - static_cast<Pos>(p.size()));
+                p = s.substr(static_cast<std::size_t>(at), p.size());
+            }
+            const auto m = static_cast<Pos>(p.size());
+            const Pos e = iter % 3 == 0 ? n : randomPos(rng, 0, n);
+            const Pos f = iter % 5 == 0 ? 1 : randomPos(rng, 1, n + 1);
+            for (bool cs : {true, false}) {
+                const Pos expected = testref::naiveFindFrom(s, p, e, f, cs);
+                ASSERT_EQ(stdFindFrom(s, p, e, f, cs), expected) << "reference disagreement";
+                const Pos got = cs ? FindFrom(s, p, e, m, f) : FindFromNoCase(s, p, e, m, f);
+                ASSERT_EQ(got, expected) << shape.name << ": " << (cs ? "FindFrom" : "FindFromNoCase")
+                                         << " of " << quote(p) << " in " << quote(s) << ", E=" << e << ", F=" << f;
+                const Pos back = cs ? FindBack(s, p, e, m, f) : FindBackNoCase(s, p, e, m, f);
+                ASSERT_EQ(back, testref::naiveFindBack(s, p, e, f, cs))
+                    << shape.name << ": " << (cs ? "FindBack" : "FindBackNoCase") << " of " << quote(p) << " in "
+                    << quote(s) << ", E=" << e << ", F=" << f;
+
+                // The scan core on a sub-range of the text.
+                const Pos start = randomPos(rng, 0, n);
+                const Pos len = randomPos(rng, 0, n - start);
+                TSkipTable table;
+                const char* hit;
+                if (cs) {
+                    BuildSkipTable(p.data(), m, table);
+                    hit = ScanForward(s.data() + start, p.data(), len, m, table);
+                } else {
+                    BuildSkipTableNoCase(p.data(), m, table);
+                    hit = ScanForwardNoCase(s.data() + start, p.data(), len, m, table);
+                }
+                ASSERT_EQ(hit == nullptr ? 0 : (hit - s.data()) + 1,
+                          testref::naiveFindFrom(s, p, start + len, start + 1, cs))
+                    << shape.name << ": " << (cs ? "ScanForward" : "ScanForwardNoCase") << " of " << quote(p)
+                    << " in " << quote(s) << ", range offset " << start << " length " << len;
+                found += expected != 0;
+            }
+        }
+        EXPECT_GT(found, 300) << shape.name;
+    }
+}
+
+// A rare byte that sits at many places before the match, every candidate
+// failing late; and a match in the very last window of a long range.
+TEST(FindDifferentialTest, LongTextsWorkedCases) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string pattern;
+        Pos expectedCs;
+        Pos expectedNoCase;
+    };
+    const Case cases[] = {
+        {"many near misses", []{ std::string t; for (int i = 0; i < 200; ++i) t += "qzx "; return t + "qzy"; }(),
+         "qzy", 801, 801},
+        {"match in the last window", std::string(1000, 'e') + "Zq", "zq", 0, 1001},
+        {"match at the start", "zq" + std::string(1000, 'e'), "ZQ", 0, 1},
+        {"absent", std::string(5000, 'a'), "b", 0, 0},
+        {"one byte at the end", std::string(4999, 'a') + "b", "b", 5000, 5000},
+        {"upper-case text byte", std::string(300, 'x') + "Q" + std::string(300, 'x'), "q", 0, 301},
+    };
+    for (const auto& c : cases) {
+        const auto n = static_cast<Pos>(c.text.size());
+        const auto m = static_cast<Pos>(c.pattern.size());
+        EXPECT_EQ(FindFrom(c.text, c.pattern, n, m, 1), c.expectedCs) << c.name << ", pattern " << quote(c.pattern);
+        EXPECT_EQ(FindFromNoCase(c.text, c.pattern, n, m, 1), c.expectedNoCase)
+            << c.name << ", pattern " << quote(c.pattern);
+        if (c.expectedNoCase > 0) {
+            // One byte short of the match's end: not found.
+            EXPECT_EQ(FindFromNoCase(c.text, c.pattern, c.expectedNoCase + m - 2, m, 1), 0) << c.name;
+        }
+    }
+}
+
 // A range read from a buffer with nothing readable beyond it: the scan must
 // not look past the range's last byte (run under the sanitizer build).
 TEST(FindDifferentialTest, ScanForwardStaysInsideRange) {

@@ -91,6 +91,7 @@ TEST(ReplaceAllTest, AgainstNaiveReplaceOnRandomInputs) {
         {"replacement longer", "aB", 40, 1, 2, 3, 9, 500},
         {"one-byte find, 100-byte replacement", "aab", 300, 1, 1, 100, 100, 500},
         {"find longer than source", "ab", 4, 3, 8, 0, 5, 20},
+        {"long texts", "eeetaqQz <>", 3000, 1, 4, 0, 6, 500},
     };
     std::mt19937 rng(1234567);
     for (const auto& shape : shapes) {
