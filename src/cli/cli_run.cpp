@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,7 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     param.MaxCount = options.MaxCount;
     param.DryRun = options.DryRun;
     request.MaxFiles = options.MaxFiles;
+    request.Threads = options.Threads > 0 ? options.Threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
     if (options.Directory) {
         request.Directory = *options.Directory;

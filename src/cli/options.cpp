@@ -110,6 +110,10 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
     app.add_option("--max-count", options.MaxCount, "matches handled per file; N <= 0: no limit (default)")
         ->type_name("N");
     app.add_option("--max-files", options.MaxFiles, "stop after N matching files")->type_name("N");
+    app.add_option("-j,--threads", options.Threads,
+                   "files read and matched at once (default: one per processor); files are still written "
+                   "and listed one by one, in order")
+        ->type_name("N");
     app.add_flag("-n,--dry-run", options.DryRun, "change no file; list what would change");
     app.add_flag("-q,--quiet", options.Quiet, "do not list the files");
     app.add_flag("-0,--null", options.NullTerminated, "end each listed entry with NUL instead of a newline");
@@ -138,6 +142,8 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
         return usageError(error.what());
     }
 
+    if (options.Threads < 0)
+        return usageError("--threads needs a number of 1 or more");
     if (templateFlag && literalFlag)
         return usageError("--template and --literal exclude each other");
     for (std::string& argument : arguments)

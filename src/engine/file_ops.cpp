@@ -4,26 +4,65 @@
 
 namespace quillet::engine {
 
-bool ProcessFile(const std::string& outName, const std::string& inName, std::uint8_t operation,
-                 const std::string& pattern, bool caseSensitive, const std::string& newText, bool isPattern,
-                 const std::string& tagOpen, const std::string& tagClose, std::int64_t maxCount, bool write) {
-    const bool recipe = operation == core::OpRemoveScript || operation == core::OpStripWordHtml;
+FileOperation FileOperation::of(const TSRParam& param) {
+    FileOperation op;
+    op.Operation = param.Operation;
+    op.Pattern = param.SearchPattern;
+    op.CaseSensitive = param.CaseSensitive;
+    op.NewText = param.NewText;
+    op.IsPattern = param.ResultIsPattern;
+    op.TagOpen = param.TagOpen;
+    op.TagClose = param.TagClose;
+    op.MaxCount = param.MaxCount;
+    op.Write = !param.DryRun;
+    return op;
+}
+
+PreparedFile PrepareFile(const std::string& inName, const FileOperation& op) {
+    PreparedFile prepared;
+    const bool recipe = op.Operation == core::OpRemoveScript || op.Operation == core::OpStripWordHtml;
     // The recipes ignore the pattern, so an empty one must not stop them.
-    if (pattern.empty() && !recipe)
-        return operation == core::OpOnlySearch;
+    if (op.Pattern.empty() && !recipe) {
+        prepared.Matched = op.Operation == core::OpOnlySearch;
+        return prepared;
+    }
 
     FileBytes bytes;
     LoadFileBytes(inName, bytes);
     const std::string_view text = bytes.view();
-    if (operation == core::OpOnlySearch)
-        return core::TextMatches(text, pattern, caseSensitive);
+    if (op.Operation == core::OpOnlySearch) {
+        prepared.Matched = core::TextMatches(text, op.Pattern, op.CaseSensitive);
+        return prepared;
+    }
+    prepared.Matched = core::ProcessText(prepared.Result, text, op.Operation, op.Pattern, op.CaseSensitive,
+                                         op.NewText, op.IsPattern, op.TagOpen, op.TagClose, op.MaxCount);
+    prepared.NeedsWrite = prepared.Matched && op.Write;
+    if (!prepared.NeedsWrite)
+        prepared.Result.clear();
+    return prepared;
+}
 
-    std::string result;
-    const bool matched = core::ProcessText(result, text, operation, pattern, caseSensitive, newText, isPattern,
-                                           tagOpen, tagClose, maxCount);
-    if (matched && write)
-        SaveFileText(result, outName);
-    return matched;
+void CommitFile(const PreparedFile& prepared, const std::string& outName) {
+    if (prepared.NeedsWrite)
+        SaveFileText(prepared.Result, outName);
+}
+
+bool ProcessFile(const std::string& outName, const std::string& inName, std::uint8_t operation,
+                 const std::string& pattern, bool caseSensitive, const std::string& newText, bool isPattern,
+                 const std::string& tagOpen, const std::string& tagClose, std::int64_t maxCount, bool write) {
+    FileOperation op;
+    op.Operation = operation;
+    op.Pattern = pattern;
+    op.CaseSensitive = caseSensitive;
+    op.NewText = newText;
+    op.IsPattern = isPattern;
+    op.TagOpen = tagOpen;
+    op.TagClose = tagClose;
+    op.MaxCount = maxCount;
+    op.Write = write;
+    const PreparedFile prepared = PrepareFile(inName, op);
+    CommitFile(prepared, outName);
+    return prepared.Matched;
 }
 
 std::int64_t ProcessFileList(const TSRParam& param, std::int64_t maxFiles, const TListProgressEvent& onProgress) {

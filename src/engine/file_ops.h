@@ -47,6 +47,33 @@ bool ProcessFile(const std::string& outName, const std::string& inName, std::uin
                  const std::string& pattern, bool caseSensitive, const std::string& newText, bool isPattern,
                  const std::string& tagOpen, const std::string& tagClose, std::int64_t maxCount, bool write = true);
 
+// ProcessFile in two steps, for runs that read and match several files at
+// once on worker threads but write them one by one, in order, on the run's
+// own thread: PrepareFile reads and matches (it never writes), CommitFile
+// writes what PrepareFile produced.
+struct FileOperation {
+    std::uint8_t Operation = core::OpOnlySearch;
+    std::string Pattern;
+    bool CaseSensitive = false;
+    std::string NewText;
+    bool IsPattern = false;
+    std::string TagOpen{core::kTagOpen};
+    std::string TagClose{core::kTagClose};
+    std::int64_t MaxCount = -1;
+    bool Write = true;
+
+    static FileOperation of(const TSRParam& param);
+};
+
+struct PreparedFile {
+    bool Matched = false;
+    bool NeedsWrite = false;  // matched, writes, and the operation changes text
+    std::string Result;       // the new content when NeedsWrite
+};
+
+PreparedFile PrepareFile(const std::string& inName, const FileOperation& operation);
+void CommitFile(const PreparedFile& prepared, const std::string& outName);
+
 // Runs ProcessFile over every entry of param.FileList (RootDir + entry, plain
 // concatenation), in order, and returns the number of matching files. Each
 // matching entry goes to param.ResultList as written. Empty entries are

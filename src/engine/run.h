@@ -36,6 +36,9 @@ struct RunRequest {
     std::vector<std::string> Entries;  // listing: bare names; path list: paths (taken at the start)
     TSRParam Param;                    // operation, pattern, new text ...; its FileList is ignored
     std::int64_t MaxFiles = -1;        // stop after this many matching files; <= 0: no limit
+    // Files read and matched at once on worker threads (writing, counting and
+    // reporting stay in run order on the calling thread); 1: one at a time.
+    int Threads = 1;
 };
 
 struct RunEvents {

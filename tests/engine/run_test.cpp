@@ -141,3 +141,81 @@ TEST_F(WalkTest, AnErrorEndsTheRunAndKeepsWhatWasDone) {
     EXPECT_THROW(execute(walk("old", quillet::core::OpReplaceText, "new")), quillet::Error);
     EXPECT_EQ(readFile(dir.file("a.htm")), "new");
 }
+
+// Files read ahead on worker threads must leave no trace: the same results,
+// reports and files as one file at a time, also when the run stops or fails
+// midway.
+class ThreadedRunTest : public ::testing::TestWithParam<RunShape> {
+protected:
+    TempDir dir;
+
+    std::vector<std::string> makeTree(const std::string& root) {
+        std::vector<std::string> paths;
+        for (int i = 0; i < 300; ++i) {
+            const std::string name = root + "/d" + std::to_string(i % 7) + "/f" + std::to_string(1000 + i) + ".htm";
+            dir.write(name, i % 4 == 0 ? "a <b>x</b> b <b>y</b>" : "nothing here");
+            paths.push_back(dir.file(name));
+        }
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+
+    RunRequest requestFor(const std::string& root, const std::vector<std::string>& paths, int threads) {
+        RunRequest r = request(GetParam(), "<b>*</b>", quillet::core::OpReplaceText, "<i>{$1}</i>");
+        r.Param.ResultIsPattern = true;
+        r.Directory = dir.file(root);
+        r.Mask = "*.htm";
+        if (GetParam() == RunShape::PathList)
+            r.Entries = paths;
+        r.Threads = threads;
+        return r;
+    }
+};
+
+TEST_P(ThreadedRunTest, SameOutcomeAsOneFileAtATime) {
+    const auto one = makeTree("one");
+    const auto many = makeTree("many");
+    const Outcome a = execute(requestFor("one", one, 1));
+    const Outcome b = execute(requestFor("many", many, 3));
+    EXPECT_EQ(a.filesDone, b.filesDone);
+    EXPECT_EQ(a.reports, b.reports);
+    ASSERT_EQ(a.results.size(), b.results.size());
+    for (std::size_t i = 0; i < a.results.size(); ++i)
+        EXPECT_EQ(a.results[i].substr(a.results[i].rfind('/')), b.results[i].substr(b.results[i].rfind('/')));
+    for (std::size_t i = 0; i < one.size(); ++i)
+        EXPECT_EQ(readFile(one[i]), readFile(many[i])) << many[i];
+    EXPECT_EQ(readFile(many[0]), "a <i>x</i> b <i>y</i>");
+}
+
+TEST_P(ThreadedRunTest, AStopLeavesTheFilesAfterItUntouched) {
+    const auto paths = makeTree("t");
+    const Outcome outcome = execute(requestFor("t", paths, 3), 10);
+    ASSERT_EQ(outcome.reports.size(), 10u);
+    std::size_t rewritten = 0;
+    for (const std::string& path : paths)
+        rewritten += readFile(path).find("<i>") != std::string::npos;
+    std::size_t matchedReports = 0;
+    for (const std::string& report : outcome.reports)
+        matchedReports += report.ends_with(":1");
+    EXPECT_EQ(rewritten, matchedReports);
+}
+
+TEST_P(ThreadedRunTest, AnErrorIsRaisedInItsTurnAfterTheFilesBeforeIt) {
+    auto paths = makeTree("t");
+    // A FIFO cannot be read as a file; in a walk it is passed over, so the
+    // failing entry of a walk is a file that vanishes: use the path list.
+    if (GetParam() != RunShape::PathList)
+        GTEST_SKIP() << "only a path list can name a missing file";
+    paths.insert(paths.begin() + 100, dir.file("t/missing.htm"));
+    RunRequest r = requestFor("t", paths, 3);
+    EXPECT_THROW(execute(r), quillet::Error);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (i == 100)
+            continue;
+        const bool rewritten = readFile(paths[i]).find("<i>") != std::string::npos;
+        const bool matching = readFile(paths[i]).find("<") != std::string::npos;
+        EXPECT_EQ(rewritten, i < 100 && matching) << paths[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ThreadedRunTest, ::testing::Values(RunShape::DirectoryWalk, RunShape::PathList));

@@ -1,0 +1,101 @@
+#include "engine/ordered_pipeline.h"
+
+namespace quillet::engine {
+
+namespace {
+
+constexpr std::size_t kBatchFiles = 64;
+constexpr std::int64_t kBatchBytes = 1 << 20;
+// Bytes read ahead at most, unless a single file is larger.
+constexpr std::int64_t kInFlightBytes = 64 << 20;
+
+} // namespace
+
+OrderedPipeline::OrderedPipeline(FileOperation operation, int threads)
+    : m_operation(std::move(operation)), m_maxBatches(static_cast<std::size_t>(threads < 1 ? 1 : threads) * 2) {
+    for (int i = 0; i < (threads < 1 ? 1 : threads); ++i)
+        m_workers.emplace_back([this] { work(); });
+}
+
+OrderedPipeline::~OrderedPipeline() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_closing = true;
+        m_tasks.clear();
+    }
+    m_wake.notify_all();
+    for (std::thread& worker : m_workers)
+        worker.join();
+}
+
+void OrderedPipeline::submit(const std::string& path, std::int64_t size) {
+    m_open.paths.push_back(path);
+    m_open.bytes += size > 0 ? size : 0;
+    ++m_inFlightFiles;
+    m_inFlightBytes += size > 0 ? size : 0;
+    if (m_open.paths.size() >= kBatchFiles || m_open.bytes >= kBatchBytes)
+        flush();
+}
+
+bool OrderedPipeline::full() const {
+    return m_batches.size() >= m_maxBatches || (m_inFlightBytes >= kInFlightBytes && !m_batches.empty());
+}
+
+void OrderedPipeline::flush() {
+    if (m_open.paths.empty())
+        return;
+    std::packaged_task<std::vector<Outcome>()> task([this, paths = std::move(m_open.paths)] {
+        std::vector<Outcome> outcomes(paths.size());
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            try {
+                outcomes[i].file = PrepareFile(paths[i], m_operation);
+            } catch (...) {
+                // The run ends at this file, so the rest of the batch is moot.
+                outcomes[i].error = std::current_exception();
+                break;
+            }
+        }
+        return outcomes;
+    });
+    m_batches.emplace_back(task.get_future(), m_open.bytes);
+    m_open = Batch{};
+    {
+        std::lock_guard lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+    }
+    m_wake.notify_one();
+}
+
+PreparedFile OrderedPipeline::takeOldest() {
+    if (m_readyNext >= m_ready.size()) {
+        if (m_batches.empty())
+            flush();
+        auto [future, bytes] = std::move(m_batches.front());
+        m_batches.pop_front();
+        m_ready = future.get();
+        m_readyNext = 0;
+        m_inFlightBytes -= bytes;
+    }
+    Outcome& outcome = m_ready[m_readyNext++];
+    --m_inFlightFiles;
+    if (outcome.error)
+        std::rethrow_exception(outcome.error);
+    return std::move(outcome.file);
+}
+
+void OrderedPipeline::work() {
+    for (;;) {
+        std::packaged_task<std::vector<Outcome>()> task;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_closing || !m_tasks.empty(); });
+            if (m_closing)
+                return;
+            task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+        }
+        task();
+    }
+}
+
+} // namespace quillet::engine

@@ -1,0 +1,75 @@
+// Reads and matches the next files of a run on worker threads while the run's
+// own thread writes and reports them one by one, in run order.
+//
+// Only PrepareFile runs ahead (reading, never writing), so a run behaves as
+// if it handled one file at a time: a file is written, counted and reported
+// only when every file before it was, a stop after file k leaves the files
+// after k untouched (their speculative results are dropped), and an error
+// met ahead of time is raised only when its file's turn comes.
+//
+// Files go to the workers in batches (many small files, or one large one), so
+// that handing work between threads costs little beside reading the files.
+#pragma once
+
+#include "engine/file_ops.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quillet::engine {
+
+class OrderedPipeline {
+public:
+    explicit OrderedPipeline(FileOperation operation, int threads);
+    // Drops what was not taken yet and waits for the workers.
+    ~OrderedPipeline();
+    OrderedPipeline(const OrderedPipeline&) = delete;
+    OrderedPipeline& operator=(const OrderedPipeline&) = delete;
+
+    // `size` is the file's size as listed (a hint for batching).
+    void submit(const std::string& path, std::int64_t size);
+    bool empty() const { return m_inFlightFiles == 0; }
+    // Enough is prepared or under way: take before submitting more.
+    bool full() const;
+    // Waits for the oldest file and hands it over, in submission order;
+    // rethrows the error its preparation met.
+    PreparedFile takeOldest();
+
+private:
+    struct Outcome {
+        PreparedFile file;
+        std::exception_ptr error;
+    };
+    struct Batch {
+        std::vector<std::string> paths;
+        std::int64_t bytes = 0;
+    };
+
+    void flush();
+    void work();
+
+    FileOperation m_operation;
+    std::size_t m_maxBatches;
+    Batch m_open;
+    std::deque<std::pair<std::future<std::vector<Outcome>>, std::int64_t>> m_batches;  // with their bytes
+    std::vector<Outcome> m_ready;
+    std::size_t m_readyNext = 0;
+    std::size_t m_inFlightFiles = 0;
+    std::int64_t m_inFlightBytes = 0;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::packaged_task<std::vector<Outcome>()>> m_tasks;
+    bool m_closing = false;
+    std::vector<std::thread> m_workers;
+};
+
+} // namespace quillet::engine
