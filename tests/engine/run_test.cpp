@@ -178,7 +178,12 @@ TEST_P(ThreadedRunTest, SameOutcomeAsOneFileAtATime) {
     const Outcome a = execute(requestFor("one", one, 1));
     const Outcome b = execute(requestFor("many", many, 3));
     EXPECT_EQ(a.filesDone, b.filesDone);
-    EXPECT_EQ(a.reports, b.reports);
+    auto baseNames = [](std::vector<std::string> names) {
+        for (std::string& name : names)
+            name = name.substr(name.rfind('/') + 1);
+        return names;
+    };
+    EXPECT_EQ(baseNames(a.reports), baseNames(b.reports));
     ASSERT_EQ(a.results.size(), b.results.size());
     for (std::size_t i = 0; i < a.results.size(); ++i)
         EXPECT_EQ(a.results[i].substr(a.results[i].rfind('/')), b.results[i].substr(b.results[i].rfind('/')));
