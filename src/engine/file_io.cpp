@@ -26,6 +26,7 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return m_fd; }
+    void release() { m_fd = -1; }
     void reset(int fd = -1) {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -134,6 +135,41 @@ constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 template <class Buffer>
 void readWhole(const std::string& fileName, Buffer& buffer) {
     buffer.clear();
+    FileReader reader(fileName);
+    try {
+        std::size_t expected = reader.sizeHint();
+        std::size_t filled = 0;
+        buffer.resize(expected);
+        for (;;) {
+            if (filled == expected) {
+                // Probe for more before growing the buffer.
+                char probe[4096];
+                const std::size_t got = reader.read(probe, sizeof probe);
+                if (got == 0)
+                    break;
+                expected = filled + got;
+                buffer.resize(expected);
+                std::memcpy(buffer.data() + filled, probe, got);
+                filled = expected;
+                continue;
+            }
+            const std::size_t got = reader.read(buffer.data() + filled, expected - filled);
+            if (got == 0)
+                break;
+            filled += got;
+        }
+        buffer.resize(filled);
+    } catch (...) {
+        buffer.clear();
+        throw;
+    }
+}
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+} // namespace
+
+FileReader::FileReader(const std::string& fileName) : m_fileName(fileName) {
     // Non-blocking, so that opening a FIFO never waits for a writer.
     FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
@@ -146,50 +182,27 @@ void readWhole(const std::string& fileName, Buffer& buffer) {
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0)
         ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-
-    try {
-        std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
-        std::size_t filled = 0;
-        buffer.resize(expected);
-        for (;;) {
-            if (filled == expected) {
-                // Probe for more before growing the buffer.
-                char probe[4096];
-                const ssize_t got = ::read(fd.get(), probe, sizeof probe);
-                if (got < 0) {
-                    if (errno == EINTR)
-                        continue;
-                    failErrno(kCannotRead, fileName, errno);
-                }
-                if (got == 0)
-                    break;
-                expected = filled + static_cast<std::size_t>(got);
-                buffer.resize(expected);
-                std::memcpy(buffer.data() + filled, probe, static_cast<std::size_t>(got));
-                filled = expected;
-                continue;
-            }
-            const std::size_t want = expected - filled < kMaxTransfer ? expected - filled : kMaxTransfer;
-            const ssize_t got = ::read(fd.get(), buffer.data() + filled, want);
-            if (got < 0) {
-                if (errno == EINTR)
-                    continue;
-                failErrno(kCannotRead, fileName, errno);
-            }
-            if (got == 0)
-                break;
-            filled += static_cast<std::size_t>(got);
-        }
-        buffer.resize(filled);
-    } catch (...) {
-        buffer.clear();
-        throw;
-    }
+    m_sizeHint = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+    m_fd = fd.get();
+    fd.release();
 }
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+FileReader::~FileReader() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
 
-} // namespace
+std::size_t FileReader::read(char* into, std::size_t want) {
+    if (want > kMaxTransfer)
+        want = kMaxTransfer;
+    for (;;) {
+        const ssize_t got = ::read(m_fd, into, want);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno != EINTR)
+            failErrno(kCannotRead, m_fileName, errno);
+    }
+}
 
 void LoadFileText(const std::string& fileName, std::string& text) { readWhole(fileName, text); }
 
@@ -207,16 +220,18 @@ void FileBytes::resize(std::size_t size) {
         m_size = size;
         return;
     }
-    if (size < kHugePage && !m_mapped) {
-        void* grown = std::realloc(m_data, size);
+    // Geometric growth, for a file that keeps growing while it is read.
+    const std::size_t wanted = size > 2 * m_capacity ? size : 2 * m_capacity;
+    if (wanted < kHugePage && !m_mapped) {
+        void* grown = std::realloc(m_data, wanted);
         if (grown == nullptr)
             throw std::bad_alloc();
         m_data = static_cast<char*>(grown);
-        m_capacity = size;
+        m_capacity = wanted;
         m_size = size;
         return;
     }
-    const std::size_t capacity = (size + kHugePage - 1) / kHugePage * kHugePage;
+    const std::size_t capacity = (wanted + kHugePage - 1) / kHugePage * kHugePage;
     void* fresh = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (fresh == MAP_FAILED)
         throw std::bad_alloc();

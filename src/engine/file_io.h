@@ -44,6 +44,26 @@ private:
 // LoadFileText into a FileBytes, with the same checks and messages.
 void LoadFileBytes(const std::string& fileName, FileBytes& bytes);
 
+// A regular file opened for reading piece by piece, with the checks and
+// messages of LoadFileText.
+class FileReader {
+public:
+    explicit FileReader(const std::string& fileName);
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    // Size of the file when it was opened (it may change while it is read).
+    std::size_t sizeHint() const { return m_sizeHint; }
+    // Up to `want` bytes; 0 at end of file. Raises "Cannot read file ...".
+    std::size_t read(char* into, std::size_t want);
+
+private:
+    std::string m_fileName;
+    int m_fd = -1;
+    std::size_t m_sizeHint = 0;
+};
+
 // Replaces the file's content with text, atomically: the text goes to a
 // temporary file in the same directory, is flushed to disk, gets the
 // original's permission bits (owner and group where the process may), and is

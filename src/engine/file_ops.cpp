@@ -1,6 +1,7 @@
 #include "engine/file_ops.h"
 
 #include "engine/file_io.h"
+#include "engine/stream_match.h"
 
 namespace quillet::engine {
 
@@ -27,13 +28,13 @@ PreparedFile PrepareFile(const std::string& inName, const FileOperation& op) {
         return prepared;
     }
 
+    if (op.Operation == core::OpOnlySearch) {
+        prepared.Matched = FileMatches(inName, op.Pattern, op.CaseSensitive);
+        return prepared;
+    }
     FileBytes bytes;
     LoadFileBytes(inName, bytes);
     const std::string_view text = bytes.view();
-    if (op.Operation == core::OpOnlySearch) {
-        prepared.Matched = core::TextMatches(text, op.Pattern, op.CaseSensitive);
-        return prepared;
-    }
     prepared.Matched = core::ProcessText(prepared.Result, text, op.Operation, op.Pattern, op.CaseSensitive,
                                          op.NewText, op.IsPattern, op.TagOpen, op.TagClose, op.MaxCount);
     prepared.NeedsWrite = prepared.Matched && op.Write;

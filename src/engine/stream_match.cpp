@@ -1,0 +1,59 @@
+#include "engine/stream_match.h"
+
+#include "core/pattern.h"
+#include "engine/file_io.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace quillet::engine {
+
+namespace {
+
+constexpr std::size_t kChunk = 256 * 1024;
+
+} // namespace
+
+bool FileMatches(const std::string& fileName, std::string_view pattern, bool caseSensitive) {
+    const core::CompiledPattern compiled = core::CompilePattern(pattern);
+    FileReader reader(fileName);
+    char probe = 0;
+    if (compiled.Pieces.empty())  // '*' matches any text that is not empty; '**' nothing
+        return compiled.Text == "*" && reader.read(&probe, 1) == 1;
+
+    std::size_t longest = 0;
+    for (const std::string& piece : compiled.Pieces)
+        longest = std::max(longest, piece.size());
+    std::vector<char> buffer(kChunk + longest);
+    std::size_t have = 0;   // bytes in the buffer
+    std::size_t start = 0;  // where the current piece may begin
+    bool atEnd = false;
+    for (std::size_t i = 0; i < compiled.Pieces.size();) {
+        const std::string& piece = compiled.Pieces[i];
+        const std::string_view text(buffer.data(), have);
+        const core::Pos found =
+            have > start ? core::findFrom(caseSensitive, text, piece, static_cast<core::Pos>(have),
+                                          static_cast<core::Pos>(start) + 1)
+                         : 0;
+        if (found != 0) {
+            start = static_cast<std::size_t>(found - 1) + piece.size();
+            ++i;
+            continue;
+        }
+        if (atEnd)
+            return false;
+        // Keep what could still be the beginning of this piece, then read on.
+        const std::size_t tail = piece.size() - 1;
+        const std::size_t keepFrom = std::max(start, have > tail ? have - tail : 0);
+        std::memmove(buffer.data(), buffer.data() + keepFrom, have - keepFrom);
+        have -= keepFrom;
+        start -= std::min(start, keepFrom);
+        const std::size_t got = reader.read(buffer.data() + have, buffer.size() - have);
+        atEnd = got == 0;
+        have += got;
+    }
+    return true;
+}
+
+} // namespace quillet::engine

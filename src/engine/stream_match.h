@@ -1,0 +1,16 @@
+// Whether a file holds a match of a '*' pattern, read piece by piece through
+// one small buffer instead of whole: Only Search needs no more, so a search
+// costs no memory for the file's text and stops at the first match.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillet::engine {
+
+// The answer of Only Search for the file: the same as matching its whole text
+// (a pattern's pieces found one after the other, each at its leftmost place
+// after the one before). Raises the errors of LoadFileText.
+bool FileMatches(const std::string& fileName, std::string_view pattern, bool caseSensitive);
+
+} // namespace quillet::engine

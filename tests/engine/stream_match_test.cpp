@@ -1,0 +1,49 @@
+// Only Search reads a file through a small buffer; its answer must be that of
+// matching the whole text, also when a piece straddles two reads.
+#include "engine/stream_match.h"
+
+#include "core/error.h"
+#include "core/text_ops.h"
+#include "testutil/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using quillet::engine::FileMatches;
+using quillet::testutil::TempDir;
+
+TEST(FileMatches, AgreesWithWholeTextMatchingAcrossReadBoundaries) {
+    TempDir dir;
+    std::mt19937 rng(5);
+    const char* patterns[] = {"ab", "a*b", "ab*BA*a", "*", "**", "*b", "a*", "xax", "abab*b", "BbBb"};
+    constexpr std::size_t kRead = 256 * 1024;
+    int matched = 0;
+    for (int iter = 0; iter < 40; ++iter) {
+        std::string text(kRead * 2 + 1000 + rng() % 1000, 'x');
+        // A few letters, most of them close to where one read ends.
+        for (int k = 0; k < 6; ++k) {
+            const std::size_t near = kRead * (1 + rng() % 2) + rng() % 9 - 4;
+            const std::size_t at = rng() % 3 == 0 ? rng() % text.size() : near;
+            text[at % text.size()] = "abAB"[rng() % 4];
+        }
+        if (iter == 0)
+            text.clear();
+        const std::string path = dir.write("t.txt", text);
+        for (const char* pattern : patterns) {
+            for (bool caseSensitive : {true, false}) {
+                const bool expected = quillet::core::TextMatches(text, pattern, caseSensitive);
+                EXPECT_EQ(FileMatches(path, pattern, caseSensitive), expected)
+                    << "pattern '" << pattern << "', iteration " << iter << (caseSensitive ? ", case" : "");
+                matched += expected;
+            }
+        }
+    }
+    EXPECT_GT(matched, 200);
+}
+
+TEST(FileMatches, RaisesTheReadErrorsOfAWholeRead) {
+    TempDir dir;
+    EXPECT_THROW(FileMatches(dir.file("missing"), "x", false), quillet::Error);
+    EXPECT_THROW(FileMatches(dir.path().string(), "x", false), quillet::Error);
+}
