@@ -25,7 +25,13 @@ bool FileMatches(const std::string& fileName, std::string_view pattern, bool cas
     std::size_t longest = 0;
     for (const std::string& piece : compiled.Pieces)
         longest = std::max(longest, piece.size());
-    std::vector<char> buffer(kChunk + longest);
+    // One buffer per thread, kept from file to file: most files are small,
+    // and allocating (and clearing) a new one for each would cost more than
+    // reading it.
+    thread_local std::vector<char> buffer;
+    const std::size_t wanted = std::min(kChunk, reader.sizeHint() + 1) + longest;
+    if (buffer.size() < wanted)
+        buffer.resize(std::max(wanted, std::min(kChunk + longest, 2 * buffer.size())));
     std::size_t have = 0;   // bytes in the buffer
     std::size_t start = 0;  // where the current piece may begin
     bool atEnd = false;
