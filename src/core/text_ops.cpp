@@ -31,12 +31,13 @@ void runRecipe(std::string& result, std::string_view text, const RecipePass (&pa
 
 // Room for the whole result up front, so that a large text is not copied on
 // every doubling. Untouched reserved memory costs no more than its address
-// space, so the guess is generous; when even that cannot be had, the string
+// space, so the guess is generous; when even that cannot be had, the result
 // grows as usual.
-void reserveForResult(std::string& result, std::size_t textSize, std::size_t newTextSize) {
+template <class Out>
+void reserveForResult(Out& result, std::size_t textSize, std::size_t newTextSize) {
     const std::size_t guesses[] = {textSize + textSize / 2 + 64 * newTextSize, textSize + newTextSize};
     for (std::size_t guess : guesses) {
-        if (guess < textSize || guess > result.max_size())
+        if (guess < textSize)
             continue;
         try {
             result.reserve(guess);
@@ -47,16 +48,21 @@ void reserveForResult(std::string& result, std::size_t textSize, std::size_t new
     }
 }
 
-} // namespace
-
-bool ProcessText(std::string& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
+// ProcessText over any output with clear(), reserve() and append().
+template <class Out>
+bool processText(Out& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
                  std::string_view tagClose, std::int64_t maxCount) {
     result.clear();
-    if (operation == OpRemoveScript)
-        return RemoveScripts(result, text, maxCount);
-    if (operation == OpStripWordHtml)
-        return StripWordHtml(result, text);
+    if (operation == OpRemoveScript || operation == OpStripWordHtml) {
+        std::string cleaned;
+        if (operation == OpRemoveScript)
+            RemoveScripts(cleaned, text, maxCount);
+        else
+            StripWordHtml(cleaned, text);
+        result.append(cleaned);
+        return true;
+    }
 
     const CompiledPattern compiled = CompilePattern(pattern);
     const bool needCaptures = operation != OpOnlySearch;
@@ -94,6 +100,30 @@ bool ProcessText(std::string& result, std::string_view text, std::uint8_t operat
     }
     result.append(Copy(text, from, textLen));
     return matched;
+}
+
+} // namespace
+
+bool ProcessText(std::string& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
+                 bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
+                 std::string_view tagClose, std::int64_t maxCount) {
+    if (operation == OpRemoveScript) {
+        result.clear();
+        return RemoveScripts(result, text, maxCount);
+    }
+    if (operation == OpStripWordHtml) {
+        result.clear();
+        return StripWordHtml(result, text);
+    }
+    return processText(result, text, operation, pattern, caseSensitive, newText, isPattern, tagOpen, tagClose,
+                       maxCount);
+}
+
+bool ProcessText(TextSink& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
+                 bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
+                 std::string_view tagClose, std::int64_t maxCount) {
+    return processText(result, text, operation, pattern, caseSensitive, newText, isPattern, tagOpen, tagClose,
+                       maxCount);
 }
 
 bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensitive) {

@@ -38,6 +38,21 @@ bool ProcessText(std::string& result, std::string_view text, std::uint8_t operat
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
                  std::string_view tagClose, std::int64_t maxCount);
 
+// Where ProcessText can put the new text instead of a std::string, for a
+// caller that keeps it in a buffer of its own.
+class TextSink {
+public:
+    virtual ~TextSink() = default;
+    virtual void clear() = 0;
+    // A hint: room for this many bytes in all.
+    virtual void reserve(std::size_t bytes) = 0;
+    virtual void append(std::string_view bytes) = 0;
+};
+
+bool ProcessText(TextSink& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
+                 bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
+                 std::string_view tagClose, std::int64_t maxCount);
+
 // Whether pattern matches anywhere in text: the answer of ProcessText for
 // Only Search, without building a result.
 bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensitive);

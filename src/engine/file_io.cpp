@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <new>
+#include <utility>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -165,7 +166,7 @@ void readWhole(const std::string& fileName, Buffer& buffer) {
     }
 }
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kMapFrom = std::size_t{2} << 20;
 
 } // namespace
 
@@ -208,44 +209,80 @@ void LoadFileText(const std::string& fileName, std::string& text) { readWhole(fi
 
 void LoadFileBytes(const std::string& fileName, FileBytes& bytes) { readWhole(fileName, bytes); }
 
-FileBytes::~FileBytes() {
+FileBytes::~FileBytes() { release(); }
+
+FileBytes::FileBytes(FileBytes&& other) noexcept
+    : m_data(other.m_data), m_size(other.m_size), m_capacity(other.m_capacity), m_mapped(other.m_mapped) {
+    other.m_data = nullptr;
+    other.m_size = other.m_capacity = 0;
+    other.m_mapped = false;
+}
+
+FileBytes& FileBytes::operator=(FileBytes&& other) noexcept {
+    if (this != &other) {
+        release();
+        m_data = std::exchange(other.m_data, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+        m_capacity = std::exchange(other.m_capacity, 0);
+        m_mapped = std::exchange(other.m_mapped, false);
+    }
+    return *this;
+}
+
+void FileBytes::release() {
     if (m_mapped)
         ::munmap(m_data, m_capacity);
     else
         std::free(m_data);
+    m_data = nullptr;
+    m_size = m_capacity = 0;
+    m_mapped = false;
 }
 
-void FileBytes::resize(std::size_t size) {
-    if (size <= m_capacity) {
-        m_size = size;
+// Small buffers come from malloc, large ones straight from mmap. Untouched
+// capacity costs address space only. (Asking for huge pages saved page
+// faults but made the time of a large rewrite swing by seconds while the
+// kernel compacted memory for them.)
+void FileBytes::grow(std::size_t capacity) {
+    if (capacity <= m_capacity)
         return;
-    }
-    // Geometric growth, for a file that keeps growing while it is read.
-    const std::size_t wanted = size > 2 * m_capacity ? size : 2 * m_capacity;
-    if (wanted < kHugePage && !m_mapped) {
-        void* grown = std::realloc(m_data, wanted);
+    if (capacity < kMapFrom && !m_mapped) {
+        void* grown = std::realloc(m_data, capacity);
         if (grown == nullptr)
             throw std::bad_alloc();
         m_data = static_cast<char*>(grown);
-        m_capacity = wanted;
-        m_size = size;
+        m_capacity = capacity;
         return;
     }
-    const std::size_t capacity = (wanted + kHugePage - 1) / kHugePage * kHugePage;
-    void* fresh = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const std::size_t rounded = (capacity + kMapFrom - 1) / kMapFrom * kMapFrom;
+    void* fresh = ::mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (fresh == MAP_FAILED)
         throw std::bad_alloc();
-    ::madvise(fresh, capacity, MADV_HUGEPAGE);
     if (m_size > 0)
         std::memcpy(fresh, m_data, m_size);
-    if (m_mapped)
-        ::munmap(m_data, m_capacity);
-    else
-        std::free(m_data);
+    const std::size_t size = m_size;
+    release();
     m_data = static_cast<char*>(fresh);
-    m_capacity = capacity;
+    m_capacity = rounded;
     m_mapped = true;
     m_size = size;
+}
+
+void FileBytes::resize(std::size_t size) {
+    // Geometric growth, for a file that keeps growing while it is read.
+    if (size > m_capacity)
+        grow(size > 2 * m_capacity ? size : 2 * m_capacity);
+    m_size = size;
+}
+
+void FileBytes::reserve(std::size_t capacity) { grow(capacity); }
+
+void FileBytes::append(std::string_view bytes) {
+    if (bytes.empty())
+        return;
+    const std::size_t at = m_size;
+    resize(m_size + bytes.size());
+    std::memcpy(m_data + at, bytes.data(), bytes.size());
 }
 
 void SaveFileText(std::string_view text, const std::string& fileName) {

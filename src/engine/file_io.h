@@ -2,6 +2,8 @@
 // exactly its size: no encoding, line-end or byte-order-mark handling.
 #pragma once
 
+#include "core/text_ops.h"
+
 #include <string>
 #include <string_view>
 
@@ -17,14 +19,17 @@ namespace quillet::engine {
 void LoadFileText(const std::string& fileName, std::string& text);
 
 // A whole file's bytes, for the run's own reading: unlike a std::string the
-// buffer is not zero-filled before the read, and a large one asks for huge
-// pages, which saves most of the page faults of reading a big file.
-class FileBytes {
+// buffer is not zero-filled before the read, and it grows without copying
+// what it holds more than a few times.
+// It also serves as the output of a text operation on a large file.
+class FileBytes : public core::TextSink {
 public:
     FileBytes() = default;
-    ~FileBytes();
+    ~FileBytes() override;
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
+    FileBytes(FileBytes&& other) noexcept;
+    FileBytes& operator=(FileBytes&& other) noexcept;
 
     std::string_view view() const { return {m_data, m_size}; }
     std::size_t size() const { return m_size; }
@@ -32,9 +37,14 @@ public:
     // Makes room for `size` bytes, keeping the first size() of them; the
     // bytes after those are undefined until written.
     void resize(std::size_t size);
-    void clear() { m_size = 0; }
+    void clear() override { m_size = 0; }
+    void reserve(std::size_t capacity) override;
+    void append(std::string_view bytes) override;
 
 private:
+    void release();
+    void grow(std::size_t capacity);
+
     char* m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_capacity = 0;

@@ -39,13 +39,13 @@ PreparedFile PrepareFile(const std::string& inName, const FileOperation& op) {
                                          op.NewText, op.IsPattern, op.TagOpen, op.TagClose, op.MaxCount);
     prepared.NeedsWrite = prepared.Matched && op.Write;
     if (!prepared.NeedsWrite)
-        prepared.Result.clear();
+        prepared.Result = FileBytes();
     return prepared;
 }
 
 void CommitFile(const PreparedFile& prepared, const std::string& outName) {
     if (prepared.NeedsWrite)
-        SaveFileText(prepared.Result, outName);
+        SaveFileText(prepared.Result.view(), outName);
 }
 
 bool ProcessFile(const std::string& outName, const std::string& inName, std::uint8_t operation,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/text_ops.h"
+#include "engine/file_io.h"
 
 #include <cstdint>
 #include <functional>
@@ -68,7 +69,7 @@ struct FileOperation {
 struct PreparedFile {
     bool Matched = false;
     bool NeedsWrite = false;  // matched, writes, and the operation changes text
-    std::string Result;       // the new content when NeedsWrite
+    FileBytes Result;         // the new content when NeedsWrite
 };
 
 PreparedFile PrepareFile(const std::string& inName, const FileOperation& operation);
