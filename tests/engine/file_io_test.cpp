@@ -77,7 +77,7 @@ TEST(LoadFileText, ReadsEveryByteExactly) {
 
 TEST(LoadFileBytes, ReadsEveryByteAcrossTheBufferKinds) {
     TempDir dir;
-    // Below and above the size from which the buffer is mapped in 2 MiB pages.
+    // Below and above the size from which the buffer is mapped rather than allocated.
     for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{(2 << 20) - 1}, std::size_t{(5 << 20) + 3}}) {
         std::string expected(size, '\0');
         for (std::size_t i = 0; i < size; ++i)
