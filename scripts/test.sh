@@ -4,6 +4,10 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$here/build}
 "$here/scripts/setup.sh" "$build"
+# The house style (.clang-format) holds for every C++ file.
+if [ -d "$here/.git" ] || git -C "$here" rev-parse 2>/dev/null; then
+  git -C "$here" ls-files -z '*.cpp' '*.h' | (cd "$here" && xargs -0 clang-format --dry-run --Werror)
+fi
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

@@ -61,7 +61,8 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     param.MaxCount = options.MaxCount;
     param.DryRun = options.DryRun;
     request.MaxFiles = options.MaxFiles;
-    request.Threads = options.Threads > 0 ? options.Threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    request.Threads =
+        options.Threads > 0 ? options.Threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
     if (options.Directory) {
         request.Directory = *options.Directory;

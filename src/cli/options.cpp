@@ -14,7 +14,7 @@ namespace {
 struct OperationName {
     std::string_view Name;
     std::uint8_t Code;
-    int Arguments;  // PATTERN, or PATTERN NEWTEXT, or none
+    int Arguments; // PATTERN, or PATTERN NEWTEXT, or none
 };
 
 constexpr std::array<OperationName, 6> kOperations{{
@@ -26,9 +26,8 @@ constexpr std::array<OperationName, 6> kOperations{{
     {"strip-word-html", core::OpStripWordHtml, 0},
 }};
 
-constexpr std::string_view kUsage =
-    "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\n"
-    "Try 'quillet-cli --help' for more information.\n";
+constexpr std::string_view kUsage = "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\n"
+                                    "Try 'quillet-cli --help' for more information.\n";
 
 constexpr std::string_view kDescription =
     "Search, replace and insert text in many files at once.\n"
@@ -95,7 +94,8 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
     bool templateFlag = false;
     bool literalFlag = false;
 
-    app.add_option("OPERATION", operationName, "search, replace, insert-before, insert-after, remove-script or strip-word-html")
+    app.add_option("OPERATION", operationName,
+                   "search, replace, insert-before, insert-after, remove-script or strip-word-html")
         ->required();
     app.add_option("ARGS", arguments, "PATTERN and NEWTEXT as the operation needs, then the PATHs");
     app.add_option("-l,--list", options.ListFile, "read the paths from FILE, one per line ('-': standard input)")
@@ -159,7 +159,8 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
         return usageError("unknown operation '" + operationName + "'");
     options.Operation = operation->Code;
     if (static_cast<int>(arguments.size()) < operation->Arguments)
-        return usageError(operationName + (operation->Arguments == 1 ? " needs PATTERN" : " needs PATTERN and NEWTEXT"));
+        return usageError(operationName +
+                          (operation->Arguments == 1 ? " needs PATTERN" : " needs PATTERN and NEWTEXT"));
     auto next = arguments.begin();
     if (operation->Arguments >= 1)
         options.Pattern = *next++;

@@ -14,19 +14,19 @@ struct CliOptions {
     std::uint8_t Operation = 0;
     std::string Pattern;
     std::string NewText;
-    std::vector<std::string> Paths;   // PATH... as given
+    std::vector<std::string> Paths;       // PATH... as given
     std::optional<std::string> ListFile;  // -l FILE ("-" is standard input)
     std::optional<std::string> Directory; // -d DIR
     bool Recursive = false;
     std::string Mask = "*";
     bool CaseSensitive = false;
-    std::optional<bool> Template;  // --template / --literal; unset: expand when NewText holds "{$"
+    std::optional<bool> Template; // --template / --literal; unset: expand when NewText holds "{$"
     std::int64_t MaxCount = -1;
     std::int64_t MaxFiles = -1;
     bool DryRun = false;
     bool Quiet = false;
     bool NullTerminated = false;
-    int Threads = 0;  // files read and matched at once; 0: one per processor
+    int Threads = 0; // files read and matched at once; 0: one per processor
 };
 
 // The outcome of parsing: options to run, or text to print and an exit status

@@ -84,9 +84,25 @@ constexpr int byteRank(std::uint8_t b) {
     if (b >= '0' && b <= '9')
         return 110;
     switch (b) {
-    case '\n': case '<': case '>': case '/': case '=': case '"': case '.': case ',': case '-':
+    case '\n':
+    case '<':
+    case '>':
+    case '/':
+    case '=':
+    case '"':
+    case '.':
+    case ',':
+    case '-':
         return 150;
-    case '\t': case '\r': case '\'': case ':': case ';': case '(': case ')': case '_': case '#':
+    case '\t':
+    case '\r':
+    case '\'':
+    case ':':
+    case ';':
+    case '(':
+    case ')':
+    case '_':
+    case '#':
         return 90;
     default:
         return b < 128 ? 60 : 20;
@@ -200,7 +216,8 @@ Pos findBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
         if (Bytes::key(s[static_cast<std::size_t>(pos - 1)]) != first)
             continue;
         Pos j = m - 1;
-        while (j >= 1 && Bytes::key(s[static_cast<std::size_t>(pos - 1 + j)]) == Bytes::key(p[static_cast<std::size_t>(j)]))
+        while (j >= 1 &&
+               Bytes::key(s[static_cast<std::size_t>(pos - 1 + j)]) == Bytes::key(p[static_cast<std::size_t>(j)]))
             --j;
         if (j == 0)
             return pos;

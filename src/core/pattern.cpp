@@ -15,7 +15,9 @@ const CharSet& starSet() {
     return set;
 }
 
-Pos lengthOf(const std::string& s) { return static_cast<Pos>(s.size()); }
+Pos lengthOf(const std::string& s) {
+    return static_cast<Pos>(s.size());
+}
 
 // The first pass and the re-anchoring; fills ranges with the pieces.
 bool findPieces(Pos& matchStart, Pos& matchEnd, TSubStrPosArray& ranges, std::string_view text,
@@ -53,7 +55,8 @@ bool findPieces(Pos& matchStart, Pos& matchEnd, TSubStrPosArray& ranges, std::st
         // Middle pieces go back to their leftmost places; one that is not found
         // there keeps the place the backward step gave it.
         for (std::size_t i = 1; i + 1 < n; ++i) {
-            const Pos at = findFrom(caseSensitive, text, pieces[i], ranges[n - 1].Pos, ranges[i - 1].Pos + ranges[i - 1].Len);
+            const Pos at =
+                findFrom(caseSensitive, text, pieces[i], ranges[n - 1].Pos, ranges[i - 1].Pos + ranges[i - 1].Len);
             if (at != 0)
                 ranges[i].Pos = at;
         }

@@ -39,8 +39,8 @@ void SplitByChars(std::vector<std::string>& list, std::string_view text, const C
 
 // A pattern split once into its pieces, for callers that match it many times.
 struct CompiledPattern {
-    std::string Text;                 // the pattern as given
-    std::vector<std::string> Pieces;  // literal runs between stars, none empty
+    std::string Text;                // the pattern as given
+    std::vector<std::string> Pieces; // literal runs between stars, none empty
     bool LeadingStar = false;
     bool TrailingStar = false;
 };

@@ -62,9 +62,8 @@ std::string ReplaceAll(std::string_view source, std::string_view find, std::stri
     }
     if (capacity == 0) {
         // Fallback size; a failure here reaches the caller.
-        capacity = grownByHalf(static_cast<Pos>(static_cast<Wide>(S) + static_cast<Wide>(R) > static_cast<Wide>(kMaxLength)
-                                                    ? kMaxLength
-                                                    : S + R));
+        capacity = grownByHalf(static_cast<Pos>(
+            static_cast<Wide>(S) + static_cast<Wide>(R) > static_cast<Wide>(kMaxLength) ? kMaxLength : S + R));
         result.reserve(static_cast<std::size_t>(capacity));
     }
 

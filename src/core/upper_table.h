@@ -32,6 +32,8 @@ extern std::array<CaseForms, 256> UpperForms;
 // not safe to call while another thread searches.
 void BuildUpperTable();
 
-inline std::uint8_t upperByte(char c) { return UpperTable[static_cast<std::uint8_t>(c)]; }
+inline std::uint8_t upperByte(char c) {
+    return UpperTable[static_cast<std::uint8_t>(c)];
+}
 
 } // namespace quillet::core

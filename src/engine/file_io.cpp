@@ -205,11 +205,17 @@ std::size_t FileReader::read(char* into, std::size_t want) {
     }
 }
 
-void LoadFileText(const std::string& fileName, std::string& text) { readWhole(fileName, text); }
+void LoadFileText(const std::string& fileName, std::string& text) {
+    readWhole(fileName, text);
+}
 
-void LoadFileBytes(const std::string& fileName, FileBytes& bytes) { readWhole(fileName, bytes); }
+void LoadFileBytes(const std::string& fileName, FileBytes& bytes) {
+    readWhole(fileName, bytes);
+}
 
-FileBytes::~FileBytes() { release(); }
+FileBytes::~FileBytes() {
+    release();
+}
 
 FileBytes::FileBytes(FileBytes&& other) noexcept
     : m_data(other.m_data), m_size(other.m_size), m_capacity(other.m_capacity), m_mapped(other.m_mapped) {
@@ -275,7 +281,9 @@ void FileBytes::resize(std::size_t size) {
     m_size = size;
 }
 
-void FileBytes::reserve(std::size_t capacity) { grow(capacity); }
+void FileBytes::reserve(std::size_t capacity) {
+    grow(capacity);
+}
 
 void FileBytes::append(std::string_view bytes) {
     if (bytes.empty())

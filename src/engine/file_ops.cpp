@@ -35,8 +35,8 @@ PreparedFile PrepareFile(const std::string& inName, const FileOperation& op) {
     FileBytes bytes;
     LoadFileBytes(inName, bytes);
     const std::string_view text = bytes.view();
-    prepared.Matched = core::ProcessText(prepared.Result, text, op.Operation, op.Pattern, op.CaseSensitive,
-                                         op.NewText, op.IsPattern, op.TagOpen, op.TagClose, op.MaxCount);
+    prepared.Matched = core::ProcessText(prepared.Result, text, op.Operation, op.Pattern, op.CaseSensitive, op.NewText,
+                                         op.IsPattern, op.TagOpen, op.TagClose, op.MaxCount);
     prepared.NeedsWrite = prepared.Matched && op.Write;
     if (!prepared.NeedsWrite)
         prepared.Result = FileBytes();

@@ -17,9 +17,9 @@ using TResultSink = std::function<void(const std::string& entry)>;
 
 // The settings of a run, copied from the window or the command line.
 struct TSRParam {
-    std::string RootDir;  // put before every entry: the directory plus "/", or empty for a path list
-    bool SubFolders = false;  // the run walks the tree (used by the run, not by the list loop)
-    const std::vector<std::string>* FileList = nullptr;  // borrowed; the entries to process
+    std::string RootDir;     // put before every entry: the directory plus "/", or empty for a path list
+    bool SubFolders = false; // the run walks the tree (used by the run, not by the list loop)
+    const std::vector<std::string>* FileList = nullptr; // borrowed; the entries to process
     std::uint8_t Operation = core::OpReplaceText;
     std::string SearchPattern;
     bool CaseSensitive = false;
@@ -27,9 +27,9 @@ struct TSRParam {
     bool ResultIsPattern = false;
     std::string TagOpen{core::kTagOpen};
     std::string TagClose{core::kTagClose};
-    std::int64_t MaxCount = -1;  // matches handled per file; <= 0: no limit
-    TResultSink ResultList;      // may be empty
-    bool DryRun = false;         // find and count, but write nothing
+    std::int64_t MaxCount = -1; // matches handled per file; <= 0: no limit
+    TResultSink ResultList;     // may be empty
+    bool DryRun = false;        // find and count, but write nothing
 };
 
 // Called after each entry of a list: index (1-based count of entries handled),
@@ -68,8 +68,8 @@ struct FileOperation {
 
 struct PreparedFile {
     bool Matched = false;
-    bool NeedsWrite = false;  // matched, writes, and the operation changes text
-    FileBytes Result;         // the new content when NeedsWrite
+    bool NeedsWrite = false; // matched, writes, and the operation changes text
+    FileBytes Result;        // the new content when NeedsWrite
 };
 
 PreparedFile PrepareFile(const std::string& inName, const FileOperation& operation);

@@ -59,7 +59,7 @@ private:
     FileOperation m_operation;
     std::size_t m_maxBatches;
     Batch m_open;
-    std::deque<std::pair<std::future<std::vector<Outcome>>, std::int64_t>> m_batches;  // with their bytes
+    std::deque<std::pair<std::future<std::vector<Outcome>>, std::int64_t>> m_batches; // with their bytes
     std::vector<Outcome> m_ready;
     std::size_t m_readyNext = 0;
     std::size_t m_inFlightFiles = 0;

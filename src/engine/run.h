@@ -21,21 +21,21 @@ enum class RunShape { DirectoryWalk, DirectoryListing, PathList };
 
 // One handled file.
 struct FileReport {
-    std::string Directory;  // walk: the directory scanned, ending in "/"; list shapes: empty
-    std::string Name;       // walk: the entry's name; list shapes: the entry as given
-    std::string FullPath;   // the path that was opened
+    std::string Directory; // walk: the directory scanned, ending in "/"; list shapes: empty
+    std::string Name;      // walk: the entry's name; list shapes: the entry as given
+    std::string FullPath;  // the path that was opened
     bool Matched = false;
-    std::int64_t Index = 0;  // list shapes: 1-based count of entries handled; walk: entries handled so far
-    std::int64_t Total = 0;  // list shapes: number of entries; walk: -1 (unknown)
+    std::int64_t Index = 0; // list shapes: 1-based count of entries handled; walk: entries handled so far
+    std::int64_t Total = 0; // list shapes: number of entries; walk: -1 (unknown)
 };
 
 struct RunRequest {
     RunShape Shape = RunShape::PathList;
-    std::string Directory;             // walk and listing: the chosen directory
-    std::string Mask;                  // walk: the file-name mask, ";" separating several
-    std::vector<std::string> Entries;  // listing: bare names; path list: paths (taken at the start)
-    TSRParam Param;                    // operation, pattern, new text ...; its FileList is ignored
-    std::int64_t MaxFiles = -1;        // stop after this many matching files; <= 0: no limit
+    std::string Directory;            // walk and listing: the chosen directory
+    std::string Mask;                 // walk: the file-name mask, ";" separating several
+    std::vector<std::string> Entries; // listing: bare names; path list: paths (taken at the start)
+    TSRParam Param;                   // operation, pattern, new text ...; its FileList is ignored
+    std::int64_t MaxFiles = -1;       // stop after this many matching files; <= 0: no limit
     // Files read and matched at once on worker threads (writing, counting and
     // reporting stay in run order on the calling thread); 1: one at a time.
     int Threads = 1;

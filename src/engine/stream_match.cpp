@@ -19,7 +19,7 @@ bool FileMatches(const std::string& fileName, std::string_view pattern, bool cas
     const core::CompiledPattern compiled = core::CompilePattern(pattern);
     FileReader reader(fileName);
     char probe = 0;
-    if (compiled.Pieces.empty())  // '*' matches any text that is not empty; '**' nothing
+    if (compiled.Pieces.empty()) // '*' matches any text that is not empty; '**' nothing
         return compiled.Text == "*" && reader.read(&probe, 1) == 1;
 
     std::size_t longest = 0;
@@ -32,16 +32,15 @@ bool FileMatches(const std::string& fileName, std::string_view pattern, bool cas
     const std::size_t wanted = std::min(kChunk, reader.sizeHint() + 1) + longest;
     if (buffer.size() < wanted)
         buffer.resize(std::max(wanted, std::min(kChunk + longest, 2 * buffer.size())));
-    std::size_t have = 0;   // bytes in the buffer
-    std::size_t start = 0;  // where the current piece may begin
+    std::size_t have = 0;  // bytes in the buffer
+    std::size_t start = 0; // where the current piece may begin
     bool atEnd = false;
     for (std::size_t i = 0; i < compiled.Pieces.size();) {
         const std::string& piece = compiled.Pieces[i];
         const std::string_view text(buffer.data(), have);
-        const core::Pos found =
-            have > start ? core::findFrom(caseSensitive, text, piece, static_cast<core::Pos>(have),
-                                          static_cast<core::Pos>(start) + 1)
-                         : 0;
+        const core::Pos found = have > start ? core::findFrom(caseSensitive, text, piece, static_cast<core::Pos>(have),
+                                                              static_cast<core::Pos>(start) + 1)
+                                             : 0;
         if (found != 0) {
             start = static_cast<std::size_t>(found - 1) + piece.size();
             ++i;

@@ -19,7 +19,9 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
-bool isDotEntry(const std::string& name) { return name == "." || name == ".."; }
+bool isDotEntry(const std::string& name) {
+    return name == "." || name == "..";
+}
 
 // "." and ".." first, then byte order (std::string compares bytes unsigned).
 bool listingOrder(const TSearchRec& a, const TSearchRec& b) {
@@ -44,14 +46,29 @@ int typeBits(mode_t mode) {
 // fall back on the type readdir gave; false when that is unknown too.
 bool typeFromDirent(unsigned char dtype, mode_t& mode) {
     switch (dtype) {
-    case DT_DIR: mode = S_IFDIR; return true;
-    case DT_REG: mode = S_IFREG; return true;
-    case DT_LNK: mode = S_IFLNK; return true;
-    case DT_FIFO: mode = S_IFIFO; return true;
-    case DT_SOCK: mode = S_IFSOCK; return true;
-    case DT_CHR: mode = S_IFCHR; return true;
-    case DT_BLK: mode = S_IFBLK; return true;
-    default: return false;
+    case DT_DIR:
+        mode = S_IFDIR;
+        return true;
+    case DT_REG:
+        mode = S_IFREG;
+        return true;
+    case DT_LNK:
+        mode = S_IFLNK;
+        return true;
+    case DT_FIFO:
+        mode = S_IFIFO;
+        return true;
+    case DT_SOCK:
+        mode = S_IFSOCK;
+        return true;
+    case DT_CHR:
+        mode = S_IFCHR;
+        return true;
+    case DT_BLK:
+        mode = S_IFBLK;
+        return true;
+    default:
+        return false;
     }
 }
 

@@ -16,22 +16,22 @@
 namespace quillet::finder {
 
 // Attribute bits of an entry, and of the mask handed to ListDirectory.
-inline constexpr int faReadOnly = 1;  // the owner has no write permission
-inline constexpr int faHidden = 2;    // the name begins with "." (but is not "." or "..")
-inline constexpr int faSysFile = 4;   // neither regular file, directory nor symlink: FIFO, socket, device
-inline constexpr int faVolumeId = 8;  // never set here
+inline constexpr int faReadOnly = 1; // the owner has no write permission
+inline constexpr int faHidden = 2;   // the name begins with "." (but is not "." or "..")
+inline constexpr int faSysFile = 4;  // neither regular file, directory nor symlink: FIFO, socket, device
+inline constexpr int faVolumeId = 8; // never set here
 inline constexpr int faDirectory = 16;
-inline constexpr int faArchive = 32;  // a regular file
+inline constexpr int faArchive = 32; // a regular file
 inline constexpr int faAnyFile = 63;
 
 // One listed entry. A symlink has IsSymlink set and none of faDirectory,
 // faArchive or faSysFile, whatever it points to (or whether it dangles).
 struct TSearchRec {
-    std::string Name;  // without the directory
+    std::string Name; // without the directory
     int Attr = 0;
     bool IsSymlink = false;
     std::int64_t Size = 0;
-    std::int64_t Time = 0;  // last modification, seconds since the epoch
+    std::int64_t Time = 0; // last modification, seconds since the epoch
     bool isRegularFile() const { return (Attr & faArchive) != 0; }
 };
 

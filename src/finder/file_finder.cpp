@@ -8,7 +8,9 @@ namespace quillet::finder {
 
 namespace {
 
-char foldAsciiLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char foldAsciiLetter(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool sameNameFoldingAscii(const std::string& a, const std::string& b) {
     if (a.size() != b.size())
@@ -33,7 +35,9 @@ void TFileFinder::Start() {
     SearchDirectory(m_root);
 }
 
-void TFileFinder::Stop() { m_stopped.store(true); }
+void TFileFinder::Stop() {
+    m_stopped.store(true);
+}
 
 void TFileFinder::SearchDirectory(const std::string& directory) {
     bool localStop = m_stopped.load();

@@ -79,7 +79,7 @@ private:
     void SearchDirectory(const std::string& directory);
 
     std::atomic<bool> m_stopped{false};
-    std::string m_root;  // Root as Start received it, with its trailing "/"
+    std::string m_root; // Root as Start received it, with its trailing "/"
 };
 
 } // namespace quillet::finder

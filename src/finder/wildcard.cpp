@@ -30,7 +30,9 @@ void upperInPlace(std::string& text) {
 }
 
 // 1-based byte access; callers keep 1 <= i <= size.
-char at(const std::string& s, Pos i) { return s[static_cast<std::size_t>(i - 1)]; }
+char at(const std::string& s, Pos i) {
+    return s[static_cast<std::size_t>(i - 1)];
+}
 
 } // namespace
 

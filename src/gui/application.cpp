@@ -7,15 +7,13 @@
 
 namespace quillet::gui {
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv)
-{
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     // Only the name: a display name would be appended to every window title
     // on X11 ("Quillet 1.3 — Quillet").
     setApplicationName(QString::fromLatin1(kAppTitle));
 }
 
-bool Application::notify(QObject* receiver, QEvent* event)
-{
+bool Application::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& error) {

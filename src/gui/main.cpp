@@ -16,8 +16,7 @@
 #include <clocale>
 #include <cstdio>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     quillet::gui::Application app(argc, argv);
     // Case folding follows the user's locale; the table is built before any search.
     std::setlocale(LC_CTYPE, "");

@@ -28,8 +28,7 @@
 
 // Resources live in the static library; pulling them in needs a call from
 // outside any namespace.
-static void initQuilletResources()
-{
+static void initQuilletResources() {
 #ifdef QUILLET_HAVE_RESOURCES
     Q_INIT_RESOURCE(quillet);
 #endif
@@ -45,8 +44,7 @@ namespace {
 // pixels high. DejaVu Sans Condensed at 11 pixels has that line height and
 // keeps every caption inside its place; plain DejaVu Sans is wider and needs
 // 10 pixels for that.
-QFont windowFont()
-{
+QFont windowFont() {
     const bool condensed = QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans Condensed"));
     QFont face(condensed ? QStringLiteral("DejaVu Sans Condensed") : QStringLiteral("DejaVu Sans"));
     face.setStyleHint(QFont::SansSerif);
@@ -60,25 +58,21 @@ constexpr const char* kRadioGroupStyle =
     "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 7px; padding: 0 2px; }";
 
-std::string toBytes(const QString& text)
-{
+std::string toBytes(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
 
-std::string pathToBytes(const QString& path)
-{
+std::string pathToBytes(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-QString pathFromBytes(const std::string& path)
-{
+QString pathFromBytes(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 // A text file's lines as a string list loads them: CR LF, LF and CR all end
 // a line, and a line break at the very end adds no empty line.
-QStringList splitLines(const std::string& text)
-{
+QStringList splitLines(const std::string& text) {
     QStringList lines;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -97,8 +91,7 @@ QStringList splitLines(const std::string& text)
 } // namespace
 } // namespace detail
 
-MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::MainWindow>())
-{
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::MainWindow>()) {
     initQuilletResources();
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -113,20 +106,17 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
     FormCreate();
 }
 
-MainWindow::~MainWindow()
-{
+MainWindow::~MainWindow() {
     m_run->stopAndWait();
     restoreCursor();
 }
 
-bool MainWindow::isRunning() const
-{
+bool MainWindow::isRunning() const {
     return m_run->isRunning();
 }
 
 // Fonts, icons, colours and texts that the .ui file cannot hold.
-void MainWindow::setupLook()
-{
+void MainWindow::setupLook() {
     QFont bold = font();
     bold.setBold(true);
     ui->Label6->setFont(bold);
@@ -163,8 +153,7 @@ void MainWindow::setupLook()
     ui->OpenFileList_Btn->setIcon(QIcon(QStringLiteral(":/icons/openfile.png")));
 }
 
-void MainWindow::setupDirectoryControls()
-{
+void MainWindow::setupDirectoryControls() {
     m_dirModel = new QFileSystemModel(this);
     m_dirModel->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
     m_dirModel->setRootPath(QStringLiteral("/"));
@@ -185,9 +174,8 @@ void MainWindow::setupDirectoryControls()
         }
     };
     connect(m_dirModel, &QFileSystemModel::rowsInserted, this, follow);
-    connect(m_dirModel, &QFileSystemModel::layoutChanged, this, [this, follow] {
-        follow(m_dirModel->index(m_directory).parent());
-    });
+    connect(m_dirModel, &QFileSystemModel::layoutChanged, this,
+            [this, follow] { follow(m_dirModel->index(m_directory).parent()); });
 
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
@@ -197,8 +185,7 @@ void MainWindow::setupDirectoryControls()
     fillDriveComboBox();
 }
 
-void MainWindow::connectHandlers()
-{
+void MainWindow::connectHandlers() {
     auto guarded = [this](void (MainWindow::*handler)()) {
         return [this, handler] { runGuarded([&] { (this->*handler)(); }); };
     };
@@ -216,9 +203,8 @@ void MainWindow::connectHandlers()
     connect(ui->HomePage_Btn, &QToolButton::clicked, this, guarded(&MainWindow::HomePage_BtnClick));
     connect(ui->Execute_Btn, &QPushButton::clicked, this, guarded(&MainWindow::Execute_BtnClick));
 
-    connect(ui->DirectoryListBox, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        PopupMenu->popup(ui->DirectoryListBox->viewport()->mapToGlobal(at));
-    });
+    connect(ui->DirectoryListBox, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu->popup(ui->DirectoryListBox->viewport()->mapToGlobal(at)); });
     connect(ui->DirectoryListBox->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 if (!m_syncingDirectory && current.isValid())
@@ -234,8 +220,7 @@ void MainWindow::connectHandlers()
     connect(m_run, &RunController::failed, this, &MainWindow::onRunFailed);
 }
 
-void MainWindow::FormCreate()
-{
+void MainWindow::FormCreate() {
     ListMaxMatches = -1;
     FilesDone = 0;
     setWindowTitle(QStringLiteral("Quillet 1.3"));
@@ -266,8 +251,7 @@ void MainWindow::FormCreate()
 }
 
 // Key preview: every key released anywhere in the window comes here first.
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease) {
         auto* widget = qobject_cast<QWidget*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
@@ -279,19 +263,16 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void MainWindow::FormKeyUp(int key)
-{
+void MainWindow::FormKeyUp(int key) {
     if (key == Qt::Key_F1)
         OpenTarget(homePageUrl());
 }
 
-void MainWindow::FileListFrom_RdgClick()
-{
+void MainWindow::FileListFrom_RdgClick() {
     ui->FileList_PC->setCurrentIndex(ui->FileListFrom_Rdg->itemIndex());
 }
 
-void MainWindow::SROperation_RdgClick()
-{
+void MainWindow::SROperation_RdgClick() {
     const int operation = ui->SROperation_Rdg->itemIndex();
     ui->ResultIsPattern_Chk->setEnabled(operation != core::OpOnlySearch);
     switch (operation) {
@@ -315,8 +296,7 @@ void MainWindow::SROperation_RdgClick()
     }
 }
 
-void MainWindow::SetMemoReadOnly(QPlainTextEdit* memo, bool readOnly)
-{
+void MainWindow::SetMemoReadOnly(QPlainTextEdit* memo, bool readOnly) {
     memo->setReadOnly(readOnly);
     QPalette palette = memo->palette();
     const QPalette standard = QApplication::palette(memo);
@@ -324,29 +304,24 @@ void MainWindow::SetMemoReadOnly(QPlainTextEdit* memo, bool readOnly)
     memo->setPalette(palette);
 }
 
-void MainWindow::NewText_MemoChange()
-{
+void MainWindow::NewText_MemoChange() {
     ui->ResultIsPattern_Chk->setChecked(ui->NewText_Memo->toPlainText().contains(QLatin1String("{$")));
 }
 
-void MainWindow::Mask_EdtChange()
-{
+void MainWindow::Mask_EdtChange() {
     m_fileListMask = ui->Mask_Edt->text();
     refillFileList();
 }
 
-void MainWindow::OpenDir_BtnClick()
-{
-    const QString directory = userDialogs().askText(this, QStringLiteral("Directry Path"),
-                                                    QStringLiteral("Directory:"), m_directory);
+void MainWindow::OpenDir_BtnClick() {
+    const QString directory =
+        userDialogs().askText(this, QStringLiteral("Directry Path"), QStringLiteral("Directory:"), m_directory);
     if (!directory.isEmpty())
         setCurrentDirectory(directory);
 }
 
-void MainWindow::OpenFileList_BtnClick()
-{
-    const QString fileName =
-        userDialogs().askOpenFileName(this, QStringLiteral("Text Files(*.txt);;All Files(*)"));
+void MainWindow::OpenFileList_BtnClick() {
+    const QString fileName = userDialogs().askOpenFileName(this, QStringLiteral("Text Files(*.txt);;All Files(*)"));
     if (fileName.isEmpty())
         return;
     std::string text;
@@ -354,34 +329,28 @@ void MainWindow::OpenFileList_BtnClick()
     ui->FileList_Memo->setPlainText(detail::splitLines(text).join(QLatin1Char('\n')));
 }
 
-void MainWindow::FileListBoxDblClick()
-{
+void MainWindow::FileListBoxDblClick() {
     const QListWidgetItem* item = ui->FileListBox->currentItem();
     OpenTarget(item ? QDir(m_directory).filePath(item->text()) : QString());
 }
 
-void MainWindow::Open_MIClick()
-{
+void MainWindow::Open_MIClick() {
     OpenTarget(m_directory);
 }
 
-void MainWindow::URL_LabClick()
-{
+void MainWindow::URL_LabClick() {
     OpenTarget(ui->URL_Lab->text());
 }
 
-void MainWindow::Email_BtnClick()
-{
+void MainWindow::Email_BtnClick() {
     OpenTarget(supportEmailLink());
 }
 
-void MainWindow::HomePage_BtnClick()
-{
+void MainWindow::HomePage_BtnClick() {
     OpenTarget(homePageUrl());
 }
 
-void MainWindow::setCurrentDirectory(const QString& directory)
-{
+void MainWindow::setCurrentDirectory(const QString& directory) {
     const QString absolute = QDir::cleanPath(QDir(directory).absolutePath());
     if (!QFileInfo(absolute).isDir())
         throw Error("Directory \"" + detail::pathToBytes(absolute) + "\" does not exist");
@@ -391,8 +360,7 @@ void MainWindow::setCurrentDirectory(const QString& directory)
     refillFileList();
 }
 
-void MainWindow::showDirectoryInTree()
-{
+void MainWindow::showDirectoryInTree() {
     const QModelIndex index = m_dirModel->index(m_directory);
     if (!index.isValid())
         return;
@@ -404,8 +372,7 @@ void MainWindow::showDirectoryInTree()
     m_syncingDirectory = false;
 }
 
-void MainWindow::fillDriveComboBox()
-{
+void MainWindow::fillDriveComboBox() {
     QStringList roots{QStringLiteral("/")};
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
         if (volume.isValid() && volume.isReady() && QFileInfo(volume.rootPath()).isDir())
@@ -420,14 +387,13 @@ void MainWindow::fillDriveComboBox()
 
 // The drive box shows the volume that holds the current directory: the
 // mount point that is the longest leading part of it.
-void MainWindow::followDirectoryInDriveBox()
-{
+void MainWindow::followDirectoryInDriveBox() {
     int best = -1;
     qsizetype bestLength = -1;
     for (int i = 0; i < ui->DriveComboBox->count(); ++i) {
         const QString root = ui->DriveComboBox->itemData(i).toString();
-        const bool holds = root == QLatin1String("/") || m_directory == root ||
-                           m_directory.startsWith(root + QLatin1Char('/'));
+        const bool holds =
+            root == QLatin1String("/") || m_directory == root || m_directory.startsWith(root + QLatin1Char('/'));
         if (holds && root.size() > bestLength) {
             best = i;
             bestLength = root.size();
@@ -438,8 +404,7 @@ void MainWindow::followDirectoryInDriveBox()
 
 // The same listing that a directory run without sub-folders handles.
 // A directory that cannot be read lists nothing.
-void MainWindow::refillFileList()
-{
+void MainWindow::refillFileList() {
     ui->FileListBox->clear();
     if (m_directory.isEmpty())
         return;
@@ -449,8 +414,7 @@ void MainWindow::refillFileList()
         ui->FileListBox->addItem(detail::pathFromBytes(name));
 }
 
-void MainWindow::Execute_BtnClick()
-{
+void MainWindow::Execute_BtnClick() {
     ui->Execute_Btn->setEnabled(false);
     try {
         PrepareAndRun();
@@ -463,8 +427,7 @@ void MainWindow::Execute_BtnClick()
 // Copies the settings into the run request and starts the run. What the run
 // works on (the file list box's names, the path list's lines) is taken here:
 // editing the controls during the run changes the next run only.
-void MainWindow::PrepareAndRun()
-{
+void MainWindow::PrepareAndRun() {
     engine::RunRequest request;
     PathCutLen = m_directory.size();
     DriveTail = QStringLiteral("/..");
@@ -509,7 +472,7 @@ void MainWindow::PrepareAndRun()
             setBarMaximum(100);
         } else {
             m_shape = ui->FileListFrom_Rdg->itemIndex() == 0 ? engine::RunShape::DirectoryListing
-                                                              : engine::RunShape::PathList;
+                                                             : engine::RunShape::PathList;
             // Empty lines are passed over by the run and not counted.
             const auto entries = std::count_if(request.Entries.begin(), request.Entries.end(),
                                                [](const std::string& entry) { return !entry.empty(); });
@@ -526,12 +489,10 @@ void MainWindow::PrepareAndRun()
 
 // "No Limit" is chosen by the item, not by the text: a typed number (0 and
 // negative ones included) is used as typed.
-std::int64_t MainWindow::maxCountFromComboBox() const
-{
+std::int64_t MainWindow::maxCountFromComboBox() const {
     const QComboBox* box = ui->MaxCount_Cbo;
     const QString text = box->currentText();
-    const int index = box->currentIndex() >= 0 && box->itemText(box->currentIndex()) == text ? box->currentIndex()
-                                                                                             : -1;
+    const int index = box->currentIndex() >= 0 && box->itemText(box->currentIndex()) == text ? box->currentIndex() : -1;
     if (index == 0)
         return -1;
     bool ok = false;
@@ -541,8 +502,7 @@ std::int64_t MainWindow::maxCountFromComboBox() const
     return value;
 }
 
-void MainWindow::onFileHandled(const FileBatch& batch)
-{
+void MainWindow::onFileHandled(const FileBatch& batch) {
     if (m_shape == engine::RunShape::DirectoryWalk)
         DoOnFileFinderFileFound(batch);
     else
@@ -550,8 +510,7 @@ void MainWindow::onFileHandled(const FileBatch& batch)
     emit progressShown();
 }
 
-void MainWindow::DoOnFileFinderFileFound(const FileBatch& batch)
-{
+void MainWindow::DoOnFileFinderFileFound(const FileBatch& batch) {
     const engine::FileReport& report = batch.Report;
     ui->CurFileName_Lab->setText(walkFileLabel(DriveTail, detail::pathFromBytes(report.Directory), PathCutLen,
                                                detail::pathFromBytes(report.Name)));
@@ -564,8 +523,7 @@ void MainWindow::DoOnFileFinderFileFound(const FileBatch& batch)
         ui->ResultFileNames_Memo->appendPlainText(detail::pathFromBytes(entry));
 }
 
-void MainWindow::DoOnListProgress(const FileBatch& batch)
-{
+void MainWindow::DoOnListProgress(const FileBatch& batch) {
     for (const std::string& entry : batch.Results)
         ui->ResultFileNames_Memo->appendPlainText(detail::pathFromBytes(entry));
     ++FilesDone;
@@ -574,24 +532,21 @@ void MainWindow::DoOnListProgress(const FileBatch& batch)
     ui->CurFileName_Lab->setText(fileNamePart(detail::pathFromBytes(batch.Report.FullPath)));
 }
 
-void MainWindow::onRunFinished()
-{
+void MainWindow::onRunFinished() {
     restoreCursor();
     ShowFinished();
     ui->Execute_Btn->setEnabled(true);
     emit runEnded();
 }
 
-void MainWindow::onRunFailed(const QString& message)
-{
+void MainWindow::onRunFailed(const QString& message) {
     restoreCursor();
     ui->Execute_Btn->setEnabled(true);
     userDialogs().showError(this, errorBoxText(message));
     emit runEnded();
 }
 
-void MainWindow::ShowFinished()
-{
+void MainWindow::ShowFinished() {
     setBarPosition(m_barMaximum);
     ui->ProgressBar->repaint();
     userDialogs().showInformation(this, QStringLiteral("Finished! Found and Processed %1 files.").arg(FilesDone));
@@ -601,16 +556,14 @@ void MainWindow::ShowFinished()
     setBarPosition(0);
 }
 
-void MainWindow::closeEvent(QCloseEvent* event)
-{
+void MainWindow::closeEvent(QCloseEvent* event) {
     FormClose();
     QWidget::closeEvent(event);
 }
 
 // Closing the window ends a run after the file in hand and waits for it, so
 // that no file is left half-handled when the program ends.
-void MainWindow::FormClose()
-{
+void MainWindow::FormClose() {
     if (!m_run->isRunning())
         return;
     m_run->stopAndWait();
@@ -618,19 +571,16 @@ void MainWindow::FormClose()
     ui->Execute_Btn->setEnabled(true);
 }
 
-void MainWindow::setBarMaximum(int maximum)
-{
+void MainWindow::setBarMaximum(int maximum) {
     m_barMaximum = std::max(0, maximum);
     ui->ProgressBar->setRange(0, std::max(1, m_barMaximum));
 }
 
-void MainWindow::setBarPosition(int position)
-{
+void MainWindow::setBarPosition(int position) {
     ui->ProgressBar->setValue(m_barMaximum == 0 ? 0 : std::clamp(position, 0, m_barMaximum));
 }
 
-void MainWindow::restoreCursor()
-{
+void MainWindow::restoreCursor() {
     if (m_waitCursor) {
         QApplication::restoreOverrideCursor();
         m_waitCursor = false;

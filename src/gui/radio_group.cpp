@@ -9,8 +9,7 @@ RadioGroup::RadioGroup(QWidget* parent) : QGroupBox(parent) {}
 
 // The buttons are made by the .ui code after this group exists, so they are
 // gathered on first use rather than in the constructor.
-void RadioGroup::attachItems() const
-{
+void RadioGroup::attachItems() const {
     if (m_group)
         return;
     auto* self = const_cast<RadioGroup*>(this);
@@ -24,14 +23,12 @@ void RadioGroup::attachItems() const
     });
 }
 
-int RadioGroup::itemIndex() const
-{
+int RadioGroup::itemIndex() const {
     attachItems();
     return m_group->checkedId();
 }
 
-void RadioGroup::setItemIndex(int index)
-{
+void RadioGroup::setItemIndex(int index) {
     attachItems();
     if (index >= 0 && index < m_items.size()) {
         m_items.at(index)->setChecked(true);
@@ -43,14 +40,12 @@ void RadioGroup::setItemIndex(int index)
     m_group->setExclusive(true);
 }
 
-int RadioGroup::count() const
-{
+int RadioGroup::count() const {
     attachItems();
     return static_cast<int>(m_items.size());
 }
 
-QRadioButton* RadioGroup::item(int index) const
-{
+QRadioButton* RadioGroup::item(int index) const {
     attachItems();
     return index >= 0 && index < m_items.size() ? m_items.at(index) : nullptr;
 }

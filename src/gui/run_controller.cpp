@@ -12,13 +12,11 @@ namespace quillet::gui {
 
 RunController::RunController(QObject* parent) : QObject(parent) {}
 
-RunController::~RunController()
-{
+RunController::~RunController() {
     stopAndWait();
 }
 
-void RunController::start(engine::RunRequest request)
-{
+void RunController::start(engine::RunRequest request) {
     Q_ASSERT(!m_running);
     if (m_thread.joinable())
         m_thread.join();
@@ -26,8 +24,7 @@ void RunController::start(engine::RunRequest request)
     m_thread = std::thread(&RunController::work, this, std::move(request), m_generation);
 }
 
-void RunController::stopAndWait()
-{
+void RunController::stopAndWait() {
     m_stop.store(true);
     if (m_thread.joinable())
         m_thread.join();
@@ -37,8 +34,7 @@ void RunController::stopAndWait()
 
 // Runs on the worker thread. Each report is posted to this object's thread;
 // a posted call whose generation is stale belongs to an abandoned run.
-void RunController::work(engine::RunRequest request, int generation)
-{
+void RunController::work(engine::RunRequest request, int generation) {
     std::vector<std::string> pendingResults;
     engine::RunEvents events;
     events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
@@ -84,8 +80,7 @@ void RunController::work(engine::RunRequest request, int generation)
         Qt::QueuedConnection);
 }
 
-QString listProgressText(std::int64_t done, std::int64_t total)
-{
+QString listProgressText(std::int64_t done, std::int64_t total) {
     if (total <= 0)
         return {};
     const std::int64_t hundredths = done * 10000 / total;
@@ -99,22 +94,18 @@ QString listProgressText(std::int64_t done, std::int64_t total)
     return QStringLiteral("%1/%2 = %3%").arg(done).arg(total).arg(percent);
 }
 
-int walkBarPosition(std::int64_t filesDone)
-{
+int walkBarPosition(std::int64_t filesDone) {
     if (filesDone <= 0)
         return 0;
     const auto rest = static_cast<int>(filesDone % 100);
     return rest == 0 ? 100 : rest;
 }
 
-QString walkFileLabel(const QString& driveTail, const QString& directory, qsizetype pathCutLen,
-                      const QString& name)
-{
+QString walkFileLabel(const QString& driveTail, const QString& directory, qsizetype pathCutLen, const QString& name) {
     return driveTail + directory.mid(pathCutLen, 255) + name;
 }
 
-QString fileNamePart(const QString& path)
-{
+QString fileNamePart(const QString& path) {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 

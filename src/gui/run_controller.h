@@ -78,8 +78,7 @@ int walkBarPosition(std::int64_t filesDone);
 // The walk's file label: driveTail + the part of directory below the chosen
 // one (directory's characters from pathCutLen on, at most 255) + name. With
 // the chosen directory "/web", "/web/news/" and "a.htm" give "/../news/a.htm".
-QString walkFileLabel(const QString& driveTail, const QString& directory, qsizetype pathCutLen,
-                      const QString& name);
+QString walkFileLabel(const QString& driveTail, const QString& directory, qsizetype pathCutLen, const QString& name);
 
 // The file-name part of a path: what follows its last "/".
 QString fileNamePart(const QString& path);

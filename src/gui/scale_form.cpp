@@ -10,9 +10,8 @@
 
 namespace quillet::gui {
 
-void FitFormToControls(QWidget* form, const QWidget* widthControl, const QWidget* heightControl,
-                       int rightMargin, int bottomMargin)
-{
+void FitFormToControls(QWidget* form, const QWidget* widthControl, const QWidget* heightControl, int rightMargin,
+                       int bottomMargin) {
     int width = widthControl->x() + widthControl->width() + rightMargin;
     if (widthControl->parentWidget() != form)
         width += widthControl->parentWidget()->x();
@@ -23,15 +22,13 @@ void FitFormToControls(QWidget* form, const QWidget* widthControl, const QWidget
 }
 
 void FitFormToPage(QWidget* form, const QWidget* widthControl, const QWidget* heightControl,
-                   const QWidget* marginControl)
-{
+                   const QWidget* marginControl) {
     FitFormToControls(form, widthControl, heightControl, marginControl->x(), marginControl->x());
 }
 
 namespace {
 
-void growToFit(QWidget* control, QSize needed)
-{
+void growToFit(QWidget* control, QSize needed) {
     QRect geometry = control->geometry();
     if (needed.width() > geometry.width()) {
         geometry.setWidth(needed.width());
@@ -49,8 +46,7 @@ void growToFit(QWidget* control, QSize needed)
 
 } // namespace
 
-void KeepCaptionsWhole(QWidget* root)
-{
+void KeepCaptionsWhole(QWidget* root) {
     for (QLabel* label : root->findChildren<QLabel*>()) {
         if (label->text().isEmpty() || label->wordWrap() || label->property("fixedWidth").toBool())
             continue;

@@ -11,8 +11,8 @@ namespace quillet::gui {
 // Client width := widthControl's left + width + rightMargin (plus its
 // parent's left when the parent is not the form: one level only); client
 // height likewise from heightControl's top and height and bottomMargin.
-void FitFormToControls(QWidget* form, const QWidget* widthControl, const QWidget* heightControl,
-                       int rightMargin, int bottomMargin);
+void FitFormToControls(QWidget* form, const QWidget* widthControl, const QWidget* heightControl, int rightMargin,
+                       int bottomMargin);
 
 // FitFormToControls with marginControl's left as both margins, so the right
 // and bottom margins equal the left margin of the page.

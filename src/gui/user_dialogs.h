@@ -23,8 +23,7 @@ public:
     // Modal box titled kAppTitle with the information icon and one OK button.
     virtual void showInformation(QWidget* parent, const QString& text) = 0;
     // The input box: returns the text entered, or `initial` when cancelled.
-    virtual QString askText(QWidget* parent, const QString& title, const QString& prompt,
-                            const QString& initial) = 0;
+    virtual QString askText(QWidget* parent, const QString& title, const QString& prompt, const QString& initial) = 0;
     // The open-file dialog with Qt filter text ("Text Files(*.txt);;All
     // Files(*)"); the chosen file's path, or empty when cancelled.
     virtual QString askOpenFileName(QWidget* parent, const QString& filter) = 0;
@@ -51,8 +50,7 @@ void showErrorBox(const std::exception& error);
 // reaching Qt's event loop, and the program goes on. Every handler of the
 // window runs this way.
 template <typename Action>
-void runGuarded(Action&& action)
-{
+void runGuarded(Action&& action) {
     try {
         action();
     } catch (const std::exception& error) {

@@ -19,7 +19,9 @@ namespace {
 const std::string kUsageTail =
     "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\nTry 'quillet-cli --help' for more information.\n";
 
-std::string finished(int n) { return "Finished! Found and Processed " + std::to_string(n) + " files.\n"; }
+std::string finished(int n) {
+    return "Finished! Found and Processed " + std::to_string(n) + " files.\n";
+}
 
 class CliTest : public ::testing::Test {
 protected:

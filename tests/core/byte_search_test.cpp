@@ -100,8 +100,8 @@ TEST(FindFromTest, Table) {
         {"abcab", "ab", 5, 4, 4, 4},
         {"abcab", "ab", 5, 5, 0, 0}, // range shorter than the pattern
         {"abcab", "ab", 5, 6, 0, 0},
-        {"xxab", "ab", 4, 1, 3, 3},  // a match ending exactly at E
-        {"xxab", "ab", 3, 1, 0, 0},  // ... but not one past it
+        {"xxab", "ab", 4, 1, 3, 3}, // a match ending exactly at E
+        {"xxab", "ab", 3, 1, 0, 0}, // ... but not one past it
         {"xxab", "xxab", 4, 1, 1, 1},
         {"xxab", "xxab", 3, 1, 0, 0}, // E < m
         {"ab", "abc", 2, 1, 0, 0},
@@ -113,7 +113,7 @@ TEST(FindFromTest, Table) {
         {"aaaaab", "aab", 6, 1, 4, 4},
         {"aaaaab", "AAB", 6, 1, 0, 4},
         {"a", "a", 1, 1, 1, 1},
-        {"bbbbba", "a", 6, 1, 6, 6},  // one-byte pattern advances byte by byte
+        {"bbbbba", "a", 6, 1, 6, 6}, // one-byte pattern advances byte by byte
         {"bbbbba", "a", 5, 1, 0, 0},
         {"abcabcabd", "abd", 9, 1, 7, 7},
         {"abcabcabd", "abd", 8, 1, 0, 0},
@@ -124,35 +124,25 @@ TEST(FindFromTest, Table) {
         EXPECT_EQ(FindFrom(c.text, c.pattern, c.e, m, c.f), c.caseSensitive)
             << "FindFrom(" << quote(c.text) << ", " << quote(c.pattern) << ", E=" << c.e << ", F=" << c.f << ")";
         EXPECT_EQ(FindFromNoCase(c.text, c.pattern, c.e, m, c.f), c.noCase)
-            << "FindFromNoCase(" << quote(c.text) << ", " << quote(c.pattern) << ", E=" << c.e << ", F=" << c.f
-            << ")";
+            << "FindFromNoCase(" << quote(c.text) << ", " << quote(c.pattern) << ", E=" << c.e << ", F=" << c.f << ")";
     }
 }
 
 TEST(FindBackTest, Table) {
     const FindCase cases[] = {
-        {"abcab", "ab", 5, 0, 4, 4},
-        {"abcab", "ab", 5, 4, 4, 4},
-        {"abcab", "ab", 5, 10, 4, 4}, // F too large: start at the last fit
-        {"abcab", "ab", 5, 3, 1, 1},
-        {"abcab", "ab", 5, 2, 1, 1},  // position 2 holds b, 1 is tried next
-        {"abcab", "ab", 5, 1, 1, 1},  // F = 1 tries position 1 only
-        {"xbab", "ab", 4, 1, 0, 0},
-        {"xbab", "ab", 4, 3, 3, 3},
-        {"abcab", "ab", 4, 0, 1, 1},  // S is taken to end at E
-        {"abcab", "ab", 5, 5, 4, 4},
-        {"abcab", "cab", 5, 0, 3, 3},
-        {"abcab", "cab", 4, 0, 0, 0},
-        {"abcab", "abcab", 5, 0, 1, 1},
+        {"abcab", "ab", 5, 0, 4, 4},      {"abcab", "ab", 5, 4, 4, 4},
+        {"abcab", "ab", 5, 10, 4, 4},                                  // F too large: start at the last fit
+        {"abcab", "ab", 5, 3, 1, 1},      {"abcab", "ab", 5, 2, 1, 1}, // position 2 holds b, 1 is tried next
+        {"abcab", "ab", 5, 1, 1, 1},                                   // F = 1 tries position 1 only
+        {"xbab", "ab", 4, 1, 0, 0},       {"xbab", "ab", 4, 3, 3, 3},
+        {"abcab", "ab", 4, 0, 1, 1}, // S is taken to end at E
+        {"abcab", "ab", 5, 5, 4, 4},      {"abcab", "cab", 5, 0, 3, 3},
+        {"abcab", "cab", 4, 0, 0, 0},     {"abcab", "abcab", 5, 0, 1, 1},
         {"abcab", "abcab", 4, 0, 0, 0}, // E < m
-        {"xAbCx", "abc", 5, 0, 0, 2},
-        {"xAbCx", "abc", 5, 1, 0, 0},
-        {"ABab", "ab", 4, 0, 3, 3},
-        {"ABab", "ab", 4, 2, 0, 1},
-        {"aaaa", "aa", 4, 0, 3, 3},
-        {"aaaa", "aa", 4, 2, 2, 2},
-        {"\xe9\xc9", "\xe9", 2, 0, 1, 1},
-        {"a", "a", 1, 0, 1, 1},
+        {"xAbCx", "abc", 5, 0, 0, 2},     {"xAbCx", "abc", 5, 1, 0, 0},
+        {"ABab", "ab", 4, 0, 3, 3},       {"ABab", "ab", 4, 2, 0, 1},
+        {"aaaa", "aa", 4, 0, 3, 3},       {"aaaa", "aa", 4, 2, 2, 2},
+        {"\xe9\xc9", "\xe9", 2, 0, 1, 1}, {"a", "a", 1, 0, 1, 1},
         {"a", "b", 1, 0, 0, 0},
     };
     for (const auto& c : cases) {
@@ -160,8 +150,7 @@ TEST(FindBackTest, Table) {
         EXPECT_EQ(FindBack(c.text, c.pattern, c.e, m, c.f), c.caseSensitive)
             << "FindBack(" << quote(c.text) << ", " << quote(c.pattern) << ", E=" << c.e << ", F=" << c.f << ")";
         EXPECT_EQ(FindBackNoCase(c.text, c.pattern, c.e, m, c.f), c.noCase)
-            << "FindBackNoCase(" << quote(c.text) << ", " << quote(c.pattern) << ", E=" << c.e << ", F=" << c.f
-            << ")";
+            << "FindBackNoCase(" << quote(c.text) << ", " << quote(c.pattern) << ", E=" << c.e << ", F=" << c.f << ")";
     }
 }
 
@@ -208,8 +197,7 @@ Pos stdFindFrom(std::string_view s, std::string_view p, Pos e, Pos f, bool caseS
     if (caseSensitive)
         hit = std::search(first, last, std::boyer_moore_horspool_searcher(p.begin(), p.end()));
     else
-        hit = std::search(first, last,
-                          std::boyer_moore_horspool_searcher(p.begin(), p.end(), FoldHash{}, FoldEqual{}));
+        hit = std::search(first, last, std::boyer_moore_horspool_searcher(p.begin(), p.end(), FoldHash{}, FoldEqual{}));
     return hit == last ? 0 : (hit - s.begin()) + 1;
 }
 
@@ -283,8 +271,8 @@ TEST(FindDifferentialTest, ScanForwardOnRandomRanges) {
         const std::string s = randomString(rng, alphabet, 1, 32);
         const std::string p = randomString(rng, alphabet, 1, 6);
         const auto total = static_cast<Pos>(s.size());
-        const Pos start = randomPos(rng, 0, total);        // offset of the range
-        const Pos n = randomPos(rng, 0, total - start);    // its length
+        const Pos start = randomPos(rng, 0, total);     // offset of the range
+        const Pos n = randomPos(rng, 0, total - start); // its length
         const auto m = static_cast<Pos>(p.size());
         for (bool cs : {true, false}) {
             TSkipTable table;
@@ -300,8 +288,7 @@ TEST(FindDifferentialTest, ScanForwardOnRandomRanges) {
             const Pos expected = testref::naiveFindFrom(s, p, start + n, start + 1, cs);
             const Pos gotPos = got == nullptr ? 0 : (got - s.data()) + 1;
             ASSERT_EQ(gotPos, expected) << (cs ? "ScanForward" : "ScanForwardNoCase") << " in " << quote(s)
-                                        << " range offset " << start << " length " << n << ", pattern "
-                                        << quote(p);
+                                        << " range offset " << start << " length " << n << ", pattern " << quote(p);
             found += expected != 0;
         }
     }
@@ -314,7 +301,7 @@ TEST(FindDifferentialTest, ScanForwardOnRandomRanges) {
 TEST(FindDifferentialTest, LongTextsAgainstNaive) {
     struct Shape {
         const char* name;
-        std::string_view textAlphabet;  // drawn from for the text
+        std::string_view textAlphabet; // drawn from for the text
         std::string_view patternAlphabet;
     };
     const Shape shapes[] = {
@@ -343,8 +330,8 @@ TEST(FindDifferentialTest, LongTextsAgainstNaive) {
                 const Pos expected = testref::naiveFindFrom(s, p, e, f, cs);
                 ASSERT_EQ(stdFindFrom(s, p, e, f, cs), expected) << "reference disagreement";
                 const Pos got = cs ? FindFrom(s, p, e, m, f) : FindFromNoCase(s, p, e, m, f);
-                ASSERT_EQ(got, expected) << shape.name << ": " << (cs ? "FindFrom" : "FindFromNoCase")
-                                         << " of " << quote(p) << " in " << quote(s) << ", E=" << e << ", F=" << f;
+                ASSERT_EQ(got, expected) << shape.name << ": " << (cs ? "FindFrom" : "FindFromNoCase") << " of "
+                                         << quote(p) << " in " << quote(s) << ", E=" << e << ", F=" << f;
                 const Pos back = cs ? FindBack(s, p, e, m, f) : FindBackNoCase(s, p, e, m, f);
                 ASSERT_EQ(back, testref::naiveFindBack(s, p, e, f, cs))
                     << shape.name << ": " << (cs ? "FindBack" : "FindBackNoCase") << " of " << quote(p) << " in "
@@ -364,8 +351,8 @@ TEST(FindDifferentialTest, LongTextsAgainstNaive) {
                 }
                 ASSERT_EQ(hit == nullptr ? 0 : (hit - s.data()) + 1,
                           testref::naiveFindFrom(s, p, start + len, start + 1, cs))
-                    << shape.name << ": " << (cs ? "ScanForward" : "ScanForwardNoCase") << " of " << quote(p)
-                    << " in " << quote(s) << ", range offset " << start << " length " << len;
+                    << shape.name << ": " << (cs ? "ScanForward" : "ScanForwardNoCase") << " of " << quote(p) << " in "
+                    << quote(s) << ", range offset " << start << " length " << len;
                 found += expected != 0;
             }
         }
@@ -384,7 +371,13 @@ TEST(FindDifferentialTest, LongTextsWorkedCases) {
         Pos expectedNoCase;
     };
     const Case cases[] = {
-        {"many near misses", []{ std::string t; for (int i = 0; i < 200; ++i) t += "qzx "; return t + "qzy"; }(),
+        {"many near misses",
+         [] {
+             std::string t;
+             for (int i = 0; i < 200; ++i)
+                 t += "qzx ";
+             return t + "qzy";
+         }(),
          "qzy", 801, 801},
         {"match in the last window", std::string(1000, 'e') + "Zq", "zq", 0, 1001},
         {"match at the start", "zq" + std::string(1000, 'e'), "ZQ", 0, 1},

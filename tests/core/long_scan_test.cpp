@@ -15,15 +15,15 @@ namespace {
 
 struct TextShape {
     const char* name;
-    std::string_view background;  // bytes the text is mostly made of
-    std::string_view sprinkle;    // bytes put in now and then
-    int sprinkleEvery;            // one in this many bytes
+    std::string_view background; // bytes the text is mostly made of
+    std::string_view sprinkle;   // bytes put in now and then
+    int sprinkleEvery;           // one in this many bytes
 };
 
 constexpr TextShape kShapes[] = {
     {"sparse rare byte", "abcdefgh ", "_7Q", 40},
-    {"dense rare byte", "ab_", "_", 2},             // the "rare" byte is everywhere: fallback path
-    {"mixed case letters", "aAbBcC", "zZ", 30},     // both case forms of the chosen byte
+    {"dense rare byte", "ab_", "_", 2},         // the "rare" byte is everywhere: fallback path
+    {"mixed case letters", "aAbBcC", "zZ", 30}, // both case forms of the chosen byte
     {"high bytes", "a \xe9\xc9", "\xff:", 25},
 };
 

@@ -46,11 +46,9 @@ TEST(CopyTest, Clamps) {
         std::string_view expected;
     };
     const Case cases[] = {
-        {"abc", 1, 2, "ab"},  {"abc", 2, 1, "b"},  {"abc", 0, 2, "ab"},  // I below 1 counts as 1
-        {"abc", -3, 2, "ab"}, {"abc", 3, 5, "c"},  {"abc", 1, 1000, "abc"},
-        {"abc", 4, 1, ""},    {"abc", 9, 0, ""},   {"abc", 2, -1, ""},
-        {"abc", 0, -5, ""},   {"abc", 2, 0, ""},   {"", 1, 1, ""},
-        {"", 0, 0, ""},
+        {"abc", 1, 2, "ab"},  {"abc", 2, 1, "b"}, {"abc", 0, 2, "ab"}, // I below 1 counts as 1
+        {"abc", -3, 2, "ab"}, {"abc", 3, 5, "c"}, {"abc", 1, 1000, "abc"}, {"abc", 4, 1, ""}, {"abc", 9, 0, ""},
+        {"abc", 2, -1, ""},   {"abc", 0, -5, ""}, {"abc", 2, 0, ""},       {"", 1, 1, ""},    {"", 0, 0, ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Copy(c.s, c.i, c.n), c.expected) << "Copy(" << quote(c.s) << ", " << c.i << ", " << c.n << ")";
@@ -193,11 +191,10 @@ TEST(MatchPatternTest, Table) {
             Pos end = -1;
             TSubStrPosArray ranges = {{99, 99}, {98, 98}, {97, 97}, {96, 96}, {95, 95}};
             const auto textLen = static_cast<Pos>(c.text.size());
-            const bool got =
-                viaCompiled ? MatchPattern(start, end, ranges, c.text, compiled, textLen, c.shortest, c.from,
-                                           c.caseSensitive, true)
-                            : MatchPattern(start, end, ranges, c.text, c.pattern, textLen, c.shortest, c.from,
-                                           c.caseSensitive, true);
+            const bool got = viaCompiled ? MatchPattern(start, end, ranges, c.text, compiled, textLen, c.shortest,
+                                                        c.from, c.caseSensitive, true)
+                                         : MatchPattern(start, end, ranges, c.text, c.pattern, textLen, c.shortest,
+                                                        c.from, c.caseSensitive, true);
             ASSERT_EQ(got, c.matched) << where.str();
             if (!c.matched)
                 continue;
@@ -239,8 +236,8 @@ TEST(MatchPatternTest, SpanWithoutCaptures) {
         TSubStrPosArray ranges;
         const std::string where = "MatchPattern(" + quote(c.text) + ", " + quote(c.pattern) + ", from " +
                                   std::to_string(c.from) + ", no captures)";
-        ASSERT_TRUE(MatchPattern(start, end, ranges, c.text, c.pattern, static_cast<Pos>(c.text.size()), true,
-                                 c.from, true, false))
+        ASSERT_TRUE(MatchPattern(start, end, ranges, c.text, c.pattern, static_cast<Pos>(c.text.size()), true, c.from,
+                                 true, false))
             << where;
         EXPECT_EQ(start, c.start) << where;
         EXPECT_EQ(end, c.end) << where;
@@ -285,8 +282,8 @@ TEST(MatchPatternTest, SuccessiveMatches) {
         Pos start = 0;
         Pos end = 0;
         while (from <= static_cast<Pos>(c.text.size()) &&
-               MatchPattern(start, end, ranges, c.text, c.pattern, static_cast<Pos>(c.text.size()), true, from,
-                            true, true)) {
+               MatchPattern(start, end, ranges, c.text, c.pattern, static_cast<Pos>(c.text.size()), true, from, true,
+                            true)) {
             spans.emplace_back(start, end);
             from = end + 1;
         }
@@ -321,9 +318,9 @@ TEST(ExpandCapturesTest, Table) {
         {"xy", kXY, "{$1}{$1}", "xx"},
         {"xy", kXY, "{{$1}}", "{x}"},
         {"xy", kXY, "{${$1}}", "{$x}"},
-        {"xy", kXY, "{$1}{$2}{$3}", "xy{$3}"},  // no third capture: stays
+        {"xy", kXY, "{$1}{$2}{$3}", "xy{$3}"}, // no third capture: stays
         {"xy", kXY, "{$3}", "{$3}"},
-        {"xy", kXY, "{$01}", "{$01}"},          // leading zero: not a reference
+        {"xy", kXY, "{$01}", "{$01}"}, // leading zero: not a reference
         {"xy", kXY, "{$0}", "{$0}"},
         {"xy", kXY, "{$}", "{$}"},
         {"xy", kXY, "{$-1}", "{$-1}"},
@@ -384,8 +381,8 @@ TEST(ExpandCapturesTest, AfterMatchPattern) {
         Pos start = 0;
         Pos end = 0;
         TSubStrPosArray ranges;
-        ASSERT_TRUE(MatchPattern(start, end, ranges, c.text, c.pattern, static_cast<Pos>(c.text.size()), true, 1,
-                                 true, true))
+        ASSERT_TRUE(
+            MatchPattern(start, end, ranges, c.text, c.pattern, static_cast<Pos>(c.text.size()), true, 1, true, true))
             << quote(c.pattern) << " in " << quote(c.text);
         std::string result;
         ExpandCaptures(c.text, ranges, c.newText, "{$", "}", result);

@@ -30,8 +30,8 @@ TEST(ReplaceAllTest, Table) {
         {"abc", "", "x", true, "abc"},
         {"abc", "", "x", false, "abc"},
         {"abc", "x", "y", true, "abc"},
-        {"a", "ab", "x", true, "a"},      // source shorter than the find text
-        {"aaa", "aa", "b", true, "ba"},   // no overlapping second match
+        {"a", "ab", "x", true, "a"},    // source shorter than the find text
+        {"aaa", "aa", "b", true, "ba"}, // no overlapping second match
         {"aaaa", "aa", "b", true, "bb"},
         {"xAx", "a", "yy", true, "xAx"},
         {"xAx", "a", "yy", false, "xyyx"},
@@ -39,8 +39,8 @@ TEST(ReplaceAllTest, Table) {
         {"aXbxc", "x", "", true, "aXbc"},
         {"abab", "b", "123", true, "a123a123"},
         {"aa", "a", "", true, ""},
-        {"ab", "ab", "cd", true, "cd"},   // buffer exactly filled
-        {"a", "a", "aa", true, "aa"},     // the inserted text is not searched again
+        {"ab", "ab", "cd", true, "cd"}, // buffer exactly filled
+        {"a", "a", "aa", true, "aa"},   // the inserted text is not searched again
         {"banana", "ana", "X", true, "bXna"},
         {"ababa", "ab", "xyz", true, "xyzxyza"}, // estimate 5*3 div 2 = 7, exactly filled
         {"aba", "ab", "xyz", true, "xyza"},      // estimate 4, exactly filled
@@ -129,12 +129,14 @@ TEST(ReplaceAllTest, GrowthWithManyMatches) {
     }();
     const Case cases[] = {
         {"every byte matches", std::string(1000, 'a'), "a", hundred},
-        {"every other byte matches", [] {
+        {"every other byte matches",
+         [] {
              std::string s;
              for (int i = 0; i < 1000; ++i)
                  s += (i % 2 ? "b" : "a");
              return s;
-         }(), "a", hundred},
+         }(),
+         "a", hundred},
         {"one match at the end", std::string(999, 'b') + "a", "a", hundred},
         {"one match at the start", "a" + std::string(999, 'b'), "a", hundred},
         {"two-byte find", std::string(2000, 'a'), "aa", hundred + hundred},
@@ -147,9 +149,9 @@ TEST(ReplaceAllTest, GrowthWithManyMatches) {
             const std::string got = ReplaceAll(c.source, c.find, c.repl, cs);
             ASSERT_EQ(got.size(), expected.size()) << c.name << (cs ? "" : " (no case)");
             EXPECT_TRUE(got == expected) << c.name << (cs ? "" : " (no case)") << ": first difference at "
-                                         << std::distance(got.begin(),
-                                                          std::mismatch(got.begin(), got.end(), expected.begin())
-                                                              .first);
+                                         << std::distance(
+                                                got.begin(),
+                                                std::mismatch(got.begin(), got.end(), expected.begin()).first);
         }
     }
 }

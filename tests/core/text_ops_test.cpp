@@ -53,11 +53,11 @@ TEST(ProcessTextTest, Table) {
         {"k=v;", OpInsertBefore, "*=*;", "[{$2}]", true, -1, "[v]k=v;", true},
         {"k=v;", OpInsertAfter, "*=*;", "[{$2}]", true, -1, "k=v;[v]", true},
         // Templates, and literal new text.
-        {"href=a.htm href=b.htm", OpReplaceText, "href=*.htm", "href={$1}.html", true, -1,
-         "href=a.html href=b.html", true},
+        {"href=a.htm href=b.htm", OpReplaceText, "href=*.htm", "href={$1}.html", true, -1, "href=a.html href=b.html",
+         true},
         {"k=v;", OpReplaceText, "*=*;", "{$1}", false, -1, "{$1}", true},
         {"k=v;", OpReplaceText, "*=*;", "{$2}={$1};{$3}", true, -1, "v=k;{$3}", true},
-        {"bab", OpReplaceText, "a*", "X", false, -1, "bX", true},   // a trailing star runs to the end
+        {"bab", OpReplaceText, "a*", "X", false, -1, "bX", true}, // a trailing star runs to the end
         {"bab", OpReplaceText, "a*", "[{$1}]", true, -1, "b[b]", true},
         {"abab", OpReplaceText, "*b", "[{$1}]", true, -1, "[a][a]", true},
         {"abc", OpReplaceText, "*", "[{$1}]", true, -1, "[abc]", true},
@@ -99,8 +99,7 @@ TEST(ProcessTextTest, Table) {
                                          c.isPattern, kTagOpen, kTagClose, c.maxCount);
         const std::string where = "ProcessText(" + quote(c.text) + ", op " + std::to_string(c.operation) + ", " +
                                   quote(c.pattern) + ", " + quote(c.newText) + (c.isPattern ? ", template" : "") +
-                                  (c.caseSensitive ? "" : ", no case") + ", max " + std::to_string(c.maxCount) +
-                                  ")";
+                                  (c.caseSensitive ? "" : ", no case") + ", max " + std::to_string(c.maxCount) + ")";
         EXPECT_EQ(result, c.expected) << where;
         EXPECT_EQ(matched, c.matched) << where;
     }
@@ -115,29 +114,27 @@ struct RecipeCase {
     std::string_view expected;
 };
 
-const std::string_view kScriptPage =
-    "<html><head><title>T</title>\n"
-    "<link rel=\"stylesheet\" href=\"a.css\">\n"
-    "<script src=\"x.js\"></script>\n"
-    "<SCRIPT type=\"text/javascript\">var a = 1 < 2;</SCRIPT>\n"
-    "</head>\n"
-    "<BODY onload=\"init()\" bgcolor=\"#fff\">\n"
-    "<p>Hello</p>\n"
-    "<script>alert(1)</script>\n"
-    "<body id=second>\n"
-    "</body></html>\n";
+const std::string_view kScriptPage = "<html><head><title>T</title>\n"
+                                     "<link rel=\"stylesheet\" href=\"a.css\">\n"
+                                     "<script src=\"x.js\"></script>\n"
+                                     "<SCRIPT type=\"text/javascript\">var a = 1 < 2;</SCRIPT>\n"
+                                     "</head>\n"
+                                     "<BODY onload=\"init()\" bgcolor=\"#fff\">\n"
+                                     "<p>Hello</p>\n"
+                                     "<script>alert(1)</script>\n"
+                                     "<body id=second>\n"
+                                     "</body></html>\n";
 
-const std::string_view kScriptPageCleaned =
-    "<html><head><title>T</title>\n"
-    "\n"
-    "\n"
-    "\n"
-    "</head>\n"
-    "<body>\n"
-    "<p>Hello</p>\n"
-    "\n"
-    "<body id=second>\n"
-    "</body></html>\n";
+const std::string_view kScriptPageCleaned = "<html><head><title>T</title>\n"
+                                            "\n"
+                                            "\n"
+                                            "\n"
+                                            "</head>\n"
+                                            "<body>\n"
+                                            "<p>Hello</p>\n"
+                                            "\n"
+                                            "<body id=second>\n"
+                                            "</body></html>\n";
 
 TEST(RemoveScriptsTest, Table) {
     const RecipeCase cases[] = {
@@ -162,8 +159,8 @@ TEST(RemoveScriptsTest, Table) {
         EXPECT_EQ(result, c.expected) << c.name << ": RemoveScripts(" << quote(c.text) << ", " << c.maxCount << ")";
 
         std::string viaProcess;
-        EXPECT_TRUE(ProcessText(viaProcess, c.text, OpRemoveScript, "", true, "", false, kTagOpen, kTagClose,
-                                c.maxCount))
+        EXPECT_TRUE(
+            ProcessText(viaProcess, c.text, OpRemoveScript, "", true, "", false, kTagOpen, kTagClose, c.maxCount))
             << c.name;
         EXPECT_EQ(viaProcess, c.expected) << c.name << " through ProcessText";
     }
@@ -171,43 +168,42 @@ TEST(RemoveScriptsTest, Table) {
 
 // ------------------------------------------------------------- StripWordHtml
 
-const std::string_view kWordPage =
-    "<html xmlns:o=\"urn:schemas-microsoft-com:office:office\"\n"
-    "xmlns:w=\"urn:schemas-microsoft-com:office:word\">\n"
-    "\n"
-    "<head>\n"
-    "<meta http-equiv=Content-Type content=\"text/html; charset=windows-1252\">\n"
-    "<meta name=Generator content=\"Microsoft Word 11\">\n"
-    "<title>Quarterly Report</title>\n"
-    "<!--[if gte mso 9]><xml>\n"
-    " <w:WordDocument>\n"
-    "  <w:View>Print</w:View>\n"
-    " </w:WordDocument>\n"
-    "</xml><![endif]-->\n"
-    "<style>\n"
-    "<!--\n"
-    "p.MsoNormal {margin:0cm;}\n"
-    "-->\n"
-    "</style>\n"
-    "</head>\n"
-    "\n"
-    "<body lang=EN-US style='tab-interval:36.0pt'>\n"
-    "\n"
-    "<div class=Section1>\n"
-    "\n"
-    "<p class=MsoNormal>Hello<o:p></o:p></p>\n"
-    "\n"
-    "<p class=MsoNormal style='margin:0'><span lang=EN-US>World</span></p>\n"
-    "\n"
-    "<!-- a comment -->\n"
-    "\n"
-    "<p><w:Sdt>Field</w:Sdt></p>\n"
-    "\n"
-    "</div>\n"
-    "\n"
-    "</body>\n"
-    "\n"
-    "</html>\n";
+const std::string_view kWordPage = "<html xmlns:o=\"urn:schemas-microsoft-com:office:office\"\n"
+                                   "xmlns:w=\"urn:schemas-microsoft-com:office:word\">\n"
+                                   "\n"
+                                   "<head>\n"
+                                   "<meta http-equiv=Content-Type content=\"text/html; charset=windows-1252\">\n"
+                                   "<meta name=Generator content=\"Microsoft Word 11\">\n"
+                                   "<title>Quarterly Report</title>\n"
+                                   "<!--[if gte mso 9]><xml>\n"
+                                   " <w:WordDocument>\n"
+                                   "  <w:View>Print</w:View>\n"
+                                   " </w:WordDocument>\n"
+                                   "</xml><![endif]-->\n"
+                                   "<style>\n"
+                                   "<!--\n"
+                                   "p.MsoNormal {margin:0cm;}\n"
+                                   "-->\n"
+                                   "</style>\n"
+                                   "</head>\n"
+                                   "\n"
+                                   "<body lang=EN-US style='tab-interval:36.0pt'>\n"
+                                   "\n"
+                                   "<div class=Section1>\n"
+                                   "\n"
+                                   "<p class=MsoNormal>Hello<o:p></o:p></p>\n"
+                                   "\n"
+                                   "<p class=MsoNormal style='margin:0'><span lang=EN-US>World</span></p>\n"
+                                   "\n"
+                                   "<!-- a comment -->\n"
+                                   "\n"
+                                   "<p><w:Sdt>Field</w:Sdt></p>\n"
+                                   "\n"
+                                   "</div>\n"
+                                   "\n"
+                                   "</body>\n"
+                                   "\n"
+                                   "</html>\n";
 
 const std::string_view kWordPageCleaned =
     "<html><head><meta http-equiv=Content-Type content=\"text/html; charset=windows-1252\">"
@@ -234,8 +230,7 @@ const std::string_view kWordPageCleaned =
 TEST(StripWordHtmlTest, Table) {
     const RecipeCase cases[] = {
         {"word page", kWordPage, -1, kWordPageCleaned},
-        {"head without a content type is kept",
-         "<html><head><title>T</title></head><body>x</body></html>", -1,
+        {"head without a content type is kept", "<html><head><title>T</title></head><body>x</body></html>", -1,
          "<html><head><title>T</title></head><body>x</body></html>"},
         {"head in upper case",
          "<HTML><HEAD><META HTTP-EQUIV=\"content-type\" CONTENT=\"text/html\"><TITLE>T {$8}</TITLE></HEAD>x", -1,

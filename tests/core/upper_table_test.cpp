@@ -36,11 +36,12 @@ TEST(UpperTableTest, UpperByteReadsTheTable) {
         char out;
     };
     const Case cases[] = {
-        {'a', 'A'}, {'z', 'Z'}, {'A', 'A'}, {'0', '0'}, {'{', '{'}, {'`', '`'},
-        {'\xe9', '\xe9'}, {'\xc9', '\xc9'}, {'\xff', '\xff'}, {'\0', '\0'},
+        {'a', 'A'}, {'z', 'Z'},       {'A', 'A'},       {'0', '0'},       {'{', '{'},
+        {'`', '`'}, {'\xe9', '\xe9'}, {'\xc9', '\xc9'}, {'\xff', '\xff'}, {'\0', '\0'},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(upperByte(c.in), static_cast<std::uint8_t>(c.out)) << "byte " << int{static_cast<unsigned char>(c.in)};
+        EXPECT_EQ(upperByte(c.in), static_cast<std::uint8_t>(c.out))
+            << "byte " << int{static_cast<unsigned char>(c.in)};
 }
 
 } // namespace

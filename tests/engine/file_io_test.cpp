@@ -38,7 +38,9 @@ std::vector<std::string> namesIn(const fs::path& dir) {
     return names;
 }
 
-bool runningAsRoot() { return geteuid() == 0; }
+bool runningAsRoot() {
+    return geteuid() == 0;
+}
 
 // Lowers the file-size limit for one scope, so that a write fails midway as
 // on a full disk.

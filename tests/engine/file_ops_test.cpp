@@ -20,8 +20,8 @@ namespace {
 
 bool process(const std::string& path, std::uint8_t operation, const std::string& pattern,
              const std::string& newText = "", bool write = true) {
-    return ProcessFile(path, path, operation, pattern, false, newText, newText.find("{$") != std::string::npos,
-                       "{$", "}", -1, write);
+    return ProcessFile(path, path, operation, pattern, false, newText, newText.find("{$") != std::string::npos, "{$",
+                       "}", -1, write);
 }
 
 ino_t inodeOf(const std::string& path) {
@@ -92,20 +92,18 @@ namespace {
 struct ListRun {
     std::int64_t count = 0;
     std::vector<std::string> results;
-    std::vector<std::string> progress;  // "index/total path"
+    std::vector<std::string> progress; // "index/total path"
 };
 
-ListRun runList(TSRParam param, const std::vector<std::string>& entries, std::int64_t maxFiles,
-                int stopAfter = 0) {
+ListRun runList(TSRParam param, const std::vector<std::string>& entries, std::int64_t maxFiles, int stopAfter = 0) {
     ListRun run;
     param.FileList = &entries;
     param.ResultList = [&](const std::string& entry) { run.results.push_back(entry); };
-    run.count = ProcessFileList(param, maxFiles,
-                                [&](std::int64_t index, std::int64_t total, const std::string& name, bool& stop) {
-                                    run.progress.push_back(std::to_string(index) + "/" + std::to_string(total) +
-                                                           " " + name);
-                                    stop = stopAfter > 0 && index >= stopAfter;
-                                });
+    run.count = ProcessFileList(
+        param, maxFiles, [&](std::int64_t index, std::int64_t total, const std::string& name, bool& stop) {
+            run.progress.push_back(std::to_string(index) + "/" + std::to_string(total) + " " + name);
+            stop = stopAfter > 0 && index >= stopAfter;
+        });
     return run;
 }
 
@@ -124,8 +122,9 @@ TEST(ProcessFileList, CountsMatchesListsEntriesAsWrittenAndReportsEachFile) {
     const ListRun run = runList(param, {"a.htm", "b.htm", "c.htm"}, -1);
     EXPECT_EQ(run.count, 2);
     EXPECT_EQ(run.results, (std::vector<std::string>{"a.htm", "c.htm"}));
-    EXPECT_EQ(run.progress, (std::vector<std::string>{"1/3 " + param.RootDir + "a.htm", "2/3 " + param.RootDir + "b.htm",
-                                                      "3/3 " + param.RootDir + "c.htm"}));
+    EXPECT_EQ(run.progress,
+              (std::vector<std::string>{"1/3 " + param.RootDir + "a.htm", "2/3 " + param.RootDir + "b.htm",
+                                        "3/3 " + param.RootDir + "c.htm"}));
     EXPECT_EQ(readFile(dir.file("c.htm")), "pin");
 }
 

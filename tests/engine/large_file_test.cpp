@@ -29,7 +29,8 @@ TEST(LargeFile, MatchesFoundPastTwoGibibytes) {
 
     Pos start = 0, end = 0;
     TSubStrPosArray ranges;
-    ASSERT_TRUE(MatchPattern(start, end, ranges, text, "href=*.htm", static_cast<Pos>(text.size()), true, 1, false, true));
+    ASSERT_TRUE(
+        MatchPattern(start, end, ranges, text, "href=*.htm", static_cast<Pos>(text.size()), true, 1, false, true));
     EXPECT_EQ(start, offset + 4);
     EXPECT_EQ(end, offset + 15);
     ASSERT_EQ(ranges.size(), 2u);

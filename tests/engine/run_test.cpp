@@ -18,7 +18,7 @@ namespace {
 struct Outcome {
     std::int64_t filesDone = 0;
     std::vector<std::string> results;
-    std::vector<std::string> reports;  // "name:matched"
+    std::vector<std::string> reports; // "name:matched"
 };
 
 Outcome execute(const RunRequest& request, int stopAfter = 0) {

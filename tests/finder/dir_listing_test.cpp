@@ -94,7 +94,7 @@ TEST_F(DirListingTest, ExclusionRuleLeavesOutHiddenSystemAndDirectoriesUnlessAsk
     };
     const Case cases[] = {
         {0, plain},
-        {faReadOnly | faArchive | faVolumeId, plain},  // bits that filter nothing
+        {faReadOnly | faArchive | faVolumeId, plain}, // bits that filter nothing
         {faDirectory, {".", "..", "b.txt", "dangle", "dirlink", "link", "ro.txt", "sub"}},
         {faHidden, {".hid", "b.txt", "dangle", "dirlink", "link", "ro.txt"}},
         {faSysFile, {"b.txt", "dangle", "dirlink", "link", "pipe", "ro.txt"}},
@@ -121,8 +121,8 @@ TEST(DirListingOrderTest, DotEntriesFirstThenByteOrder) {
         got.push_back(e.Name);
     // "!" and "-" sort before "." in bytes, yet the dot entries lead; bytes
     // above 127 sort last.
-    const std::vector<std::string> expected = {".",   "..",  "!bang", "-dash", "B", "a", "a-b", "a.b",
-                                               "b",   "~",   "\xC3\xA9t\xC3\xA9"};
+    const std::vector<std::string> expected = {
+        ".", "..", "!bang", "-dash", "B", "a", "a-b", "a.b", "b", "~", "\xC3\xA9t\xC3\xA9"};
     EXPECT_EQ(got, expected);
 }
 
@@ -139,7 +139,7 @@ TEST(DirListingFailureTest, DirectoryThatCannotBeOpened) {
         {"", "No such file or directory"},
     };
     for (const Case& c : cases) {
-        std::vector<TSearchRec> entries(2);  // stale content is dropped
+        std::vector<TSearchRec> entries(2); // stale content is dropped
         std::string error = "stale";
         EXPECT_FALSE(ListDirectory(c.directory, faAnyFile, entries, error)) << c.directory;
         EXPECT_TRUE(entries.empty()) << c.directory;

@@ -32,7 +32,7 @@ protected:
     TempDir tmp;
     std::string root;
     TFileFinder finder;
-    std::vector<std::string> reports;  // directory + name, relative to root
+    std::vector<std::string> reports; // directory + name, relative to root
     std::vector<TSearchRec> records;
     std::vector<std::string> statuses;
     int stops = 0;
@@ -83,8 +83,8 @@ TEST_F(FileFinderTest, ReportsADirectoryInFullBeforeItsSubDirectoriesDepthFirst)
     finder.Filename = "*.htm";
     finder.Start();
     const std::vector<std::string> expected = {
-        "INDEX.HTM",     "a.htm",      "loop.htm",         "old.htm",       "pipe.htm",
-        "old.htm/inner.htm", "sub1/a.htm", "sub1/x.htm", "sub1/deep/y.htm", "sub2/index.htm", "sub2/z.htm"};
+        "INDEX.HTM",  "a.htm",      "loop.htm",        "old.htm",        "pipe.htm",  "old.htm/inner.htm",
+        "sub1/a.htm", "sub1/x.htm", "sub1/deep/y.htm", "sub2/index.htm", "sub2/z.htm"};
     EXPECT_EQ(reports, expected);
     EXPECT_EQ(stops, 1);
     EXPECT_FALSE(finder.Stopped());
@@ -147,8 +147,8 @@ TEST_F(FileFinderTest, WholeNameComparisonWhenNotFuzzy) {
         {"index.htm", false, {"sub2/index.htm"}},
         {"INDEX.HTM", false, {"INDEX.HTM"}},
         {"Z.HTM", true, {"sub2/z.htm"}},
-        {"sub2", true, {"sub2"}},  // directories are named too
-        {"*.htm", true, {}},  // wildcards mean nothing here
+        {"sub2", true, {"sub2"}}, // directories are named too
+        {"*.htm", true, {}},      // wildcards mean nothing here
         {"?.htm", true, {}},
         {"index.htm;a.htm", true, {}},
     };
@@ -217,12 +217,12 @@ TEST_F(FileFinderTest, StopFromTheHandlerInASubDirectory) {
     fs::create_directory(tmp.file("sub3"));
     finder.StatusLabel = [&](const std::string& directory) {
         statuses.push_back(relative(directory));
-        if (statuses.size() == 1)  // while the root is being scanned
+        if (statuses.size() == 1) // while the root is being scanned
             fs::remove(tmp.file("sub3"));
     };
     finder.Start();
     EXPECT_EQ(reports, (std::vector<std::string>{"INDEX.HTM", "a.htm", "loop.htm", "old.htm", "pipe.htm",
-                                                  "old.htm/inner.htm", "sub1/a.htm"}));
+                                                 "old.htm/inner.htm", "sub1/a.htm"}));
     EXPECT_EQ(opened, std::vector<std::string>{"sub3/"});
     EXPECT_EQ(distinctStatuses().count("sub1/deep/"), 0U);
     EXPECT_EQ(distinctStatuses().count("sub2/"), 0U);
@@ -372,7 +372,7 @@ TEST_F(FileFinderTest, HandlerExceptionPassesOutWithoutOnStop) {
             throw std::runtime_error("cannot open");
     };
     EXPECT_THROW(finder.Start(), std::runtime_error);
-    EXPECT_EQ(calls, 7);  // five in root, one in old.htm, the throwing one
+    EXPECT_EQ(calls, 7); // five in root, one in old.htm, the throwing one
     EXPECT_EQ(stops, 0);
 }
 

@@ -119,24 +119,15 @@ struct PosCase {
 };
 
 TEST(PosWithJokerTest, Table) {
-    const PosCase cases[] = {
-        {"a?c", "xxabcx", 3},
-        {"a?", "a", 0},
-        {"abc", "xabc", 2},
-        {"", "abc", 0},
-        {"", "", 0},
-        {"?", "", 0},
-        {"?", "q", 1},
-        {"??", "ab", 1},
-        {"a?c", "abcadc", 1},
-        {"b?", "ab", 0},      // the match would run past the end
-        {"c?", "abcd", 3},    // ... but may end on the last byte
-        {"a?c", "a?d", 0},    // "?" in the text is an ordinary byte
-        {"a?c", "a?c", 1},
-        {"x?z", "xyzxyz", 1},
-        {"abc", "ab", 0},
-        {"?b", "bbb", 1},
-    };
+    const PosCase cases[] =
+        {
+            {"a?c", "xxabcx", 3}, {"a?", "a", 0},       {"abc", "xabc", 2}, {"", "abc", 0},
+            {"", "", 0},          {"?", "", 0},         {"?", "q", 1},      {"??", "ab", 1},
+            {"a?c", "abcadc", 1}, {"b?", "ab", 0}, // the match would run past the end
+            {"c?", "abcd", 3},                     // ... but may end on the last byte
+            {"a?c", "a?d", 0},                     // "?" in the text is an ordinary byte
+            {"a?c", "a?c", 1},    {"x?z", "xyzxyz", 1}, {"abc", "ab", 0},   {"?b", "bbb", 1},
+        };
     for (const PosCase& c : cases) {
         EXPECT_EQ(PosWithJoker(c.sought, c.text), c.expected)
             << "sought \"" << c.sought << "\" text \"" << c.text << "\"";
@@ -150,8 +141,7 @@ TEST(CutAtStarTest, Table) {
         const char* after;
     };
     const Case cases[] = {
-        {"abc", 0, "abc"}, {"ab*c", 3, "ab"}, {"*abc", 1, ""},
-        {"abc*", 4, "abc"}, {"a*b*c", 2, "a"}, {"", 0, ""},
+        {"abc", 0, "abc"}, {"ab*c", 3, "ab"}, {"*abc", 1, ""}, {"abc*", 4, "abc"}, {"a*b*c", 2, "a"}, {"", 0, ""},
     };
     for (const Case& c : cases) {
         std::string text = c.text;
@@ -175,7 +165,7 @@ TEST(MatchesAnyMaskTest, Table) {
         {";", "a", false},
         {";;*.c;", "x.c", true},
         {"a;b", "b", true},
-        {"a;b", "a;b", false},     // pieces only, never the whole string
+        {"a;b", "a;b", false},      // pieces only, never the whole string
         {"*.c; *.h", "x.h", false}, // the space belongs to the piece
         {"*.c; *.h", " x.h", true},
     };

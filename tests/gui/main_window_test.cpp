@@ -41,26 +41,23 @@ class FakeDialogs final : public quillet::gui::UserDialogs {
 public:
     QStringList errors;
     QStringList informations;
-    QString textAnswer;  // null: the input box is cancelled
+    QString textAnswer; // null: the input box is cancelled
     QString fileAnswer;
-    QStringList asked;   // title | prompt | initial text of each input box
+    QStringList asked; // title | prompt | initial text of each input box
     QString filter;
     std::function<void()> onInformation;
 
     void showError(QWidget*, const QString& text) override { errors << text; }
-    void showInformation(QWidget*, const QString& text) override
-    {
+    void showInformation(QWidget*, const QString& text) override {
         if (onInformation)
             onInformation();
         informations << text;
     }
-    QString askText(QWidget*, const QString& title, const QString& prompt, const QString& initial) override
-    {
+    QString askText(QWidget*, const QString& title, const QString& prompt, const QString& initial) override {
         asked << title + QLatin1Char('|') + prompt + QLatin1Char('|') + initial;
         return textAnswer.isNull() ? initial : textAnswer;
     }
-    QString askOpenFileName(QWidget*, const QString& fileFilter) override
-    {
+    QString askOpenFileName(QWidget*, const QString& fileFilter) override {
         filter = fileFilter;
         return fileAnswer;
     }
@@ -72,36 +69,31 @@ public:
     QStringList programs;
     bool startSucceeds = true;
 
-    bool startDetached(const QString& program, const QStringList& arguments) override
-    {
+    bool startDetached(const QString& program, const QStringList& arguments) override {
         programs << (QStringList{program} + arguments).join(QLatin1Char(' '));
         return startSucceeds;
     }
-    bool openUrl(const QUrl& url) override
-    {
+    bool openUrl(const QUrl& url) override {
         urls << url;
         return true;
     }
 };
 
-void writeFile(const QString& path, const QByteArray& content)
-{
+void writeFile(const QString& path, const QByteArray& content) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         qFatal("cannot write %s", qPrintable(path));
 }
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         qFatal("cannot read %s", qPrintable(path));
     return file.readAll();
 }
 
-QStringList memoLines(const QPlainTextEdit* memo)
-{
+QStringList memoLines(const QPlainTextEdit* memo) {
     const QString text = memo->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
@@ -122,55 +114,48 @@ private:
     QString m_atFinish;
 
     template <typename T>
-    T* control(const char* name) const
-    {
+    T* control(const char* name) const {
         T* found = m_window->findChild<T*>(QLatin1String(name));
         if (!found)
             qFatal("no control %s", name);
         return found;
     }
 
-    QString progressState() const
-    {
+    QString progressState() const {
         const auto* bar = control<QProgressBar>("ProgressBar");
-        return control<QLabel>("Progress_Lab")->text() + QLatin1Char('|') +
-               control<QLabel>("CurFileName_Lab")->text() + QLatin1Char('|') + QString::number(bar->value()) +
-               QLatin1Char('/') + QString::number(bar->maximum());
+        return control<QLabel>("Progress_Lab")->text() + QLatin1Char('|') + control<QLabel>("CurFileName_Lab")->text() +
+               QLatin1Char('|') + QString::number(bar->value()) + QLatin1Char('/') + QString::number(bar->maximum());
     }
 
     QString tempPath(const QString& relative) const { return m_dir->filePath(relative); }
 
     // Presses Execute and waits until the run has ended.
-    void execute()
-    {
+    void execute() {
         QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
         control<QPushButton>("Execute_Btn")->click();
         if (ended.isEmpty())
             QVERIFY(ended.wait(20000));
     }
 
-    void setPattern(const QString& pattern, const QString& newText, int operation)
-    {
+    void setPattern(const QString& pattern, const QString& newText, int operation) {
         control<QPlainTextEdit>("SearchPattern_Memo")->setPlainText(pattern);
         control<QPlainTextEdit>("NewText_Memo")->setPlainText(newText);
         control<RadioGroup>("SROperation_Rdg")->item(operation)->click();
     }
 
-    void checkIdleAfterRun()
-    {
+    void checkIdleAfterRun() {
         QVERIFY(control<QPushButton>("Execute_Btn")->isEnabled());
         QVERIFY(!m_window->isRunning());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
-    void checkVisibleControlsFit()
-    {
+    void checkVisibleControlsFit() {
         for (QWidget* widget : m_window->findChildren<QWidget*>()) {
             if (!widget->isVisible() || widget->objectName().isEmpty() ||
                 widget->objectName().startsWith(QLatin1String("qt_")))
                 continue;
-            if (auto* label = qobject_cast<QLabel*>(widget); label && !label->text().isEmpty() &&
-                                                             label->objectName() != QLatin1String("CurFileName_Lab"))
+            if (auto* label = qobject_cast<QLabel*>(widget);
+                label && !label->text().isEmpty() && label->objectName() != QLatin1String("CurFileName_Lab"))
                 QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->objectName()));
             if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget))
                 QVERIFY2(widget->width() >= widget->sizeHint().width(), qPrintable(widget->objectName()));
@@ -194,22 +179,19 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QApplication::setStyle(QStringLiteral("Fusion"));
         qunsetenv("BROWSER");
         quillet::gui::setUserDialogs(&m_dialogs);
         quillet::gui::setLauncherBackend(&m_backend);
     }
 
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         quillet::gui::setUserDialogs(nullptr);
         quillet::gui::setLauncherBackend(nullptr);
     }
 
-    void init()
-    {
+    void init() {
         m_dialogs = FakeDialogs();
         m_backend.urls.clear();
         m_backend.programs.clear();
@@ -224,14 +206,12 @@ private slots:
         m_dialogs.onInformation = [this] { m_atFinish = progressState(); };
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         m_window.reset();
         m_dir.reset();
     }
 
-    void captionsAndDefaults()
-    {
+    void captionsAndDefaults() {
         QCOMPARE(m_window->windowTitle(), QStringLiteral("Quillet 1.3"));
         const struct {
             const char* name;
@@ -328,8 +308,7 @@ private slots:
         QVERIFY(m_window->findChild<QAction*>(QStringLiteral("Open_MI")));
     }
 
-    void windowSizeAndLayout()
-    {
+    void windowSizeAndLayout() {
         QCOMPARE(m_window->size(), QSize(495, 530));
         QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
         QVERIFY(!(m_window->windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -355,8 +334,7 @@ private slots:
         }
     }
 
-    void operationSetsMemos_data()
-    {
+    void operationSetsMemos_data() {
         QTest::addColumn<int>("operation");
         QTest::addColumn<bool>("patternReadOnly");
         QTest::addColumn<bool>("newTextReadOnly");
@@ -369,8 +347,7 @@ private slots:
         QTest::newRow("Strip Word HTML") << 5 << true << true << true;
     }
 
-    void operationSetsMemos()
-    {
+    void operationSetsMemos() {
         QFETCH(int, operation);
         QFETCH(bool, patternReadOnly);
         QFETCH(bool, newTextReadOnly);
@@ -393,8 +370,7 @@ private slots:
         QCOMPARE(control<QCheckBox>("ResultIsPattern_Chk")->isEnabled(), isPatternEnabled);
     }
 
-    void listFromShowsItsPage()
-    {
+    void listFromShowsItsPage() {
         auto* from = control<RadioGroup>("FileListFrom_Rdg");
         const auto* inner = control<QTabWidget>("FileList_PC");
         from->item(1)->click();
@@ -403,8 +379,7 @@ private slots:
         QCOMPARE(inner->currentWidget()->objectName(), QStringLiteral("FileDir_TS"));
     }
 
-    void newTextTicksIsPattern()
-    {
+    void newTextTicksIsPattern() {
         auto* memo = control<QPlainTextEdit>("NewText_Memo");
         auto* isPattern = control<QCheckBox>("ResultIsPattern_Chk");
         memo->setFocus();
@@ -412,15 +387,14 @@ private slots:
         QVERIFY(!isPattern->isChecked());
         QTest::keyClicks(memo, QStringLiteral("$1}"));
         QVERIFY(isPattern->isChecked());
-        isPattern->setChecked(false);  // by hand; the next edit sets it again
+        isPattern->setChecked(false); // by hand; the next edit sets it again
         QTest::keyClicks(memo, QStringLiteral("x"));
         QVERIFY(isPattern->isChecked());
         memo->setPlainText(QStringLiteral("plain {1}"));
         QVERIFY(!isPattern->isChecked());
     }
 
-    void maskRefillsFileList()
-    {
+    void maskRefillsFileList() {
         writeFile(tempPath(QStringLiteral("a.htm")), "a");
         writeFile(tempPath(QStringLiteral("B.HTM")), "b");
         writeFile(tempPath(QStringLiteral("c.txt")), "c");
@@ -442,11 +416,8 @@ private slots:
             const char* mask;
             const char* names;
         } cases[] = {
-            {"*.txt", "c.txt"},
-            {"*.htm;*.txt", "B.HTM,a.htm,c.txt"},
-            {"?.htm", "B.HTM,a.htm"},
-            {"", ""},
-            {"*", "B.HTM,a.htm,c.txt"},
+            {"*.txt", "c.txt"}, {"*.htm;*.txt", "B.HTM,a.htm,c.txt"}, {"?.htm", "B.HTM,a.htm"},
+            {"", ""},           {"*", "B.HTM,a.htm,c.txt"},
         };
         for (const auto& c : cases) {
             mask->setText(QLatin1String(c.mask));
@@ -454,8 +425,7 @@ private slots:
         }
     }
 
-    void walkRun()
-    {
+    void walkRun() {
         writeFile(tempPath(QStringLiteral("a.htm")), "foo one");
         writeFile(tempPath(QStringLiteral("news/b.htm")), "two foo");
         writeFile(tempPath(QStringLiteral("news/c.htm")), "nothing");
@@ -495,8 +465,7 @@ private slots:
         QCOMPARE(progressState(), QStringLiteral("||0/1"));
     }
 
-    void directoryListingRun()
-    {
+    void directoryListingRun() {
         writeFile(tempPath(QStringLiteral("a.htm")), "foo");
         writeFile(tempPath(QStringLiteral("b.htm")), "none");
         writeFile(tempPath(QStringLiteral("c.htm")), "x foo");
@@ -511,15 +480,14 @@ private slots:
         QCOMPARE(m_dialogs.informations, QStringList{QStringLiteral("Finished! Found and Processed 3 files.")});
         QCOMPARE(memoLines(control<QPlainTextEdit>("ResultFileNames_Memo")),
                  (QStringList{QStringLiteral("a.htm"), QStringLiteral("c.htm")}));
-        QCOMPARE(m_shown, (QStringList{QStringLiteral("1/3 = 33.33%|a.htm|1/3"),
-                                       QStringLiteral("2/3 = 66.66%|b.htm|2/3"),
-                                       QStringLiteral("3/3 = 100%|c.htm|3/3")}));
+        QCOMPARE(m_shown,
+                 (QStringList{QStringLiteral("1/3 = 33.33%|a.htm|1/3"), QStringLiteral("2/3 = 66.66%|b.htm|2/3"),
+                              QStringLiteral("3/3 = 100%|c.htm|3/3")}));
         QCOMPARE(m_atFinish, QStringLiteral("3/3 = 100%|c.htm|3/3"));
         QCOMPARE(readFile(tempPath(QStringLiteral("c.htm"))), QByteArray("x foo"));
     }
 
-    void pathListRun()
-    {
+    void pathListRun() {
         const QString a = tempPath(QStringLiteral("one/a.txt"));
         const QString b = tempPath(QStringLiteral("b.htm"));
         const QString c = tempPath(QStringLiteral("two/c.txt"));
@@ -543,8 +511,7 @@ private slots:
         QCOMPARE(readFile(c), QByteArray("byehello byehello"));
     }
 
-    void emptyPathListFinishesWithZero()
-    {
+    void emptyPathListFinishesWithZero() {
         control<RadioGroup>("FileListFrom_Rdg")->item(1)->click();
         setPattern(QStringLiteral("x"), QStringLiteral("y"), 1);
         execute();
@@ -556,8 +523,7 @@ private slots:
         QVERIFY(bar->maximum() > bar->minimum());
     }
 
-    void typedMaxCountLimitsMatches()
-    {
+    void typedMaxCountLimitsMatches() {
         const QString a = tempPath(QStringLiteral("a.txt"));
         writeFile(a, "foo foo foo");
         control<RadioGroup>("FileListFrom_Rdg")->item(1)->click();
@@ -572,8 +538,7 @@ private slots:
         QCOMPARE(readFile(a), QByteArray("bar bar bar"));
     }
 
-    void stopTickedHandlesOneFile()
-    {
+    void stopTickedHandlesOneFile() {
         writeFile(tempPath(QStringLiteral("a.htm")), "foo");
         writeFile(tempPath(QStringLiteral("b.htm")), "foo");
         writeFile(tempPath(QStringLiteral("c.htm")), "foo");
@@ -587,8 +552,7 @@ private slots:
         QVERIFY(control<QCheckBox>("Stop_Chk")->isChecked());
     }
 
-    void failingRunRestoresTheWindow()
-    {
+    void failingRunRestoresTheWindow() {
         const QString a = tempPath(QStringLiteral("a.txt"));
         const QString missing = tempPath(QStringLiteral("missing.txt"));
         const QString c = tempPath(QStringLiteral("c.txt"));
@@ -612,8 +576,7 @@ private slots:
         QCOMPARE(progressState(), QStringLiteral("1/3 = 33.33%|a.txt|1/3"));
     }
 
-    void maxCountNotAnInteger()
-    {
+    void maxCountNotAnInteger() {
         const QString a = tempPath(QStringLiteral("a.txt"));
         writeFile(a, "foo");
         control<RadioGroup>("FileListFrom_Rdg")->item(1)->click();
@@ -633,8 +596,7 @@ private slots:
         QCOMPARE(readFile(a), QByteArray("foo"));
     }
 
-    void closingStopsTheRun()
-    {
+    void closingStopsTheRun() {
         for (int i = 0; i < 400; ++i)
             writeFile(tempPath(QStringLiteral("d%1/f%2.htm").arg(i % 20).arg(i)), QByteArray(2000, 'x') + "foo");
         m_window->setCurrentDirectory(m_dir->path());
@@ -651,8 +613,7 @@ private slots:
         QVERIFY(m_dialogs.errors.isEmpty());
     }
 
-    void linksReachTheLauncher()
-    {
+    void linksReachTheLauncher() {
         QTest::keyRelease(control<QPlainTextEdit>("SearchPattern_Memo"), Qt::Key_F1);
         QCOMPARE(m_backend.urls, QList<QUrl>{QUrl(quillet::gui::homePageUrl())});
         m_backend.urls.clear();
@@ -683,8 +644,7 @@ private slots:
         QVERIFY(m_backend.programs.isEmpty());
     }
 
-    void doubleClickOpensTheFile()
-    {
+    void doubleClickOpensTheFile() {
         writeFile(tempPath(QStringLiteral("page one.htm")), "x");
         writeFile(tempPath(QStringLiteral("tool.exe.htm")), "x");
         m_window->setCurrentDirectory(m_dir->path());
@@ -702,16 +662,14 @@ private slots:
         list->setCurrentRow(1);
         emit list->itemDoubleClicked(list->item(1));
         QCOMPARE(m_backend.programs.size(), 1);
-        QCOMPARE(m_dialogs.errors,
-                 QStringList{QStringLiteral("Unable to run ") + tempPath(QStringLiteral("tool.exe.htm")) +
-                             QLatin1Char(' ')});
+        QCOMPARE(m_dialogs.errors, QStringList{QStringLiteral("Unable to run ") +
+                                               tempPath(QStringLiteral("tool.exe.htm")) + QLatin1Char(' ')});
     }
 
-    void inputBoxChangesDirectory()
-    {
+    void inputBoxChangesDirectory() {
         writeFile(tempPath(QStringLiteral("sub/a.htm")), "x");
         const QString before = m_window->currentDirectory();
-        control<QToolButton>("OpenDir_Btn")->click();  // cancelled
+        control<QToolButton>("OpenDir_Btn")->click(); // cancelled
         QCOMPARE(m_dialogs.asked, QStringList{QStringLiteral("Directry Path|Directory:|") + before});
         QCOMPARE(m_window->currentDirectory(), before);
 
@@ -727,8 +685,7 @@ private slots:
         QCOMPARE(m_window->currentDirectory(), tempPath(QStringLiteral("sub")));
     }
 
-    void pathListFromFile()
-    {
+    void pathListFromFile() {
         const QString listFile = tempPath(QStringLiteral("list.txt"));
         writeFile(listFile, "/x/a.htm\r\n/y/b.htm\n\n/z/c.htm\n");
         auto* memo = control<QPlainTextEdit>("FileList_Memo");
@@ -740,19 +697,19 @@ private slots:
         m_dialogs.fileAnswer = tempPath(QStringLiteral("missing.txt"));
         control<QToolButton>("OpenFileList_Btn")->click();
         QCOMPARE(m_dialogs.errors.size(), 1);
-        QVERIFY2(m_dialogs.errors.at(0).startsWith(QLatin1String("Cannot open file")), qPrintable(m_dialogs.errors.at(0)));
+        QVERIFY2(m_dialogs.errors.at(0).startsWith(QLatin1String("Cannot open file")),
+                 qPrintable(m_dialogs.errors.at(0)));
         QCOMPARE(memo->toPlainText(), QStringLiteral("/x/a.htm\n/y/b.htm\n\n/z/c.htm"));
     }
 
-    void progressTexts()
-    {
+    void progressTexts() {
         const struct {
             qint64 done, total;
             const char* text;
         } lists[] = {
-            {2, 3, "2/3 = 66.66%"}, {1, 3, "1/3 = 33.33%"}, {2, 4, "2/4 = 50%"},  {1, 8, "1/8 = 12.5%"},
-            {3, 3, "3/3 = 100%"},   {1, 7, "1/7 = 14.28%"}, {1, 200, "1/200 = 0.5%"}, {1, 10000, "1/10000 = 0.01%"},
-            {1, 20000, "1/20000 = 0%"},
+            {2, 3, "2/3 = 66.66%"},   {1, 3, "1/3 = 33.33%"},        {2, 4, "2/4 = 50%"},
+            {1, 8, "1/8 = 12.5%"},    {3, 3, "3/3 = 100%"},          {1, 7, "1/7 = 14.28%"},
+            {1, 200, "1/200 = 0.5%"}, {1, 10000, "1/10000 = 0.01%"}, {1, 20000, "1/20000 = 0%"},
         };
         for (const auto& c : lists)
             QCOMPARE(quillet::gui::listProgressText(c.done, c.total), QLatin1String(c.text));
@@ -770,18 +727,24 @@ private slots:
                  QStringLiteral("/../news/a.htm"));
         QCOMPARE(walkFileLabel(tail, QStringLiteral("/web/"), 4, QStringLiteral("a.htm")), QStringLiteral("/../a.htm"));
         QCOMPARE(walkFileLabel(tail, QStringLiteral("/"), 1, QStringLiteral("a.htm")), QStringLiteral("/..a.htm"));
-        QCOMPARE(walkFileLabel(tail, QStringLiteral("/sub/"), 1, QStringLiteral("a.htm")), QStringLiteral("/..sub/a.htm"));
+        QCOMPARE(walkFileLabel(tail, QStringLiteral("/sub/"), 1, QStringLiteral("a.htm")),
+                 QStringLiteral("/..sub/a.htm"));
     }
 
-    void errorBoxTexts()
-    {
+    void errorBoxTexts() {
         const struct {
             const char* message;
             const char* shown;
         } cases[] = {
-            {"No such file", "No such file."}, {"Done.", "Done."},       {"Done!", "Done!"},
-            {"", ""},                          {"Count 1", "Count 1."},  {"Unable to run x ", "Unable to run x "},
-            {"file \"a\"", "file \"a\""},      {"end/", "end/."},        {"a-", "a-"},
+            {"No such file", "No such file."},
+            {"Done.", "Done."},
+            {"Done!", "Done!"},
+            {"", ""},
+            {"Count 1", "Count 1."},
+            {"Unable to run x ", "Unable to run x "},
+            {"file \"a\"", "file \"a\""},
+            {"end/", "end/."},
+            {"a-", "a-"},
         };
         for (const auto& c : cases)
             QCOMPARE(quillet::gui::errorBoxText(QLatin1String(c.message)), QLatin1String(c.shown));

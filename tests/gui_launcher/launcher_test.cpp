@@ -25,13 +25,11 @@ public:
     QStringList calls;
     QStringList failing;
 
-    bool startDetached(const QString& program, const QStringList& arguments) override
-    {
+    bool startDetached(const QString& program, const QStringList& arguments) override {
         calls << QStringLiteral("run:") + (QStringList{program} + arguments).join(QLatin1Char('|'));
         return !failing.contains(program);
     }
-    bool openUrl(const QUrl& url) override
-    {
+    bool openUrl(const QUrl& url) override {
         calls << QStringLiteral("url:") + url.toString(QUrl::FullyEncoded);
         return true;
     }
@@ -41,15 +39,13 @@ public:
 class BrowserVariable {
 public:
     explicit BrowserVariable(const std::optional<QByteArray>& value)
-        : m_had(qEnvironmentVariableIsSet("BROWSER")), m_old(qgetenv("BROWSER"))
-    {
+        : m_had(qEnvironmentVariableIsSet("BROWSER")), m_old(qgetenv("BROWSER")) {
         if (value)
             qputenv("BROWSER", *value);
         else
             qunsetenv("BROWSER");
     }
-    ~BrowserVariable()
-    {
+    ~BrowserVariable() {
         if (m_had)
             qputenv("BROWSER", m_old);
         else
@@ -63,8 +59,7 @@ private:
     QByteArray m_old;
 };
 
-QString fileUrl(const QString& path)
-{
+QString fileUrl(const QString& path) {
     return QStringLiteral("url:") + QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
 }
 
@@ -81,8 +76,7 @@ private:
     QString expand(QString text) const { return text.replace(QStringLiteral("@TMP@"), m_tmp.path()); }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(m_tmp.isValid());
         QVERIFY(QDir(m_tmp.path()).mkpath(QStringLiteral("My Pages")));
         QVERIFY(QDir(m_tmp.path()).mkpath(QStringLiteral("www.site")));
@@ -93,8 +87,7 @@ private slots:
         QVERIFY(program.open(QIODevice::WriteOnly));
     }
 
-    void init()
-    {
+    void init() {
         m_fake.calls.clear();
         m_fake.failing.clear();
         setLauncherBackend(&m_fake);
@@ -102,53 +95,60 @@ private slots:
 
     void cleanup() { setLauncherBackend(nullptr); }
 
-    void dispatch_data()
-    {
+    void dispatch_data() {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("parameters");
         QTest::addColumn<QStringList>("calls");
 
         // Programs: ".exe" anywhere, any case, wins over every other rule.
-        QTest::newRow("capital EXE") << "/tmp/Tools/App.EXE" << ""
-                                     << QStringList{"run:/tmp/Tools/App.EXE"};
-        QTest::newRow("web address ending in .exe") << "http://x/y.exe" << ""
-                                                    << QStringList{"run:http://x/y.exe"};
+        QTest::newRow("capital EXE") << "/tmp/Tools/App.EXE"
+                                     << "" << QStringList{"run:/tmp/Tools/App.EXE"};
+        QTest::newRow("web address ending in .exe") << "http://x/y.exe"
+                                                    << "" << QStringList{"run:http://x/y.exe"};
         QTest::newRow("parameters split by quoting rules")
-            << "/usr/bin/tool.exe" << "-a \"b c\" d" << QStringList{"run:/usr/bin/tool.exe|-a|b c|d"};
-        QTest::newRow("quoted program with blanks") << "\"/opt/My Tools/x.exe\" -v" << ""
-                                                    << QStringList{"run:/opt/My Tools/x.exe|-v"};
-        QTest::newRow("existing unquoted program with blank") << "@TMP@/Tool Box/App.exe" << "--go"
-                                                              << QStringList{"run:@TMP@/Tool Box/App.exe|--go"};
+            << "/usr/bin/tool.exe"
+            << "-a \"b c\" d" << QStringList{"run:/usr/bin/tool.exe|-a|b c|d"};
+        QTest::newRow("quoted program with blanks") << "\"/opt/My Tools/x.exe\" -v"
+                                                    << "" << QStringList{"run:/opt/My Tools/x.exe|-v"};
+        QTest::newRow("existing unquoted program with blank")
+            << "@TMP@/Tool Box/App.exe"
+            << "--go" << QStringList{"run:@TMP@/Tool Box/App.exe|--go"};
         // Web addresses: "http:", "/" or "www." after lower-casing and trimming.
-        QTest::newRow("leading blanks before http") << "  http://x" << "" << QStringList{"url:http://x"};
-        QTest::newRow("HTTP in capitals") << "HTTP://example.org/a" << "" << QStringList{"url:http://example.org/a"};
-        QTest::newRow("bare www") << "www.example.org" << "" << QStringList{"url:http://www.example.org"};
-        QTest::newRow("missing local path") << "/nonexistent/dir/page.htm" << ""
-                                            << QStringList{"url:file:///nonexistent/dir/page.htm"};
-        QTest::newRow("file URL") << "file:///nonexistent/manual.html" << "ignored"
-                                  << QStringList{"url:file:///nonexistent/manual.html"};
+        QTest::newRow("leading blanks before http") << "  http://x"
+                                                    << "" << QStringList{"url:http://x"};
+        QTest::newRow("HTTP in capitals") << "HTTP://example.org/a"
+                                          << "" << QStringList{"url:http://example.org/a"};
+        QTest::newRow("bare www") << "www.example.org"
+                                  << "" << QStringList{"url:http://www.example.org"};
+        QTest::newRow("missing local path") << "/nonexistent/dir/page.htm"
+                                            << "" << QStringList{"url:file:///nonexistent/dir/page.htm"};
+        QTest::newRow("file URL") << "file:///nonexistent/manual.html"
+                                  << "ignored" << QStringList{"url:file:///nonexistent/manual.html"};
         // Existing files and folders: the desktop's default handler, whole path.
-        QTest::newRow("existing folder with a blank") << "@TMP@/My Pages" << ""
-                                                      << QStringList{fileUrl(m_tmp.path() + "/My Pages")};
-        QTest::newRow("existing folder") << "@TMP@" << "" << QStringList{fileUrl(m_tmp.path())};
-        QTest::newRow("existing file under www.") << "@TMP@/www.site/index.htm" << ""
-                                                  << QStringList{fileUrl(m_tmp.path() + "/www.site/index.htm")};
+        QTest::newRow("existing folder with a blank") << "@TMP@/My Pages"
+                                                      << "" << QStringList{fileUrl(m_tmp.path() + "/My Pages")};
+        QTest::newRow("existing folder") << "@TMP@"
+                                         << "" << QStringList{fileUrl(m_tmp.path())};
+        QTest::newRow("existing file under www.") << "@TMP@/www.site/index.htm"
+                                                  << "" << QStringList{fileUrl(m_tmp.path() + "/www.site/index.htm")};
         // Everything else: the desktop's "open".
         QTest::newRow("quoted mailto link")
-            << "\"mailto:support@quillet.invalid?subject=About Quillet\"" << ""
-            << QStringList{"url:mailto:support@quillet.invalid?subject=About%20Quillet"};
-        QTest::newRow("plain mailto link") << "mailto:me@example.org" << ""
-                                           << QStringList{"url:mailto:me@example.org"};
-        QTest::newRow("relative name") << "notes.txt" << ""
-                                       << QStringList{fileUrl(QDir::currentPath() + "/notes.txt")};
+            << "\"mailto:support@quillet.invalid?subject=About Quillet\""
+            << "" << QStringList{"url:mailto:support@quillet.invalid?subject=About%20Quillet"};
+        QTest::newRow("plain mailto link") << "mailto:me@example.org"
+                                           << "" << QStringList{"url:mailto:me@example.org"};
+        QTest::newRow("relative name") << "notes.txt"
+                                       << "" << QStringList{fileUrl(QDir::currentPath() + "/notes.txt")};
         // Nothing to open.
-        QTest::newRow("empty") << "" << "" << QStringList{};
-        QTest::newRow("blanks and controls") << " \t\r\n " << "x" << QStringList{};
-        QTest::newRow("two quotes only") << "\"\"" << "" << QStringList{};
+        QTest::newRow("empty") << ""
+                               << "" << QStringList{};
+        QTest::newRow("blanks and controls") << " \t\r\n "
+                                             << "x" << QStringList{};
+        QTest::newRow("two quotes only") << "\"\""
+                                         << "" << QStringList{};
     }
 
-    void dispatch()
-    {
+    void dispatch() {
         QFETCH(QString, target);
         QFETCH(QString, parameters);
         QFETCH(QStringList, calls);
@@ -161,21 +161,26 @@ private slots:
 
     // A program that does not start reports the whole command line: target, one
     // blank, parameters (so an empty parameter list leaves a trailing blank).
-    void runFailure_data()
-    {
+    void runFailure_data() {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("parameters");
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("message");
-        QTest::newRow("capital EXE") << "/tmp/Tools/App.EXE" << "" << "/tmp/Tools/App.EXE"
+        QTest::newRow("capital EXE") << "/tmp/Tools/App.EXE"
+                                     << ""
+                                     << "/tmp/Tools/App.EXE"
                                      << "Unable to run /tmp/Tools/App.EXE ";
-        QTest::newRow("web address") << "http://x/y.exe" << "" << "http://x/y.exe"
+        QTest::newRow("web address") << "http://x/y.exe"
+                                     << ""
+                                     << "http://x/y.exe"
                                      << "Unable to run http://x/y.exe ";
-        QTest::newRow("with parameters") << "  a.exe" << "-q" << "a.exe" << "Unable to run   a.exe -q";
+        QTest::newRow("with parameters") << "  a.exe"
+                                         << "-q"
+                                         << "a.exe"
+                                         << "Unable to run   a.exe -q";
     }
 
-    void runFailure()
-    {
+    void runFailure() {
         QFETCH(QString, target);
         QFETCH(QString, parameters);
         QFETCH(QString, program);
@@ -190,8 +195,7 @@ private slots:
         QCOMPARE(m_fake.calls.size(), 1);
     }
 
-    void runEmptyCommandLine()
-    {
+    void runEmptyCommandLine() {
         for (const QString& line : {QString(), QStringLiteral("   "), QStringLiteral("\"\"")}) {
             try {
                 RunProgram(line);
@@ -204,8 +208,7 @@ private slots:
     }
 
     // The real back end: QProcess cannot start a missing program.
-    void realMissingProgram()
-    {
+    void realMissingProgram() {
         setLauncherBackend(nullptr);
         try {
             OpenTarget(QStringLiteral("/nonexistent/prog.exe"));
@@ -215,17 +218,15 @@ private slots:
         }
     }
 
-    void browserVariable_data()
-    {
+    void browserVariable_data() {
         QTest::addColumn<QByteArray>("browser");
         QTest::addColumn<QStringList>("failing");
         QTest::addColumn<QString>("url");
         QTest::addColumn<QStringList>("calls");
         QTest::newRow("one program, untrimmed address")
             << QByteArray("mybrowser") << QStringList{} << "  http://x" << QStringList{"run:mybrowser|  http://x"};
-        QTest::newRow("command with %s and %%")
-            << QByteArray("w3m -o x=100%% %s") << QStringList{} << "http://x"
-            << QStringList{"run:w3m|-o|x=100%|http://x"};
+        QTest::newRow("command with %s and %%") << QByteArray("w3m -o x=100%% %s") << QStringList{} << "http://x"
+                                                << QStringList{"run:w3m|-o|x=100%|http://x"};
         QTest::newRow("first that starts")
             << QByteArray("nope:mybrowser --new-tab %s:other") << QStringList{"nope"} << "www.a.org"
             << QStringList{"run:nope|www.a.org", "run:mybrowser|--new-tab|www.a.org"};
@@ -234,14 +235,12 @@ private slots:
             << QStringList{"run:a|http://x", "run:b|http://x", "url:http://x"};
         QTest::newRow("empty entries skipped")
             << QByteArray("::lynx:") << QStringList{} << "http://x" << QStringList{"run:lynx|http://x"};
-        QTest::newRow("set but empty") << QByteArray("") << QStringList{} << "http://x"
-                                       << QStringList{"url:http://x"};
+        QTest::newRow("set but empty") << QByteArray("") << QStringList{} << "http://x" << QStringList{"url:http://x"};
         QTest::newRow("only separators") << QByteArray("::") << QStringList{} << "http://x"
                                          << QStringList{"url:http://x"};
     }
 
-    void browserVariable()
-    {
+    void browserVariable() {
         QFETCH(QByteArray, browser);
         QFETCH(QStringList, failing);
         QFETCH(QString, url);
@@ -254,8 +253,7 @@ private slots:
 
     // The default addresses reach the right launcher: the manual in the
     // browser, the e-mail link on the desktop.
-    void defaultAddresses()
-    {
+    void defaultAddresses() {
         BrowserVariable browser(std::nullopt);
         const QUrl manual(manualUrl());
         QVERIFY2(manual.isLocalFile(), qPrintable(manual.toString()));

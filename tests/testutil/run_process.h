@@ -10,7 +10,7 @@ namespace quillet::testutil {
 struct ProcessResult {
     std::string Out;
     std::string Err;
-    int ExitCode = -1;  // -1: killed by a signal
+    int ExitCode = -1; // -1: killed by a signal
 };
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,

@@ -32,7 +32,9 @@ TempDir::~TempDir() {
     fs::remove_all(m_path, ec);
 }
 
-std::string TempDir::file(const std::string& relative) const { return (m_path / relative).string(); }
+std::string TempDir::file(const std::string& relative) const {
+    return (m_path / relative).string();
+}
 
 std::string TempDir::write(const std::string& relative, const std::string& content) const {
     const fs::path target = m_path / relative;

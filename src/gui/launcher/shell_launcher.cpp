@@ -20,8 +20,7 @@ namespace {
 
 class SystemBackend final : public LauncherBackend {
 public:
-    bool startDetached(const QString& program, const QStringList& arguments) override
-    {
+    bool startDetached(const QString& program, const QStringList& arguments) override {
         return QProcess::startDetached(program, arguments);
     }
     bool openUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
@@ -32,8 +31,7 @@ LauncherBackend* g_backend = &g_systemBackend;
 
 // The dispatch looks at letters A to Z only (other characters keep their case)
 // and drops blanks and control characters at both ends.
-QString dispatchKey(const QString& target)
-{
+QString dispatchKey(const QString& target) {
     QString key = target;
     for (QChar& c : key) {
         if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
@@ -48,8 +46,7 @@ QString dispatchKey(const QString& target)
     return key.mid(first, last - first);
 }
 
-QString trimmedBelow33(const QString& text)
-{
+QString trimmedBelow33(const QString& text) {
     qsizetype first = 0;
     qsizetype last = text.size();
     while (first < last && text.at(first).unicode() < 33)
@@ -59,14 +56,12 @@ QString trimmedBelow33(const QString& text)
     return text.mid(first, last - first);
 }
 
-bool namesExistingPath(const QString& target)
-{
+bool namesExistingPath(const QString& target) {
     return !target.isEmpty() && QFileInfo::exists(target);
 }
 
 // "firefox %s" -> {"firefox", url}; "%%" stands for a plain "%".
-QStringList browserCommand(const QString& entry, const QString& url)
-{
+QStringList browserCommand(const QString& entry, const QString& url) {
     QStringList words = QProcess::splitCommand(entry);
     bool placed = false;
     for (QString& word : words) {
@@ -96,8 +91,7 @@ QStringList browserCommand(const QString& entry, const QString& url)
     return words;
 }
 
-bool hasUrlScheme(const QString& text)
-{
+bool hasUrlScheme(const QString& text) {
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
     return scheme.match(text).hasMatch();
 }
@@ -105,13 +99,11 @@ bool hasUrlScheme(const QString& text)
 } // namespace
 } // namespace detail
 
-void setLauncherBackend(LauncherBackend* backend)
-{
+void setLauncherBackend(LauncherBackend* backend) {
     detail::g_backend = backend != nullptr ? backend : &detail::g_systemBackend;
 }
 
-void OpenTarget(const QString& target, const QString& parameters)
-{
+void OpenTarget(const QString& target, const QString& parameters) {
     const QString key = detail::dispatchKey(target);
     if (key.isEmpty())
         return;
@@ -123,16 +115,14 @@ void OpenTarget(const QString& target, const QString& parameters)
         ShellOpen(target, parameters);
         return;
     }
-    if (key.contains(QLatin1String("http:")) || key.contains(QLatin1Char('/'))
-        || key.contains(QLatin1String("www."))) {
+    if (key.contains(QLatin1String("http:")) || key.contains(QLatin1Char('/')) || key.contains(QLatin1String("www."))) {
         OpenInBrowser(target);
         return;
     }
     ShellOpen(target, parameters);
 }
 
-void RunProgram(const QString& commandLine)
-{
+void RunProgram(const QString& commandLine) {
     QStringList words;
     // An unquoted program path with blanks ("/opt/My Tools/app.exe -x") would
     // be cut at its first blank by the quoting rules; take the whole path when
@@ -156,8 +146,7 @@ void RunProgram(const QString& commandLine)
         throw Error("Unable to run " + commandLine.toStdString());
 }
 
-void OpenInBrowser(const QString& url)
-{
+void OpenInBrowser(const QString& url) {
     if (detail::trimmedBelow33(url).isEmpty())
         return;
     const QString browsers = qEnvironmentVariable("BROWSER");
@@ -172,8 +161,7 @@ void OpenInBrowser(const QString& url)
     detail::g_backend->openUrl(QUrl::fromUserInput(url));
 }
 
-void ShellOpen(const QString& target, const QString& parameters)
-{
+void ShellOpen(const QString& target, const QString& parameters) {
     Q_UNUSED(parameters)
     QString file = target;
     const QString trimmed = detail::trimmedBelow33(target);
@@ -190,16 +178,15 @@ void ShellOpen(const QString& target, const QString& parameters)
     detail::g_backend->openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
 }
 
-QString manualUrl()
-{
+QString manualUrl() {
     const QString configured = QStringLiteral(QUILLET_MANUAL_PATH);
     if (!configured.isEmpty())
         return QUrl::fromLocalFile(configured).toString();
 
     QStringList candidates;
     if (QCoreApplication::instance() != nullptr) {
-        candidates << QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                                      + QStringLiteral(QUILLET_BINDIR_TO_MANUAL));
+        candidates << QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                                      QStringLiteral(QUILLET_BINDIR_TO_MANUAL));
     }
     const QString installed = QStringLiteral(QUILLET_INSTALLED_MANUAL);
     candidates << installed << QStringLiteral(QUILLET_SOURCE_MANUAL);
@@ -210,25 +197,21 @@ QString manualUrl()
     return QUrl::fromLocalFile(installed).toString();
 }
 
-QString websiteUrl()
-{
+QString websiteUrl() {
     const QString configured = QStringLiteral(QUILLET_WEBSITE);
     return configured.isEmpty() ? manualUrl() : configured;
 }
 
-QString homePageUrl()
-{
+QString homePageUrl() {
     const QString configured = QStringLiteral(QUILLET_HOMEPAGE);
     return configured.isEmpty() ? manualUrl() : configured;
 }
 
-QString supportEmail()
-{
+QString supportEmail() {
     return QStringLiteral(QUILLET_SUPPORT_EMAIL);
 }
 
-QString supportEmailLink()
-{
+QString supportEmailLink() {
     return QStringLiteral("\"mailto:") + supportEmail() + QStringLiteral("?subject=About Quillet\"");
 }
 
