@@ -5,7 +5,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$here/build}
 "$here/scripts/setup.sh" "$build"
 # The house style (.clang-format) holds for every C++ file.
-if [ -d "$here/.git" ] || git -C "$here" rev-parse 2>/dev/null; then
+if git -C "$here" rev-parse --git-dir >/dev/null 2>&1; then
   git -C "$here" ls-files -z '*.cpp' '*.h' | (cd "$here" && xargs -0 clang-format --dry-run --Werror)
 fi
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
