@@ -50,7 +50,7 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
+engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in, const engine::RunEvents& events) {
     engine::RunRequest request;
     engine::TSRParam& param = request.Param;
     param.Operation = options.Operation;
@@ -73,8 +73,9 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
             request.Shape = engine::RunShape::DirectoryListing;
             std::string reason;
             request.Entries = finder::ListMatchingFiles(*options.Directory, options.Mask, &reason);
-            if (!reason.empty())
-                throw Error("Cannot list directory \"" + *options.Directory + "\". " + reason);
+            // A directory that cannot be read lists nothing, as in a walk.
+            if (!reason.empty() && events.OnUnreadableDirectory)
+                events.OnUnreadableDirectory(*options.Directory, reason);
         }
         return request;
     }
@@ -112,7 +113,7 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     };
 
     try {
-        const engine::RunRequest request = buildRequest(options, in);
+        const engine::RunRequest request = buildRequest(options, in, events);
         const std::int64_t filesDone = engine::ExecuteRun(request, events);
         std::fflush(out);
         std::fprintf(err, "Finished! Found and Processed %lld files.\n", static_cast<long long>(filesDone));

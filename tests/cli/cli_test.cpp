@@ -193,3 +193,10 @@ TEST_F(CliTest, WalkWarnsAboutAnUnreadableDirectoryAndGoesOn) {
     EXPECT_NE(r.Err.find("site/locked"), std::string::npos) << r.Err;
     EXPECT_TRUE(r.Err.ends_with(finished(1)));
 }
+
+TEST_F(CliTest, AListingOfAMissingDirectoryWarnsAndFindsNothing) {
+    const ProcessResult r = cli({"search", "x", "-d", "nowhere"});
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "quillet-cli: cannot read directory \"nowhere\": No such file or directory\n" + finished(0));
+    EXPECT_EQ(r.ExitCode, 1);
+}
