@@ -502,6 +502,13 @@ std::int64_t MainWindow::maxCountFromComboBox() const {
     return value;
 }
 
+// The progress label sizes itself to its text ("2/3 = 66.66%" is wider than
+// its place in the layout); the file-name label beside it keeps its size.
+void MainWindow::setProgressText(const QString& text) {
+    ui->Progress_Lab->setText(text);
+    ui->Progress_Lab->adjustSize();
+}
+
 void MainWindow::onFileHandled(const FileBatch& batch) {
     if (m_shape == engine::RunShape::DirectoryWalk)
         DoOnFileFinderFileFound(batch);
@@ -517,7 +524,7 @@ void MainWindow::DoOnFileFinderFileFound(const FileBatch& batch) {
     if (!report.Matched)
         return;
     ++FilesDone;
-    ui->Progress_Lab->setText(QString::number(FilesDone));
+    setProgressText(QString::number(FilesDone));
     setBarPosition(walkBarPosition(FilesDone));
     for (const std::string& entry : batch.Results)
         ui->ResultFileNames_Memo->appendPlainText(detail::pathFromBytes(entry));
@@ -528,7 +535,7 @@ void MainWindow::DoOnListProgress(const FileBatch& batch) {
         ui->ResultFileNames_Memo->appendPlainText(detail::pathFromBytes(entry));
     ++FilesDone;
     setBarPosition(static_cast<int>(std::min<std::int64_t>(FilesDone, INT_MAX)));
-    ui->Progress_Lab->setText(listProgressText(FilesDone, batch.Report.Total));
+    setProgressText(listProgressText(FilesDone, batch.Report.Total));
     ui->CurFileName_Lab->setText(fileNamePart(detail::pathFromBytes(batch.Report.FullPath)));
 }
 

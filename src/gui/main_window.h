@@ -94,6 +94,7 @@ private:
     std::int64_t maxCountFromComboBox() const;
     void setBarMaximum(int maximum);
     void setBarPosition(int position);
+    void setProgressText(const QString& text);
     void restoreCursor();
 
     std::unique_ptr<Ui::MainWindow> ui;
