@@ -201,15 +201,6 @@ Pos stdFindFrom(std::string_view s, std::string_view p, Pos e, Pos f, bool caseS
     return hit == last ? 0 : (hit - s.begin()) + 1;
 }
 
-std::string randomString(std::mt19937& rng, std::string_view alphabet, std::size_t minLen, std::size_t maxLen) {
-    std::uniform_int_distribution<std::size_t> len(minLen, maxLen);
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
-    std::string out(len(rng), '\0');
-    for (auto& c : out)
-        c = alphabet[pick(rng)];
-    return out;
-}
-
 Pos randomPos(std::mt19937& rng, Pos lo, Pos hi) {
     return std::uniform_int_distribution<Pos>(lo, hi)(rng);
 }
@@ -223,8 +214,8 @@ TEST(FindDifferentialTest, FindFromAgainstNaiveAndStdSearcher) {
     int found = 0;
     for (int iter = 0; iter < 20000; ++iter) {
         const auto alphabet = kAlphabets[static_cast<std::size_t>(iter) % std::size(kAlphabets)];
-        const std::string s = randomString(rng, alphabet, 1, 24);
-        const std::string p = randomString(rng, alphabet, 1, 5);
+        const std::string s = testref::randomString(rng, alphabet, 1, 24);
+        const std::string p = testref::randomString(rng, alphabet, 1, 5);
         const auto n = static_cast<Pos>(s.size());
         const Pos e = randomPos(rng, 0, n);
         const Pos f = randomPos(rng, 1, n + 1);
@@ -246,8 +237,8 @@ TEST(FindDifferentialTest, FindBackAgainstNaive) {
     int found = 0;
     for (int iter = 0; iter < 20000; ++iter) {
         const auto alphabet = kAlphabets[static_cast<std::size_t>(iter) % std::size(kAlphabets)];
-        const std::string s = randomString(rng, alphabet, 1, 24);
-        const std::string p = randomString(rng, alphabet, 1, 5);
+        const std::string s = testref::randomString(rng, alphabet, 1, 24);
+        const std::string p = testref::randomString(rng, alphabet, 1, 5);
         const auto n = static_cast<Pos>(s.size());
         const Pos e = randomPos(rng, 0, n);
         const Pos f = randomPos(rng, 0, n + 3);
@@ -268,8 +259,8 @@ TEST(FindDifferentialTest, ScanForwardOnRandomRanges) {
     int found = 0;
     for (int iter = 0; iter < 20000; ++iter) {
         const auto alphabet = kAlphabets[static_cast<std::size_t>(iter) % std::size(kAlphabets)];
-        const std::string s = randomString(rng, alphabet, 1, 32);
-        const std::string p = randomString(rng, alphabet, 1, 6);
+        const std::string s = testref::randomString(rng, alphabet, 1, 32);
+        const std::string p = testref::randomString(rng, alphabet, 1, 6);
         const auto total = static_cast<Pos>(s.size());
         const Pos start = randomPos(rng, 0, total);     // offset of the range
         const Pos n = randomPos(rng, 0, total - start); // its length
@@ -315,8 +306,8 @@ TEST(FindDifferentialTest, LongTextsAgainstNaive) {
     for (const auto& shape : shapes) {
         int found = 0;
         for (int iter = 0; iter < 600; ++iter) {
-            const std::string s = randomString(rng, shape.textAlphabet, 256, 3000);
-            std::string p = randomString(rng, shape.patternAlphabet, 1, 8);
+            const std::string s = testref::randomString(rng, shape.textAlphabet, 256, 3000);
+            std::string p = testref::randomString(rng, shape.patternAlphabet, 1, 8);
             // Half the time take the pattern from the text, so that it occurs.
             const auto n = static_cast<Pos>(s.size());
             if (iter % 2 == 0) {

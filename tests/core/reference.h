@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -99,6 +100,16 @@ inline std::string quote(std::string_view s) {
         }
     }
     out += '"';
+    return out;
+}
+
+// A string of minLen to maxLen bytes drawn from alphabet.
+inline std::string randomString(std::mt19937& rng, std::string_view alphabet, std::size_t minLen, std::size_t maxLen) {
+    std::uniform_int_distribution<std::size_t> len(minLen, maxLen);
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    std::string out(len(rng), '\0');
+    for (auto& c : out)
+        c = alphabet[pick(rng)];
     return out;
 }
 

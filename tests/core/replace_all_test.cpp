@@ -74,15 +74,6 @@ struct RandomShape {
     int minChanged; // runs that must have replaced something
 };
 
-std::string randomString(std::mt19937& rng, std::string_view alphabet, std::size_t minLen, std::size_t maxLen) {
-    std::uniform_int_distribution<std::size_t> len(minLen, maxLen);
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
-    std::string out(len(rng), '\0');
-    for (auto& c : out)
-        c = alphabet[pick(rng)];
-    return out;
-}
-
 TEST(ReplaceAllTest, AgainstNaiveReplaceOnRandomInputs) {
     const RandomShape shapes[] = {
         {"small, any lengths", "abA", 30, 0, 4, 0, 8, 500},
@@ -97,9 +88,9 @@ TEST(ReplaceAllTest, AgainstNaiveReplaceOnRandomInputs) {
     for (const auto& shape : shapes) {
         int changed = 0;
         for (int iter = 0; iter < 3000; ++iter) {
-            const std::string source = randomString(rng, shape.alphabet, 0, shape.maxSource);
-            const std::string find = randomString(rng, shape.alphabet, shape.minFind, shape.maxFind);
-            const std::string repl = randomString(rng, "xyZ", shape.minRepl, shape.maxRepl);
+            const std::string source = testref::randomString(rng, shape.alphabet, 0, shape.maxSource);
+            const std::string find = testref::randomString(rng, shape.alphabet, shape.minFind, shape.maxFind);
+            const std::string repl = testref::randomString(rng, "xyZ", shape.minRepl, shape.maxRepl);
             for (bool cs : {true, false}) {
                 const std::string expected = testref::naiveReplaceAll(source, find, repl, cs);
                 ASSERT_EQ(ReplaceAll(source, find, repl, cs), expected)
