@@ -1,0 +1,73 @@
+// Fuzz target: the text operations on arbitrary text, pattern and new text,
+// checked against properties that hold whatever the input.
+#include "core/pattern.h"
+#include "core/replace_all.h"
+#include "core/text_ops.h"
+#include "fuzz_input.h"
+
+#include <cstdlib>
+#include <cstdio>
+
+using namespace quillet::core;
+
+namespace {
+
+void require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "property failed: %s\n", what);
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    quillet::fuzz::Input input(data, size);
+    const std::uint8_t flags = input.byte();
+    const bool caseSensitive = (flags & 1) != 0;
+    const bool isPattern = (flags & 2) != 0;
+    const auto operation = static_cast<std::uint8_t>((flags >> 2) % 4);
+    const std::int64_t maxCount = static_cast<std::int64_t>(flags >> 4) - 4;
+    const std::string pattern = input.piece(16);
+    const std::string newText = input.piece(16);
+    const std::string text = input.rest(4096);
+
+    std::string result;
+    const bool matched =
+        ProcessText(result, text, operation, pattern, caseSensitive, newText, isPattern, "{$", "}", maxCount);
+    require(matched || result == text, "no match leaves the text as it is");
+    require(matched == TextMatches(text, pattern, caseSensitive), "Only Search and the operations agree on a match");
+    if (operation == OpOnlySearch)
+        require(result == text, "Only Search never changes the text");
+    if (operation == OpInsertBefore || operation == OpInsertAfter)
+        require(result.size() >= text.size(), "inserting never shortens");
+
+    // Without stars a pattern is a literal, and replacing it everywhere is
+    // what replace-all does.
+    if (!pattern.empty() && pattern.find('*') == std::string::npos && operation == OpReplaceText && !isPattern &&
+        maxCount <= 0)
+        require(result == ReplaceAll(text, pattern, newText, caseSensitive), "literal replace equals replace-all");
+
+    // Every match lies inside the text, and every capture reads inside it.
+    Pos from = 1;
+    TSubStrPosArray ranges;
+    for (int guard = 0; guard < 64 && from <= static_cast<Pos>(text.size()); ++guard) {
+        Pos start = 0, end = 0;
+        if (!MatchPattern(start, end, ranges, text, pattern, static_cast<Pos>(text.size()), true, from, caseSensitive,
+                          true))
+            break;
+        require(from <= start && start <= end + 1 && end <= static_cast<Pos>(text.size()), "match inside the text");
+        std::string expanded;
+        ExpandCaptures(text, ranges, "{$1}{$2}{$3}", "{$", "}", expanded);
+        from = end + 1;
+    }
+
+    // The recipes only ever remove or shorten mark-up: never a crash, and
+    // text without '<' or '=' passes through them unchanged.
+    std::string cleaned;
+    RemoveScripts(cleaned, text, maxCount);
+    StripWordHtml(cleaned, text);
+    if (text.find_first_of("<=lL") == std::string::npos)
+        require(cleaned == text, "text without mark-up is left alone");
+    return 0;
+}

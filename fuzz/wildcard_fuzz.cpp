@@ -1,0 +1,47 @@
+// Fuzz target: file-name masks on arbitrary names and masks.
+#include "core/upper_table.h"
+#include "finder/wildcard.h"
+#include "fuzz_input.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace quillet::finder;
+
+namespace {
+
+void require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "property failed: %s\n", what);
+        std::abort();
+    }
+}
+
+std::string upper(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(quillet::core::upperByte(c));
+    return s;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    quillet::fuzz::Input input(data, size);
+    const std::string mask = input.piece(24);
+    const std::string name = input.rest(64);
+    if (name.empty())
+        return 0;
+    const bool exact = MatchesWildcard(name, mask, false);
+    const bool folded = MatchesWildcard(name, mask, true);
+    require(!exact || folded, "a mask that fits exactly fits without regard to case");
+    require(folded == MatchesWildcard(upper(name), upper(mask), false) || mask == name,
+            "ignoring case is comparing upper-cased copies");
+    require(MatchesWildcard(name, name, false), "a name fits itself");
+    require(MatchesWildcard(name, "*", false) && MatchesWildcard(name, "***", true), "'*' fits every name");
+    if (name.find(';') == std::string::npos)
+        require(MatchesAnyMask(name, mask + ";" + name, false), "one fitting mask of several is enough");
+    std::string cut = mask;
+    const auto star = CutAtStar(cut);
+    require(star == 0 ? cut == mask : cut == mask.substr(0, static_cast<std::size_t>(star - 1)), "CutAtStar cuts");
+    return 0;
+}
