@@ -6,6 +6,7 @@
 #include "finder/dir_listing.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <algorithm>
 #include <set>
@@ -16,6 +17,36 @@
 namespace quillet::cli {
 
 namespace {
+
+// Set by the first Ctrl-C (or SIGTERM, SIGHUP): the run stops after the file
+// in hand, so no file is left half-done and no temporary file stays behind.
+// A second signal ends the process at once, as usual.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void onInterrupt(int signal) {
+    g_interrupted = signal;
+    std::signal(signal, SIG_DFL);
+}
+
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        g_interrupted = 0;
+        for (int signal : kSignals)
+            m_previous[index(signal)] = std::signal(signal, onInterrupt);
+    }
+    ~InterruptGuard() {
+        for (int signal : kSignals)
+            std::signal(signal, m_previous[index(signal)]);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    static std::size_t index(int signal) { return signal == SIGINT ? 0 : signal == SIGTERM ? 1 : 2; }
+    void (*m_previous[3])(int) = {};
+};
 
 std::string readStream(std::FILE* in) {
     std::string text;
@@ -99,7 +130,9 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in, const 
 int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err) {
     std::int64_t matchedFiles = 0;
     std::set<std::string> warned;
+    const InterruptGuard interruptGuard;
     engine::RunEvents events;
+    events.OnFile = [](const engine::FileReport&, bool& stop) { stop = g_interrupted != 0; };
     events.OnResult = [&](const std::string& entry) {
         ++matchedFiles;
         if (options.Quiet)
@@ -121,6 +154,10 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         std::fflush(out);
         std::fprintf(err, "quillet-cli: %s\n", error.what());
         return 2;
+    }
+    if (g_interrupted != 0) {
+        std::fprintf(err, "quillet-cli: interrupted; the run stopped between two files\n");
+        return 128 + static_cast<int>(g_interrupted);
     }
     if (std::ferror(out)) {
         std::fprintf(err, "quillet-cli: cannot write the result list: %s\n", std::strerror(errno));

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -199,4 +201,47 @@ TEST_F(CliTest, AListingOfAMissingDirectoryWarnsAndFindsNothing) {
     EXPECT_EQ(r.Out, "");
     EXPECT_EQ(r.Err, "quillet-cli: cannot read directory \"nowhere\": No such file or directory\n" + finished(0));
     EXPECT_EQ(r.ExitCode, 1);
+}
+
+// Ctrl-C ends a run between two files. The signal arrives while quillet-cli
+// waits for its path list on standard input, so the run that follows stops
+// after its first file.
+TEST_F(CliTest, AnInterruptStopsTheRunBetweenTwoFiles) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        dir.write(name, "old");
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            dir.write(name, "old");
+        int input[2];
+        ASSERT_EQ(pipe(input), 0);
+        const std::string err = dir.file("err.txt");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(input[0], 0);
+            close(input[1]);
+            if (chdir(dir.path().c_str()) != 0 || !freopen(err.c_str(), "w", stderr))
+                _exit(126);
+            execl(QUILLET_CLI_PATH, QUILLET_CLI_PATH, "replace", "old", "new", "-q", "-j", "1", "-l", "-", nullptr);
+            _exit(127);
+        }
+        close(input[0]);
+        usleep(static_cast<useconds_t>(200000 * attempt));
+        kill(child, SIGINT);
+        const std::string list = "a.txt\nb.txt\nc.txt\n";
+        ASSERT_EQ(write(input[1], list.data(), list.size()), static_cast<ssize_t>(list.size()));
+        close(input[1]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (WIFSIGNALED(status))
+            continue; // the signal came before quillet-cli was ready for it: try again, slower
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+        EXPECT_EQ(readFile(dir.file("a.txt")), "new");
+        EXPECT_EQ(readFile(dir.file("b.txt")), "old");
+        EXPECT_EQ(readFile(dir.file("c.txt")), "old");
+        EXPECT_EQ(readFile(err), finished(1) + "quillet-cli: interrupted; the run stopped between two files\n");
+        return;
+    }
+    FAIL() << "quillet-cli never caught the interrupt";
 }
