@@ -51,15 +51,25 @@ endif()
 
 # dpkg-shlibdeps (package dpkg-dev) computes Depends from the programs' shared
 # libraries; without it, name the libraries of Debian 12 by hand.
+# The window also needs what no library link shows: Qt's platform plugins
+# (xcb, wayland) and the font its layout was measured with.
 find_program(QUILLET_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(QUILLET_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
 else()
   message(STATUS "dpkg-shlibdeps not found (install dpkg-dev): the package's Depends is a fixed list")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
   if(QUILLET_BUILD_GUI)
     string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6core6, libqt6gui6, libqt6widgets6")
   endif()
+endif()
+if(QUILLET_BUILD_GUI)
+  if(CPACK_DEBIAN_PACKAGE_DEPENDS)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ")
+  endif()
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-extra")
 endif()
 
 include(CPack)
