@@ -1,8 +1,8 @@
 #include "main_window.h"
 
 #include "core/error.h"
+#include "directory_panel.h"
 #include "engine/file_io.h"
-#include "finder/dir_listing.h"
 #include "launcher/shell_launcher.h"
 #include "scale_form.h"
 #include "ui_main_window.h"
@@ -12,15 +12,11 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScreen>
-#include <QStorageInfo>
 #include <QTabBar>
-#include <QTimer>
 
 #include <algorithm>
 #include <charconv>
@@ -154,35 +150,12 @@ void MainWindow::setupLook() {
 }
 
 void MainWindow::setupDirectoryControls() {
-    m_dirModel = new QFileSystemModel(this);
-    m_dirModel->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
-    m_dirModel->setRootPath(QStringLiteral("/"));
-    ui->DirectoryListBox->setModel(m_dirModel);
-    for (int column = 1; column < m_dirModel->columnCount(); ++column)
-        ui->DirectoryListBox->hideColumn(column);
-    // The model fills in the background and sorts its rows later: whenever
-    // rows arrive above the current directory, show it again.
-    auto follow = [this](const QModelIndex& parent) {
-        const QString path = m_dirModel->filePath(parent);
-        const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
-        if (parent.isValid() && !m_followPending && (m_directory == path || m_directory.startsWith(prefix))) {
-            m_followPending = true;
-            QTimer::singleShot(0, this, [this] {
-                m_followPending = false;
-                showDirectoryInTree();
-            });
-        }
-    };
-    connect(m_dirModel, &QFileSystemModel::rowsInserted, this, follow);
-    connect(m_dirModel, &QFileSystemModel::layoutChanged, this,
-            [this, follow] { follow(m_dirModel->index(m_directory).parent()); });
+    m_directories = new DirectoryPanel(ui->DriveComboBox, ui->DirectoryListBox, ui->FileListBox, this);
 
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
     Open_MI = PopupMenu->addAction(QStringLiteral("Open"));
     Open_MI->setObjectName(QStringLiteral("Open_MI"));
-
-    fillDriveComboBox();
 }
 
 void MainWindow::connectHandlers() {
@@ -205,14 +178,6 @@ void MainWindow::connectHandlers() {
 
     connect(ui->DirectoryListBox, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu->popup(ui->DirectoryListBox->viewport()->mapToGlobal(at)); });
-    connect(ui->DirectoryListBox->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) {
-                if (!m_syncingDirectory && current.isValid())
-                    runGuarded([&] { setCurrentDirectory(m_dirModel->filePath(current)); });
-            });
-    connect(ui->DriveComboBox, &QComboBox::activated, this, [this](int index) {
-        runGuarded([&] { setCurrentDirectory(ui->DriveComboBox->itemData(index).toString()); });
-    });
     connect(ui->Stop_Chk, &QCheckBox::toggled, this, [this](bool checked) { m_run->setStopRequested(checked); });
 
     connect(m_run, &RunController::fileHandled, this, &MainWindow::onFileHandled);
@@ -242,8 +207,7 @@ void MainWindow::FormCreate() {
         control->move((width() - control->width()) / 2, control->y());
 
     setCurrentDirectory(QDir::currentPath());
-    m_fileListMask = ui->Mask_Edt->text();
-    refillFileList();
+    m_directories->setMask(ui->Mask_Edt->text());
     ui->HomePage_Btn->move(ui->PC->x(), ui->HomePage_Btn->y());
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -309,13 +273,12 @@ void MainWindow::NewText_MemoChange() {
 }
 
 void MainWindow::Mask_EdtChange() {
-    m_fileListMask = ui->Mask_Edt->text();
-    refillFileList();
+    m_directories->setMask(ui->Mask_Edt->text());
 }
 
 void MainWindow::OpenDir_BtnClick() {
     const QString directory =
-        userDialogs().askText(this, QStringLiteral("Directry Path"), QStringLiteral("Directory:"), m_directory);
+        userDialogs().askText(this, QStringLiteral("Directry Path"), QStringLiteral("Directory:"), currentDirectory());
     if (!directory.isEmpty())
         setCurrentDirectory(directory);
 }
@@ -331,11 +294,11 @@ void MainWindow::OpenFileList_BtnClick() {
 
 void MainWindow::FileListBoxDblClick() {
     const QListWidgetItem* item = ui->FileListBox->currentItem();
-    OpenTarget(item ? QDir(m_directory).filePath(item->text()) : QString());
+    OpenTarget(item ? QDir(currentDirectory()).filePath(item->text()) : QString());
 }
 
 void MainWindow::Open_MIClick() {
-    OpenTarget(m_directory);
+    OpenTarget(currentDirectory());
 }
 
 void MainWindow::URL_LabClick() {
@@ -350,68 +313,12 @@ void MainWindow::HomePage_BtnClick() {
     OpenTarget(homePageUrl());
 }
 
+QString MainWindow::currentDirectory() const {
+    return m_directories->directory();
+}
+
 void MainWindow::setCurrentDirectory(const QString& directory) {
-    const QString absolute = QDir::cleanPath(QDir(directory).absolutePath());
-    if (!QFileInfo(absolute).isDir())
-        throw Error("Directory \"" + detail::pathToBytes(absolute) + "\" does not exist");
-    m_directory = absolute;
-    showDirectoryInTree();
-    followDirectoryInDriveBox();
-    refillFileList();
-}
-
-void MainWindow::showDirectoryInTree() {
-    const QModelIndex index = m_dirModel->index(m_directory);
-    if (!index.isValid())
-        return;
-    m_syncingDirectory = true;
-    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
-        ui->DirectoryListBox->expand(parent);
-    ui->DirectoryListBox->setCurrentIndex(index);
-    ui->DirectoryListBox->scrollTo(index, QAbstractItemView::PositionAtCenter);
-    m_syncingDirectory = false;
-}
-
-void MainWindow::fillDriveComboBox() {
-    QStringList roots{QStringLiteral("/")};
-    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        if (volume.isValid() && volume.isReady() && QFileInfo(volume.rootPath()).isDir())
-            roots << volume.rootPath();
-    }
-    roots.sort();
-    roots.removeDuplicates();
-    ui->DriveComboBox->clear();
-    for (const QString& root : std::as_const(roots))
-        ui->DriveComboBox->addItem(root, root);
-}
-
-// The drive box shows the volume that holds the current directory: the
-// mount point that is the longest leading part of it.
-void MainWindow::followDirectoryInDriveBox() {
-    int best = -1;
-    qsizetype bestLength = -1;
-    for (int i = 0; i < ui->DriveComboBox->count(); ++i) {
-        const QString root = ui->DriveComboBox->itemData(i).toString();
-        const bool holds =
-            root == QLatin1String("/") || m_directory == root || m_directory.startsWith(root + QLatin1Char('/'));
-        if (holds && root.size() > bestLength) {
-            best = i;
-            bestLength = root.size();
-        }
-    }
-    ui->DriveComboBox->setCurrentIndex(best);
-}
-
-// The same listing that a directory run without sub-folders handles.
-// A directory that cannot be read lists nothing.
-void MainWindow::refillFileList() {
-    ui->FileListBox->clear();
-    if (m_directory.isEmpty())
-        return;
-    const std::vector<std::string> names =
-        finder::ListMatchingFiles(detail::pathToBytes(m_directory), detail::toBytes(m_fileListMask));
-    for (const std::string& name : names)
-        ui->FileListBox->addItem(detail::pathFromBytes(name));
+    m_directories->setDirectory(directory);
 }
 
 void MainWindow::Execute_BtnClick() {
@@ -429,12 +336,13 @@ void MainWindow::Execute_BtnClick() {
 // editing the controls during the run changes the next run only.
 void MainWindow::PrepareAndRun() {
     engine::RunRequest request;
-    PathCutLen = m_directory.size();
+    const QString directory = currentDirectory();
+    PathCutLen = directory.size();
     DriveTail = QStringLiteral("/..");
     if (ui->FileListFrom_Rdg->itemIndex() == 0) {
         for (int i = 0; i < ui->FileListBox->count(); ++i)
             request.Entries.push_back(detail::pathToBytes(ui->FileListBox->item(i)->text()));
-        RunParam.RootDir = detail::pathToBytes(m_directory);
+        RunParam.RootDir = detail::pathToBytes(directory);
         if (RunParam.RootDir.empty() || RunParam.RootDir.back() != '/')
             RunParam.RootDir += '/';
         RunParam.SubFolders = ui->SubFolders_Chk->isChecked();
@@ -463,7 +371,7 @@ void MainWindow::PrepareAndRun() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_waitCursor = true;
     try {
-        request.Directory = detail::pathToBytes(m_directory);
+        request.Directory = detail::pathToBytes(directory);
         request.Param = RunParam;
         request.MaxFiles = ListMaxMatches;
         if (RunParam.SubFolders) {

@@ -5,8 +5,9 @@
 // run on a worker thread (RunController) and shows the run's progress and
 // result. It holds no text or file logic: that is the engine's.
 //
-// Layer: gui. Depends on the engine (runs), the finder (the file list box's
-// listing) and the shell launcher (links, F1, opening files and folders).
+// Layer: gui. Depends on the engine (runs), the directory panel (the linked
+// drive, directory and file-list controls) and the shell launcher (links, F1,
+// opening files and folders).
 #pragma once
 
 #include "engine/file_ops.h"
@@ -17,7 +18,6 @@
 #include <cstdint>
 #include <memory>
 
-class QFileSystemModel;
 class QMenu;
 class QAction;
 class QPlainTextEdit;
@@ -27,6 +27,8 @@ class MainWindow;
 }
 
 namespace quillet::gui {
+
+class DirectoryPanel;
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -38,7 +40,7 @@ public:
 
     // The directory list's current directory: the directory of a run and of
     // the file list box (absolute, no trailing "/" except for the root).
-    QString currentDirectory() const { return m_directory; }
+    QString currentDirectory() const;
     // Moves the directory list to `directory`; the drive box and the file
     // list box follow. A directory that does not exist raises quillet::Error.
     void setCurrentDirectory(const QString& directory);
@@ -87,10 +89,6 @@ private:
     void setupLook();
     void setupDirectoryControls();
     void connectHandlers();
-    void fillDriveComboBox();
-    void followDirectoryInDriveBox();
-    void showDirectoryInTree();
-    void refillFileList();
     std::int64_t maxCountFromComboBox() const;
     void setBarMaximum(int maximum);
     void setBarPosition(int position);
@@ -98,7 +96,7 @@ private:
     void restoreCursor();
 
     std::unique_ptr<Ui::MainWindow> ui;
-    QFileSystemModel* m_dirModel = nullptr;
+    DirectoryPanel* m_directories = nullptr;
     QMenu* PopupMenu = nullptr;
     QAction* Open_MI = nullptr;
     RunController* m_run = nullptr;
@@ -111,10 +109,6 @@ private:
     std::int64_t ListMaxMatches = -1;
     engine::RunShape m_shape = engine::RunShape::PathList;
 
-    QString m_directory;
-    QString m_fileListMask;
-    bool m_syncingDirectory = false;
-    bool m_followPending = false;
     bool m_waitCursor = false;
     // The bar's maximum as the run sets it; a QProgressBar with the range
     // 0..0 would show a busy animation instead of an empty bar.

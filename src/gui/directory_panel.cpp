@@ -1,0 +1,134 @@
+#include "directory_panel.h"
+
+#include "core/error.h"
+#include "finder/dir_listing.h"
+#include "user_dialogs.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QListWidget>
+#include <QStorageInfo>
+#include <QTimer>
+#include <QTreeView>
+
+#include <string>
+#include <vector>
+
+namespace quillet::gui {
+
+DirectoryPanel::DirectoryPanel(QComboBox* driveBox, QTreeView* tree, QListWidget* fileList, QObject* parent)
+    : QObject(parent), m_driveBox(driveBox), m_tree(tree), m_fileList(fileList), m_model(new QFileSystemModel(this)) {
+    m_model->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
+    m_model->setRootPath(QStringLiteral("/"));
+    m_tree->setModel(m_model);
+    for (int column = 1; column < m_model->columnCount(); ++column)
+        m_tree->hideColumn(column);
+    fillDriveBox();
+    connectControls();
+}
+
+void DirectoryPanel::connectControls() {
+    // The model fills in the background and sorts its rows later: whenever
+    // rows arrive above the current directory, show it again.
+    connect(m_model, &QFileSystemModel::rowsInserted, this,
+            [this](const QModelIndex& parent) { followWhileLoading(parent); });
+    connect(m_model, &QFileSystemModel::layoutChanged, this,
+            [this] { followWhileLoading(m_model->index(m_directory).parent()); });
+
+    // The user's choices arrive from Qt's event loop: a failure goes to the
+    // error box there, as for every handler of the window.
+    connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+        if (!m_syncingTree && current.isValid())
+            runGuarded([&] { setDirectory(m_model->filePath(current)); });
+    });
+    connect(m_driveBox, &QComboBox::activated, this,
+            [this](int index) { runGuarded([&] { setDirectory(m_driveBox->itemData(index).toString()); }); });
+}
+
+void DirectoryPanel::setDirectory(const QString& directory) {
+    const QString absolute = QDir::cleanPath(QDir(directory).absolutePath());
+    if (!QFileInfo(absolute).isDir())
+        throw Error("Directory \"" + QFile::encodeName(absolute).toStdString() + "\" does not exist");
+    m_directory = absolute;
+    showDirectoryInTree();
+    followDirectoryInDriveBox();
+    refresh();
+}
+
+void DirectoryPanel::setMask(const QString& mask) {
+    m_mask = mask;
+    refresh();
+}
+
+// The same listing that a directory run without sub-folders handles.
+// A directory that cannot be read lists nothing.
+void DirectoryPanel::refresh() {
+    m_fileList->clear();
+    if (m_directory.isEmpty())
+        return;
+    const std::vector<std::string> names =
+        finder::ListMatchingFiles(QFile::encodeName(m_directory).toStdString(), m_mask.toLocal8Bit().toStdString());
+    for (const std::string& name : names)
+        m_fileList->addItem(QFile::decodeName(QByteArray::fromStdString(name)));
+}
+
+void DirectoryPanel::followWhileLoading(const QModelIndex& parent) {
+    if (!parent.isValid() || m_followPending)
+        return;
+    const QString path = m_model->filePath(parent);
+    const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    if (m_directory != path && !m_directory.startsWith(prefix))
+        return;
+    m_followPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_followPending = false;
+        showDirectoryInTree();
+    });
+}
+
+void DirectoryPanel::showDirectoryInTree() {
+    const QModelIndex index = m_model->index(m_directory);
+    if (!index.isValid())
+        return;
+    m_syncingTree = true;
+    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
+        m_tree->expand(parent);
+    m_tree->setCurrentIndex(index);
+    m_tree->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    m_syncingTree = false;
+}
+
+void DirectoryPanel::fillDriveBox() {
+    QStringList roots{QStringLiteral("/")};
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (volume.isValid() && volume.isReady() && QFileInfo(volume.rootPath()).isDir())
+            roots << volume.rootPath();
+    }
+    roots.sort();
+    roots.removeDuplicates();
+    m_driveBox->clear();
+    for (const QString& root : std::as_const(roots))
+        m_driveBox->addItem(root, root);
+}
+
+// The drive box shows the volume that holds the current directory: the
+// mount point that is the longest leading part of it.
+void DirectoryPanel::followDirectoryInDriveBox() {
+    int best = -1;
+    qsizetype bestLength = -1;
+    for (int i = 0; i < m_driveBox->count(); ++i) {
+        const QString root = m_driveBox->itemData(i).toString();
+        const bool holds =
+            root == QLatin1String("/") || m_directory == root || m_directory.startsWith(root + QLatin1Char('/'));
+        if (holds && root.size() > bestLength) {
+            best = i;
+            bestLength = root.size();
+        }
+    }
+    m_driveBox->setCurrentIndex(best);
+}
+
+} // namespace quillet::gui

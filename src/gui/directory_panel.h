@@ -1,0 +1,67 @@
+// The window's three linked directory controls on the File page: the drive
+// box, the directory tree and the file list box. Picking a directory in
+// either of the first two moves all three; the file list box shows the
+// current directory's files under the mask, as a directory run without
+// sub-folders would handle them. Kept apart from the window so that the
+// window deals with settings and runs, and this class with keeping three
+// views of one directory in step while the file system model fills in.
+//
+// Layer: gui. Depends on the finder (the file list box's listing).
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QComboBox;
+class QFileSystemModel;
+class QListWidget;
+class QModelIndex;
+class QTreeView;
+
+namespace quillet::gui {
+
+class DirectoryPanel : public QObject {
+    Q_OBJECT
+
+public:
+    // The widgets are the window's (not owned); the panel fills the drive
+    // box and gives the tree its model. The panel starts with no directory
+    // and an empty mask, so the file list box stays empty until both are set.
+    DirectoryPanel(QComboBox* driveBox, QTreeView* tree, QListWidget* fileList, QObject* parent = nullptr);
+
+    // The current directory: absolute, no trailing "/" except for the root;
+    // empty before the first setDirectory().
+    QString directory() const { return m_directory; }
+    // Moves all three controls to `directory`. A directory that does not
+    // exist raises quillet::Error and changes nothing.
+    void setDirectory(const QString& directory);
+
+    QString mask() const { return m_mask; }
+    // The file list box lists the names that match `mask` ("*.htm;*.txt").
+    void setMask(const QString& mask);
+
+    // Lists the current directory again: files may have come or gone.
+    void refresh();
+
+private:
+    void connectControls();
+    void fillDriveBox();
+    void followDirectoryInDriveBox();
+    void showDirectoryInTree();
+    void followWhileLoading(const QModelIndex& parent);
+
+    QComboBox* m_driveBox;
+    QTreeView* m_tree;
+    QListWidget* m_fileList;
+    QFileSystemModel* m_model;
+
+    QString m_directory;
+    QString m_mask;
+    // Set while the panel itself moves the tree, so that the tree's own
+    // signal does not come back as the user's choice.
+    bool m_syncingTree = false;
+    // One deferred re-show at a time, however many rows arrive at once.
+    bool m_followPending = false;
+};
+
+} // namespace quillet::gui
