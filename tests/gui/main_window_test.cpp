@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QStorageInfo>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -683,6 +685,41 @@ private slots:
         control<QToolButton>("OpenDir_Btn")->click();
         QCOMPARE(m_dialogs.errors.size(), 1);
         QCOMPARE(m_window->currentDirectory(), tempPath(QStringLiteral("sub")));
+    }
+
+    // The tree and the drive box are the user's other two ways to move; the
+    // other controls follow whichever moved, and a pick that fails leaves
+    // the directory as it was.
+    void treeAndDriveBoxMoveTheDirectory() {
+        writeFile(tempPath(QStringLiteral("sub/a.htm")), "x");
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("gone")));
+        m_window->setCurrentDirectory(m_dir->path());
+        auto* tree = control<QTreeView>("DirectoryListBox");
+        auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+        QVERIFY(model);
+        auto* drives = control<QComboBox>("DriveComboBox");
+        QCOMPARE(drives->currentData().toString(), QStorageInfo(m_dir->path()).rootPath());
+
+        tree->setCurrentIndex(model->index(tempPath(QStringLiteral("sub"))));
+        QCOMPARE(m_window->currentDirectory(), tempPath(QStringLiteral("sub")));
+        QCOMPARE(control<QListWidget>("FileListBox")->count(), 1);
+        QVERIFY(m_dialogs.errors.isEmpty());
+
+        const QModelIndex gone = model->index(tempPath(QStringLiteral("gone")));
+        QVERIFY(gone.isValid());
+        QVERIFY(QDir(m_dir->path()).rmdir(QStringLiteral("gone")));
+        tree->setCurrentIndex(gone);
+        QCOMPARE(m_dialogs.errors.size(), 1);
+        QCOMPARE(m_window->currentDirectory(), tempPath(QStringLiteral("sub")));
+
+        const int root = drives->findData(QStringLiteral("/"));
+        QVERIFY(root >= 0);
+        drives->setCurrentIndex(root);
+        emit drives->activated(root);
+        QCOMPARE(m_window->currentDirectory(), QStringLiteral("/"));
+        QCOMPARE(model->filePath(tree->currentIndex()), QStringLiteral("/"));
+        QCOMPARE(drives->currentIndex(), root);
+        QCOMPARE(m_dialogs.errors.size(), 1);
     }
 
     void pathListFromFile() {
