@@ -15,6 +15,8 @@
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
 #include <QScreen>
 #include <QTabBar>
 
@@ -60,6 +62,24 @@ std::string toBytes(const QString& text) {
 
 std::string pathToBytes(const QString& path) {
     return QFile::encodeName(path).toStdString();
+}
+
+// The Execute button keeps 16 pixels between its glyph and its caption.
+// QPushButton has no such setting: Qt 6's styles start the text 2 pixels
+// (half their 4-pixel icon spacing) after the icon, so the glyph is drawn on
+// a wider transparent pixmap that adds the rest.
+constexpr int kExecuteGlyphSpacing = 16;
+constexpr int kStyleIconSpacing = 2;
+
+QPixmap withRightMargin(const QString& file, int margin) {
+    const QPixmap glyph(file);
+    if (glyph.isNull())
+        return glyph;
+    QPixmap wider(glyph.width() + margin, glyph.height());
+    wider.fill(Qt::transparent);
+    QPainter painter(&wider);
+    painter.drawPixmap(0, 0, glyph);
+    return wider;
 }
 
 QString pathFromBytes(const std::string& path) {
@@ -138,9 +158,15 @@ void MainWindow::setupLook() {
     const QIcon programIcon(QStringLiteral(":/icons/quillet.png"));
     setWindowIcon(programIcon);
     ui->Image->setPixmap(programIcon.pixmap(32, 32));
-    QIcon execute(QStringLiteral(":/icons/execute.png"));
-    execute.addFile(QStringLiteral(":/icons/execute_disabled.png"), QSize(), QIcon::Disabled);
-    ui->Execute_Btn->setIcon(execute);
+    constexpr int margin = detail::kExecuteGlyphSpacing - detail::kStyleIconSpacing;
+    const QPixmap executeGlyph = detail::withRightMargin(QStringLiteral(":/icons/execute.png"), margin);
+    if (!executeGlyph.isNull()) {
+        QIcon execute(executeGlyph);
+        execute.addPixmap(detail::withRightMargin(QStringLiteral(":/icons/execute_disabled.png"), margin),
+                          QIcon::Disabled);
+        ui->Execute_Btn->setIcon(execute);
+        ui->Execute_Btn->setIconSize(executeGlyph.size());
+    }
     ui->HomePage_Btn->setIcon(QIcon(QStringLiteral(":/icons/homepage.png")));
     ui->HomePage_Btn->setIconSize(QSize(20, 20));
     ui->Email_Btn->setIcon(QIcon(QStringLiteral(":/icons/email.png")));

@@ -349,6 +349,41 @@ private slots:
         QTest::newRow("Strip Word HTML") << 5 << true << true << true;
     }
 
+    // Measured on the drawn button, enabled and disabled (each state has
+    // its own glyph): along the middle row, the blank columns between the
+    // glyph and the caption's first letter. The button's shading runs top to
+    // bottom, so a row's background is one colour and any change is ink. The
+    // letter may start a pixel into its box.
+    void executeGlyphStandsApartFromItsCaption() {
+        auto* execute = control<QPushButton>("Execute_Btn");
+        if (execute->icon().isNull())
+            QSKIP("built without the icons");
+        for (const bool enabled : {true, false}) {
+            execute->setEnabled(enabled);
+            const QImage image = execute->grab().toImage();
+            const int row = image.height() / 2;
+            const QColor background = image.pixelColor(4, row);
+            auto ink = [&](int x) {
+                const QColor pixel = image.pixelColor(x, row);
+                return qAbs(pixel.red() - background.red()) + qAbs(pixel.green() - background.green()) +
+                           qAbs(pixel.blue() - background.blue()) >
+                       3;
+            };
+            int x = 4;
+            while (x < image.width() - 4 && !ink(x))
+                ++x;
+            const int glyphStart = x;
+            while (x < image.width() - 4 && ink(x))
+                ++x;
+            const int glyphEnd = x;
+            while (x < image.width() - 4 && !ink(x))
+                ++x;
+            QVERIFY2(glyphEnd - glyphStart == 16, qPrintable(QString::number(glyphEnd - glyphStart)));
+            QVERIFY2(x - glyphEnd == 16 || x - glyphEnd == 17, qPrintable(QString::number(x - glyphEnd)));
+        }
+        execute->setEnabled(true);
+    }
+
     void operationSetsMemos() {
         QFETCH(int, operation);
         QFETCH(bool, patternReadOnly);
