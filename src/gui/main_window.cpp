@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <thread>
 
 // Resources live in the static library; pulling them in needs a call from
 // outside any namespace.
@@ -400,6 +401,9 @@ void MainWindow::PrepareAndRun() {
         request.Directory = detail::pathToBytes(directory);
         request.Param = RunParam;
         request.MaxFiles = ListMaxMatches;
+        // Files are read and matched ahead on the other processors; writing,
+        // progress and Stop still go file by file, in order.
+        request.Threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
         if (RunParam.SubFolders) {
             m_shape = engine::RunShape::DirectoryWalk;
             request.Mask = detail::toBytes(ui->Mask_Edt->text());

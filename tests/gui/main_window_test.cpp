@@ -580,13 +580,17 @@ private slots:
         writeFile(tempPath(QStringLiteral("b.htm")), "foo");
         writeFile(tempPath(QStringLiteral("c.htm")), "foo");
         m_window->setCurrentDirectory(m_dir->path());
-        setPattern(QStringLiteral("foo"), QString(), 0);
+        setPattern(QStringLiteral("foo"), QStringLiteral("bar"), 1);
         control<QCheckBox>("Stop_Chk")->setChecked(true);
         execute();
         checkIdleAfterRun();
         QCOMPARE(m_dialogs.informations, QStringList{QStringLiteral("Finished! Found and Processed 1 files.")});
         QCOMPARE(m_shown, QStringList{QStringLiteral("1/3 = 33.33%|a.htm|1/3")});
         QVERIFY(control<QCheckBox>("Stop_Chk")->isChecked());
+        // Files read ahead of the stop are left as they were.
+        QCOMPARE(readFile(tempPath(QStringLiteral("a.htm"))), QByteArray("bar"));
+        QCOMPARE(readFile(tempPath(QStringLiteral("b.htm"))), QByteArray("foo"));
+        QCOMPARE(readFile(tempPath(QStringLiteral("c.htm"))), QByteArray("foo"));
     }
 
     void failingRunRestoresTheWindow() {
