@@ -5,39 +5,25 @@
 
 namespace quillet::engine {
 
-FileOperation FileOperation::of(const TSRParam& param) {
-    FileOperation op;
-    op.Operation = param.Operation;
-    op.Pattern = param.SearchPattern;
-    op.CaseSensitive = param.CaseSensitive;
-    op.NewText = param.NewText;
-    op.IsPattern = param.ResultIsPattern;
-    op.TagOpen = param.TagOpen;
-    op.TagClose = param.TagClose;
-    op.MaxCount = param.MaxCount;
-    op.Write = !param.DryRun;
-    return op;
-}
-
-PreparedFile PrepareFile(const std::string& inName, const FileOperation& op) {
+PreparedFile PrepareFile(const std::string& inName, const TSRParam& op) {
     PreparedFile prepared;
     const bool recipe = op.Operation == core::OpRemoveScript || op.Operation == core::OpStripWordHtml;
     // The recipes ignore the pattern, so an empty one must not stop them.
-    if (op.Pattern.empty() && !recipe) {
+    if (op.SearchPattern.empty() && !recipe) {
         prepared.Matched = op.Operation == core::OpOnlySearch;
         return prepared;
     }
 
     if (op.Operation == core::OpOnlySearch) {
-        prepared.Matched = FileMatches(inName, op.Pattern, op.CaseSensitive);
+        prepared.Matched = FileMatches(inName, op.SearchPattern, op.CaseSensitive);
         return prepared;
     }
     FileBytes bytes;
     LoadFileBytes(inName, bytes);
     const std::string_view text = bytes.view();
-    prepared.Matched = core::ProcessText(prepared.Result, text, op.Operation, op.Pattern, op.CaseSensitive, op.NewText,
-                                         op.IsPattern, op.TagOpen, op.TagClose, op.MaxCount);
-    prepared.NeedsWrite = prepared.Matched && op.Write;
+    prepared.Matched = core::ProcessText(prepared.Result, text, op.Operation, op.SearchPattern, op.CaseSensitive,
+                                         op.NewText, op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount);
+    prepared.NeedsWrite = prepared.Matched && !op.DryRun;
     if (!prepared.NeedsWrite)
         prepared.Result = FileBytes();
     return prepared;
@@ -51,16 +37,16 @@ void CommitFile(const PreparedFile& prepared, const std::string& outName) {
 bool ProcessFile(const std::string& outName, const std::string& inName, std::uint8_t operation,
                  const std::string& pattern, bool caseSensitive, const std::string& newText, bool isPattern,
                  const std::string& tagOpen, const std::string& tagClose, std::int64_t maxCount, bool write) {
-    FileOperation op;
+    TSRParam op;
     op.Operation = operation;
-    op.Pattern = pattern;
+    op.SearchPattern = pattern;
     op.CaseSensitive = caseSensitive;
     op.NewText = newText;
-    op.IsPattern = isPattern;
+    op.ResultIsPattern = isPattern;
     op.TagOpen = tagOpen;
     op.TagClose = tagClose;
     op.MaxCount = maxCount;
-    op.Write = write;
+    op.DryRun = !write;
     const PreparedFile prepared = PrepareFile(inName, op);
     CommitFile(prepared, outName);
     return prepared.Matched;

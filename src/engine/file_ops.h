@@ -52,27 +52,15 @@ bool ProcessFile(const std::string& outName, const std::string& inName, std::uin
 // once on worker threads but write them one by one, in order, on the run's
 // own thread: PrepareFile reads and matches (it never writes), CommitFile
 // writes what PrepareFile produced.
-struct FileOperation {
-    std::uint8_t Operation = core::OpOnlySearch;
-    std::string Pattern;
-    bool CaseSensitive = false;
-    std::string NewText;
-    bool IsPattern = false;
-    std::string TagOpen{core::kTagOpen};
-    std::string TagClose{core::kTagClose};
-    std::int64_t MaxCount = -1;
-    bool Write = true;
-
-    static FileOperation of(const TSRParam& param);
-};
-
 struct PreparedFile {
     bool Matched = false;
     bool NeedsWrite = false; // matched, writes, and the operation changes text
     FileBytes Result;        // the new content when NeedsWrite
 };
 
-PreparedFile PrepareFile(const std::string& inName, const FileOperation& operation);
+// The operation and its settings come from param (RootDir, FileList and
+// ResultList are not used; DryRun means no write).
+PreparedFile PrepareFile(const std::string& inName, const TSRParam& param);
 void CommitFile(const PreparedFile& prepared, const std::string& outName);
 
 // Runs ProcessFile over every entry of param.FileList (RootDir + entry, plain

@@ -11,8 +11,10 @@ constexpr std::int64_t kInFlightBytes = 64 << 20;
 
 } // namespace
 
-OrderedPipeline::OrderedPipeline(FileOperation operation, int threads)
+OrderedPipeline::OrderedPipeline(TSRParam operation, int threads)
     : m_operation(std::move(operation)), m_maxBatches(static_cast<std::size_t>(threads < 1 ? 1 : threads) * 2) {
+    m_operation.FileList = nullptr;
+    m_operation.ResultList = nullptr;
     for (int i = 0; i < (threads < 1 ? 1 : threads); ++i)
         m_workers.emplace_back([this] { work(); });
 }

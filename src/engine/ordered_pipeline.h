@@ -28,7 +28,7 @@ namespace quillet::engine {
 
 class OrderedPipeline {
 public:
-    explicit OrderedPipeline(FileOperation operation, int threads);
+    explicit OrderedPipeline(TSRParam operation, int threads);
     // Drops what was not taken yet and waits for the workers.
     ~OrderedPipeline();
     OrderedPipeline(const OrderedPipeline&) = delete;
@@ -56,7 +56,7 @@ private:
     void flush();
     void work();
 
-    FileOperation m_operation;
+    TSRParam m_operation; // the worker threads' own copy: no borrowed lists
     std::size_t m_maxBatches;
     Batch m_open;
     std::deque<std::pair<std::future<std::vector<Outcome>>, std::int64_t>> m_batches; // with their bytes

@@ -80,7 +80,7 @@ std::int64_t runList(const RunRequest& request, const RunEvents& events) {
     Reporter reporter(request, events);
 
     if (request.Threads > 1) {
-        OrderedPipeline pipeline(FileOperation::of(param), request.Threads);
+        OrderedPipeline pipeline(param, request.Threads);
         std::deque<Waiting> waiting;
         bool stop = false;
         for (const std::string& entry : request.Entries) {
@@ -133,7 +133,7 @@ std::int64_t runWalk(const RunRequest& request, const RunEvents& events) {
     fileFinder.OnDirectoryError = events.OnUnreadableDirectory;
 
     Reporter reporter(request, events);
-    const FileOperation operation = FileOperation::of(request.Param);
+    const TSRParam& operation = request.Param;
     const bool ahead = request.Threads > 1;
     std::optional<OrderedPipeline> pipeline;
     if (ahead)
