@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <array>
+#include <memory>
 #include <string_view>
 
 namespace quillet::cli {
@@ -59,6 +60,14 @@ constexpr std::string_view kFooter =
     "  quillet-cli replace 'href=*.htm' 'href={$1}.html' -d site -r -m '*.htm;*.html'\n"
     "  find . -name '*.txt' | quillet-cli insert-after '</title>' '<meta charset=utf-8>' -l -\n";
 
+// The help's usage line names the arguments as users write them.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App*, std::string) const override {
+        return "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\n";
+    }
+};
+
 constexpr char kShield = '\x01';
 
 void unshield(std::string& argument) {
@@ -86,7 +95,9 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
     CLI::App app{std::string(kDescription), "quillet-cli"};
     app.footer(std::string(kFooter));
     app.set_version_flag("--version", "quillet-cli 1.3.0");
-    app.get_formatter()->column_width(30);
+    auto formatter = std::make_shared<HelpFormatter>();
+    formatter->column_width(30);
+    app.formatter(formatter);
 
     CliOptions options;
     std::string operationName;
