@@ -180,9 +180,8 @@ FileReader::FileReader(const std::string& fileName) : m_fileName(fileName) {
         failErrno(kCannotOpen, fileName, errno);
     if (!S_ISREG(info.st_mode))
         fail(kCannotOpen, fileName, "Not a regular file");
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    // O_NONBLOCK stays: it changes nothing for a regular file, and clearing
+    // it would cost two calls per file.
     m_sizeHint = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
     m_fd = fd.get();
     fd.release();
