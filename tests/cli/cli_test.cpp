@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <csignal>
+#include <cstdlib>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,16 @@ namespace {
 const std::string kUsageTail =
     "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\nTry 'quillet-cli --help' for more information.\n";
 
+// The program under test: QUILLET_CLI in the environment, else the one built
+// beside these tests.
+const std::string& cliPath() {
+    static const std::string path = [] {
+        const char* fromEnvironment = std::getenv("QUILLET_CLI");
+        return std::string(fromEnvironment && *fromEnvironment ? fromEnvironment : QUILLET_CLI_PATH);
+    }();
+    return path;
+}
+
 std::string finished(int n) {
     return "Finished! Found and Processed " + std::to_string(n) + " files.\n";
 }
@@ -29,7 +40,7 @@ class CliTest : public ::testing::Test {
 protected:
     TempDir dir;
     ProcessResult cli(const std::vector<std::string>& args, const std::string& input = {}) {
-        return runProcess(QUILLET_CLI_PATH, args, input, dir.path().string());
+        return runProcess(cliPath(), args, input, dir.path().string());
     }
 };
 
@@ -222,7 +233,7 @@ TEST_F(CliTest, AnInterruptStopsTheRunBetweenTwoFiles) {
             close(input[1]);
             if (chdir(dir.path().c_str()) != 0 || !freopen(err.c_str(), "w", stderr))
                 _exit(126);
-            execl(QUILLET_CLI_PATH, QUILLET_CLI_PATH, "replace", "old", "new", "-q", "-j", "1", "-l", "-", nullptr);
+            execl(cliPath().c_str(), cliPath().c_str(), "replace", "old", "new", "-q", "-j", "1", "-l", "-", nullptr);
             _exit(127);
         }
         close(input[0]);
