@@ -2,10 +2,21 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <string>
 
 namespace quillet::fuzz {
+
+// A property that must hold for every input: abort (the fuzzer's signal of a
+// finding) with what failed.
+inline void require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "property failed: %s\n", what);
+        std::abort();
+    }
+}
 
 class Input {
 public:

@@ -9,17 +9,7 @@
 #include <cstdio>
 
 using namespace quillet::core;
-
-namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "property failed: %s\n", what);
-        std::abort();
-    }
-}
-
-} // namespace
+using quillet::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     quillet::fuzz::Input input(data, size);

@@ -7,15 +7,9 @@
 #include <cstdlib>
 
 using namespace quillet::finder;
+using quillet::fuzz::require;
 
 namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "property failed: %s\n", what);
-        std::abort();
-    }
-}
 
 std::string upper(std::string s) {
     for (char& c : s)

@@ -29,23 +29,6 @@ public:
 SystemBackend g_systemBackend;
 LauncherBackend* g_backend = &g_systemBackend;
 
-// The dispatch looks at letters A to Z only (other characters keep their case)
-// and drops blanks and control characters at both ends.
-QString dispatchKey(const QString& target) {
-    QString key = target;
-    for (QChar& c : key) {
-        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-            c = QChar(c.unicode() + ('a' - 'A'));
-    }
-    qsizetype first = 0;
-    qsizetype last = key.size();
-    while (first < last && key.at(first).unicode() < 33)
-        ++first;
-    while (last > first && key.at(last - 1).unicode() < 33)
-        --last;
-    return key.mid(first, last - first);
-}
-
 QString trimmedBelow33(const QString& text) {
     qsizetype first = 0;
     qsizetype last = text.size();
@@ -54,6 +37,17 @@ QString trimmedBelow33(const QString& text) {
     while (last > first && text.at(last - 1).unicode() < 33)
         --last;
     return text.mid(first, last - first);
+}
+
+// The dispatch looks at letters A to Z only (other characters keep their case)
+// and drops blanks and control characters at both ends.
+QString dispatchKey(const QString& target) {
+    QString key = trimmedBelow33(target);
+    for (QChar& c : key) {
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            c = QChar(c.unicode() + ('a' - 'A'));
+    }
+    return key;
 }
 
 bool namesExistingPath(const QString& target) {
