@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include "core/text_ops.h"
+#include "core/version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -94,7 +95,7 @@ const OperationName* findOperation(std::string_view name) {
 ParseOutcome ParseArguments(int argc, const char* const* argv) {
     CLI::App app{std::string(kDescription), "quillet-cli"};
     app.footer(std::string(kFooter));
-    app.set_version_flag("--version", "quillet-cli 1.3.0");
+    app.set_version_flag("--version", std::string("quillet-cli ") + kVersion);
     auto formatter = std::make_shared<HelpFormatter>();
     formatter->column_width(30);
     app.formatter(formatter);

@@ -9,7 +9,7 @@ namespace quillet::gui {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     // Only the name: a display name would be appended to every window title
-    // on X11 ("Quillet 1.3 — Quillet").
+    // on X11 ("Quillet 1.3 — Quillet", with 1.3 the version).
     setApplicationName(QString::fromLatin1(kAppTitle));
 }
 

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "core/error.h"
+#include "core/version.h"
 #include "directory_panel.h"
 #include "engine/file_io.h"
 #include "launcher/shell_launcher.h"
@@ -215,7 +216,7 @@ void MainWindow::connectHandlers() {
 void MainWindow::FormCreate() {
     ListMaxMatches = -1;
     FilesDone = 0;
-    setWindowTitle(QStringLiteral("Quillet 1.3"));
+    setWindowTitle(QStringLiteral("Quillet ") + QLatin1String(kShortVersion));
     ui->CurFileName_Lab->clear();
     ui->PC->setCurrentIndex(0);
     ui->Progress_Lab->clear();
