@@ -48,6 +48,14 @@ void reserveForResult(Out& result, std::size_t textSize, std::size_t newTextSize
     }
 }
 
+void keep(std::string& result, std::string_view piece) {
+    result.append(piece);
+}
+
+void keep(TextSink& result, std::string_view piece) {
+    result.keep(piece);
+}
+
 // ProcessText over any output with clear(), reserve() and append().
 template <class Out>
 bool processText(Out& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
@@ -87,18 +95,18 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
             ExpandCaptures(text, ranges, newText, tagOpen, tagClose, expanded);
             replacement = expanded;
         }
-        result.append(Copy(text, from, start - from));
+        keep(result, Copy(text, from, start - from));
         if (operation == OpInsertAfter)
-            result.append(Copy(text, start, end - start + 1));
+            keep(result, Copy(text, start, end - start + 1));
         result.append(replacement);
         if (operation == OpInsertBefore)
-            result.append(Copy(text, start, end - start + 1));
+            keep(result, Copy(text, start, end - start + 1));
         from = end + 1;
         ++count;
         if (maxCount > 0 && count >= maxCount)
             break;
     }
-    result.append(Copy(text, from, textLen));
+    keep(result, Copy(text, from, textLen));
     return matched;
 }
 

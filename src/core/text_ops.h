@@ -47,6 +47,12 @@ public:
     // A hint: room for this many bytes in all.
     virtual void reserve(std::size_t bytes) = 0;
     virtual void append(std::string_view bytes) = 0;
+    // A stretch of the input text carried over unchanged: `piece` points into
+    // the text that ProcessText was given, and pieces come in the text's
+    // order, never overlapping. A sink that knows the input can record where
+    // the text changed (for a diff) or write the unchanged stretches straight
+    // from the input instead of copying them.
+    virtual void keep(std::string_view piece) { append(piece); }
 };
 
 bool ProcessText(TextSink& result, std::string_view text, std::uint8_t operation, std::string_view pattern,

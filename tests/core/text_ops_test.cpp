@@ -105,6 +105,49 @@ TEST(ProcessTextTest, Table) {
     }
 }
 
+// A sink that checks what keep() promises: every kept piece lies in the
+// input, after the one before; the kept and appended bytes give the result.
+class KeepCheckingSink : public TextSink {
+public:
+    explicit KeepCheckingSink(std::string_view input) : m_input(input) {}
+    void clear() override { out.clear(); }
+    void reserve(std::size_t) override {}
+    void append(std::string_view bytes) override { out.append(bytes); }
+    void keep(std::string_view piece) override {
+        const bool inside = piece.empty() || (piece.data() >= m_input.data() + m_next &&
+                                              piece.data() + piece.size() <= m_input.data() + m_input.size());
+        ordered = ordered && inside;
+        if (!piece.empty())
+            m_next = static_cast<std::size_t>(piece.data() - m_input.data()) + piece.size();
+        out.append(piece);
+    }
+    std::string out;
+    bool ordered = true;
+
+private:
+    std::string_view m_input;
+    std::size_t m_next = 0;
+};
+
+TEST(ProcessTextTest, KeptPiecesPointIntoTheInputInOrder) {
+    const ProcessCase cases[] = {
+        {"aXbXc", OpReplaceText, "X", "--", false, -1, "a--b--c", true},
+        {"aXbXc", OpInsertBefore, "X", "<", false, 1, "a<XbXc", true},
+        {"aXbXc", OpInsertAfter, "x", ">", false, -1, "aX>bX>c", true, false},
+        {"<b>1</b><b>2</b>", OpReplaceText, "<b>*</b>", "[{$1}]", true, -1, "[1][2]", true},
+        {"none", OpReplaceText, "X", "y", false, -1, "none", false},
+    };
+    for (const ProcessCase& c : cases) {
+        const std::string input(c.text); // its own buffer, so that pointers tell
+        KeepCheckingSink sink(input);
+        const bool matched = ProcessText(sink, input, c.operation, c.pattern, c.caseSensitive, c.newText, c.isPattern,
+                                         kTagOpen, kTagClose, c.maxCount);
+        EXPECT_EQ(sink.out, c.expected) << quote(c.text) << " " << quote(c.pattern);
+        EXPECT_EQ(matched, c.matched) << quote(c.text);
+        EXPECT_TRUE(sink.ordered) << quote(c.text) << " " << quote(c.pattern);
+    }
+}
+
 // ------------------------------------------------------------- RemoveScripts
 
 struct RecipeCase {
