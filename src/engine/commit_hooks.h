@@ -9,9 +9,12 @@
 
 namespace quillet::engine {
 
-// One file about to be replaced, and then replaced. The old file is still in
-// place, unchanged since it was read (the run has checked its identity), when
-// beforeReplace runs.
+// One file about to be replaced, and then replaced. When beforeReplace runs,
+// the new content is complete and synced in its temporary file (NewFd), and
+// the old file is still in place, unchanged since it was read (the run has
+// checked its identity). Where the file must be rewritten in place (its
+// directory is not writable), there is no temporary file: NewFd is -1 and the
+// old bytes are overwritten right after beforeReplace returns.
 struct ReplaceContext {
     int DirectoryFd = -1;        // the directory that holds the file
     std::string_view Name;       // the file's name in that directory
@@ -20,6 +23,7 @@ struct ReplaceContext {
     FileIdentity Old;            // the old file as it was read
     std::string_view OldText;    // its bytes
     std::string_view NewText;    // what replaces them
+    int NewFd = -1;              // the new file, not yet in place; -1 for a rewrite in place
 };
 
 class CommitHooks {
@@ -31,6 +35,10 @@ public:
     virtual void beforeReplace(const ReplaceContext&) {}
     // After the new content is in place, with the identity of the new file.
     virtual void afterReplace(const ReplaceContext&, const FileIdentity& /*now*/) {}
+    // Whether beforeReplace keeps the old bytes where they can be restored
+    // (a journal does). A rewrite in place, which a crash could leave half
+    // done, is made only when it does.
+    virtual bool keepsOldBytes() const { return false; }
 };
 
 } // namespace quillet::engine
