@@ -8,8 +8,16 @@ function(quillet_target_warnings target)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     target_compile_options(${target} PRIVATE -Wno-error=restrict)
   endif()
-  if(QUILLET_SANITIZE)
-    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer)
+  if(QUILLET_SANITIZERS)
+    target_compile_options(${target} PRIVATE -fsanitize=${QUILLET_SANITIZERS} -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=${QUILLET_SANITIZERS})
+  endif()
+  # With fuzzers, the libraries under test carry the coverage instrumentation
+  # too, so that the fuzzer is guided through them and not only through the
+  # target's own few lines.
+  if(QUILLET_BUILD_FUZZERS)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
 endfunction()
