@@ -2,8 +2,8 @@
 
 #include "core/error.h"
 #include "engine/file_io.h"
+#include "engine/path_list.h"
 #include "engine/run.h"
-#include "finder/dir_listing.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,12 +20,18 @@ namespace {
 
 // Set by the first Ctrl-C (or SIGTERM, SIGHUP): the run stops after the file
 // in hand, so no file is left half-done and no temporary file stays behind.
-// A second signal ends the process at once, as usual.
+// A second signal ends the process at once, as usual, after removing the
+// temporary file being written, if any.
 volatile std::sig_atomic_t g_interrupted = 0;
 
 extern "C" void onInterrupt(int signal) {
-    g_interrupted = signal;
+    if (g_interrupted == 0) {
+        g_interrupted = signal;
+        return;
+    }
+    engine::DiscardTemporaryFileOnSignal();
     std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 class InterruptGuard {
@@ -63,25 +69,7 @@ std::string readStream(std::FILE* in) {
     return text;
 }
 
-// One entry per line; a line break at the end makes no empty entry, and a
-// CR before the LF belongs to the line break.
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::size_t stop = end;
-        if (stop > start && text[stop - 1] == '\r')
-            --stop;
-        lines.push_back(text.substr(start, stop - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
-engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in, const engine::RunEvents& events) {
+engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     engine::RunRequest request;
     engine::TSRParam& param = request.Param;
     param.Operation = options.Operation;
@@ -101,12 +89,9 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in, const 
             request.Shape = engine::RunShape::DirectoryWalk;
             request.Mask = options.Mask;
         } else {
+            // The run lists the directory itself (and fails if it cannot).
             request.Shape = engine::RunShape::DirectoryListing;
-            std::string reason;
-            request.Entries = finder::ListMatchingFiles(*options.Directory, options.Mask, &reason);
-            // A directory that cannot be read lists nothing, as in a walk.
-            if (!reason.empty() && events.OnUnreadableDirectory)
-                events.OnUnreadableDirectory(*options.Directory, reason);
+            request.Mask = options.Mask;
         }
         return request;
     }
@@ -119,8 +104,9 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in, const 
             text = readStream(in);
         else
             engine::LoadFileText(*options.ListFile, text);
-        for (std::string& line : splitLines(text))
-            request.Entries.push_back(std::move(line));
+        const auto separator = options.NulSeparatedList ? engine::ListSeparator::Nul : engine::ListSeparator::Lines;
+        for (std::string& path : engine::SplitPathList(text, separator))
+            request.Entries.push_back(std::move(path));
     }
     return request;
 }
@@ -146,7 +132,7 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     };
 
     try {
-        const engine::RunRequest request = buildRequest(options, in, events);
+        const engine::RunRequest request = buildRequest(options, in);
         const std::int64_t filesDone = engine::ExecuteRun(request, events);
         std::fflush(out);
         std::fprintf(err, "Finished! Found and Processed %lld files.\n", static_cast<long long>(filesDone));

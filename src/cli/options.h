@@ -26,7 +26,8 @@ struct CliOptions {
     bool DryRun = false;
     bool Quiet = false;
     bool NullTerminated = false;
-    int Threads = 0; // files read and matched at once; 0: one per processor
+    bool NulSeparatedList = false; // -z: the list file's paths end with NUL, not a line break
+    int Threads = 0;               // files read and matched at once; 0: one per processor
 };
 
 // The outcome of parsing: options to run, or text to print and an exit status

@@ -1,6 +1,8 @@
 #include "engine/file_io.h"
 
 #include "core/error.h"
+#include "engine/posix_file.h"
+#include "engine/rewrite.h"
 
 #include <cerrno>
 #include <climits>
@@ -17,126 +19,19 @@
 
 namespace quillet::engine {
 
-namespace {
-
-// Closes a descriptor on every path out of a scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    void release() { m_fd = -1; }
-    void reset(int fd = -1) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    // Closes now and reports the result: a deferred write error can show up here.
-    int close() {
-        const int result = ::close(m_fd);
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
-
-// Messages name the file by its full path, without resolving symlinks.
-std::string fullPath(const std::string& fileName) {
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(fileName, ec);
-    return ec ? fileName : absolute.string();
-}
-
-[[noreturn]] void fail(const char* what, const std::string& fileName, const std::string& reason) {
-    throw Error(std::string(what) + " \"" + fullPath(fileName) + "\". " + reason);
-}
-
-[[noreturn]] void failErrno(const char* what, const std::string& fileName, int error) {
-    fail(what, fileName, std::strerror(error));
-}
-
-constexpr const char* kCannotOpen = "Cannot open file";
-constexpr const char* kCannotRead = "Cannot read file";
-constexpr const char* kCannotCreate = "Cannot create file";
-
-// Writes all of text; false with errno set on failure.
-bool writeAll(int fd, std::string_view text) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const std::size_t chunk = left < (std::size_t{1} << 30) ? left : (std::size_t{1} << 30);
-        const ssize_t written = ::write(fd, data, chunk);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (written == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// The path that a rewrite must replace: a symlink's final target, so that the
-// link itself stays a link.
-std::string resolveTarget(const std::string& fileName) {
-    struct stat info {};
-    if (::lstat(fileName.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-        return fileName;
-    char* resolved = ::realpath(fileName.c_str(), nullptr);
-    if (resolved == nullptr)
-        return fileName; // a dangling link: writing through it creates the target
-    std::string target(resolved);
-    std::free(resolved);
-    return target;
-}
-
-std::string directoryOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseNameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Fallback when no temporary file can be made beside the file: rewrite it in
-// place, as a plain create-and-write does.
-void rewriteInPlace(std::string_view text, const std::string& target, const std::string& fileName) {
-    FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
-        failErrno(kCannotCreate, fileName, errno);
-    if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0)
-        failErrno(kCannotCreate, fileName, errno);
-    if (fd.close() != 0)
-        failErrno(kCannotCreate, fileName, errno);
-}
-
-} // namespace
+using namespace detail;
 
 namespace {
 
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
-// Reads the whole of fd into buffer (anything with data(), size() and a
-// resize() that keeps its contents). The size from fstat is a first guess:
-// the file may grow or shrink while it is read, so read until end of file
-// and keep exactly what arrived.
+// Reads the rest of the reader's file into buffer (anything with data(),
+// size() and a resize() that keeps its contents). The size from fstat is a
+// first guess: the file may grow or shrink while it is read, so read until
+// end of file and keep exactly what arrived.
 template <class Buffer>
-void readWhole(const std::string& fileName, Buffer& buffer) {
+void readWhole(FileReader& reader, Buffer& buffer) {
     buffer.clear();
-    FileReader reader(fileName);
     try {
         std::size_t expected = reader.sizeHint();
         std::size_t filled = 0;
@@ -171,20 +66,31 @@ constexpr std::size_t kMapFrom = std::size_t{2} << 20;
 } // namespace
 
 FileReader::FileReader(const std::string& fileName) : m_fileName(fileName) {
+    open(AT_FDCWD, fileName.c_str(), 0);
+}
+
+FileReader::FileReader(const FileLocation& location) : m_fileName(location.Path) {
+    if (location.Directory)
+        open(location.Directory->Fd, location.Name.c_str(), O_NOFOLLOW);
+    else
+        open(AT_FDCWD, location.Path.c_str(), 0);
+}
+
+void FileReader::open(int directoryFd, const char* name, int noFollow) {
     // Non-blocking, so that opening a FIFO never waits for a writer.
-    FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    FileDescriptor fd(::openat(directoryFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | noFollow));
     if (fd.get() < 0)
-        failErrno(kCannotOpen, fileName, errno);
+        failErrno(kCannotOpen, m_fileName, errno);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
-        failErrno(kCannotOpen, fileName, errno);
+        failErrno(kCannotOpen, m_fileName, errno);
     if (!S_ISREG(info.st_mode))
-        fail(kCannotOpen, fileName, "Not a regular file");
+        fail(kCannotOpen, m_fileName, "Not a regular file");
     // O_NONBLOCK stays: it changes nothing for a regular file, and clearing
     // it would cost two calls per file.
     m_sizeHint = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
-    m_fd = fd.get();
-    fd.release();
+    m_identity = FileIdentity::of(info);
+    m_fd = fd.release();
 }
 
 FileReader::~FileReader() {
@@ -204,12 +110,20 @@ std::size_t FileReader::read(char* into, std::size_t want) {
     }
 }
 
+void FileReader::readAll(FileBytes& bytes) {
+    readWhole(*this, bytes);
+}
+
 void LoadFileText(const std::string& fileName, std::string& text) {
-    readWhole(fileName, text);
+    text.clear();
+    FileReader reader(fileName);
+    readWhole(reader, text);
 }
 
 void LoadFileBytes(const std::string& fileName, FileBytes& bytes) {
-    readWhole(fileName, bytes);
+    bytes.clear();
+    FileReader reader(fileName);
+    readWhole(reader, bytes);
 }
 
 FileBytes::~FileBytes() {
@@ -293,67 +207,7 @@ void FileBytes::append(std::string_view bytes) {
 }
 
 void SaveFileText(std::string_view text, const std::string& fileName) {
-    const std::string target = resolveTarget(fileName);
-    struct stat original {};
-    const bool exists = ::stat(target.c_str(), &original) == 0;
-    if (exists && !S_ISREG(original.st_mode))
-        fail(kCannotCreate, fileName, "Not a regular file");
-    // Renaming over a file needs only the directory's permission; a file the
-    // user may not write stays as it is, as a plain create would refuse it.
-    if (exists && ::access(target.c_str(), W_OK) != 0)
-        failErrno(kCannotCreate, fileName, errno);
-
-    const std::string directory = directoryOf(target);
-    std::string tempName = directory + "/." + baseNameOf(target) + ".quillet-XXXXXX";
-    std::vector<char> tempBuffer(tempName.begin(), tempName.end());
-    tempBuffer.push_back('\0');
-    FileDescriptor fd(::mkostemp(tempBuffer.data(), O_CLOEXEC));
-    if (fd.get() < 0) {
-        const int error = errno;
-        if (exists && (error == EACCES || error == EPERM)) {
-            rewriteInPlace(text, target, fileName);
-            return;
-        }
-        failErrno(kCannotCreate, fileName, error);
-    }
-    tempName.assign(tempBuffer.data());
-
-    auto abandon = [&](int error) {
-        fd.reset();
-        ::unlink(tempName.c_str());
-        failErrno(kCannotCreate, fileName, error);
-    };
-
-    if (!writeAll(fd.get(), text))
-        abandon(errno);
-    if (exists) {
-        // Owner and group first: changing them may clear set-id bits.
-        if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0)
-            (void)!::fchown(fd.get(), static_cast<uid_t>(-1), original.st_gid);
-        if (::fchmod(fd.get(), original.st_mode & 07777) != 0)
-            abandon(errno);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        if (::fchmod(fd.get(), 0666 & ~mask) != 0)
-            abandon(errno);
-    }
-    if (::fsync(fd.get()) != 0)
-        abandon(errno);
-    if (fd.close() != 0) {
-        const int error = errno;
-        ::unlink(tempName.c_str());
-        failErrno(kCannotCreate, fileName, error);
-    }
-    if (::rename(tempName.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(tempName.c_str());
-        failErrno(kCannotCreate, fileName, error);
-    }
-    // Make the rename itself durable.
-    FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
+    RewriteFile(FileLocation::atPath(fileName), text, RewriteRequest{});
 }
 
 } // namespace quillet::engine

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "core/text_ops.h"
+#include "engine/file_identity.h"
+#include "engine/file_location.h"
 
 #include <string>
 #include <string_view>
@@ -55,35 +57,56 @@ private:
 void LoadFileBytes(const std::string& fileName, FileBytes& bytes);
 
 // A regular file opened for reading piece by piece, with the checks and
-// messages of LoadFileText.
+// messages of LoadFileText. The file is opened without blocking and without
+// becoming a controlling terminal, and refused unless the descriptor itself
+// is a regular file, before anything else is done with it. An entry of a walk
+// is opened relative to its directory and never through a symlink (a symlink
+// swapped in since the listing gives "Cannot open file "<path>". Too many
+// levels of symbolic links").
 class FileReader {
 public:
     explicit FileReader(const std::string& fileName);
+    explicit FileReader(const FileLocation& location);
     ~FileReader();
     FileReader(const FileReader&) = delete;
     FileReader& operator=(const FileReader&) = delete;
 
     // Size of the file when it was opened (it may change while it is read).
     std::size_t sizeHint() const { return m_sizeHint; }
+    // The file as it was opened: compare with what stands at its place later.
+    const FileIdentity& identity() const { return m_identity; }
     // Up to `want` bytes; 0 at end of file. Raises "Cannot read file ...".
     std::size_t read(char* into, std::size_t want);
+    // The whole rest of the file, with the checks of LoadFileBytes.
+    void readAll(FileBytes& bytes);
 
 private:
+    void open(int directoryFd, const char* name, int noFollow);
+
     std::string m_fileName;
     int m_fd = -1;
     std::size_t m_sizeHint = 0;
+    FileIdentity m_identity;
 };
 
 // Replaces the file's content with text, atomically: the text goes to a
 // temporary file in the same directory, is flushed to disk, gets the
-// original's permission bits (owner and group where the process may), and is
-// renamed over the original. Whatever happens, the file holds either its old
-// or its new content, and no temporary file stays behind after a failure
-// that the process survives. A symlink is kept and its target rewritten; a
-// file with several hard links becomes a file of its own under this name.
-// Where no temporary file can be made beside it (the directory is not
-// writable) but the file itself is, it is rewritten in place.
+// original's permission bits, owner and group (where the process may),
+// extended attributes and ACLs, and is renamed over the original. Whatever
+// happens, the file holds either its old or its new content, and no
+// temporary file stays behind after a failure that the process survives. A
+// symlink is kept and its target rewritten; a file with several hard links
+// becomes a file of its own under this name. A file whose owner has no write
+// permission is refused, also for root. Where no temporary file can be made
+// beside it (the directory is not writable, or append-only), the file is
+// refused: rewriting it in place could leave it half written, and only a run
+// that keeps the old bytes (see commit_hooks.h) does that.
 // Failures raise "Cannot create file "<path>". <reason>".
 void SaveFileText(std::string_view text, const std::string& fileName);
+
+// Removes the temporary file being written at this moment, if any: for a
+// signal handler that is about to end the process. Async-signal-safe (one
+// unlinkat on names kept in static storage); does nothing between rewrites.
+void DiscardTemporaryFileOnSignal() noexcept;
 
 } // namespace quillet::engine

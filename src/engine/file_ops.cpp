@@ -1,32 +1,55 @@
 #include "engine/file_ops.h"
 
 #include "engine/file_io.h"
+#include "engine/posix_file.h"
+#include "engine/run.h"
 #include "engine/stream_match.h"
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace quillet::engine {
 
-PreparedFile PrepareFile(const std::string& inName, const TSRParam& op) {
+PreparedFile PrepareFileAt(const FileLocation& location, const TSRParam& op) {
     PreparedFile prepared;
     const bool recipe = op.Operation == core::OpRemoveScript || op.Operation == core::OpStripWordHtml;
     // The recipes ignore the pattern, so an empty one must not stop them.
     if (op.SearchPattern.empty() && !recipe) {
+        // Decided without reading, but a path names a file or fails as with
+        // any other pattern. A walk's entries were just listed as files.
+        if (!location.Directory) {
+            struct stat info {};
+            if (::stat(location.Path.c_str(), &info) != 0)
+                detail::failErrno(detail::kCannotOpen, location.Path, errno);
+            if (!S_ISREG(info.st_mode))
+                detail::fail(detail::kCannotOpen, location.Path, "Not a regular file");
+        }
         prepared.Matched = op.Operation == core::OpOnlySearch;
         return prepared;
     }
 
+    FileReader reader(location);
+    prepared.Opened = true;
+    prepared.Identity = reader.identity();
     if (op.Operation == core::OpOnlySearch) {
-        prepared.Matched = FileMatches(inName, op.SearchPattern, op.CaseSensitive);
+        prepared.Matched = FileMatches(reader, op.SearchPattern, op.CaseSensitive);
         return prepared;
     }
-    FileBytes bytes;
-    LoadFileBytes(inName, bytes);
-    const std::string_view text = bytes.view();
+    reader.readAll(prepared.Original);
+    const std::string_view text = prepared.Original.view();
     prepared.Matched = core::ProcessText(prepared.Result, text, op.Operation, op.SearchPattern, op.CaseSensitive,
                                          op.NewText, op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount);
-    prepared.NeedsWrite = prepared.Matched && !op.DryRun;
-    if (!prepared.NeedsWrite)
+    prepared.Changed = prepared.Matched && prepared.Result.view() != text;
+    prepared.NeedsWrite = prepared.Changed && !op.DryRun;
+    if (!prepared.Changed) {
         prepared.Result = FileBytes();
+        prepared.Original = FileBytes();
+    }
     return prepared;
+}
+
+PreparedFile PrepareFile(const std::string& inName, const TSRParam& op) {
+    return PrepareFileAt(FileLocation::atPath(inName), op);
 }
 
 void CommitFile(const PreparedFile& prepared, const std::string& outName) {
@@ -47,42 +70,41 @@ bool ProcessFile(const std::string& outName, const std::string& inName, std::uin
     op.TagClose = tagClose;
     op.MaxCount = maxCount;
     op.DryRun = !write;
-    const PreparedFile prepared = PrepareFile(inName, op);
-    CommitFile(prepared, outName);
-    return prepared.Matched;
+    if (outName != inName) {
+        const PreparedFile prepared = PrepareFile(inName, op);
+        CommitFile(prepared, outName);
+        return prepared.Matched;
+    }
+    RunRequest request;
+    request.Entries.push_back(inName);
+    request.Param = std::move(op);
+    RunTotals totals;
+    ExecuteRun(request, RunEvents{}, &totals);
+    return totals.Matched > 0;
 }
 
 std::int64_t ProcessFileList(const TSRParam& param, std::int64_t maxFiles, const TListProgressEvent& onProgress) {
     if (param.FileList == nullptr)
         return 0;
-    const std::vector<std::string>& entries = *param.FileList;
-    std::int64_t total = 0;
-    for (const std::string& entry : entries)
-        total += entry.empty() ? 0 : 1;
-
-    std::int64_t count = 0;
-    std::int64_t index = 0;
-    bool stop = false;
-    for (const std::string& entry : entries) {
-        if (entry.empty())
-            continue;
-        const std::string path = param.RootDir + entry;
-        if (ProcessFile(path, path, param.Operation, param.SearchPattern, param.CaseSensitive, param.NewText,
-                        param.ResultIsPattern, param.TagOpen, param.TagClose, param.MaxCount, !param.DryRun)) {
-            ++count;
-            if (param.ResultList)
-                param.ResultList(entry);
-        }
-        ++index;
-        if (onProgress) {
-            onProgress(index, total, path, stop);
-            if (stop)
-                break;
-        }
-        if (maxFiles > 0 && count >= maxFiles)
-            break;
+    RunRequest request;
+    request.Param = param;
+    request.Param.FileList = nullptr;
+    request.Param.ResultList = nullptr;
+    request.MaxFiles = maxFiles;
+    for (const std::string& entry : *param.FileList) {
+        if (!entry.empty())
+            request.Entries.push_back(param.RootDir + entry);
     }
-    return count;
+    RunEvents events;
+    if (param.ResultList)
+        events.OnResult = [&](const std::string& path) { param.ResultList(path.substr(param.RootDir.size())); };
+    if (onProgress)
+        events.OnFile = [&](const FileReport& report, bool& stop) {
+            onProgress(report.Index, report.Total, report.FullPath, stop);
+        };
+    RunTotals totals;
+    ExecuteRun(request, events, &totals);
+    return totals.Matched;
 }
 
 } // namespace quillet::engine

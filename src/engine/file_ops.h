@@ -3,7 +3,9 @@
 #pragma once
 
 #include "core/text_ops.h"
+#include "engine/file_identity.h"
 #include "engine/file_io.h"
+#include "engine/file_location.h"
 
 #include <cstdint>
 #include <functional>
@@ -39,11 +41,16 @@ using TListProgressEvent =
 
 // Applies the operation to one file and returns whether it matched.
 // For operations 0 to 3 an empty pattern matches nothing without reading the
-// file, except that Only Search counts it as a match. Operations 4 and 5 run
-// their recipes whatever the pattern. A matching file is rewritten (from
-// inName to outName, normally the same path) unless the operation is Only
-// Search or `write` is false; operations 4 and 5 always match, so their files
-// are always rewritten. Errors of LoadFileText and SaveFileText pass through.
+// file, except that Only Search counts it as a match; the file must still be
+// there: a path that is not a regular file raises "Cannot open file "<path>".
+// <reason>" as it would with any other pattern. Operations 4 and 5 run their
+// recipes whatever the pattern, and always match. A matching file is
+// rewritten (from inName to outName, normally the same path) unless the
+// operation is Only Search, `write` is false, or the new content is the old
+// one (then the file keeps its bytes, inode and times). Rewriting the file
+// read (outName == inName) checks that it is still the file that was read
+// and reads it again if not (see ExecuteRun). Errors of LoadFileText and
+// SaveFileText pass through.
 bool ProcessFile(const std::string& outName, const std::string& inName, std::uint8_t operation,
                  const std::string& pattern, bool caseSensitive, const std::string& newText, bool isPattern,
                  const std::string& tagOpen, const std::string& tagClose, std::int64_t maxCount, bool write = true);
@@ -54,17 +61,25 @@ bool ProcessFile(const std::string& outName, const std::string& inName, std::uin
 // writes what PrepareFile produced.
 struct PreparedFile {
     bool Matched = false;
-    bool NeedsWrite = false; // matched, writes, and the operation changes text
-    FileBytes Result;        // the new content when NeedsWrite
+    bool Changed = false;    // the operation changes the file's bytes (dry run or not)
+    bool NeedsWrite = false; // Changed, and not a dry run
+    FileBytes Result;        // the new content when Changed
+    FileBytes Original;      // the bytes read, when Changed
+    bool Opened = false;     // the file was opened (an empty pattern only checks it is there)
+    FileIdentity Identity;   // the file as it was opened, when Opened
 };
 
 // The operation and its settings come from param (RootDir, FileList and
 // ResultList are not used; DryRun means no write).
 PreparedFile PrepareFile(const std::string& inName, const TSRParam& param);
+PreparedFile PrepareFileAt(const FileLocation& location, const TSRParam& param);
+// Writes what PrepareFile produced to outName, without checking what stands
+// there (SaveFileText).
 void CommitFile(const PreparedFile& prepared, const std::string& outName);
 
 // Runs ProcessFile over every entry of param.FileList (RootDir + entry, plain
-// concatenation), in order, and returns the number of matching files. Each
+// concatenation), in order, as a one-thread run of ExecuteRun, and returns
+// the number of matching files. Each
 // matching entry goes to param.ResultList as written. Empty entries are
 // skipped, not opened: they are neither handled nor counted in the total that
 // the progress callback receives. The loop ends after the progress

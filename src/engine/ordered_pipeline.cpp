@@ -1,5 +1,7 @@
 #include "engine/ordered_pipeline.h"
 
+#include <system_error>
+
 namespace quillet::engine {
 
 namespace {
@@ -8,6 +10,8 @@ constexpr std::size_t kBatchFiles = 64;
 constexpr std::int64_t kBatchBytes = 1 << 20;
 // Bytes read ahead at most, unless a single file is larger.
 constexpr std::int64_t kInFlightBytes = 64 << 20;
+// Files in flight at most: each may hold its walk directory's descriptor.
+constexpr std::size_t kInFlightFiles = 256;
 
 } // namespace
 
@@ -15,8 +19,13 @@ OrderedPipeline::OrderedPipeline(TSRParam operation, int threads)
     : m_operation(std::move(operation)), m_maxBatches(static_cast<std::size_t>(threads < 1 ? 1 : threads) * 2) {
     m_operation.FileList = nullptr;
     m_operation.ResultList = nullptr;
-    for (int i = 0; i < (threads < 1 ? 1 : threads); ++i)
-        m_workers.emplace_back([this] { work(); });
+    for (int i = 0; i < (threads < 1 ? 1 : threads); ++i) {
+        try {
+            m_workers.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            break; // a process or user thread limit: go on with those started
+        }
+    }
 }
 
 OrderedPipeline::~OrderedPipeline() {
@@ -30,8 +39,8 @@ OrderedPipeline::~OrderedPipeline() {
         worker.join();
 }
 
-void OrderedPipeline::submit(const std::string& path, std::int64_t size) {
-    m_open.paths.push_back(path);
+void OrderedPipeline::submit(const FileLocation& location, std::int64_t size) {
+    m_open.paths.push_back(location);
     m_open.bytes += size > 0 ? size : 0;
     ++m_inFlightFiles;
     m_inFlightBytes += size > 0 ? size : 0;
@@ -40,7 +49,8 @@ void OrderedPipeline::submit(const std::string& path, std::int64_t size) {
 }
 
 bool OrderedPipeline::full() const {
-    return m_batches.size() >= m_maxBatches || (m_inFlightBytes >= kInFlightBytes && !m_batches.empty());
+    return m_batches.size() >= m_maxBatches ||
+           ((m_inFlightBytes >= kInFlightBytes || m_inFlightFiles >= kInFlightFiles) && !m_batches.empty());
 }
 
 void OrderedPipeline::flush() {
@@ -50,11 +60,11 @@ void OrderedPipeline::flush() {
         std::vector<Outcome> outcomes(paths.size());
         for (std::size_t i = 0; i < paths.size(); ++i) {
             try {
-                outcomes[i].file = PrepareFile(paths[i], m_operation);
+                outcomes[i].file = PrepareFileAt(paths[i], m_operation);
             } catch (...) {
-                // The run ends at this file, so the rest of the batch is moot.
+                // The run settles this file at its turn (it may read it again,
+                // or go on past it), so the rest of the batch is still wanted.
                 outcomes[i].error = std::current_exception();
-                break;
             }
         }
         return outcomes;
@@ -69,6 +79,14 @@ void OrderedPipeline::flush() {
 }
 
 PreparedFile OrderedPipeline::takeOldest() {
+    std::exception_ptr error;
+    PreparedFile file = takeOldest(error);
+    if (error)
+        std::rethrow_exception(error);
+    return file;
+}
+
+PreparedFile OrderedPipeline::takeOldest(std::exception_ptr& error) {
     if (m_readyNext >= m_ready.size()) {
         if (m_batches.empty())
             flush();
@@ -80,8 +98,7 @@ PreparedFile OrderedPipeline::takeOldest() {
     }
     Outcome& outcome = m_ready[m_readyNext++];
     --m_inFlightFiles;
-    if (outcome.error)
-        std::rethrow_exception(outcome.error);
+    error = outcome.error;
     return std::move(outcome.file);
 }
 

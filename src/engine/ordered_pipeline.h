@@ -28,20 +28,27 @@ namespace quillet::engine {
 
 class OrderedPipeline {
 public:
+    // Starts up to `threads` workers; where the system refuses more threads,
+    // runs with those it started (see workers()).
     explicit OrderedPipeline(TSRParam operation, int threads);
     // Drops what was not taken yet and waits for the workers.
     ~OrderedPipeline();
     OrderedPipeline(const OrderedPipeline&) = delete;
     OrderedPipeline& operator=(const OrderedPipeline&) = delete;
 
+    // The workers that could be started; with none, the caller must prepare
+    // files itself.
+    std::size_t workers() const { return m_workers.size(); }
     // `size` is the file's size as listed (a hint for batching).
-    void submit(const std::string& path, std::int64_t size);
+    void submit(const FileLocation& location, std::int64_t size);
     bool empty() const { return m_inFlightFiles == 0; }
     // Enough is prepared or under way: take before submitting more.
     bool full() const;
     // Waits for the oldest file and hands it over, in submission order;
     // rethrows the error its preparation met.
     PreparedFile takeOldest();
+    // The same, handing over the error instead of raising it.
+    PreparedFile takeOldest(std::exception_ptr& error);
 
 private:
     struct Outcome {
@@ -49,7 +56,7 @@ private:
         std::exception_ptr error;
     };
     struct Batch {
-        std::vector<std::string> paths;
+        std::vector<FileLocation> paths;
         std::int64_t bytes = 0;
     };
 

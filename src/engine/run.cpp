@@ -1,16 +1,30 @@
 #include "engine/run.h"
 
+#include "core/error.h"
 #include "engine/ordered_pipeline.h"
+#include "engine/posix_file.h"
+#include "engine/rewrite.h"
 #include "finder/dir_listing.h"
 #include "finder/file_finder.h"
 
+#include <cstring>
 #include <deque>
-#include <sys/stat.h>
+#include <exception>
 #include <optional>
+#include <set>
+#include <tuple>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillet::engine {
 
 namespace {
+
+// Read and processed afresh at most this often before the run gives up on a
+// file that keeps changing under it.
+constexpr int kTries = 3;
 
 std::string withTrailingSlash(const std::string& directory) {
     if (!directory.empty() && directory.back() == '/')
@@ -18,109 +32,198 @@ std::string withTrailingSlash(const std::string& directory) {
     return directory + "/";
 }
 
-// Counting and reporting of handled files, the same whether files are
-// handled one at a time or prepared ahead by workers.
-class Reporter {
-public:
-    Reporter(const RunRequest& request, const RunEvents& events) : m_request(request), m_events(events) {}
+[[noreturn]] void cannotOpenDirectory(const std::string& directory, const std::string& reason) {
+    std::string path = detail::fullPath(directory);
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    throw Error("Cannot open directory \"" + path + "\". " + reason);
+}
 
-    // Reports one handled file; returns whether the run must stop after it.
-    bool handled(FileReport& report, const std::string& resultEntry) {
-        report.Index = ++m_handled;
-        if (report.Matched) {
-            ++m_matched;
+// One entry of the run, from the shape that produced it to its report.
+struct Entry {
+    FileLocation location;
+    FileReport report;
+    std::string resultEntry;
+    std::int64_t sizeHint = 0;
+};
+
+// The one road every entry takes, whatever the shape and the threads:
+// prepare (read and match, ahead on workers when there are several threads),
+// then, in run order on this thread: check that the file is still the one
+// read, commit, report.
+class RunDriver {
+public:
+    RunDriver(const RunRequest& request, const RunEvents& events, RunTotals& totals)
+        : m_request(request), m_events(events), m_totals(totals) {
+        if (request.Threads > 1) {
+            m_pipeline.emplace(request.Param, request.Threads);
+            if (m_pipeline->workers() == 0)
+                m_pipeline.reset();
+        }
+    }
+
+    bool stopped() const { return m_stopped; }
+
+    // Takes the next entry in run order; returns whether the run must stop.
+    bool add(Entry entry) {
+        if (m_stopped)
+            return true;
+        if (!m_pipeline) {
+            std::exception_ptr error;
+            PreparedFile prepared = prepare(entry.location, error);
+            settle(entry, std::move(prepared), error);
+            return m_stopped;
+        }
+        m_pipeline->submit(entry.location, entry.sizeHint);
+        m_waiting.push_back(std::move(entry));
+        while (!m_stopped && m_pipeline->full())
+            settleOldest();
+        return m_stopped;
+    }
+
+    // Settles the entries still in flight (unless the run stopped).
+    void finish() {
+        while (m_pipeline && !m_stopped && !m_pipeline->empty())
+            settleOldest();
+    }
+
+private:
+    PreparedFile prepare(const FileLocation& location, std::exception_ptr& error) {
+        try {
+            return PrepareFileAt(location, m_request.Param);
+        } catch (...) {
+            error = std::current_exception();
+            return {};
+        }
+    }
+
+    void settleOldest() {
+        Entry entry = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        std::exception_ptr error;
+        PreparedFile prepared = m_pipeline->takeOldest(error);
+        settle(entry, std::move(prepared), error);
+    }
+
+    // A file read before this run replaced it (the same file named twice, a
+    // hard link rewritten in place): its preparation is stale.
+    bool stale(const PreparedFile& prepared) const {
+        return prepared.Opened && m_replaced.count(key(prepared.Identity)) != 0;
+    }
+
+    void settle(Entry& entry, PreparedFile prepared, std::exception_ptr error) {
+        try {
+            for (int tries = 1;; ++tries) {
+                if (error)
+                    std::rethrow_exception(error);
+                if (!stale(prepared) && commit(entry, prepared))
+                    break;
+                if (tries == kTries)
+                    throw Error("File changed while being processed: \"" + detail::fullPath(entry.location.Path) +
+                                "\"");
+                prepared = prepare(entry.location, error);
+            }
+        } catch (const Error& failure) {
+            if (!m_request.KeepGoing)
+                throw;
+            ++m_totals.Failed;
+            if (m_events.OnFileError)
+                m_events.OnFileError(entry.location.Path, failure.what());
+            return;
+        }
+        report(entry, prepared.Matched);
+    }
+
+    // Puts the prepared content in place; false when the file is no longer
+    // the one that was read.
+    bool commit(Entry& entry, PreparedFile& prepared) {
+        if (!prepared.Changed)
+            return true;
+        if (prepared.NeedsWrite) {
+            RewriteRequest rewrite;
+            rewrite.Expected = &prepared.Identity;
+            rewrite.OldText = prepared.Original.view();
+            rewrite.Hooks = m_request.Hooks;
+            if (RewriteFile(entry.location, prepared.Result.view(), rewrite) == RewriteOutcome::Changed)
+                return false;
+            m_replaced.insert(key(prepared.Identity));
+        }
+        if (m_events.OnChanged)
+            m_events.OnChanged(entry.location.Path, prepared.Original.view(), prepared.Result.view());
+        return true;
+    }
+
+    void report(Entry& entry, bool matched) {
+        FileReport& report = entry.report;
+        report.Matched = matched;
+        report.Index = ++m_totals.Handled;
+        if (matched) {
+            ++m_totals.Matched;
             if (m_events.OnResult)
-                m_events.OnResult(resultEntry);
+                m_events.OnResult(entry.resultEntry);
         }
         bool stop = false;
         if (m_events.OnFile)
             m_events.OnFile(report, stop);
-        if (m_request.MaxFiles > 0 && m_matched >= m_request.MaxFiles)
+        if (m_request.MaxFiles > 0 && m_totals.Matched >= m_request.MaxFiles)
             stop = true;
         if (!stop && m_events.ProcessMessages)
             m_events.ProcessMessages();
-        return stop;
+        m_stopped = stop;
     }
 
-    std::int64_t handledCount() const { return m_handled; }
-    std::int64_t matchedCount() const { return m_matched; }
+    using Key = std::tuple<dev_t, ino_t, std::int64_t, std::int64_t, std::int64_t>;
+    static Key key(const FileIdentity& id) { return {id.Device, id.Inode, id.Size, id.ModifiedNs, id.ChangedNs}; }
 
-private:
     const RunRequest& m_request;
     const RunEvents& m_events;
-    std::int64_t m_handled = 0;
-    std::int64_t m_matched = 0;
+    RunTotals& m_totals;
+    std::optional<OrderedPipeline> m_pipeline;
+    std::deque<Entry> m_waiting; // submitted to the pipeline, in run order
+    std::set<Key> m_replaced;    // files this run replaced, as they were read
+    bool m_stopped = false;
 };
 
-// Files waiting in a pipeline, with what their reports need.
-struct Waiting {
-    FileReport report;
-    std::string resultEntry;
-};
-
-// Writes and reports the oldest prepared file; returns whether to stop.
-bool commitOldest(OrderedPipeline& pipeline, std::deque<Waiting>& waiting, Reporter& reporter) {
-    Waiting next = std::move(waiting.front());
-    waiting.pop_front();
-    const PreparedFile prepared = pipeline.takeOldest();
-    CommitFile(prepared, next.report.FullPath);
-    next.report.Matched = prepared.Matched;
-    return reporter.handled(next.report, next.resultEntry);
+std::vector<std::string> listDirectory(const RunRequest& request) {
+    std::string reason;
+    std::vector<std::string> names = finder::ListMatchingFiles(request.Directory, request.Mask, &reason);
+    if (!reason.empty())
+        cannotOpenDirectory(request.Directory, reason);
+    return names;
 }
 
-std::int64_t runList(const RunRequest& request, const RunEvents& events) {
-    TSRParam param = request.Param;
-    param.FileList = &request.Entries;
-    param.SubFolders = false;
-    param.RootDir = request.Shape == RunShape::DirectoryListing ? withTrailingSlash(request.Directory) : std::string();
+void runList(const RunRequest& request, RunDriver& driver) {
+    const std::string root =
+        request.Shape == RunShape::DirectoryListing ? withTrailingSlash(request.Directory) : std::string();
+    const std::vector<std::string> listed = request.Shape == RunShape::DirectoryListing && request.Entries.empty()
+                                                ? listDirectory(request)
+                                                : std::vector<std::string>();
+    const std::vector<std::string>& entries = request.Entries.empty() ? listed : request.Entries;
 
     std::int64_t total = 0;
-    for (const std::string& entry : request.Entries)
+    for (const std::string& entry : entries)
         total += entry.empty() ? 0 : 1;
-    Reporter reporter(request, events);
-
-    if (request.Threads > 1) {
-        OrderedPipeline pipeline(param, request.Threads);
-        std::deque<Waiting> waiting;
-        bool stop = false;
-        for (const std::string& entry : request.Entries) {
-            if (entry.empty())
-                continue;
-            Waiting item;
-            item.report.FullPath = param.RootDir + entry;
-            item.report.Name = entry;
-            item.report.Total = total;
-            item.resultEntry = entry;
-            struct stat info {};
-            pipeline.submit(item.report.FullPath, ::stat(item.report.FullPath.c_str(), &info) == 0 ? info.st_size : 0);
-            waiting.push_back(std::move(item));
-            while (!stop && pipeline.full())
-                stop = commitOldest(pipeline, waiting, reporter);
-            if (stop)
-                break;
-        }
-        while (!stop && !pipeline.empty())
-            stop = commitOldest(pipeline, waiting, reporter);
-        return reporter.handledCount();
+    const bool ahead = request.Threads > 1;
+    for (const std::string& name : entries) {
+        if (name.empty())
+            continue;
+        Entry entry;
+        entry.location = FileLocation::atPath(root + name);
+        entry.report.FullPath = entry.location.Path;
+        entry.report.Name = name;
+        entry.report.Total = total;
+        entry.resultEntry = name;
+        struct stat info {};
+        // Only to size batches of work ahead; the file is checked when read.
+        if (ahead && ::stat(entry.location.Path.c_str(), &info) == 0)
+            entry.sizeHint = info.st_size;
+        if (driver.add(std::move(entry)))
+            return;
     }
-
-    // One file at a time, through the list loop. It hands a matching entry to
-    // the result list just before it reports progress for that entry.
-    bool matched = false;
-    param.ResultList = [&](const std::string&) { matched = true; };
-    ProcessFileList(param, -1, [&](std::int64_t, std::int64_t totalEntries, const std::string& fileName, bool& stop) {
-        FileReport report;
-        report.Name = fileName.substr(param.RootDir.size());
-        report.FullPath = fileName;
-        report.Matched = matched;
-        report.Total = totalEntries;
-        matched = false;
-        stop = reporter.handled(report, report.Name);
-    });
-    return reporter.handledCount();
+    driver.finish();
 }
 
-std::int64_t runWalk(const RunRequest& request, const RunEvents& events) {
+void runWalk(const RunRequest& request, const RunEvents& events, RunDriver& driver) {
     finder::TFileFinder fileFinder;
     fileFinder.FileAttr = finder::faAnyFile;
     fileFinder.Root = withTrailingSlash(request.Directory);
@@ -130,55 +233,49 @@ std::int64_t runWalk(const RunRequest& request, const RunEvents& events) {
     fileFinder.Filename = request.Mask;
     fileFinder.ProcessMessages = static_cast<bool>(events.ProcessMessages);
     fileFinder.MessagePump = events.ProcessMessages;
-    fileFinder.OnDirectoryError = events.OnUnreadableDirectory;
-
-    Reporter reporter(request, events);
-    const TSRParam& operation = request.Param;
-    const bool ahead = request.Threads > 1;
-    std::optional<OrderedPipeline> pipeline;
-    if (ahead)
-        pipeline.emplace(operation, request.Threads);
-    std::deque<Waiting> waiting;
-    bool stopped = false;
-
-    fileFinder.OnFileFound = [&](finder::TFileFinder&, const std::string& directory, finder::TSearchRec entry,
+    std::optional<std::string> rootError;
+    fileFinder.OnDirectoryError = [&](const std::string& directory, const std::string& reason) {
+        if (directory == fileFinder.Root)
+            rootError = reason;
+        else if (events.OnUnreadableDirectory)
+            events.OnUnreadableDirectory(directory, reason);
+    };
+    fileFinder.OnFileFound = [&](finder::TFileFinder& sender, const std::string& directory, finder::TSearchRec found,
                                  bool& stop) {
         // Directories (also one whose name fits the mask), symlinks met in a
         // directory, FIFOs and devices are passed over: only regular files are
         // processed, each once.
-        if (!entry.isRegularFile())
+        if (!found.isRegularFile())
             return;
-        Waiting item;
-        item.report.Directory = directory;
-        item.report.Name = entry.Name;
-        item.report.FullPath = directory + entry.Name;
-        item.report.Total = -1;
-        item.resultEntry = item.report.FullPath;
-        if (!ahead) {
-            const PreparedFile prepared = PrepareFile(item.report.FullPath, operation);
-            CommitFile(prepared, item.report.FullPath);
-            item.report.Matched = prepared.Matched;
-            stop = stopped = reporter.handled(item.report, item.resultEntry);
-            return;
-        }
-        pipeline->submit(item.report.FullPath, entry.Size);
-        waiting.push_back(std::move(item));
-        while (!stopped && pipeline->full())
-            stopped = commitOldest(*pipeline, waiting, reporter);
-        stop = stopped;
+        Entry entry;
+        entry.location = FileLocation::inDirectory(sender.CurrentDirectory(), found.Name);
+        entry.report.Directory = directory;
+        entry.report.Name = found.Name;
+        entry.report.FullPath = entry.location.Path;
+        entry.report.Total = -1;
+        entry.resultEntry = entry.location.Path;
+        entry.sizeHint = found.Size;
+        stop = driver.add(std::move(entry));
     };
     fileFinder.Start();
-    while (ahead && !stopped && !pipeline->empty())
-        stopped = commitOldest(*pipeline, waiting, reporter);
-    return reporter.matchedCount();
+    if (rootError)
+        cannotOpenDirectory(request.Directory, *rootError);
+    driver.finish();
 }
 
 } // namespace
 
-std::int64_t ExecuteRun(const RunRequest& request, const RunEvents& events) {
-    if (request.Shape == RunShape::DirectoryWalk)
-        return runWalk(request, events);
-    return runList(request, events);
+std::int64_t ExecuteRun(const RunRequest& request, const RunEvents& events, RunTotals* totals) {
+    RunTotals own;
+    RunTotals& counts = totals != nullptr ? *totals : own;
+    counts = RunTotals{};
+    RunDriver driver(request, events, counts);
+    if (request.Shape == RunShape::DirectoryWalk) {
+        runWalk(request, events, driver);
+        return counts.Matched;
+    }
+    runList(request, driver);
+    return counts.Handled;
 }
 
 } // namespace quillet::engine

@@ -8,11 +8,13 @@
 // prints.
 #pragma once
 
+#include "engine/commit_hooks.h"
 #include "engine/file_ops.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillet::engine {
@@ -31,14 +33,25 @@ struct FileReport {
 
 struct RunRequest {
     RunShape Shape = RunShape::PathList;
-    std::string Directory;            // walk and listing: the chosen directory
-    std::string Mask;                 // walk: the file-name mask, ";" separating several
-    std::vector<std::string> Entries; // listing: bare names; path list: paths (taken at the start)
-    TSRParam Param;                   // operation, pattern, new text ...; its FileList is ignored
-    std::int64_t MaxFiles = -1;       // stop after this many matching files; <= 0: no limit
+    std::string Directory; // walk and listing: the chosen directory
+    std::string Mask;      // walk, and a listing without Entries: the file-name mask, ";" separating several
+    // Listing: bare names (empty: the run lists Directory with Mask itself, as
+    // ListMatchingFiles does); path list: paths (taken at the start).
+    std::vector<std::string> Entries;
+    TSRParam Param;             // operation, pattern, new text ...; its FileList is ignored
+    std::int64_t MaxFiles = -1; // stop after this many matching files; <= 0: no limit
     // Files read and matched at once on worker threads (writing, counting and
     // reporting stay in run order on the calling thread); 1: one at a time.
+    // Where fewer threads can be started, the run uses those (at least the
+    // calling thread).
     int Threads = 1;
+    // Called around each rewrite (the run journal, backups); borrowed, may be
+    // null. Without hooks that keep the old bytes, a file in a directory that
+    // is not writable is refused rather than rewritten in place.
+    CommitHooks* Hooks = nullptr;
+    // An error in one file is reported through RunEvents::OnFileError and the
+    // run goes on with the next; false: the first error ends the run.
+    bool KeepGoing = false;
 };
 
 struct RunEvents {
@@ -51,13 +64,44 @@ struct RunEvents {
     std::function<void(const std::string& directory, const std::string& reason)> OnUnreadableDirectory;
     // Lets a caller on the user-interface thread keep its window alive.
     std::function<void()> ProcessMessages;
+    // With KeepGoing: a file that failed, in run order, with the error's text
+    // ("Cannot open file "..."..."); the file is neither reported through
+    // OnFile nor counted as handled.
+    std::function<void(const std::string& listedPath, const std::string& message)> OnFileError;
+    // Each file whose content the operation changes, with its old and new
+    // bytes, once the new content is in place (under DryRun: instead of
+    // writing it), before the file is reported. Not called for a file that
+    // matches but keeps its bytes. The views live until the call returns.
+    std::function<void(const std::string& listedPath, std::string_view oldText, std::string_view newText)> OnChanged;
+};
+
+// What a run did, beyond the count ExecuteRun returns.
+struct RunTotals {
+    std::int64_t Handled = 0; // files reported through OnFile
+    std::int64_t Matched = 0; // of those, the matching ones
+    std::int64_t Failed = 0;  // files reported through OnFileError (KeepGoing)
 };
 
 // Runs the request and returns the count the final message shows: matching
 // files in a walk, files handled in a listing or path list. Entries of a walk
 // that are not regular files (directories whose name fits the mask, FIFOs,
 // symlinks) are passed over without counting. Errors end the run and pass
-// through; files handled before stay handled.
-std::int64_t ExecuteRun(const RunRequest& request, const RunEvents& events);
+// through (unless KeepGoing); files handled before stay handled. `totals`,
+// where given, receives the counts also when an error passes through.
+//
+// Whatever the threads, the outcome is that of handling the entries one
+// after the other, on the very files read: a file is rewritten only if it is
+// still, at its turn, exactly the file that was read (device, inode, size,
+// modification and change times, checked again just before the rename);
+// otherwise it is read and processed again, up to three times, after which
+// the run raises "File changed while being processed: "<path>"" and leaves
+// the file as the other program made it. So a file named twice (also as
+// "./f", through a symlink or a hard link) is processed twice, as in a serial
+// run, and a file deleted before its turn raises "Cannot open file ..." and
+// stays deleted. The root of a walk, and the directory of a listing that the
+// run lists itself, must open: "Cannot open directory "<path>". <reason>";
+// a sub-folder that cannot be read is reported through OnUnreadableDirectory
+// and passed over.
+std::int64_t ExecuteRun(const RunRequest& request, const RunEvents& events, RunTotals* totals = nullptr);
 
 } // namespace quillet::engine

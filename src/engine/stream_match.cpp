@@ -16,8 +16,12 @@ constexpr std::size_t kChunk = 256 * 1024;
 } // namespace
 
 bool FileMatches(const std::string& fileName, std::string_view pattern, bool caseSensitive) {
-    const core::CompiledPattern compiled = core::CompilePattern(pattern);
     FileReader reader(fileName);
+    return FileMatches(reader, pattern, caseSensitive);
+}
+
+bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitive) {
+    const core::CompiledPattern compiled = core::CompilePattern(pattern);
     char probe = 0;
     if (compiled.Pieces.empty()) // '*' matches any text that is not empty; '**' nothing
         return compiled.Text == "*" && reader.read(&probe, 1) == 1;

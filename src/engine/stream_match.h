@@ -8,9 +8,13 @@
 
 namespace quillet::engine {
 
+class FileReader;
+
 // The answer of Only Search for the file: the same as matching its whole text
 // (a pattern's pieces found one after the other, each at its leftmost place
 // after the one before). Raises the errors of LoadFileText.
 bool FileMatches(const std::string& fileName, std::string_view pattern, bool caseSensitive);
+// The same on a file already open, read from where the reader stands.
+bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitive);
 
 } // namespace quillet::engine

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillet::finder {
 
@@ -74,17 +75,10 @@ bool typeFromDirent(unsigned char dtype, mode_t& mode) {
 
 } // namespace
 
-bool ListDirectory(const std::string& directory, int attrMask, std::vector<TSearchRec>& entries,
-                   std::string& errorText) {
-    entries.clear();
-    errorText.clear();
-    // opendir opens with O_DIRECTORY, so a FIFO named as the directory fails
-    // with ENOTDIR instead of blocking; entries are only stat'ed, never opened.
-    std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
-    if (!dir) {
-        errorText = std::error_code(errno, std::generic_category()).message();
-        return false;
-    }
+namespace {
+
+bool listOpenDirectory(DIR* opened, int attrMask, std::vector<TSearchRec>& entries) {
+    std::unique_ptr<DIR, DirCloser> dir(opened);
     const int fd = dirfd(dir.get());
     const int excluded = (faHidden | faSysFile | faDirectory) & ~attrMask;
 
@@ -112,6 +106,46 @@ bool ListDirectory(const std::string& directory, int attrMask, std::vector<TSear
     }
     std::sort(entries.begin(), entries.end(), listingOrder);
     return true;
+}
+
+std::string reasonOf(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
+} // namespace
+
+bool ListDirectory(const std::string& directory, int attrMask, std::vector<TSearchRec>& entries,
+                   std::string& errorText) {
+    entries.clear();
+    errorText.clear();
+    // opendir opens with O_DIRECTORY, so a FIFO named as the directory fails
+    // with ENOTDIR instead of blocking; entries are only stat'ed, never opened.
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) {
+        errorText = reasonOf(errno);
+        return false;
+    }
+    return listOpenDirectory(dir, attrMask, entries);
+}
+
+bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& entries, std::string& errorText) {
+    entries.clear();
+    errorText.clear();
+    // fdopendir takes the descriptor over (closedir closes it), and reads
+    // from the descriptor's offset: list a duplicate, from its start.
+    const int own = fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+        errorText = reasonOf(errno);
+        return false;
+    }
+    DIR* dir = fdopendir(own);
+    if (dir == nullptr) {
+        errorText = reasonOf(errno);
+        close(own);
+        return false;
+    }
+    rewinddir(dir);
+    return listOpenDirectory(dir, attrMask, entries);
 }
 
 std::vector<std::string> ListMatchingFiles(const std::string& directory, std::string_view masks,

@@ -45,6 +45,12 @@ struct TSearchRec {
 bool ListDirectory(const std::string& directory, int attrMask, std::vector<TSearchRec>& entries,
                    std::string& errorText);
 
+// ListDirectory on an open directory: entries are examined relative to
+// `directoryFd` (never by a path, so a directory renamed or swapped for a
+// symlink meanwhile cannot redirect the listing). The descriptor stays open
+// and is not moved; it is listed from its beginning.
+bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& entries, std::string& errorText);
+
 // The files a run over one directory (no sub-folders) handles, as the window's
 // file list shows them: bare names of the regular, non-hidden files of
 // `directory` whose names fit any ";"-separated mask of `masks`, ignoring case,

@@ -2,7 +2,12 @@
 
 #include "finder/wildcard.h"
 
+#include <cerrno>
 #include <cstddef>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace quillet::finder {
 
@@ -22,7 +27,16 @@ bool sameNameFoldingAscii(const std::string& a, const std::string& b) {
     return true;
 }
 
+std::string reasonOf(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
 } // namespace
+
+OpenDirectory::~OpenDirectory() {
+    if (Fd >= 0)
+        ::close(Fd);
+}
 
 void TFileFinder::Start() {
     m_stopped.store(false);
@@ -32,26 +46,37 @@ void TFileFinder::Start() {
     // "sub" = "/datasub").
     if (!m_root.empty() && m_root.back() != '/')
         m_root.push_back('/');
-    SearchDirectory(m_root);
+    const int fd = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (OnDirectoryError)
+            OnDirectoryError(m_root, reasonOf(error));
+        if (OnStop)
+            OnStop(*this);
+        return;
+    }
+    SearchDirectory(std::make_shared<const OpenDirectory>(fd, m_root));
+    m_current.reset();
 }
 
 void TFileFinder::Stop() {
     m_stopped.store(true);
 }
 
-void TFileFinder::SearchDirectory(const std::string& directory) {
+void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
+    const std::string& directory = opened->Path;
     bool localStop = m_stopped.load();
     std::vector<std::string> subDirectories;
 
     std::vector<TSearchRec> entries;
     std::string reason;
-    if (!ListDirectory(directory, FileAttr, entries, reason) && OnDirectoryError)
+    if (!ListDirectoryAt(opened->Fd, FileAttr, entries, reason) && OnDirectoryError)
         OnDirectoryError(directory, reason);
 
     for (std::size_t i = 0; i < entries.size() && !m_stopped.load() && !localStop; ++i) {
         const TSearchRec& entry = entries[i];
         if ((entry.Attr & faDirectory) != 0 && entry.Name[0] != '.')
-            subDirectories.push_back(directory + entry.Name);
+            subDirectories.push_back(entry.Name);
 
         bool passed = false;
         if (!Filename.empty()) {
@@ -63,6 +88,7 @@ void TFileFinder::SearchDirectory(const std::string& directory) {
                 passed = entry.Name == Filename;
         }
         if (passed && OnFileFound) {
+            m_current = opened;
             OnFileFound(*this, directory, entry, localStop);
             // The handler's verdict replaces the flag, also a Stop() made while
             // it ran. Where no handler ran, the local flag is still false and
@@ -79,8 +105,19 @@ void TFileFinder::SearchDirectory(const std::string& directory) {
     // A scan started after a stop copies the stop in its first step, reports
     // nothing and enters nothing; the list is walked without testing between.
     if (SubFolders && !m_stopped.load() && !localStop) {
-        for (const std::string& path : subDirectories)
-            SearchDirectory(path + "/");
+        for (const std::string& name : subDirectories) {
+            const std::string path = directory + name + "/";
+            // O_NOFOLLOW: a sub-directory swapped for a symlink since it was
+            // listed is refused, never followed out of the tree.
+            const int fd = ::openat(opened->Fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) {
+                const int error = errno;
+                if (OnDirectoryError)
+                    OnDirectoryError(path, reasonOf(error));
+                continue;
+            }
+            SearchDirectory(std::make_shared<const OpenDirectory>(fd, path));
+        }
     }
 
     if (directory == m_root && OnStop)

@@ -9,6 +9,14 @@
 // entered, so a link to an ancestor cannot make the walk loop. Directories
 // whose names begin with "." ('.', '..', '.git') are never entered either.
 //
+// The walk holds directory descriptors, not paths: Root is opened once (a
+// symlink naming the root is followed, as `find` does for a start point), and
+// each sub-directory is opened relative to its parent's descriptor without
+// following a symlink. A sub-directory swapped for a symlink after it was
+// listed therefore fails to open (reported through OnDirectoryError) instead
+// of leading the walk out of the tree, and each reported entry is one listed
+// under a directory the walk actually holds open (CurrentDirectory()).
+//
 // Threads: Start runs the whole walk on the calling thread. Stop() and
 // Stopped() may be called from any thread. The other properties are read
 // afresh at each use; change them from another thread only while no walk runs.
@@ -18,10 +26,24 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace quillet::finder {
+
+// A directory the walk opened, kept open for as long as anyone holds it: a
+// file found in it can be opened, and replaced, relative to Fd after the walk
+// has moved on, and always in this directory whatever is renamed meanwhile.
+struct OpenDirectory {
+    int Fd = -1;
+    std::string Path; // as the walk reached it, ending in "/"
+
+    OpenDirectory(int fd, std::string path) : Fd(fd), Path(std::move(path)) {}
+    ~OpenDirectory();
+    OpenDirectory(const OpenDirectory&) = delete;
+    OpenDirectory& operator=(const OpenDirectory&) = delete;
+};
 
 class TFileFinder {
 public:
@@ -60,7 +82,9 @@ public:
     // its event processing; the command line leaves it empty).
     std::function<void()> MessagePump;
     // Called once for every directory whose listing cannot be opened (Root
-    // included); the walk goes on without it. `reason` is the system's text.
+    // included); the walk goes on without it. `reason` is the system's text
+    // ("Too many levels of symbolic links" or "Not a directory" for a
+    // sub-directory replaced by a symlink after it was listed).
     std::function<void(const std::string& directory, const std::string& reason)> OnDirectoryError;
 
     // Clears the stop flag and walks from Root; returns when the walk has
@@ -74,12 +98,16 @@ public:
     void Stop();
     // The stop flag: true after a stopped walk, until the next Start.
     bool Stopped() const { return m_stopped.load(); }
+    // While OnFileFound runs: the directory holding the reported entry (its
+    // Path is the `directory` argument). Empty outside a walk.
+    std::shared_ptr<const OpenDirectory> CurrentDirectory() const { return m_current; }
 
 private:
-    void SearchDirectory(const std::string& directory);
+    void SearchDirectory(std::shared_ptr<const OpenDirectory> directory);
 
     std::atomic<bool> m_stopped{false};
     std::string m_root; // Root as Start received it, with its trailing "/"
+    std::shared_ptr<const OpenDirectory> m_current;
 };
 
 } // namespace quillet::finder

@@ -207,11 +207,18 @@ TEST_F(CliTest, WalkWarnsAboutAnUnreadableDirectoryAndGoesOn) {
     EXPECT_TRUE(r.Err.ends_with(finished(1)));
 }
 
-TEST_F(CliTest, AListingOfAMissingDirectoryWarnsAndFindsNothing) {
-    const ProcessResult r = cli({"search", "x", "-d", "nowhere"});
-    EXPECT_EQ(r.Out, "");
-    EXPECT_EQ(r.Err, "quillet-cli: cannot read directory \"nowhere\": No such file or directory\n" + finished(0));
-    EXPECT_EQ(r.ExitCode, 1);
+TEST_F(CliTest, AMissingDirectoryIsAnErrorForTheListingAndTheWalk) {
+    for (const bool recursive : {false, true}) {
+        std::vector<std::string> args{"search", "x", "-d", "nowhere"};
+        if (recursive)
+            args.push_back("-r");
+        const ProcessResult r = cli(args);
+        EXPECT_EQ(r.Out, "");
+        EXPECT_EQ(r.Err, "quillet-cli: Cannot open directory \"" + (dir.path() / "nowhere").string() +
+                             "\". No such file or directory\n")
+            << "recursive " << recursive;
+        EXPECT_EQ(r.ExitCode, 2) << "recursive " << recursive;
+    }
 }
 
 // Ctrl-C ends a run between two files. The signal arrives while quillet-cli

@@ -1,0 +1,384 @@
+#include "engine/rewrite.h"
+
+#include "core/error.h"
+#include "engine/file_io.h"
+#include "engine/file_metadata.h"
+#include "engine/posix_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <random>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillet::engine {
+
+namespace detail {
+
+void FileDescriptor::reset(int fd) {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+int FileDescriptor::close() {
+    const int result = ::close(m_fd);
+    m_fd = -1;
+    return result;
+}
+
+std::string fullPath(const std::string& fileName) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(fileName, ec);
+    return ec ? fileName : absolute.string();
+}
+
+void fail(const char* what, const std::string& fileName, const std::string& reason) {
+    throw Error(std::string(what) + " \"" + fullPath(fileName) + "\". " + reason);
+}
+
+void failErrno(const char* what, const std::string& fileName, int error) {
+    fail(what, fileName, std::strerror(error));
+}
+
+bool writeAll(int fd, std::string_view text, long long offset) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const std::size_t chunk = left < (std::size_t{1} << 30) ? left : (std::size_t{1} << 30);
+        const ssize_t written = offset < 0 ? ::write(fd, data, chunk) : ::pwrite(fd, data, chunk, offset);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (written == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+        if (offset >= 0)
+            offset += written;
+    }
+    return true;
+}
+
+} // namespace detail
+
+using namespace detail;
+
+namespace {
+
+// The temporary file being written right now, for a signal handler: its
+// directory descriptor (-1 between rewrites) and its name. Stored before the
+// file is created and cleared after the rename, so that a handler running at
+// any moment removes at most a file of ours. Rewrites run on one thread at a
+// time (the run's own), so one slot is enough.
+constexpr std::size_t kTempNameSize = 16; // ".quillet-XXXXXX" and its NUL
+std::atomic<int> g_tempDirectory{-1};
+char g_tempName[kTempNameSize] = {};
+
+class TemporaryFile {
+public:
+    TemporaryFile() = default;
+    ~TemporaryFile() { discard(); }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // Creates ".quillet-XXXXXX" (six random letters or digits) in the
+    // directory: a fixed length, so that the name of the file beside it
+    // does not matter. Returns false with errno set on failure.
+    bool create(int directoryFd) {
+        static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        thread_local std::mt19937 random{std::random_device{}()};
+        std::uniform_int_distribution<int> pick(0, sizeof kLetters - 2);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char name[kTempNameSize] = ".quillet-";
+            for (std::size_t i = 9; i < kTempNameSize - 1; ++i)
+                name[i] = kLetters[pick(random)];
+            std::memcpy(g_tempName, name, kTempNameSize);
+            g_tempDirectory.store(directoryFd);
+            const int fd = ::openat(directoryFd, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+            if (fd >= 0) {
+                m_directory = directoryFd;
+                std::memcpy(m_name, name, kTempNameSize);
+                m_fd.reset(fd);
+                return true;
+            }
+            const int error = errno;
+            g_tempDirectory.store(-1);
+            if (error != EEXIST) {
+                errno = error;
+                return false;
+            }
+        }
+        errno = EEXIST;
+        return false;
+    }
+    int fd() const { return m_fd.get(); }
+    const char* name() const { return m_name; }
+    // The file is in place under another name: nothing to remove any more.
+    void renamed() {
+        g_tempDirectory.store(-1);
+        m_directory = -1;
+    }
+    void discard() {
+        m_fd.reset();
+        if (m_directory >= 0) {
+            ::unlinkat(m_directory, m_name, 0);
+            g_tempDirectory.store(-1);
+            m_directory = -1;
+        }
+    }
+
+private:
+    FileDescriptor m_fd;
+    int m_directory = -1;
+    char m_name[kTempNameSize] = {};
+};
+
+// A read lease on the old file, held from the first check to the rename. A
+// program opening the file for writing meanwhile is made to wait (until the
+// lease is released, or the system's lease-break time passes) and the lease
+// shows the break, so the rewrite backs off instead of renaming over the
+// write that program is about to make.
+//
+// The kernel announces a lease break with a signal, SIGIO unless told
+// otherwise, and SIGIO's default action ends the process. SIGURG's default
+// action is to ignore it, so breaks are announced with SIGURG and read back
+// with F_GETLEASE instead.
+class ReadLease {
+public:
+    explicit ReadLease(int fd) {
+        // Not granted (not the owner, a network file system, the file open for
+        // writing elsewhere): the identity checks still stand.
+        if (::fcntl(fd, F_SETSIG, SIGURG) == 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0)
+            m_fd = fd;
+    }
+    ~ReadLease() { release(); }
+    ReadLease(const ReadLease&) = delete;
+    ReadLease& operator=(const ReadLease&) = delete;
+
+    // A writer is waiting for the lease.
+    bool broken() const { return m_fd >= 0 && ::fcntl(m_fd, F_GETLEASE) != F_RDLCK; }
+    void release() {
+        if (m_fd >= 0)
+            ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// The directory and name a rewrite works in.
+struct Target {
+    FileDescriptor ownedDirectory; // path entries: the target's directory
+    int directory = -1;
+    std::string name;
+    const std::string* listed = nullptr; // for messages
+    const char* followPath = nullptr;    // path entries: checked following symlinks
+};
+
+std::string parentOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A path entry's final target (a symlink stays a link and its target is
+// rewritten), opened as a directory and a name in it.
+void resolve(const FileLocation& location, bool mayCreate, Target& target) {
+    target.listed = &location.Path;
+    if (location.Directory) {
+        target.directory = location.Directory->Fd;
+        target.name = location.Name;
+        return;
+    }
+    target.followPath = location.Path.c_str();
+    std::string resolved;
+    if (char* real = ::realpath(location.Path.c_str(), nullptr)) {
+        resolved = real;
+        std::free(real);
+    } else if (errno == ENOENT && mayCreate) {
+        resolved = location.Path; // created under the name given
+    } else {
+        failErrno(kCannotOpen, location.Path, errno);
+    }
+    target.ownedDirectory.reset(::open(parentOf(resolved).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (target.ownedDirectory.get() < 0)
+        failErrno(kCannotCreate, location.Path, errno);
+    target.directory = target.ownedDirectory.get();
+    target.name = baseNameOf(resolved);
+}
+
+// What stands at the target now is still `expected`: by name in the
+// directory, not following a symlink, and through the path as written.
+bool unchanged(const Target& target, const FileIdentity& expected) {
+    struct stat info {};
+    if (::fstatat(target.directory, target.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !(FileIdentity::of(info) == expected))
+        return false;
+    return target.followPath == nullptr ||
+           (::stat(target.followPath, &info) == 0 && FileIdentity::of(info) == expected);
+}
+
+bool appendOnly(int directory) {
+    int flags = 0;
+    return ::ioctl(directory, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+}
+
+void syncDirectory(int directory) {
+    // The rename is made; a directory that cannot be synced (some file
+    // systems refuse) leaves it to the system's next flush.
+    ::fsync(directory);
+}
+
+RewriteOutcome rewriteInPlace(const Target& target, std::string_view newText, const RewriteRequest& request,
+                              ReplaceContext& context, const std::string& reason) {
+    if (request.Hooks == nullptr || !request.Hooks->keepsOldBytes() || request.Expected == nullptr)
+        fail(kCannotCreate, *target.listed, reason);
+    FileDescriptor fd(
+        ::openat(target.directory, target.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        failErrno(kCannotCreate, *target.listed, errno);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        failErrno(kCannotCreate, *target.listed, errno);
+    if (!(FileIdentity::of(info) == *request.Expected))
+        return RewriteOutcome::Changed;
+    request.Hooks->beforeReplace(context);
+    const auto newSize = static_cast<off_t>(newText.size());
+    // Reserve the space first: a full disk then fails here, before one old
+    // byte is overwritten.
+    if (newSize > info.st_size && ::fallocate(fd.get(), 0, 0, newSize) != 0 && errno != EOPNOTSUPP)
+        failErrno(kCannotCreate, *target.listed, errno);
+    if (!writeAll(fd.get(), newText, 0) || ::ftruncate(fd.get(), newSize) != 0 || ::fsync(fd.get()) != 0)
+        failErrno(kCannotCreate, *target.listed, errno);
+    if (::fstat(fd.get(), &info) != 0)
+        failErrno(kCannotCreate, *target.listed, errno);
+    if (fd.close() != 0)
+        failErrno(kCannotCreate, *target.listed, errno);
+    request.Hooks->afterReplace(context, FileIdentity::of(info));
+    return RewriteOutcome::Replaced;
+}
+
+} // namespace
+
+RewriteOutcome RewriteFile(const FileLocation& location, std::string_view newText, const RewriteRequest& request) {
+    const bool mayCreate = request.Expected == nullptr;
+    Target target;
+    resolve(location, mayCreate, target);
+    const std::string& listed = *target.listed;
+
+    FileDescriptor old(
+        ::openat(target.directory, target.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (old.get() < 0) {
+        const int error = errno;
+        if (error == ELOOP && !mayCreate)
+            return RewriteOutcome::Changed; // a symlink stands where the file was
+        if (error != ENOENT || !mayCreate)
+            failErrno(error == ENOENT ? kCannotOpen : kCannotCreate, listed, error);
+    }
+    std::optional<ReadLease> lease;
+    struct stat info {};
+    if (old.get() >= 0) {
+        lease.emplace(old.get());
+        if (::fstat(old.get(), &info) != 0)
+            failErrno(kCannotCreate, listed, errno);
+        if (!S_ISREG(info.st_mode))
+            fail(kCannotCreate, listed, "Not a regular file");
+        if (request.Expected != nullptr && !(FileIdentity::of(info) == *request.Expected))
+            return RewriteOutcome::Changed;
+        // The owner's write bit decides for everyone: root may write any file,
+        // but a file its owner made read-only is kept as it is.
+        if ((info.st_mode & S_IWUSR) == 0)
+            failErrno(kCannotCreate, listed, EACCES);
+        // Renaming over a file needs only the directory's permission; a file
+        // the user may not write stays as it is, as a plain create refuses it.
+        if (::faccessat(target.directory, target.name.c_str(), W_OK, AT_EACCESS) != 0)
+            failErrno(kCannotCreate, listed, errno);
+    }
+
+    ReplaceContext context;
+    context.DirectoryFd = target.directory;
+    context.Name = target.name;
+    context.ListedPath = listed;
+    context.OldFd = old.get();
+    context.Old = request.Expected != nullptr ? *request.Expected : FileIdentity::of(info);
+    context.OldText = request.OldText;
+    context.NewText = newText;
+
+    TemporaryFile temp;
+    if (appendOnly(target.directory)) {
+        if (old.get() < 0)
+            fail(kCannotCreate, listed, "Folder is append-only");
+        lease.reset(); // an in-place write would wait for our own lease
+        return rewriteInPlace(target, newText, request, context, "Folder is append-only");
+    }
+    if (!temp.create(target.directory)) {
+        const int error = errno;
+        if (old.get() >= 0 && (error == EACCES || error == EPERM || error == EROFS)) {
+            lease.reset();
+            return rewriteInPlace(target, newText, request, context, std::strerror(error));
+        }
+        failErrno(kCannotCreate, listed, error);
+    }
+    context.NewFd = temp.fd();
+
+    if (!writeAll(temp.fd(), newText))
+        failErrno(kCannotCreate, listed, errno);
+    if (old.get() >= 0) {
+        const std::string refused = CopyFileMetadata(old.get(), temp.fd());
+        if (!refused.empty())
+            fail(kCannotCreate, listed, refused);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (::fchmod(temp.fd(), 0666 & ~mask) != 0)
+            failErrno(kCannotCreate, listed, errno);
+    }
+    if (::fsync(temp.fd()) != 0)
+        failErrno(kCannotCreate, listed, errno);
+    if (request.Hooks != nullptr)
+        request.Hooks->beforeReplace(context);
+
+    if (request.Expected != nullptr && (!unchanged(target, *request.Expected) || (lease && lease->broken())))
+        return RewriteOutcome::Changed;
+    if (::renameat(target.directory, temp.name(), target.directory, target.name.c_str()) != 0)
+        failErrno(kCannotCreate, listed, errno);
+    temp.renamed();
+    syncDirectory(target.directory);
+    lease.reset();
+
+    if (request.Hooks != nullptr) {
+        struct stat now {};
+        ::fstat(temp.fd(), &now);
+        request.Hooks->afterReplace(context, FileIdentity::of(now));
+    }
+    return RewriteOutcome::Replaced;
+}
+
+void DiscardTemporaryFileOnSignal() noexcept {
+    const int directory = g_tempDirectory.load();
+    if (directory >= 0)
+        ::unlinkat(directory, g_tempName, 0);
+}
+
+} // namespace quillet::engine
