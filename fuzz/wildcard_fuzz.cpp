@@ -3,6 +3,8 @@
 #include "finder/wildcard.h"
 #include "fuzz_input.h"
 
+#include <fnmatch.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -31,6 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(folded == MatchesWildcard(upper(name), upper(mask), false) || mask == name,
             "ignoring case is comparing upper-cased copies");
     require(MatchesWildcard(name, name, false), "a name fits itself");
+    // The single scan may be more lenient than a glob (its end rule, its
+    // right-aligned tail), never stricter. "[" opens a set only for the glob,
+    // and a NUL would end its name early.
+    if (!mask.empty() && mask.find('[') == std::string::npos && name.find('\0') == std::string::npos &&
+        fnmatch(mask.c_str(), name.c_str(), FNM_NOESCAPE) == 0)
+        require(exact, "a name a glob accepts fits the mask");
     require(MatchesWildcard(name, "*", false) && MatchesWildcard(name, "***", true), "'*' fits every name");
     if (name.find(';') == std::string::npos)
         require(MatchesAnyMask(name, mask + ";" + name, false), "one fitting mask of several is enough");

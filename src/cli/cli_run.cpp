@@ -1,6 +1,7 @@
 #include "cli/cli_run.h"
 
 #include "core/error.h"
+#include "core/text_ops.h"
 #include "engine/file_io.h"
 #include "engine/path_list.h"
 #include "engine/run.h"
@@ -9,10 +10,13 @@
 #include <csignal>
 #include <cstring>
 #include <algorithm>
+#include <array>
 #include <set>
 #include <thread>
 #include <string>
 #include <vector>
+
+#include <signal.h>
 
 namespace quillet::cli {
 
@@ -34,24 +38,45 @@ extern "C" void onInterrupt(int signal) {
     std::raise(signal);
 }
 
-class InterruptGuard {
+// For the length of a run: catches the stop signals, except one that was
+// ignored when the program started (nohup, a background job of a
+// non-interactive shell), which stays ignored; and ignores SIGPIPE, so that a
+// reader of the result list that goes away (`| head -1`) shows up as a write
+// error the run can stop on, not as a silent death between two rewrites.
+class SignalGuard {
 public:
-    InterruptGuard() {
+    SignalGuard() {
         g_interrupted = 0;
-        for (int signal : kSignals)
-            m_previous[index(signal)] = std::signal(signal, onInterrupt);
+        for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+            sigaction(kStopSignals[i], nullptr, &m_previous[i]);
+            if (ignored(m_previous[i]))
+                continue;
+            struct sigaction catcher {};
+            catcher.sa_handler = onInterrupt;
+            catcher.sa_flags = SA_RESTART;
+            sigemptyset(&catcher.sa_mask);
+            sigaction(kStopSignals[i], &catcher, nullptr);
+        }
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, &m_previousPipe);
     }
-    ~InterruptGuard() {
-        for (int signal : kSignals)
-            std::signal(signal, m_previous[index(signal)]);
+    ~SignalGuard() {
+        for (std::size_t i = 0; i < kStopSignals.size(); ++i)
+            sigaction(kStopSignals[i], &m_previous[i], nullptr);
+        sigaction(SIGPIPE, &m_previousPipe, nullptr);
     }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
+    SignalGuard(const SignalGuard&) = delete;
+    SignalGuard& operator=(const SignalGuard&) = delete;
 
 private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    static std::size_t index(int signal) { return signal == SIGINT ? 0 : signal == SIGTERM ? 1 : 2; }
-    void (*m_previous[3])(int) = {};
+    static constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
+    static bool ignored(const struct sigaction& action) {
+        return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
+    }
+    std::array<struct sigaction, 3> m_previous{};
+    struct sigaction m_previousPipe {};
 };
 
 std::string readStream(std::FILE* in) {
@@ -116,25 +141,37 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
 int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err) {
     std::int64_t matchedFiles = 0;
     std::set<std::string> warned;
-    const InterruptGuard interruptGuard;
+    // errno of the first failed write of the result list; the run stops at
+    // the next file boundary, as for Ctrl-C.
+    int listWriteError = 0;
+    // Entries go out one by one while files are being rewritten, so that a
+    // reader that has gone away is noticed before the next rewrite rather
+    // than a bufferful of rewrites later. A search may buffer.
+    const bool flushEachEntry = options.Operation != core::OpOnlySearch && !options.DryRun;
+    const SignalGuard signalGuard;
     engine::RunEvents events;
-    events.OnFile = [](const engine::FileReport&, bool& stop) { stop = g_interrupted != 0; };
+    events.OnFile = [&](const engine::FileReport&, bool& stop) { stop = g_interrupted != 0 || listWriteError != 0; };
     events.OnResult = [&](const std::string& entry) {
         ++matchedFiles;
-        if (options.Quiet)
+        if (options.Quiet || listWriteError != 0)
             return;
-        std::fwrite(entry.data(), 1, entry.size(), out);
-        std::fputc(options.NullTerminated ? '\0' : '\n', out);
+        const bool written = std::fwrite(entry.data(), 1, entry.size(), out) == entry.size() &&
+                             std::fputc(options.NullTerminated ? '\0' : '\n', out) != EOF &&
+                             (!flushEachEntry || std::fflush(out) == 0);
+        if (!written)
+            listWriteError = errno != 0 ? errno : EIO;
     };
     events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {
         if (warned.insert(directory).second)
             std::fprintf(err, "quillet-cli: cannot read directory \"%s\": %s\n", directory.c_str(), reason.c_str());
     };
 
+    int finalWriteError = 0;
     try {
         const engine::RunRequest request = buildRequest(options, in);
         const std::int64_t filesDone = engine::ExecuteRun(request, events);
-        std::fflush(out);
+        if (std::fflush(out) != 0 || std::ferror(out))
+            finalWriteError = errno != 0 ? errno : EIO;
         std::fprintf(err, "Finished! Found and Processed %lld files.\n", static_cast<long long>(filesDone));
     } catch (const std::exception& error) {
         std::fflush(out);
@@ -145,8 +182,13 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         std::fprintf(err, "quillet-cli: interrupted; the run stopped between two files\n");
         return 128 + static_cast<int>(g_interrupted);
     }
-    if (std::ferror(out)) {
-        std::fprintf(err, "quillet-cli: cannot write the result list: %s\n", std::strerror(errno));
+    if (listWriteError != 0) {
+        std::fprintf(err, "quillet-cli: cannot write the result list: %s; the run stopped between two files\n",
+                     std::strerror(listWriteError));
+        return 2;
+    }
+    if (finalWriteError != 0) {
+        std::fprintf(err, "quillet-cli: cannot write the result list: %s\n", std::strerror(finalWriteError));
         return 2;
     }
     return matchedFiles > 0 ? 0 : 1;

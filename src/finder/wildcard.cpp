@@ -88,7 +88,10 @@ bool MatchesWildcard(std::string_view nameIn, std::string_view maskIn, bool igno
     for (;;) {
         const char nc = at(name, n);
         const char mc = at(mask, m);
-        if (nc == mc || mc == kJoker) {
+        // A mask star is always a wildcard, even where the name holds a "*"
+        // too: taken as an equal byte it would be used up as a literal, and
+        // "a*" would no longer fit "a*b".
+        if (mc != kStar && (nc == mc || mc == kJoker)) {
             ++n;
             ++m;
         } else if (mc == kStar) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,6 +42,38 @@ protected:
     TempDir dir;
     ProcessResult cli(const std::vector<std::string>& args, const std::string& input = {}) {
         return runProcess(cliPath(), args, input, dir.path().string());
+    }
+
+    // Starts quillet-cli in the test directory with its standard input on a
+    // pipe (whose write end goes to `input`), its standard error in err.txt
+    // and its standard output on `outFd` (-1: /dev/null). `ignoredSignal`, if
+    // not 0, is ignored in the child before it starts, as nohup or a
+    // background job does.
+    pid_t start(const std::vector<std::string>& args, int& input, int outFd = -1, int ignoredSignal = 0) {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0)
+            return -1;
+        const std::string err = dir.file("err.txt");
+        std::vector<const char*> argv{cliPath().c_str()};
+        for (const std::string& arg : args)
+            argv.push_back(arg.c_str());
+        argv.push_back(nullptr);
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(pipeFds[0], 0);
+            close(pipeFds[1]);
+            const int out = outFd >= 0 ? outFd : open("/dev/null", O_WRONLY);
+            dup2(out, 1);
+            if (ignoredSignal != 0)
+                signal(ignoredSignal, SIG_IGN);
+            if (chdir(dir.path().c_str()) != 0 || !freopen(err.c_str(), "w", stderr))
+                _exit(126);
+            execv(argv[0], const_cast<char* const*>(argv.data()));
+            _exit(127);
+        }
+        close(pipeFds[0]);
+        input = pipeFds[1];
+        return child;
     }
 };
 
@@ -80,6 +113,9 @@ TEST_F(CliTest, TemplateAndLiteralAndCaseAndMaxCount) {
         {{"replace", "a*c", "<{$1}>", "--literal"}, "<{$1}> <{$1}> xyz"},
         {{"replace", "a*c", "[$]", "--template"}, "[$] [$] xyz"},
         {{"replace", "[a,b]", "-", "--"}, "abc AbC xyz"},
+        {{"replace", "--", "-", "[a,b]"}, "abc AbC xyz"},
+        {{"replace", "x", "-", "--"}, "abc AbC -yz"},
+        {{"replace", "-c", "--", "-", "-x-"}, "abc AbC xyz"},
         {{"replace", "a*c", "_", "-c"}, "_ AbC xyz"},
         {{"replace", "a*c", "_", "--max-count", "1"}, "_ AbC xyz"},
         {{"insert-before", "abc", "["}, "[abc [AbC xyz"},
@@ -91,7 +127,7 @@ TEST_F(CliTest, TemplateAndLiteralAndCaseAndMaxCount) {
         std::vector<std::string> args = c.args;
         args.push_back("t.txt");
         const ProcessResult r = cli(args);
-        EXPECT_EQ(r.ExitCode, args[1] == "[a,b]" ? 1 : 0) << args[1] << " " << r.Err;
+        EXPECT_EQ(r.ExitCode, c.expected == "abc AbC xyz" ? 1 : 0) << args[1] << " " << r.Err;
         EXPECT_EQ(readFile(dir.file("t.txt")), c.expected) << args[1] << " " << args[2];
     }
 }
@@ -167,7 +203,8 @@ TEST_F(CliTest, UsageMistakesTouchNothing) {
 TEST_F(CliTest, HelpAndVersion) {
     ProcessResult r = cli({"--help"});
     EXPECT_EQ(r.ExitCode, 0);
-    for (const char* word : {"search PATTERN", "strip-word-html", "--max-files", "--recursive", "--null"})
+    for (const char* word :
+         {"search PATTERN", "strip-word-html", "--max-files", "--recursive", "--null", "--null-data"})
         EXPECT_NE(r.Out.find(word), std::string::npos) << word;
     r = cli({"--version"});
     EXPECT_EQ(r.Out, "quillet-cli 1.3.0\n");
@@ -262,4 +299,82 @@ TEST_F(CliTest, AnInterruptStopsTheRunBetweenTwoFiles) {
         return;
     }
     FAIL() << "quillet-cli never caught the interrupt";
+}
+
+// An argument that started with byte 0x01 lost that byte on its way in, so
+// the run rewrote another file than the one named.
+TEST_F(CliTest, ALeadingByteOneNoLongerRenamesThePath) {
+    const std::string shielded = "\x01[x";
+    dir.write(shielded, "x");
+    dir.write("[x", "x");
+    const ProcessResult r = cli({"replace", "x", "y", shielded});
+    EXPECT_EQ(r.Out, shielded + "\n");
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(readFile(dir.file(shielded)), "y");
+    EXPECT_EQ(readFile(dir.file("[x")), "x");
+}
+
+// A stop signal that was ignored when quillet-cli started ended the run with
+// status 128 + signal; it must stay ignored, and the run go to its end.
+TEST_F(CliTest, AStopSignalIgnoredAtStartStaysIgnored) {
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const char* name : {"a.txt", "b.txt"})
+            dir.write(name, "old");
+        int input = -1;
+        const pid_t child = start({"replace", "old", "new", "-q", "-j", "1", "-l", "-"}, input, -1, sig);
+        ASSERT_GT(child, 0);
+        // The signal arrives while quillet-cli waits for its list, once its
+        // own handlers would have been set up.
+        usleep(200000);
+        kill(child, sig);
+        const std::string list = "a.txt\nb.txt\n";
+        ASSERT_EQ(write(input, list.data(), list.size()), static_cast<ssize_t>(list.size()));
+        close(input);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << sig << " killed it";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "signal " << sig;
+        EXPECT_EQ(readFile(dir.file("err.txt")), finished(2)) << "signal " << sig;
+        EXPECT_EQ(readFile(dir.file("b.txt")), "new") << "signal " << sig;
+    }
+}
+
+// With its reader gone (`| head -1`), quillet-cli died from SIGPIPE after an
+// arbitrary number of rewrites and said nothing. It now stops between two
+// files, says why, and exits with status 2.
+TEST_F(CliTest, AClosedResultListStopsTheRunBetweenTwoFiles) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+        const char* bAfter;
+    } cases[] = {
+        {{"replace", "old", "new", "-j", "1", "-l", "-"},
+         finished(1) + "quillet-cli: cannot write the result list: Broken pipe; the run stopped between two files\n",
+         "old"},
+        // A search writes nothing, so it may fill its buffer first and find
+        // out at the end.
+        {{"search", "old", "-j", "1", "-l", "-"},
+         finished(3) + "quillet-cli: cannot write the result list: Broken pipe\n",
+         "old"},
+    };
+    for (const Case& c : cases) {
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            dir.write(name, "old");
+        int output[2];
+        ASSERT_EQ(pipe(output), 0);
+        close(output[0]);
+        int input = -1;
+        const pid_t child = start(c.args, input, output[1]);
+        close(output[1]);
+        ASSERT_GT(child, 0);
+        const std::string list = "a.txt\nb.txt\nc.txt\n";
+        ASSERT_EQ(write(input, list.data(), list.size()), static_cast<ssize_t>(list.size()));
+        close(input);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << c.args[0] << ": killed by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 2) << c.args[0];
+        EXPECT_EQ(readFile(dir.file("err.txt")), c.err) << c.args[0];
+        EXPECT_EQ(readFile(dir.file("b.txt")), c.bAfter) << c.args[0];
+    }
 }

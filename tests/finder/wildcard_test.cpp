@@ -65,11 +65,18 @@ const MaskCase kMaskCases[] = {
     // "**" counts as one star, also in the middle and at the end.
     {"a**c", "abbc", false, true},
     {"a**", "a", false, true},
-    // Wildcards in the name are ordinary bytes; a mask star meets a name star
-    // as equal bytes before it is taken as a wildcard.
+    // Wildcards in the name are ordinary bytes; a mask star is a wildcard
+    // even where it meets a star in the name.
     {"a?c", "a*c", false, true},
     {"a*c", "a*c", false, true},
     {"a?", "a", false, false},
+    {"a?", "a?", false, true},
+    {"?", "*", false, true},
+    {"a*c", "a*b*c", false, true},
+    {"a*b", "a*c", false, false},
+    {"*?", "*", false, true},
+    {"a*b*", "a**b", false, true},
+    {"*.*", "*", false, false},
     // Middle runs are taken at their first occurrence, never again.
     {"*a*b", "xaxb", false, true},
     {"*ab*x", "abab", false, false},
@@ -89,6 +96,22 @@ const MaskCase kMaskCases[] = {
 
 TEST(MatchesWildcardTest, MaskTable) {
     for (const MaskCase& c : kMaskCases) {
+        EXPECT_EQ(MatchesWildcard(c.name, c.mask, c.ignoreCase), c.expected)
+            << "mask \"" << c.mask << "\" name \"" << c.name << "\" ignoreCase " << c.ignoreCase;
+    }
+}
+
+// A mask star that met a star in the name was consumed as a plain byte, so
+// the rest of the name was left over and the mask failed.
+TEST(MatchesWildcardTest, MaskStarAgainstStarInNameIsStillAWildcard) {
+    const MaskCase cases[] = {
+        {"a*", "a*b", false, true},          {"a*", "a*b", true, true},     {"*d*", "D*d*", true, true},
+        {"*d*", "d*d*", false, true},        {"*", "**", false, true},      {"a*z", "a*bz", false, true},
+        {"a?*", "a**x", false, true},        {"*.t*", "*.txt", true, true}, {"x*", "x*", false, true},
+        {"a*?", "a*", false, true},          {"a*b", "a*bb", false, true},  {"ab*", "a*b", false, false},
+        {"a*.htm", "a*.htm.x", true, false},
+    };
+    for (const MaskCase& c : cases) {
         EXPECT_EQ(MatchesWildcard(c.name, c.mask, c.ignoreCase), c.expected)
             << "mask \"" << c.mask << "\" name \"" << c.name << "\" ignoreCase " << c.ignoreCase;
     }
@@ -194,8 +217,8 @@ protected:
         return s;
     }
 
-    static bool glob(const std::string& name, const std::string& mask) {
-        return fnmatch(mask.c_str(), name.c_str(), FNM_NOESCAPE) == 0;
+    static bool glob(const std::string& name, const std::string& mask, bool ignoreCase) {
+        return fnmatch(mask.c_str(), name.c_str(), FNM_NOESCAPE | (ignoreCase ? FNM_CASEFOLD : 0)) == 0;
     }
     static std::string upper(std::string s) {
         for (char& c : s)
@@ -206,28 +229,32 @@ protected:
 };
 
 TEST_F(MaskProperties, AgreesWithGlobWhereTheyMustAndIsNeverStricter) {
-    for (int i = 0; i < 50000; ++i) {
-        const std::string name = randomText("ab.", 7);
-        const std::string mask = randomText("ab.?*", 6);
+    // Names hold "*" and "?" too: there they are ordinary bytes, to the glob
+    // and to the mask alike. The second half folds case on both sides.
+    for (int i = 0; i < 100000; ++i) {
+        const bool ignoreCase = i % 2 == 1;
+        const std::string name = randomText(ignoreCase ? "aAb.?*" : "ab.?*", 7);
+        const std::string mask = randomText(ignoreCase ? "aAbB.?*" : "ab.?*", 6);
         if (name.empty() || mask.empty())
             continue;
-        const bool got = MatchesWildcard(name, mask, false);
-        const bool globbed = glob(name, mask);
+        const bool got = MatchesWildcard(name, mask, ignoreCase);
+        const bool globbed = glob(name, mask, ignoreCase);
         const auto lastStar = mask.rfind('*');
         const auto firstNonStar = mask.find_first_not_of('*');
         const bool oneLeadingStar = mask.front() == '*' && (firstNonStar == std::string::npos ||
                                                             mask.find('*', firstNonStar) == std::string::npos);
         const bool exact = lastStar == std::string::npos || oneLeadingStar;
         if (exact) {
-            ASSERT_EQ(got, globbed) << "mask \"" << mask << "\" name \"" << name << "\"";
+            ASSERT_EQ(got, globbed) << "mask \"" << mask << "\" name \"" << name << "\" ignoreCase " << ignoreCase;
         } else if (globbed) {
-            ASSERT_TRUE(got) << "stricter than a glob: mask \"" << mask << "\" name \"" << name << "\"";
+            ASSERT_TRUE(got) << "stricter than a glob: mask \"" << mask << "\" name \"" << name << "\" ignoreCase "
+                             << ignoreCase;
         }
         // A true result from a mask that does not end in a star always comes
         // from the tail, so the name must end with it.
         if (got && lastStar != std::string::npos && mask.back() != '*') {
-            ASSERT_TRUE(glob(name, "*" + mask.substr(lastStar + 1)))
-                << "mask \"" << mask << "\" name \"" << name << "\"";
+            ASSERT_TRUE(glob(name, "*" + mask.substr(lastStar + 1), ignoreCase))
+                << "mask \"" << mask << "\" name \"" << name << "\" ignoreCase " << ignoreCase;
         }
     }
 }
