@@ -4,9 +4,11 @@
 #include "engine/file_metadata.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quillet::engine {
 
@@ -28,7 +30,8 @@ private:
     Restore failed(const std::string& reason) const {
         return {UndoOutcome::Failed, "Cannot restore \"" + m_path + "\". " + reason};
     }
-    bool linkBack(const struct stat& kept);
+    bool holdsKeptBytes(const struct stat& now) const;
+    bool linkBack(int keptFd, const struct stat& kept);
     Restore copyBack(int keptFd, bool exists);
 
     const detail::LockedRun& m_run;
@@ -63,6 +66,8 @@ Restore EntryRestorer::restore(bool force) {
         asLeft = recorded ? SameAsLeft(*recorded, FileIdentity::of(now))
                           : m_entry.InPlace && FileIdentity::of(now).sameInode(m_entry.Old);
     }
+    if (!asLeft && regular && holdsKeptBytes(now))
+        return {UndoOutcome::AlreadyOld, {}};
     if (!asLeft && !force) {
         if (!exists)
             return {UndoOutcome::LeftAlone, "it no longer exists"};
@@ -81,14 +86,39 @@ Restore EntryRestorer::restore(bool force) {
         (m_entry.Kept == KeptAs::Link && !SameAsLeft(m_entry.Old, FileIdentity::of(keptInfo))))
         return failed("The journal's copy of it changed since the run");
 
-    if (m_entry.KeptMetadata && linkBack(keptInfo))
+    if (m_entry.KeptMetadata && linkBack(kept.get(), keptInfo))
         return {};
     return copyBack(kept.get(), regular);
 }
 
+// Whether the file already holds the old bytes: an undo cut short between
+// putting them back and recording it, or a user who put them back by hand.
+bool EntryRestorer::holdsKeptBytes(const struct stat& now) const {
+    if (now.st_size != m_entry.Old.Size)
+        return false;
+    UniqueFd kept(::openat(m_run.Directory.get(), m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd current(::openat(m_directory.get(), m_entry.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat keptInfo {};
+    if (!kept.valid() || !current.valid() || ::fstat(kept.get(), &keptInfo) != 0 ||
+        keptInfo.st_size != m_entry.Old.Size)
+        return false;
+    if (keptInfo.st_dev == now.st_dev && keptInfo.st_ino == now.st_ino)
+        return true;
+    std::vector<char> left(1 << 16);
+    std::vector<char> right(1 << 16);
+    for (off_t at = 0; at < now.st_size;) {
+        const ssize_t got = ::pread(kept.get(), left.data(), left.size(), at);
+        if (got <= 0 || ::pread(current.get(), right.data(), static_cast<std::size_t>(got), at) != got ||
+            std::memcmp(left.data(), right.data(), static_cast<std::size_t>(got)) != 0)
+            return false;
+        at += got;
+    }
+    return true;
+}
+
 // Links the kept inode back in place; false where it cannot be linked (another
 // file system, or a directory the user may not write), to copy instead.
-bool EntryRestorer::linkBack(const struct stat& kept) {
+bool EntryRestorer::linkBack(int keptFd, const struct stat& kept) {
     struct stat directory {};
     if (::fstat(m_directory.get(), &directory) != 0 || directory.st_dev != kept.st_dev)
         return false;
@@ -103,6 +133,10 @@ bool EntryRestorer::linkBack(const struct stat& kept) {
             ::unlinkat(m_directory.get(), temp.c_str(), 0);
             return false;
         }
+        // Back with a fresh modification time, as from any rewrite: with its
+        // old one, make and the like would take what was built from the
+        // run's content for up to date.
+        ::futimens(keptFd, nullptr);
         SyncDirectory(m_directory.get());
         return true;
     }

@@ -13,7 +13,7 @@ namespace quillet::engine {
 
 enum class UndoOutcome {
     Restored,   // the old bytes are back
-    AlreadyOld, // the file already holds them (the run's rewrite never took place)
+    AlreadyOld, // the file already holds them (the rewrite never took place, or they were put back)
     LeftAlone,  // changed since the run (or gone), and not forced: Reason says how
     NotKept,    // the journal could not keep the old bytes: Reason says why
     Failed,     // the restore failed: Reason is the error
@@ -56,7 +56,9 @@ struct UndoSummary {
 // kept file with Force. Each restore is atomic: where the journal is on the
 // file's file system, the kept inode is linked back under a temporary name
 // and renamed over the file, so it returns with its own mode, owner and
-// extended attributes; elsewhere a copy in a temporary file beside it, with
+// extended attributes (and a fresh modification time, as from any rewrite,
+// so that build tools do not take what they built from the run's content
+// for up to date); elsewhere a copy in a temporary file beside it, with
 // the metadata of the kept file (or of the file it replaces, and the old
 // permission bits), is renamed over it; the directory is flushed after.
 // Where the directory is not writable, the file is rewritten in place.

@@ -420,3 +420,36 @@ TEST_F(JournalTest, RunStillGoingIsNeitherUndoneNorPruned) {
     EXPECT_EQ(undo(going.id()).Restored, 1u);
     EXPECT_EQ(readFile(path), "old");
 }
+
+TEST_F(JournalTest, FilePutBackByHandNeedsNoRestore) {
+    const std::string path = files.write("f", "old");
+    run({{path, "new"}});
+    fs::remove(path);
+    files.write("f", "old");
+    const UndoSummary summary = undo();
+    EXPECT_EQ(summary.AlreadyOld, 1u);
+    EXPECT_TRUE(summary.Complete);
+}
+
+TEST_F(JournalTest, RestoredFileHasAFreshModificationTime) {
+    const std::string path = files.write("f", "old");
+    const timespec longAgo[2] = {{946684800, 0}, {946684800, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), longAgo, 0);
+    run({{path, "new"}});
+    undo();
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    EXPECT_EQ(readFile(path), "old");
+    EXPECT_GT(info.st_mtim.tv_sec, 946684800 + 86400);
+}
+
+TEST_F(JournalTest, UndoRewritesInPlaceWhereTheDirectoryIsNotWritable) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes any directory";
+    const std::string path = files.write("locked/f", "old content");
+    ::chmod(files.file("locked").c_str(), 0555);
+    run({{path, "new"}}, RewriteShape::InPlace);
+    ASSERT_EQ(readFile(path), "new");
+    EXPECT_EQ(undo().Restored, 1u);
+    EXPECT_EQ(readFile(path), "old content");
+}
