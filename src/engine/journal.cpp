@@ -77,25 +77,46 @@ std::string byteCountText(std::int64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-// The absolute path of an open directory, through /proc; the listed path's
-// directory where /proc is not mounted.
-std::string directoryPath(int directoryFd, std::string_view listedPath) {
+bool sameDirectory(const std::string& path, const struct stat& directory) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && info.st_dev == directory.st_dev && info.st_ino == directory.st_ino;
+}
+
+// The absolute path of an open directory, through /proc, else from the
+// listed path; nullopt when neither leads to that very directory (undo finds
+// the file by this path).
+std::optional<std::string> directoryPath(int directoryFd, std::string_view listedPath) {
+    struct stat directory {};
+    if (::fstat(directoryFd, &directory) != 0)
+        return std::nullopt;
     const std::string link = "/proc/self/fd/" + std::to_string(directoryFd);
-    char buffer[PATH_MAX + 1];
-    const ssize_t length = ::readlink(link.c_str(), buffer, PATH_MAX);
-    if (length > 0 && buffer[0] == '/')
-        return std::string(buffer, static_cast<std::size_t>(length));
+    std::vector<char> buffer(PATH_MAX);
+    for (;;) {
+        const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+        if (length <= 0)
+            break;
+        if (static_cast<std::size_t>(length) == buffer.size()) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        std::string path(buffer.data(), static_cast<std::size_t>(length));
+        if (path[0] == '/' && sameDirectory(path, directory))
+            return path;
+        break;
+    }
     std::string listed(listedPath);
     const auto slash = listed.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : listed.substr(0, slash));
-    if (directory[0] != '/') {
+    std::string path = slash == std::string::npos ? "." : (slash == 0 ? "/" : listed.substr(0, slash));
+    if (path[0] != '/') {
         char* cwd = ::getcwd(nullptr, 0);
-        if (cwd != nullptr) {
-            directory = std::string(cwd) + "/" + directory;
-            std::free(cwd);
-        }
+        if (cwd == nullptr)
+            return std::nullopt;
+        path = std::string(cwd) + "/" + path;
+        std::free(cwd);
     }
-    return directory;
+    if (sameDirectory(path, directory))
+        return path;
+    return std::nullopt;
 }
 
 bool readAll(int fd, std::string& text) {
@@ -366,14 +387,18 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     entry.Mode = old.st_mode & 07777;
     entry.Owner = old.st_uid;
     entry.Group = old.st_gid;
-    entry.Directory = directoryPath(context.DirectoryFd, context.ListedPath);
+    const std::optional<std::string> directory = directoryPath(context.DirectoryFd, context.ListedPath);
+    entry.Directory = directory.value_or(std::string());
     entry.Name = context.Name;
     entry.ListedPath = context.ListedPath;
 
     // A hard link costs no copy, yet it counts its full size: it keeps the
     // old inode's blocks alive as long as the journal holds it.
     const std::int64_t size = context.Old.Size;
-    if (size > m_options.Limits.MaxBytes - m_bytes || !makeRoom(size)) {
+    if (!directory) {
+        entry.NotKeptReason = "Cannot tell the path of its folder";
+        entry.Kept = KeptAs::None;
+    } else if (size > m_options.Limits.MaxBytes - m_bytes || !makeRoom(size)) {
         entry.NotKeptReason = "it does not fit within the journal's limit of " +
                               byteCountText(m_options.Limits.MaxBytes) + " (max-bytes)";
         entry.Kept = KeptAs::None;

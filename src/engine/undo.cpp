@@ -42,6 +42,8 @@ private:
 };
 
 Restore EntryRestorer::restore(bool force) {
+    if (m_entry.Directory.empty()) // recorded as not kept: the run could not tell where the file was
+        return {UndoOutcome::NotKept, "not kept by the journal: " + m_entry.NotKeptReason};
     m_directory.reset(::open(m_entry.Directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!m_directory.valid()) {
         if (!force && errno == ENOENT)

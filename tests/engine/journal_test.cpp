@@ -453,3 +453,19 @@ TEST_F(JournalTest, UndoRewritesInPlaceWhereTheDirectoryIsNotWritable) {
     EXPECT_EQ(undo().Restored, 1u);
     EXPECT_EQ(readFile(path), "old content");
 }
+
+TEST_F(JournalTest, SymlinkListedInTheRunStaysASymlink) {
+    const std::string target = files.write("real/f", "old");
+    const std::string link = files.file("elsewhere/link");
+    fs::create_directories(files.file("elsewhere"));
+    fs::create_symlink(target, link);
+    {
+        RunJournal journal(options());
+        rewriteWithHooks(journal, target, "new", RewriteShape::Rename, link);
+    }
+    EXPECT_EQ(undo().Restored, 1u);
+    EXPECT_EQ(outcomes.count(link), 1u);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readFile(target), "old");
+    EXPECT_EQ(fs::directory_iterator(files.file("elsewhere"))->path().filename(), "link");
+}

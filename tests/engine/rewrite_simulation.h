@@ -24,8 +24,10 @@ enum class RewriteShape {
     KilledHalfwayInPlace, // SIGKILL with half the new bytes written over the old
 };
 
+// `path` is the real file; the run lists it as `listedPath` (a symlink to
+// it, say), or as `path` when that is empty.
 inline void rewriteWithHooks(engine::CommitHooks& hooks, const std::string& path, const std::string& newText,
-                             RewriteShape shape = RewriteShape::Rename) {
+                             RewriteShape shape = RewriteShape::Rename, const std::string& listedPath = {}) {
     using engine::UniqueFd;
     const auto slash = path.rfind('/');
     const std::string directory = path.substr(0, slash);
@@ -42,7 +44,7 @@ inline void rewriteWithHooks(engine::CommitHooks& hooks, const std::string& path
     engine::ReplaceContext context;
     context.DirectoryFd = dir.get();
     context.Name = name;
-    context.ListedPath = path;
+    context.ListedPath = listedPath.empty() ? path : listedPath;
     context.OldFd = old.get();
     context.Old = engine::FileIdentity::of(info);
     context.OldText = oldText;
