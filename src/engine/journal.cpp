@@ -261,7 +261,23 @@ const char* RunStateText(RunState state) {
     return "finished";
 }
 
-RunJournal::RunJournal(JournalOptions options) : m_options(std::move(options)) {}
+RunJournal::RunJournal(JournalOptions options) : m_options(std::move(options)) {
+    // Known from the start where it exists, since a walk may list it before
+    // the first rewrite.
+    struct stat info {};
+    if (::stat(m_options.Place.RunsDirectory.c_str(), &info) == 0)
+        noteRunsDirectory(info);
+}
+
+void RunJournal::noteRunsDirectory(const struct stat& info) {
+    std::lock_guard lock(m_mutex);
+    m_runsIdentity.emplace(info.st_dev, info.st_ino);
+}
+
+bool RunJournal::isJournalDirectory(dev_t device, ino_t inode) const {
+    std::lock_guard lock(m_mutex);
+    return m_runsIdentity == std::make_pair(device, inode);
+}
 
 RunJournal::~RunJournal() {
     finish();
@@ -273,8 +289,10 @@ void RunJournal::start() {
         throw Error("Cannot keep the run journal in \"" + runsPath + "\". " + ErrnoText(error));
     };
     m_runsDirectory = detail::OpenRunsDirectory(runsPath, true);
-    if (!m_runsDirectory.valid())
+    struct stat runsInfo {};
+    if (!m_runsDirectory.valid() || ::fstat(m_runsDirectory.get(), &runsInfo) != 0)
         fail(errno);
+    noteRunsDirectory(runsInfo);
 
     // Drop the oldest runs no process holds: one place is kept for this run.
     std::vector<RunManifest> runs = detail::ReadRuns(m_runsDirectory.get());

@@ -32,9 +32,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quillet::engine {
@@ -107,6 +109,11 @@ public:
     void afterReplace(const ReplaceContext& context, const FileIdentity& now) override;
     bool keepsOldBytes() const override { return true; }
 
+    // Whether (device, inode) is the journal's runs directory: a walk skips
+    // it, so that a run over the home folder never rewrites the journal's
+    // own records and kept files. Safe to call from any thread.
+    bool isJournalDirectory(dev_t device, ino_t inode) const;
+
     // The run's id; empty until the first file was journaled.
     const std::string& id() const { return m_id; }
     // Files recorded so far, and how many of them were not kept.
@@ -124,6 +131,7 @@ private:
     };
 
     void start();
+    void noteRunsDirectory(const struct stat& info);
     bool makeRoom(std::int64_t bytes);
     KeptAs keepOldBytes(const ReplaceContext& context, const struct stat& old, JournalEntry& entry);
 
@@ -139,6 +147,8 @@ private:
     std::size_t m_notKept = 0;
     std::size_t m_current = 0; // the entry beforeReplace recorded last
     bool m_finished = false;
+    mutable std::mutex m_mutex;
+    std::optional<std::pair<dev_t, ino_t>> m_runsIdentity; // guarded by m_mutex
 };
 
 enum class RunState {

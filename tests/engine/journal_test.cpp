@@ -469,3 +469,17 @@ TEST_F(JournalTest, SymlinkListedInTheRunStaysASymlink) {
     EXPECT_EQ(readFile(target), "old");
     EXPECT_EQ(fs::directory_iterator(files.file("elsewhere"))->path().filename(), "link");
 }
+
+TEST_F(JournalTest, JournalTellsItsOwnDirectoryForAWalkToSkip) {
+    const JournalPlace place = JournalPlace::fromEnvironment();
+    for (const bool existedBefore : {false, true}) {
+        RunJournal journal(options());
+        rewriteWithHooks(journal, files.write("f", "old"), "new");
+        struct stat runs {
+        }, other{};
+        ASSERT_EQ(::stat(place.RunsDirectory.c_str(), &runs), 0);
+        ::stat(files.path().c_str(), &other);
+        EXPECT_TRUE(journal.isJournalDirectory(runs.st_dev, runs.st_ino)) << "existed before: " << existedBefore;
+        EXPECT_FALSE(journal.isJournalDirectory(other.st_dev, other.st_ino)) << "existed before: " << existedBefore;
+    }
+}
