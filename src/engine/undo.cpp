@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -222,11 +223,14 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
         throw Error("Run " + id + " was already undone");
 
     bool complete = true;
+    // A file the run rewrote twice: once its later rewrite is undone, it
+    // holds what the earlier one left, in a file this undo made.
+    std::set<std::string> restoredNow;
     for (auto entry = run.Record.Entries.rbegin(); entry != run.Record.Entries.rend(); ++entry) {
         if (entry->Restored)
             continue;
         const std::string path = entry->Directory == "/" ? "/" + entry->Name : entry->Directory + "/" + entry->Name;
-        Restore result = EntryRestorer(run, *entry, path).restore(request.Force);
+        Restore result = EntryRestorer(run, *entry, path).restore(request.Force || restoredNow.contains(path));
         if (result.Outcome == UndoOutcome::Restored || result.Outcome == UndoOutcome::AlreadyOld) {
             // Recorded at once, so that an undo cut short is not repeated
             // over files restored meanwhile.
@@ -236,6 +240,7 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
         }
         switch (result.Outcome) {
         case UndoOutcome::Restored:
+            restoredNow.insert(path);
             ++summary.Restored;
             break;
         case UndoOutcome::AlreadyOld:

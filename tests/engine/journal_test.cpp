@@ -483,3 +483,14 @@ TEST_F(JournalTest, JournalTellsItsOwnDirectoryForAWalkToSkip) {
         EXPECT_FALSE(journal.isJournalDirectory(other.st_dev, other.st_ino)) << "existed before: " << existedBefore;
     }
 }
+
+TEST_F(JournalTest, FileRewrittenTwiceInOneRunGetsItsFirstContentBack) {
+    const std::string path = files.write("f", "first");
+    const std::string other = files.write("g", "other");
+    run({{path, "second"}, {other, "other changed"}, {path, "third"}});
+    const UndoSummary summary = undo();
+    EXPECT_EQ(summary.Restored, 3u);
+    EXPECT_TRUE(summary.Complete);
+    EXPECT_EQ(readFile(path), "first");
+    EXPECT_EQ(readFile(other), "other");
+}
