@@ -236,6 +236,14 @@ JournalLimits LoadJournalLimits(const JournalPlace& place) {
     return ParseJournalLimits(text, place.ConfigFile);
 }
 
+JournalOptions JournalOptionsFromEnvironment(std::string description) {
+    JournalOptions options;
+    options.Place = JournalPlace::fromEnvironment();
+    options.Limits = LoadJournalLimits(options.Place);
+    options.Description = std::move(description);
+    return options;
+}
+
 std::string NewRunId(std::int64_t unixNs) {
     const std::time_t seconds = static_cast<std::time_t>(unixNs / 1000000000);
     std::tm utc{};

@@ -84,6 +84,11 @@ struct JournalOptions {
     std::function<void(std::string_view listedPath, std::string_view reason)> OnNotKept;
 };
 
+// The options for a run's journal where the user keeps it: the place from
+// the environment and the limits from its journal.conf. Raises the errors of
+// LoadJournalLimits.
+JournalOptions JournalOptionsFromEnvironment(std::string description);
+
 // The journal of one run, as the run's CommitHooks. Its directory is made
 // when the first file is about to be replaced (a run that writes nothing
 // leaves nothing), after dropping old runs beyond the limits; every entry is

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,10 +61,7 @@ protected:
     void configure(const std::string& text) { m_home.write("config/quillet/journal.conf", text); }
 
     JournalOptions options(std::string description = "test run") {
-        JournalOptions options;
-        options.Place = JournalPlace::fromEnvironment();
-        options.Limits = LoadJournalLimits(options.Place);
-        options.Description = std::move(description);
+        JournalOptions options = JournalOptionsFromEnvironment(std::move(description));
         options.OnNotKept = [this](std::string_view path, std::string_view reason) {
             notKept.push_back(std::string(path) + ": " + std::string(reason));
         };
@@ -132,6 +130,26 @@ TEST(JournalLimitsFile, ReadsSettingsAndNamesTheBadLine) {
         EXPECT_EQ(error, "(no error)") << c.text;
         EXPECT_EQ(limits.MaxRuns, c.runs) << c.text;
         EXPECT_EQ(limits.MaxBytes, c.bytes) << c.text;
+    }
+}
+
+TEST(NewRunIdTest, UtcSecondThenFourHexDigitsThatDiffer) {
+    const struct {
+        std::int64_t ns;
+        const char* prefix;
+    } cases[] = {{1796653501LL * 1000000000 + 999999999, "20261207-142501-"},
+                 {946684800LL * 1000000000, "20000101-000000-"}};
+    for (const auto& c : cases) {
+        std::set<std::string> ids;
+        for (int i = 0; i < 20; ++i) {
+            const std::string id = NewRunId(c.ns);
+            EXPECT_TRUE(id.starts_with(c.prefix)) << id;
+            EXPECT_EQ(id.size(), std::string_view(c.prefix).size() + 4) << id;
+            EXPECT_EQ(id.find_first_not_of("0123456789abcdef", std::string_view(c.prefix).size()), std::string::npos)
+                << id;
+            ids.insert(id);
+        }
+        EXPECT_GT(ids.size(), 10u) << c.prefix;
     }
 }
 
