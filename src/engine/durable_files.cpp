@@ -57,6 +57,22 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+bool ReadAll(int fd, std::string& text) {
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (got == 0)
+            return true;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
 std::string RandomHex(std::size_t digits) {
     std::vector<unsigned char> random((digits + 1) / 2);
     if (::getrandom(random.data(), random.size(), GRND_NONBLOCK) != static_cast<ssize_t>(random.size())) {

@@ -38,6 +38,10 @@ std::string ErrnoText(int error);
 // failure (a write of 0 bytes counts as EIO).
 bool WriteAll(int fd, std::string_view bytes);
 
+// Reads from the descriptor's position to the end of file into text; false
+// with errno set on failure.
+bool ReadAll(int fd, std::string& text);
+
 // Lowercase hexadecimal of `digits` random nibbles, from the kernel's
 // random source (falling back to the clock and process id where it fails).
 std::string RandomHex(std::size_t digits);

@@ -5,14 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,62 +18,6 @@
 namespace quillet::engine {
 
 namespace {
-
-std::string homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
-        return home;
-    if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr)
-        return user->pw_dir;
-    return "/";
-}
-
-std::string xdgDirectory(const char* variable, const char* fallbackUnderHome) {
-    if (const char* value = std::getenv(variable); value != nullptr && value[0] == '/')
-        return value;
-    return homeDirectory() + "/" + fallbackUnderHome;
-}
-
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
-
-std::optional<std::int64_t> parseByteCount(std::string_view text) {
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || value < 0)
-        return std::nullopt;
-    std::string_view suffix(end, static_cast<std::size_t>(text.data() + text.size() - end));
-    int shift = 0;
-    if (suffix == "K" || suffix == "k")
-        shift = 10;
-    else if (suffix == "M" || suffix == "m")
-        shift = 20;
-    else if (suffix == "G" || suffix == "g")
-        shift = 30;
-    else if (suffix == "T" || suffix == "t")
-        shift = 40;
-    else if (!suffix.empty())
-        return std::nullopt;
-    if (value > (INT64_MAX >> shift))
-        return std::nullopt;
-    return value << shift;
-}
-
-// The way a limit is written in journal.conf, for messages.
-std::string byteCountText(std::int64_t bytes) {
-    static constexpr const char* kSuffixes[] = {"T", "G", "M", "K"};
-    int shift = 40;
-    for (const char* suffix : kSuffixes) {
-        if (bytes > 0 && bytes % (std::int64_t{1} << shift) == 0)
-            return std::to_string(bytes >> shift) + suffix;
-        shift -= 10;
-    }
-    return std::to_string(bytes) + " bytes";
-}
 
 bool sameDirectory(const std::string& path, const struct stat& directory) {
     struct stat info {};
@@ -119,22 +61,6 @@ std::optional<std::string> directoryPath(int directoryFd, std::string_view liste
     return std::nullopt;
 }
 
-bool readAll(int fd, std::string& text) {
-    text.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (got == 0)
-            return true;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-}
-
 // Removes a run's directory: its kept files first and the manifest last, so
 // that a crash midway leaves a run that is still listed (and pruned again)
 // rather than files nothing refers to.
@@ -176,65 +102,7 @@ bool runIsBusy(int runsFd, const std::string& name) {
     return manifest.valid() && ::flock(manifest.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
-[[noreturn]] void failConfig(std::string_view fileName, std::size_t line, const std::string& what) {
-    throw Error("Cannot use \"" + std::string(fileName) + "\", line " + std::to_string(line) + ": " + what);
-}
-
 } // namespace
-
-JournalPlace JournalPlace::fromEnvironment() {
-    JournalPlace place;
-    place.RunsDirectory = xdgDirectory("XDG_STATE_HOME", ".local/state") + "/quillet/runs";
-    place.ConfigFile = xdgDirectory("XDG_CONFIG_HOME", ".config") + "/quillet/journal.conf";
-    return place;
-}
-
-JournalLimits ParseJournalLimits(std::string_view text, std::string_view fileName) {
-    JournalLimits limits;
-    std::size_t lineNumber = 0;
-    while (!text.empty()) {
-        ++lineNumber;
-        const auto newline = text.find('\n');
-        std::string_view line = text.substr(0, newline);
-        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
-        line = trimmed(line.substr(0, line.find('#')));
-        if (line.empty())
-            continue;
-        const auto equals = line.find('=');
-        if (equals == std::string_view::npos)
-            failConfig(fileName, lineNumber, "expected name = value");
-        const std::string_view name = trimmed(line.substr(0, equals));
-        const std::string_view value = trimmed(line.substr(equals + 1));
-        if (name == "max-runs") {
-            std::size_t runs = 0;
-            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), runs);
-            if (error != std::errc() || end != value.data() + value.size() || runs < 1)
-                failConfig(fileName, lineNumber, "not a number of runs (at least 1): \"" + std::string(value) + "\"");
-            limits.MaxRuns = runs;
-        } else if (name == "max-bytes") {
-            const auto bytes = parseByteCount(value);
-            if (!bytes)
-                failConfig(fileName, lineNumber, "not a number of bytes: \"" + std::string(value) + "\"");
-            limits.MaxBytes = *bytes;
-        } else {
-            failConfig(fileName, lineNumber, "unknown setting \"" + std::string(name) + "\"");
-        }
-    }
-    return limits;
-}
-
-JournalLimits LoadJournalLimits(const JournalPlace& place) {
-    UniqueFd fd(::open(place.ConfigFile.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return {};
-        throw Error("Cannot read \"" + place.ConfigFile + "\". " + ErrnoText(errno));
-    }
-    std::string text;
-    if (!readAll(fd.get(), text))
-        throw Error("Cannot read \"" + place.ConfigFile + "\". " + ErrnoText(errno));
-    return ParseJournalLimits(text, place.ConfigFile);
-}
 
 JournalOptions JournalOptionsFromEnvironment(std::string description) {
     JournalOptions options;
@@ -426,7 +294,7 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
         entry.Kept = KeptAs::None;
     } else if (size > m_options.Limits.MaxBytes - m_bytes || !makeRoom(size)) {
         entry.NotKeptReason = "it does not fit within the journal's limit of " +
-                              byteCountText(m_options.Limits.MaxBytes) + " (max-bytes)";
+                              ByteCountText(m_options.Limits.MaxBytes) + " (max-bytes)";
         entry.Kept = KeptAs::None;
     } else {
         entry.Kept = keepOldBytes(context, old, entry);
@@ -548,7 +416,7 @@ LockResult LockRun(int runsFd, const std::string& name, LockedRun& run) {
     if (::flock(run.Manifest.get(), LOCK_EX | LOCK_NB) != 0)
         return LockResult::Busy;
     std::string text;
-    if (!readAll(run.Manifest.get(), text))
+    if (!ReadAll(run.Manifest.get(), text))
         return LockResult::NotARun;
     auto record = ParseManifest(text);
     if (!record || record->Id != name)
@@ -590,7 +458,7 @@ std::vector<RunManifest> ReadRuns(int runsFd) {
         UniqueFd manifest(
             ::openat(runsFd, (std::string(entry->d_name) + "/manifest").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         std::string text;
-        if (!manifest.valid() || !readAll(manifest.get(), text))
+        if (!manifest.valid() || !ReadAll(manifest.get(), text))
             continue;
         auto record = ParseManifest(text);
         if (record && record->Id == entry->d_name)

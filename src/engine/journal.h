@@ -29,6 +29,7 @@
 #include "engine/commit_hooks.h"
 #include "engine/durable_files.h"
 #include "engine/journal_manifest.h"
+#include "engine/journal_settings.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,33 +41,6 @@
 #include <vector>
 
 namespace quillet::engine {
-
-struct JournalLimits {
-    std::size_t MaxRuns = 20;
-    std::int64_t MaxBytes = std::int64_t{1} << 30;
-};
-
-// Where the journal and its settings are.
-struct JournalPlace {
-    std::string RunsDirectory; // holds one directory per run
-    std::string ConfigFile;    // journal.conf; need not exist
-    // From $XDG_STATE_HOME and $XDG_CONFIG_HOME, each used only when set to
-    // an absolute path, else ~/.local/state and ~/.config ($HOME, else the
-    // user's home directory from the password database).
-    static JournalPlace fromEnvironment();
-};
-
-// Reads the settings text of a journal.conf. Blank lines and '#' comments
-// are skipped; anything else must be "max-runs = N" (N >= 1) or
-// "max-bytes = N[K|M|G|T]", spaces around '=' optional. Raises
-//   "Cannot use "<fileName>", line <n>: <what>"
-// with <what> one of "unknown setting "<name>"", "expected name = value",
-// "not a number of runs (at least 1): "<value>"", "not a number of bytes: "<value>"".
-JournalLimits ParseJournalLimits(std::string_view text, std::string_view fileName);
-
-// The limits from place.ConfigFile; the defaults when it does not exist.
-// Raises "Cannot read "<file>". <reason>" or the errors of ParseJournalLimits.
-JournalLimits LoadJournalLimits(const JournalPlace& place);
 
 // A new run id: the UTC time and four random hex digits,
 // "20261207-142501-4f3a". Ids sort by time to the second.
