@@ -10,7 +10,9 @@
 // per rewritten file, named by its number: the old inode itself, hard-linked
 // (no copy: the rename would unlink it anyway) where the journal is on the
 // same file system, else a copy (a reflink where the file system offers
-// one).
+// one). A copy too where the file has other names (a write through them
+// would change a linked inode) and for a rewrite in place (it overwrites the
+// old inode itself).
 //
 // How much it keeps: the last 20 runs and 1 GiB, settable in
 // $XDG_CONFIG_HOME/quillet/journal.conf (default ~/.config):
