@@ -1,0 +1,185 @@
+#include "engine/durable_files.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quillet::engine {
+
+namespace {
+
+constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
+
+} // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        reset(other.m_fd);
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+void UniqueFd::reset(int fd) {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+std::string ErrnoText(int error) {
+    return std::strerror(error);
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left < kMaxChunk ? left : kMaxChunk);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (written == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, std::string& text) {
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (got == 0)
+            return true;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+std::string RandomHex(std::size_t digits) {
+    std::vector<unsigned char> random((digits + 1) / 2);
+    if (::getrandom(random.data(), random.size(), GRND_NONBLOCK) != static_cast<ssize_t>(random.size())) {
+        // Names only need to differ from their neighbours, not to be secret.
+        auto seed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                    (static_cast<std::uint64_t>(::getpid()) << 32);
+        for (unsigned char& byte : random) {
+            seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+            byte = static_cast<unsigned char>(seed >> 56);
+        }
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < digits; ++i) {
+        const unsigned char byte = random[i / 2];
+        text.push_back(kHex[i % 2 == 0 ? byte >> 4 : byte & 0xf]);
+    }
+    return text;
+}
+
+TempFile CreateTempFileAt(int directoryFd, mode_t mode) {
+    TempFile temp;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp.Name = ".quillet-" + RandomHex(16) + ".tmp";
+        const int fd =
+            ::openat(directoryFd, temp.Name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (fd >= 0) {
+            temp.Fd.reset(fd);
+            temp.Error = 0;
+            return temp;
+        }
+        temp.Error = errno;
+        if (errno != EEXIST)
+            break;
+    }
+    temp.Name.clear();
+    return temp;
+}
+
+bool CopyFileBytes(int from, int to, std::int64_t size) {
+    if (size < 0) {
+        errno = EINVAL;
+        return false;
+    }
+    if (::ioctl(to, FICLONE, from) == 0) {
+        struct stat info {};
+        if (::fstat(to, &info) == 0 && info.st_size == size)
+            return true;
+        // The source grew or shrank since it was read: copy the bytes instead.
+        if (::ftruncate(to, 0) != 0)
+            return false;
+    }
+    loff_t in = 0;
+    loff_t out = 0;
+    bool kernelCopies = true;
+    std::vector<char> buffer;
+    while (in < size) {
+        const auto left = static_cast<std::size_t>(size - in);
+        const std::size_t want = left < kMaxChunk ? left : kMaxChunk;
+        if (kernelCopies) {
+            const ssize_t copied = ::copy_file_range(from, &in, to, &out, want, 0);
+            if (copied > 0)
+                continue;
+            if (copied == 0) {
+                errno = EIO;
+                return false;
+            }
+            if (errno == EINTR)
+                continue;
+            // Not offered between these files (older kernels, some file
+            // systems, across some mounts): carry on by hand from here.
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF)
+                return false;
+            kernelCopies = false;
+        }
+        buffer.resize(std::size_t{1} << 20);
+        if (want < buffer.size())
+            buffer.resize(want);
+        const ssize_t got = ::pread(from, buffer.data(), buffer.size(), in);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (got == 0) {
+            errno = EIO;
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::pwrite(to, buffer.data() + done, static_cast<std::size_t>(got - done), out);
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            done += put;
+            out += put;
+        }
+        in += got;
+    }
+    return ::ftruncate(to, size) == 0;
+}
+
+bool SyncDirectory(int directoryFd) {
+    if (::fsync(directoryFd) == 0 || errno == EINVAL)
+        return true;
+    return false;
+}
+
+} // namespace quillet::engine

@@ -1,0 +1,73 @@
+// Small building blocks for the modules that keep and give back old file
+// content (the run journal, undo, backups): a descriptor that closes itself,
+// complete writes, a fresh temporary file inside a directory descriptor, and
+// a byte copy between descriptors that lets the file system share blocks.
+// POSIX and Linux only; no path of its own, no messages: callers say what
+// failed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace quillet::engine {
+
+// Closes a descriptor on every path out of a scope.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset(int fd = -1);
+
+private:
+    int m_fd;
+};
+
+// The text of errno value `error` ("No such file or directory").
+std::string ErrnoText(int error);
+
+// Writes all of bytes at the descriptor's position; false with errno set on
+// failure (a write of 0 bytes counts as EIO).
+bool WriteAll(int fd, std::string_view bytes);
+
+// Reads from the descriptor's position to the end of file into text; false
+// with errno set on failure.
+bool ReadAll(int fd, std::string& text);
+
+// Lowercase hexadecimal of `digits` random nibbles, from the kernel's
+// random source (falling back to the clock and process id where it fails).
+std::string RandomHex(std::size_t digits);
+
+// A file created in `directoryFd` under a fresh name that starts with a dot
+// and is short enough for any directory (".quillet-<16 hex>.tmp"), opened for
+// writing with O_EXCL and the given permission bits. On failure `fd` is
+// invalid and `error` holds errno.
+struct TempFile {
+    UniqueFd Fd;
+    std::string Name;
+    int Error = 0;
+};
+TempFile CreateTempFileAt(int directoryFd, mode_t mode = 0600);
+
+// Copies the first `size` bytes of `from` (read at offset 0, whatever its
+// position) to `to` at offset 0, then truncates `to` to `size`. Tries, in
+// order: a reflink (FICLONE, where the file system shares blocks between
+// files), copy_file_range (done by the kernel, without a trip through this
+// process), then pread/pwrite. False with errno set on failure; EIO when
+// `from` turns out shorter than `size`.
+bool CopyFileBytes(int from, int to, std::int64_t size);
+
+// Flushes a directory so that the names created or renamed in it last
+// through a crash. A failure is ignored where the file system does not flush
+// directories (EINVAL); false with errno set otherwise.
+bool SyncDirectory(int directoryFd);
+
+} // namespace quillet::engine

@@ -1,0 +1,476 @@
+#include "engine/journal.h"
+
+#include "core/error.h"
+#include "engine/file_metadata.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillet::engine {
+
+namespace {
+
+bool sameDirectory(const std::string& path, const struct stat& directory) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && info.st_dev == directory.st_dev && info.st_ino == directory.st_ino;
+}
+
+// The absolute path of an open directory, through /proc, else from the
+// listed path; nullopt when neither leads to that very directory (undo finds
+// the file by this path).
+std::optional<std::string> directoryPath(int directoryFd, std::string_view listedPath) {
+    struct stat directory {};
+    if (::fstat(directoryFd, &directory) != 0)
+        return std::nullopt;
+    const std::string link = "/proc/self/fd/" + std::to_string(directoryFd);
+    std::vector<char> buffer(PATH_MAX);
+    for (;;) {
+        const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+        if (length <= 0)
+            break;
+        if (static_cast<std::size_t>(length) == buffer.size()) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        std::string path(buffer.data(), static_cast<std::size_t>(length));
+        if (path[0] == '/' && sameDirectory(path, directory))
+            return path;
+        break;
+    }
+    std::string listed(listedPath);
+    const auto slash = listed.rfind('/');
+    std::string path = slash == std::string::npos ? "." : (slash == 0 ? "/" : listed.substr(0, slash));
+    if (path[0] != '/') {
+        char* cwd = ::getcwd(nullptr, 0);
+        if (cwd == nullptr)
+            return std::nullopt;
+        path = std::string(cwd) + "/" + path;
+        std::free(cwd);
+    }
+    if (sameDirectory(path, directory))
+        return path;
+    return std::nullopt;
+}
+
+// Removes a run's directory: its kept files first and the manifest last, so
+// that a crash midway leaves a run that is still listed (and pruned again)
+// rather than files nothing refers to.
+void removeRun(int runsFd, const std::string& name) {
+    UniqueFd directory(::openat(runsFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!directory.valid())
+        return;
+    const int listFd = ::dup(directory.get());
+    if (DIR* listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr) {
+        std::vector<std::string> names;
+        while (const dirent* entry = ::readdir(listing)) {
+            const std::string_view entryName = entry->d_name;
+            if (entryName != "." && entryName != ".." && entryName != "manifest")
+                names.emplace_back(entryName);
+        }
+        ::closedir(listing);
+        for (const std::string& entryName : names)
+            ::unlinkat(directory.get(), entryName.c_str(), 0);
+    } else if (listFd >= 0) {
+        ::close(listFd);
+    }
+    ::unlinkat(directory.get(), "manifest", 0);
+    ::unlinkat(runsFd, name.c_str(), AT_REMOVEDIR);
+}
+
+// Prunes run `name` if no process holds it; true when it is gone.
+bool pruneRun(int runsFd, const std::string& name) {
+    detail::LockedRun run;
+    if (detail::LockRun(runsFd, name, run) != detail::LockResult::Locked)
+        return false;
+    removeRun(runsFd, name);
+    return true;
+}
+
+// Whether a process holds the run (its own, an undo, a pruning). A shared
+// lock, so that two listings do not see each other as busy.
+bool runIsBusy(int runsFd, const std::string& name) {
+    UniqueFd manifest(::openat(runsFd, (name + "/manifest").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    return manifest.valid() && ::flock(manifest.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
+} // namespace
+
+JournalOptions JournalOptionsFromEnvironment(std::string description) {
+    JournalOptions options;
+    options.Place = JournalPlace::fromEnvironment();
+    options.Limits = LoadJournalLimits(options.Place);
+    options.Description = std::move(description);
+    return options;
+}
+
+std::string NewRunId(std::int64_t unixNs) {
+    const std::time_t seconds = static_cast<std::time_t>(unixNs / 1000000000);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+    return std::string(stamp) + "-" + RandomHex(4);
+}
+
+const char* RunStateText(RunState state) {
+    switch (state) {
+    case RunState::Running:
+        return "running";
+    case RunState::Finished:
+        break;
+    case RunState::Interrupted:
+        return "interrupted";
+    case RunState::PartlyUndone:
+        return "partly undone";
+    case RunState::Undone:
+        return "undone";
+    }
+    return "finished";
+}
+
+RunJournal::RunJournal(JournalOptions options) : m_options(std::move(options)) {
+    // Known from the start where it exists, since a walk may list it before
+    // the first rewrite.
+    struct stat info {};
+    if (::stat(m_options.Place.RunsDirectory.c_str(), &info) == 0)
+        noteRunsDirectory(info);
+}
+
+void RunJournal::noteRunsDirectory(const struct stat& info) {
+    std::lock_guard lock(m_mutex);
+    m_runsIdentity.emplace(info.st_dev, info.st_ino);
+}
+
+bool RunJournal::isJournalDirectory(dev_t device, ino_t inode) const {
+    std::lock_guard lock(m_mutex);
+    return m_runsIdentity == std::make_pair(device, inode);
+}
+
+RunJournal::~RunJournal() {
+    finish();
+}
+
+void RunJournal::start() {
+    const std::string& runsPath = m_options.Place.RunsDirectory;
+    auto fail = [&](int error) -> void {
+        throw Error("Cannot keep the run journal in \"" + runsPath + "\". " + ErrnoText(error));
+    };
+    m_runsDirectory = detail::OpenRunsDirectory(runsPath, true);
+    struct stat runsInfo {};
+    if (!m_runsDirectory.valid() || ::fstat(m_runsDirectory.get(), &runsInfo) != 0)
+        fail(errno);
+    noteRunsDirectory(runsInfo);
+
+    // Drop the oldest runs no process holds: one place is kept for this run.
+    std::vector<RunManifest> runs = detail::ReadRuns(m_runsDirectory.get());
+    std::size_t count = runs.size();
+    for (const RunManifest& run : runs) {
+        if (count + 1 > m_options.Limits.MaxRuns && pruneRun(m_runsDirectory.get(), run.Id)) {
+            --count;
+            continue;
+        }
+        m_older.push_back({run.Id, run.keptBytes()});
+        m_othersBytes += run.keptBytes();
+    }
+    makeRoom(0);
+
+    const std::int64_t started = detail::NowNs();
+    for (int attempt = 0;; ++attempt) {
+        m_id = NewRunId(started);
+        if (::mkdirat(m_runsDirectory.get(), m_id.c_str(), 0700) == 0)
+            break;
+        if (errno != EEXIST || attempt == 100)
+            fail(errno);
+    }
+    m_runDirectory.reset(
+        ::openat(m_runsDirectory.get(), m_id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (m_runDirectory.valid())
+        m_manifest.reset(::openat(m_runDirectory.get(), "manifest",
+                                  O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
+    const int error = errno;
+    if (!m_manifest.valid() || ::flock(m_manifest.get(), LOCK_EX) != 0 ||
+        !detail::AppendDurably(m_manifest.get(), ManifestHeaderLines(m_id, started, m_options.Description)) ||
+        !SyncDirectory(m_runDirectory.get()) || !SyncDirectory(m_runsDirectory.get())) {
+        const int failure = m_manifest.valid() ? errno : error;
+        m_manifest.reset();
+        m_runDirectory.reset();
+        removeRun(m_runsDirectory.get(), m_id);
+        m_id.clear();
+        fail(failure);
+    }
+}
+
+// Prunes the oldest runs until `bytes` more fit; false when they cannot.
+bool RunJournal::makeRoom(std::int64_t bytes) {
+    const std::int64_t limit = m_options.Limits.MaxBytes;
+    for (auto run = m_older.begin(); run != m_older.end() && m_othersBytes + m_bytes + bytes > limit;) {
+        if (pruneRun(m_runsDirectory.get(), run->Name)) {
+            m_othersBytes -= run->Bytes;
+            run = m_older.erase(run);
+        } else {
+            ++run;
+        }
+    }
+    return m_othersBytes + m_bytes + bytes <= limit;
+}
+
+KeptAs RunJournal::keepOldBytes(const ReplaceContext& context, const struct stat& old, JournalEntry& entry) {
+    const std::string keptName = std::to_string(entry.Number);
+    const int runFd = m_runDirectory.get();
+    // A link keeps the old inode itself, which only this journal will hold
+    // once the rename has unlinked it. Not when other names share the inode
+    // (a write through them would change what the journal keeps), nor for a
+    // rewrite in place (it overwrites that very inode).
+    if (context.NewFd >= 0 && old.st_nlink == 1 &&
+        ::linkat(context.DirectoryFd, std::string(context.Name).c_str(), runFd, keptName.c_str(), 0) == 0) {
+        struct stat linked {};
+        if (::fstatat(runFd, keptName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameAsLeft(context.Old, FileIdentity::of(linked))) {
+            entry.KeptMetadata = true;
+            return KeptAs::Link;
+        }
+        // Another file took the name since the run read it.
+        ::unlinkat(runFd, keptName.c_str(), 0);
+    }
+
+    UniqueFd copy(::openat(runFd, keptName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!copy.valid() || !CopyFileBytes(context.OldFd, copy.get(), context.Old.Size)) {
+        entry.NotKeptReason = "Cannot copy it: " + ErrnoText(errno);
+        copy.reset();
+        ::unlinkat(runFd, keptName.c_str(), 0);
+        return KeptAs::None;
+    }
+    // The metadata matters when undo can link the copy back in place; where
+    // it cannot be carried over (a file system without extended attributes),
+    // undo takes it from the file it replaces instead.
+    entry.KeptMetadata = CopyFileMetadata(context.OldFd, copy.get()).empty();
+    if (::fsync(copy.get()) != 0) {
+        entry.NotKeptReason = "Cannot copy it: " + ErrnoText(errno);
+        copy.reset();
+        ::unlinkat(runFd, keptName.c_str(), 0);
+        return KeptAs::None;
+    }
+    return KeptAs::Copy;
+}
+
+void RunJournal::beforeReplace(const ReplaceContext& context) {
+    if (m_finished)
+        throw Error("Cannot record \"" + std::string(context.ListedPath) +
+                    "\" in the run journal. The run has finished");
+    if (!m_manifest.valid())
+        start();
+
+    struct stat old {};
+    if (::fstat(context.OldFd, &old) != 0)
+        throw Error("Cannot record \"" + std::string(context.ListedPath) + "\" in the run journal. " +
+                    ErrnoText(errno));
+    JournalEntry entry;
+    entry.Number = m_recorded + 1;
+    entry.InPlace = context.NewFd < 0;
+    entry.Old = context.Old;
+    entry.Old.ChangedNs = 0;
+    entry.Mode = old.st_mode & 07777;
+    entry.Owner = old.st_uid;
+    entry.Group = old.st_gid;
+    const std::optional<std::string> directory = directoryPath(context.DirectoryFd, context.ListedPath);
+    entry.Directory = directory.value_or(std::string());
+    entry.Name = context.Name;
+    entry.ListedPath = context.ListedPath;
+
+    // A hard link costs no copy, yet it counts its full size: it keeps the
+    // old inode's blocks alive as long as the journal holds it.
+    const std::int64_t size = context.Old.Size;
+    if (!directory) {
+        entry.NotKeptReason = "Cannot tell the path of its folder";
+        entry.Kept = KeptAs::None;
+    } else if (size > m_options.Limits.MaxBytes - m_bytes || !makeRoom(size)) {
+        entry.NotKeptReason = "it does not fit within the journal's limit of " +
+                              ByteCountText(m_options.Limits.MaxBytes) + " (max-bytes)";
+        entry.Kept = KeptAs::None;
+    } else {
+        entry.Kept = keepOldBytes(context, old, entry);
+    }
+    if (entry.Kept != KeptAs::None) {
+        entry.Bytes = size;
+        if (!SyncDirectory(m_runDirectory.get())) {
+            entry.NotKeptReason = "Cannot copy it: " + ErrnoText(errno);
+            entry.Kept = KeptAs::None;
+            entry.Bytes = 0;
+            ::unlinkat(m_runDirectory.get(), std::to_string(entry.Number).c_str(), 0);
+        }
+    }
+    if (entry.Kept == KeptAs::None && entry.InPlace)
+        throw Error("Cannot rewrite \"" + std::string(context.ListedPath) +
+                    "\" in place: the journal could not keep its old content (" + entry.NotKeptReason + ")");
+
+    std::string lines = ManifestOldLine(entry);
+    struct stat fresh {};
+    if (context.NewFd >= 0 && ::fstat(context.NewFd, &fresh) == 0)
+        lines += ManifestNewLine(entry.Number, FileIdentity::of(fresh));
+    if (!detail::AppendDurably(m_manifest.get(), lines)) {
+        const int error = errno;
+        ::unlinkat(m_runDirectory.get(), std::to_string(entry.Number).c_str(), 0);
+        throw Error("Cannot record \"" + std::string(context.ListedPath) + "\" in the run journal. " +
+                    ErrnoText(error));
+    }
+    ++m_recorded;
+    m_bytes += entry.Bytes;
+    m_current = entry.Number;
+    if (entry.Kept == KeptAs::None) {
+        ++m_notKept;
+        if (m_options.OnNotKept)
+            m_options.OnNotKept(context.ListedPath, entry.NotKeptReason);
+    }
+}
+
+void RunJournal::afterReplace(const ReplaceContext&, const FileIdentity& now) {
+    if (m_finished || m_current == 0)
+        return;
+    (void)detail::AppendDurably(m_manifest.get(), ManifestDoneLine(m_current, now));
+    m_current = 0;
+}
+
+void RunJournal::finish() noexcept {
+    if (m_finished)
+        return;
+    m_finished = true;
+    if (!m_manifest.valid())
+        return;
+    if (m_recorded == 0) {
+        m_manifest.reset();
+        m_runDirectory.reset();
+        removeRun(m_runsDirectory.get(), m_id);
+        m_id.clear();
+        return;
+    }
+    (void)detail::AppendDurably(m_manifest.get(), ManifestEndLine(detail::NowNs()));
+    m_manifest.reset(); // releases the lock: the run may now be pruned or undone
+}
+
+std::vector<RunSummary> ListRuns(const JournalPlace& place) {
+    UniqueFd runsFd = detail::OpenRunsDirectory(place.RunsDirectory, false);
+    if (!runsFd.valid()) {
+        if (errno == ENOENT)
+            return {};
+        throw Error("Cannot read the run journal \"" + place.RunsDirectory + "\". " + ErrnoText(errno));
+    }
+    std::vector<RunSummary> summaries;
+    for (const RunManifest& run : detail::ReadRuns(runsFd.get())) {
+        RunSummary summary;
+        summary.Id = run.Id;
+        summary.StartedNs = run.StartedNs;
+        summary.Description = run.Description;
+        summary.Files = run.Entries.size();
+        summary.Bytes = run.keptBytes();
+        bool anyRestored = false;
+        for (const JournalEntry& entry : run.Entries) {
+            summary.NotKept += entry.Kept == KeptAs::None ? 1 : 0;
+            anyRestored = anyRestored || entry.Restored;
+        }
+        if (runIsBusy(runsFd.get(), run.Id))
+            summary.State = RunState::Running;
+        else if (run.UndoneNs)
+            summary.State = RunState::Undone;
+        else if (anyRestored)
+            summary.State = RunState::PartlyUndone;
+        else if (!run.FinishedNs)
+            summary.State = RunState::Interrupted;
+        summaries.push_back(std::move(summary));
+    }
+    std::reverse(summaries.begin(), summaries.end());
+    return summaries;
+}
+
+namespace detail {
+
+std::int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool AppendDurably(int manifestFd, std::string_view lines) {
+    // One write per record: O_APPEND puts it after every earlier one even
+    // when another process (an undo) appends too.
+    return WriteAll(manifestFd, lines) && ::fdatasync(manifestFd) == 0;
+}
+
+LockResult LockRun(int runsFd, const std::string& name, LockedRun& run) {
+    // An id names a directory right inside the journal, never one elsewhere.
+    if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos)
+        return LockResult::NotARun;
+    run.Directory.reset(::openat(runsFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!run.Directory.valid())
+        return errno == ENOENT ? LockResult::Missing : LockResult::NotARun;
+    run.Manifest.reset(::openat(run.Directory.get(), "manifest", O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
+    if (!run.Manifest.valid())
+        return errno == ENOENT ? LockResult::Missing : LockResult::NotARun;
+    if (::flock(run.Manifest.get(), LOCK_EX | LOCK_NB) != 0)
+        return LockResult::Busy;
+    std::string text;
+    if (!ReadAll(run.Manifest.get(), text))
+        return LockResult::NotARun;
+    auto record = ParseManifest(text);
+    if (!record || record->Id != name)
+        return LockResult::NotARun;
+    run.Record = std::move(*record);
+    return LockResult::Locked;
+}
+
+UniqueFd OpenRunsDirectory(const std::string& path, bool create) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid() || !create || errno != ENOENT)
+        return fd;
+    // Make the missing folders, each private to the user as the state
+    // directory should be.
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
+            return UniqueFd();
+        if (slash == std::string::npos)
+            break;
+    }
+    fd.reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd;
+}
+
+std::vector<RunManifest> ReadRuns(int runsFd) {
+    std::vector<RunManifest> runs;
+    const int listFd = ::dup(runsFd);
+    DIR* listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (listing == nullptr) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return runs;
+    }
+    ::rewinddir(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        UniqueFd manifest(
+            ::openat(runsFd, (std::string(entry->d_name) + "/manifest").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        std::string text;
+        if (!manifest.valid() || !ReadAll(manifest.get(), text))
+            continue;
+        auto record = ParseManifest(text);
+        if (record && record->Id == entry->d_name)
+            runs.push_back(std::move(*record));
+    }
+    ::closedir(listing);
+    std::sort(runs.begin(), runs.end(), [](const RunManifest& a, const RunManifest& b) {
+        return a.StartedNs != b.StartedNs ? a.StartedNs < b.StartedNs : a.Id < b.Id;
+    });
+    return runs;
+}
+
+} // namespace detail
+
+} // namespace quillet::engine

@@ -1,0 +1,191 @@
+// The run journal: every run that writes keeps, for each file it rewrites,
+// the file's old bytes and metadata and what the run left in its place, so
+// that `undo` can give the old content back later, even after the run was
+// killed. Engine layer; the run calls it through CommitHooks, the command
+// line and the window list runs and undo them (engine/undo.h).
+//
+// Where it lives: $XDG_STATE_HOME/quillet/runs/ (default
+// ~/.local/state/quillet/runs/), one directory per run, named by the run's
+// id, made 0700. In it, "manifest" (engine/journal_manifest.h) and one file
+// per rewritten file, named by its number: the old inode itself, hard-linked
+// (no copy: the rename would unlink it anyway) where the journal is on the
+// same file system, else a copy (a reflink where the file system offers
+// one). A copy too where the file has other names (a write through them
+// would change a linked inode) and for a rewrite in place (it overwrites the
+// old inode itself).
+//
+// How much it keeps: the last 20 runs and 1 GiB, settable in
+// $XDG_CONFIG_HOME/quillet/journal.conf (default ~/.config):
+//     # lines of "name = value"; '#' starts a comment
+//     max-runs = 20
+//     max-bytes = 1G        (a plain number of bytes, or with K, M, G, T: powers of 1024)
+// The oldest runs go first, and only runs no process is using (a run holds
+// a lock on its manifest while it goes; a killed run's lock goes with it).
+// A file whose old bytes do not fit (the run alone has outgrown the limit,
+// or the copy failed) is recorded as not kept and reported through
+// JournalOptions::OnNotKept; its rewrite still goes ahead, except a rewrite
+// in place, which is refused: nothing could give its old bytes back after a
+// crash halfway.
+#pragma once
+
+#include "engine/commit_hooks.h"
+#include "engine/durable_files.h"
+#include "engine/journal_manifest.h"
+#include "engine/journal_settings.h"
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quillet::engine {
+
+// A new run id: the UTC time and four random hex digits,
+// "20261207-142501-4f3a". Ids sort by time to the second.
+std::string NewRunId(std::int64_t unixNs);
+
+struct JournalOptions {
+    JournalPlace Place;
+    JournalLimits Limits;
+    // What the run did, shown by the listing: the command line, or the
+    // window's settings. Any bytes.
+    std::string Description;
+    // A file whose old bytes the journal could not keep, and why ("it does
+    // not fit within the journal's limit of 1G"). The command line prints it
+    // on standard error. Called on the run's thread.
+    std::function<void(std::string_view listedPath, std::string_view reason)> OnNotKept;
+};
+
+// The options for a run's journal where the user keeps it: the place from
+// the environment and the limits from its journal.conf. Raises the errors of
+// LoadJournalLimits.
+JournalOptions JournalOptionsFromEnvironment(std::string description);
+
+// The journal of one run, as the run's CommitHooks. Its directory is made
+// when the first file is about to be replaced (a run that writes nothing
+// leaves nothing), after dropping old runs beyond the limits; every entry is
+// on disk before beforeReplace returns, so a run killed right after a rename
+// can be undone.
+// Called from the run's commit thread only (one file at a time).
+class RunJournal : public CommitHooks {
+public:
+    explicit RunJournal(JournalOptions options);
+    ~RunJournal() override; // finish()
+    RunJournal(const RunJournal&) = delete;
+    RunJournal& operator=(const RunJournal&) = delete;
+
+    // Keeps the old bytes (see the file's comment) and records the file.
+    // Raises, refusing the rewrite:
+    //   "Cannot keep the run journal in "<dir>". <reason>"   no run directory could be made
+    //   "Cannot record "<path>" in the run journal. <reason>" the manifest cannot be written
+    //   "Cannot rewrite "<path>" in place: the journal could not keep its old content (<reason>)"
+    //   "Cannot record "<path>" in the run journal. The run has finished"  called after finish()
+    void beforeReplace(const ReplaceContext& context) override;
+    // Records what the run left in place. A failure here is not reported:
+    // undo then goes by what beforeReplace recorded of the new file.
+    void afterReplace(const ReplaceContext& context, const FileIdentity& now) override;
+    bool keepsOldBytes() const override { return true; }
+
+    // Whether (device, inode) is the journal's runs directory: a walk skips
+    // it, so that a run over the home folder never rewrites the journal's
+    // own records and kept files. Safe to call from any thread.
+    bool isJournalDirectory(dev_t device, ino_t inode) const;
+
+    // The run's id; empty until the first file was journaled.
+    const std::string& id() const { return m_id; }
+    // Files recorded so far, and how many of them were not kept.
+    std::size_t files() const { return m_recorded; }
+    std::size_t notKept() const { return m_notKept; }
+
+    // Marks the run finished and lets it be pruned; removes its directory
+    // when it recorded no file. Idempotent; the destructor calls it.
+    void finish() noexcept;
+
+private:
+    struct OlderRun {
+        std::string Name;
+        std::int64_t Bytes = 0;
+    };
+
+    void start();
+    void noteRunsDirectory(const struct stat& info);
+    bool makeRoom(std::int64_t bytes);
+    KeptAs keepOldBytes(const ReplaceContext& context, const struct stat& old, JournalEntry& entry);
+
+    JournalOptions m_options;
+    std::string m_id;
+    UniqueFd m_runsDirectory;
+    UniqueFd m_runDirectory;
+    UniqueFd m_manifest;
+    std::vector<OlderRun> m_older;  // runs that may be pruned, oldest first
+    std::int64_t m_othersBytes = 0; // what all other runs keep
+    std::int64_t m_bytes = 0;       // what this run keeps
+    std::size_t m_recorded = 0;
+    std::size_t m_notKept = 0;
+    std::size_t m_current = 0; // the entry beforeReplace recorded last
+    bool m_finished = false;
+    mutable std::mutex m_mutex;
+    std::optional<std::pair<dev_t, ino_t>> m_runsIdentity; // guarded by m_mutex
+};
+
+enum class RunState {
+    Running,     // a process holds it: still going, or being undone
+    Finished,    // ended normally
+    Interrupted, // its process died before it ended (killed, crashed)
+    PartlyUndone,
+    Undone,
+};
+
+struct RunSummary {
+    std::string Id;
+    std::int64_t StartedNs = 0;
+    std::string Description;
+    std::size_t Files = 0;   // files rewritten
+    std::size_t NotKept = 0; // of which the journal could not keep the old bytes
+    std::int64_t Bytes = 0;  // what the journal keeps for it
+    RunState State = RunState::Finished;
+};
+
+// The runs in the journal, newest first. A missing journal is an empty list.
+// Raises "Cannot read the run journal "<dir>". <reason>".
+std::vector<RunSummary> ListRuns(const JournalPlace& place);
+
+// "finished", "running", "interrupted", "partly undone", "undone".
+const char* RunStateText(RunState state);
+
+// Implementation details only, past this point.
+namespace detail {
+
+// A run's directory with its manifest opened for appending and locked
+// against every other process (a run going, another undo, pruning).
+struct LockedRun {
+    UniqueFd Directory;
+    UniqueFd Manifest;
+    RunManifest Record;
+};
+
+enum class LockResult { Locked, Busy, Missing, NotARun };
+
+// Opens and locks run `name` in runsFd without waiting.
+LockResult LockRun(int runsFd, const std::string& name, LockedRun& run);
+
+// Appends lines to a manifest and flushes them to disk; false with errno.
+bool AppendDurably(int manifestFd, std::string_view lines);
+
+// Opens (creating, 0700, where `create`) the runs directory; invalid with
+// errno when it does not exist or cannot be made.
+UniqueFd OpenRunsDirectory(const std::string& path, bool create);
+
+// The directory names in runsFd, with their parsed manifests; unreadable
+// entries skipped. Oldest first.
+std::vector<RunManifest> ReadRuns(int runsFd);
+
+std::int64_t NowNs();
+
+} // namespace detail
+
+} // namespace quillet::engine

@@ -1,0 +1,249 @@
+#include "engine/journal_manifest.h"
+
+#include <charconv>
+
+namespace quillet::engine {
+
+namespace {
+
+constexpr std::string_view kMagic = "quillet-journal 1";
+
+std::vector<std::string_view> wordsOf(std::string_view line) {
+    std::vector<std::string_view> words;
+    while (!line.empty()) {
+        const auto space = line.find(' ');
+        words.push_back(line.substr(0, space));
+        if (space == std::string_view::npos)
+            break;
+        line.remove_prefix(space + 1);
+    }
+    return words;
+}
+
+template <typename Number>
+bool parseNumber(std::string_view word, Number& value, int base = 10) {
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value, base);
+    return error == std::errc() && end == word.data() + word.size();
+}
+
+std::string identityWords(const FileIdentity& identity) {
+    return std::to_string(static_cast<std::uint64_t>(identity.Device)) + ' ' +
+           std::to_string(static_cast<std::uint64_t>(identity.Inode)) + ' ' + std::to_string(identity.Size) + ' ' +
+           std::to_string(identity.ModifiedNs);
+}
+
+// Four words from `at`: device, inode, size, mtime.
+bool parseIdentity(const std::vector<std::string_view>& words, std::size_t at, FileIdentity& identity) {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    if (words.size() < at + 4 || !parseNumber(words[at], device) || !parseNumber(words[at + 1], inode) ||
+        !parseNumber(words[at + 2], identity.Size) || !parseNumber(words[at + 3], identity.ModifiedNs))
+        return false;
+    identity.Device = static_cast<dev_t>(device);
+    identity.Inode = static_cast<ino_t>(inode);
+    return true;
+}
+
+const char* keptWord(KeptAs kept) {
+    switch (kept) {
+    case KeptAs::Link:
+        return "link";
+    case KeptAs::Copy:
+        return "copy";
+    case KeptAs::None:
+        break;
+    }
+    return "none";
+}
+
+bool parseOld(const std::vector<std::string_view>& words, JournalEntry& entry) {
+    if (words.size() != 17 || !parseNumber(words[1], entry.Number) || entry.Number == 0)
+        return false;
+    if (words[2] == "link")
+        entry.Kept = KeptAs::Link;
+    else if (words[2] == "copy")
+        entry.Kept = KeptAs::Copy;
+    else if (words[2] == "none")
+        entry.Kept = KeptAs::None;
+    else
+        return false;
+    entry.KeptMetadata = words[3] == "1";
+    entry.InPlace = words[4] == "1";
+    unsigned mode = 0;
+    if (!parseNumber(words[5], entry.Bytes) || !parseIdentity(words, 6, entry.Old) ||
+        !parseNumber(words[10], mode, 8) || !parseNumber(words[11], entry.Owner) ||
+        !parseNumber(words[12], entry.Group))
+        return false;
+    entry.Mode = static_cast<mode_t>(mode);
+    auto directory = UnescapeJournalText(words[13]);
+    auto name = UnescapeJournalText(words[14]);
+    auto listed = UnescapeJournalText(words[15]);
+    auto reason = UnescapeJournalText(words[16]);
+    if (!directory || !name || !listed || !reason)
+        return false;
+    entry.Directory = std::move(*directory);
+    entry.Name = std::move(*name);
+    entry.ListedPath = std::move(*listed);
+    entry.NotKeptReason = std::move(*reason);
+    return true;
+}
+
+} // namespace
+
+bool SameAsLeft(const FileIdentity& recorded, const FileIdentity& now) {
+    return recorded.Device == now.Device && recorded.Inode == now.Inode && recorded.Size == now.Size &&
+           recorded.ModifiedNs == now.ModifiedNs;
+}
+
+std::int64_t RunManifest::keptBytes() const {
+    std::int64_t total = 0;
+    for (const JournalEntry& entry : Entries)
+        total += entry.Bytes;
+    return total;
+}
+
+JournalEntry* RunManifest::entry(std::size_t number) {
+    // Entries are numbered in order from 1, so the index is a good first guess.
+    if (number >= 1 && number <= Entries.size() && Entries[number - 1].Number == number)
+        return &Entries[number - 1];
+    for (JournalEntry& entry : Entries)
+        if (entry.Number == number)
+            return &entry;
+    return nullptr;
+}
+
+std::string EscapeJournalText(std::string_view text) {
+    if (text.empty())
+        return "\\-";
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte > ' ' && byte < 0x7f && byte != '\\') {
+            escaped.push_back(c);
+        } else {
+            escaped += "\\x";
+            escaped.push_back(kHex[byte >> 4]);
+            escaped.push_back(kHex[byte & 0xf]);
+        }
+    }
+    return escaped;
+}
+
+std::optional<std::string> UnescapeJournalText(std::string_view escaped) {
+    if (escaped == "\\-")
+        return std::string();
+    if (escaped.empty())
+        return std::nullopt;
+    std::string text;
+    text.reserve(escaped.size());
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(escaped[i]);
+        if (byte <= ' ' || byte >= 0x7f)
+            return std::nullopt;
+        if (escaped[i] != '\\') {
+            text.push_back(escaped[i]);
+            continue;
+        }
+        unsigned value = 0;
+        if (i + 3 >= escaped.size())
+            return std::nullopt;
+        if (escaped.substr(i + 1, 1) != "x" || !parseNumber(escaped.substr(i + 2, 2), value, 16))
+            return std::nullopt;
+        text.push_back(static_cast<char>(value));
+        i += 3;
+    }
+    return text;
+}
+
+std::string ManifestHeaderLines(std::string_view id, std::int64_t startedNs, std::string_view description) {
+    return std::string(kMagic) + "\nrun " + EscapeJournalText(id) + ' ' + std::to_string(startedNs) + ' ' +
+           EscapeJournalText(description) + '\n';
+}
+
+std::string ManifestOldLine(const JournalEntry& entry) {
+    char mode[16];
+    const auto [end, error] = std::to_chars(mode, mode + sizeof mode, static_cast<unsigned>(entry.Mode & 07777), 8);
+    (void)error;
+    return "old " + std::to_string(entry.Number) + ' ' + keptWord(entry.Kept) + ' ' +
+           (entry.KeptMetadata ? "1 " : "0 ") + (entry.InPlace ? "1 " : "0 ") + std::to_string(entry.Bytes) + ' ' +
+           identityWords(entry.Old) + ' ' + std::string(mode, end) + ' ' + std::to_string(entry.Owner) + ' ' +
+           std::to_string(entry.Group) + ' ' + EscapeJournalText(entry.Directory) + ' ' +
+           EscapeJournalText(entry.Name) + ' ' + EscapeJournalText(entry.ListedPath) + ' ' +
+           EscapeJournalText(entry.NotKeptReason) + '\n';
+}
+
+std::string ManifestNewLine(std::size_t number, const FileIdentity& identity) {
+    return "new " + std::to_string(number) + ' ' + identityWords(identity) + '\n';
+}
+
+std::string ManifestDoneLine(std::size_t number, const FileIdentity& identity) {
+    return "done " + std::to_string(number) + ' ' + identityWords(identity) + '\n';
+}
+
+std::string ManifestRestoredLine(std::size_t number) {
+    return "restored " + std::to_string(number) + '\n';
+}
+
+std::string ManifestEndLine(std::int64_t ns) {
+    return "end " + std::to_string(ns) + '\n';
+}
+
+std::string ManifestUndoneLine(std::int64_t ns) {
+    return "undone " + std::to_string(ns) + '\n';
+}
+
+std::optional<RunManifest> ParseManifest(std::string_view text) {
+    RunManifest manifest;
+    bool sawMagic = false;
+    bool sawRun = false;
+    while (!text.empty()) {
+        const auto newline = text.find('\n');
+        if (newline == std::string_view::npos)
+            break; // cut short by a crash
+        const std::string_view line = text.substr(0, newline);
+        text.remove_prefix(newline + 1);
+        if (!sawMagic) {
+            if (line != kMagic)
+                return std::nullopt;
+            sawMagic = true;
+            continue;
+        }
+        const std::vector<std::string_view> words = wordsOf(line);
+        if (words.empty())
+            continue;
+        const std::string_view kind = words[0];
+        std::size_t number = 0;
+        if (kind == "run" && words.size() == 4) {
+            auto id = UnescapeJournalText(words[1]);
+            auto description = UnescapeJournalText(words[3]);
+            if (!id || !description || !parseNumber(words[2], manifest.StartedNs))
+                return std::nullopt;
+            manifest.Id = std::move(*id);
+            manifest.Description = std::move(*description);
+            sawRun = true;
+        } else if (kind == "old") {
+            JournalEntry entry;
+            if (parseOld(words, entry) && manifest.entry(entry.Number) == nullptr)
+                manifest.Entries.push_back(std::move(entry));
+        } else if ((kind == "new" || kind == "done") && words.size() == 6 && parseNumber(words[1], number)) {
+            FileIdentity identity;
+            JournalEntry* entry = manifest.entry(number);
+            if (entry != nullptr && parseIdentity(words, 2, identity))
+                (kind == "new" ? entry->Expected : entry->Left) = identity;
+        } else if (kind == "restored" && words.size() == 2 && parseNumber(words[1], number)) {
+            if (JournalEntry* entry = manifest.entry(number))
+                entry->Restored = true;
+        } else if ((kind == "end" || kind == "undone") && words.size() == 2) {
+            std::int64_t ns = 0;
+            if (parseNumber(words[1], ns))
+                (kind == "end" ? manifest.FinishedNs : manifest.UndoneNs) = ns;
+        }
+    }
+    if (!sawRun)
+        return std::nullopt;
+    return manifest;
+}
+
+} // namespace quillet::engine

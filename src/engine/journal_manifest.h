@@ -1,0 +1,100 @@
+// The run journal's record of one run: a text file named "manifest" in the
+// run's directory, one line per fact, appended as the run goes and read back
+// by listing and undo. Engine layer; the format only, no file access.
+//
+// Every line is words separated by single spaces and ends with '\n'. Texts
+// (paths, the run's description, reasons) are escaped so that they hold no
+// space, no control byte and no newline: any byte outside '!'..'~' and the
+// backslash itself become "\xHH"; an empty text is "\-". Paths are arbitrary
+// bytes (a newline, invalid UTF-8, 255-byte names) and come back exactly.
+//
+//   quillet-journal 1
+//   run <id> <started-ns> <description>
+//   old <n> <link|copy|none> <metadata 0|1> <in-place 0|1> <bytes> <dev> <ino> <size> <mtime-ns>
+//       <mode-octal> <uid> <gid> <directory> <name> <listed-path> <reason-not-kept>
+//   new <n> <dev> <ino> <size> <mtime-ns>      what the rename is about to put in place
+//   done <n> <dev> <ino> <size> <mtime-ns>     what the run left in place
+//   restored <n>                               undo gave the old bytes back (or found them there)
+//   end <ns>                                   the run finished
+//   undone <ns>                                every file of the run was dealt with by undo
+//
+// A line cut short by a crash (no final '\n') and a line of a kind this
+// version does not know are skipped when reading, so that a run killed at
+// any point can still be read and undone.
+#pragma once
+
+#include "engine/file_identity.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace quillet::engine {
+
+// Whether the file now at a place is the one a run left there. Compares
+// device, inode, size and modification time, not the change time: renaming a
+// file moves its ctime on some file systems, and the journal's own hard link
+// to an old inode moves that inode's.
+bool SameAsLeft(const FileIdentity& recorded, const FileIdentity& now);
+
+enum class KeptAs {
+    Link, // a hard link to the old inode, in the run's directory
+    Copy, // a copy of the old bytes (a reflink where the file system offers one)
+    None, // not kept: NotKeptReason says why
+};
+
+// One file the run rewrote.
+struct JournalEntry {
+    std::size_t Number = 0; // 1-based; the kept bytes are the file "<Number>" in the run's directory
+    KeptAs Kept = KeptAs::None;
+    bool KeptMetadata = false; // the kept file carries the old owner, mode and extended attributes
+    bool InPlace = false;      // the run overwrote the old inode instead of renaming a new file over it
+    std::int64_t Bytes = 0;    // what the kept file costs the journal
+    FileIdentity Old;          // as the run read it (ChangedNs is not recorded: 0)
+    mode_t Mode = 0;           // permission bits of the old file
+    uid_t Owner = 0;
+    gid_t Group = 0;
+    std::string Directory;  // absolute path of the directory holding the real file (symlinks resolved)
+    std::string Name;       // the file's name in it
+    std::string ListedPath; // as the run listed it, for messages
+    std::string NotKeptReason;
+    std::optional<FileIdentity> Expected; // from a "new" line
+    std::optional<FileIdentity> Left;     // from a "done" line
+    bool Restored = false;
+};
+
+struct RunManifest {
+    std::string Id;
+    std::int64_t StartedNs = 0;
+    std::string Description;
+    std::vector<JournalEntry> Entries; // in the order of their "old" lines
+    std::optional<std::int64_t> FinishedNs;
+    std::optional<std::int64_t> UndoneNs;
+
+    // Bytes the run's kept files cost the journal.
+    std::int64_t keptBytes() const;
+    // The entry numbered `number`, or nullptr.
+    JournalEntry* entry(std::size_t number);
+};
+
+std::string EscapeJournalText(std::string_view text);
+// The text back; nullopt for a malformed escape.
+std::optional<std::string> UnescapeJournalText(std::string_view escaped);
+
+// The lines, each ending in '\n'.
+std::string ManifestHeaderLines(std::string_view id, std::int64_t startedNs, std::string_view description);
+std::string ManifestOldLine(const JournalEntry& entry);
+std::string ManifestNewLine(std::size_t number, const FileIdentity& identity);
+std::string ManifestDoneLine(std::size_t number, const FileIdentity& identity);
+std::string ManifestRestoredLine(std::size_t number);
+std::string ManifestEndLine(std::int64_t ns);
+std::string ManifestUndoneLine(std::int64_t ns);
+
+// Reads a manifest; nullopt when it lacks the header lines (a run directory
+// still being created, or not the journal's).
+std::optional<RunManifest> ParseManifest(std::string_view text);
+
+} // namespace quillet::engine

@@ -1,0 +1,269 @@
+#include "engine/undo.h"
+
+#include "core/error.h"
+#include "engine/file_metadata.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quillet::engine {
+
+namespace {
+
+struct Restore {
+    UndoOutcome Outcome = UndoOutcome::Restored;
+    std::string Reason;
+};
+
+class EntryRestorer {
+public:
+    EntryRestorer(const detail::LockedRun& run, const JournalEntry& entry, std::string path)
+        : m_run(run), m_entry(entry), m_path(std::move(path)) {}
+
+    Restore restore(bool force);
+
+private:
+    Restore failed(const std::string& reason) const {
+        return {UndoOutcome::Failed, "Cannot restore \"" + m_path + "\". " + reason};
+    }
+    bool holdsKeptBytes(const struct stat& now) const;
+    bool linkBack(int keptFd, const struct stat& kept);
+    Restore copyBack(int keptFd, bool exists);
+
+    const detail::LockedRun& m_run;
+    const JournalEntry& m_entry;
+    std::string m_path;
+    std::string m_keptName = std::to_string(m_entry.Number);
+    UniqueFd m_directory;
+};
+
+Restore EntryRestorer::restore(bool force) {
+    if (m_entry.Directory.empty()) // recorded as not kept: the run could not tell where the file was
+        return {UndoOutcome::NotKept, "not kept by the journal: " + m_entry.NotKeptReason};
+    m_directory.reset(::open(m_entry.Directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!m_directory.valid()) {
+        if (!force && errno == ENOENT)
+            return {UndoOutcome::LeftAlone, "it no longer exists"};
+        return failed(ErrnoText(errno));
+    }
+    struct stat now {};
+    const bool exists = ::fstatat(m_directory.get(), m_entry.Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT)
+        return failed(ErrnoText(errno));
+    const bool regular = exists && S_ISREG(now.st_mode);
+    if (regular && SameAsLeft(m_entry.Old, FileIdentity::of(now)))
+        return {UndoOutcome::AlreadyOld, {}};
+    if (m_entry.Kept == KeptAs::None)
+        return {UndoOutcome::NotKept, "not kept by the journal: " + m_entry.NotKeptReason};
+
+    bool asLeft = false;
+    if (regular) {
+        const auto& recorded = m_entry.Left ? m_entry.Left : m_entry.Expected;
+        // A rewrite in place that never finished leaves the old inode with
+        // part of the new bytes: the journal's copy is what it should hold.
+        asLeft = recorded ? SameAsLeft(*recorded, FileIdentity::of(now))
+                          : m_entry.InPlace && FileIdentity::of(now).sameInode(m_entry.Old);
+    }
+    if (!asLeft && regular && holdsKeptBytes(now))
+        return {UndoOutcome::AlreadyOld, {}};
+    if (!asLeft && !force) {
+        if (!exists)
+            return {UndoOutcome::LeftAlone, "it no longer exists"};
+        if (!regular)
+            return {UndoOutcome::LeftAlone, "it is no longer a regular file"};
+        return {UndoOutcome::LeftAlone, "it changed since the run"};
+    }
+
+    UniqueFd kept(::openat(m_run.Directory.get(), m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat keptInfo {};
+    if (!kept.valid() || ::fstat(kept.get(), &keptInfo) != 0)
+        return failed("The journal no longer holds its old content: " + ErrnoText(errno));
+    // A kept file changed since (written through another name, or by hand)
+    // would give back something else than the old content.
+    if (keptInfo.st_size != m_entry.Old.Size ||
+        (m_entry.Kept == KeptAs::Link && !SameAsLeft(m_entry.Old, FileIdentity::of(keptInfo))))
+        return failed("The journal's copy of it changed since the run");
+
+    if (m_entry.KeptMetadata && linkBack(kept.get(), keptInfo))
+        return {};
+    return copyBack(kept.get(), regular);
+}
+
+// Whether the file already holds the old bytes: an undo cut short between
+// putting them back and recording it, or a user who put them back by hand.
+bool EntryRestorer::holdsKeptBytes(const struct stat& now) const {
+    if (now.st_size != m_entry.Old.Size)
+        return false;
+    UniqueFd kept(::openat(m_run.Directory.get(), m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd current(::openat(m_directory.get(), m_entry.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat keptInfo {};
+    if (!kept.valid() || !current.valid() || ::fstat(kept.get(), &keptInfo) != 0 ||
+        keptInfo.st_size != m_entry.Old.Size)
+        return false;
+    if (keptInfo.st_dev == now.st_dev && keptInfo.st_ino == now.st_ino)
+        return true;
+    std::vector<char> left(1 << 16);
+    std::vector<char> right(1 << 16);
+    for (off_t at = 0; at < now.st_size;) {
+        const ssize_t got = ::pread(kept.get(), left.data(), left.size(), at);
+        if (got <= 0 || ::pread(current.get(), right.data(), static_cast<std::size_t>(got), at) != got ||
+            std::memcmp(left.data(), right.data(), static_cast<std::size_t>(got)) != 0)
+            return false;
+        at += got;
+    }
+    return true;
+}
+
+// Links the kept inode back in place; false where it cannot be linked (another
+// file system, or a directory the user may not write), to copy instead.
+bool EntryRestorer::linkBack(int keptFd, const struct stat& kept) {
+    struct stat directory {};
+    if (::fstat(m_directory.get(), &directory) != 0 || directory.st_dev != kept.st_dev)
+        return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temp = ".quillet-" + RandomHex(16) + ".tmp";
+        if (::linkat(m_run.Directory.get(), m_keptName.c_str(), m_directory.get(), temp.c_str(), 0) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        if (::renameat(m_directory.get(), temp.c_str(), m_directory.get(), m_entry.Name.c_str()) != 0) {
+            ::unlinkat(m_directory.get(), temp.c_str(), 0);
+            return false;
+        }
+        // Back with a fresh modification time, as from any rewrite: with its
+        // old one, make and the like would take what was built from the
+        // run's content for up to date.
+        ::futimens(keptFd, nullptr);
+        SyncDirectory(m_directory.get());
+        return true;
+    }
+    return false;
+}
+
+Restore EntryRestorer::copyBack(int keptFd, bool exists) {
+    const std::int64_t size = m_entry.Old.Size;
+    TempFile temp = CreateTempFileAt(m_directory.get());
+    if (!temp.Fd.valid()) {
+        if (!exists || (temp.Error != EACCES && temp.Error != EPERM))
+            return failed(ErrnoText(temp.Error));
+        // No new file can be made beside it: write the old bytes over the
+        // file itself, as the run did. The journal keeps them meanwhile.
+        UniqueFd fd(::openat(m_directory.get(), m_entry.Name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (!fd.valid() || !CopyFileBytes(keptFd, fd.get(), size) || ::fsync(fd.get()) != 0)
+            return failed(ErrnoText(errno));
+        return {};
+    }
+    auto abandon = [&](const std::string& reason) {
+        temp.Fd.reset();
+        ::unlinkat(m_directory.get(), temp.Name.c_str(), 0);
+        return failed(reason);
+    };
+    if (!CopyFileBytes(keptFd, temp.Fd.get(), size))
+        return abandon(ErrnoText(errno));
+    UniqueFd current;
+    if (!m_entry.KeptMetadata && exists)
+        current.reset(::openat(m_directory.get(), m_entry.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    const int metadataFrom = m_entry.KeptMetadata ? keptFd : current.get();
+    if (metadataFrom >= 0) {
+        const std::string problem = CopyFileMetadata(metadataFrom, temp.Fd.get());
+        if (!problem.empty())
+            return abandon(problem);
+    } else if (::fchown(temp.Fd.get(), m_entry.Owner, m_entry.Group) != 0) {
+        (void)!::fchown(temp.Fd.get(), static_cast<uid_t>(-1), m_entry.Group);
+    }
+    if (::fchmod(temp.Fd.get(), m_entry.Mode) != 0 || ::fsync(temp.Fd.get()) != 0)
+        return abandon(ErrnoText(errno));
+    if (::renameat(m_directory.get(), temp.Name.c_str(), m_directory.get(), m_entry.Name.c_str()) != 0)
+        return abandon(ErrnoText(errno));
+    SyncDirectory(m_directory.get());
+    return {};
+}
+
+std::string runsError(const JournalPlace& place, int error) {
+    return "Cannot read the run journal \"" + place.RunsDirectory + "\". " + ErrnoText(error);
+}
+
+} // namespace
+
+UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
+    UniqueFd runsFd = detail::OpenRunsDirectory(place.RunsDirectory, false);
+    if (!runsFd.valid()) {
+        if (errno != ENOENT)
+            throw Error(runsError(place, errno));
+        if (request.RunId.empty())
+            throw Error("No run to undo: the journal is empty");
+        throw Error("No run " + request.RunId + " in the journal");
+    }
+    UndoSummary summary;
+    summary.RunId = request.RunId;
+    if (summary.RunId.empty()) {
+        const std::vector<RunManifest> runs = detail::ReadRuns(runsFd.get());
+        if (runs.empty())
+            throw Error("No run to undo: the journal is empty");
+        summary.RunId = runs.back().Id;
+    }
+    const std::string& id = summary.RunId;
+    detail::LockedRun run;
+    switch (detail::LockRun(runsFd.get(), id, run)) {
+    case detail::LockResult::Locked:
+        break;
+    case detail::LockResult::Busy:
+        throw Error("Run " + id + " is still going, or being undone");
+    case detail::LockResult::Missing:
+    case detail::LockResult::NotARun:
+        throw Error("No run " + id + " in the journal");
+    }
+    if (run.Record.UndoneNs)
+        throw Error("Run " + id + " was already undone");
+
+    bool complete = true;
+    // A file the run rewrote twice: once its later rewrite is undone, it
+    // holds what the earlier one left, in a file this undo made.
+    std::set<std::string> restoredNow;
+    for (auto entry = run.Record.Entries.rbegin(); entry != run.Record.Entries.rend(); ++entry) {
+        if (entry->Restored)
+            continue;
+        const std::string path = entry->Directory == "/" ? "/" + entry->Name : entry->Directory + "/" + entry->Name;
+        Restore result = EntryRestorer(run, *entry, path).restore(request.Force || restoredNow.contains(path));
+        if (result.Outcome == UndoOutcome::Restored || result.Outcome == UndoOutcome::AlreadyOld) {
+            // Recorded at once, so that an undo cut short is not repeated
+            // over files restored meanwhile.
+            if (!detail::AppendDurably(run.Manifest.get(), ManifestRestoredLine(entry->Number)))
+                result = {UndoOutcome::Failed,
+                          "Cannot record \"" + path + "\" as restored in the run journal. " + ErrnoText(errno)};
+        }
+        switch (result.Outcome) {
+        case UndoOutcome::Restored:
+            restoredNow.insert(path);
+            ++summary.Restored;
+            break;
+        case UndoOutcome::AlreadyOld:
+            ++summary.AlreadyOld;
+            break;
+        case UndoOutcome::LeftAlone:
+            ++summary.LeftAlone;
+            complete = false;
+            break;
+        case UndoOutcome::NotKept:
+            ++summary.NotKept;
+            break;
+        case UndoOutcome::Failed:
+            ++summary.Failed;
+            complete = false;
+            break;
+        }
+        if (request.OnFile)
+            request.OnFile({entry->ListedPath, path, result.Outcome, result.Reason});
+    }
+    if (complete)
+        summary.Complete = detail::AppendDurably(run.Manifest.get(), ManifestUndoneLine(detail::NowNs()));
+    return summary;
+}
+
+} // namespace quillet::engine

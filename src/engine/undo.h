@@ -1,0 +1,74 @@
+// Giving a journaled run's old file contents back (engine/journal.h keeps
+// them). Engine layer; `quillet-cli undo` and the window call it.
+#pragma once
+
+#include "engine/journal.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace quillet::engine {
+
+enum class UndoOutcome {
+    Restored,   // the old bytes are back
+    AlreadyOld, // the file already holds them (the rewrite never took place, or they were put back)
+    LeftAlone,  // changed since the run (or gone), and not forced: Reason says how
+    NotKept,    // the journal could not keep the old bytes: Reason says why
+    Failed,     // the restore failed: Reason is the error
+};
+
+struct UndoFileReport {
+    std::string_view ListedPath; // as the run listed it
+    std::string_view Path;       // the real file's absolute path
+    UndoOutcome Outcome = UndoOutcome::Restored;
+    // For LeftAlone: "it changed since the run", "it no longer exists", "it
+    // is no longer a regular file". For NotKept: "not kept by the journal: "
+    // and the reason given when the run went. For Failed: "Cannot restore
+    // "<path>". <reason>".
+    std::string_view Reason;
+};
+
+struct UndoRequest {
+    std::string RunId; // empty: the newest run in the journal
+    // Restore files changed since the run too (and files removed since).
+    bool Force = false;
+    // Called once per file of the run, last rewritten first.
+    std::function<void(const UndoFileReport&)> OnFile;
+};
+
+struct UndoSummary {
+    std::string RunId;
+    std::size_t Restored = 0;
+    std::size_t AlreadyOld = 0;
+    std::size_t LeftAlone = 0;
+    std::size_t NotKept = 0;
+    std::size_t Failed = 0;
+    // Every file is dealt with; the run is marked undone and a second undo
+    // is refused. Otherwise the files left alone or failed may be tried
+    // again (with Force), and those restored are not touched again.
+    bool Complete = false;
+};
+
+// Restores the old bytes of each file of a run whose content is still what
+// the run left (same device, inode, size and modification time), or of every
+// kept file with Force. Each restore is atomic: where the journal is on the
+// file's file system, the kept inode is linked back under a temporary name
+// and renamed over the file, so it returns with its own mode, owner and
+// extended attributes (and a fresh modification time, as from any rewrite,
+// so that build tools do not take what they built from the run's content
+// for up to date); elsewhere a copy in a temporary file beside it, with
+// the metadata of the kept file (or of the file it replaces, and the old
+// permission bits), is renamed over it; the directory is flushed after.
+// Where the directory is not writable, the file is rewritten in place.
+// A file is marked restored in the journal as soon as it is.
+// Raises, before touching any file:
+//   "No run to undo: the journal is empty"
+//   "No run <id> in the journal"
+//   "Run <id> is still going, or being undone"
+//   "Run <id> was already undone"
+//   "Cannot read the run journal "<dir>". <reason>"
+UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request);
+
+} // namespace quillet::engine

@@ -1,0 +1,64 @@
+#include "engine/durable_files.h"
+
+#include "testutil/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace quillet::engine;
+using quillet::testutil::readFile;
+using quillet::testutil::TempDir;
+
+TEST(CopyFileBytes, CopiesExactlyTheGivenSizeOverWhatTheTargetHeld) {
+    struct Case {
+        std::size_t size;
+        std::size_t targetHeld;
+    };
+    const Case cases[] = {{0, 0}, {1, 0}, {5, 100}, {(1 << 20) + 3, 7}, {(3 << 20) + 1, (4 << 20)}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        std::string content(c.size, '\0');
+        for (std::size_t i = 0; i < c.size; ++i)
+            content[i] = static_cast<char>(i * 131 + i / 977);
+        const std::string from = dir.write("from", content);
+        const std::string to = dir.write("to", std::string(c.targetHeld, 'T'));
+        UniqueFd in(::open(from.c_str(), O_RDONLY));
+        UniqueFd out(::open(to.c_str(), O_RDWR));
+        ::lseek(in.get(), 3, SEEK_SET); // the position must not matter
+        ASSERT_TRUE(CopyFileBytes(in.get(), out.get(), static_cast<std::int64_t>(c.size))) << c.size;
+        EXPECT_EQ(readFile(to), content) << "size " << c.size << ", target held " << c.targetHeld;
+    }
+}
+
+TEST(CopyFileBytes, SourceShorterThanTheSizeFails) {
+    TempDir dir;
+    UniqueFd in(::open(dir.write("from", "short").c_str(), O_RDONLY));
+    UniqueFd out(::open(dir.write("to", "").c_str(), O_RDWR));
+    errno = 0;
+    EXPECT_FALSE(CopyFileBytes(in.get(), out.get(), 6));
+    EXPECT_EQ(errno, EIO);
+}
+
+TEST(CreateTempFileAt, MakesDistinctHiddenFilesWithTheMode) {
+    TempDir dir;
+    UniqueFd directory(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
+    std::set<std::string> names;
+    for (const mode_t mode : {0600u, 0640u, 0400u}) {
+        TempFile temp = CreateTempFileAt(directory.get(), mode);
+        ASSERT_TRUE(temp.Fd.valid()) << ErrnoText(temp.Error);
+        EXPECT_EQ(temp.Name.front(), '.');
+        EXPECT_LT(temp.Name.size(), 40u);
+        struct stat info {};
+        ::fstat(temp.Fd.get(), &info);
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        EXPECT_EQ(info.st_mode & 07777, mode & ~mask) << temp.Name;
+        names.insert(temp.Name);
+    }
+    EXPECT_EQ(names.size(), 3u);
+}

@@ -1,0 +1,45 @@
+#include "engine/journal_manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace quillet::engine;
+
+TEST(JournalManifest, TextsRoundTripWithoutSpacesOrControlBytes) {
+    const std::string cases[] = {"",
+                                 "plain.txt",
+                                 "with space",
+                                 "new\nline",
+                                 std::string("nul\0byte", 8),
+                                 "\xff\xfe\xc3 invalid utf-8",
+                                 "back\\slash\\x41",
+                                 "\\-",
+                                 std::string(255, 'n'),
+                                 "\x7f\x01\t\r"};
+    for (const std::string& text : cases) {
+        const std::string escaped = EscapeJournalText(text);
+        for (const char c : escaped)
+            EXPECT_TRUE(c > ' ' && c < 0x7f) << "escaped form of \"" << text << "\" holds byte " << int(c);
+        EXPECT_EQ(UnescapeJournalText(escaped), text) << escaped;
+    }
+    for (const char* malformed : {"", "\\x4", "\\q41", "a b", "\\x4g", "tab\there"})
+        EXPECT_EQ(UnescapeJournalText(malformed), std::nullopt) << malformed;
+}
+
+TEST(JournalManifest, LineCutShortByACrashIsSkipped) {
+    JournalEntry entry;
+    entry.Number = 1;
+    entry.Kept = KeptAs::Copy;
+    entry.Directory = "/d";
+    entry.Name = "f";
+    std::string text = ManifestHeaderLines("id-1", 5, "what") + ManifestOldLine(entry) + ManifestNewLine(1, {});
+    const std::string done = ManifestDoneLine(1, {});
+    text += done.substr(0, done.size() - 1);
+    const auto manifest = ParseManifest(text);
+    ASSERT_TRUE(manifest);
+    ASSERT_EQ(manifest->Entries.size(), 1u);
+    EXPECT_TRUE(manifest->Entries[0].Expected.has_value());
+    EXPECT_FALSE(manifest->Entries[0].Left.has_value());
+    EXPECT_EQ(ParseManifest("quillet-journal 1\n"), std::nullopt);
+}

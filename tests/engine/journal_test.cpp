@@ -1,0 +1,469 @@
+#include "engine/journal.h"
+#include "engine/undo.h"
+
+#include "core/error.h"
+#include "rewrite_simulation.h"
+#include "testutil/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace quillet::engine;
+using quillet::Error;
+using quillet::testutil::readFile;
+using quillet::testutil::RewriteShape;
+using quillet::testutil::rewriteWithHooks;
+using quillet::testutil::TempDir;
+
+namespace {
+
+std::string errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+// Points $XDG_STATE_HOME and $XDG_CONFIG_HOME at fresh directories for one
+// test, and holds the files the test rewrites.
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"XDG_STATE_HOME", "XDG_CONFIG_HOME"}) {
+            const char* value = std::getenv(name);
+            m_saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
+        }
+        ::setenv("XDG_STATE_HOME", m_home.file("state").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", m_home.file("config").c_str(), 1);
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : m_saved)
+            value ? (void)::setenv(name.c_str(), value->c_str(), 1) : (void)::unsetenv(name.c_str());
+    }
+
+    void configure(const std::string& text) { m_home.write("config/quillet/journal.conf", text); }
+
+    JournalOptions options(std::string description = "test run") {
+        JournalOptions options = JournalOptionsFromEnvironment(std::move(description));
+        options.OnNotKept = [this](std::string_view path, std::string_view reason) {
+            notKept.push_back(std::string(path) + ": " + std::string(reason));
+        };
+        return options;
+    }
+
+    // One run that rewrites each path with its new text; returns its id.
+    std::string run(const std::vector<std::pair<std::string, std::string>>& rewrites,
+                    RewriteShape shape = RewriteShape::Rename) {
+        RunJournal journal(options());
+        for (const auto& [path, text] : rewrites)
+            rewriteWithHooks(journal, path, text, shape);
+        return journal.id();
+    }
+
+    UndoSummary undo(const std::string& id = {}, bool force = false) {
+        UndoRequest request;
+        request.RunId = id;
+        request.Force = force;
+        request.OnFile = [this](const UndoFileReport& report) {
+            outcomes[std::string(report.ListedPath)] = {report.Outcome, std::string(report.Reason)};
+        };
+        outcomes.clear();
+        return UndoRun(JournalPlace::fromEnvironment(), request);
+    }
+
+    TempDir m_home;
+    TempDir files;
+    std::vector<std::string> notKept;
+    std::map<std::string, std::pair<UndoOutcome, std::string>> outcomes;
+
+private:
+    std::map<std::string, std::optional<std::string>> m_saved;
+};
+
+} // namespace
+
+TEST(NewRunIdTest, UtcSecondThenFourHexDigitsThatDiffer) {
+    const struct {
+        std::int64_t ns;
+        const char* prefix;
+    } cases[] = {{1796653501LL * 1000000000 + 999999999, "20261207-142501-"},
+                 {946684800LL * 1000000000, "20000101-000000-"}};
+    for (const auto& c : cases) {
+        std::set<std::string> ids;
+        for (int i = 0; i < 20; ++i) {
+            const std::string id = NewRunId(c.ns);
+            EXPECT_TRUE(id.starts_with(c.prefix)) << id;
+            EXPECT_EQ(id.size(), std::string_view(c.prefix).size() + 4) << id;
+            EXPECT_EQ(id.find_first_not_of("0123456789abcdef", std::string_view(c.prefix).size()), std::string::npos)
+                << id;
+            ids.insert(id);
+        }
+        EXPECT_GT(ids.size(), 10u) << c.prefix;
+    }
+}
+
+TEST_F(JournalTest, UndoRestoresEveryFileByteForByteWithItsMode) {
+    struct Case {
+        const char* name;
+        std::string old;
+        mode_t mode;
+    };
+    const Case cases[] = {
+        {"empty", "", 0644},
+        {"binary", std::string("a\0b\r\n\xff", 6), 0600},
+        {"script", "#!/bin/sh\necho old\n", 0755},
+        {"large", std::string(3 << 20, 'x') + "end", 0640},
+    };
+    std::vector<std::pair<std::string, std::string>> rewrites;
+    for (const Case& c : cases) {
+        const std::string path = files.write(c.name, c.old);
+        ::chmod(path.c_str(), c.mode);
+        rewrites.emplace_back(path, std::string("new content of ") + c.name);
+    }
+    const std::string id = run(rewrites);
+    ASSERT_FALSE(id.empty());
+    for (const auto& [path, text] : rewrites)
+        ASSERT_EQ(readFile(path), text) << path;
+
+    const std::vector<RunSummary> runs = ListRuns(JournalPlace::fromEnvironment());
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].Id, id);
+    EXPECT_EQ(runs[0].Files, std::size(cases));
+    EXPECT_EQ(runs[0].Description, "test run");
+    EXPECT_EQ(runs[0].State, RunState::Finished);
+
+    const UndoSummary summary = undo();
+    EXPECT_EQ(summary.RunId, id);
+    EXPECT_EQ(summary.Restored, std::size(cases));
+    EXPECT_TRUE(summary.Complete);
+    for (const Case& c : cases) {
+        const std::string path = files.file(c.name);
+        EXPECT_EQ(readFile(path), c.old) << c.name;
+        EXPECT_EQ(modeOf(path), c.mode) << c.name;
+        EXPECT_EQ(outcomes[path].first, UndoOutcome::Restored) << c.name << ": " << outcomes[path].second;
+    }
+    EXPECT_EQ(ListRuns(JournalPlace::fromEnvironment())[0].State, RunState::Undone);
+}
+
+TEST_F(JournalTest, HostileNamesRoundTripThroughTheManifest) {
+    const std::string names[] = {"new\nline", "\xff\xfe-invalid-utf8", std::string(255, 'L'),
+                                 "-dash",     "back\\slash x41",       " "};
+    std::vector<std::pair<std::string, std::string>> rewrites;
+    for (const std::string& name : names)
+        rewrites.emplace_back(files.write(name, "old " + name), "new");
+    run(rewrites);
+    EXPECT_TRUE(undo().Complete);
+    for (const std::string& name : names) {
+        EXPECT_EQ(readFile(files.file(name)), "old " + name) << name;
+        EXPECT_EQ(outcomes[files.file(name)].first, UndoOutcome::Restored) << name;
+    }
+}
+
+TEST_F(JournalTest, FileChangedAfterTheRunIsLeftAloneUnlessForced) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> change;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"appended", [](const std::string& p) { std::ofstream(p, std::ios::app) << "more"; },
+         "it changed since the run"},
+        {"saved-anew", [](const std::string& p) { fs::remove(p), std::ofstream(p) << "new"; },
+         "it changed since the run"},
+        {"removed", [](const std::string& p) { fs::remove(p); }, "it no longer exists"},
+        {"now-a-link", [](const std::string& p) { fs::remove(p), fs::create_symlink("/dev/null", p); },
+         "it is no longer a regular file"},
+    };
+    std::vector<std::pair<std::string, std::string>> rewrites = {{files.write("untouched", "old"), "new"}};
+    for (const Case& c : cases)
+        rewrites.emplace_back(files.write(c.name, std::string("old ") + c.name), "new");
+    const std::string id = run(rewrites);
+    for (const Case& c : cases)
+        c.change(files.file(c.name));
+
+    UndoSummary summary = undo();
+    EXPECT_FALSE(summary.Complete);
+    EXPECT_EQ(summary.Restored, 1u);
+    EXPECT_EQ(summary.LeftAlone, std::size(cases));
+    for (const Case& c : cases) {
+        EXPECT_EQ(outcomes[files.file(c.name)], std::make_pair(UndoOutcome::LeftAlone, std::string(c.reason)))
+            << c.name;
+        EXPECT_FALSE(fs::is_regular_file(files.file(c.name)) &&
+                     readFile(files.file(c.name)) == "old " + std::string(c.name))
+            << c.name;
+    }
+    EXPECT_EQ(ListRuns(JournalPlace::fromEnvironment())[0].State, RunState::PartlyUndone);
+
+    // Trying again touches only what is left; forcing restores it.
+    summary = undo(id);
+    EXPECT_EQ(summary.LeftAlone, std::size(cases));
+    EXPECT_EQ(outcomes.count(files.file("untouched")), 0u);
+    summary = undo(id, true);
+    EXPECT_TRUE(summary.Complete);
+    EXPECT_EQ(summary.Restored, std::size(cases));
+    for (const Case& c : cases) {
+        EXPECT_EQ(readFile(files.file(c.name)), std::string("old ") + c.name) << c.name;
+        EXPECT_FALSE(fs::is_symlink(files.file(c.name))) << c.name;
+    }
+}
+
+TEST_F(JournalTest, UndoRefusesTwiceAndUnknownRuns) {
+    EXPECT_EQ(errorOf([&] { undo(); }), "No run to undo: the journal is empty");
+    const std::string id = run({{files.write("a", "old"), "new"}});
+    EXPECT_EQ(errorOf([&] { undo("20000101-000000-0000"); }), "No run 20000101-000000-0000 in the journal");
+    EXPECT_EQ(errorOf([&] { undo("../a"); }), "No run ../a in the journal");
+    undo();
+    EXPECT_EQ(errorOf([&] { undo(); }), "Run " + id + " was already undone");
+    EXPECT_EQ(errorOf([&] { undo(id, true); }), "Run " + id + " was already undone");
+    EXPECT_EQ(readFile(files.file("a")), "old");
+}
+
+TEST_F(JournalTest, RunThatWritesNothingLeavesNoRun) {
+    { RunJournal journal(options()); }
+    EXPECT_TRUE(ListRuns(JournalPlace::fromEnvironment()).empty());
+}
+
+TEST_F(JournalTest, OldestRunsArePrunedByCount) {
+    configure("max-runs = 3\n");
+    const std::string path = files.write("f", "0");
+    std::vector<std::string> ids;
+    for (int i = 1; i <= 5; ++i)
+        ids.push_back(run({{path, std::to_string(i)}}));
+    std::vector<std::string> listed;
+    for (const RunSummary& summary : ListRuns(JournalPlace::fromEnvironment()))
+        listed.push_back(summary.Id);
+    EXPECT_EQ(listed, (std::vector<std::string>{ids[4], ids[3], ids[2]}));
+}
+
+TEST_F(JournalTest, OldestRunsArePrunedByBytes) {
+    configure("max-bytes = 1K\n");
+    const std::string path = files.write("f", std::string(400, '0'));
+    std::vector<std::string> ids;
+    for (char c = '1'; c <= '5'; ++c)
+        ids.push_back(run({{path, std::string(400, c)}}));
+    std::vector<std::string> listed;
+    std::int64_t bytes = 0;
+    for (const RunSummary& summary : ListRuns(JournalPlace::fromEnvironment())) {
+        listed.push_back(summary.Id);
+        bytes += summary.Bytes;
+    }
+    EXPECT_EQ(listed, (std::vector<std::string>{ids[4], ids[3]}));
+    EXPECT_EQ(bytes, 800);
+    EXPECT_TRUE(notKept.empty());
+}
+
+TEST_F(JournalTest, FileBeyondTheCapIsReportedAndUndoSaysSo) {
+    configure("max-bytes = 1K\n");
+    const std::string first = files.write("first", std::string(600, 'a'));
+    const std::string second = files.write("second", std::string(600, 'b'));
+    run({{first, "1"}, {second, "2"}});
+    EXPECT_EQ(readFile(second), "2");
+    const std::string reason = "it does not fit within the journal's limit of 1K (max-bytes)";
+    EXPECT_EQ(notKept, std::vector<std::string>{second + ": " + reason});
+    EXPECT_EQ(ListRuns(JournalPlace::fromEnvironment())[0].NotKept, 1u);
+
+    const UndoSummary summary = undo();
+    EXPECT_EQ(outcomes[second], std::make_pair(UndoOutcome::NotKept, "not kept by the journal: " + reason));
+    EXPECT_EQ(outcomes[first].first, UndoOutcome::Restored);
+    EXPECT_EQ(readFile(first), std::string(600, 'a'));
+    EXPECT_EQ(readFile(second), "2");
+    EXPECT_TRUE(summary.Complete);
+}
+
+TEST_F(JournalTest, RewriteInPlaceIsRefusedWhenTheJournalCannotKeepIt) {
+    configure("max-bytes = 10\n");
+    const std::string path = files.write("f", "more than ten bytes");
+    RunJournal journal(options());
+    EXPECT_EQ(errorOf([&] { rewriteWithHooks(journal, path, "new", RewriteShape::InPlace); }),
+              "Cannot rewrite \"" + path +
+                  "\" in place: the journal could not keep its old content (it does not fit within the journal's "
+                  "limit of 10 bytes (max-bytes))");
+    EXPECT_EQ(readFile(path), "more than ten bytes");
+}
+
+TEST_F(JournalTest, FileWithOtherHardLinksIsKeptAsACopy) {
+    const std::string path = files.write("f", "old");
+    const std::string other = files.file("other-name");
+    fs::create_hard_link(path, other);
+    run({{path, "new"}});
+    // Writing through the other name changes the old inode; the journal's
+    // copy must not follow it.
+    std::ofstream(other, std::ios::trunc) << "changed through the other name";
+    undo();
+    EXPECT_EQ(readFile(path), "old");
+}
+
+namespace {
+
+// Runs `rewrites` with a journal in a child process that SIGKILLs itself
+// during the last one.
+void runAndGetKilled(const JournalOptions& options, const std::vector<std::pair<std::string, std::string>>& rewrites,
+                     RewriteShape lastShape) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        try {
+            RunJournal journal(options);
+            for (std::size_t i = 0; i < rewrites.size(); ++i)
+                rewriteWithHooks(journal, rewrites[i].first, rewrites[i].second,
+                                 i + 1 == rewrites.size() ? lastShape : RewriteShape::Rename);
+        } catch (...) {
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+}
+
+} // namespace
+
+TEST_F(JournalTest, RunKilledRightAfterARenameCanBeUndone) {
+    const std::string a = files.write("a", "old a");
+    const std::string b = files.write("b", "old b");
+    runAndGetKilled(options(), {{a, "new a"}, {b, "new b"}}, RewriteShape::KilledAfterRename);
+    ASSERT_EQ(readFile(b), "new b");
+    const std::vector<RunSummary> runs = ListRuns(JournalPlace::fromEnvironment());
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].State, RunState::Interrupted);
+    EXPECT_EQ(undo().Restored, 2u);
+    EXPECT_EQ(readFile(a), "old a");
+    EXPECT_EQ(readFile(b), "old b");
+}
+
+TEST_F(JournalTest, RewriteInPlaceKilledHalfwayCanBeUndone) {
+    const std::string path = files.write("f", "the old content, long enough");
+    runAndGetKilled(options(), {{path, "the new content, just as long"}}, RewriteShape::KilledHalfwayInPlace);
+    ASSERT_NE(readFile(path), "the old content, long enough");
+    EXPECT_EQ(undo().Restored, 1u);
+    EXPECT_EQ(readFile(path), "the old content, long enough");
+}
+
+TEST_F(JournalTest, JournalOnAnotherFileSystemKeepsCopies) {
+    struct stat shm {
+    }, tmp{};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(files.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev)
+        GTEST_SKIP() << "/dev/shm is not another file system here";
+    char state[] = "/dev/shm/quillet-journal-XXXXXX";
+    ASSERT_NE(::mkdtemp(state), nullptr);
+    ::setenv("XDG_STATE_HOME", state, 1);
+    const std::string path = files.write("f", "old bytes");
+    ::chmod(path.c_str(), 0604);
+    const std::string id = run({{path, "new"}});
+    const std::string manifest = readFile(std::string(state) + "/quillet/runs/" + id + "/manifest");
+    const bool copied = ParseManifest(manifest)->Entries.at(0).Kept == KeptAs::Copy;
+    undo();
+    fs::remove_all(state);
+    EXPECT_TRUE(copied);
+    EXPECT_EQ(readFile(path), "old bytes");
+    EXPECT_EQ(modeOf(path), 0604u);
+}
+
+TEST_F(JournalTest, RunStillGoingIsNeitherUndoneNorPruned) {
+    configure("max-runs = 1\n");
+    const std::string path = files.write("f", "old");
+    RunJournal going(options("going"));
+    rewriteWithHooks(going, path, "new");
+    EXPECT_EQ(errorOf([&] { undo(going.id()); }), "Run " + going.id() + " is still going, or being undone");
+    const std::string later = run({{files.write("g", "old g"), "new g"}});
+
+    const std::vector<RunSummary> runs = ListRuns(JournalPlace::fromEnvironment());
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1].Id, going.id());
+    EXPECT_EQ(runs[1].State, RunState::Running);
+    going.finish();
+    EXPECT_EQ(ListRuns(JournalPlace::fromEnvironment())[1].State, RunState::Finished);
+    EXPECT_EQ(undo(going.id()).Restored, 1u);
+    EXPECT_EQ(readFile(path), "old");
+}
+
+TEST_F(JournalTest, FilePutBackByHandNeedsNoRestore) {
+    const std::string path = files.write("f", "old");
+    run({{path, "new"}});
+    fs::remove(path);
+    files.write("f", "old");
+    const UndoSummary summary = undo();
+    EXPECT_EQ(summary.AlreadyOld, 1u);
+    EXPECT_TRUE(summary.Complete);
+}
+
+TEST_F(JournalTest, RestoredFileHasAFreshModificationTime) {
+    const std::string path = files.write("f", "old");
+    const timespec longAgo[2] = {{946684800, 0}, {946684800, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), longAgo, 0);
+    run({{path, "new"}});
+    undo();
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    EXPECT_EQ(readFile(path), "old");
+    EXPECT_GT(info.st_mtim.tv_sec, 946684800 + 86400);
+}
+
+TEST_F(JournalTest, UndoRewritesInPlaceWhereTheDirectoryIsNotWritable) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes any directory";
+    const std::string path = files.write("locked/f", "old content");
+    ::chmod(files.file("locked").c_str(), 0555);
+    run({{path, "new"}}, RewriteShape::InPlace);
+    ASSERT_EQ(readFile(path), "new");
+    EXPECT_EQ(undo().Restored, 1u);
+    EXPECT_EQ(readFile(path), "old content");
+}
+
+TEST_F(JournalTest, SymlinkListedInTheRunStaysASymlink) {
+    const std::string target = files.write("real/f", "old");
+    const std::string link = files.file("elsewhere/link");
+    fs::create_directories(files.file("elsewhere"));
+    fs::create_symlink(target, link);
+    {
+        RunJournal journal(options());
+        rewriteWithHooks(journal, target, "new", RewriteShape::Rename, link);
+    }
+    EXPECT_EQ(undo().Restored, 1u);
+    EXPECT_EQ(outcomes.count(link), 1u);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readFile(target), "old");
+    EXPECT_EQ(fs::directory_iterator(files.file("elsewhere"))->path().filename(), "link");
+}
+
+TEST_F(JournalTest, JournalTellsItsOwnDirectoryForAWalkToSkip) {
+    const JournalPlace place = JournalPlace::fromEnvironment();
+    for (const bool existedBefore : {false, true}) {
+        RunJournal journal(options());
+        rewriteWithHooks(journal, files.write("f", "old"), "new");
+        struct stat runs {
+        }, other{};
+        ASSERT_EQ(::stat(place.RunsDirectory.c_str(), &runs), 0);
+        ::stat(files.path().c_str(), &other);
+        EXPECT_TRUE(journal.isJournalDirectory(runs.st_dev, runs.st_ino)) << "existed before: " << existedBefore;
+        EXPECT_FALSE(journal.isJournalDirectory(other.st_dev, other.st_ino)) << "existed before: " << existedBefore;
+    }
+}
+
+TEST_F(JournalTest, FileRewrittenTwiceInOneRunGetsItsFirstContentBack) {
+    const std::string path = files.write("f", "first");
+    const std::string other = files.write("g", "other");
+    run({{path, "second"}, {other, "other changed"}, {path, "third"}});
+    const UndoSummary summary = undo();
+    EXPECT_EQ(summary.Restored, 3u);
+    EXPECT_TRUE(summary.Complete);
+    EXPECT_EQ(readFile(path), "first");
+    EXPECT_EQ(readFile(other), "other");
+}

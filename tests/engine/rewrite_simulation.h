@@ -1,0 +1,88 @@
+// Test helper: rewrites a file the way the run does around its CommitHooks
+// (new content in a synced temporary file beside it, beforeReplace, rename,
+// afterReplace; or in place when asked), so that hooks can be tested before
+// and apart from the run.
+#pragma once
+
+#include "engine/commit_hooks.h"
+#include "engine/durable_files.h"
+#include "engine/file_metadata.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillet::testutil {
+
+enum class RewriteShape {
+    Rename,
+    InPlace,
+    KilledAfterRename,    // SIGKILL right after the rename, before afterReplace
+    KilledHalfwayInPlace, // SIGKILL with half the new bytes written over the old
+};
+
+// `path` is the real file; the run lists it as `listedPath` (a symlink to
+// it, say), or as `path` when that is empty.
+inline void rewriteWithHooks(engine::CommitHooks& hooks, const std::string& path, const std::string& newText,
+                             RewriteShape shape = RewriteShape::Rename, const std::string& listedPath = {}) {
+    using engine::UniqueFd;
+    const auto slash = path.rfind('/');
+    const std::string directory = path.substr(0, slash);
+    const std::string name = path.substr(slash + 1);
+    UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd old(::openat(dir.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat info {};
+    if (!old.valid() || ::fstat(old.get(), &info) != 0)
+        throw std::runtime_error("cannot open " + path);
+    std::string oldText(static_cast<std::size_t>(info.st_size), '\0');
+    if (::pread(old.get(), oldText.data(), oldText.size(), 0) != static_cast<ssize_t>(oldText.size()))
+        throw std::runtime_error("cannot read " + path);
+
+    engine::ReplaceContext context;
+    context.DirectoryFd = dir.get();
+    context.Name = name;
+    context.ListedPath = listedPath.empty() ? path : listedPath;
+    context.OldFd = old.get();
+    context.Old = engine::FileIdentity::of(info);
+    context.OldText = oldText;
+    context.NewText = newText;
+    const bool inPlace = shape == RewriteShape::InPlace || shape == RewriteShape::KilledHalfwayInPlace;
+    engine::TempFile temp;
+    if (!inPlace) {
+        temp = engine::CreateTempFileAt(dir.get());
+        if (!temp.Fd.valid() || !engine::WriteAll(temp.Fd.get(), newText) ||
+            !engine::CopyFileMetadata(old.get(), temp.Fd.get()).empty() || ::fsync(temp.Fd.get()) != 0)
+            throw std::runtime_error("cannot write the new file for " + path);
+        context.NewFd = temp.Fd.get();
+    }
+    try {
+        hooks.beforeReplace(context);
+    } catch (...) {
+        if (!inPlace)
+            ::unlinkat(dir.get(), temp.Name.c_str(), 0);
+        throw;
+    }
+    struct stat now {};
+    if (inPlace) {
+        UniqueFd out(::openat(dir.get(), name.c_str(), O_WRONLY | O_CLOEXEC));
+        const std::string written =
+            shape == RewriteShape::KilledHalfwayInPlace ? newText.substr(0, newText.size() / 2) : newText;
+        if (!out.valid() || ::ftruncate(out.get(), 0) != 0 || !engine::WriteAll(out.get(), written))
+            throw std::runtime_error("cannot rewrite " + path);
+        if (shape == RewriteShape::KilledHalfwayInPlace)
+            ::raise(SIGKILL);
+        ::fstat(out.get(), &now);
+    } else {
+        if (::renameat(dir.get(), temp.Name.c_str(), dir.get(), name.c_str()) != 0)
+            throw std::runtime_error("cannot rename over " + path);
+        if (shape == RewriteShape::KilledAfterRename)
+            ::raise(SIGKILL);
+        ::fstat(temp.Fd.get(), &now);
+    }
+    hooks.afterReplace(context, engine::FileIdentity::of(now));
+}
+
+} // namespace quillet::testutil
