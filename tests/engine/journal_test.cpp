@@ -139,6 +139,7 @@ TEST_F(JournalTest, UndoRestoresEveryFileByteForByteWithItsMode) {
     }
     const std::string id = run(rewrites);
     ASSERT_FALSE(id.empty());
+    EXPECT_EQ(modeOf(JournalPlace::fromEnvironment().RunsDirectory + "/" + id), 0700u);
     for (const auto& [path, text] : rewrites)
         ASSERT_EQ(readFile(path), text) << path;
 
