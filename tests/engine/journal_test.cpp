@@ -139,6 +139,7 @@ TEST_F(JournalTest, UndoRestoresEveryFileByteForByteWithItsMode) {
     }
     const std::string id = run(rewrites);
     ASSERT_FALSE(id.empty());
+    EXPECT_EQ(modeOf(JournalPlace::fromEnvironment().RunsDirectory + "/" + id), 0700u);
     for (const auto& [path, text] : rewrites)
         ASSERT_EQ(readFile(path), text) << path;
 
@@ -466,4 +467,20 @@ TEST_F(JournalTest, FileRewrittenTwiceInOneRunGetsItsFirstContentBack) {
     EXPECT_TRUE(summary.Complete);
     EXPECT_EQ(readFile(path), "first");
     EXPECT_EQ(readFile(other), "other");
+}
+
+TEST_F(JournalTest, KeptFileLostFromTheJournalFailsThatFileOnly) {
+    const std::string lost = files.write("lost", "old lost");
+    const std::string kept = files.write("kept", "old kept");
+    const std::string id = run({{lost, "new"}, {kept, "new"}});
+    fs::remove(JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/1");
+    const UndoSummary summary = undo();
+    EXPECT_EQ(outcomes[lost], std::make_pair(UndoOutcome::Failed,
+                                             "Cannot restore \"" + lost +
+                                                 "\". The journal no longer holds its old content: No such file or "
+                                                 "directory"));
+    EXPECT_EQ(summary.Failed, 1u);
+    EXPECT_FALSE(summary.Complete);
+    EXPECT_EQ(readFile(lost), "new");
+    EXPECT_EQ(readFile(kept), "old kept");
 }
