@@ -213,8 +213,10 @@ std::string baseNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A path entry's final target (a symlink stays a link and its target is
-// rewritten), opened as a directory and a name in it.
+// A path entry's directory and name: the path as written, except that a
+// symlink in the last place is resolved to its final target (the link stays
+// a link and its target is rewritten). Symlinked folders on the way are
+// followed as for any path.
 void resolve(const FileLocation& location, bool mayCreate, Target& target) {
     target.listed = &location.Path;
     if (location.Directory) {
@@ -223,14 +225,18 @@ void resolve(const FileLocation& location, bool mayCreate, Target& target) {
         return;
     }
     target.followPath = location.Path.c_str();
-    std::string resolved;
-    if (char* real = ::realpath(location.Path.c_str(), nullptr)) {
-        resolved = real;
-        std::free(real);
-    } else if (errno == ENOENT && mayCreate) {
-        resolved = location.Path; // created under the name given
-    } else {
-        failErrno(kCannotOpen, location.Path, errno);
+    std::string resolved = location.Path;
+    struct stat info {};
+    if (::lstat(location.Path.c_str(), &info) != 0) {
+        if (errno != ENOENT || !mayCreate)
+            failErrno(kCannotOpen, location.Path, errno);
+    } else if (S_ISLNK(info.st_mode)) {
+        if (char* real = ::realpath(location.Path.c_str(), nullptr)) {
+            resolved = real;
+            std::free(real);
+        } else if (errno != ENOENT || !mayCreate) {
+            failErrno(kCannotOpen, location.Path, errno);
+        }
     }
     target.ownedDirectory.reset(::open(parentOf(resolved).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (target.ownedDirectory.get() < 0)
