@@ -219,10 +219,13 @@ TEST(RunIdentity, ASwappingAttackerCannotRedirectAWalkOutOfTheTree) {
     std::atomic<bool> done{false};
     std::thread attacker([&] {
         std::error_code ec;
+        // Each state lasts a while, so that a walk meets the real folder when
+        // it lists the tree and the symlink when it enters it or writes.
         while (!done.load()) {
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
             fs::rename(sub, parked, ec);
             fs::create_directory_symlink(dir.path() / "outside" / "sub", sub, ec);
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
             fs::remove(sub, ec);
             fs::rename(parked, sub, ec);
         }
