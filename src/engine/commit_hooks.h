@@ -38,6 +38,11 @@ public:
     virtual void beforeReplace(const ReplaceContext&) {}
     // After the new content is in place, with the identity of the new file.
     virtual void afterReplace(const ReplaceContext&, const FileIdentity& /*now*/) {}
+    // Instead of afterReplace, when the rewrite was given up after
+    // beforeReplace returned: the file changed meanwhile (the run reads it again and
+    // may call beforeReplace anew) or an error came up. The old file is in
+    // place, as it was. Must not throw.
+    virtual void replaceAbandoned(const ReplaceContext&) noexcept {}
     // Whether beforeReplace keeps the old bytes where they can be restored
     // (a journal does). A rewrite in place, which a crash could leave half
     // done, is made only when it does.

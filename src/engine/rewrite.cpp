@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <optional>
 #include <random>
+#include <utility>
 
 #include <stdio.h>
 
@@ -192,6 +193,31 @@ private:
     bool m_openForWriting = false;
 };
 
+// Tells the hooks that a rewrite announced to them was given up, on every
+// way out but the one that completes it.
+class Announcement {
+public:
+    Announcement(CommitHooks* hooks, const ReplaceContext& context) : m_hooks(hooks), m_context(context) {
+        if (m_hooks != nullptr)
+            m_hooks->beforeReplace(m_context);
+    }
+    ~Announcement() {
+        if (m_hooks != nullptr)
+            m_hooks->replaceAbandoned(m_context);
+    }
+    Announcement(const Announcement&) = delete;
+    Announcement& operator=(const Announcement&) = delete;
+    void completed(const FileIdentity& now) {
+        CommitHooks* hooks = std::exchange(m_hooks, nullptr);
+        if (hooks != nullptr)
+            hooks->afterReplace(m_context, now);
+    }
+
+private:
+    CommitHooks* m_hooks;
+    const ReplaceContext& m_context;
+};
+
 // The directory and name a rewrite works in.
 struct Target {
     FileDescriptor ownedDirectory; // path entries: the target's directory
@@ -317,7 +343,7 @@ RewriteOutcome rewriteInPlace(const Target& target, std::string_view newText, co
         failErrno(kCannotCreate, *target.listed, errno);
     if (!(FileIdentity::of(info) == *request.Expected))
         return RewriteOutcome::Changed;
-    request.Hooks->beforeReplace(context);
+    Announcement announced(request.Hooks, context);
     const auto newSize = static_cast<off_t>(newText.size());
     // Reserve the space first: a full disk then fails here, before one old
     // byte is overwritten.
@@ -329,7 +355,7 @@ RewriteOutcome rewriteInPlace(const Target& target, std::string_view newText, co
         failErrno(kCannotCreate, *target.listed, errno);
     if (fd.close() != 0)
         failErrno(kCannotCreate, *target.listed, errno);
-    request.Hooks->afterReplace(context, FileIdentity::of(info));
+    announced.completed(FileIdentity::of(info));
     return RewriteOutcome::Replaced;
 }
 
@@ -412,8 +438,7 @@ RewriteOutcome RewriteFile(const FileLocation& location, std::string_view newTex
     }
     if (::fsync(temp.fd()) != 0)
         failErrno(kCannotCreate, listed, errno);
-    if (request.Hooks != nullptr)
-        request.Hooks->beforeReplace(context);
+    Announcement announced(request.Hooks, context);
 
     if (request.Expected != nullptr) {
         if (!unchanged(target, *request.Expected) || (lease && lease->broken()))
@@ -430,7 +455,7 @@ RewriteOutcome RewriteFile(const FileLocation& location, std::string_view newTex
     if (request.Hooks != nullptr) {
         struct stat now {};
         ::fstat(temp.fd(), &now);
-        request.Hooks->afterReplace(context, FileIdentity::of(now));
+        announced.completed(FileIdentity::of(now));
     }
     return RewriteOutcome::Replaced;
 }

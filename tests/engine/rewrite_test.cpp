@@ -51,6 +51,7 @@ public:
         calls.push_back(std::string("after ") +
                         (now.Size == static_cast<std::int64_t>(context.NewText.size()) ? "ok" : "?"));
     }
+    void replaceAbandoned(const ReplaceContext&) noexcept override { calls.push_back("abandoned"); }
     bool keepsOldBytes() const override { return keeps; }
 };
 
@@ -113,6 +114,7 @@ TEST(RewriteFile, HooksSeeTheOldAndNewTextAndMayRefuse) {
 
     hooks.during = [](const ReplaceContext&) { throw quillet::Error("Cannot keep a copy"); };
     EXPECT_EQ(rewrite(path, "new", "newer", &hooks), "Cannot keep a copy");
+    EXPECT_EQ(hooks.calls.back(), "before new -> newer") << "a hook that refuses is not told it was abandoned";
     EXPECT_EQ(readFile(path), "new");
     EXPECT_EQ(temporaryFilesIn(dir.path()), 0);
 }
@@ -125,6 +127,7 @@ TEST(RewriteFile, AFileThatChangedBeforeTheRenameIsLeftAsTheOtherProgramMadeIt) 
     hooks.during = [&](const ReplaceContext&) { fs::rename(dir.write("saved.tmp", "the editor's"), path); };
     EXPECT_EQ(rewrite(path, "old", "new", &hooks), "changed");
     EXPECT_EQ(readFile(path), "the editor's");
+    EXPECT_EQ(hooks.calls, (std::vector<std::string>{"before old -> new", "abandoned"}));
     EXPECT_EQ(temporaryFilesIn(dir.path()), 0);
 }
 
