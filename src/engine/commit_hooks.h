@@ -31,10 +31,18 @@ public:
     virtual ~CommitHooks() = default;
     // Before the new content replaces the old. Throwing quillet::Error
     // refuses the rewrite: the file keeps its old content and the run reports
-    // the error as for any file that cannot be written.
+    // the error as for any file that cannot be written. It must leave the old
+    // file as it is (no write, no chmod, no link: its identity is checked
+    // again after this call) and must not open it for writing: the run may
+    // hold a read lease on it, and such an open would wait for the lease.
     virtual void beforeReplace(const ReplaceContext&) {}
     // After the new content is in place, with the identity of the new file.
     virtual void afterReplace(const ReplaceContext&, const FileIdentity& /*now*/) {}
+    // Instead of afterReplace, when the rewrite was given up after
+    // beforeReplace returned: the file changed meanwhile (the run reads it again and
+    // may call beforeReplace anew) or an error came up. The old file is in
+    // place, as it was. Must not throw.
+    virtual void replaceAbandoned(const ReplaceContext&) noexcept {}
     // Whether beforeReplace keeps the old bytes where they can be restored
     // (a journal does). A rewrite in place, which a crash could leave half
     // done, is made only when it does.

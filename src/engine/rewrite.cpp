@@ -13,6 +13,9 @@
 #include <filesystem>
 #include <optional>
 #include <random>
+#include <utility>
+
+#include <stdio.h>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -128,10 +131,11 @@ public:
     int fd() const { return m_fd.get(); }
     const char* name() const { return m_name; }
     // The file is in place under another name: nothing to remove any more.
-    void renamed() {
+    void markRenamed() {
         g_tempDirectory.store(-1);
         m_directory = -1;
     }
+    bool renamed() const { return m_directory < 0; }
     void discard() {
         m_fd.reset();
         if (m_directory >= 0) {
@@ -151,7 +155,8 @@ private:
 // program opening the file for writing meanwhile is made to wait (until the
 // lease is released, or the system's lease-break time passes) and the lease
 // shows the break, so the rewrite backs off instead of renaming over the
-// write that program is about to make.
+// write that program is about to make. A lease is refused while another
+// program holds the file open for writing: that file is being changed.
 //
 // The kernel announces a lease break with a signal, SIGIO unless told
 // otherwise, and SIGIO's default action ends the process. SIGURG's default
@@ -160,15 +165,21 @@ private:
 class ReadLease {
 public:
     explicit ReadLease(int fd) {
-        // Not granted (not the owner, a network file system, the file open for
-        // writing elsewhere): the identity checks still stand.
-        if (::fcntl(fd, F_SETSIG, SIGURG) == 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0)
+        if (::fcntl(fd, F_SETSIG, SIGURG) != 0)
+            return;
+        if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0)
             m_fd = fd;
+        else
+            m_openForWriting = errno == EAGAIN;
+        // Otherwise not granted (not the owner, a network file system): the
+        // identity checks still stand.
     }
     ~ReadLease() { release(); }
     ReadLease(const ReadLease&) = delete;
     ReadLease& operator=(const ReadLease&) = delete;
 
+    // Another program has the file open for writing.
+    bool openForWriting() const { return m_openForWriting; }
     // A writer is waiting for the lease.
     bool broken() const { return m_fd >= 0 && ::fcntl(m_fd, F_GETLEASE) != F_RDLCK; }
     void release() {
@@ -179,6 +190,32 @@ public:
 
 private:
     int m_fd = -1;
+    bool m_openForWriting = false;
+};
+
+// Tells the hooks that a rewrite announced to them was given up, on every
+// way out but the one that completes it.
+class Announcement {
+public:
+    Announcement(CommitHooks* hooks, const ReplaceContext& context) : m_hooks(hooks), m_context(context) {
+        if (m_hooks != nullptr)
+            m_hooks->beforeReplace(m_context);
+    }
+    ~Announcement() {
+        if (m_hooks != nullptr)
+            m_hooks->replaceAbandoned(m_context);
+    }
+    Announcement(const Announcement&) = delete;
+    Announcement& operator=(const Announcement&) = delete;
+    void completed(const FileIdentity& now) {
+        CommitHooks* hooks = std::exchange(m_hooks, nullptr);
+        if (hooks != nullptr)
+            hooks->afterReplace(m_context, now);
+    }
+
+private:
+    CommitHooks* m_hooks;
+    const ReplaceContext& m_context;
 };
 
 // The directory and name a rewrite works in.
@@ -202,8 +239,10 @@ std::string baseNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A path entry's final target (a symlink stays a link and its target is
-// rewritten), opened as a directory and a name in it.
+// A path entry's directory and name: the path as written, except that a
+// symlink in the last place is resolved to its final target (the link stays
+// a link and its target is rewritten). Symlinked folders on the way are
+// followed as for any path.
 void resolve(const FileLocation& location, bool mayCreate, Target& target) {
     target.listed = &location.Path;
     if (location.Directory) {
@@ -212,14 +251,18 @@ void resolve(const FileLocation& location, bool mayCreate, Target& target) {
         return;
     }
     target.followPath = location.Path.c_str();
-    std::string resolved;
-    if (char* real = ::realpath(location.Path.c_str(), nullptr)) {
-        resolved = real;
-        std::free(real);
-    } else if (errno == ENOENT && mayCreate) {
-        resolved = location.Path; // created under the name given
-    } else {
-        failErrno(kCannotOpen, location.Path, errno);
+    std::string resolved = location.Path;
+    struct stat info {};
+    if (::lstat(location.Path.c_str(), &info) != 0) {
+        if (errno != ENOENT || !mayCreate)
+            failErrno(kCannotOpen, location.Path, errno);
+    } else if (S_ISLNK(info.st_mode)) {
+        if (char* real = ::realpath(location.Path.c_str(), nullptr)) {
+            resolved = real;
+            std::free(real);
+        } else if (errno != ENOENT || !mayCreate) {
+            failErrno(kCannotOpen, location.Path, errno);
+        }
     }
     target.ownedDirectory.reset(::open(parentOf(resolved).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (target.ownedDirectory.get() < 0)
@@ -237,6 +280,43 @@ bool unchanged(const Target& target, const FileIdentity& expected) {
         return false;
     return target.followPath == nullptr ||
            (::stat(target.followPath, &info) == 0 && FileIdentity::of(info) == expected);
+}
+
+// Puts the new file in place by swapping it with the old one, so that the old
+// one can be checked once more after the swap, under the temporary name: a
+// write that landed between the last check and the swap, or a writer waiting
+// on the lease, swaps them back (Changed). Otherwise the old file, now under
+// the temporary name, is removed. Where the file system cannot swap, leaves
+// the plain rename to the caller (Replaced with the temporary file still
+// named).
+RewriteOutcome exchange(const Target& target, TemporaryFile& temp, const FileIdentity& expected,
+                        const ReadLease* lease) {
+    const int directory = target.directory;
+    if (::renameat2(directory, temp.name(), directory, target.name.c_str(), RENAME_EXCHANGE) != 0) {
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
+            return RewriteOutcome::Replaced;
+        failErrno(kCannotCreate, *target.listed, errno);
+    }
+    // The swap itself moves the old file's change time: compare the rest.
+    struct stat info {};
+    FileIdentity now;
+    if (::fstatat(directory, temp.name(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+        now = FileIdentity::of(info);
+    now.ChangedNs = expected.ChangedNs;
+    const bool same = now == expected && !(lease != nullptr && lease->broken());
+    if (!same) {
+        // Swap back: the other program's file, as it made it, returns to its
+        // name, and the new content, under the temporary name, is discarded.
+        if (::renameat2(directory, temp.name(), directory, target.name.c_str(), RENAME_EXCHANGE) != 0) {
+            const int error = errno;
+            temp.markRenamed(); // it holds the other program's file now: keep it
+            failErrno(kCannotCreate, *target.listed, error);
+        }
+        return RewriteOutcome::Changed;
+    }
+    ::unlinkat(directory, temp.name(), 0);
+    temp.markRenamed();
+    return RewriteOutcome::Replaced;
 }
 
 bool appendOnly(int directory) {
@@ -263,7 +343,7 @@ RewriteOutcome rewriteInPlace(const Target& target, std::string_view newText, co
         failErrno(kCannotCreate, *target.listed, errno);
     if (!(FileIdentity::of(info) == *request.Expected))
         return RewriteOutcome::Changed;
-    request.Hooks->beforeReplace(context);
+    Announcement announced(request.Hooks, context);
     const auto newSize = static_cast<off_t>(newText.size());
     // Reserve the space first: a full disk then fails here, before one old
     // byte is overwritten.
@@ -275,7 +355,7 @@ RewriteOutcome rewriteInPlace(const Target& target, std::string_view newText, co
         failErrno(kCannotCreate, *target.listed, errno);
     if (fd.close() != 0)
         failErrno(kCannotCreate, *target.listed, errno);
-    request.Hooks->afterReplace(context, FileIdentity::of(info));
+    announced.completed(FileIdentity::of(info));
     return RewriteOutcome::Replaced;
 }
 
@@ -300,6 +380,8 @@ RewriteOutcome RewriteFile(const FileLocation& location, std::string_view newTex
     struct stat info {};
     if (old.get() >= 0) {
         lease.emplace(old.get());
+        if (lease->openForWriting() && !mayCreate)
+            return RewriteOutcome::Changed;
         if (::fstat(old.get(), &info) != 0)
             failErrno(kCannotCreate, listed, errno);
         if (!S_ISREG(info.st_mode))
@@ -356,21 +438,24 @@ RewriteOutcome RewriteFile(const FileLocation& location, std::string_view newTex
     }
     if (::fsync(temp.fd()) != 0)
         failErrno(kCannotCreate, listed, errno);
-    if (request.Hooks != nullptr)
-        request.Hooks->beforeReplace(context);
+    Announcement announced(request.Hooks, context);
 
-    if (request.Expected != nullptr && (!unchanged(target, *request.Expected) || (lease && lease->broken())))
-        return RewriteOutcome::Changed;
-    if (::renameat(target.directory, temp.name(), target.directory, target.name.c_str()) != 0)
+    if (request.Expected != nullptr) {
+        if (!unchanged(target, *request.Expected) || (lease && lease->broken()))
+            return RewriteOutcome::Changed;
+        if (exchange(target, temp, *request.Expected, lease ? &*lease : nullptr) == RewriteOutcome::Changed)
+            return RewriteOutcome::Changed;
+    }
+    if (!temp.renamed() && ::renameat(target.directory, temp.name(), target.directory, target.name.c_str()) != 0)
         failErrno(kCannotCreate, listed, errno);
-    temp.renamed();
+    temp.markRenamed();
     syncDirectory(target.directory);
     lease.reset();
 
     if (request.Hooks != nullptr) {
         struct stat now {};
         ::fstat(temp.fd(), &now);
-        request.Hooks->afterReplace(context, FileIdentity::of(now));
+        announced.completed(FileIdentity::of(now));
     }
     return RewriteOutcome::Replaced;
 }

@@ -95,7 +95,9 @@ struct RunTotals {
 // modification and change times, checked again just before the rename);
 // otherwise it is read and processed again, up to three times, after which
 // the run raises "File changed while being processed: "<path>"" and leaves
-// the file as the other program made it. So a file named twice (also as
+// the file as the other program made it. A file that another program holds
+// open for writing at its turn counts as changing (where the system tells,
+// through a read lease: files the user owns, on local file systems). So a file named twice (also as
 // "./f", through a symlink or a hard link) is processed twice, as in a serial
 // run, and a file deleted before its turn raises "Cannot open file ..." and
 // stays deleted. The root of a walk, and the directory of a listing that the

@@ -83,8 +83,8 @@ public:
     std::function<void()> MessagePump;
     // Called once for every directory whose listing cannot be opened (Root
     // included); the walk goes on without it. `reason` is the system's text
-    // ("Too many levels of symbolic links" or "Not a directory" for a
-    // sub-directory replaced by a symlink after it was listed).
+    // ("Not a directory" for a sub-directory replaced by a symlink after it
+    // was listed).
     std::function<void(const std::string& directory, const std::string& reason)> OnDirectoryError;
 
     // Clears the stop flag and walks from Root; returns when the walk has

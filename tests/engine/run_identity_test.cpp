@@ -12,7 +12,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
@@ -217,10 +219,13 @@ TEST(RunIdentity, ASwappingAttackerCannotRedirectAWalkOutOfTheTree) {
     std::atomic<bool> done{false};
     std::thread attacker([&] {
         std::error_code ec;
+        // Each state lasts a while, so that a walk meets the real folder when
+        // it lists the tree and the symlink when it enters it or writes.
         while (!done.load()) {
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
             fs::rename(sub, parked, ec);
             fs::create_directory_symlink(dir.path() / "outside" / "sub", sub, ec);
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
             fs::remove(sub, ec);
             fs::rename(parked, sub, ec);
         }
@@ -334,4 +339,32 @@ TEST(RunIdentity, KeepGoingReportsEachFailedFileAndGoesOn) {
         EXPECT_EQ(changes, (std::vector<std::string>{paths[0] + ": x -> y", paths[2] + ": x -> y"}));
         EXPECT_EQ(readFile(paths[0]), "x") << "a dry run writes nothing";
     }
+}
+
+// A user at the process limit (ulimit -u) cannot start worker threads: the
+// run must go on with the threads it has, not end the program.
+TEST(RunIdentity, WorkerThreadsThatCannotStartDoNotEndTheProgram) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "the process limit does not apply to root";
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 5; ++i)
+        paths.push_back(dir.write("f" + std::to_string(i), "x"));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit none{0, 0};
+        setrlimit(RLIMIT_NPROC, &none);
+        try {
+            _exit(ExecuteRun(replaceRun(paths, "x", "y", 4), {}) == 5 ? 0 : 1);
+        } catch (...) {
+            _exit(2);
+        }
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "the run was killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    for (const std::string& path : paths)
+        EXPECT_EQ(readFile(path), "y") << path;
 }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +53,27 @@ protected:
         return out;
     }
 };
+
+// The walk lists the directories it holds open: the same entries as by path,
+// also when the directory was renamed since it was opened, and again from the
+// start on a second listing.
+TEST_F(DirListingTest, AnOpenDirectoryListsAsItsPathDoesWhereverItMoved) {
+    const int fd = open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const fs::path moved = tmp.path().string() + "-moved";
+    for (int mask : {faAnyFile, faArchive, faDirectory | faHidden}) {
+        const std::vector<TSearchRec> byPath = list(mask);
+        fs::rename(tmp.path(), moved);
+        for (int round = 0; round < 2; ++round) {
+            std::vector<TSearchRec> entries;
+            std::string error;
+            EXPECT_TRUE(ListDirectoryAt(fd, mask, entries, error));
+            EXPECT_EQ(names(entries), names(byPath)) << "mask " << mask << ", round " << round;
+        }
+        fs::rename(moved, tmp.path());
+    }
+    close(fd);
+}
 
 TEST_F(DirListingTest, TypesEveryKindOfEntryWithoutFollowingLinks) {
     struct Expect {

@@ -329,6 +329,40 @@ TEST_F(FileFinderTest, UnopenableDirectoriesAreReportedOnceAndPassedOver) {
     EXPECT_EQ(stops, 1);
 }
 
+// A sub-folder swapped for a symlink after it was listed (another user
+// redirecting a walk made by root) is not followed out of the tree.
+TEST_F(FileFinderTest, ASubFolderSwappedForASymlinkAfterTheListingIsNotFollowed) {
+    TempDir outside;
+    outside.write("evil.htm", "text");
+    std::vector<std::string> errors;
+    finder.OnDirectoryError = [&](const std::string& directory, const std::string& reason) {
+        errors.push_back(relative(directory) + ": " + reason);
+    };
+    finder.Filename = "*.htm";
+    bool swapped = false;
+    std::shared_ptr<const OpenDirectory> rootDirectory;
+    finder.OnFileFound = [&](TFileFinder& sender, const std::string& directory, TSearchRec rec, bool&) {
+        record(directory, rec);
+        if (swapped)
+            return;
+        swapped = true;
+        rootDirectory = sender.CurrentDirectory();
+        fs::rename(tmp.file("sub1"), tmp.file("parked"));
+        fs::create_directory_symlink(outside.path(), tmp.file("sub1"));
+    };
+    finder.Start();
+    EXPECT_EQ(errors, std::vector<std::string>{"sub1/: Not a directory"});
+    for (const std::string& report : reports)
+        EXPECT_EQ(report.find("evil"), std::string::npos) << report;
+    ASSERT_TRUE(rootDirectory);
+    EXPECT_EQ(rootDirectory->Path, root);
+    struct stat held {
+    }, named{};
+    ASSERT_EQ(fstat(rootDirectory->Fd, &held), 0) << "the directory stays open while it is held";
+    ASSERT_EQ(stat(root.c_str(), &named), 0);
+    EXPECT_EQ(held.st_ino, named.st_ino);
+}
+
 TEST_F(FileFinderTest, UnreadableSubDirectory) {
     if (geteuid() == 0)
         GTEST_SKIP() << "root reads directories whatever their mode";

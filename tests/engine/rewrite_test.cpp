@@ -1,0 +1,175 @@
+// The rewrite's own road: hooks, the in-place path, the temporary file.
+#include "engine/rewrite.h"
+
+#include "core/error.h"
+#include "engine/file_io.h"
+#include "testutil/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace quillet::engine;
+using quillet::testutil::readFile;
+using quillet::testutil::TempDir;
+
+namespace {
+
+int temporaryFilesIn(const fs::path& dir) {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(dir))
+        count += entry.path().filename().string().starts_with(".quillet-");
+    return count;
+}
+
+FileIdentity identityOf(const std::string& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return FileIdentity::of(info);
+}
+
+// Records what the rewrite showed it; may keep the old bytes, or act.
+class RecordingHooks : public CommitHooks {
+public:
+    bool keeps = false;
+    std::function<void(const ReplaceContext&)> during;
+    std::vector<std::string> calls;
+
+    void beforeReplace(const ReplaceContext& context) override {
+        calls.push_back("before " + std::string(context.OldText) + " -> " + std::string(context.NewText) +
+                        (context.NewFd < 0 ? " in place" : ""));
+        if (during)
+            during(context);
+    }
+    void afterReplace(const ReplaceContext& context, const FileIdentity& now) override {
+        calls.push_back(std::string("after ") +
+                        (now.Size == static_cast<std::int64_t>(context.NewText.size()) ? "ok" : "?"));
+    }
+    void replaceAbandoned(const ReplaceContext&) noexcept override { calls.push_back("abandoned"); }
+    bool keepsOldBytes() const override { return keeps; }
+};
+
+std::string rewrite(const std::string& path, const std::string& oldText, const std::string& newText,
+                    CommitHooks* hooks) {
+    const FileIdentity read = identityOf(path);
+    RewriteRequest request;
+    request.Expected = &read;
+    request.OldText = oldText;
+    request.Hooks = hooks;
+    try {
+        return RewriteFile(FileLocation::atPath(path), newText, request) == RewriteOutcome::Replaced ? "replaced"
+                                                                                                     : "changed";
+    } catch (const quillet::Error& error) {
+        return error.what();
+    }
+}
+
+// Makes `dir` unusable for a temporary file: append-only where the process
+// may set that (root on most local file systems), else not writable.
+// Returns false when neither works here.
+bool lockDirectory(const fs::path& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    bool appendOnly = false;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags |= FS_APPEND_FL;
+        appendOnly = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    if (appendOnly)
+        return true;
+    if (geteuid() == 0)
+        return false; // root creates files in any directory
+    fs::permissions(dir, fs::perms(0555));
+    return true;
+}
+
+void unlockDirectory(const fs::path& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0) {
+        flags &= ~FS_APPEND_FL;
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0)
+        ::close(fd);
+    fs::permissions(dir, fs::perms(0755));
+}
+
+} // namespace
+
+TEST(RewriteFile, HooksSeeTheOldAndNewTextAndMayRefuse) {
+    TempDir dir;
+    const std::string path = dir.write("a.txt", "old");
+    RecordingHooks hooks;
+    EXPECT_EQ(rewrite(path, "old", "new", &hooks), "replaced");
+    EXPECT_EQ(hooks.calls, (std::vector<std::string>{"before old -> new", "after ok"}));
+
+    hooks.during = [](const ReplaceContext&) { throw quillet::Error("Cannot keep a copy"); };
+    EXPECT_EQ(rewrite(path, "new", "newer", &hooks), "Cannot keep a copy");
+    EXPECT_EQ(hooks.calls.back(), "before new -> newer") << "a hook that refuses is not told it was abandoned";
+    EXPECT_EQ(readFile(path), "new");
+    EXPECT_EQ(temporaryFilesIn(dir.path()), 0);
+}
+
+TEST(RewriteFile, AFileThatChangedBeforeTheRenameIsLeftAsTheOtherProgramMadeIt) {
+    TempDir dir;
+    const std::string path = dir.write("a.txt", "old");
+    RecordingHooks hooks;
+    // An editor's save, which a read lease does not hold up.
+    hooks.during = [&](const ReplaceContext&) { fs::rename(dir.write("saved.tmp", "the editor's"), path); };
+    EXPECT_EQ(rewrite(path, "old", "new", &hooks), "changed");
+    EXPECT_EQ(readFile(path), "the editor's");
+    EXPECT_EQ(hooks.calls, (std::vector<std::string>{"before old -> new", "abandoned"}));
+    EXPECT_EQ(temporaryFilesIn(dir.path()), 0);
+}
+
+// The handler of a second Ctrl-C removes the temporary file being written.
+TEST(RewriteFile, DiscardingOnASignalLeavesNoTemporaryFile) {
+    TempDir dir;
+    const std::string path = dir.write("a.txt", "old");
+    RecordingHooks hooks;
+    int during = -1;
+    hooks.during = [&](const ReplaceContext&) {
+        during = temporaryFilesIn(dir.path());
+        DiscardTemporaryFileOnSignal();
+    };
+    EXPECT_NE(rewrite(path, "old", "new", &hooks), "replaced");
+    EXPECT_EQ(during, 1);
+    EXPECT_EQ(temporaryFilesIn(dir.path()), 0);
+    EXPECT_EQ(readFile(path), "old");
+    DiscardTemporaryFileOnSignal(); // between rewrites: nothing to do
+}
+
+// Where no temporary file can be made, the file is rewritten in place only
+// when the old bytes are kept elsewhere; a hard link then stays shared.
+TEST(RewriteFile, InPlaceOnlyWhenTheHooksKeepTheOldBytes) {
+    TempDir dir;
+    const std::string path = dir.write("locked/a.txt", "old text");
+    fs::create_hard_link(path, dir.path() / "locked" / "b.txt");
+    if (!lockDirectory(dir.path() / "locked"))
+        GTEST_SKIP() << "no way to lock a directory here";
+    RecordingHooks hooks;
+    const std::string refused = rewrite(path, "old text", "new", &hooks);
+    hooks.keeps = true;
+    const std::string shorter = rewrite(path, "old text", "new", &hooks);
+    const std::string longer = rewrite(path, "new", "a much longer new text", &hooks);
+    const std::string linked = readFile(dir.file("locked/b.txt"));
+    const int temporary = temporaryFilesIn(dir.path() / "locked");
+    unlockDirectory(dir.path() / "locked");
+    EXPECT_TRUE(refused.starts_with("Cannot create file \"" + path + "\". ")) << refused;
+    EXPECT_EQ(shorter, "replaced");
+    EXPECT_EQ(longer, "replaced");
+    EXPECT_EQ(readFile(path), "a much longer new text");
+    EXPECT_EQ(linked, "a much longer new text");
+    EXPECT_EQ(temporary, 0);
+    EXPECT_EQ(hooks.calls, (std::vector<std::string>{"before old text -> new in place", "after ok",
+                                                     "before new -> a much longer new text in place", "after ok"}));
+}
