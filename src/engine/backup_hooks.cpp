@@ -77,6 +77,18 @@ void HookChain::afterReplace(const ReplaceContext& context, const FileIdentity& 
         hooks->afterReplace(context, now);
 }
 
+void HookChain::replaceAbandoned(const ReplaceContext& context) noexcept {
+    for (CommitHooks* hooks : m_hooks)
+        hooks->replaceAbandoned(context);
+}
+
+bool HookChain::madeByHooks(dev_t device, ino_t inode) const {
+    for (const CommitHooks* hooks : m_hooks)
+        if (hooks->madeByHooks(device, inode))
+            return true;
+    return false;
+}
+
 bool HookChain::keepsOldBytes() const {
     for (const CommitHooks* hooks : m_hooks)
         if (hooks->keepsOldBytes())

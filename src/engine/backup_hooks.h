@@ -35,6 +35,7 @@ public:
     // them, so that a run never processes its own backups. Safe to call from
     // any thread while the run goes.
     bool madeThisRun(dev_t device, ino_t inode) const;
+    bool madeByHooks(dev_t device, ino_t inode) const override { return madeThisRun(device, inode); }
 
     const std::string& suffix() const { return m_suffix; }
 
@@ -58,7 +59,9 @@ public:
 
     void beforeReplace(const ReplaceContext& context) override;
     void afterReplace(const ReplaceContext& context, const FileIdentity& now) override;
+    void replaceAbandoned(const ReplaceContext& context) noexcept override;
     bool keepsOldBytes() const override;
+    bool madeByHooks(dev_t device, ino_t inode) const override;
 
 private:
     std::vector<CommitHooks*> m_hooks;

@@ -4,6 +4,8 @@
 
 #include "engine/file_identity.h"
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -47,6 +49,11 @@ public:
     // (a journal does). A rewrite in place, which a crash could leave half
     // done, is made only when it does.
     virtual bool keepsOldBytes() const { return false; }
+    // Whether (device, inode) is a file or folder these hooks made themselves
+    // (a backup written this run, the journal's own folder). A walk passes
+    // over it, so that a run never processes its own backups nor rewrites the
+    // journal it keeps. May be called from any thread.
+    virtual bool madeByHooks(dev_t /*device*/, ino_t /*inode*/) const { return false; }
 };
 
 } // namespace quillet::engine

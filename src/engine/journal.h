@@ -94,6 +94,7 @@ public:
     // it, so that a run over the home folder never rewrites the journal's
     // own records and kept files. Safe to call from any thread.
     bool isJournalDirectory(dev_t device, ino_t inode) const;
+    bool madeByHooks(dev_t device, ino_t inode) const override { return isJournalDirectory(device, inode); }
 
     // The run's id; empty until the first file was journaled.
     const std::string& id() const { return m_id; }

@@ -45,6 +45,7 @@ struct Entry {
     FileReport report;
     std::string resultEntry;
     std::int64_t sizeHint = 0;
+    bool walked = false; // found by a walk, not named by the user
 };
 
 // The one road every entry takes, whatever the shape and the threads:
@@ -111,11 +112,20 @@ private:
         return prepared.Opened && m_replaced.count(key(prepared.Identity)) != 0;
     }
 
+    // A backup this run wrote beside an earlier file of the walk: never an
+    // entry of the run itself.
+    bool madeByHooks(const Entry& entry, const PreparedFile& prepared) const {
+        return entry.walked && prepared.Opened && m_request.Hooks != nullptr &&
+               m_request.Hooks->madeByHooks(prepared.Identity.Device, prepared.Identity.Inode);
+    }
+
     void settle(Entry& entry, PreparedFile prepared, std::exception_ptr error) {
         try {
             for (int tries = 1;; ++tries) {
                 if (error)
                     std::rethrow_exception(error);
+                if (madeByHooks(entry, prepared))
+                    return;
                 if (!stale(prepared) && commit(entry, prepared))
                     break;
                 if (tries == kTries)
@@ -240,6 +250,10 @@ void runWalk(const RunRequest& request, const RunEvents& events, RunDriver& driv
         else if (events.OnUnreadableDirectory)
             events.OnUnreadableDirectory(directory, reason);
     };
+    if (request.Hooks != nullptr)
+        fileFinder.SkipDirectory = [&request](dev_t device, ino_t inode) {
+            return request.Hooks->madeByHooks(device, inode);
+        };
     fileFinder.OnFileFound = [&](finder::TFileFinder& sender, const std::string& directory, finder::TSearchRec found,
                                  bool& stop) {
         // Directories (also one whose name fits the mask), symlinks met in a
@@ -255,6 +269,7 @@ void runWalk(const RunRequest& request, const RunEvents& events, RunDriver& driv
         entry.report.Total = -1;
         entry.resultEntry = entry.location.Path;
         entry.sizeHint = found.Size;
+        entry.walked = true;
         stop = driver.add(std::move(entry));
     };
     fileFinder.Start();

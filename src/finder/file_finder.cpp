@@ -3,6 +3,7 @@
 #include "finder/wildcard.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <cstddef>
 #include <system_error>
 
@@ -116,7 +117,11 @@ void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
                     OnDirectoryError(path, reasonOf(error));
                 continue;
             }
-            SearchDirectory(std::make_shared<const OpenDirectory>(fd, path));
+            auto sub = std::make_shared<const OpenDirectory>(fd, path);
+            struct stat info {};
+            if (SkipDirectory && ::fstat(fd, &info) == 0 && SkipDirectory(info.st_dev, info.st_ino))
+                continue;
+            SearchDirectory(std::move(sub));
         }
     }
 

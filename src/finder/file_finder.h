@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace quillet::finder {
 
 // A directory the walk opened, kept open for as long as anyone holds it: a
@@ -86,6 +88,10 @@ public:
     // ("Not a directory" for a sub-directory replaced by a symlink after it
     // was listed).
     std::function<void(const std::string& directory, const std::string& reason)> OnDirectoryError;
+    // Asked for each sub-directory about to be walked, with its device and
+    // inode; true passes over it (the run's own journal folder). Unset: every
+    // sub-directory is walked.
+    std::function<bool(dev_t device, ino_t inode)> SkipDirectory;
 
     // Clears the stop flag and walks from Root; returns when the walk has
     // ended, normally or by a stop.
