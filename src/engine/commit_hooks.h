@@ -34,9 +34,10 @@ public:
     // Before the new content replaces the old. Throwing quillet::Error
     // refuses the rewrite: the file keeps its old content and the run reports
     // the error as for any file that cannot be written. It must leave the old
-    // file as it is (no write, no chmod, no link: its identity is checked
-    // again after this call) and must not open it for writing: the run may
-    // hold a read lease on it, and such an open would wait for the lease.
+    // file as it is (no write, no chmod: its identity is checked again after
+    // this call; a hard link to it, which only moves its change time, is
+    // allowed) and must not open it for writing: the run may hold a read
+    // lease on it, and such an open would wait for the lease.
     virtual void beforeReplace(const ReplaceContext&) {}
     // After the new content is in place, with the identity of the new file.
     virtual void afterReplace(const ReplaceContext&, const FileIdentity& /*now*/) {}

@@ -273,6 +273,19 @@ void resolve(const FileLocation& location, bool mayCreate, Target& target) {
 
 // What stands at the target now is still `expected`: by name in the
 // directory, not following a symlink, and through the path as written.
+// The identity to expect once the hooks have run. A hook that keeps the old
+// file by linking it (the journal) raises its link count, which moves its
+// change time; that is the one change a hook makes, and it is not taken for
+// another program's edit.
+FileIdentity afterHooks(int oldFd, const struct stat& before, const FileIdentity& expected) {
+    struct stat now {};
+    if (oldFd < 0 || ::fstat(oldFd, &now) != 0 || now.st_nlink <= before.st_nlink)
+        return expected;
+    FileIdentity relinked = expected;
+    relinked.ChangedNs = FileIdentity::of(now).ChangedNs;
+    return relinked;
+}
+
 bool unchanged(const Target& target, const FileIdentity& expected) {
     struct stat info {};
     if (::fstatat(target.directory, target.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -441,9 +454,10 @@ RewriteOutcome RewriteFile(const FileLocation& location, std::string_view newTex
     Announcement announced(request.Hooks, context);
 
     if (request.Expected != nullptr) {
-        if (!unchanged(target, *request.Expected) || (lease && lease->broken()))
+        const FileIdentity expected = afterHooks(old.get(), info, *request.Expected);
+        if (!unchanged(target, expected) || (lease && lease->broken()))
             return RewriteOutcome::Changed;
-        if (exchange(target, temp, *request.Expected, lease ? &*lease : nullptr) == RewriteOutcome::Changed)
+        if (exchange(target, temp, expected, lease ? &*lease : nullptr) == RewriteOutcome::Changed)
             return RewriteOutcome::Changed;
     }
     if (!temp.renamed() && ::renameat(target.directory, temp.name(), target.directory, target.name.c_str()) != 0)
