@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
+#include <sstream>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -39,7 +41,45 @@ std::string finished(int n) {
 
 class CliTest : public ::testing::Test {
 protected:
+    // The run journal and its settings live apart from the files under test,
+    // so that a walk over `dir` never meets them.
+    TempDir home;
     TempDir dir;
+
+    CliTest() {
+        setenv("XDG_STATE_HOME", (home.path() / "state").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
+    }
+
+    fs::path runsDirectory() const { return home.path() / "state/quillet/runs"; }
+
+    // The ids in the journal, oldest first (by the start time each run's
+    // manifest records: ids alone sort only to the second).
+    std::vector<std::string> runIds() const {
+        std::vector<std::pair<long long, std::string>> runs;
+        std::error_code error;
+        for (const fs::directory_entry& entry : fs::directory_iterator(runsDirectory(), error)) {
+            std::istringstream manifest(readFile(entry.path() / "manifest"));
+            std::string header, word, id;
+            long long started = 0;
+            std::getline(manifest, header);
+            manifest >> word >> id >> started;
+            runs.emplace_back(started, entry.path().filename().string());
+        }
+        std::sort(runs.begin(), runs.end());
+        std::vector<std::string> ids;
+        for (auto& run : runs)
+            ids.push_back(std::move(run.second));
+        return ids;
+    }
+
+    // The line a run that journaled files writes before its final line.
+    std::string journaled() const {
+        const std::vector<std::string> ids = runIds();
+        const std::string id = ids.empty() ? "<none>" : ids.back();
+        return "quillet-cli: run " + id + " journaled; undo with: quillet-cli undo " + id + "\n";
+    }
+
     ProcessResult cli(const std::vector<std::string>& args, const std::string& input = {}) {
         return runProcess(cliPath(), args, input, dir.path().string());
     }
@@ -167,7 +207,8 @@ TEST_F(CliTest, AnErrorEndsTheRunWithStatusTwoAndKeepsEarlierFiles) {
     dir.write("c.txt", "old");
     const ProcessResult r = cli({"replace", "old", "new", "a.txt", "missing.txt", "c.txt"});
     EXPECT_EQ(r.Out, "a.txt\n");
-    EXPECT_EQ(r.Err, "quillet-cli: Cannot open file \"" + dir.file("missing.txt") + "\". No such file or directory\n");
+    EXPECT_EQ(r.Err, journaled() + "quillet-cli: Cannot open file \"" + dir.file("missing.txt") +
+                         "\". No such file or directory\n");
     EXPECT_EQ(r.ExitCode, 2);
     EXPECT_EQ(readFile(dir.file("a.txt")), "new");
     EXPECT_EQ(readFile(dir.file("c.txt")), "old");
@@ -295,7 +336,8 @@ TEST_F(CliTest, AnInterruptStopsTheRunBetweenTwoFiles) {
         EXPECT_EQ(readFile(dir.file("a.txt")), "new");
         EXPECT_EQ(readFile(dir.file("b.txt")), "old");
         EXPECT_EQ(readFile(dir.file("c.txt")), "old");
-        EXPECT_EQ(readFile(err), finished(1) + "quillet-cli: interrupted; the run stopped between two files\n");
+        EXPECT_EQ(readFile(err),
+                  journaled() + finished(1) + "quillet-cli: interrupted; the run stopped between two files\n");
         return;
     }
     FAIL() << "quillet-cli never caught the interrupt";
@@ -334,7 +376,7 @@ TEST_F(CliTest, AStopSignalIgnoredAtStartStaysIgnored) {
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status)) << "signal " << sig << " killed it";
         EXPECT_EQ(WEXITSTATUS(status), 0) << "signal " << sig;
-        EXPECT_EQ(readFile(dir.file("err.txt")), finished(2)) << "signal " << sig;
+        EXPECT_EQ(readFile(dir.file("err.txt")), journaled() + finished(2)) << "signal " << sig;
         EXPECT_EQ(readFile(dir.file("b.txt")), "new") << "signal " << sig;
     }
 }
@@ -349,7 +391,8 @@ TEST_F(CliTest, AClosedResultListStopsTheRunBetweenTwoFiles) {
         const char* bAfter;
     } cases[] = {
         {{"replace", "old", "new", "-j", "1", "-l", "-"},
-         finished(1) + "quillet-cli: cannot write the result list: Broken pipe; the run stopped between two files\n",
+         "JOURNALED" + finished(1) +
+             "quillet-cli: cannot write the result list: Broken pipe; the run stopped between two files\n",
          "old"},
         // A search writes nothing, so it may fill its buffer first and find
         // out at the end.
@@ -374,7 +417,10 @@ TEST_F(CliTest, AClosedResultListStopsTheRunBetweenTwoFiles) {
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status)) << c.args[0] << ": killed by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 2) << c.args[0];
-        EXPECT_EQ(readFile(dir.file("err.txt")), c.err) << c.args[0];
+        std::string expected = c.err;
+        if (expected.starts_with("JOURNALED"))
+            expected.replace(0, 9, journaled());
+        EXPECT_EQ(readFile(dir.file("err.txt")), expected) << c.args[0];
         EXPECT_EQ(readFile(dir.file("b.txt")), c.bAfter) << c.args[0];
     }
 }
