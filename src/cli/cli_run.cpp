@@ -143,18 +143,6 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     return request;
 }
 
-// Colours as `git diff` decides them: for auto, only on a terminal that is
-// not "dumb", and never when NO_COLOR is set to anything.
-core::DiffColor diffColor(ColorWhen when, std::FILE* out) {
-    if (when != ColorWhen::Auto)
-        return when == ColorWhen::Always ? core::DiffColor::Ansi : core::DiffColor::None;
-    const char* noColor = std::getenv("NO_COLOR");
-    const char* term = std::getenv("TERM");
-    const bool colour = isatty(fileno(out)) == 1 && (noColor == nullptr || *noColor == '\0') &&
-                        (term == nullptr || std::string_view(term) != "dumb");
-    return colour ? core::DiffColor::Ansi : core::DiffColor::None;
-}
-
 void printLine(std::FILE* err, std::string_view path, std::string_view what, std::string_view reason) {
     std::string line = "quillet-cli: ";
     ((((line += path) += ": ") += what) += reason) += '\n';
@@ -213,6 +201,14 @@ private:
 
 } // namespace
 
+core::DiffColor ChooseDiffColor(ColorWhen when, bool terminal, const char* noColor, const char* term) {
+    if (when != ColorWhen::Auto)
+        return when == ColorWhen::Always ? core::DiffColor::Ansi : core::DiffColor::None;
+    const bool colour =
+        terminal && (noColor == nullptr || *noColor == '\0') && (term == nullptr || std::string_view(term) != "dumb");
+    return colour ? core::DiffColor::Ansi : core::DiffColor::None;
+}
+
 int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err) {
     std::int64_t matchedFiles = 0;
     std::set<std::string> warned;
@@ -240,7 +236,8 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         // The diffs replace the list. The operations know which stretches
         // they kept; once the run passes them on, they go here in place of
         // nullptr and spare the diff its search.
-        const core::DiffColor color = diffColor(options.Color, out);
+        const core::DiffColor color =
+            ChooseDiffColor(options.Color, isatty(fileno(out)) == 1, std::getenv("NO_COLOR"), std::getenv("TERM"));
         events.OnResult = [&](const std::string&) { ++matchedFiles; };
         events.OnChanged = [&, color](const std::string& path, std::string_view oldText, std::string_view newText) {
             if (listWriteError != 0)

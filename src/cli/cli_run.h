@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cli/options.h"
+#include "core/text_diff.h"
 
 #include <cstdio>
 
@@ -21,5 +22,11 @@ namespace quillet::cli {
 // With Diff, out receives the unified diff of each changed file, labelled
 // "a/PATH" and "b/PATH" with PATH as listed, instead of the list.
 int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err);
+
+// Whether --color=WHEN colours the diffs, as `git diff` decides: always,
+// never, or for auto only when standard output is a terminal whose TERM is
+// not "dumb" and NO_COLOR is unset or empty (noColor and term are the
+// variables' values, null when unset).
+core::DiffColor ChooseDiffColor(ColorWhen when, bool terminal, const char* noColor, const char* term);
 
 } // namespace quillet::cli

@@ -1,5 +1,6 @@
 // The command-line parser on its own: which argument lands where, byte for
 // byte, and which lines are usage mistakes.
+#include "cli/cli_run.h"
 #include "cli/options.h"
 
 #include <gtest/gtest.h>
@@ -294,6 +295,29 @@ TEST(QuoteCommandLineTest, AShellReadsEachArgumentBack) {
     const ParseOutcome r = parse({"replace", "a b", "c", "-n", "f"});
     ASSERT_TRUE(r.Options);
     EXPECT_EQ(r.Options->CommandLine, "quillet-cli replace 'a b' c -n f");
+}
+
+TEST(ChooseDiffColorTest, AutoColoursOnlyARealTerminal) {
+    struct Case {
+        ColorWhen when;
+        bool terminal;
+        const char* noColor;
+        const char* term;
+        core::DiffColor expected;
+    } cases[] = {
+        {ColorWhen::Auto, true, nullptr, "xterm", core::DiffColor::Ansi},
+        {ColorWhen::Auto, true, nullptr, nullptr, core::DiffColor::Ansi},
+        {ColorWhen::Auto, true, "", "xterm", core::DiffColor::Ansi},
+        {ColorWhen::Auto, false, nullptr, "xterm", core::DiffColor::None},
+        {ColorWhen::Auto, true, "1", "xterm", core::DiffColor::None},
+        {ColorWhen::Auto, true, nullptr, "dumb", core::DiffColor::None},
+        {ColorWhen::Always, false, "1", "dumb", core::DiffColor::Ansi},
+        {ColorWhen::Never, true, nullptr, "xterm", core::DiffColor::None},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ChooseDiffColor(c.when, c.terminal, c.noColor, c.term), c.expected)
+            << static_cast<int>(c.when) << " terminal " << c.terminal << " NO_COLOR " << (c.noColor ? c.noColor : "-")
+            << " TERM " << (c.term ? c.term : "-");
 }
 
 } // namespace

@@ -239,3 +239,42 @@ TEST_F(CliTest, HostileNamesGoThroughReplaceAndUndo) {
         EXPECT_EQ(readFile(dir.file(name)), content) << "[" << name << "]";
     }
 }
+
+TEST_F(CliTest, AFileTheJournalCannotKeepIsNamedByTheRunAndByUndo) {
+    dir.write("config/quillet/journal.conf", "max-bytes = 10\n");
+    fs::rename(dir.path() / "config", home.path() / "config");
+    const std::string content = std::string(5000, 'x') + "old";
+    dir.write("big.txt", content);
+    ProcessResult r = cli({"replace", "old", "new", "big.txt"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    const std::string id = lastRunId();
+    EXPECT_EQ(r.Err, "quillet-cli: big.txt: not kept in the run journal: it does not fit within the journal's limit "
+                     "of 10 bytes (max-bytes)\nquillet-cli: run " +
+                         id + " journaled, 1 of its 1 files without their old content; undo with: quillet-cli undo " +
+                         id + "\n" + finished(1));
+    r = cli({"undo"});
+    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    EXPECT_EQ(r.Out, "not restored " + dir.file("big.txt") +
+                         ": not kept by the journal: it does not fit within the journal's limit of 10 bytes "
+                         "(max-bytes)\n");
+    EXPECT_EQ(readFile(dir.file("big.txt")), std::string(5000, 'x') + "new");
+}
+
+TEST_F(CliTest, AMistakeInJournalConfStopsTheRunBeforeAnyFileUnlessNoJournal) {
+    dir.write("config/quillet/journal.conf", "max-runs = 0\n");
+    fs::rename(dir.path() / "config", home.path() / "config");
+    dir.write("a.txt", "old");
+    ProcessResult r = cli({"replace", "old", "new", "a.txt"});
+    EXPECT_EQ(r.Err, "quillet-cli: Cannot use \"" + (home.path() / "config/quillet/journal.conf").string() +
+                         "\", line 1: not a number of runs (at least 1): \"0\"\n");
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_EQ(readFile(dir.file("a.txt")), "old");
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"search", "old", "a.txt"},
+                                               {"replace", "old", "new", "-n", "a.txt"},
+                                               {"replace", "old", "new", "--no-journal", "a.txt"}}) {
+        r = cli(args);
+        EXPECT_EQ(r.ExitCode, 0) << args[1] << " " << args.size() << ": " << r.Err;
+    }
+    EXPECT_EQ(readFile(dir.file("a.txt")), "new");
+}
