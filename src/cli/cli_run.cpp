@@ -170,6 +170,10 @@ public:
         }
     }
 
+    // The chain points into this object.
+    RunKeepers(const RunKeepers&) = delete;
+    RunKeepers& operator=(const RunKeepers&) = delete;
+
     engine::CommitHooks* hooks() { return m_chain.empty() ? nullptr : &m_chain; }
 
     // Ends the journal, and names the run on err when it recorded files, so

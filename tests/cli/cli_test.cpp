@@ -130,7 +130,8 @@ TEST_F(CliTest, HelpAndVersion) {
     ProcessResult r = cli({"--help"});
     EXPECT_EQ(r.ExitCode, 0);
     for (const char* word :
-         {"search PATTERN", "strip-word-html", "--max-files", "--recursive", "--null", "--null-data"})
+         {"search PATTERN", "strip-word-html", "--max-files", "--recursive", "--null", "--null-data",
+          "--backup[=SUFFIX]", "--diff", "--color=WHEN", "--keep-going", "--no-journal", "undo --list", "--force"})
         EXPECT_NE(r.Out.find(word), std::string::npos) << word;
     r = cli({"--version"});
     EXPECT_EQ(r.Out, "quillet-cli 1.3.0\n");
