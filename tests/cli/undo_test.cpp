@@ -278,3 +278,19 @@ TEST_F(CliTest, AMistakeInJournalConfStopsTheRunBeforeAnyFileUnlessNoJournal) {
     }
     EXPECT_EQ(readFile(dir.file("a.txt")), "new");
 }
+
+TEST_F(CliTest, ADirectoryTwoHundredLevelsDeepIsWalkedAndUndone) {
+    std::string path = "deep";
+    for (int level = 0; level < 200; ++level) {
+        path += "/d";
+        if (level % 50 == 49)
+            dir.write(path + "/f.txt", "old at " + std::to_string(level));
+    }
+    const TreeSnapshot before = snapshotTree(dir.path() / "deep");
+    ProcessResult r = cli({"replace", "old", "new", "-d", "deep", "-r", "-q"});
+    EXPECT_EQ(r.Err, journaled() + finished(4));
+    EXPECT_EQ(readFile(dir.file(path + "/f.txt")), "new at 199");
+    r = cli({"undo"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(snapshotTree(dir.path() / "deep"), before);
+}
