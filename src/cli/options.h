@@ -52,7 +52,8 @@ struct CliOptions {
     bool KeepGoing = false;                  // a file that fails is reported and the run goes on
     bool NoJournal = false;                  // keep no run journal for this run
     // The command line as a shell would take it back (see QuoteCommandLine),
-    // kept in the run journal to show what the run did.
+    // starting "quillet-cli " whatever argv[0] was; the run journal keeps it
+    // to show what the run did.
     std::string CommandLine;
 };
 
@@ -63,7 +64,8 @@ struct UndoOptions {
     bool Force = false;
 };
 
-// The outcome of parsing: options to run, or text to print and an exit status
+// The outcome of parsing: options to run, an undo to do, or text to print and
+// an exit status
 // (help and version: 0 on standard output; a usage mistake: 2, a one-line
 // reason and the usage on standard error, e.g.
 //   quillet-cli: unknown option '--bogus'
