@@ -1,22 +1,28 @@
 #include "cli/cli_run.h"
 
 #include "core/error.h"
+#include "core/text_diff.h"
 #include "core/text_ops.h"
+#include "engine/backup_hooks.h"
 #include "engine/file_io.h"
+#include "engine/journal.h"
 #include "engine/path_list.h"
 #include "engine/run.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <signal.h>
+#include <unistd.h>
 
 namespace quillet::cli {
 
@@ -104,6 +110,7 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     param.ResultIsPattern = options.Template.value_or(options.NewText.find(core::kTagOpen) != std::string::npos);
     param.MaxCount = options.MaxCount;
     param.DryRun = options.DryRun;
+    request.KeepGoing = options.KeepGoing;
     request.MaxFiles = options.MaxFiles;
     request.Threads =
         options.Threads > 0 ? options.Threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -136,7 +143,75 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     return request;
 }
 
+void printLine(std::FILE* err, std::string_view path, std::string_view what, std::string_view reason) {
+    std::string line = "quillet-cli: ";
+    ((((line += path) += ": ") += what) += reason) += '\n';
+    std::fwrite(line.data(), 1, line.size(), err);
+}
+
+// What keeps the old content of a run that writes: its journal (unless
+// --no-journal) and backups (--backup), chained into the request's hooks.
+class RunKeepers {
+public:
+    RunKeepers(const CliOptions& options, std::FILE* err) {
+        if (options.Operation == core::OpOnlySearch || options.DryRun)
+            return;
+        if (!options.NoJournal) {
+            engine::JournalOptions journal = engine::JournalOptionsFromEnvironment(options.CommandLine);
+            journal.OnNotKept = [err](std::string_view path, std::string_view reason) {
+                printLine(err, path, "not kept in the run journal: ", reason);
+            };
+            m_journal.emplace(std::move(journal));
+            m_chain.add(*m_journal);
+        }
+        if (options.BackupSuffix) {
+            m_backups.emplace(*options.BackupSuffix);
+            m_chain.add(*m_backups);
+        }
+    }
+
+    // The chain points into this object.
+    RunKeepers(const RunKeepers&) = delete;
+    RunKeepers& operator=(const RunKeepers&) = delete;
+
+    engine::CommitHooks* hooks() { return m_chain.empty() ? nullptr : &m_chain; }
+
+    // Ends the journal, and names the run on err when it recorded files, so
+    // that the user knows what to undo.
+    void finish(std::FILE* err) {
+        if (!m_journal || m_finished)
+            return;
+        m_finished = true;
+        m_journal->finish();
+        if (m_journal->files() == 0)
+            return;
+        const std::string& id = m_journal->id();
+        if (m_journal->notKept() > 0)
+            std::fprintf(err,
+                         "quillet-cli: run %s journaled, %zu of its %zu files without their old content; "
+                         "undo with: quillet-cli undo %s\n",
+                         id.c_str(), m_journal->notKept(), m_journal->files(), id.c_str());
+        else
+            std::fprintf(err, "quillet-cli: run %s journaled; undo with: quillet-cli undo %s\n", id.c_str(),
+                         id.c_str());
+    }
+
+private:
+    std::optional<engine::RunJournal> m_journal;
+    std::optional<engine::BackupHooks> m_backups;
+    engine::HookChain m_chain;
+    bool m_finished = false;
+};
+
 } // namespace
+
+core::DiffColor ChooseDiffColor(ColorWhen when, bool terminal, const char* noColor, const char* term) {
+    if (when != ColorWhen::Auto)
+        return when == ColorWhen::Always ? core::DiffColor::Ansi : core::DiffColor::None;
+    const bool colour =
+        terminal && (noColor == nullptr || *noColor == '\0') && (term == nullptr || std::string_view(term) != "dumb");
+    return colour ? core::DiffColor::Ansi : core::DiffColor::None;
+}
 
 int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err) {
     std::int64_t matchedFiles = 0;
@@ -161,20 +236,49 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         if (!written)
             listWriteError = errno != 0 ? errno : EIO;
     };
+    if (options.Diff) {
+        // The diffs replace the list. The operations know which stretches
+        // they kept; once the run passes them on, they go here in place of
+        // nullptr and spare the diff its search.
+        const core::DiffColor color =
+            ChooseDiffColor(options.Color, isatty(fileno(out)) == 1, std::getenv("NO_COLOR"), std::getenv("TERM"));
+        events.OnResult = [&](const std::string&) { ++matchedFiles; };
+        events.OnChanged = [&, color](const std::string& path, std::string_view oldText, std::string_view newText) {
+            if (listWriteError != 0)
+                return;
+            std::string diff;
+            core::WriteUnifiedDiff(diff, "a/" + path, "b/" + path, oldText, newText, nullptr, color);
+            const bool written = std::fwrite(diff.data(), 1, diff.size(), out) == diff.size() &&
+                                 (!flushEachEntry || std::fflush(out) == 0);
+            if (!written)
+                listWriteError = errno != 0 ? errno : EIO;
+        };
+    }
+    events.OnFileError = [&](const std::string& path, const std::string& message) {
+        std::fflush(out);
+        printLine(err, path, "", message);
+    };
     events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {
         if (warned.insert(directory).second)
             std::fprintf(err, "quillet-cli: cannot read directory \"%s\": %s\n", directory.c_str(), reason.c_str());
     };
 
     int finalWriteError = 0;
+    engine::RunTotals totals;
+    std::optional<RunKeepers> keepers;
     try {
-        const engine::RunRequest request = buildRequest(options, in);
-        const std::int64_t filesDone = engine::ExecuteRun(request, events);
+        engine::RunRequest request = buildRequest(options, in);
+        keepers.emplace(options, err);
+        request.Hooks = keepers->hooks();
+        const std::int64_t filesDone = engine::ExecuteRun(request, events, &totals);
         if (std::fflush(out) != 0 || std::ferror(out))
             finalWriteError = errno != 0 ? errno : EIO;
+        keepers->finish(err);
         std::fprintf(err, "Finished! Found and Processed %lld files.\n", static_cast<long long>(filesDone));
     } catch (const std::exception& error) {
         std::fflush(out);
+        if (keepers)
+            keepers->finish(err);
         std::fprintf(err, "quillet-cli: %s\n", error.what());
         return 2;
     }
@@ -191,6 +295,8 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         std::fprintf(err, "quillet-cli: cannot write the result list: %s\n", std::strerror(finalWriteError));
         return 2;
     }
+    if (totals.Failed > 0)
+        return 2;
     return matchedFiles > 0 ? 0 : 1;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cli/options.h"
+#include "core/text_diff.h"
 
 #include <cstdio>
 
@@ -11,6 +12,21 @@ namespace quillet::cli {
 // 0 when at least one file matched, 1 when none did, 2 on an error (the
 // message goes to err prefixed with "quillet-cli: "; files handled before the
 // error stay handled). `in` serves "--list -".
+//
+// A run that writes (not a search, not --dry-run) keeps a run journal unless
+// NoJournal, and backups with BackupSuffix. On err, in this order:
+//   quillet-cli: PATH: REASON                               a failed file (KeepGoing; exit 2)
+//   quillet-cli: PATH: not kept in the run journal: REASON  a file undo cannot give back
+//   quillet-cli: run ID journaled; undo with: quillet-cli undo ID
+//   Finished! Found and Processed N files.                  (or the error that ended the run)
+// With Diff, out receives the unified diff of each changed file, labelled
+// "a/PATH" and "b/PATH" with PATH as listed, instead of the list.
 int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err);
+
+// Whether --color=WHEN colours the diffs, as `git diff` decides: always,
+// never, or for auto only when standard output is a terminal whose TERM is
+// not "dumb" and NO_COLOR is unset or empty (noColor and term are the
+// variables' values, null when unset).
+core::DiffColor ChooseDiffColor(ColorWhen when, bool terminal, const char* noColor, const char* term);
 
 } // namespace quillet::cli

@@ -1,6 +1,7 @@
 // quillet-cli: search, replace and insert text in many files from scripts.
 #include "cli/cli_run.h"
 #include "cli/options.h"
+#include "cli/undo_command.h"
 #include "core/upper_table.h"
 
 #include <clocale>
@@ -12,6 +13,8 @@ int main(int argc, char** argv) {
     quillet::core::BuildUpperTable();
 
     const quillet::cli::ParseOutcome parsed = quillet::cli::ParseArguments(argc, argv);
+    if (parsed.Undo)
+        return quillet::cli::RunUndo(*parsed.Undo, stdout, stderr);
     if (!parsed.Options) {
         std::fputs(parsed.Output.c_str(), stdout);
         std::fputs(parsed.Error.c_str(), stderr);

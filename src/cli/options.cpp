@@ -3,6 +3,7 @@
 #include "core/text_ops.h"
 #include "core/version.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <limits>
@@ -30,12 +31,18 @@ constexpr std::array<OperationName, 6> kOperations{{
 constexpr std::string_view kUsage = "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\n"
                                     "Try 'quillet-cli --help' for more information.\n";
 
+constexpr std::string_view kUndoUsage = "Usage: quillet-cli undo [RUN-ID] [--force]\n"
+                                        "       quillet-cli undo --list\n"
+                                        "Try 'quillet-cli --help' for more information.\n";
+
 constexpr std::string_view kHelp =
     "Search, replace and insert text in many files at once.\n"
     "In PATTERN, '*' stands for any run of characters (\"href=*.htm\"); NEWTEXT may\n"
     "reuse what the stars covered as {$1}, {$2}, ...\n"
     "\n"
     "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\n"
+    "       quillet-cli undo [RUN-ID] [--force]\n"
+    "       quillet-cli undo --list\n"
     "\n"
     "Operations:\n"
     "  search PATTERN                  list the files where PATTERN occurs (never writes)\n"
@@ -64,6 +71,15 @@ constexpr std::string_view kHelp =
     "  -n, --dry-run               change no file; list what would change\n"
     "  -q, --quiet                 do not list the files\n"
     "  -0, --null                  end each listed entry with NUL instead of a newline\n"
+    "      --diff                  print a unified diff of each file changed (or, with\n"
+    "                              --dry-run, that would change) instead of the list\n"
+    "      --color=WHEN            colour the diffs: auto (default: when standard output\n"
+    "                              is a terminal and NO_COLOR is not set), always, never\n"
+    "      --backup[=SUFFIX]       keep each file's old content beside it as FILE+SUFFIX\n"
+    "                              (default suffix \".bak\")\n"
+    "      --keep-going            report a file that cannot be read or written and go on;\n"
+    "                              the exit status is then 2\n"
+    "      --no-journal            keep no run journal: this run cannot be undone\n"
     "  --                          end of the options: every later argument is PATTERN,\n"
     "                              NEWTEXT or a PATH, even one that starts with '-'\n"
     "\n"
@@ -73,17 +89,32 @@ constexpr std::string_view kHelp =
     "Letters compare without regard to case unless --case-sensitive is given.\n"
     "A matching file is rewritten atomically (a new file renamed over the old one).\n"
     "\n"
+    "Undo: every run that writes keeps a journal of the files it changed (the\n"
+    "last 20 runs, at most 1 GiB; see journal.conf in the manual).\n"
+    "  undo                        give the newest run's files their old content back\n"
+    "  undo RUN-ID                 the same for the run RUN-ID\n"
+    "      --force                 restore files changed since the run too\n"
+    "  undo --list                 list the runs: id, time, files, state, command\n"
+    "A file changed since the run is left alone unless --force is given. Undo lists\n"
+    "each file on standard output and a summary on standard error; exit status 0\n"
+    "when every file is back, 1 when some were left alone, 2 on an error.\n"
+    "\n"
     "Output: the matching files on standard output; \"Finished! Found and Processed N\n"
     "files.\" on standard error, where N counts matching files in a --recursive walk\n"
     "and files handled otherwise.\n"
-    "Exit status: 0 when a file matched, 1 when none did, 2 on an error.\n"
+    "After a run that journaled files, the line before the final one names the run\n"
+    "to undo. With --diff the diffs take the place of the list on standard output.\n"
+    "Exit status: 0 when a file matched, 1 when none did, 2 on an error (with\n"
+    "--keep-going: when any file failed).\n"
     "\n"
     "Examples:\n"
     "  quillet-cli search 'href=*.htm' a.htm b.htm\n"
     "  quillet-cli replace 'href=*.htm' 'href={$1}.html' -d site -r -m '*.htm;*.html'\n"
     "  find . -name '*.txt' | quillet-cli insert-after '</title>' '<meta charset=utf-8>' -l -\n"
     "  find . -name '*.txt' -print0 | quillet-cli search 'TODO' -z -l -\n"
-    "  quillet-cli replace -- '-old-' '-new-' a.txt\n";
+    "  quillet-cli replace -- '-old-' '-new-' a.txt\n"
+    "  quillet-cli replace --dry-run --diff 'colour' 'color' -d docs -r -m '*.txt'\n"
+    "  quillet-cli undo --list\n";
 
 // Every option the line may hold; Short is 0 where there is no short form.
 enum class OptionId {
@@ -103,32 +134,46 @@ enum class OptionId {
     DryRun,
     Quiet,
     Null,
+    Backup,
+    Diff,
+    Color,
+    KeepGoing,
+    NoJournal,
 };
+
+// Whether an option takes a value: never, always ("--name=value" or
+// "--name value"), or only when written "--name=value".
+enum class ValueKind { None, Required, Optional };
 
 struct OptionSpec {
     OptionId Id;
     char Short;
     std::string_view Long;
-    bool TakesValue;
+    ValueKind Value;
 };
 
-constexpr std::array<OptionSpec, 16> kOptionSpecs{{
-    {OptionId::Help, 'h', "help", false},
-    {OptionId::Version, 0, "version", false},
-    {OptionId::List, 'l', "list", true},
-    {OptionId::NullData, 'z', "null-data", false},
-    {OptionId::Dir, 'd', "dir", true},
-    {OptionId::Recursive, 'r', "recursive", false},
-    {OptionId::Mask, 'm', "mask", true},
-    {OptionId::CaseSensitive, 'c', "case-sensitive", false},
-    {OptionId::Template, 0, "template", false},
-    {OptionId::Literal, 0, "literal", false},
-    {OptionId::MaxCount, 0, "max-count", true},
-    {OptionId::MaxFiles, 0, "max-files", true},
-    {OptionId::Threads, 'j', "threads", true},
-    {OptionId::DryRun, 'n', "dry-run", false},
-    {OptionId::Quiet, 'q', "quiet", false},
-    {OptionId::Null, '0', "null", false},
+constexpr std::array<OptionSpec, 21> kOptionSpecs{{
+    {OptionId::Help, 'h', "help", ValueKind::None},
+    {OptionId::Version, 0, "version", ValueKind::None},
+    {OptionId::List, 'l', "list", ValueKind::Required},
+    {OptionId::NullData, 'z', "null-data", ValueKind::None},
+    {OptionId::Dir, 'd', "dir", ValueKind::Required},
+    {OptionId::Recursive, 'r', "recursive", ValueKind::None},
+    {OptionId::Mask, 'm', "mask", ValueKind::Required},
+    {OptionId::CaseSensitive, 'c', "case-sensitive", ValueKind::None},
+    {OptionId::Template, 0, "template", ValueKind::None},
+    {OptionId::Literal, 0, "literal", ValueKind::None},
+    {OptionId::MaxCount, 0, "max-count", ValueKind::Required},
+    {OptionId::MaxFiles, 0, "max-files", ValueKind::Required},
+    {OptionId::Threads, 'j', "threads", ValueKind::Required},
+    {OptionId::DryRun, 'n', "dry-run", ValueKind::None},
+    {OptionId::Quiet, 'q', "quiet", ValueKind::None},
+    {OptionId::Null, '0', "null", ValueKind::None},
+    {OptionId::Backup, 0, "backup", ValueKind::Optional},
+    {OptionId::Diff, 0, "diff", ValueKind::None},
+    {OptionId::Color, 0, "color", ValueKind::Required},
+    {OptionId::KeepGoing, 0, "keep-going", ValueKind::None},
+    {OptionId::NoJournal, 0, "no-journal", ValueKind::None},
 }};
 
 const OptionSpec* findLong(std::string_view name) {
@@ -152,9 +197,9 @@ const OperationName* findOperation(std::string_view name) {
     return nullptr;
 }
 
-ParseOutcome usageError(const std::string& reason) {
+ParseOutcome usageError(const std::string& reason, std::string_view usage = kUsage) {
     ParseOutcome outcome;
-    outcome.Error = "quillet-cli: " + reason + "\n" + std::string(kUsage);
+    outcome.Error = "quillet-cli: " + reason + "\n" + std::string(usage);
     outcome.ExitCode = 2;
     return outcome;
 }
@@ -183,7 +228,7 @@ std::optional<std::int64_t> parseNumber(std::string_view text) {
 // Applies one option; returns a usage mistake's reason, or "" when all is well.
 std::string apply(LineState& state, const OptionSpec& spec, const std::string& value) {
     const std::string name = "--" + std::string(spec.Long);
-    if (spec.TakesValue) {
+    if (spec.Value != ValueKind::None) {
         bool& seen = state.Seen[static_cast<std::size_t>(spec.Id)];
         if (seen)
             return name + " given more than once";
@@ -230,6 +275,31 @@ std::string apply(LineState& state, const OptionSpec& spec, const std::string& v
         break;
     case OptionId::Null:
         options.NullTerminated = true;
+        break;
+    case OptionId::Backup:
+        // An empty suffix would name the file itself.
+        if (value.empty() || value.find('/') != std::string::npos)
+            return "--backup needs a suffix that is not empty and holds no '/', not '" + value + "'";
+        options.BackupSuffix = value;
+        break;
+    case OptionId::Diff:
+        options.Diff = true;
+        break;
+    case OptionId::Color:
+        if (value == "auto")
+            options.Color = ColorWhen::Auto;
+        else if (value == "always")
+            options.Color = ColorWhen::Always;
+        else if (value == "never")
+            options.Color = ColorWhen::Never;
+        else
+            return "--color needs auto, always or never, not '" + value + "'";
+        break;
+    case OptionId::KeepGoing:
+        options.KeepGoing = true;
+        break;
+    case OptionId::NoJournal:
+        options.NoJournal = true;
         break;
     case OptionId::MaxCount:
     case OptionId::MaxFiles:
@@ -283,11 +353,13 @@ std::string readLine(LineState& state, int argc, const char* const* argv) {
                 return "unknown option '--" + std::string(name) + "'";
             std::string value;
             if (equals != std::string::npos) {
-                if (!spec->TakesValue)
+                if (spec->Value == ValueKind::None)
                     return "--" + std::string(spec->Long) + " takes no value";
                 value = argument.substr(equals + 1);
-            } else if (spec->TakesValue) {
+            } else if (spec->Value == ValueKind::Required) {
                 reason = takeValue(*spec, value);
+            } else if (spec->Id == OptionId::Backup) {
+                value = ".bak";
             }
             if (reason.empty())
                 reason = apply(state, *spec, value);
@@ -297,7 +369,7 @@ std::string readLine(LineState& state, int argc, const char* const* argv) {
                 if (spec == nullptr)
                     return "unknown option '-" + std::string(1, argument[k]) + "'";
                 std::string value;
-                if (spec->TakesValue) {
+                if (spec->Value == ValueKind::Required) {
                     if (k + 1 < argument.size())
                         value = argument.substr(k + 1);
                     else
@@ -314,9 +386,97 @@ std::string readLine(LineState& state, int argc, const char* const* argv) {
     return {};
 }
 
+// `quillet-cli undo ...`, from argv[2] on.
+ParseOutcome parseUndo(int argc, const char* const* argv) {
+    UndoOptions undo;
+    bool optionsEnded = false;
+    bool runIdGiven = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (!optionsEnded && argument == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && (argument == "-h" || argument == "--help")) {
+            ParseOutcome outcome;
+            outcome.Output = std::string(kHelp);
+            return outcome;
+        } else if (!optionsEnded && argument == "--list") {
+            undo.List = true;
+        } else if (!optionsEnded && argument == "--force") {
+            undo.Force = true;
+        } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
+            return usageError("undo takes no option '" + argument + "'", kUndoUsage);
+        } else if (runIdGiven) {
+            return usageError("undo takes one RUN-ID, not also '" + argument + "'", kUndoUsage);
+        } else {
+            undo.RunId = argument;
+            runIdGiven = true;
+        }
+    }
+    if (undo.List && (runIdGiven || undo.Force))
+        return usageError("undo --list takes no RUN-ID or --force", kUndoUsage);
+    if (runIdGiven && undo.RunId.empty())
+        return usageError("undo needs a RUN-ID that is not empty", kUndoUsage);
+    ParseOutcome outcome;
+    outcome.Undo = std::move(undo);
+    return outcome;
+}
+
+bool isShellSafe(unsigned char byte) {
+    return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+           std::string_view("_@%+=:,./-").find(static_cast<char>(byte)) != std::string_view::npos;
+}
+
+bool isControl(unsigned char byte) {
+    return byte < 0x20 || byte == 0x7f;
+}
+
+void appendQuoted(std::string& out, std::string_view argument) {
+    if (!argument.empty() && std::all_of(argument.begin(), argument.end(),
+                                         [](char c) { return isShellSafe(static_cast<unsigned char>(c)); })) {
+        out += argument;
+        return;
+    }
+    if (std::none_of(argument.begin(), argument.end(),
+                     [](char c) { return isControl(static_cast<unsigned char>(c)); })) {
+        out += '\'';
+        for (const char c : argument)
+            out += c == '\'' ? std::string_view("'\\''") : std::string_view(&c, 1);
+        out += '\'';
+        return;
+    }
+    out += "$'";
+    for (const char c : argument) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\\' || c == '\'')
+            (out += '\\') += c;
+        else if (isControl(byte)) {
+            constexpr std::string_view kHex = "0123456789abcdef";
+            ((out += "\\x") += kHex[byte >> 4]) += kHex[byte & 15];
+        } else
+            out += c;
+    }
+    out += '\'';
+}
+
 } // namespace
 
+std::string QuoteCommandLine(int argc, const char* const* argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0)
+            line += ' ';
+        appendQuoted(line, argv[i]);
+    }
+    return line;
+}
+
 ParseOutcome ParseArguments(int argc, const char* const* argv) {
+    if (argc >= 2 && std::string_view(argv[1]) == "undo")
+        return parseUndo(argc, argv);
     LineState state;
     const std::string reason = readLine(state, argc, argv);
     if (!reason.empty())
@@ -358,6 +518,9 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
     if (!options.Directory && !options.ListFile && options.Paths.empty())
         return usageError("no files given: name PATHs, --list FILE or --dir DIR");
 
+    if (options.Diff && options.NullTerminated)
+        return usageError("--diff and --null exclude each other");
+    options.CommandLine = "quillet-cli " + QuoteCommandLine(argc - 1, argv + 1);
     ParseOutcome outcome;
     outcome.Options = std::move(options);
     return outcome;

@@ -1,83 +1,8 @@
 // quillet-cli end to end: exact standard output, standard error and exit
 // status, in a fresh temporary directory.
-#include "testutil/run_process.h"
-#include "testutil/temp_dir.h"
+#include "cli_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
-using quillet::testutil::ProcessResult;
-using quillet::testutil::readFile;
-using quillet::testutil::runProcess;
-using quillet::testutil::TempDir;
-
-namespace {
-
-const std::string kUsageTail =
-    "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\nTry 'quillet-cli --help' for more information.\n";
-
-// The program under test: QUILLET_CLI in the environment, else the one built
-// beside these tests.
-const std::string& cliPath() {
-    static const std::string path = [] {
-        const char* fromEnvironment = std::getenv("QUILLET_CLI");
-        return std::string(fromEnvironment && *fromEnvironment ? fromEnvironment : QUILLET_CLI_PATH);
-    }();
-    return path;
-}
-
-std::string finished(int n) {
-    return "Finished! Found and Processed " + std::to_string(n) + " files.\n";
-}
-
-class CliTest : public ::testing::Test {
-protected:
-    TempDir dir;
-    ProcessResult cli(const std::vector<std::string>& args, const std::string& input = {}) {
-        return runProcess(cliPath(), args, input, dir.path().string());
-    }
-
-    // Starts quillet-cli in the test directory with its standard input on a
-    // pipe (whose write end goes to `input`), its standard error in err.txt
-    // and its standard output on `outFd` (-1: /dev/null). `ignoredSignal`, if
-    // not 0, is ignored in the child before it starts, as nohup or a
-    // background job does.
-    pid_t start(const std::vector<std::string>& args, int& input, int outFd = -1, int ignoredSignal = 0) {
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0)
-            return -1;
-        const std::string err = dir.file("err.txt");
-        std::vector<const char*> argv{cliPath().c_str()};
-        for (const std::string& arg : args)
-            argv.push_back(arg.c_str());
-        argv.push_back(nullptr);
-        const pid_t child = fork();
-        if (child == 0) {
-            dup2(pipeFds[0], 0);
-            close(pipeFds[1]);
-            const int out = outFd >= 0 ? outFd : open("/dev/null", O_WRONLY);
-            dup2(out, 1);
-            if (ignoredSignal != 0)
-                signal(ignoredSignal, SIG_IGN);
-            if (chdir(dir.path().c_str()) != 0 || !freopen(err.c_str(), "w", stderr))
-                _exit(126);
-            execv(argv[0], const_cast<char* const*>(argv.data()));
-            _exit(127);
-        }
-        close(pipeFds[0]);
-        input = pipeFds[1];
-        return child;
-    }
-};
-
-} // namespace
+using namespace clitest;
 
 TEST_F(CliTest, SearchListsMatchingPathsAsWrittenAndCountsFilesHandled) {
     dir.write("a.htm", "<a href=x.htm>");
@@ -167,7 +92,8 @@ TEST_F(CliTest, AnErrorEndsTheRunWithStatusTwoAndKeepsEarlierFiles) {
     dir.write("c.txt", "old");
     const ProcessResult r = cli({"replace", "old", "new", "a.txt", "missing.txt", "c.txt"});
     EXPECT_EQ(r.Out, "a.txt\n");
-    EXPECT_EQ(r.Err, "quillet-cli: Cannot open file \"" + dir.file("missing.txt") + "\". No such file or directory\n");
+    EXPECT_EQ(r.Err, journaled() + "quillet-cli: Cannot open file \"" + dir.file("missing.txt") +
+                         "\". No such file or directory\n");
     EXPECT_EQ(r.ExitCode, 2);
     EXPECT_EQ(readFile(dir.file("a.txt")), "new");
     EXPECT_EQ(readFile(dir.file("c.txt")), "old");
@@ -204,7 +130,8 @@ TEST_F(CliTest, HelpAndVersion) {
     ProcessResult r = cli({"--help"});
     EXPECT_EQ(r.ExitCode, 0);
     for (const char* word :
-         {"search PATTERN", "strip-word-html", "--max-files", "--recursive", "--null", "--null-data"})
+         {"search PATTERN", "strip-word-html", "--max-files", "--recursive", "--null", "--null-data",
+          "--backup[=SUFFIX]", "--diff", "--color=WHEN", "--keep-going", "--no-journal", "undo --list", "--force"})
         EXPECT_NE(r.Out.find(word), std::string::npos) << word;
     r = cli({"--version"});
     EXPECT_EQ(r.Out, "quillet-cli 1.3.0\n");
@@ -295,7 +222,8 @@ TEST_F(CliTest, AnInterruptStopsTheRunBetweenTwoFiles) {
         EXPECT_EQ(readFile(dir.file("a.txt")), "new");
         EXPECT_EQ(readFile(dir.file("b.txt")), "old");
         EXPECT_EQ(readFile(dir.file("c.txt")), "old");
-        EXPECT_EQ(readFile(err), finished(1) + "quillet-cli: interrupted; the run stopped between two files\n");
+        EXPECT_EQ(readFile(err),
+                  journaled() + finished(1) + "quillet-cli: interrupted; the run stopped between two files\n");
         return;
     }
     FAIL() << "quillet-cli never caught the interrupt";
@@ -334,7 +262,7 @@ TEST_F(CliTest, AStopSignalIgnoredAtStartStaysIgnored) {
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status)) << "signal " << sig << " killed it";
         EXPECT_EQ(WEXITSTATUS(status), 0) << "signal " << sig;
-        EXPECT_EQ(readFile(dir.file("err.txt")), finished(2)) << "signal " << sig;
+        EXPECT_EQ(readFile(dir.file("err.txt")), journaled() + finished(2)) << "signal " << sig;
         EXPECT_EQ(readFile(dir.file("b.txt")), "new") << "signal " << sig;
     }
 }
@@ -349,7 +277,8 @@ TEST_F(CliTest, AClosedResultListStopsTheRunBetweenTwoFiles) {
         const char* bAfter;
     } cases[] = {
         {{"replace", "old", "new", "-j", "1", "-l", "-"},
-         finished(1) + "quillet-cli: cannot write the result list: Broken pipe; the run stopped between two files\n",
+         "JOURNALED" + finished(1) +
+             "quillet-cli: cannot write the result list: Broken pipe; the run stopped between two files\n",
          "old"},
         // A search writes nothing, so it may fill its buffer first and find
         // out at the end.
@@ -374,7 +303,10 @@ TEST_F(CliTest, AClosedResultListStopsTheRunBetweenTwoFiles) {
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status)) << c.args[0] << ": killed by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 2) << c.args[0];
-        EXPECT_EQ(readFile(dir.file("err.txt")), c.err) << c.args[0];
+        std::string expected = c.err;
+        if (expected.starts_with("JOURNALED"))
+            expected.replace(0, 9, journaled());
+        EXPECT_EQ(readFile(dir.file("err.txt")), expected) << c.args[0];
         EXPECT_EQ(readFile(dir.file("b.txt")), c.bAfter) << c.args[0];
     }
 }

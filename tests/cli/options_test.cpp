@@ -1,9 +1,11 @@
 // The command-line parser on its own: which argument lands where, byte for
 // byte, and which lines are usage mistakes.
+#include "cli/cli_run.h"
 #include "cli/options.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -148,6 +150,174 @@ TEST(ParseArgumentsTest, HelpAndVersionWinOverLaterArguments) {
     }
     EXPECT_EQ(parse({"--bogus", "--help"}).ExitCode, 2);
     EXPECT_TRUE(parse({"--version", "x"}).Output.starts_with("quillet-cli "));
+}
+
+TEST(ParseArgumentsTest, WaysBackAndDiffOptions) {
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<std::string> backup;
+        bool diff, keepGoing, noJournal;
+        ColorWhen color;
+        std::vector<std::string> paths;
+    } cases[] = {
+        {{"replace", "p", "n", "a"}, std::nullopt, false, false, false, ColorWhen::Auto, {"a"}},
+        // The suffix is optional, so it comes only after '=': a later
+        // argument is a path.
+        {{"replace", "p", "n", "--backup", "a"}, ".bak", false, false, false, ColorWhen::Auto, {"a"}},
+        {{"replace", "p", "n", "--backup=.orig", "a"}, ".orig", false, false, false, ColorWhen::Auto, {"a"}},
+        {{"replace", "p", "n", "--backup=~", "a"}, "~", false, false, false, ColorWhen::Auto, {"a"}},
+        {{"replace", "p", "n", "--diff", "--color=always", "a"},
+         std::nullopt,
+         true,
+         false,
+         false,
+         ColorWhen::Always,
+         {"a"}},
+        {{"replace", "p", "n", "--color", "never", "a"}, std::nullopt, false, false, false, ColorWhen::Never, {"a"}},
+        {{"replace", "p", "n", "--keep-going", "--no-journal", "a", "b"},
+         std::nullopt,
+         false,
+         true,
+         true,
+         ColorWhen::Auto,
+         {"a", "b"}},
+        {{"replace", "p", "n", "--", "--backup", "--diff"},
+         std::nullopt,
+         false,
+         false,
+         false,
+         ColorWhen::Auto,
+         {"--backup", "--diff"}},
+    };
+    for (const Case& c : cases) {
+        const ParseOutcome r = parse(c.args);
+        ASSERT_TRUE(r.Options) << joined(c.args) << ": " << r.Error;
+        const CliOptions& o = *r.Options;
+        EXPECT_EQ(o.BackupSuffix, c.backup) << joined(c.args);
+        EXPECT_EQ(o.Diff, c.diff) << joined(c.args);
+        EXPECT_EQ(o.KeepGoing, c.keepGoing) << joined(c.args);
+        EXPECT_EQ(o.NoJournal, c.noJournal) << joined(c.args);
+        EXPECT_EQ(o.Color, c.color) << joined(c.args);
+        EXPECT_EQ(o.Paths, c.paths) << joined(c.args);
+    }
+}
+
+TEST(ParseArgumentsTest, MistakesWithTheNewOptions) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string reason;
+    } cases[] = {
+        {{"replace", "p", "n", "--backup=", "a"}, "--backup needs a suffix that is not empty and holds no '/', not ''"},
+        {{"replace", "p", "n", "--backup=x/y", "a"},
+         "--backup needs a suffix that is not empty and holds no '/', not 'x/y'"},
+        {{"replace", "p", "n", "--backup", "--backup", "a"}, "--backup given more than once"},
+        {{"replace", "p", "n", "--color=sometimes", "a"}, "--color needs auto, always or never, not 'sometimes'"},
+        {{"replace", "p", "n", "--diff=yes", "a"}, "--diff takes no value"},
+        {{"replace", "p", "n", "--diff", "-0", "a"}, "--diff and --null exclude each other"},
+    };
+    for (const Case& c : cases) {
+        const ParseOutcome r = parse(c.args);
+        EXPECT_FALSE(r.Options) << joined(c.args);
+        EXPECT_EQ(r.ExitCode, 2) << joined(c.args);
+        EXPECT_TRUE(r.Error.starts_with("quillet-cli: " + c.reason + "\nUsage: ")) << joined(c.args) << r.Error;
+    }
+}
+
+TEST(ParseArgumentsTest, UndoLines) {
+    const std::string usage = "Usage: quillet-cli undo [RUN-ID] [--force]\n"
+                              "       quillet-cli undo --list\n"
+                              "Try 'quillet-cli --help' for more information.\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string reason; // empty: parses
+        bool list, force;
+        std::string runId;
+    } cases[] = {
+        {{"undo"}, "", false, false, ""},
+        {{"undo", "--list"}, "", true, false, ""},
+        {{"undo", "20261207-142501-4f3a"}, "", false, false, "20261207-142501-4f3a"},
+        {{"undo", "--force", "r1"}, "", false, true, "r1"},
+        {{"undo", "r1", "--force"}, "", false, true, "r1"},
+        {{"undo", "--", "-r"}, "", false, false, "-r"},
+        {{"undo", "--list", "r1"}, "undo --list takes no RUN-ID or --force", false, false, ""},
+        {{"undo", "--list", "--force"}, "undo --list takes no RUN-ID or --force", false, false, ""},
+        {{"undo", "--list=5"}, "undo takes no option '--list=5'", false, false, ""},
+        {{"undo", "-q"}, "undo takes no option '-q'", false, false, ""},
+        {{"undo", "r1", "r2"}, "undo takes one RUN-ID, not also 'r2'", false, false, ""},
+        {{"undo", ""}, "undo needs a RUN-ID that is not empty", false, false, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        const ParseOutcome r = parse(args);
+        EXPECT_FALSE(r.Options) << joined(c.args);
+        if (!c.reason.empty()) {
+            EXPECT_FALSE(r.Undo) << joined(c.args);
+            EXPECT_EQ(r.ExitCode, 2) << joined(c.args);
+            EXPECT_EQ(r.Error, "quillet-cli: " + c.reason + "\n" + usage) << joined(c.args);
+            continue;
+        }
+        ASSERT_TRUE(r.Undo) << joined(c.args) << ": " << r.Error;
+        EXPECT_EQ(r.Undo->List, c.list) << joined(c.args);
+        EXPECT_EQ(r.Undo->Force, c.force) << joined(c.args);
+        EXPECT_EQ(r.Undo->RunId, c.runId) << joined(c.args);
+    }
+    // "undo" is a command only in first place: elsewhere it is a pattern.
+    const ParseOutcome later = parse({"search", "undo", "a"});
+    ASSERT_TRUE(later.Options);
+    EXPECT_EQ(later.Options->Pattern, "undo");
+}
+
+TEST(QuoteCommandLineTest, AShellReadsEachArgumentBack) {
+    struct Case {
+        std::string argument;
+        std::string quoted;
+    } cases[] = {
+        {"replace", "replace"},
+        {"--backup=.bak", "--backup=.bak"},
+        {"", "''"},
+        {"a b", "'a b'"},
+        {"it's", "'it'\\''s'"},
+        {"href=*.htm", "'href=*.htm'"},
+        {"{$1}", "'{$1}'"},
+        {"a\nb", "$'a\\nb'"},
+        {"tab\there's", "$'tab\\there\\'s'"},
+        {std::string("\x01"
+                     "f",
+                     2),
+         "$'\\x01f'"},
+        {"back\\slash\x1b", "$'back\\\\slash\\x1b'"},
+        {"caf\xe9", "'caf\xe9'"},
+    };
+    for (const Case& c : cases) {
+        const char* argv[] = {"quillet-cli", c.argument.c_str()};
+        EXPECT_EQ(QuoteCommandLine(2, argv), "quillet-cli " + c.quoted) << "[" << c.argument << "]";
+    }
+    const ParseOutcome r = parse({"replace", "a b", "c", "-n", "f"});
+    ASSERT_TRUE(r.Options);
+    EXPECT_EQ(r.Options->CommandLine, "quillet-cli replace 'a b' c -n f");
+}
+
+TEST(ChooseDiffColorTest, AutoColoursOnlyARealTerminal) {
+    struct Case {
+        ColorWhen when;
+        bool terminal;
+        const char* noColor;
+        const char* term;
+        core::DiffColor expected;
+    } cases[] = {
+        {ColorWhen::Auto, true, nullptr, "xterm", core::DiffColor::Ansi},
+        {ColorWhen::Auto, true, nullptr, nullptr, core::DiffColor::Ansi},
+        {ColorWhen::Auto, true, "", "xterm", core::DiffColor::Ansi},
+        {ColorWhen::Auto, false, nullptr, "xterm", core::DiffColor::None},
+        {ColorWhen::Auto, true, "1", "xterm", core::DiffColor::None},
+        {ColorWhen::Auto, true, nullptr, "dumb", core::DiffColor::None},
+        {ColorWhen::Always, false, "1", "dumb", core::DiffColor::Ansi},
+        {ColorWhen::Never, true, nullptr, "xterm", core::DiffColor::None},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ChooseDiffColor(c.when, c.terminal, c.noColor, c.term), c.expected)
+            << static_cast<int>(c.when) << " terminal " << c.terminal << " NO_COLOR " << (c.noColor ? c.noColor : "-")
+            << " TERM " << (c.term ? c.term : "-");
 }
 
 } // namespace

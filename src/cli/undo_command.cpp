@@ -1,0 +1,110 @@
+#include "cli/undo_command.h"
+
+#include "engine/journal.h"
+#include "engine/undo.h"
+
+#include <ctime>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::cli {
+
+namespace {
+
+void writeText(std::FILE* stream, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+std::string_view outcomeWord(engine::UndoOutcome outcome) {
+    switch (outcome) {
+    case engine::UndoOutcome::Restored:
+        return "restored";
+    case engine::UndoOutcome::AlreadyOld:
+        return "unchanged";
+    case engine::UndoOutcome::LeftAlone:
+        return "left alone";
+    case engine::UndoOutcome::NotKept:
+        return "not restored";
+    case engine::UndoOutcome::Failed:
+        break;
+    }
+    return "failed";
+}
+
+std::string localTime(std::int64_t unixNs) {
+    const std::time_t seconds = static_cast<std::time_t>(unixNs / 1000000000);
+    std::tm parts{};
+    char text[32] = "?";
+    if (localtime_r(&seconds, &parts) != nullptr)
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+// The description may come from the window, with line breaks, or hold
+// escape sequences: one line per run, and nothing for the terminal to obey.
+std::string oneLine(std::string_view text) {
+    std::string line(text);
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return line;
+}
+
+int listRuns(std::FILE* out, std::FILE* err) {
+    const std::vector<engine::RunSummary> runs = engine::ListRuns(engine::JournalPlace::fromEnvironment());
+    if (runs.empty()) {
+        std::fputs("quillet-cli: the run journal is empty\n", err);
+        return 0;
+    }
+    std::fprintf(out, "%-20s  %-19s  %5s  %-13s  %s\n", "ID", "STARTED", "FILES", "STATE", "COMMAND");
+    for (const engine::RunSummary& run : runs) {
+        std::fprintf(out, "%-20s  %-19s  %5zu  %-13s  ", run.Id.c_str(), localTime(run.StartedNs).c_str(), run.Files,
+                     engine::RunStateText(run.State));
+        writeText(out, oneLine(run.Description) + "\n");
+    }
+    return 0;
+}
+
+int undoRun(const UndoOptions& options, std::FILE* out, std::FILE* err) {
+    engine::UndoRequest request;
+    request.RunId = options.RunId;
+    request.Force = options.Force;
+    request.OnFile = [out](const engine::UndoFileReport& report) {
+        std::string line(outcomeWord(report.Outcome));
+        (line += ' ') += report.Path;
+        if (report.Outcome == engine::UndoOutcome::AlreadyOld)
+            line += ": it already holds its old content";
+        else if (report.Outcome != engine::UndoOutcome::Restored)
+            (line += ": ") += report.Reason;
+        writeText(out, line + "\n");
+    };
+    const engine::UndoSummary summary = engine::UndoRun(engine::JournalPlace::fromEnvironment(), request);
+    std::fflush(out);
+    std::fprintf(err, "Undid run %s: %zu restored, %zu unchanged, %zu left alone, %zu not restored, %zu failed.\n",
+                 summary.RunId.c_str(), summary.Restored, summary.AlreadyOld, summary.LeftAlone, summary.NotKept,
+                 summary.Failed);
+    if (summary.LeftAlone > 0)
+        std::fprintf(err,
+                     "quillet-cli: files changed since the run were left alone; "
+                     "quillet-cli undo %s --force restores them too\n",
+                     summary.RunId.c_str());
+    if (summary.Failed > 0)
+        return 2;
+    return summary.Complete && summary.LeftAlone == 0 && summary.NotKept == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int RunUndo(const UndoOptions& options, std::FILE* out, std::FILE* err) {
+    try {
+        return options.List ? listRuns(out, err) : undoRun(options, out, err);
+    } catch (const std::exception& error) {
+        std::fflush(out);
+        std::fprintf(err, "quillet-cli: %s\n", error.what());
+        return 2;
+    }
+}
+
+} // namespace quillet::cli
