@@ -42,20 +42,44 @@ void DirectoryPanel::connectControls() {
     // error box there, as for every handler of the window.
     connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
         if (!m_syncingTree && current.isValid())
-            runGuarded([&] { setDirectory(m_model->filePath(current)); });
+            pickFromTree(current);
+    });
+    // The highlight is the run's directory: a selection that strays from it
+    // (a release over another row, a pick that failed) is put back.
+    connect(m_tree->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (m_syncingTree)
+            return;
+        const QModelIndexList selected = m_tree->selectionModel()->selectedRows();
+        if (selected.size() != 1 || selected.front() != m_model->index(m_directory))
+            showDirectoryInTreeLater();
     });
     connect(m_driveBox, &QComboBox::activated, this,
             [this](int index) { runGuarded([&] { setDirectory(m_driveBox->itemData(index).toString()); }); });
 }
 
 void DirectoryPanel::setDirectory(const QString& directory) {
+    moveTo(directory, TreeScroll::Centre);
+}
+
+void DirectoryPanel::moveTo(const QString& directory, TreeScroll scroll) {
     const QString absolute = QDir::cleanPath(QDir(directory).absolutePath());
     if (!QFileInfo(absolute).isDir())
         throw Error("Directory \"" + QFile::encodeName(absolute).toStdString() + "\" does not exist");
     m_directory = absolute;
+    m_scroll = scroll;
     showDirectoryInTree();
     followDirectoryInDriveBox();
     refresh();
+}
+
+void DirectoryPanel::pickFromTree(const QModelIndex& index) {
+    const QString picked = m_model->filePath(index);
+    try {
+        moveTo(picked, TreeScroll::KeepVisible);
+    } catch (const std::exception& error) {
+        showDirectoryInTreeLater();
+        showErrorBox(error);
+    }
 }
 
 void DirectoryPanel::setMask(const QString& mask) {
@@ -82,6 +106,13 @@ void DirectoryPanel::followWhileLoading(const QModelIndex& parent) {
     const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
     if (m_directory != path && !m_directory.startsWith(prefix))
         return;
+    showDirectoryInTreeLater();
+}
+
+// Deferred, so that a click the tree is handling finishes first.
+void DirectoryPanel::showDirectoryInTreeLater() {
+    if (m_followPending)
+        return;
     m_followPending = true;
     QTimer::singleShot(0, this, [this] {
         m_followPending = false;
@@ -96,8 +127,9 @@ void DirectoryPanel::showDirectoryInTree() {
     m_syncingTree = true;
     for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
         m_tree->expand(parent);
-    m_tree->setCurrentIndex(index);
-    m_tree->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    m_tree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    m_tree->scrollTo(index, m_scroll == TreeScroll::Centre ? QAbstractItemView::PositionAtCenter
+                                                           : QAbstractItemView::EnsureVisible);
     m_syncingTree = false;
 }
 

@@ -44,10 +44,19 @@ public:
     void refresh();
 
 private:
+    // How the tree brings the current directory into view: centred when
+    // the directory came from elsewhere; scrolled as little as possible when
+    // the user picked it in the tree, whose rows must not move under the
+    // pointer between the press and the release of a click.
+    enum class TreeScroll { Centre, KeepVisible };
+
     void connectControls();
     void fillDriveBox();
+    void moveTo(const QString& directory, TreeScroll scroll);
+    void pickFromTree(const QModelIndex& index);
     void followDirectoryInDriveBox();
     void showDirectoryInTree();
+    void showDirectoryInTreeLater();
     void followWhileLoading(const QModelIndex& parent);
 
     QComboBox* m_driveBox;
@@ -62,6 +71,7 @@ private:
     bool m_syncingTree = false;
     // One deferred re-show at a time, however many rows arrive at once.
     bool m_followPending = false;
+    TreeScroll m_scroll = TreeScroll::Centre;
 };
 
 } // namespace quillet::gui
