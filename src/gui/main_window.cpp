@@ -7,6 +7,7 @@
 #include "help_window.h"
 #include "launcher/shell_launcher.h"
 #include "scale_form.h"
+#include "start_options.h"
 #include "ui_main_window.h"
 #include "user_dialogs.h"
 
@@ -415,6 +416,19 @@ QString MainWindow::currentDirectory() const {
 
 void MainWindow::setCurrentDirectory(const QString& directory) {
     m_directories->setDirectory(directory);
+}
+
+void MainWindow::applyStartOptions(const StartOptions& options) {
+    if (options.Mask)
+        ui->Mask_Edt->setText(*options.Mask);
+    if (options.SubFolders)
+        ui->SubFolders_Chk->setChecked(true);
+    if (options.Pattern)
+        ui->SearchPattern_Memo->setPlainText(*options.Pattern);
+    if (options.NewText)
+        ui->NewText_Memo->setPlainText(*options.NewText);
+    if (options.Directory)
+        setCurrentDirectory(*options.Directory);
 }
 
 void MainWindow::Execute_BtnClick() {

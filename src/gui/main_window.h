@@ -29,6 +29,7 @@ class MainWindow;
 namespace quillet::gui {
 
 class DirectoryPanel;
+struct StartOptions;
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -46,6 +47,11 @@ public:
     void setCurrentDirectory(const QString& directory);
 
     bool isRunning() const;
+
+    // Fills in the fields that the command line gave (start_options.h); the
+    // others keep their defaults. The directory is set last: one that does
+    // not exist raises quillet::Error after the other fields were filled.
+    void applyStartOptions(const StartOptions& options);
 
 signals:
     // The progress display was brought up to date: once per delivery of
