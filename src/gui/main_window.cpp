@@ -295,8 +295,9 @@ void MainWindow::FormCreate() {
                              static_cast<QWidget*>(ui->Execute_Btn)})
         control->move((width() - control->width()) / 2, control->y());
 
-    setCurrentDirectory(QDir::currentPath());
+    // The mask first: the directory's listing then comes at once, under it.
     m_directories->setMask(ui->Mask_Edt->text());
+    setCurrentDirectory(QDir::currentPath());
     ui->HomePage_Btn->move(ui->PC->x(), ui->HomePage_Btn->y());
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -450,8 +451,8 @@ void MainWindow::PrepareAndRun() {
     PathCutLen = directory.size();
     DriveTail = QStringLiteral("/..");
     if (ui->FileListFrom_Rdg->itemIndex() == 0) {
-        for (int i = 0; i < ui->FileListBox->count(); ++i)
-            request.Entries.push_back(detail::pathToBytes(ui->FileListBox->item(i)->text()));
+        for (const QString& name : m_directories->fileNames())
+            request.Entries.push_back(detail::pathToBytes(name));
         RunParam.RootDir = detail::pathToBytes(directory);
         if (RunParam.RootDir.empty() || RunParam.RootDir.back() != '/')
             RunParam.RootDir += '/';

@@ -261,6 +261,30 @@ private slots:
         QVERIFY2(QFileInfo(quillet::gui::manualPath()).isFile(), qPrintable(quillet::gui::manualPath()));
     }
 
+    // The file list box lists in the background while the mask is typed; a
+    // run started at once still handles what the mask picks.
+    void maskTypedJustBeforeExecuteIsUsed() {
+        QTemporaryDir dir;
+        for (const char* name : {"a.htm", "b.txt", "c.txt"})
+            quillet::testing::writeFile(dir.filePath(QLatin1String(name)), "word");
+        freshWindow();
+        m_window->setCurrentDirectory(dir.path());
+        QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
+        auto* mask = child<QWidget>(m_window.get(), "Mask_Edt");
+        QTest::mouseClick(mask, Qt::LeftButton);
+        QTest::keyClick(mask, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(mask, QStringLiteral("*.txt"));
+        clickPage(1);
+        QTest::mouseClick(child<QPlainTextEdit>(m_window.get(), "SearchPattern_Memo")->viewport(), Qt::LeftButton);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("word"));
+        clickRadio(child<QRadioButton>(m_window.get(), "SROperation_Rdg_0"));
+        QTest::mouseClick(child<QPushButton>(m_window.get(), "Execute_Btn"), Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(m_dialogs.informations, QStringList{QStringLiteral("Finished! Found and Processed 2 files.")});
+        QCOMPARE(child<QPlainTextEdit>(m_window.get(), "ResultFileNames_Memo")->toPlainText(),
+                 QStringLiteral("b.txt\nc.txt"));
+    }
+
     // Regression: only the window's own call cleared the controller's stop
     // flag; any other start after a stop ended after one file.
     void stopRequestDoesNotCarryOverToTheNextRun() {
