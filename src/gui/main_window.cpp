@@ -4,6 +4,7 @@
 #include "core/version.h"
 #include "directory_panel.h"
 #include "engine/file_io.h"
+#include "file_list_actions.h"
 #include "help_window.h"
 #include "launcher/shell_launcher.h"
 #include "scale_form.h"
@@ -240,6 +241,8 @@ bool MainWindow::focusNextPrevChild(bool next) {
 
 void MainWindow::setupDirectoryControls() {
     m_directories = new DirectoryPanel(ui->DriveComboBox, ui->DirectoryListBox, ui->FileListBox, this);
+
+    m_resultActions = new FileListActions(ui->ResultFileNames_Memo);
 
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
@@ -501,6 +504,8 @@ void MainWindow::PrepareAndRun() {
             setBarMaximum(static_cast<int>(std::min<std::ptrdiff_t>(entries, INT_MAX)));
         }
         request.Shape = m_shape;
+        // A listing's results are bare names in the run's directory.
+        m_resultActions->setBaseDirectory(m_shape == engine::RunShape::DirectoryListing ? directory : QString());
         m_run->start(std::move(request), ui->Stop_Chk->isChecked() ? StopAtStart::Yes : StopAtStart::No);
     } catch (...) {
         restoreCursor();

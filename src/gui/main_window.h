@@ -29,6 +29,7 @@ class MainWindow;
 namespace quillet::gui {
 
 class DirectoryPanel;
+class FileListActions;
 struct StartOptions;
 
 class MainWindow : public QWidget {
@@ -116,6 +117,8 @@ private:
     QMenu* PopupMenu = nullptr;
     QAction* Open_MI = nullptr;
     RunController* m_run = nullptr;
+    // Open, Open Containing Folder and Copy Path on the Result page's list.
+    FileListActions* m_resultActions = nullptr;
 
     // The run state.
     engine::TSRParam RunParam;
