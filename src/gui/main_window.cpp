@@ -6,6 +6,7 @@
 #include "engine/file_io.h"
 #include "file_list_actions.h"
 #include "help_window.h"
+#include "memo_history.h"
 #include "launcher/shell_launcher.h"
 #include "scale_form.h"
 #include "start_options.h"
@@ -243,6 +244,8 @@ void MainWindow::setupDirectoryControls() {
     m_directories = new DirectoryPanel(ui->DriveComboBox, ui->DirectoryListBox, ui->FileListBox, this);
 
     m_resultActions = new FileListActions(ui->ResultFileNames_Memo);
+    m_patternHistory = new MemoHistory(ui->SearchPattern_Memo);
+    m_newTextHistory = new MemoHistory(ui->NewText_Memo);
 
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
@@ -475,6 +478,8 @@ void MainWindow::PrepareAndRun() {
     RunParam.TagOpen = core::kTagOpen;
     RunParam.TagClose = core::kTagClose;
     RunParam.MaxCount = maxCountFromComboBox();
+    m_patternHistory->remember(ui->SearchPattern_Memo->toPlainText());
+    m_newTextHistory->remember(ui->NewText_Memo->toPlainText());
 
     ui->ResultFileNames_Memo->clear();
     ui->CurFileName_Lab->clear();

@@ -30,6 +30,7 @@ namespace quillet::gui {
 
 class DirectoryPanel;
 class FileListActions;
+class MemoHistory;
 struct StartOptions;
 
 class MainWindow : public QWidget {
@@ -119,6 +120,9 @@ private:
     RunController* m_run = nullptr;
     // Open, Open Containing Folder and Copy Path on the Result page's list.
     FileListActions* m_resultActions = nullptr;
+    // This session's earlier patterns and new texts.
+    MemoHistory* m_patternHistory = nullptr;
+    MemoHistory* m_newTextHistory = nullptr;
 
     // The run state.
     engine::TSRParam RunParam;
