@@ -24,6 +24,9 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <QVBoxLayout>
 #include <QTabBar>
 
 #include <algorithm>
@@ -108,7 +111,18 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(detail::windowFont());
 
-    ui->setupUi(this);
+    // The controls sit on a form of the layout's fixed size inside a scroll
+    // area, so that a screen too small for the scaled layout (a 1024-pixel
+    // screen at twice the scale) still reaches every control.
+    m_form = new QWidget;
+    ui->setupUi(m_form);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("Form_Scroll"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidget(m_form);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_scroll);
     ui->FileListFrom_Rdg->gatherItems();
     ui->SROperation_Rdg->gatherItems();
     m_run = new RunController(this);
@@ -280,15 +294,17 @@ void MainWindow::FormCreate() {
     ui->FileList_PC->setCurrentIndex(0);
 
     // The face in use may draw captions wider than the layout planned.
-    KeepCaptionsWhole(this);
-    FitFormToPage(this, ui->PC, ui->URL_Lab, ui->PC);
-    setFixedSize(size());
+    KeepCaptionsWhole(m_form);
+    KeepFramesWhole(m_form);
+    FitFormToPage(m_form, ui->PC, ui->URL_Lab, ui->PC);
+    m_form->setFixedSize(m_form->size());
+    fitWindowToScreen();
 
     // Centred in the client width: before the window is shown its frame is
     // unknown, and the frame is the window manager's on Linux.
     for (QWidget* control : {static_cast<QWidget*>(ui->Note_Lab), static_cast<QWidget*>(ui->URL_Lab),
                              static_cast<QWidget*>(ui->Execute_Btn)})
-        control->move((width() - control->width()) / 2, control->y());
+        control->move((m_form->width() - control->width()) / 2, control->y());
 
     // The mask first: the directory's listing then comes at once, under it.
     m_directories->setMask(ui->Mask_Edt->text());
@@ -297,6 +313,31 @@ void MainWindow::FormCreate() {
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+// The window has the form's size and cannot be resized, as laid out; only
+// when the screen's available area is smaller does it open at that area's
+// size, resizable up to the form's, with scroll bars.
+void MainWindow::fitWindowToScreen() {
+    const QSize form = m_form->size();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    // Room for the window manager's frame and title bar.
+    const QSize room = screen ? screen->availableGeometry().size() - QSize(16, 48) : form;
+    if (form.width() <= room.width() && form.height() <= room.height()) {
+        // Scroll bars shown while the window was still being laid out
+        // would stay, each one making room for the other.
+        m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setFixedSize(form);
+        return;
+    }
+    // A scroll bar along one side takes room from the other.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scroll);
+    const QSize withBars(form.width() + (form.height() > room.height() ? bar : 0),
+                         form.height() + (form.width() > room.width() ? bar : 0));
+    setMinimumSize(QSize(200, 150));
+    setMaximumSize(withBars);
+    resize(withBars.boundedTo(room));
 }
 
 // Key preview: every key released anywhere in the window comes here first.

@@ -19,6 +19,7 @@
 #include <memory>
 
 class QMenu;
+class QScrollArea;
 class QAction;
 class QPlainTextEdit;
 
@@ -99,6 +100,7 @@ private:
     void onRunFinished();
     void onRunFailed(const QString& message);
 
+    void fitWindowToScreen();
     void setupLook();
     void setupKeyboard();
     void setupDirectoryControls();
@@ -114,6 +116,8 @@ private:
     void restoreCursor();
 
     std::unique_ptr<Ui::MainWindow> ui;
+    QWidget* m_form = nullptr;
+    QScrollArea* m_scroll = nullptr;
     DirectoryPanel* m_directories = nullptr;
     QMenu* PopupMenu = nullptr;
     QAction* Open_MI = nullptr;
