@@ -4,8 +4,13 @@
 #include "core/version.h"
 #include "directory_panel.h"
 #include "engine/file_io.h"
+#include "file_list_actions.h"
+#include "help_window.h"
+#include "memo_history.h"
 #include "launcher/shell_launcher.h"
 #include "scale_form.h"
+#include "start_options.h"
+#include "text_bytes.h"
 #include "ui_main_window.h"
 #include "user_dialogs.h"
 
@@ -19,6 +24,9 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <QVBoxLayout>
 #include <QTabBar>
 
 #include <algorithm>
@@ -58,14 +66,6 @@ constexpr const char* kRadioGroupStyle =
     "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 7px; padding: 0 2px; }";
 
-std::string toBytes(const QString& text) {
-    return text.toLocal8Bit().toStdString();
-}
-
-std::string pathToBytes(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
 // The Execute button keeps 16 pixels between its glyph and its caption.
 // QPushButton has no such setting: Qt 6's styles start the text 2 pixels
 // (half their 4-pixel icon spacing) after the icon, so the glyph is drawn on
@@ -82,10 +82,6 @@ QPixmap withRightMargin(const QString& file, int margin) {
     QPainter painter(&wider);
     painter.drawPixmap(0, 0, glyph);
     return wider;
-}
-
-QString pathFromBytes(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 // A text file's lines as a string list loads them: CR LF, LF and CR all end
@@ -115,9 +111,23 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(detail::windowFont());
 
-    ui->setupUi(this);
+    // The controls sit on a form of the layout's fixed size inside a scroll
+    // area, so that a screen too small for the scaled layout (a 1024-pixel
+    // screen at twice the scale) still reaches every control.
+    m_form = new QWidget;
+    ui->setupUi(m_form);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("Form_Scroll"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidget(m_form);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_scroll);
+    ui->FileListFrom_Rdg->gatherItems();
+    ui->SROperation_Rdg->gatherItems();
     m_run = new RunController(this);
     setupLook();
+    setupKeyboard();
     setupDirectoryControls();
     connectHandlers();
     qApp->installEventFilter(this);
@@ -146,7 +156,7 @@ void MainWindow::setupLook() {
     QPalette linkPalette = ui->URL_Lab->palette();
     linkPalette.setColor(QPalette::WindowText, Qt::blue);
     ui->URL_Lab->setPalette(linkPalette);
-    ui->URL_Lab->setText(websiteUrl());
+    ui->URL_Lab->setText(websiteCaption());
     ui->CurFileName_Lab->setProperty("fixedWidth", true);
     ui->FileListFrom_Rdg->setStyleSheet(QLatin1String(detail::kRadioGroupStyle));
     ui->SROperation_Rdg->setStyleSheet(QLatin1String(detail::kRadioGroupStyle));
@@ -177,8 +187,68 @@ void MainWindow::setupLook() {
     ui->OpenFileList_Btn->setIcon(QIcon(QStringLiteral(":/icons/openfile.png")));
 }
 
+// The memos pass Tab on to the next control (Ctrl+Tab still changes the
+// page); the small image buttons are reached by the mouse only, as laid out.
+void MainWindow::setupKeyboard() {
+    for (QPlainTextEdit* memo : findChildren<QPlainTextEdit*>())
+        memo->setTabChangesFocus(true);
+    for (QToolButton* button : findChildren<QToolButton*>())
+        button->setFocusPolicy(Qt::NoFocus);
+}
+
+QList<QWidget*> MainWindow::focusChain() const {
+    const QList<QWidget*> all{ui->PC->tabBar(),
+                              ui->DriveComboBox,
+                              ui->DirectoryListBox,
+                              ui->FileListBox,
+                              ui->SubFolders_Chk,
+                              ui->Mask_Edt,
+                              ui->FileList_Memo,
+                              ui->FileListFrom_Rdg->focusItem(),
+                              ui->SearchPattern_Memo,
+                              ui->NewText_Memo,
+                              ui->SROperation_Rdg->focusItem(),
+                              ui->CaseSensitive_Chk,
+                              ui->MaxCount_Cbo,
+                              ui->ResultIsPattern_Chk,
+                              ui->ResultFileNames_Memo,
+                              ui->Stop_Chk,
+                              ui->Execute_Btn};
+    QList<QWidget*> chain;
+    for (QWidget* widget : all) {
+        if (widget && widget->isVisibleTo(this) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus))
+            chain << widget;
+    }
+    return chain;
+}
+
+bool MainWindow::focusNextPrevChild(bool next) {
+    const QList<QWidget*> chain = focusChain();
+    if (chain.isEmpty())
+        return QWidget::focusNextPrevChild(next);
+    // The focus may sit inside a stop (the line edit of a combo box).
+    const QWidget* focused = QApplication::focusWidget();
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < chain.size() && focused; ++i) {
+        if (chain.at(i) == focused) {
+            at = i;
+            break;
+        }
+        if (chain.at(i)->isAncestorOf(focused) && (at < 0 || chain.at(at)->isAncestorOf(chain.at(i))))
+            at = i;
+    }
+    const qsizetype count = chain.size();
+    const qsizetype target = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
+    chain.at(target)->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
 void MainWindow::setupDirectoryControls() {
     m_directories = new DirectoryPanel(ui->DriveComboBox, ui->DirectoryListBox, ui->FileListBox, this);
+
+    m_resultActions = new FileListActions(ui->ResultFileNames_Memo);
+    m_patternHistory = new MemoHistory(ui->SearchPattern_Memo);
+    m_newTextHistory = new MemoHistory(ui->NewText_Memo);
 
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
@@ -208,7 +278,7 @@ void MainWindow::connectHandlers() {
             [this](const QPoint& at) { PopupMenu->popup(ui->DirectoryListBox->viewport()->mapToGlobal(at)); });
     connect(ui->Stop_Chk, &QCheckBox::toggled, this, [this](bool checked) { m_run->setStopRequested(checked); });
 
-    connect(m_run, &RunController::fileHandled, this, &MainWindow::onFileHandled);
+    connect(m_run, &RunController::filesHandled, this, &MainWindow::onFilesHandled);
     connect(m_run, &RunController::finished, this, &MainWindow::onRunFinished);
     connect(m_run, &RunController::failed, this, &MainWindow::onRunFailed);
 }
@@ -224,22 +294,50 @@ void MainWindow::FormCreate() {
     ui->FileList_PC->setCurrentIndex(0);
 
     // The face in use may draw captions wider than the layout planned.
-    KeepCaptionsWhole(this);
-    FitFormToPage(this, ui->PC, ui->URL_Lab, ui->PC);
-    setFixedSize(size());
+    KeepCaptionsWhole(m_form);
+    KeepFramesWhole(m_form);
+    FitFormToPage(m_form, ui->PC, ui->URL_Lab, ui->PC);
+    m_form->setFixedSize(m_form->size());
+    fitWindowToScreen();
 
     // Centred in the client width: before the window is shown its frame is
     // unknown, and the frame is the window manager's on Linux.
     for (QWidget* control : {static_cast<QWidget*>(ui->Note_Lab), static_cast<QWidget*>(ui->URL_Lab),
                              static_cast<QWidget*>(ui->Execute_Btn)})
-        control->move((width() - control->width()) / 2, control->y());
+        control->move((m_form->width() - control->width()) / 2, control->y());
 
-    setCurrentDirectory(QDir::currentPath());
+    // The mask first: the directory's listing then comes at once, under it.
     m_directories->setMask(ui->Mask_Edt->text());
+    setCurrentDirectory(QDir::currentPath());
     ui->HomePage_Btn->move(ui->PC->x(), ui->HomePage_Btn->y());
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+// The window has the form's size and cannot be resized, as laid out; only
+// when the screen's available area is smaller does it open at that area's
+// size, resizable up to the form's, with scroll bars.
+void MainWindow::fitWindowToScreen() {
+    const QSize form = m_form->size();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    // Room for the window manager's frame and title bar.
+    const QSize room = screen ? screen->availableGeometry().size() - QSize(16, 48) : form;
+    if (form.width() <= room.width() && form.height() <= room.height()) {
+        // Scroll bars shown while the window was still being laid out
+        // would stay, each one making room for the other.
+        m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setFixedSize(form);
+        return;
+    }
+    // A scroll bar along one side takes room from the other.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scroll);
+    const QSize withBars(form.width() + (form.height() > room.height() ? bar : 0),
+                         form.height() + (form.width() > room.width() ? bar : 0));
+    setMinimumSize(QSize(200, 150));
+    setMaximumSize(withBars);
+    resize(withBars.boundedTo(room));
 }
 
 // Key preview: every key released anywhere in the window comes here first.
@@ -257,7 +355,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::FormKeyUp(int key) {
     if (key == Qt::Key_F1)
-        OpenTarget(homePageUrl());
+        showHelp(homePageUrl());
+}
+
+// The help links always show something: the desktop's browser or handler,
+// else Quillet's own help window on the manual.
+void MainWindow::showHelp(const QString& target) {
+    if (target.startsWith(QLatin1String("qrc:")) || !OpenTarget(target))
+        HelpWindow::showManual(this);
 }
 
 void MainWindow::FileListFrom_RdgClick() {
@@ -316,7 +421,7 @@ void MainWindow::OpenFileList_BtnClick() {
     if (fileName.isEmpty())
         return;
     std::string text;
-    engine::LoadFileText(detail::pathToBytes(fileName), text);
+    engine::LoadFileText(pathToBytes(fileName), text);
     ui->FileList_Memo->setPlainText(detail::splitLines(text).join(QLatin1Char('\n')));
 }
 
@@ -329,8 +434,9 @@ void MainWindow::Open_MIClick() {
     OpenTarget(currentDirectory());
 }
 
+// The label shows a caption; the address behind it is the web site's.
 void MainWindow::URL_LabClick() {
-    OpenTarget(ui->URL_Lab->text());
+    showHelp(websiteUrl());
 }
 
 void MainWindow::Email_BtnClick() {
@@ -338,7 +444,7 @@ void MainWindow::Email_BtnClick() {
 }
 
 void MainWindow::HomePage_BtnClick() {
-    OpenTarget(homePageUrl());
+    showHelp(homePageUrl());
 }
 
 QString MainWindow::currentDirectory() const {
@@ -349,188 +455,17 @@ void MainWindow::setCurrentDirectory(const QString& directory) {
     m_directories->setDirectory(directory);
 }
 
-void MainWindow::Execute_BtnClick() {
-    ui->Execute_Btn->setEnabled(false);
-    try {
-        PrepareAndRun();
-    } catch (...) {
-        ui->Execute_Btn->setEnabled(true);
-        throw;
-    }
-}
-
-// Copies the settings into the run request and starts the run. What the run
-// works on (the file list box's names, the path list's lines) is taken here:
-// editing the controls during the run changes the next run only.
-void MainWindow::PrepareAndRun() {
-    engine::RunRequest request;
-    const QString directory = currentDirectory();
-    PathCutLen = directory.size();
-    DriveTail = QStringLiteral("/..");
-    if (ui->FileListFrom_Rdg->itemIndex() == 0) {
-        for (int i = 0; i < ui->FileListBox->count(); ++i)
-            request.Entries.push_back(detail::pathToBytes(ui->FileListBox->item(i)->text()));
-        RunParam.RootDir = detail::pathToBytes(directory);
-        if (RunParam.RootDir.empty() || RunParam.RootDir.back() != '/')
-            RunParam.RootDir += '/';
-        RunParam.SubFolders = ui->SubFolders_Chk->isChecked();
-    } else {
-        const QStringList lines = ui->FileList_Memo->toPlainText().split(QLatin1Char('\n'));
-        for (const QString& line : lines)
-            request.Entries.push_back(detail::pathToBytes(line));
-        RunParam.RootDir.clear();
-        RunParam.SubFolders = false;
-    }
-    RunParam.CaseSensitive = ui->CaseSensitive_Chk->isChecked();
-    RunParam.SearchPattern = detail::toBytes(ui->SearchPattern_Memo->toPlainText());
-    RunParam.Operation = static_cast<std::uint8_t>(std::max(0, ui->SROperation_Rdg->itemIndex()));
-    RunParam.NewText = detail::toBytes(ui->NewText_Memo->toPlainText());
-    RunParam.ResultIsPattern = ui->ResultIsPattern_Chk->isChecked();
-    RunParam.TagOpen = core::kTagOpen;
-    RunParam.TagClose = core::kTagClose;
-    RunParam.MaxCount = maxCountFromComboBox();
-
-    ui->ResultFileNames_Memo->clear();
-    ui->CurFileName_Lab->clear();
-    ui->Progress_Lab->clear();
-    setBarPosition(0);
-    FilesDone = 0;
-
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_waitCursor = true;
-    try {
-        request.Directory = detail::pathToBytes(directory);
-        request.Param = RunParam;
-        request.MaxFiles = ListMaxMatches;
-        // Files are read and matched ahead on the other processors; writing,
-        // progress and Stop still go file by file, in order.
-        request.Threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        if (RunParam.SubFolders) {
-            m_shape = engine::RunShape::DirectoryWalk;
-            request.Mask = detail::toBytes(ui->Mask_Edt->text());
-            setBarMaximum(100);
-        } else {
-            m_shape = ui->FileListFrom_Rdg->itemIndex() == 0 ? engine::RunShape::DirectoryListing
-                                                             : engine::RunShape::PathList;
-            // Empty lines are passed over by the run and not counted.
-            const auto entries = std::count_if(request.Entries.begin(), request.Entries.end(),
-                                               [](const std::string& entry) { return !entry.empty(); });
-            setBarMaximum(static_cast<int>(std::min<std::ptrdiff_t>(entries, INT_MAX)));
-        }
-        request.Shape = m_shape;
-        m_run->setStopRequested(ui->Stop_Chk->isChecked());
-        m_run->start(std::move(request));
-    } catch (...) {
-        restoreCursor();
-        throw;
-    }
-}
-
-// "No Limit" is chosen by the item, not by the text: a typed number (0 and
-// negative ones included) is used as typed.
-std::int64_t MainWindow::maxCountFromComboBox() const {
-    const QComboBox* box = ui->MaxCount_Cbo;
-    const QString text = box->currentText();
-    const int index = box->currentIndex() >= 0 && box->itemText(box->currentIndex()) == text ? box->currentIndex() : -1;
-    if (index == 0)
-        return -1;
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    if (!ok)
-        throw Error("'" + detail::toBytes(text) + "' is not a valid integer value");
-    return value;
-}
-
-// The progress label sizes itself to its text ("2/3 = 66.66%" is wider than
-// its place in the layout); the file-name label beside it keeps its size.
-void MainWindow::setProgressText(const QString& text) {
-    ui->Progress_Lab->setText(text);
-    ui->Progress_Lab->adjustSize();
-}
-
-void MainWindow::onFileHandled(const FileBatch& batch) {
-    if (m_shape == engine::RunShape::DirectoryWalk)
-        DoOnFileFinderFileFound(batch);
-    else
-        DoOnListProgress(batch);
-    emit progressShown();
-}
-
-void MainWindow::DoOnFileFinderFileFound(const FileBatch& batch) {
-    const engine::FileReport& report = batch.Report;
-    ui->CurFileName_Lab->setText(walkFileLabel(DriveTail, detail::pathFromBytes(report.Directory), PathCutLen,
-                                               detail::pathFromBytes(report.Name)));
-    if (!report.Matched)
-        return;
-    ++FilesDone;
-    setProgressText(QString::number(FilesDone));
-    setBarPosition(walkBarPosition(FilesDone));
-    for (const std::string& entry : batch.Results)
-        ui->ResultFileNames_Memo->appendPlainText(detail::pathFromBytes(entry));
-}
-
-void MainWindow::DoOnListProgress(const FileBatch& batch) {
-    for (const std::string& entry : batch.Results)
-        ui->ResultFileNames_Memo->appendPlainText(detail::pathFromBytes(entry));
-    ++FilesDone;
-    setBarPosition(static_cast<int>(std::min<std::int64_t>(FilesDone, INT_MAX)));
-    setProgressText(listProgressText(FilesDone, batch.Report.Total));
-    ui->CurFileName_Lab->setText(fileNamePart(detail::pathFromBytes(batch.Report.FullPath)));
-}
-
-void MainWindow::onRunFinished() {
-    restoreCursor();
-    ShowFinished();
-    ui->Execute_Btn->setEnabled(true);
-    emit runEnded();
-}
-
-void MainWindow::onRunFailed(const QString& message) {
-    restoreCursor();
-    ui->Execute_Btn->setEnabled(true);
-    userDialogs().showError(this, errorBoxText(message));
-    emit runEnded();
-}
-
-void MainWindow::ShowFinished() {
-    setBarPosition(m_barMaximum);
-    ui->ProgressBar->repaint();
-    userDialogs().showInformation(this, QStringLiteral("Finished! Found and Processed %1 files.").arg(FilesDone));
-    ui->CurFileName_Lab->clear();
-    ui->Progress_Lab->clear();
-    setBarMaximum(0);
-    setBarPosition(0);
-}
-
-void MainWindow::closeEvent(QCloseEvent* event) {
-    FormClose();
-    QWidget::closeEvent(event);
-}
-
-// Closing the window ends a run after the file in hand and waits for it, so
-// that no file is left half-handled when the program ends.
-void MainWindow::FormClose() {
-    if (!m_run->isRunning())
-        return;
-    m_run->stopAndWait();
-    restoreCursor();
-    ui->Execute_Btn->setEnabled(true);
-}
-
-void MainWindow::setBarMaximum(int maximum) {
-    m_barMaximum = std::max(0, maximum);
-    ui->ProgressBar->setRange(0, std::max(1, m_barMaximum));
-}
-
-void MainWindow::setBarPosition(int position) {
-    ui->ProgressBar->setValue(m_barMaximum == 0 ? 0 : std::clamp(position, 0, m_barMaximum));
-}
-
-void MainWindow::restoreCursor() {
-    if (m_waitCursor) {
-        QApplication::restoreOverrideCursor();
-        m_waitCursor = false;
-    }
+void MainWindow::applyStartOptions(const StartOptions& options) {
+    if (options.Mask)
+        ui->Mask_Edt->setText(*options.Mask);
+    if (options.SubFolders)
+        ui->SubFolders_Chk->setChecked(true);
+    if (options.Pattern)
+        ui->SearchPattern_Memo->setPlainText(*options.Pattern);
+    if (options.NewText)
+        ui->NewText_Memo->setPlainText(*options.NewText);
+    if (options.Directory)
+        setCurrentDirectory(*options.Directory);
 }
 
 } // namespace quillet::gui
