@@ -37,6 +37,149 @@ void buildSkipTable(const char* pattern, Pos m, TSkipTable& table) {
         table[Bytes::key(pattern[i - 1])] = m - i;
 }
 
+// Two-Way (Crochemore and Perrin): the leftmost match in linear time and
+// constant space, whatever the text. The quick scans below hand over to it
+// once near matches make them compare far more bytes than they pass.
+//
+// A view shows the text and the pattern in reading order: forwards, or from
+// the back (then "leftmost" means rightmost in the buffer).
+
+template <class Bytes>
+struct AheadView {
+    const char* text;
+    const char* pattern;
+    std::uint8_t t(Pos i) const { return Bytes::key(text[i]); }
+    std::uint8_t p(Pos i) const { return Bytes::key(pattern[i]); }
+};
+
+template <class Bytes>
+struct BehindView {
+    const char* textEnd;    // one past the text's last byte
+    const char* patternEnd; // one past the pattern's last byte
+    std::uint8_t t(Pos i) const { return Bytes::key(textEnd[-1 - i]); }
+    std::uint8_t p(Pos i) const { return Bytes::key(patternEnd[-1 - i]); }
+};
+
+// The start of the pattern's greatest suffix (by byte value, or by the
+// reverse order) minus one, and that suffix's period.
+template <class View>
+Pos greatestSuffix(const View& v, Pos m, bool reverseOrder, Pos& period) {
+    Pos before = -1; // the suffix starts at before + 1
+    Pos j = 0;       // the candidate suffix starts at j + 1
+    Pos k = 1;       // offset within the current period
+    period = 1;
+    while (j + k < m) {
+        const std::uint8_t a = v.p(j + k);
+        const std::uint8_t b = v.p(before + k);
+        if (a == b) {
+            if (k == period) {
+                j += period;
+                k = 1;
+            } else {
+                ++k;
+            }
+        } else if ((a < b) != reverseOrder) {
+            // The candidate is smaller: the best suffix's period grows to here.
+            j += k;
+            k = 1;
+            period = j - before;
+        } else {
+            // The candidate is greater: it becomes the best suffix.
+            before = j;
+            ++j;
+            k = 1;
+            period = 1;
+        }
+    }
+    return before;
+}
+
+// The logical index of the leftmost match of the view's m pattern bytes in
+// its n text bytes, or -1. m >= 1.
+template <class View>
+Pos twoWay(const View& v, Pos n, Pos m) {
+    Pos period1 = 1;
+    Pos period2 = 1;
+    const Pos before1 = greatestSuffix(v, m, false, period1);
+    const Pos before2 = greatestSuffix(v, m, true, period2);
+    // The critical factorisation: left part [0, split), right part [split, m).
+    const Pos split = (before1 > before2 ? before1 : before2) + 1;
+    Pos period = before1 > before2 ? period1 : period2;
+
+    bool periodic = split + period <= m;
+    for (Pos i = 0; periodic && i < split; ++i)
+        periodic = v.p(i) == v.p(i + period);
+
+    if (periodic) {
+        // A failed window can move on by the period only; `memory` bytes at
+        // its front are known to match already.
+        Pos memory = 0;
+        for (Pos j = 0; j <= n - m;) {
+            Pos i = split > memory ? split : memory;
+            while (i < m && v.p(i) == v.t(j + i))
+                ++i;
+            if (i < m) {
+                j += i - split + 1;
+                memory = 0;
+                continue;
+            }
+            i = split - 1;
+            while (i >= memory && v.p(i) == v.t(j + i))
+                --i;
+            if (i < memory)
+                return j;
+            j += period;
+            memory = m - period;
+        }
+        return -1;
+    }
+
+    // The halves differ: a failed right half moves past its mismatch, a
+    // failed left half past both halves.
+    period = (split > m - split ? split : m - split) + 1;
+    for (Pos j = 0; j <= n - m;) {
+        Pos i = split;
+        while (i < m && v.p(i) == v.t(j + i))
+            ++i;
+        if (i < m) {
+            j += i - split + 1;
+            continue;
+        }
+        i = split - 1;
+        while (i >= 0 && v.p(i) == v.t(j + i))
+            --i;
+        if (i < 0)
+            return j;
+        j += period;
+    }
+    return -1;
+}
+
+template <class Bytes>
+const char* twoWayForward(const char* range, const char* pattern, Pos n, Pos m) {
+    if (m < 1 || n < m)
+        return nullptr;
+    const Pos at = twoWay(AheadView<Bytes>{range, pattern}, n, m);
+    return at < 0 ? nullptr : range + at;
+}
+
+// The rightmost match inside the n bytes at `range`.
+template <class Bytes>
+const char* twoWayBackward(const char* range, const char* pattern, Pos n, Pos m) {
+    if (m < 1 || n < m)
+        return nullptr;
+    const Pos at = twoWay(BehindView<Bytes>{range + n, pattern + m}, n, m);
+    return at < 0 ? nullptr : range + (n - at - m);
+}
+
+// The quick scans may compare two bytes for every byte they have moved past,
+// plus twice the pattern's length: more means that near matches pile up
+// (periodic texts, long partial matches) and the scan is turning quadratic,
+// so Two-Way takes over the rest of the range.
+constexpr bool tooMuchWork(Pos compared, Pos passed, Pos m) {
+    return compared > 2 * passed + 2 * m + 64;
+}
+
 // The skip-table scan itself: compare the window from the back, then move
 // it by the entry of the text byte under its last position.
 template <class Bytes>
@@ -46,6 +189,8 @@ const char* horspoolScan(const char* range, const char* pattern, Pos n, Pos m, c
     const char* windowLast = range + (m - 1);
     const char* const rangeLast = range + (n - 1);
     const std::uint8_t patternLast = Bytes::key(pattern[m - 1]);
+    const char* const firstWindowLast = windowLast;
+    Pos compared = 0;
     while (windowLast <= rangeLast) {
         const std::uint8_t under = Bytes::key(*windowLast);
         if (under == patternLast) {
@@ -57,6 +202,11 @@ const char* horspoolScan(const char* range, const char* pattern, Pos n, Pos m, c
             }
             if (j == 0)
                 return windowLast - (m - 1);
+            compared += m - j;
+            if (tooMuchWork(compared, windowLast - firstWindowLast, m)) {
+                const char* next = windowLast - (m - 1) + 1;
+                return twoWayForward<Bytes>(next, pattern, (rangeLast - next) + 1, m);
+            }
         }
         const Pos shift = table[under];
         // Never past the range: compare distances, not pointers, so that a
@@ -160,6 +310,7 @@ const char* rareByteScan(const char* range, const char* pattern, Pos n, Pos m, c
     const char* probe = range + k;
     const char* const probeEnd = range + (n - m + k) + 1; // the last start position, plus k, plus one
     Pos misses = 0;
+    Pos compared = 0;
     while (probe < probeEnd) {
         const char* hit = findEither(probe, probeEnd, forms[0], forms[1]);
         if (hit == nullptr)
@@ -170,6 +321,11 @@ const char* rareByteScan(const char* range, const char* pattern, Pos n, Pos m, c
             ++j;
         if (j == m)
             return start;
+        compared += j + 1;
+        if (tooMuchWork(compared, hit - (range + k), m)) {
+            const char* next = start + 1;
+            return twoWayForward<Bytes>(next, pattern, n - (next - range), m);
+        }
         probe = hit + 1;
         // Candidates closer than every 32 bytes on average: the skip table
         // does better from here on.
@@ -212,6 +368,7 @@ Pos findBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
         return 0;
     const Pos k = (f == 0 || e < f + m) ? e - m + 1 : f;
     const std::uint8_t first = Bytes::key(p[0]);
+    Pos compared = 0;
     for (Pos pos = k; pos >= 1; --pos) {
         if (Bytes::key(s[static_cast<std::size_t>(pos - 1)]) != first)
             continue;
@@ -221,8 +378,23 @@ Pos findBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
             --j;
         if (j == 0)
             return pos;
+        compared += m - j;
+        if (tooMuchWork(compared, k - pos, m)) {
+            // The matches left start at 1 .. pos - 1, so they end before pos - 1 + m.
+            const char* hit = twoWayBackward<Bytes>(s.data(), p.data(), pos - 2 + m, m);
+            return hit ? (hit - s.data()) + 1 : 0;
+        }
     }
     return 0;
+}
+
+const char* TwoWayForward(const char* range, const char* pattern, Pos n, Pos m, bool caseSensitive) {
+    return caseSensitive ? twoWayForward<ExactBytes>(range, pattern, n, m)
+                         : twoWayForward<FoldedBytes>(range, pattern, n, m);
+}
+const char* TwoWayBackward(const char* range, const char* pattern, Pos n, Pos m, bool caseSensitive) {
+    return caseSensitive ? twoWayBackward<ExactBytes>(range, pattern, n, m)
+                         : twoWayBackward<FoldedBytes>(range, pattern, n, m);
 }
 
 } // namespace detail
