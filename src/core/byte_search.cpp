@@ -259,6 +259,13 @@ constexpr int byteRank(std::uint8_t b) {
     }
 }
 
+constexpr std::array<std::uint8_t, 256> kByteRanks = [] {
+    std::array<std::uint8_t, 256> ranks{};
+    for (int b = 0; b < 256; ++b)
+        ranks[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(byteRank(static_cast<std::uint8_t>(b)));
+    return ranks;
+}();
+
 // The first byte in [from, to) that equals a or b.
 const char* findEither(const char* from, const char* to, char a, char b) {
     if (a == b)
@@ -280,32 +287,63 @@ const char* findEither(const char* from, const char* to, char a, char b) {
     return nullptr;
 }
 
-// Leftmost match found by jumping between the occurrences of the pattern's
-// rarest byte (in either case form), each checked in full. Gives the same
-// answer as the skip-table scan; falls back to it when the chosen byte turns
-// out to be common in this text.
+// How rare the byte at pattern[i] is, counting every byte that folds to it;
+// lower is rarer. A byte with more than two forms is never chosen.
 template <class Bytes>
-const char* rareByteScan(const char* range, const char* pattern, Pos n, Pos m, const TSkipTable& table) {
+int patternByteRank(const char* pattern, Pos i) {
+    const CaseForms f = Bytes::forms(pattern[i]);
+    if (f.Count > 2)
+        return 1 << 20;
+    int rank = kByteRanks[static_cast<std::uint8_t>(f.Bytes[0])];
+    if (f.Count == 2)
+        rank += kByteRanks[static_cast<std::uint8_t>(f.Bytes[1])];
+    return rank;
+}
+
+// Leftmost match found by jumping between the occurrences of the pattern's
+// rarest byte (in either case form); at each, a second rare byte of the
+// pattern is looked at before the whole window is compared. Gives the same
+// answer as the skip-table scan; falls back to it when the chosen byte turns
+// out to be common in this text, with `table` or, when that is null, a table
+// built then.
+template <class Bytes>
+const char* rareByteScan(const char* range, const char* pattern, Pos n, Pos m, const TSkipTable* table) {
+    TSkipTable own;
+    auto skipTable = [&]() -> const TSkipTable& {
+        if (table == nullptr) {
+            buildSkipTable<Bytes>(pattern, m, own);
+            table = &own;
+        }
+        return *table;
+    };
+
     Pos k = -1;
-    char forms[2] = {0, 0};
-    int bestRank = 1 << 30;
+    int bestRank = 1 << 20;
     for (Pos i = 0; i < m; ++i) {
-        // Every byte that folds to this one must be looked for.
-        const CaseForms f = Bytes::forms(pattern[i]);
-        const int count = f.Count;
-        const char found[2] = {f.Bytes[0], f.Bytes[1]};
-        int rank = byteRank(static_cast<std::uint8_t>(found[0]));
-        if (count == 2)
-            rank += byteRank(static_cast<std::uint8_t>(found[1]));
-        if (count > 2 || rank >= bestRank)
-            continue;
-        bestRank = rank;
-        k = i;
-        forms[0] = found[0];
-        forms[1] = count == 2 ? found[1] : found[0];
+        const int rank = patternByteRank<Bytes>(pattern, i);
+        if (rank < bestRank) {
+            bestRank = rank;
+            k = i;
+        }
     }
     if (k < 0)
-        return horspoolScan<Bytes>(range, pattern, n, m, table);
+        return horspoolScan<Bytes>(range, pattern, n, m, skipTable());
+    const CaseForms kForms = Bytes::forms(pattern[k]);
+    const char forms[2] = {kForms.Bytes[0], kForms.Count == 2 ? kForms.Bytes[1] : kForms.Bytes[0]};
+
+    // The second byte to look at: the rarest at another place, preferably
+    // another byte value (a repeated byte says little beside the first).
+    const std::uint8_t kKey = Bytes::key(pattern[k]);
+    Pos k2 = k;
+    int secondRank = 1 << 30;
+    for (Pos i = 0; i < m; ++i) {
+        const int rank = patternByteRank<Bytes>(pattern, i) + (Bytes::key(pattern[i]) == kKey ? 1000 : 0);
+        if (i != k && rank < secondRank) {
+            secondRank = rank;
+            k2 = i;
+        }
+    }
+    const std::uint8_t k2Key = Bytes::key(pattern[k2]);
 
     const char* probe = range + k;
     const char* const probeEnd = range + (n - m + k) + 1; // the last start position, plus k, plus one
@@ -316,35 +354,39 @@ const char* rareByteScan(const char* range, const char* pattern, Pos n, Pos m, c
         if (hit == nullptr)
             return nullptr;
         const char* start = hit - k;
-        Pos j = 0;
-        while (j < m && Bytes::key(start[j]) == Bytes::key(pattern[j]))
-            ++j;
-        if (j == m)
-            return start;
-        compared += j + 1;
-        if (tooMuchWork(compared, hit - (range + k), m)) {
-            const char* next = start + 1;
-            return twoWayForward<Bytes>(next, pattern, n - (next - range), m);
+        if (Bytes::key(start[k2]) == k2Key) {
+            Pos j = 0;
+            while (j < m && Bytes::key(start[j]) == Bytes::key(pattern[j]))
+                ++j;
+            if (j == m)
+                return start;
+            compared += j + 1;
+            if (tooMuchWork(compared, hit - (range + k), m)) {
+                const char* next = start + 1;
+                return twoWayForward<Bytes>(next, pattern, n - (next - range), m);
+            }
         }
         probe = hit + 1;
         // Candidates closer than every 32 bytes on average: the skip table
         // does better from here on.
         if (++misses > 64 && (probe - (range + k)) < misses * 32) {
             const char* next = start + 1;
-            return horspoolScan<Bytes>(next, pattern, n - (next - range), m, table);
+            return horspoolScan<Bytes>(next, pattern, n - (next - range), m, skipTable());
         }
     }
     return nullptr;
 }
 
+// Ranges shorter than this are not worth choosing a byte for.
+constexpr Pos kShortRange = 256;
+
 template <class Bytes>
 const char* scanForward(const char* range, const char* pattern, Pos n, Pos m, const TSkipTable& table) {
     if (m < 1 || n < m)
         return nullptr;
-    // Short ranges are not worth choosing a byte for.
-    if (n < 256)
+    if (n < kShortRange)
         return horspoolScan<Bytes>(range, pattern, n, m, table);
-    return rareByteScan<Bytes>(range, pattern, n, m, table);
+    return rareByteScan<Bytes>(range, pattern, n, m, &table);
 }
 
 template <class Bytes>
@@ -356,9 +398,16 @@ Pos findFrom(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
     const Pos n = e - f + 1;
     if (n < m)
         return 0;
-    TSkipTable table;
-    buildSkipTable<Bytes>(p.data(), m, table);
-    const char* found = scanForward<Bytes>(s.data() + (f - 1), p.data(), n, m, table);
+    const char* range = s.data() + (f - 1);
+    const char* found;
+    if (n < kShortRange) {
+        TSkipTable table;
+        buildSkipTable<Bytes>(p.data(), m, table);
+        found = horspoolScan<Bytes>(range, p.data(), n, m, table);
+    } else {
+        // The rare-byte scan needs a skip table only when it falls back.
+        found = rareByteScan<Bytes>(range, p.data(), n, m, nullptr);
+    }
     return found ? (found - s.data()) + 1 : 0;
 }
 
