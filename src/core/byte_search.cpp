@@ -287,6 +287,45 @@ const char* findEither(const char* from, const char* to, char a, char b) {
     return nullptr;
 }
 
+// Both forms of two pattern bytes, and where they sit in the pattern.
+struct BytePair {
+    Pos offset1;
+    char forms1[2];
+    Pos offset2;
+    char forms2[2];
+};
+
+// The first start s in [from, lastStart] with s[offset1] among forms1 and
+// s[offset2] among forms2, or nullptr. Reads only bytes of the windows that
+// start there, 16 starts at a time.
+const char* findPair(const char* from, const char* lastStart, const BytePair& pair) {
+    auto fits = [&pair](const char* s) {
+        const char b1 = s[pair.offset1];
+        const char b2 = s[pair.offset2];
+        return (b1 == pair.forms1[0] || b1 == pair.forms1[1]) && (b2 == pair.forms2[0] || b2 == pair.forms2[1]);
+    };
+#if defined(__SSE2__)
+    const __m128i a1 = _mm_set1_epi8(pair.forms1[0]);
+    const __m128i b1 = _mm_set1_epi8(pair.forms1[1]);
+    const __m128i a2 = _mm_set1_epi8(pair.forms2[0]);
+    const __m128i b2 = _mm_set1_epi8(pair.forms2[1]);
+    while (lastStart - from >= 15) {
+        const __m128i at1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + pair.offset1));
+        const __m128i at2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + pair.offset2));
+        const __m128i in1 = _mm_or_si128(_mm_cmpeq_epi8(at1, a1), _mm_cmpeq_epi8(at1, b1));
+        const __m128i in2 = _mm_or_si128(_mm_cmpeq_epi8(at2, a2), _mm_cmpeq_epi8(at2, b2));
+        const int mask = _mm_movemask_epi8(_mm_and_si128(in1, in2));
+        if (mask != 0)
+            return from + __builtin_ctz(static_cast<unsigned>(mask));
+        from += 16;
+    }
+#endif
+    for (; from <= lastStart; ++from)
+        if (fits(from))
+            return from;
+    return nullptr;
+}
+
 // How rare the byte at pattern[i] is, counting every byte that folds to it;
 // lower is rarer. A byte with more than two forms is never chosen.
 template <class Bytes>
@@ -344,37 +383,49 @@ const char* rareByteScan(const char* range, const char* pattern, Pos n, Pos m, c
         }
     }
     const std::uint8_t k2Key = Bytes::key(pattern[k2]);
+    const CaseForms k2Forms = Bytes::forms(pattern[k2]);
+    // A byte with two forms cannot go to memchr; then both bytes are looked
+    // for together, which also passes over far fewer candidates.
+    const bool byPair = forms[0] != forms[1] && k2 != k && k2Forms.Count <= 2;
+    const BytePair pair{
+        k, {forms[0], forms[1]}, k2, {k2Forms.Bytes[0], k2Forms.Count == 2 ? k2Forms.Bytes[1] : k2Forms.Bytes[0]}};
 
-    const char* probe = range + k;
-    const char* const probeEnd = range + (n - m + k) + 1; // the last start position, plus k, plus one
-    Pos misses = 0;
-    Pos compared = 0;
-    while (probe < probeEnd) {
-        const char* hit = findEither(probe, probeEnd, forms[0], forms[1]);
-        if (hit == nullptr)
-            return nullptr;
-        const char* start = hit - k;
-        if (Bytes::key(start[k2]) == k2Key) {
-            Pos j = 0;
-            while (j < m && Bytes::key(start[j]) == Bytes::key(pattern[j]))
-                ++j;
-            if (j == m)
-                return start;
-            compared += j + 1;
-            if (tooMuchWork(compared, hit - (range + k), m)) {
-                const char* next = start + 1;
-                return twoWayForward<Bytes>(next, pattern, n - (next - range), m);
+    const char* const lastStart = range + (n - m);
+    // One loop per way of finding candidates, so that neither pays for the other.
+    auto scan = [&](auto nextCandidate) -> const char* {
+        const char* from = range;
+        Pos misses = 0;
+        Pos compared = 0;
+        while (from <= lastStart) {
+            const char* start = nextCandidate(from);
+            if (start == nullptr)
+                return nullptr;
+            if (Bytes::key(start[k2]) == k2Key) {
+                Pos j = 0;
+                while (j < m && Bytes::key(start[j]) == Bytes::key(pattern[j]))
+                    ++j;
+                if (j == m)
+                    return start;
+                compared += j + 1;
+                if (tooMuchWork(compared, start - range, m)) {
+                    const char* next = start + 1;
+                    return twoWayForward<Bytes>(next, pattern, n - (next - range), m);
+                }
             }
+            from = start + 1;
+            // Candidates closer than every 32 bytes on average: the skip
+            // table does better from here on.
+            if (++misses > 64 && (from - range) < misses * 32)
+                return horspoolScan<Bytes>(from, pattern, n - (from - range), m, skipTable());
         }
-        probe = hit + 1;
-        // Candidates closer than every 32 bytes on average: the skip table
-        // does better from here on.
-        if (++misses > 64 && (probe - (range + k)) < misses * 32) {
-            const char* next = start + 1;
-            return horspoolScan<Bytes>(next, pattern, n - (next - range), m, skipTable());
-        }
-    }
-    return nullptr;
+        return nullptr;
+    };
+    if (byPair)
+        return scan([&](const char* from) { return findPair(from, lastStart, pair); });
+    return scan([&](const char* from) -> const char* {
+        const char* hit = findEither(from + k, lastStart + k + 1, forms[0], forms[1]);
+        return hit == nullptr ? nullptr : hit - k;
+    });
 }
 
 // Ranges shorter than this are not worth choosing a byte for.
