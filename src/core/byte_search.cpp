@@ -391,15 +391,20 @@ const char* rareByteScan(const char* range, const char* pattern, Pos n, Pos m, c
         k, {forms[0], forms[1]}, k2, {k2Forms.Bytes[0], k2Forms.Count == 2 ? k2Forms.Bytes[1] : k2Forms.Bytes[0]}};
 
     const char* const lastStart = range + (n - m);
-    // One loop per way of finding candidates, so that neither pays for the other.
+    const char* from = range;
+    Pos compared = 0;
+    // One loop per way of finding candidates, so that neither pays for the
+    // other. Returns the match or nullptr, or leaves `from` short of the last
+    // start when the candidates come closer than every 32 bytes on average.
     auto scan = [&](auto nextCandidate) -> const char* {
-        const char* from = range;
+        const char* const scanStart = from;
         Pos misses = 0;
-        Pos compared = 0;
         while (from <= lastStart) {
             const char* start = nextCandidate(from);
-            if (start == nullptr)
+            if (start == nullptr) {
+                from = lastStart + 1;
                 return nullptr;
+            }
             if (Bytes::key(start[k2]) == k2Key) {
                 Pos j = 0;
                 while (j < m && Bytes::key(start[j]) == Bytes::key(pattern[j]))
@@ -408,24 +413,51 @@ const char* rareByteScan(const char* range, const char* pattern, Pos n, Pos m, c
                     return start;
                 compared += j + 1;
                 if (tooMuchWork(compared, start - range, m)) {
+                    from = lastStart + 1;
                     const char* next = start + 1;
                     return twoWayForward<Bytes>(next, pattern, n - (next - range), m);
                 }
             }
             from = start + 1;
-            // Candidates closer than every 32 bytes on average: the skip
-            // table does better from here on.
-            if (++misses > 64 && (from - range) < misses * 32)
-                return horspoolScan<Bytes>(from, pattern, n - (from - range), m, skipTable());
+            if (++misses > 64 && (from - scanStart) < misses * 32)
+                return nullptr;
         }
         return nullptr;
     };
-    if (byPair)
-        return scan([&](const char* from) { return findPair(from, lastStart, pair); });
-    return scan([&](const char* from) -> const char* {
-        const char* hit = findEither(from + k, lastStart + k + 1, forms[0], forms[1]);
-        return hit == nullptr ? nullptr : hit - k;
-    });
+    const char* found;
+    if (byPair) {
+        found = scan([&](const char* at) { return findPair(at, lastStart, pair); });
+    } else {
+        found = scan([&](const char* at) -> const char* {
+            const char* hit = findEither(at + k, lastStart + k + 1, forms[0], forms[1]);
+            return hit == nullptr ? nullptr : hit - k;
+        });
+    }
+    if (found != nullptr || from > lastStart)
+        return found;
+
+    // The chosen byte is common in this text (the ranks are a guess). Pair it
+    // with the pattern byte farthest from it, which in markup and code
+    // separates far better than a neighbour.
+    Pos far = k;
+    for (Pos i = 0; i < m; ++i) {
+        const Pos distance = i > k ? i - k : k - i;
+        if (distance > (far > k ? far - k : k - far) && Bytes::key(pattern[i]) != kKey &&
+            Bytes::forms(pattern[i]).Count <= 2)
+            far = i;
+    }
+    if (far != k) {
+        const CaseForms farForms = Bytes::forms(pattern[far]);
+        const BytePair wide{k,
+                            {forms[0], forms[1]},
+                            far,
+                            {farForms.Bytes[0], farForms.Count == 2 ? farForms.Bytes[1] : farForms.Bytes[0]}};
+        found = scan([&](const char* at) { return findPair(at, lastStart, wide); });
+        if (found != nullptr || from > lastStart)
+            return found;
+    }
+    // Even the pairs are common here: the skip table does better.
+    return horspoolScan<Bytes>(from, pattern, n - (from - range), m, skipTable());
 }
 
 // Ranges shorter than this are not worth choosing a byte for.
