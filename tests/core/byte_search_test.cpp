@@ -450,5 +450,36 @@ TEST(FindDifferentialTest, ScanForwardStaysInsideRange) {
     }
 }
 
+// The same for long ranges, where the scans read 16 window starts at a time
+// at two offsets of the pattern: a word without case (two letters, both
+// forms), a rare byte that is everywhere, and a byte with one form.
+TEST(FindDifferentialTest, LongScansStayInsideRange) {
+    struct Case {
+        const char* name;
+        char fill;
+        std::string_view pattern;
+    };
+    const Case cases[] = {
+        {"letters, no match", 'e', "tension"},
+        {"rare byte everywhere", '=', "href=\"x"},
+        {"one-form byte", 'a', "a_b"},
+        {"last byte absent", 'a', "aab"},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t n : {256u, 257u, 300u, 1000u}) {
+            auto buf = std::make_unique<char[]>(n);
+            std::fill_n(buf.get(), n, c.fill);
+            const auto m = static_cast<Pos>(c.pattern.size());
+            TSkipTable table;
+            BuildSkipTable(c.pattern.data(), m, table);
+            EXPECT_EQ(ScanForward(buf.get(), c.pattern.data(), static_cast<Pos>(n), m, table), nullptr)
+                << c.name << ", " << n << " bytes";
+            BuildSkipTableNoCase(c.pattern.data(), m, table);
+            EXPECT_EQ(ScanForwardNoCase(buf.get(), c.pattern.data(), static_cast<Pos>(n), m, table), nullptr)
+                << c.name << ", " << n << " bytes";
+        }
+    }
+}
+
 } // namespace
 } // namespace quillet::core
