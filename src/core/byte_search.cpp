@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace quillet::core {
 
@@ -298,7 +301,7 @@ struct BytePair {
 // The first start s in [from, lastStart] with s[offset1] among forms1 and
 // s[offset2] among forms2, or nullptr. Reads only bytes of the windows that
 // start there, 16 starts at a time.
-const char* findPair(const char* from, const char* lastStart, const BytePair& pair) {
+const char* findPair16(const char* from, const char* lastStart, const BytePair& pair) {
     auto fits = [&pair](const char* s) {
         const char b1 = s[pair.offset1];
         const char b2 = s[pair.offset2];
@@ -325,6 +328,36 @@ const char* findPair(const char* from, const char* lastStart, const BytePair& pa
             return from;
     return nullptr;
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same, 32 starts at a time, on processors that have AVX2.
+__attribute__((target("avx2"))) const char* findPair32(const char* from, const char* lastStart, const BytePair& pair) {
+    const __m256i a1 = _mm256_set1_epi8(pair.forms1[0]);
+    const __m256i b1 = _mm256_set1_epi8(pair.forms1[1]);
+    const __m256i a2 = _mm256_set1_epi8(pair.forms2[0]);
+    const __m256i b2 = _mm256_set1_epi8(pair.forms2[1]);
+    while (lastStart - from >= 31) {
+        const __m256i at1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + pair.offset1));
+        const __m256i at2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + pair.offset2));
+        const __m256i in1 = _mm256_or_si256(_mm256_cmpeq_epi8(at1, a1), _mm256_cmpeq_epi8(at1, b1));
+        const __m256i in2 = _mm256_or_si256(_mm256_cmpeq_epi8(at2, a2), _mm256_cmpeq_epi8(at2, b2));
+        const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(in1, in2)));
+        if (mask != 0)
+            return from + __builtin_ctz(mask);
+        from += 32;
+    }
+    return findPair16(from, lastStart, pair);
+}
+
+const char* findPair(const char* from, const char* lastStart, const BytePair& pair) {
+    static const bool wide = __builtin_cpu_supports("avx2");
+    return wide ? findPair32(from, lastStart, pair) : findPair16(from, lastStart, pair);
+}
+#else
+const char* findPair(const char* from, const char* lastStart, const BytePair& pair) {
+    return findPair16(from, lastStart, pair);
+}
+#endif
 
 // How rare the byte at pattern[i] is, counting every byte that folds to it;
 // lower is rarer. A byte with more than two forms is never chosen.

@@ -6,7 +6,7 @@
 //
 // Over ranges of 256 bytes or more the forward search first looks for the
 // pattern's rarest byte (memchr, or both case forms of it and of a second
-// byte, 16 window starts at a time); where that byte proves common it pairs
+// byte, 16 window starts at a time, 32 with AVX2); where that byte proves common it pairs
 // it with the pattern byte farthest from it, and only then uses the table.
 // Every route gives the leftmost match.
 //
