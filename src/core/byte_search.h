@@ -6,9 +6,9 @@
 //
 // Over ranges of 256 bytes or more the forward search first looks for the
 // pattern's rarest byte (memchr, or both case forms of it and of a second
-// byte, 16 window starts at a time, 32 with AVX2); where that byte proves common it pairs
-// it with the pattern byte farthest from it, and only then uses the table.
-// Every route gives the leftmost match.
+// byte, 16 window starts at a time, 32 with AVX2); where that byte proves
+// common it pairs it with the pattern byte farthest from it, and only then
+// uses the table. Every route gives the leftmost match.
 //
 // No search is slower than linear in the text and pattern lengths: the quick
 // scans count the bytes they compare, and once that is more than twice the
