@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Side-by-side timing of quillet-cli against grep, ripgrep, sed and sd, with
-# the shared harness (../shared/bench beside this repository, or BENCH_HARNESS).
-# Builds a Release quillet-cli first. Usage: bench/compare.sh [CORPUS_ROOT]
-# Environment is passed on to the harness (REPS, CORPORA, QUILLET_ARGS, ...).
+# the shared harness (../shared/bench beside this repository, or BENCH_HARNESS),
+# then the rows of bench/extra_rows.sh (star patterns on the HTML tree and a
+# worst case of long near matches). Builds a Release quillet-cli first.
+# Usage: bench/compare.sh [CORPUS_ROOT]
+# Environment is passed on to the harness (REPS, CORPORA, QUILLET_ARGS, ...);
+# EXTRA_ROWS=0 skips the extra rows.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 harness=${BENCH_HARNESS:-$here/../shared/bench}
 root=${1:-/tmp/qbench}
 build=${BENCH_BUILD_DIR:-$here/build-release}
-[ -x "$harness/run_bench.sh" ] || { echo "compare: no harness in $harness" >&2; exit 2; }
+[ -x "$harness/run_bench.sh" ] || {
+  echo "compare: no harness in $harness (it lives in ../shared/bench beside the repository; set BENCH_HARNESS)" >&2
+  exit 2
+}
 command -v rg >/dev/null && command -v sd >/dev/null && command -v hyperfine >/dev/null || {
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
   $sudo apt-get install -y -qq ripgrep sd hyperfine rsync >/dev/null
@@ -17,3 +23,4 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BUILD
 cmake --build "$build" --target quillet-cli
 [ -f "$root/MANIFEST.env" ] || "$harness/make_corpus.sh" "$root"
 QUILLET_CLI="$build/src/cli/quillet-cli" "$harness/run_bench.sh" "$root"
+[ "${EXTRA_ROWS:-1}" = 0 ] || QUILLET_CLI="$build/src/cli/quillet-cli" "$here/bench/extra_rows.sh" "$root"

@@ -48,6 +48,38 @@ void BM_FindFromLettersOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_FindFromLettersOnly);
 
+void BM_FindFromNearMatches(benchmark::State& state) {
+    // 10 MiB of 'e' x 39 + 'a', searched for 2,500 of those units and one
+    // more 'a': a candidate every 40 bytes matches for up to 100,000 bytes.
+    std::string unit(39, 'e');
+    unit += 'a';
+    std::string text;
+    for (int i = 0; i < 262144; ++i)
+        text += unit;
+    std::string pattern;
+    for (int i = 0; i < 2500; ++i)
+        pattern += unit;
+    pattern += 'a';
+    const bool caseSensitive = state.range(0) != 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(findFrom(caseSensitive, text, pattern, static_cast<Pos>(text.size()), 1));
+        benchmark::DoNotOptimize(findBack(caseSensitive, text, pattern, static_cast<Pos>(text.size()), 0));
+    }
+    state.SetBytesProcessed(state.iterations() * 2 * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_FindFromNearMatches)->Arg(0)->Arg(1);
+
+void BM_FindFromManyCandidates(benchmark::State& state) {
+    // C++ documentation: the pattern's rarest byte, ':', is everywhere.
+    std::string text;
+    while (text.size() < (16 << 20))
+        text += "<code>std::vector</code> and boost::system::error_code, see http://www.boost.org/ ";
+    for (auto _ : state)
+        benchmark::DoNotOptimize(FindFromNoCase(text, "boost::asio", static_cast<Pos>(text.size()), 11, 1));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_FindFromManyCandidates);
+
 void BM_ReplaceLiteral(benchmark::State& state) {
     const std::string text = makeText(16 << 20, 1000, "xq_needle_7");
     std::string result;

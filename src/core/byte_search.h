@@ -4,6 +4,17 @@
 // each in a case-sensitive form and a NoCase form that compares UpperTable
 // entries.
 //
+// Over ranges of 256 bytes or more the forward search first looks for the
+// pattern's rarest byte (memchr, or both case forms of it and of a second
+// byte, 16 window starts at a time, 32 with AVX2); where that byte proves
+// common it pairs it with the pattern byte farthest from it, and only then
+// uses the table. Every route gives the leftmost match.
+//
+// No search is slower than linear in the text and pattern lengths: the quick
+// scans count the bytes they compare, and once that is more than twice the
+// bytes they have passed (plus twice the pattern), the rest of the range goes
+// to a Two-Way search, whose worst case is linear. Both give the same match.
+//
 // Texts are byte strings; positions are 1-based and 0 means "not found".
 // Lengths and positions are 64-bit, so texts over 2 GiB work.
 #pragma once
@@ -58,5 +69,16 @@ inline Pos findBack(bool caseSensitive, std::string_view s, std::string_view p, 
     const auto m = static_cast<Pos>(p.size());
     return caseSensitive ? FindBack(s, p, e, m, f) : FindBackNoCase(s, p, e, m, f);
 }
+
+// Implementation details only, past this point.
+namespace detail {
+
+// The Two-Way search the routines above hand over to, declared for the tests
+// that check it on its own: the leftmost (Forward) or rightmost (Backward)
+// match inside the n bytes at `range`, or nullptr; n < m or m < 1 give nullptr.
+const char* TwoWayForward(const char* range, const char* pattern, Pos n, Pos m, bool caseSensitive);
+const char* TwoWayBackward(const char* range, const char* pattern, Pos n, Pos m, bool caseSensitive);
+
+} // namespace detail
 
 } // namespace quillet::core

@@ -286,6 +286,47 @@ TEST(FindDifferentialTest, ScanForwardOnRandomRanges) {
     EXPECT_GT(found, 4000);
 }
 
+// The linear-time search the quick scans hand over to, on its own: periodic
+// and aperiodic patterns over tiny alphabets, where its factorisation and its
+// memory of matched periods are exercised on every call.
+TEST(FindDifferentialTest, TwoWayAgainstNaiveBothWays) {
+    constexpr std::string_view kUnits[] = {"a", "ab", "aab", "abaab", "aA", "ba"};
+    std::mt19937 rng(1103);
+    int found = 0;
+    for (int iter = 0; iter < 20000; ++iter) {
+        const auto alphabet = kAlphabets[static_cast<std::size_t>(iter) % std::size(kAlphabets)];
+        std::string s = testref::randomString(rng, alphabet, 0, 40);
+        std::string p = testref::randomString(rng, alphabet, 1, 9);
+        if (iter % 2 == 0) {
+            // Periodic pattern and text, one byte of each sometimes changed.
+            const auto unit = kUnits[rng() % std::size(kUnits)];
+            p.clear();
+            while (p.size() < 1 + rng() % 12)
+                p += unit;
+            s.clear();
+            while (s.size() < rng() % 48)
+                s += unit;
+            if (rng() % 2 == 0 && !s.empty())
+                s[rng() % s.size()] = alphabet[rng() % alphabet.size()];
+            if (rng() % 3 == 0)
+                p[rng() % p.size()] = alphabet[rng() % alphabet.size()];
+        }
+        const auto n = static_cast<Pos>(s.size());
+        const auto m = static_cast<Pos>(p.size());
+        for (bool cs : {true, false}) {
+            const char* ahead = detail::TwoWayForward(s.data(), p.data(), n, m, cs);
+            const Pos expected = testref::naiveFindFrom(s, p, n, 1, cs);
+            ASSERT_EQ(ahead == nullptr ? 0 : (ahead - s.data()) + 1, expected)
+                << "TwoWayForward of " << quote(p) << " in " << quote(s) << (cs ? "" : ", ignoring case");
+            const char* behind = detail::TwoWayBackward(s.data(), p.data(), n, m, cs);
+            ASSERT_EQ(behind == nullptr ? 0 : (behind - s.data()) + 1, testref::naiveFindBack(s, p, n, 0, cs))
+                << "TwoWayBackward of " << quote(p) << " in " << quote(s) << (cs ? "" : ", ignoring case");
+            found += expected != 0;
+        }
+    }
+    EXPECT_GT(found, 8000);
+}
+
 // Long texts (hundreds to thousands of bytes): ranges this long may take
 // other routes to the same leftmost match, so they get their own runs, over
 // texts where the pattern's bytes are common and texts where some are rare.
@@ -405,6 +446,37 @@ TEST(FindDifferentialTest, ScanForwardStaysInsideRange) {
             BuildSkipTableNoCase(p.data(), m, table);
             EXPECT_EQ(ScanForwardNoCase(buf.get(), p.data(), static_cast<Pos>(n), m, table), nullptr)
                 << quote(p) << " in " << n << " bytes of a";
+        }
+    }
+}
+
+// The same for long ranges, where the scans read 16 window starts at a time
+// at two offsets of the pattern: a word without case (two letters, both
+// forms), a rare byte that is everywhere, and a byte with one form.
+TEST(FindDifferentialTest, LongScansStayInsideRange) {
+    struct Case {
+        const char* name;
+        char fill;
+        std::string_view pattern;
+    };
+    const Case cases[] = {
+        {"letters, no match", 'e', "tension"},
+        {"rare byte everywhere", '=', "href=\"x"},
+        {"one-form byte", 'a', "a_b"},
+        {"last byte absent", 'a', "aab"},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t n : {256u, 257u, 300u, 1000u}) {
+            auto buf = std::make_unique<char[]>(n);
+            std::fill_n(buf.get(), n, c.fill);
+            const auto m = static_cast<Pos>(c.pattern.size());
+            TSkipTable table;
+            BuildSkipTable(c.pattern.data(), m, table);
+            EXPECT_EQ(ScanForward(buf.get(), c.pattern.data(), static_cast<Pos>(n), m, table), nullptr)
+                << c.name << ", " << n << " bytes";
+            BuildSkipTableNoCase(c.pattern.data(), m, table);
+            EXPECT_EQ(ScanForwardNoCase(buf.get(), c.pattern.data(), static_cast<Pos>(n), m, table), nullptr)
+                << c.name << ", " << n << " bytes";
         }
     }
 }

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Rows the shared harness does not have, timed the same way (one hyperfine
+# call per group and round, order rotated, medians of per-round ratios):
+#   html star search   quillet-cli search 'href=*.htm' beside rg and grep with
+#                      an equivalent regex over whole files
+#   html star replace  quillet-cli replace 'href="*.htm"' 'href="{$1}.html"'
+#                      beside rg -l piped to sed -i -E (same resulting tree)
+#   worst case         10 MiB of 'e' x 39 + 'a' searched for 2,500 of those
+#                      units and one more 'a' (100,001 bytes), beside grep -F
+#
+#   QUILLET_CLI=path extra_rows.sh [ROOT]     (ROOT: the harness's corpus root)
+# Environment: REPS (default 5), QBENCH_WORK (where replaces work on copies).
+set -euo pipefail
+ROOT=${1:-/tmp/qbench}
+REPS=${REPS:-5}
+export LC_ALL=C.UTF-8
+die() { printf 'extra_rows: %s\n' "$*" >&2; exit 2; }
+[ -d "$ROOT/html" ] || die "no corpus in $ROOT (run the harness's make_corpus.sh first)"
+[ -x "${QUILLET_CLI:-}" ] || die "QUILLET_CLI does not name an executable"
+for t in rg grep sed hyperfine perl md5sum; do command -v "$t" >/dev/null || die "missing tool: $t"; done
+Q=$(cd "$(dirname "$QUILLET_CLI")" && pwd)/$(basename "$QUILLET_CLI")
+H=$ROOT/html
+if [ -z "${QBENCH_WORK:-}" ]; then
+    if [ -w /dev/shm ]; then QBENCH_WORK=/dev/shm/qextra.$$; else QBENCH_WORK=$ROOT/work-extra; fi
+fi
+mkdir -p "$QBENCH_WORK"
+W=$(cd "$QBENCH_WORK" && pwd)/html
+TMPD=$(mktemp -d)
+trap 'rm -rf "$TMPD" "$W"; rmdir "$QBENCH_WORK" 2>/dev/null || true' EXIT
+
+# The worst-case input, made once beside the corpora.
+WORST=$ROOT/worst
+if [ ! -f "$WORST/needle" ] || [ "$(stat -c %s "$WORST/near.txt" 2>/dev/null)" != 10485760 ]; then
+    mkdir -p "$WORST"
+    unit=$(printf 'e%.0s' $(seq 39))a
+    perl -e 'print $ARGV[0] x 262144' "$unit" >"$WORST/near.txt"
+    perl -e 'print $ARGV[0] x 2500, "a"' "$unit" >"$WORST/needle"
+fi
+
+# group|kind|check|prepare|command ; kind: peer or quillet; check: list:N,
+# finished (quillet's own count must match the peers' list), tree, none.
+PREP="rm -rf '$W' && cp -a '$H' '$W'"
+ROWS=(
+    "star-search|peer|list|:|rg -l -i -U '(?s)href=.*\\.htm' '$H'"
+    "star-search|peer|list|:|grep -rliz 'href=.*\\.htm' '$H'"
+    "star-search|quillet|finished|:|'$Q' search 'href=*.htm' -d '$H' -r -m '*' -q"
+    "star-replace|peer|tree|$PREP|rg -l -0 -i 'href=\"[^\"]*\\.htm\"' '$W' | xargs -0 -r sed -i -E 's/href=\"([^\"]*)\\.htm\"/href=\"\\1.html\"/gI'"
+    "star-replace|quillet|tree|$PREP|'$Q' replace 'href=\"*.htm\"' 'href=\"{\$1}.html\"' -d '$W' -r -m '*' -q"
+    "worst|peer|none|:|grep -c -F -f '$WORST/needle' '$WORST/near.txt'"
+    "worst|quillet|none|:|'$Q' search \"\$(cat '$WORST/needle')\" '$WORST/near.txt' -q"
+    "worst|quillet|none|:|'$Q' replace \"\$(cat '$WORST/needle')\" x '$WORST/near.txt' -n -q"
+)
+
+echo "-- checks (one untimed run of each command)"
+tree_fp() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum | md5sum | cut -c1-32); }
+listed="" reftree=""
+for row in "${ROWS[@]}"; do
+    IFS='|' read -r group kind check prep cmd <<<"$row"
+    sh -c "$prep"
+    set +e
+    sh -c "$cmd" >"$TMPD/out" 2>"$TMPD/err"
+    set -e
+    ok=ok why=""
+    case $check in
+    list)
+        n=$(wc -l <"$TMPD/out")
+        if [ -z "$listed" ]; then listed=$n; elif [ "$n" != "$listed" ]; then ok=FAIL why="listed $n, first peer $listed"; fi ;;
+    finished)
+        n=$(sed -n 's/^Finished! Found and Processed \([0-9]*\) files\.$/\1/p' "$TMPD/err" | tail -1)
+        [ "$n" = "$listed" ] || { ok=FAIL; why="reported '${n:-nothing}', peers listed $listed"; } ;;
+    tree)
+        fp=$(tree_fp "$W")
+        if [ -z "$reftree" ]; then reftree=$fp; elif [ "$fp" != "$reftree" ]; then ok=FAIL why="tree differs from the peer's"; fi ;;
+    esac
+    printf '  %-12s %-4s %s%s\n' "$group" "$ok" "${cmd:0:110}" "${why:+   <- $why}"
+done
+
+echo "-- timing: $REPS rounds"
+groups=$(printf '%s\n' "${ROWS[@]}" | cut -d'|' -f1 | uniq)
+for g in $groups; do # id, kind and command of each row, for the table
+    i=0
+    while IFS='|' read -r _ kind _ _ cmd; do
+        printf '%s|%s\t%s\t%s\n' "$g" "$i" "$kind" "$cmd"
+        i=$((i + 1))
+    done < <(printf '%s\n' "${ROWS[@]}" | grep "^$g|")
+done >"$TMPD/rows.tsv"
+for ((r = 1; r <= REPS; r++)); do
+    for g in $groups; do
+        mapfile -t mine < <(printf '%s\n' "${ROWS[@]}" | grep "^$g|")
+        n=${#mine[@]} args=()
+        for ((k = 0; k < n; k++)); do
+            i=$(((k + r - 1) % n))
+            IFS='|' read -r _ kind _ prep cmd <<<"${mine[i]}"
+            args+=(-n "$g|$i" --prepare "$prep" "$cmd")
+        done
+        hyperfine --runs 1 -i --output=pipe --style none --export-json "$TMPD/r$r-$g.json" "${args[@]}" >/dev/null 2>&1 ||
+            die "hyperfine failed (round $r, group $g)"
+    done
+done
+
+perl -MJSON::PP -e '
+    use strict; use warnings;
+    my (%t, %kind, %cmd);
+    open my $rows, "<", "$ARGV[0]/rows.tsv" or die;
+    while (<$rows>) { chomp; my ($id, $k, $c) = split /\t/, $_, 3; $kind{$id} = $k; $cmd{$id} = $c; }
+    for my $f (sort glob("$ARGV[0]/r*.json")) {
+        my ($r) = $f =~ m{/r(\d+)-};
+        open my $j, "<", $f or die; local $/; my $d = decode_json(<$j>);
+        $t{ $_->{command} }{$r} = $_->{times}[0] for @{ $d->{results} };
+    }
+    sub median { my @s = sort { $a <=> $b } @_; @s % 2 ? $s[$#s / 2] : ($s[@s / 2 - 1] + $s[@s / 2]) / 2 }
+    my %med = map { $_ => median(values %{ $t{$_} }) } keys %t;
+    my %best;
+    for my $id (grep { $kind{$_} eq "peer" } keys %t) {
+        my ($g) = split /\|/, $id;
+        $best{$g} = $id if !$best{$g} || $med{$id} < $med{ $best{$g} };
+    }
+    printf "%-13s %9s %8s  %s\n", "group", "median_s", "x_fast", "command";
+    for my $id (sort { (split /\|/, $a)[0] cmp (split /\|/, $b)[0] || (split /\|/, $a)[1] <=> (split /\|/, $b)[1] } keys %t) {
+        my ($g) = split /\|/, $id;
+        my @r = map { $t{$id}{$_} / $t{ $best{$g} }{$_} } grep { exists $t{ $best{$g} }{$_} } keys %{ $t{$id} };
+        my $c = $cmd{$id}; $c =~ s/\$\(cat [^)]*needle.\)/NEEDLE/; $c =~ s/\x27[^\x27]*\/(quillet-cli)\x27/$1/; $c = substr($c, 0, 130);
+        printf "%-13s %9.3f %7.2f%s  %s\n", $g, $med{$id}, median(@r), ($best{$g} eq $id ? "*" : " "), $c;
+    }
+    print "x_fast: median over rounds of (row / fastest peer of the group in the same round); * marks that peer.\n";
+' "$TMPD"
