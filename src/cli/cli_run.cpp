@@ -110,6 +110,7 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     param.ResultIsPattern = options.Template.value_or(options.NewText.find(core::kTagOpen) != std::string::npos);
     param.MaxCount = options.MaxCount;
     param.DryRun = options.DryRun;
+    param.RecordKept = options.Diff;
     request.KeepGoing = options.KeepGoing;
     request.MaxFiles = options.MaxFiles;
     request.Threads =
@@ -205,6 +206,10 @@ private:
 
 } // namespace
 
+namespace {
+constexpr std::size_t kShortestDiffUpTo = std::size_t{1} << 20;
+} // namespace
+
 core::DiffColor ChooseDiffColor(ColorWhen when, bool terminal, const char* noColor, const char* term) {
     if (when != ColorWhen::Auto)
         return when == ColorWhen::Always ? core::DiffColor::Ansi : core::DiffColor::None;
@@ -237,17 +242,21 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
             listWriteError = errno != 0 ? errno : EIO;
     };
     if (options.Diff) {
-        // The diffs replace the list. The operations know which stretches
-        // they kept; once the run passes them on, they go here in place of
-        // nullptr and spare the diff its search.
+        // The diffs replace the list. The run notes which stretches each
+        // operation kept (buildRequest), which spares the diff a search.
         const core::DiffColor color =
             ChooseDiffColor(options.Color, isatty(fileno(out)) == 1, std::getenv("NO_COLOR"), std::getenv("TERM"));
         events.OnResult = [&](const std::string&) { ++matchedFiles; };
-        events.OnChanged = [&, color](const std::string& path, std::string_view oldText, std::string_view newText) {
+        events.OnChanged = [&, color](const std::string& path, std::string_view oldText, std::string_view newText,
+                                      const std::vector<core::KeptStretch>* kept) {
             if (listWriteError != 0)
                 return;
             std::string diff;
-            core::WriteUnifiedDiff(diff, "a/" + path, "b/" + path, oldText, newText, nullptr, color);
+            // A page-sized file gets the shortest diff, placed as `diff -u`
+            // places it; a large one the linear diff along the kept stretches,
+            // valid too, but free to align a moved blank line differently.
+            const bool large = oldText.size() > kShortestDiffUpTo;
+            core::WriteUnifiedDiff(diff, "a/" + path, "b/" + path, oldText, newText, large ? kept : nullptr, color);
             const bool written = std::fwrite(diff.data(), 1, diff.size(), out) == diff.size() &&
                                  (!flushEachEntry || std::fflush(out) == 0);
             if (!written)

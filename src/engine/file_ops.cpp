@@ -37,10 +37,14 @@ PreparedFile PrepareFileAt(const FileLocation& location, const TSRParam& op) {
     }
     reader.readAll(prepared.Original);
     const std::string_view text = prepared.Original.view();
-    prepared.Matched = core::ProcessText(prepared.Result, text, op.Operation, op.SearchPattern, op.CaseSensitive,
-                                         op.NewText, op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount);
+    core::KeptStretchRecorder recorder(prepared.Result, text);
+    core::TextSink& sink = op.RecordKept ? static_cast<core::TextSink&>(recorder) : prepared.Result;
+    prepared.Matched = core::ProcessText(sink, text, op.Operation, op.SearchPattern, op.CaseSensitive, op.NewText,
+                                         op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount);
     prepared.Changed = prepared.Matched && prepared.Result.view() != text;
     prepared.NeedsWrite = prepared.Changed && !op.DryRun;
+    if (op.RecordKept && prepared.Changed)
+        prepared.Kept = recorder.takeStretches();
     if (!prepared.Changed) {
         prepared.Result = FileBytes();
         prepared.Original = FileBytes();

@@ -2,6 +2,7 @@
 // and TSRParam, the settings of a run.
 #pragma once
 
+#include "core/text_diff.h"
 #include "core/text_ops.h"
 #include "engine/file_identity.h"
 #include "engine/file_io.h"
@@ -32,6 +33,7 @@ struct TSRParam {
     std::int64_t MaxCount = -1; // matches handled per file; <= 0: no limit
     TResultSink ResultList;     // may be empty
     bool DryRun = false;        // find and count, but write nothing
+    bool RecordKept = false;    // note which stretches of a changed file stay (PreparedFile::Kept), for a diff
 };
 
 // Called after each entry of a list: index (1-based count of entries handled),
@@ -65,8 +67,11 @@ struct PreparedFile {
     bool NeedsWrite = false; // Changed, and not a dry run
     FileBytes Result;        // the new content when Changed
     FileBytes Original;      // the bytes read, when Changed
-    bool Opened = false;     // the file was opened (an empty pattern only checks it is there)
-    FileIdentity Identity;   // the file as it was opened, when Opened
+    // With TSRParam::RecordKept, when Changed: the stretches of Original that
+    // stand unchanged in Result, so that a diff need not search for them.
+    std::vector<core::KeptStretch> Kept;
+    bool Opened = false;   // the file was opened (an empty pattern only checks it is there)
+    FileIdentity Identity; // the file as it was opened, when Opened
 };
 
 // The operation and its settings come from param (RootDir, FileList and

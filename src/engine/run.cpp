@@ -159,7 +159,8 @@ private:
             m_replaced.insert(key(prepared.Identity));
         }
         if (m_events.OnChanged)
-            m_events.OnChanged(entry.location.Path, prepared.Original.view(), prepared.Result.view());
+            m_events.OnChanged(entry.location.Path, prepared.Original.view(), prepared.Result.view(),
+                               prepared.Kept.empty() ? nullptr : &prepared.Kept);
         return true;
     }
 

@@ -72,7 +72,12 @@ struct RunEvents {
     // bytes, once the new content is in place (under DryRun: instead of
     // writing it), before the file is reported. Not called for a file that
     // matches but keeps its bytes. The views live until the call returns.
-    std::function<void(const std::string& listedPath, std::string_view oldText, std::string_view newText)> OnChanged;
+    // `kept`: with TSRParam::RecordKept, the stretches of the old text that
+    // stand unchanged in the new (a diff then need not search for them);
+    // null otherwise, and for the clean-up recipes, which rebuild the text.
+    std::function<void(const std::string& listedPath, std::string_view oldText, std::string_view newText,
+                       const std::vector<core::KeptStretch>* kept)>
+        OnChanged;
 };
 
 // What a run did, beyond the count ExecuteRun returns.

@@ -57,3 +57,41 @@ TEST(RunHooks, AWalkNeverRewritesTheJournalItKeepsInsideTheTree) {
         EXPECT_EQ(kept, 2);
     }
 }
+
+TEST(RunHooks, ChangedFilesComeWithTheStretchesTheOperationKept) {
+    struct Case {
+        std::uint8_t operation;
+        bool recordKept;
+        bool expectKept;
+    };
+    const Case cases[] = {
+        {quillet::core::OpReplaceText, true, true},
+        {quillet::core::OpReplaceText, false, false},
+        {quillet::core::OpRemoveScript, true, false}, // the recipe rebuilds the page
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = dir.write("a.htm", "<body x>one\n<script>s</script>two\n");
+        RunRequest request;
+        request.Entries = {path};
+        request.Param.Operation = c.operation;
+        request.Param.SearchPattern = "one";
+        request.Param.NewText = "1";
+        request.Param.RecordKept = c.recordKept;
+        request.Param.DryRun = true;
+        bool called = false;
+        RunEvents events;
+        events.OnChanged = [&](const std::string&, std::string_view oldText, std::string_view newText,
+                               const std::vector<quillet::core::KeptStretch>* kept) {
+            called = true;
+            ASSERT_EQ(kept != nullptr, c.expectKept) << int(c.operation);
+            if (kept == nullptr)
+                return;
+            for (const quillet::core::KeptStretch& stretch : *kept)
+                EXPECT_EQ(oldText.substr(stretch.OldOffset, stretch.Length),
+                          newText.substr(stretch.NewOffset, stretch.Length));
+        };
+        ExecuteRun(request, events);
+        EXPECT_TRUE(called) << int(c.operation);
+    }
+}
