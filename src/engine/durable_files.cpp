@@ -1,5 +1,7 @@
 #include "engine/durable_files.h"
 
+#include "engine/posix_file.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -38,23 +40,7 @@ std::string ErrnoText(int error) {
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left < kMaxChunk ? left : kMaxChunk);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (written == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return detail::writeAll(fd, bytes);
 }
 
 bool ReadAll(int fd, std::string& text) {
