@@ -19,7 +19,7 @@ configure_and_build() { # dir sanitize targets...
 echo "== AddressSanitizer and UBSan"
 configure_and_build "$prefix-asan" ON all
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  ctest --test-dir "$prefix-asan" --output-on-failure -j "$jobs" -E unprivileged_permission_tests
+  ctest --test-dir "$prefix-asan" --output-on-failure -j "$jobs" -E "unprivileged_permission_tests|Slow"
 
 echo "== ThreadSanitizer (engine and command line)"
 configure_and_build "$prefix-tsan" thread quillet_engine_tests quillet_cli_tests quillet-cli
@@ -30,5 +30,5 @@ command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null && ru
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 for suite in engine cli; do
   (cd "$prefix-tsan/tests/$suite" && QUILLET_CLI="$prefix-tsan/src/cli/quillet-cli" \
-    "${run[@]}" ./quillet_${suite}_tests --gtest_brief=1)
+    "${run[@]}" ./quillet_${suite}_tests --gtest_brief=1 --gtest_filter=-*Slow*)
 done

@@ -37,3 +37,28 @@ TEST(LargeFile, MatchesFoundPastTwoGibibytes) {
     EXPECT_EQ(Copy(text, ranges[0].Pos, ranges[0].Len), "far");
     EXPECT_EQ(FindBack(text, "<a", static_cast<Pos>(text.size()), 2, 0), offset + 1);
 }
+
+// Slow: writes the 2 GiB file back in full (the sanitizer runs leave it out).
+TEST(LargeFile, SlowReplacePastTwoGibibytes) {
+    quillet::testutil::TempDir dir;
+    const std::string path = dir.file("big.bin");
+    const std::int64_t offset = (std::int64_t{1} << 31) + 4096;
+    const std::string tail = "<a href=far.htm>";
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), offset), static_cast<ssize_t>(tail.size()));
+        ::close(fd);
+    }
+    ASSERT_TRUE(quillet::engine::ProcessFile(path, path, OpReplaceText, "href=*.htm", false, "href={$1}.html", true,
+                                             "{$", "}", -1));
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    const std::string expected = "<a href=far.html>";
+    std::string read(expected.size() + 1, '?');
+    EXPECT_EQ(::pread(fd, read.data(), read.size(), offset), static_cast<ssize_t>(expected.size()));
+    read.resize(expected.size());
+    EXPECT_EQ(read, expected);
+    EXPECT_EQ(::lseek(fd, 0, SEEK_END), offset + static_cast<std::int64_t>(expected.size()));
+    ::close(fd);
+}
