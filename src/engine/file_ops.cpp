@@ -10,6 +10,46 @@
 
 namespace quillet::engine {
 
+namespace {
+
+// Passes a text operation's output on to `inner`, but holds back the
+// stretches it keeps until the first change: a text that does not change at
+// all (no match: most files of a run) is then never copied.
+class CopyOnChange final : public core::TextSink {
+public:
+    explicit CopyOnChange(core::TextSink& inner) : m_inner(inner) {}
+    void clear() override {
+        m_inner.clear();
+        m_held.clear();
+        m_changed = false;
+    }
+    void reserve(std::size_t bytes) override { m_inner.reserve(bytes); }
+    void append(std::string_view bytes) override {
+        if (!m_changed) {
+            m_changed = true;
+            for (std::string_view piece : m_held)
+                m_inner.keep(piece);
+            m_held.clear();
+        }
+        m_inner.append(bytes);
+    }
+    void keep(std::string_view piece) override {
+        if (m_changed)
+            m_inner.keep(piece);
+        else
+            m_held.push_back(piece);
+    }
+    // Whether anything but kept stretches came (the text may still be equal).
+    bool changed() const { return m_changed; }
+
+private:
+    core::TextSink& m_inner;
+    std::vector<std::string_view> m_held;
+    bool m_changed = false;
+};
+
+} // namespace
+
 PreparedFile PrepareFileAt(const FileLocation& location, const TSRParam& op) {
     PreparedFile prepared;
     const bool recipe = op.Operation == core::OpRemoveScript || op.Operation == core::OpStripWordHtml;
@@ -37,11 +77,12 @@ PreparedFile PrepareFileAt(const FileLocation& location, const TSRParam& op) {
     }
     reader.readAll(prepared.Original);
     const std::string_view text = prepared.Original.view();
-    core::KeptStretchRecorder recorder(prepared.Result, text);
-    core::TextSink& sink = op.RecordKept ? static_cast<core::TextSink&>(recorder) : prepared.Result;
+    CopyOnChange result(prepared.Result);
+    core::KeptStretchRecorder recorder(result, text);
+    core::TextSink& sink = op.RecordKept ? static_cast<core::TextSink&>(recorder) : result;
     prepared.Matched = core::ProcessText(sink, text, op.Operation, op.SearchPattern, op.CaseSensitive, op.NewText,
                                          op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount);
-    prepared.Changed = prepared.Matched && prepared.Result.view() != text;
+    prepared.Changed = prepared.Matched && result.changed() && prepared.Result.view() != text;
     prepared.NeedsWrite = prepared.Changed && !op.DryRun;
     if (op.RecordKept && prepared.Changed)
         prepared.Kept = recorder.takeStretches();
