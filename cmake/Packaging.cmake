@@ -11,7 +11,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/manual.html DESTINATION ${CMAKE_INSTALL
 
 if(QUILLET_BUILD_GUI)
   set(_quillet_resources ${PROJECT_SOURCE_DIR}/src/gui/resources)
-  install(FILES ${_quillet_resources}/quillet.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # quillet-here.desktop puts "Search and replace here" among the programs a
+  # file manager offers for a folder; it is not listed in the menus.
+  install(FILES ${_quillet_resources}/quillet.desktop ${_quillet_resources}/quillet-here.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   foreach(size 16 32 48 64 128 256)
     install(FILES ${_quillet_resources}/quillet-${size}.png
       DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps

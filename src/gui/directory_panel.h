@@ -11,6 +11,9 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+#include <memory>
 
 class QComboBox;
 class QFileSystemModel;
@@ -20,6 +23,10 @@ class QTreeView;
 
 namespace quillet::gui {
 
+namespace detail {
+class BackgroundLister;
+}
+
 class DirectoryPanel : public QObject {
     Q_OBJECT
 
@@ -28,6 +35,8 @@ public:
     // box and gives the tree its model. The panel starts with no directory
     // and an empty mask, so the file list box stays empty until both are set.
     DirectoryPanel(QComboBox* driveBox, QTreeView* tree, QListWidget* fileList, QObject* parent = nullptr);
+    // Waits for a listing still on its way in the background.
+    ~DirectoryPanel() override;
 
     // The current directory: absolute, no trailing "/" except for the root;
     // empty before the first setDirectory().
@@ -38,17 +47,37 @@ public:
 
     QString mask() const { return m_mask; }
     // The file list box lists the names that match `mask` ("*.htm;*.txt").
+    // The directory is listed on another thread, so that typing a mask in a
+    // folder of 50,000 files never stalls the window; the list box follows
+    // when the listing arrives, and a listing overtaken by a newer mask is
+    // dropped.
     void setMask(const QString& mask);
 
-    // Lists the current directory again: files may have come or gone.
+    // Lists the current directory again, at once: files may have come or
+    // gone.
     void refresh();
 
+    // The names the file list box shows for the current directory and mask,
+    // listed at once when the listing for them has not arrived yet: what a
+    // directory run without sub-folders handles.
+    QStringList fileNames();
+
 private:
+    // How the tree brings the current directory into view: centred when
+    // the directory came from elsewhere; scrolled as little as possible when
+    // the user picked it in the tree, whose rows must not move under the
+    // pointer between the press and the release of a click.
+    enum class TreeScroll { Centre, KeepVisible };
+
     void connectControls();
     void fillDriveBox();
+    void moveTo(const QString& directory, TreeScroll scroll);
+    void pickFromTree(const QModelIndex& index);
     void followDirectoryInDriveBox();
     void showDirectoryInTree();
+    void showDirectoryInTreeLater();
     void followWhileLoading(const QModelIndex& parent);
+    void showListing(const QStringList& names);
 
     QComboBox* m_driveBox;
     QTreeView* m_tree;
@@ -62,6 +91,14 @@ private:
     bool m_syncingTree = false;
     // One deferred re-show at a time, however many rows arrive at once.
     bool m_followPending = false;
+    TreeScroll m_scroll = TreeScroll::Centre;
+
+    // Each change of directory or mask asks for a new listing; the list box
+    // shows the listing of m_shownRequest.
+    quint64 m_request = 0;
+    quint64 m_shownRequest = 0;
+    QStringList m_shownNames;
+    std::unique_ptr<detail::BackgroundLister> m_lister;
 };
 
 } // namespace quillet::gui

@@ -1,4 +1,5 @@
 // quillet: the window program. Starts the application, shows the main window
+// (with the fields its command line gives filled in, see start_options.h)
 // and runs the event loop until the window is closed.
 //
 // "quillet --screenshot FILE [--page N]" shows the window (page N of the
@@ -6,6 +7,8 @@
 // ends: the project's screenshot script uses it.
 #include "application.h"
 #include "main_window.h"
+#include "start_options.h"
+#include "user_dialogs.h"
 
 #include "core/upper_table.h"
 
@@ -15,6 +18,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <exception>
 
 int main(int argc, char* argv[]) {
     quillet::gui::Application app(argc, argv);
@@ -25,21 +29,27 @@ int main(int argc, char* argv[]) {
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(style);
 
-    QString screenshot;
-    int page = 0;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
-        if (arguments.at(i) == QLatin1String("--screenshot"))
-            screenshot = arguments.at(i + 1);
-        else if (arguments.at(i) == QLatin1String("--page"))
-            page = arguments.at(i + 1).toInt();
+    quillet::gui::StartOptions options;
+    try {
+        options = quillet::gui::ParseStartOptions(QCoreApplication::arguments());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quillet: %s\n", error.what());
+        return 2;
+    }
+    if (!options.PrintAndExit.isEmpty()) {
+        std::fputs(options.PrintAndExit.toLocal8Bit().constData(), stdout);
+        return 0;
     }
 
     quillet::gui::MainWindow window;
     window.show();
-    if (!screenshot.isEmpty()) {
+    // A folder that does not exist is reported over the shown window, whose
+    // other fields are filled in all the same.
+    quillet::gui::runGuarded([&] { window.applyStartOptions(options); });
+    if (!options.Screenshot.isEmpty()) {
         if (auto* pages = window.findChild<QTabWidget*>(QStringLiteral("PC")))
-            pages->setCurrentIndex(page);
+            pages->setCurrentIndex(options.ScreenshotPage);
+        const QString screenshot = options.Screenshot;
         QTimer::singleShot(800, &window, [&window, screenshot] {
             const bool saved = window.grab().save(screenshot);
             if (!saved)

@@ -4,8 +4,10 @@
 #include "core/version.h"
 #include "directory_panel.h"
 #include "engine/file_io.h"
+#include "help_window.h"
 #include "launcher/shell_launcher.h"
 #include "scale_form.h"
+#include "start_options.h"
 #include "ui_main_window.h"
 #include "user_dialogs.h"
 
@@ -116,8 +118,11 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
     setFont(detail::windowFont());
 
     ui->setupUi(this);
+    ui->FileListFrom_Rdg->gatherItems();
+    ui->SROperation_Rdg->gatherItems();
     m_run = new RunController(this);
     setupLook();
+    setupKeyboard();
     setupDirectoryControls();
     connectHandlers();
     qApp->installEventFilter(this);
@@ -146,7 +151,7 @@ void MainWindow::setupLook() {
     QPalette linkPalette = ui->URL_Lab->palette();
     linkPalette.setColor(QPalette::WindowText, Qt::blue);
     ui->URL_Lab->setPalette(linkPalette);
-    ui->URL_Lab->setText(websiteUrl());
+    ui->URL_Lab->setText(websiteCaption());
     ui->CurFileName_Lab->setProperty("fixedWidth", true);
     ui->FileListFrom_Rdg->setStyleSheet(QLatin1String(detail::kRadioGroupStyle));
     ui->SROperation_Rdg->setStyleSheet(QLatin1String(detail::kRadioGroupStyle));
@@ -175,6 +180,62 @@ void MainWindow::setupLook() {
     ui->Email_Btn->setIconSize(QSize(20, 20));
     ui->OpenDir_Btn->setIcon(QIcon(QStringLiteral(":/icons/opendir.png")));
     ui->OpenFileList_Btn->setIcon(QIcon(QStringLiteral(":/icons/openfile.png")));
+}
+
+// The memos pass Tab on to the next control (Ctrl+Tab still changes the
+// page); the small image buttons are reached by the mouse only, as laid out.
+void MainWindow::setupKeyboard() {
+    for (QPlainTextEdit* memo : findChildren<QPlainTextEdit*>())
+        memo->setTabChangesFocus(true);
+    for (QToolButton* button : findChildren<QToolButton*>())
+        button->setFocusPolicy(Qt::NoFocus);
+}
+
+QList<QWidget*> MainWindow::focusChain() const {
+    const QList<QWidget*> all{ui->PC->tabBar(),
+                              ui->DriveComboBox,
+                              ui->DirectoryListBox,
+                              ui->FileListBox,
+                              ui->SubFolders_Chk,
+                              ui->Mask_Edt,
+                              ui->FileList_Memo,
+                              ui->FileListFrom_Rdg->focusItem(),
+                              ui->SearchPattern_Memo,
+                              ui->NewText_Memo,
+                              ui->SROperation_Rdg->focusItem(),
+                              ui->CaseSensitive_Chk,
+                              ui->MaxCount_Cbo,
+                              ui->ResultIsPattern_Chk,
+                              ui->ResultFileNames_Memo,
+                              ui->Stop_Chk,
+                              ui->Execute_Btn};
+    QList<QWidget*> chain;
+    for (QWidget* widget : all) {
+        if (widget && widget->isVisibleTo(this) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus))
+            chain << widget;
+    }
+    return chain;
+}
+
+bool MainWindow::focusNextPrevChild(bool next) {
+    const QList<QWidget*> chain = focusChain();
+    if (chain.isEmpty())
+        return QWidget::focusNextPrevChild(next);
+    // The focus may sit inside a stop (the line edit of a combo box).
+    const QWidget* focused = QApplication::focusWidget();
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < chain.size() && focused; ++i) {
+        if (chain.at(i) == focused) {
+            at = i;
+            break;
+        }
+        if (chain.at(i)->isAncestorOf(focused) && (at < 0 || chain.at(at)->isAncestorOf(chain.at(i))))
+            at = i;
+    }
+    const qsizetype count = chain.size();
+    const qsizetype target = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
+    chain.at(target)->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 void MainWindow::setupDirectoryControls() {
@@ -208,7 +269,7 @@ void MainWindow::connectHandlers() {
             [this](const QPoint& at) { PopupMenu->popup(ui->DirectoryListBox->viewport()->mapToGlobal(at)); });
     connect(ui->Stop_Chk, &QCheckBox::toggled, this, [this](bool checked) { m_run->setStopRequested(checked); });
 
-    connect(m_run, &RunController::fileHandled, this, &MainWindow::onFileHandled);
+    connect(m_run, &RunController::filesHandled, this, &MainWindow::onFilesHandled);
     connect(m_run, &RunController::finished, this, &MainWindow::onRunFinished);
     connect(m_run, &RunController::failed, this, &MainWindow::onRunFailed);
 }
@@ -234,8 +295,9 @@ void MainWindow::FormCreate() {
                              static_cast<QWidget*>(ui->Execute_Btn)})
         control->move((width() - control->width()) / 2, control->y());
 
-    setCurrentDirectory(QDir::currentPath());
+    // The mask first: the directory's listing then comes at once, under it.
     m_directories->setMask(ui->Mask_Edt->text());
+    setCurrentDirectory(QDir::currentPath());
     ui->HomePage_Btn->move(ui->PC->x(), ui->HomePage_Btn->y());
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -257,7 +319,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::FormKeyUp(int key) {
     if (key == Qt::Key_F1)
-        OpenTarget(homePageUrl());
+        showHelp(homePageUrl());
+}
+
+// The help links always show something: the desktop's browser or handler,
+// else Quillet's own help window on the manual.
+void MainWindow::showHelp(const QString& target) {
+    if (target.startsWith(QLatin1String("qrc:")) || !OpenTarget(target))
+        HelpWindow::showManual(this);
 }
 
 void MainWindow::FileListFrom_RdgClick() {
@@ -329,8 +398,9 @@ void MainWindow::Open_MIClick() {
     OpenTarget(currentDirectory());
 }
 
+// The label shows a caption; the address behind it is the web site's.
 void MainWindow::URL_LabClick() {
-    OpenTarget(ui->URL_Lab->text());
+    showHelp(websiteUrl());
 }
 
 void MainWindow::Email_BtnClick() {
@@ -338,7 +408,7 @@ void MainWindow::Email_BtnClick() {
 }
 
 void MainWindow::HomePage_BtnClick() {
-    OpenTarget(homePageUrl());
+    showHelp(homePageUrl());
 }
 
 QString MainWindow::currentDirectory() const {
@@ -347,6 +417,19 @@ QString MainWindow::currentDirectory() const {
 
 void MainWindow::setCurrentDirectory(const QString& directory) {
     m_directories->setDirectory(directory);
+}
+
+void MainWindow::applyStartOptions(const StartOptions& options) {
+    if (options.Mask)
+        ui->Mask_Edt->setText(*options.Mask);
+    if (options.SubFolders)
+        ui->SubFolders_Chk->setChecked(true);
+    if (options.Pattern)
+        ui->SearchPattern_Memo->setPlainText(*options.Pattern);
+    if (options.NewText)
+        ui->NewText_Memo->setPlainText(*options.NewText);
+    if (options.Directory)
+        setCurrentDirectory(*options.Directory);
 }
 
 void MainWindow::Execute_BtnClick() {
@@ -368,8 +451,8 @@ void MainWindow::PrepareAndRun() {
     PathCutLen = directory.size();
     DriveTail = QStringLiteral("/..");
     if (ui->FileListFrom_Rdg->itemIndex() == 0) {
-        for (int i = 0; i < ui->FileListBox->count(); ++i)
-            request.Entries.push_back(detail::pathToBytes(ui->FileListBox->item(i)->text()));
+        for (const QString& name : m_directories->fileNames())
+            request.Entries.push_back(detail::pathToBytes(name));
         RunParam.RootDir = detail::pathToBytes(directory);
         if (RunParam.RootDir.empty() || RunParam.RootDir.back() != '/')
             RunParam.RootDir += '/';
@@ -418,8 +501,7 @@ void MainWindow::PrepareAndRun() {
             setBarMaximum(static_cast<int>(std::min<std::ptrdiff_t>(entries, INT_MAX)));
         }
         request.Shape = m_shape;
-        m_run->setStopRequested(ui->Stop_Chk->isChecked());
-        m_run->start(std::move(request));
+        m_run->start(std::move(request), ui->Stop_Chk->isChecked() ? StopAtStart::Yes : StopAtStart::No);
     } catch (...) {
         restoreCursor();
         throw;
@@ -448,34 +530,47 @@ void MainWindow::setProgressText(const QString& text) {
     ui->Progress_Lab->adjustSize();
 }
 
-void MainWindow::onFileHandled(const FileBatch& batch) {
-    if (m_shape == engine::RunShape::DirectoryWalk)
-        DoOnFileFinderFileFound(batch);
-    else
-        DoOnListProgress(batch);
+// A delivery holds the files handled since the last one. Each is counted in
+// turn; the display then shows the state after the last of them, as it would
+// have after each file one by one.
+void MainWindow::onFilesHandled(const QList<FileBatch>& batches) {
+    QStringList results;
+    for (const FileBatch& batch : batches) {
+        if (m_shape == engine::RunShape::DirectoryWalk)
+            DoOnFileFinderFileFound(batch, results);
+        else
+            DoOnListProgress(batch, results);
+    }
+    if (!results.isEmpty())
+        ui->ResultFileNames_Memo->appendPlainText(results.join(QLatin1Char('\n')));
+    const engine::FileReport& last = batches.back().Report;
+    if (m_shape == engine::RunShape::DirectoryWalk) {
+        ui->CurFileName_Lab->setText(walkFileLabel(DriveTail, detail::pathFromBytes(last.Directory), PathCutLen,
+                                                   detail::pathFromBytes(last.Name)));
+        if (FilesDone > 0) {
+            setProgressText(QString::number(FilesDone));
+            setBarPosition(walkBarPosition(FilesDone));
+        }
+    } else {
+        setBarPosition(static_cast<int>(std::min<std::int64_t>(FilesDone, INT_MAX)));
+        setProgressText(listProgressText(FilesDone, last.Total));
+        ui->CurFileName_Lab->setText(fileNamePart(detail::pathFromBytes(last.FullPath)));
+    }
     emit progressShown();
 }
 
-void MainWindow::DoOnFileFinderFileFound(const FileBatch& batch) {
-    const engine::FileReport& report = batch.Report;
-    ui->CurFileName_Lab->setText(walkFileLabel(DriveTail, detail::pathFromBytes(report.Directory), PathCutLen,
-                                               detail::pathFromBytes(report.Name)));
-    if (!report.Matched)
+void MainWindow::DoOnFileFinderFileFound(const FileBatch& batch, QStringList& results) {
+    if (!batch.Report.Matched)
         return;
     ++FilesDone;
-    setProgressText(QString::number(FilesDone));
-    setBarPosition(walkBarPosition(FilesDone));
     for (const std::string& entry : batch.Results)
-        ui->ResultFileNames_Memo->appendPlainText(detail::pathFromBytes(entry));
+        results << detail::pathFromBytes(entry);
 }
 
-void MainWindow::DoOnListProgress(const FileBatch& batch) {
+void MainWindow::DoOnListProgress(const FileBatch& batch, QStringList& results) {
     for (const std::string& entry : batch.Results)
-        ui->ResultFileNames_Memo->appendPlainText(detail::pathFromBytes(entry));
+        results << detail::pathFromBytes(entry);
     ++FilesDone;
-    setBarPosition(static_cast<int>(std::min<std::int64_t>(FilesDone, INT_MAX)));
-    setProgressText(listProgressText(FilesDone, batch.Report.Total));
-    ui->CurFileName_Lab->setText(fileNamePart(detail::pathFromBytes(batch.Report.FullPath)));
 }
 
 void MainWindow::onRunFinished() {

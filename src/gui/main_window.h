@@ -29,6 +29,7 @@ class MainWindow;
 namespace quillet::gui {
 
 class DirectoryPanel;
+struct StartOptions;
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -47,8 +48,14 @@ public:
 
     bool isRunning() const;
 
+    // Fills in the fields that the command line gave (start_options.h); the
+    // others keep their defaults. The directory is set last: one that does
+    // not exist raises quillet::Error after the other fields were filled.
+    void applyStartOptions(const StartOptions& options);
+
 signals:
-    // The progress display shows one more handled file.
+    // The progress display was brought up to date: once per delivery of
+    // handled files (at most once per display frame), not once per file.
     void progressShown();
     // A run ended: finished (after the final message) or failed (after the
     // error box); the button is enabled and the cursor restored.
@@ -57,6 +64,8 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Tab and Shift+Tab walk focusChain(), whatever Qt's own chain says.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     // Handlers, named after their control and event.
@@ -75,19 +84,26 @@ private:
     void URL_LabClick();
     void Email_BtnClick();
     void HomePage_BtnClick();
+    void showHelp(const QString& target);
 
     // The run.
     void Execute_BtnClick();
     void PrepareAndRun();
-    void DoOnFileFinderFileFound(const FileBatch& batch);
-    void DoOnListProgress(const FileBatch& batch);
+    // Count one handled file and gather its result-list entries.
+    void DoOnFileFinderFileFound(const FileBatch& batch, QStringList& results);
+    void DoOnListProgress(const FileBatch& batch, QStringList& results);
     void ShowFinished();
-    void onFileHandled(const FileBatch& batch);
+    void onFilesHandled(const QList<FileBatch>& batches);
     void onRunFinished();
     void onRunFailed(const QString& message);
 
     void setupLook();
+    void setupKeyboard();
     void setupDirectoryControls();
+    // The controls Tab visits, in order: the page tabs, the shown page's
+    // controls in their laid-out order, then Execute. Hidden, disabled and
+    // unfocusable controls are left out.
+    QList<QWidget*> focusChain() const;
     void connectHandlers();
     std::int64_t maxCountFromComboBox() const;
     void setBarMaximum(int maximum);

@@ -4,23 +4,29 @@
 
 #include <QLocale>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <exception>
 #include <utility>
 
 namespace quillet::gui {
 
-RunController::RunController(QObject* parent) : QObject(parent) {}
+RunController::RunController(QObject* parent) : QObject(parent), m_frameTimer(new QTimer(this)) {
+    m_frameTimer->setSingleShot(true);
+    connect(m_frameTimer, &QTimer::timeout, this, &RunController::deliverNow);
+}
 
 RunController::~RunController() {
     stopAndWait();
 }
 
-void RunController::start(engine::RunRequest request) {
+void RunController::start(engine::RunRequest request, StopAtStart stop) {
     Q_ASSERT(!m_running);
     if (m_thread.joinable())
         m_thread.join();
+    m_stop.store(stop == StopAtStart::Yes);
     m_running = true;
+    m_sinceDelivery.invalidate();
     m_thread = std::thread(&RunController::work, this, std::move(request), m_generation);
 }
 
@@ -30,24 +36,58 @@ void RunController::stopAndWait() {
         m_thread.join();
     ++m_generation;
     m_running = false;
+    m_frameTimer->stop();
+    const std::lock_guard lock(m_mutex);
+    m_queue.clear();
+    m_wakePending = false;
 }
 
-// Runs on the worker thread. Each report is posted to this object's thread;
-// a posted call whose generation is stale belongs to an abandoned run.
+void RunController::queue(FileBatch batch, int generation) {
+    bool wake = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_queue.append(std::move(batch));
+        wake = !m_wakePending;
+        m_wakePending = true;
+    }
+    if (wake)
+        QMetaObject::invokeMethod(
+            this, [this, generation] { deliver(generation); }, Qt::QueuedConnection);
+}
+
+void RunController::deliver(int generation) {
+    if (generation != m_generation || m_frameTimer->isActive())
+        return;
+    using std::chrono::milliseconds;
+    const auto elapsed = m_sinceDelivery.isValid() ? milliseconds(m_sinceDelivery.elapsed()) : kDeliveryInterval;
+    if (elapsed < kDeliveryInterval) {
+        m_frameTimer->start(kDeliveryInterval - elapsed);
+        return;
+    }
+    deliverNow();
+}
+
+void RunController::deliverNow() {
+    QList<FileBatch> batches;
+    {
+        const std::lock_guard lock(m_mutex);
+        batches.swap(m_queue);
+        m_wakePending = false;
+    }
+    m_sinceDelivery.start();
+    if (!batches.isEmpty())
+        emit filesHandled(batches);
+}
+
+// Runs on the worker thread. The end of the run is posted to this object's
+// thread; a posted call whose generation is stale belongs to an abandoned run.
 void RunController::work(engine::RunRequest request, int generation) {
     std::vector<std::string> pendingResults;
     engine::RunEvents events;
     events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
     events.OnFile = [&](const engine::FileReport& report, bool& stop) {
-        FileBatch batch{report, std::move(pendingResults)};
+        queue(FileBatch{report, std::move(pendingResults)}, generation);
         pendingResults.clear();
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, batch = std::move(batch)] {
-                if (generation == m_generation)
-                    emit fileHandled(batch);
-            },
-            Qt::QueuedConnection);
         stop = m_stop.load();
     };
 
@@ -71,6 +111,8 @@ void RunController::work(engine::RunRequest request, int generation) {
                 return;
             if (m_thread.joinable())
                 m_thread.join();
+            m_frameTimer->stop();
+            deliverNow();
             m_running = false;
             if (failedRun)
                 emit failed(error);

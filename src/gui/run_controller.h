@@ -1,7 +1,11 @@
 // Runs one engine run (ExecuteRun) on a worker thread for the window, so that
-// a large file never freezes it. Everything the run reports reaches the
-// window's thread as queued calls, in run order, one batch per handled file;
-// then exactly one of finished() or failed(). The window's Stop box is
+// a large file never freezes it. What the run reports reaches the window's
+// thread in run order, gathered: the worker only appends each handled file to
+// a queue, and the window's thread takes the whole queue at most once per
+// display frame (kDeliveryInterval). A run over thousands of small files thus
+// costs one wake-up per frame, not one per file, and the window answers
+// clicks between deliveries. Then exactly one of finished() or failed(),
+// after every file of the run was delivered. The window's Stop box is
 // mirrored into an atomic flag that the run reads after every file.
 //
 // Also the texts of the progress display, which are pure functions of the
@@ -10,14 +14,20 @@
 
 #include "engine/run.h"
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+class QTimer;
 
 namespace quillet::gui {
 
@@ -28,16 +38,25 @@ struct FileBatch {
     std::vector<std::string> Results;
 };
 
+// Whether a run starts with its stop flag set (the Stop box ticked): it then
+// ends after its first handled file.
+enum class StopAtStart { No, Yes };
+
 class RunController : public QObject {
     Q_OBJECT
 
 public:
+    // The shortest time between two deliveries of handled files.
+    static constexpr std::chrono::milliseconds kDeliveryInterval{25};
+
     explicit RunController(QObject* parent = nullptr);
     // Stops a run that is going on and waits for its thread.
     ~RunController() override;
 
-    // Starts the run on a new thread. Must not be called while one runs.
-    void start(engine::RunRequest request);
+    // Starts the run on a new thread, its stop flag set as `stop` says (a
+    // stop request of an earlier run never carries over). Must not be called
+    // while one runs.
+    void start(engine::RunRequest request, StopAtStart stop = StopAtStart::No);
     bool isRunning() const { return m_running; }
 
     // Read by the run after every file; setting it ends the run after the
@@ -49,7 +68,8 @@ public:
     void stopAndWait();
 
 signals:
-    void fileHandled(const quillet::gui::FileBatch& batch);
+    // The files handled since the last delivery, in run order (never empty).
+    void filesHandled(const QList<quillet::gui::FileBatch>& batches);
     // The run ended (normally or stopped) with the count of the final message.
     void finished(qint64 filesDone);
     // The run ended with an error; the message as the user reads it.
@@ -57,12 +77,25 @@ signals:
 
 private:
     void work(engine::RunRequest request, int generation);
+    // Runs on the worker: queues one handled file and wakes the window's
+    // thread unless a delivery is already on its way.
+    void queue(FileBatch batch, int generation);
+    // Runs on the window's thread: delivers the queue, or waits for the
+    // next frame when the last delivery was too recent.
+    void deliver(int generation);
+    void deliverNow();
 
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     bool m_running = false;
     // Bumped by stopAndWait so that reports still queued are dropped.
     int m_generation = 0;
+
+    std::mutex m_mutex;
+    QList<FileBatch> m_queue;   // guarded by m_mutex
+    bool m_wakePending = false; // guarded by m_mutex
+    QTimer* m_frameTimer;
+    QElapsedTimer m_sinceDelivery;
 };
 
 // The list shapes' progress text: "2/3 = 66.66%". The percentage is

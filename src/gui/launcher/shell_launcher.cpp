@@ -97,23 +97,19 @@ void setLauncherBackend(LauncherBackend* backend) {
     detail::g_backend = backend != nullptr ? backend : &detail::g_systemBackend;
 }
 
-void OpenTarget(const QString& target, const QString& parameters) {
+bool OpenTarget(const QString& target, const QString& parameters) {
     const QString key = detail::dispatchKey(target);
     if (key.isEmpty())
-        return;
+        return false;
     if (key.contains(QLatin1String(".exe"))) {
         RunProgram(target + QLatin1Char(' ') + parameters);
-        return;
+        return true;
     }
-    if (detail::namesExistingPath(target)) {
-        ShellOpen(target, parameters);
-        return;
-    }
-    if (key.contains(QLatin1String("http:")) || key.contains(QLatin1Char('/')) || key.contains(QLatin1String("www."))) {
-        OpenInBrowser(target);
-        return;
-    }
-    ShellOpen(target, parameters);
+    if (detail::namesExistingPath(target))
+        return ShellOpen(target, parameters);
+    if (key.contains(QLatin1String("http:")) || key.contains(QLatin1Char('/')) || key.contains(QLatin1String("www.")))
+        return OpenInBrowser(target);
+    return ShellOpen(target, parameters);
 }
 
 void RunProgram(const QString& commandLine) {
@@ -140,9 +136,9 @@ void RunProgram(const QString& commandLine) {
         throw Error("Unable to run " + commandLine.toStdString());
 }
 
-void OpenInBrowser(const QString& url) {
+bool OpenInBrowser(const QString& url) {
     if (detail::trimmedBelow33(url).isEmpty())
-        return;
+        return false;
     const QString browsers = qEnvironmentVariable("BROWSER");
     for (const QString& entry : browsers.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
         QStringList command = detail::browserCommand(entry, url);
@@ -150,45 +146,53 @@ void OpenInBrowser(const QString& url) {
             continue;
         const QString program = command.takeFirst();
         if (detail::g_backend->startDetached(program, command))
-            return;
+            return true;
     }
-    detail::g_backend->openUrl(QUrl::fromUserInput(url));
+    return detail::g_backend->openUrl(QUrl::fromUserInput(url));
 }
 
-void ShellOpen(const QString& target, const QString& parameters) {
+bool ShellOpen(const QString& target, const QString& parameters) {
     Q_UNUSED(parameters)
     QString file = target;
     const QString trimmed = detail::trimmedBelow33(target);
     if (trimmed.isEmpty())
-        return;
+        return false;
     if (trimmed.size() >= 2 && trimmed.startsWith(QLatin1Char('"')) && trimmed.endsWith(QLatin1Char('"')))
         file = trimmed.mid(1, trimmed.size() - 2);
     if (detail::trimmedBelow33(file).isEmpty())
-        return;
-    if (!detail::namesExistingPath(file) && detail::hasUrlScheme(file)) {
-        detail::g_backend->openUrl(QUrl(file, QUrl::TolerantMode));
-        return;
+        return false;
+    if (!detail::namesExistingPath(file) && detail::hasUrlScheme(file))
+        return detail::g_backend->openUrl(QUrl(file, QUrl::TolerantMode));
+    return detail::g_backend->openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+}
+
+QString manualPath() {
+    if (QCoreApplication::instance() == nullptr)
+        return {};
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    const QString installed = QDir::cleanPath(programDir.filePath(QStringLiteral(QUILLET_BINDIR_TO_MANUAL)));
+    if (QFileInfo(installed).isFile())
+        return installed;
+    // In a build tree the program sits a few levels below its top.
+    QDir up = programDir;
+    for (int level = 0; level < 4; ++level) {
+        const QString source = QDir::cleanPath(up.filePath(QStringLiteral(QUILLET_BUILD_TO_SOURCE_MANUAL)));
+        if (QFileInfo(source).isFile())
+            return source;
+        if (!up.cdUp())
+            break;
     }
-    detail::g_backend->openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+    return {};
 }
 
 QString manualUrl() {
-    const QString configured = QStringLiteral(QUILLET_MANUAL_PATH);
-    if (!configured.isEmpty())
-        return QUrl::fromLocalFile(configured).toString();
+    const QString path = manualPath();
+    return path.isEmpty() ? QString::fromLatin1(kBundledManualUrl) : QUrl::fromLocalFile(path).toString();
+}
 
-    QStringList candidates;
-    if (QCoreApplication::instance() != nullptr) {
-        candidates << QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
-                                      QStringLiteral(QUILLET_BINDIR_TO_MANUAL));
-    }
-    const QString installed = QStringLiteral(QUILLET_INSTALLED_MANUAL);
-    candidates << installed << QStringLiteral(QUILLET_SOURCE_MANUAL);
-    for (const QString& path : candidates) {
-        if (QFileInfo(path).isFile())
-            return QUrl::fromLocalFile(path).toString();
-    }
-    return QUrl::fromLocalFile(installed).toString();
+QString websiteCaption() {
+    const QString configured = QStringLiteral(QUILLET_WEBSITE);
+    return configured.isEmpty() ? QStringLiteral("Quillet user manual") : configured;
 }
 
 QString websiteUrl() {

@@ -42,8 +42,10 @@ void setLauncherBackend(LauncherBackend* backend);
 //   4. contains "http:", "/", "www."  -> OpenInBrowser(Target);
 //   5. anything else                  -> ShellOpen(Target, Parameters).
 // The tests are plain substring searches: "http://x/y.exe" is run as a program.
-// Errors of RunProgram pass through.
-void OpenTarget(const QString& target, const QString& parameters = {});
+// Errors of RunProgram pass through. Returns whether a program, browser or
+// handler took the target (false for a blank one), so that the window can
+// offer its own help window when nothing on the desktop can show the manual.
+bool OpenTarget(const QString& target, const QString& parameters = {});
 
 // Starts a program, detached and without a shell. The command line is split
 // into words at blanks, double quotes grouping words and three double quotes
@@ -59,8 +61,9 @@ void RunProgram(const QString& commandLine);
 // argument or in place of every "%s" of its command ("%%" is a plain "%");
 // without $BROWSER, or when none of its programs starts, the desktop's default
 // handler for the address (a bare "www.x" becomes http://www.x, an absolute
-// path a file:// URL). Never throws; a failure to open gives no message.
-void OpenInBrowser(const QString& url);
+// path a file:// URL). Never throws; a failure to open gives no message, only
+// the result false.
+bool OpenInBrowser(const QString& url);
 
 // The desktop's "open" on a path or a link. One pair of double quotes around
 // the target is removed first (the window wraps its mailto: link in them); the
@@ -68,17 +71,27 @@ void OpenInBrowser(const QString& url);
 // A target with a URL scheme ("mailto:", "file:", ...) is opened as that URL,
 // anything else as a local path (relative to the current directory). The
 // default handler takes no parameters, so `parameters` is not passed on; no
-// caller of the window gives any. A blank target does nothing; the handler's
-// result is not examined.
-void ShellOpen(const QString& target, const QString& parameters = {});
+// caller of the window gives any. A blank target does nothing. Returns
+// whether the desktop's handler took the target; no message either way.
+bool ShellOpen(const QString& target, const QString& parameters = {});
 
-// The file:// URL of the user manual: QUILLET_MANUAL_PATH when configured,
-// else the first that exists of the manual installed beside the running
-// program (<prefix>/share/doc/quillet/manual.html, found from the program's
-// own directory, so packages and `cmake --install --prefix` work), the one
-// under the configured install prefix, and docs/manual.html of the source
-// tree; when none exists, the one under the install prefix.
+// The resource path of the copy of the manual built into the program; the
+// window's help window shows it when no file of the manual is found.
+inline constexpr const char* kBundledManual = ":/help/manual.html";
+inline constexpr const char* kBundledManualUrl = "qrc:/help/manual.html";
+
+// The user manual's file, found from the running program's own directory,
+// never from a path of the machine it was built on: the installed one
+// (<prefix>/share/doc/quillet/manual.html beside <prefix>/bin, so packages
+// and `cmake --install --prefix` work), else docs/manual.html of the source
+// tree when the program runs from its build tree. Empty when neither exists
+// (or before the application object exists).
+QString manualPath();
+// The file:// URL of manualPath(); kBundledManualUrl when it is empty.
 QString manualUrl();
+// The caption of the window's web site link: the configured web site, or a
+// short caption of our own when the link leads to the manual.
+QString websiteCaption();
 
 // The build-time addresses (quillet_config.h); the web site and home page fall
 // back to manualUrl() when configured empty, so that help works offline.
