@@ -28,6 +28,8 @@ class MainWindow;
 
 namespace quillet::gui {
 
+class ChangeCollector;
+class ChangesPage;
 class DirectoryPanel;
 struct StartOptions;
 
@@ -89,11 +91,16 @@ private:
     // The run.
     void Execute_BtnClick();
     void PrepareAndRun();
+    // The settings as a run request (Execute's and the Changes page's
+    // Preview); raises quillet::Error for a count that is not a number.
+    engine::RunRequest runRequestFromSettings() const;
     // Count one handled file and gather its result-list entries.
     void DoOnFileFinderFileFound(const FileBatch& batch, QStringList& results);
     void DoOnListProgress(const FileBatch& batch, QStringList& results);
     void ShowFinished();
     void onFilesHandled(const QList<FileBatch>& batches);
+    // Hands what the run changed to the Changes page.
+    void showRunChanges();
     void onRunFinished();
     void onRunFailed(const QString& message);
 
@@ -116,6 +123,9 @@ private:
     QMenu* PopupMenu = nullptr;
     QAction* Open_MI = nullptr;
     RunController* m_run = nullptr;
+    ChangesPage* m_changes = nullptr;
+    // What the run going on changes, for the Changes page.
+    std::shared_ptr<ChangeCollector> m_runChanges;
 
     // The run state.
     engine::TSRParam RunParam;
