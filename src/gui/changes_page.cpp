@@ -300,7 +300,8 @@ void ChangesPage::fillList(QString status) {
     m_list->resizeColumnToContents(MatchesColumn);
     m_list->setColumnWidth(FileColumn, std::max(m_list->columnWidth(FileColumn), m_list->width() * 3 / 5));
     m_status->setText(status);
-    m_diff->showMessage(m_rows.empty() ? QString() : QStringLiteral("Select a file to see its changes."));
+    const bool diffs = !m_rows.empty() && m_shown != Shown::UndoOutcome;
+    m_diff->showMessage(diffs ? QStringLiteral("Select a file to see its changes.") : QString());
     updateButtons();
 }
 

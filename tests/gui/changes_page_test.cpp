@@ -218,6 +218,37 @@ private slots:
         QCOMPARE(rows, expected);
     }
 
+    // A preview over many files keeps diffs only within its limits.
+    void collectorKeepsDiffsWithinItsLimits_data() {
+        QTest::addColumn<int>("maxDiff");
+        QTest::addColumn<double>("maxTotalInDiffs"); // the total limit, in diffs of one file
+        QTest::addColumn<QString>("expected");       // per file: kept or dropped
+        QTest::newRow("room for all") << 1000 << 3.0 << "kept kept kept";
+        QTest::newRow("one diff too large") << 1 << 3.0 << "dropped dropped dropped";
+        QTest::newRow("total reached") << 1000 << 1.5 << "kept dropped dropped";
+    }
+
+    void collectorKeepsDiffsWithinItsLimits() {
+        QFETCH(int, maxDiff);
+        QFETCH(double, maxTotalInDiffs);
+        QFETCH(QString, expected);
+        quillet::engine::TSRParam param;
+        param.SearchPattern = "foo";
+        const double oneDiff =
+            static_cast<double>(quillet::gui::fileDiff(path("a.htm").toStdString(), "foo\n", "bar\n").size());
+        quillet::gui::ChangeCollector collector(
+            param, {static_cast<std::size_t>(maxDiff), static_cast<std::size_t>(oneDiff * maxTotalInDiffs)});
+        for (const char* name : {"a.htm", "b.htm", "c.htm"})
+            collector.record(path(name).toStdString(), "foo\n", "bar\n");
+        QStringList kept;
+        for (const quillet::gui::FileChange& change : collector.take()) {
+            QCOMPARE(change.Matches, 1);
+            QCOMPARE(change.Diff.empty(), !change.DiffKept);
+            kept << (change.DiffKept ? QStringLiteral("kept") : QStringLiteral("dropped"));
+        }
+        QCOMPARE(kept.join(QLatin1Char(' ')), expected);
+    }
+
     void previewListsFilesWithTheirCountsAndWritesNothing() {
         freshWindowIn(m_dir->path());
         replace(QStringLiteral("foo"), QStringLiteral("bar"));
