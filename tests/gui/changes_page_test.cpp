@@ -336,6 +336,23 @@ private slots:
         QCOMPARE(readFile(path("a.htm")), QByteArray("one bar\ntwo\nbar three bar\n"));
     }
 
+    // Tab walks the page's own controls between the tabs and Execute; Apply
+    // is passed over until there is a preview to apply.
+    void tabWalksThePage() {
+        freshWindowIn(m_dir->path());
+        clickPage(QStringLiteral("Changes"));
+        QStringList visited;
+        for (int i = 0; i < 6; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focused = QApplication::focusWidget();
+            while (focused && focused->objectName().isEmpty())
+                focused = focused->parentWidget();
+            visited << (qobject_cast<QTabBar*>(QApplication::focusWidget()) ? QStringLiteral("tabs")
+                                                                            : focused->objectName());
+        }
+        QCOMPARE(visited, (QStringList{"Preview_Btn", "Undo_Btn", "Changes_List", "Diff_View", "Execute_Btn", "tabs"}));
+    }
+
     void doubleClickOpensTheFile() {
         freshWindowIn(m_dir->path());
         replace(QStringLiteral("foo"), QStringLiteral("bar"));
