@@ -7,7 +7,9 @@ include(GNUInstallDirs)
 
 # The manual ships with every build, the command line alone included: the
 # window finds it at run time (the launcher's manualUrl()).
-install(FILES ${PROJECT_SOURCE_DIR}/docs/manual.html DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/manual.html ${PROJECT_SOURCE_DIR}/docs/page-file.png
+  ${PROJECT_SOURCE_DIR}/docs/page-text.png ${PROJECT_SOURCE_DIR}/docs/page-result.png
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 if(QUILLET_BUILD_GUI)
   set(_quillet_resources ${PROJECT_SOURCE_DIR}/src/gui/resources)

@@ -1,38 +1,51 @@
 #!/bin/sh
-# Makes docs/screenshot.png, the picture of the window in the README: the
-# "File" page opened on a small demo folder beside the "Text" page with a
-# pattern typed in. Builds nothing: it runs the quillet that is already built.
+# Makes the pictures of the window for the README and the manual, the same on
+# every machine: the window is opened on a demo folder at the neutral path
+# /tmp/quillet-demo/site and photographed page by page.
 #
-#   scripts/screenshot.sh [BUILD_DIR] [OUTPUT]     (defaults: build, docs/screenshot.png)
+#   scripts/screenshot.sh [BUILD_DIR] [DOCS_DIR]     (defaults: build, docs)
 #
-# With Xvfb, xdotool and ImageMagick (Debian: xvfb xauth xdotool x11-utils
-# imagemagick) the real window is started on a virtual X display, typed into
-# and photographed; without them, the window draws itself on Qt's offscreen
-# platform (no typed text then).
+# Writes DOCS_DIR/page-file.png, page-text.png (a pattern and a new text
+# typed in), page-result.png (after a run, the final message answered) and
+# screenshot.png (the File and Text pages side by side, for the README).
+# Needs Xvfb, xdotool and ImageMagick (Debian: xvfb xauth xdotool x11-utils
+# imagemagick). Where the system allows it, the script runs in a private
+# mount namespace with an empty /tmp, so that no folder of this machine
+# shows in the tree. Builds nothing: it runs the quillet that is built.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-output=${2:-$root/docs/screenshot.png}
+docs=${2:-$root/docs}
+case $build in /*) ;; *) build=$(pwd)/$build ;; esac
+case $docs in /*) ;; *) docs=$(pwd)/$docs ;; esac
 app=$build/src/gui/quillet
 [ -x "$app" ] || { echo "screenshot.sh: $app is not built" >&2; exit 1; }
-case $output in /*) ;; *) output=$(pwd)/$output ;; esac
-mkdir -p "$(dirname "$output")"
+for tool in Xvfb xdotool import convert; do
+    command -v "$tool" >/dev/null || { echo "screenshot.sh: $tool is missing" >&2; exit 1; }
+done
+mkdir -p "$docs"
 
-work=$(mktemp -d)
+if [ -z "${QUILLET_SHOT_INSIDE:-}" ] && command -v unshare >/dev/null &&
+    unshare -mr --propagation private true 2>/dev/null; then
+    export QUILLET_SHOT_INSIDE=1
+    exec unshare -mr --propagation private sh -c 'mount -t tmpfs tmpfs /tmp && exec "$0" "$@"' "$0" "$build" "$docs"
+fi
+
+demo=/tmp/quillet-demo/site
+work=/tmp/quillet-demo/work
+rm -rf /tmp/quillet-demo
+mkdir -p "$demo/news" "$demo/css" "$work"
 app_pid=
 xvfb_pid=
 cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
+    rm -rf /tmp/quillet-demo
 }
 trap cleanup EXIT INT TERM
 
-# A small site to look at: the directory list opens at the current directory.
-demo=$work/site
-mkdir -p "$demo/news" "$demo/css"
-for page in index about contact download faq; do
+for page in about contact download faq index; do
     printf '<html><body><a href="http://example.org/%s.htm">%s</a></body></html>\n' "$page" "$page" \
         > "$demo/$page.htm"
 done
@@ -40,41 +53,43 @@ printf 'news\n' > "$demo/news/2024.htm"
 printf 'body{}\n' > "$demo/css/site.css"
 mkdir -p -m 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime"
-unset BROWSER
+export LC_ALL=C.UTF-8
+unset BROWSER QT_SCALE_FACTOR
 
-if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null; then
-    # -displayfd picks a free display number and writes it once the server is up.
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-    xvfb_pid=$!
-    for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-    [ -s "$work/display" ] || { echo "screenshot.sh: Xvfb did not start" >&2; exit 1; }
-    export DISPLAY=":$(cat "$work/display")"
-    export QT_QPA_PLATFORM=xcb
+# -displayfd picks a free display number and writes it once the server is up.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "screenshot.sh: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(cat "$work/display")"
+export QT_QPA_PLATFORM=xcb
 
-    (cd "$demo" && exec "$app") &
-    app_pid=$!
-    window=$(xdotool search --sync --onlyvisible --name 'Quillet 1.3' | head -1)
-    sleep 1
-    xwininfo -id "$window" | grep -E 'Width|Height' | tr -s ' ' | sed 's/^/screenshot.sh: window/'
-    import -window "$window" "$work/file.png"
+(cd "$demo" && exec "$app" --dir "$demo") &
+app_pid=$!
+window=$(xdotool search --sync --onlyvisible --name 'Quillet 1.3' | head -1)
+sleep 1.5
+import -window "$window" "$docs/page-file.png"
 
-    # The "Text" tab, then the pattern and the new text (which ticks "Is Pattern").
-    xdotool mousemove --window "$window" 70 18 click 1
-    sleep 0.3
-    xdotool mousemove --window "$window" 200 100 click 1
-    xdotool type --delay 20 'href="http://example.org/*.htm"'
-    xdotool mousemove --window "$window" 200 320 click 1
-    xdotool type --delay 20 'href="https://example.org/{$1}.html"'
-    sleep 0.5
-    import -window "$window" "$work/text.png"
-    kill "$app_pid" 2>/dev/null || true
-    wait "$app_pid" 2>/dev/null || true
-    app_pid=
-else
-    export QT_QPA_PLATFORM=offscreen
-    (cd "$demo" && "$app" --screenshot "$work/file.png" --page 0)
-    (cd "$demo" && "$app" --screenshot "$work/text.png" --page 1)
-fi
+# The Text page: a pattern, and a new text whose "{$1}" ticks "Is Pattern".
+xdotool mousemove --window "$window" 70 19 click 1
+sleep 0.3
+xdotool mousemove --window "$window" 200 100 click 1
+xdotool type --delay 15 'href="http://example.org/*.htm"'
+xdotool mousemove --window "$window" 200 320 click 1
+xdotool type --delay 15 'href="https://example.org/{$1}.html"'
+sleep 0.5
+import -window "$window" "$docs/page-text.png"
 
-convert "$work/file.png" "$work/text.png" -background white -splice 12x0 +append -chop 12x0 "$output"
-echo "screenshot.sh: wrote $output"
+# Execute, answer the final message with Return, then the Result page.
+xdotool mousemove --window "$window" 246 423 click 1
+box=$(xdotool search --sync --onlyvisible --name '^Quillet$' | head -1)
+sleep 0.5
+xdotool mousemove --window "$box" 10 10 click 1 key Return
+sleep 0.5
+xdotool mousemove --window "$window" 119 19 click 1
+sleep 0.5
+import -window "$window" "$docs/page-result.png"
+
+convert "$docs/page-file.png" "$docs/page-text.png" -background white -splice 12x0 +append -chop 12x0 \
+    "$docs/screenshot.png"
+echo "screenshot.sh: wrote page-file.png, page-text.png, page-result.png and screenshot.png in $docs"

@@ -75,6 +75,17 @@ QString undoNote(engine::UndoOutcome outcome, std::string_view reason) {
     return why;
 }
 
+// As the Result page's list does: the desktop's handler, never a program
+// named like the file.
+void openWithDesktop(const QString& path) {
+    if (path.isEmpty())
+        return;
+    if (!QFileInfo::exists(path))
+        throw Error("\"" + QFile::encodeName(path).toStdString() + "\" does not exist");
+    if (!OpenWithDesktop(path))
+        throw Error("No program is set up to open \"" + QFile::encodeName(path).toStdString() + "\"");
+}
+
 } // namespace
 
 std::string describeRun(const engine::RunRequest& request) {
@@ -376,12 +387,7 @@ QString ChangesPage::absolutePath(QTreeWidgetItem* item) const {
 }
 
 void ChangesPage::openItem(QTreeWidgetItem* item) {
-    const QString path = absolutePath(item);
-    if (path.isEmpty())
-        return;
-    if (!QFileInfo(path).isFile())
-        throw Error("Cannot open file \"" + QFile::encodeName(path).toStdString() + "\". No such file");
-    ShellOpen(path);
+    openWithDesktop(absolutePath(item));
 }
 
 void ChangesPage::showContextMenu(const QPoint& at) {
@@ -401,7 +407,7 @@ void ChangesPage::showContextMenu(const QPoint& at) {
         if (chosen == open)
             openItem(item);
         else if (chosen == folder)
-            ShellOpen(QFileInfo(path).absolutePath());
+            openWithDesktop(QFileInfo(path).absolutePath());
         else if (chosen == copy)
             QGuiApplication::clipboard()->setText(path);
     });

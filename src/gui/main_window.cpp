@@ -6,10 +6,13 @@
 #include "directory_panel.h"
 #include "engine/file_io.h"
 #include "engine/journal.h"
+#include "file_list_actions.h"
 #include "help_window.h"
+#include "memo_history.h"
 #include "launcher/shell_launcher.h"
 #include "scale_form.h"
 #include "start_options.h"
+#include "text_bytes.h"
 #include "ui_main_window.h"
 #include "user_dialogs.h"
 
@@ -23,6 +26,9 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <QVBoxLayout>
 #include <QTabBar>
 
 #include <algorithm>
@@ -62,14 +68,6 @@ constexpr const char* kRadioGroupStyle =
     "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 7px; padding: 0 2px; }";
 
-std::string toBytes(const QString& text) {
-    return text.toLocal8Bit().toStdString();
-}
-
-std::string pathToBytes(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
 // The Execute button keeps 16 pixels between its glyph and its caption.
 // QPushButton has no such setting: Qt 6's styles start the text 2 pixels
 // (half their 4-pixel icon spacing) after the icon, so the glyph is drawn on
@@ -86,10 +84,6 @@ QPixmap withRightMargin(const QString& file, int margin) {
     QPainter painter(&wider);
     painter.drawPixmap(0, 0, glyph);
     return wider;
-}
-
-QString pathFromBytes(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 // A text file's lines as a string list loads them: CR LF, LF and CR all end
@@ -119,7 +113,18 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(detail::windowFont());
 
-    ui->setupUi(this);
+    // The controls sit on a form of the layout's fixed size inside a scroll
+    // area, so that a screen too small for the scaled layout (a 1024-pixel
+    // screen at twice the scale) still reaches every control.
+    m_form = new QWidget;
+    ui->setupUi(m_form);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("Form_Scroll"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidget(m_form);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_scroll);
     ui->FileListFrom_Rdg->gatherItems();
     ui->SROperation_Rdg->gatherItems();
     m_run = new RunController(this);
@@ -246,6 +251,10 @@ bool MainWindow::focusNextPrevChild(bool next) {
 void MainWindow::setupDirectoryControls() {
     m_directories = new DirectoryPanel(ui->DriveComboBox, ui->DirectoryListBox, ui->FileListBox, this);
 
+    m_resultActions = new FileListActions(ui->ResultFileNames_Memo);
+    m_patternHistory = new MemoHistory(ui->SearchPattern_Memo);
+    m_newTextHistory = new MemoHistory(ui->NewText_Memo);
+
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
     Open_MI = PopupMenu->addAction(QStringLiteral("Open"));
@@ -291,15 +300,17 @@ void MainWindow::FormCreate() {
     ui->FileList_PC->setCurrentIndex(0);
 
     // The face in use may draw captions wider than the layout planned.
-    KeepCaptionsWhole(this);
-    FitFormToPage(this, ui->PC, ui->URL_Lab, ui->PC);
-    setFixedSize(size());
+    KeepCaptionsWhole(m_form);
+    KeepFramesWhole(m_form);
+    FitFormToPage(m_form, ui->PC, ui->URL_Lab, ui->PC);
+    m_form->setFixedSize(m_form->size());
+    fitWindowToScreen();
 
     // Centred in the client width: before the window is shown its frame is
     // unknown, and the frame is the window manager's on Linux.
     for (QWidget* control : {static_cast<QWidget*>(ui->Note_Lab), static_cast<QWidget*>(ui->URL_Lab),
                              static_cast<QWidget*>(ui->Execute_Btn)})
-        control->move((width() - control->width()) / 2, control->y());
+        control->move((m_form->width() - control->width()) / 2, control->y());
 
     // The mask first: the directory's listing then comes at once, under it.
     m_directories->setMask(ui->Mask_Edt->text());
@@ -308,6 +319,31 @@ void MainWindow::FormCreate() {
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+// The window has the form's size and cannot be resized, as laid out; only
+// when the screen's available area is smaller does it open at that area's
+// size, resizable up to the form's, with scroll bars.
+void MainWindow::fitWindowToScreen() {
+    const QSize form = m_form->size();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    // Room for the window manager's frame and title bar.
+    const QSize room = screen ? screen->availableGeometry().size() - QSize(16, 48) : form;
+    if (form.width() <= room.width() && form.height() <= room.height()) {
+        // Scroll bars shown while the window was still being laid out
+        // would stay, each one making room for the other.
+        m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setFixedSize(form);
+        return;
+    }
+    // A scroll bar along one side takes room from the other.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scroll);
+    const QSize withBars(form.width() + (form.height() > room.height() ? bar : 0),
+                         form.height() + (form.width() > room.width() ? bar : 0));
+    setMinimumSize(QSize(200, 150));
+    setMaximumSize(withBars);
+    resize(withBars.boundedTo(room));
 }
 
 // Key preview: every key released anywhere in the window comes here first.
@@ -391,7 +427,7 @@ void MainWindow::OpenFileList_BtnClick() {
     if (fileName.isEmpty())
         return;
     std::string text;
-    engine::LoadFileText(detail::pathToBytes(fileName), text);
+    engine::LoadFileText(pathToBytes(fileName), text);
     ui->FileList_Memo->setPlainText(detail::splitLines(text).join(QLatin1Char('\n')));
 }
 
@@ -436,240 +472,6 @@ void MainWindow::applyStartOptions(const StartOptions& options) {
         ui->NewText_Memo->setPlainText(*options.NewText);
     if (options.Directory)
         setCurrentDirectory(*options.Directory);
-}
-
-void MainWindow::Execute_BtnClick() {
-    ui->Execute_Btn->setEnabled(false);
-    try {
-        PrepareAndRun();
-    } catch (...) {
-        ui->Execute_Btn->setEnabled(true);
-        throw;
-    }
-}
-
-// Copies the settings into a run request. What the run works on (the file
-// list box's names, the path list's lines) is taken here: editing the
-// controls during the run changes the next run only.
-engine::RunRequest MainWindow::runRequestFromSettings() const {
-    engine::RunRequest request;
-    engine::TSRParam& param = request.Param;
-    const QString directory = currentDirectory();
-    const bool fromDirectory = ui->FileListFrom_Rdg->itemIndex() == 0;
-    if (fromDirectory) {
-        for (const QString& name : m_directories->fileNames())
-            request.Entries.push_back(detail::pathToBytes(name));
-        param.RootDir = detail::pathToBytes(directory);
-        if (param.RootDir.empty() || param.RootDir.back() != '/')
-            param.RootDir += '/';
-        param.SubFolders = ui->SubFolders_Chk->isChecked();
-    } else {
-        const QStringList lines = ui->FileList_Memo->toPlainText().split(QLatin1Char('\n'));
-        for (const QString& line : lines)
-            request.Entries.push_back(detail::pathToBytes(line));
-        param.RootDir.clear();
-        param.SubFolders = false;
-    }
-    param.CaseSensitive = ui->CaseSensitive_Chk->isChecked();
-    param.SearchPattern = detail::toBytes(ui->SearchPattern_Memo->toPlainText());
-    param.Operation = static_cast<std::uint8_t>(std::max(0, ui->SROperation_Rdg->itemIndex()));
-    param.NewText = detail::toBytes(ui->NewText_Memo->toPlainText());
-    param.ResultIsPattern = ui->ResultIsPattern_Chk->isChecked();
-    param.TagOpen = core::kTagOpen;
-    param.TagClose = core::kTagClose;
-    param.MaxCount = maxCountFromComboBox();
-
-    request.Directory = detail::pathToBytes(directory);
-    request.MaxFiles = ListMaxMatches;
-    // Files are read and matched ahead on the other processors; writing,
-    // progress and Stop still go file by file, in order.
-    request.Threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    if (param.SubFolders) {
-        request.Shape = engine::RunShape::DirectoryWalk;
-        request.Mask = detail::toBytes(ui->Mask_Edt->text());
-    } else {
-        request.Shape = fromDirectory ? engine::RunShape::DirectoryListing : engine::RunShape::PathList;
-    }
-    return request;
-}
-
-// Starts the run of the settings. A run that may write is journaled, so that
-// the Changes page can undo it, and what it changes is gathered for that
-// page.
-void MainWindow::PrepareAndRun() {
-    engine::RunRequest request = runRequestFromSettings();
-    RunParam = request.Param;
-    PathCutLen = currentDirectory().size();
-    DriveTail = QStringLiteral("/..");
-    RunAttachments attachments;
-    if (RunParam.Operation != core::OpOnlySearch) {
-        attachments.Hooks =
-            std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(describeRun(request)));
-        m_runChanges = std::make_shared<ChangeCollector>(RunParam);
-        attachments.OnChanged = [collector = m_runChanges](const std::string& path, std::string_view oldText,
-                                                           std::string_view newText) {
-            collector->record(path, oldText, newText);
-        };
-    } else {
-        m_runChanges.reset();
-    }
-
-    ui->ResultFileNames_Memo->clear();
-    ui->CurFileName_Lab->clear();
-    ui->Progress_Lab->clear();
-    setBarPosition(0);
-    FilesDone = 0;
-
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_waitCursor = true;
-    try {
-        m_shape = request.Shape;
-        if (m_shape == engine::RunShape::DirectoryWalk) {
-            setBarMaximum(100);
-        } else {
-            // Empty lines are passed over by the run and not counted.
-            const auto entries = std::count_if(request.Entries.begin(), request.Entries.end(),
-                                               [](const std::string& entry) { return !entry.empty(); });
-            setBarMaximum(static_cast<int>(std::min<std::ptrdiff_t>(entries, INT_MAX)));
-        }
-        m_changes->setWindowRunning(true);
-        m_run->start(std::move(request), ui->Stop_Chk->isChecked() ? StopAtStart::Yes : StopAtStart::No,
-                     std::move(attachments));
-    } catch (...) {
-        m_changes->setWindowRunning(false);
-        restoreCursor();
-        throw;
-    }
-}
-
-// "No Limit" is chosen by the item, not by the text: a typed number (0 and
-// negative ones included) is used as typed.
-std::int64_t MainWindow::maxCountFromComboBox() const {
-    const QComboBox* box = ui->MaxCount_Cbo;
-    const QString text = box->currentText();
-    const int index = box->currentIndex() >= 0 && box->itemText(box->currentIndex()) == text ? box->currentIndex() : -1;
-    if (index == 0)
-        return -1;
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    if (!ok)
-        throw Error("'" + detail::toBytes(text) + "' is not a valid integer value");
-    return value;
-}
-
-// The progress label sizes itself to its text ("2/3 = 66.66%" is wider than
-// its place in the layout); the file-name label beside it keeps its size.
-void MainWindow::setProgressText(const QString& text) {
-    ui->Progress_Lab->setText(text);
-    ui->Progress_Lab->adjustSize();
-}
-
-// A delivery holds the files handled since the last one. Each is counted in
-// turn; the display then shows the state after the last of them, as it would
-// have after each file one by one.
-void MainWindow::onFilesHandled(const QList<FileBatch>& batches) {
-    QStringList results;
-    for (const FileBatch& batch : batches) {
-        if (m_shape == engine::RunShape::DirectoryWalk)
-            DoOnFileFinderFileFound(batch, results);
-        else
-            DoOnListProgress(batch, results);
-    }
-    if (!results.isEmpty())
-        ui->ResultFileNames_Memo->appendPlainText(results.join(QLatin1Char('\n')));
-    const engine::FileReport& last = batches.back().Report;
-    if (m_shape == engine::RunShape::DirectoryWalk) {
-        ui->CurFileName_Lab->setText(walkFileLabel(DriveTail, detail::pathFromBytes(last.Directory), PathCutLen,
-                                                   detail::pathFromBytes(last.Name)));
-        if (FilesDone > 0) {
-            setProgressText(QString::number(FilesDone));
-            setBarPosition(walkBarPosition(FilesDone));
-        }
-    } else {
-        setBarPosition(static_cast<int>(std::min<std::int64_t>(FilesDone, INT_MAX)));
-        setProgressText(listProgressText(FilesDone, last.Total));
-        ui->CurFileName_Lab->setText(fileNamePart(detail::pathFromBytes(last.FullPath)));
-    }
-    emit progressShown();
-}
-
-void MainWindow::DoOnFileFinderFileFound(const FileBatch& batch, QStringList& results) {
-    if (!batch.Report.Matched)
-        return;
-    ++FilesDone;
-    for (const std::string& entry : batch.Results)
-        results << detail::pathFromBytes(entry);
-}
-
-void MainWindow::DoOnListProgress(const FileBatch& batch, QStringList& results) {
-    for (const std::string& entry : batch.Results)
-        results << detail::pathFromBytes(entry);
-    ++FilesDone;
-}
-
-void MainWindow::showRunChanges() {
-    m_changes->setWindowRunning(false);
-    if (m_runChanges)
-        m_changes->showRunChanges(m_runChanges->take(), RunParam);
-    m_runChanges.reset();
-}
-
-void MainWindow::onRunFinished() {
-    showRunChanges();
-    restoreCursor();
-    ShowFinished();
-    ui->Execute_Btn->setEnabled(true);
-    emit runEnded();
-}
-
-void MainWindow::onRunFailed(const QString& message) {
-    showRunChanges();
-    restoreCursor();
-    ui->Execute_Btn->setEnabled(true);
-    userDialogs().showError(this, errorBoxText(message));
-    emit runEnded();
-}
-
-void MainWindow::ShowFinished() {
-    setBarPosition(m_barMaximum);
-    ui->ProgressBar->repaint();
-    userDialogs().showInformation(this, QStringLiteral("Finished! Found and Processed %1 files.").arg(FilesDone));
-    ui->CurFileName_Lab->clear();
-    ui->Progress_Lab->clear();
-    setBarMaximum(0);
-    setBarPosition(0);
-}
-
-void MainWindow::closeEvent(QCloseEvent* event) {
-    FormClose();
-    QWidget::closeEvent(event);
-}
-
-// Closing the window ends a run after the file in hand and waits for it, so
-// that no file is left half-handled when the program ends.
-void MainWindow::FormClose() {
-    if (!m_run->isRunning())
-        return;
-    m_run->stopAndWait();
-    showRunChanges();
-    restoreCursor();
-    ui->Execute_Btn->setEnabled(true);
-}
-
-void MainWindow::setBarMaximum(int maximum) {
-    m_barMaximum = std::max(0, maximum);
-    ui->ProgressBar->setRange(0, std::max(1, m_barMaximum));
-}
-
-void MainWindow::setBarPosition(int position) {
-    ui->ProgressBar->setValue(m_barMaximum == 0 ? 0 : std::clamp(position, 0, m_barMaximum));
-}
-
-void MainWindow::restoreCursor() {
-    if (m_waitCursor) {
-        QApplication::restoreOverrideCursor();
-        m_waitCursor = false;
-    }
 }
 
 } // namespace quillet::gui

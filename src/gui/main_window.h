@@ -19,6 +19,7 @@
 #include <memory>
 
 class QMenu;
+class QScrollArea;
 class QAction;
 class QPlainTextEdit;
 
@@ -31,6 +32,8 @@ namespace quillet::gui {
 class ChangeCollector;
 class ChangesPage;
 class DirectoryPanel;
+class FileListActions;
+class MemoHistory;
 struct StartOptions;
 
 class MainWindow : public QWidget {
@@ -104,6 +107,7 @@ private:
     void onRunFinished();
     void onRunFailed(const QString& message);
 
+    void fitWindowToScreen();
     void setupLook();
     void setupKeyboard();
     void setupDirectoryControls();
@@ -119,6 +123,8 @@ private:
     void restoreCursor();
 
     std::unique_ptr<Ui::MainWindow> ui;
+    QWidget* m_form = nullptr;
+    QScrollArea* m_scroll = nullptr;
     DirectoryPanel* m_directories = nullptr;
     QMenu* PopupMenu = nullptr;
     QAction* Open_MI = nullptr;
@@ -126,6 +132,11 @@ private:
     ChangesPage* m_changes = nullptr;
     // What the run going on changes, for the Changes page.
     std::shared_ptr<ChangeCollector> m_runChanges;
+    // Open, Open Containing Folder and Copy Path on the Result page's list.
+    FileListActions* m_resultActions = nullptr;
+    // This session's earlier patterns and new texts.
+    MemoHistory* m_patternHistory = nullptr;
+    MemoHistory* m_newTextHistory = nullptr;
 
     // The run state.
     engine::TSRParam RunParam;

@@ -1,6 +1,9 @@
 #include "scale_form.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QEvent>
+#include <QPainter>
 #include <QCheckBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -44,7 +47,47 @@ void growToFit(QWidget* control, QSize needed) {
     control->setGeometry(geometry);
 }
 
+// Draws, on the parent it watches, a frame around each of its children that
+// carries the "parentDrawsFrame" property.
+class ParentFrames final : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint)
+            return false;
+        auto* parent = static_cast<QWidget*>(watched);
+        QPainter painter(parent);
+        painter.setPen(QPen(parent->palette().color(QPalette::Mid), 0));
+        for (QObject* object : parent->children()) {
+            auto* child = qobject_cast<QWidget*>(object);
+            if (child && child->isVisible() && child->property("parentDrawsFrame").toBool())
+                painter.drawRect(child->geometry().adjusted(-1, -1, 1, 1));
+        }
+        return false;
+    }
+};
+
 } // namespace
+
+void KeepFramesWhole(QWidget* root) {
+    const qreal ratio = root->devicePixelRatioF();
+    if (qFuzzyCompare(ratio, static_cast<qreal>(qRound(ratio))))
+        return;
+    auto* drawer = new ParentFrames(root);
+    for (QAbstractScrollArea* area : root->findChildren<QAbstractScrollArea*>()) {
+        QWidget* parent = area->parentWidget();
+        if (area->frameShape() == QFrame::NoFrame || !parent || area->property("parentDrawsFrame").toBool())
+            continue;
+        area->setFrameShape(QFrame::NoFrame);
+        // One pixel on the left and top, two on the right and bottom: the
+        // child's area, rounded outwards to device pixels, must not cover
+        // the parent's line.
+        area->setGeometry(area->geometry().adjusted(1, 1, -2, -2));
+        area->setProperty("parentDrawsFrame", true);
+        parent->installEventFilter(drawer);
+    }
+}
 
 void KeepCaptionsWhole(QWidget* root) {
     for (QLabel* label : root->findChildren<QLabel*>()) {

@@ -26,4 +26,12 @@ void FitFormToPage(QWidget* form, const QWidget* widthControl, const QWidget* he
 // size.
 void KeepCaptionsWhole(QWidget* root);
 
+// At a fractional scale (QT_SCALE_FACTOR=1.5, a 150% screen) a frame drawn on
+// the very edge of a list or memo falls partly outside the device pixels the
+// widget covers, and sides of it vanish. Under `root`, every framed list,
+// tree and memo then gives up its own frame and shrinks a little, and its
+// parent draws the frame in that margin, inside its own area.
+// At whole scales nothing changes. Call once the layout is final.
+void KeepFramesWhole(QWidget* root);
+
 } // namespace quillet::gui

@@ -175,7 +175,12 @@ private:
             if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget))
                 QVERIFY2(widget->width() >= widget->sizeHint().width(), qPrintable(widget->objectName()));
             QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()),
-                     qPrintable(widget->objectName() + QLatin1String(" leaves its parent")));
+                     qPrintable(widget->objectName() + QLatin1String(" leaves its parent ") +
+                                QString::number(widget->geometry().width()) + 'x' +
+                                QString::number(widget->geometry().height()) + '+' + QString::number(widget->x()) +
+                                '+' + QString::number(widget->y()) + " in " +
+                                QString::number(widget->parentWidget()->width()) + 'x' +
+                                QString::number(widget->parentWidget()->height())));
             QList<QWidget*> siblings;
             for (QObject* child : widget->children()) {
                 auto* sibling = qobject_cast<QWidget*>(child);

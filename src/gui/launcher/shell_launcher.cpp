@@ -166,6 +166,12 @@ bool ShellOpen(const QString& target, const QString& parameters) {
     return detail::g_backend->openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
 }
 
+bool OpenWithDesktop(const QString& path) {
+    if (detail::trimmedBelow33(path).isEmpty())
+        return false;
+    return detail::g_backend->openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+}
+
 QString manualPath() {
     if (QCoreApplication::instance() == nullptr)
         return {};

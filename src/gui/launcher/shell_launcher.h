@@ -75,6 +75,12 @@ bool OpenInBrowser(const QString& url);
 // whether the desktop's handler took the target; no message either way.
 bool ShellOpen(const QString& target, const QString& parameters = {});
 
+// Hands an existing local file or folder to the desktop's default handler,
+// never to a program or a browser whatever its name holds (unlike
+// OpenTarget, for which "setup.exe.txt" is a program). Returns whether the
+// handler took it; false for a blank path.
+bool OpenWithDesktop(const QString& path);
+
 // The resource path of the copy of the manual built into the program; the
 // window's help window shows it when no file of the manual is found.
 inline constexpr const char* kBundledManual = ":/help/manual.html";
