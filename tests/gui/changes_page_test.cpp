@@ -9,6 +9,10 @@
 #include "window_test_support.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -352,6 +356,48 @@ private slots:
         }
         QCOMPARE(visited,
                  (QStringList{"tabs", "Preview_Btn", "Undo_Btn", "Changes_List", "Diff_View", "Execute_Btn", "tabs"}));
+    }
+
+    void contextMenuActsOnTheRowUnderThePointer_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("opened"); // the URL handed to the desktop, "" for none
+        QTest::addColumn<QString>("copied"); // the clipboard's text after
+        QTest::newRow("Open") << "Open_Change_MI"
+                              << "b.htm"
+                              << "";
+        QTest::newRow("Open Containing Folder") << "OpenFolder_Change_MI"
+                                                << "."
+                                                << "";
+        QTest::newRow("Copy Path") << "CopyPath_Change_MI"
+                                   << ""
+                                   << "b.htm";
+    }
+
+    void contextMenuActsOnTheRowUnderThePointer() {
+        QFETCH(QString, action);
+        QFETCH(QString, opened);
+        QFETCH(QString, copied);
+        QGuiApplication::clipboard()->clear();
+        freshWindowIn(m_dir->path());
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        // The menu blocks in its own loop: choose from it once it shows.
+        QTimer::singleShot(0, this, [action] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            menu->setActiveAction(menu->findChild<QAction*>(action));
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        const QPoint at = list()->visualItemRect(list()->topLevelItem(1)).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, list()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list()->viewport(), &event);
+
+        const QDir dir(m_dir->path());
+        const QList<QUrl> urls =
+            opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl::fromLocalFile(QDir::cleanPath(dir.filePath(opened)))};
+        QCOMPARE(m_backend.urls, urls);
+        QCOMPARE(QGuiApplication::clipboard()->text(), copied.isEmpty() ? QString() : dir.filePath(copied));
     }
 
     void doubleClickOpensTheFile() {
