@@ -253,6 +253,12 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::shared_
 }
 
 void ChangesPage::onRunFinished() {
+    showRunOutcome(true);
+}
+
+// A run that failed halfway leaves the checked files after the failure
+// unprocessed: only a complete run says that a file has nothing to change.
+void ChangesPage::showRunOutcome(bool complete) {
     m_rows.clear();
     for (FileChange& change : m_collector->take()) {
         Row row{std::move(change), {}, true};
@@ -260,16 +266,19 @@ void ChangesPage::onRunFinished() {
             row.Note = QStringLiteral("changed since the preview: processed afresh");
         m_rows.push_back(std::move(row));
     }
+    const std::size_t changed = m_rows.size();
     // Checked files that changed since the preview and no longer change.
-    for (const std::string& path : m_changedSincePreview) {
-        FileChange unchanged;
-        unchanged.Path = path;
-        m_rows.push_back(
-            {std::move(unchanged), QStringLiteral("changed since the preview: nothing to change now"), false});
+    if (complete) {
+        for (const std::string& path : m_changedSincePreview) {
+            FileChange unchanged;
+            unchanged.Path = path;
+            m_rows.push_back(
+                {std::move(unchanged), QStringLiteral("changed since the preview: nothing to change now"), false});
+        }
     }
     m_shown = m_running;
     m_running = Shown::Nothing;
-    const QString count = filesText(m_rows.size());
+    const QString count = filesText(changed);
     fillList(m_shown == Shown::Preview ? QStringLiteral("%1 would change. Nothing was written.").arg(count)
                                        : QStringLiteral("%1 changed.").arg(count));
     emit busyChanged(false);
@@ -277,7 +286,7 @@ void ChangesPage::onRunFinished() {
 }
 
 void ChangesPage::onRunFailed(const QString& message) {
-    onRunFinished();
+    showRunOutcome(false);
     userDialogs().showError(this, errorBoxText(message));
 }
 

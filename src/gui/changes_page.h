@@ -95,6 +95,7 @@ private:
     void Undo_BtnClick();
     void onRunFinished();
     void onRunFailed(const QString& message);
+    void showRunOutcome(bool complete);
     void onCurrentItemChanged(QTreeWidgetItem* item);
     void showContextMenu(const QPoint& at);
     void openItem(QTreeWidgetItem* item);
