@@ -77,15 +77,22 @@ ChangeCollector::ChangeCollector(engine::TSRParam param, ChangeLimits limits)
 void ChangeCollector::record(const std::string& path, std::string_view oldText, std::string_view newText) {
     FileChange change;
     change.Path = path;
-    change.Diff = fileDiff(path, oldText, newText);
-    change.Matches = countMatches(m_param, oldText, change.Diff);
+    const bool recipe = m_param.Operation == core::OpRemoveScript || m_param.Operation == core::OpStripWordHtml;
+    if (oldText.size() > m_limits.MaxTextBytes || newText.size() > m_limits.MaxTextBytes) {
+        change.DiffKept = false;
+        change.Matches = recipe ? -1 : countMatches(m_param, oldText, {});
+    } else {
+        change.Diff = fileDiff(path, oldText, newText);
+        change.Matches = countMatches(m_param, oldText, change.Diff);
+    }
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) {
         change.HasIdentity = true;
         change.Identity = engine::FileIdentity::of(info);
     }
     const std::lock_guard lock(m_mutex);
-    if (change.Diff.size() > m_limits.MaxDiffBytes || m_keptBytes + change.Diff.size() > m_limits.MaxTotalBytes) {
+    if (!change.DiffKept || change.Diff.size() > m_limits.MaxDiffBytes ||
+        m_keptBytes + change.Diff.size() > m_limits.MaxTotalBytes) {
         change.Diff = std::string();
         change.DiffKept = false;
     } else {

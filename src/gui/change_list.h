@@ -22,7 +22,7 @@ namespace quillet::gui {
 
 struct FileChange {
     std::string Path;              // as the run listed it (a directory's files with the directory)
-    std::int64_t Matches = 0;      // see countMatches
+    std::int64_t Matches = 0;      // see countMatches; -1: not counted (a recipe on a text too large to diff)
     bool HasIdentity = false;      // the file could be looked at after the change was seen
     engine::FileIdentity Identity; // a preview: the file as it was read; a real run: as the run left it
     // The unified diff (old "a/PATH", new "b/PATH"), or empty when it was too
@@ -37,6 +37,9 @@ struct FileChange {
 struct ChangeLimits {
     std::size_t MaxDiffBytes = std::size_t{1} << 20;   // one file's diff
     std::size_t MaxTotalBytes = std::size_t{32} << 20; // all kept diffs together
+    // Texts larger than this are not diffed at all while the run goes, so
+    // that a run over huge files is not slowed by diffs nobody may look at.
+    std::size_t MaxTextBytes = std::size_t{16} << 20;
 };
 
 // The number of matches that `param` handles in `oldText`, as the run handles

@@ -307,7 +307,7 @@ void ChangesPage::fillList(QString status) {
         auto* item = new QTreeWidgetItem;
         item->setText(FileColumn, fromBytes(row.Change.Path));
         item->setToolTip(FileColumn, item->text(FileColumn));
-        if (row.Counted)
+        if (row.Counted && row.Change.Matches >= 0)
             item->setText(MatchesColumn, QString::number(row.Change.Matches));
         item->setTextAlignment(MatchesColumn, Qt::AlignRight | Qt::AlignVCenter);
         item->setText(NoteColumn, row.Note);

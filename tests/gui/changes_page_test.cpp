@@ -229,22 +229,28 @@ private slots:
     void collectorKeepsDiffsWithinItsLimits_data() {
         QTest::addColumn<int>("maxDiff");
         QTest::addColumn<double>("maxTotalInDiffs"); // the total limit, in diffs of one file
-        QTest::addColumn<QString>("expected");       // per file: kept or dropped
-        QTest::newRow("room for all") << 1000 << 3.0 << "kept kept kept";
-        QTest::newRow("one diff too large") << 1 << 3.0 << "dropped dropped dropped";
-        QTest::newRow("total reached") << 1000 << 1.5 << "kept dropped dropped";
+        QTest::addColumn<int>("maxText");
+        QTest::addColumn<QString>("expected"); // per file: kept or dropped
+        QTest::newRow("room for all") << 1000 << 3.0 << 1000 << "kept kept kept";
+        QTest::newRow("one diff too large") << 1 << 3.0 << 1000 << "dropped dropped dropped";
+        QTest::newRow("total reached") << 1000 << 1.5 << 1000 << "kept dropped dropped";
+        QTest::newRow("text too large to diff") << 1000 << 3.0 << 3 << "dropped dropped dropped";
     }
 
     void collectorKeepsDiffsWithinItsLimits() {
         QFETCH(int, maxDiff);
         QFETCH(double, maxTotalInDiffs);
+        QFETCH(int, maxText);
         QFETCH(QString, expected);
         quillet::engine::TSRParam param;
         param.SearchPattern = "foo";
         const double oneDiff =
             static_cast<double>(quillet::gui::fileDiff(path("a.htm").toStdString(), "foo\n", "bar\n").size());
-        quillet::gui::ChangeCollector collector(
-            param, {static_cast<std::size_t>(maxDiff), static_cast<std::size_t>(oneDiff * maxTotalInDiffs)});
+        quillet::gui::ChangeLimits limits;
+        limits.MaxDiffBytes = static_cast<std::size_t>(maxDiff);
+        limits.MaxTotalBytes = static_cast<std::size_t>(oneDiff * maxTotalInDiffs);
+        limits.MaxTextBytes = static_cast<std::size_t>(maxText);
+        quillet::gui::ChangeCollector collector(param, limits);
         for (const char* name : {"a.htm", "b.htm", "c.htm"})
             collector.record(path(name).toStdString(), "foo\n", "bar\n");
         QStringList kept;
