@@ -9,6 +9,8 @@
 #include "window_test_support.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QRadioButton>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -271,6 +273,47 @@ private slots:
         QCOMPARE(readFile(path("a.htm")), QByteArray("one foo\ntwo\nfoo three foo\n"));
         QCOMPARE(readFile(path("b.htm")), QByteArray("foo\n"));
         QVERIFY(m_dialogs.plain.errors.isEmpty());
+    }
+
+    // Whatever the shape of the run, Apply rewrites the previewed files by
+    // the paths the preview found them at.
+    void previewAndApplyInEachShape_data() {
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<QStringList>("previewed");
+        QTest::newRow("directory") << "directory" << QStringList{"a.htm 3", "b.htm 1"};
+        QTest::newRow("sub folders") << "walk" << QStringList{"a.htm 3", "b.htm 1", "d.htm 1"};
+        QTest::newRow("path list") << "list" << QStringList{"b.htm 1", "d.htm 1"};
+    }
+
+    void previewAndApplyInEachShape() {
+        QFETCH(QString, shape);
+        QFETCH(QStringList, previewed);
+        writeFile(path("sub/d.htm"), "foo\n");
+        freshWindowIn(m_dir->path());
+        if (shape == QLatin1String("walk")) {
+            auto* subFolders = child<QCheckBox>(m_window.get(), "SubFolders_Chk");
+            QTest::mouseClick(subFolders, Qt::LeftButton, {}, QPoint(8, subFolders->height() / 2));
+        } else if (shape == QLatin1String("list")) {
+            auto* fromList = child<QRadioButton>(m_window.get(), "FileListFrom_Rdg_1");
+            QTest::mouseClick(fromList, Qt::LeftButton, {}, QPoint(8, fromList->height() / 2));
+            typeInto("FileList_Memo", path("b.htm"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTest::keyClicks(QApplication::focusWidget(), path("sub/d.htm"));
+        }
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        QStringList shown = rows();
+        shown.sort();
+        QCOMPARE(shown, previewed);
+        QCOMPARE(readFile(path("sub/d.htm")), QByteArray("foo\n"));
+        clickAndWaitForPage("Apply_Btn");
+        shown = rows();
+        shown.sort();
+        QCOMPARE(shown, previewed);
+        QCOMPARE(readFile(path("b.htm")), QByteArray("bar\n"));
+        QCOMPARE(readFile(path("sub/d.htm")),
+                 shape == QLatin1String("directory") ? QByteArray("foo\n") : QByteArray("bar\n"));
     }
 
     void selectingAFileShowsItsDiffWithLineNumbers() {
