@@ -54,6 +54,8 @@ printf 'news\n' > "$demo/news/2024.htm"
 printf 'body{}\n' > "$demo/css/site.css"
 mkdir -p -m 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime"
+# The run it makes is journaled with the demo, not in the user's home.
+export XDG_STATE_HOME="$work/state"
 export LC_ALL=C.UTF-8
 unset BROWSER QT_SCALE_FACTOR
 
