@@ -5,7 +5,6 @@
 #include "changes_page.h"
 #include "directory_panel.h"
 #include "engine/file_io.h"
-#include "engine/journal.h"
 #include "file_list_actions.h"
 #include "help_window.h"
 #include "memo_history.h"
@@ -201,26 +200,28 @@ void MainWindow::setupKeyboard() {
 }
 
 QList<QWidget*> MainWindow::focusChain() const {
-    const QList<QWidget*> listed{ui->PC->tabBar(),
-                                 ui->DriveComboBox,
-                                 ui->DirectoryListBox,
-                                 ui->FileListBox,
-                                 ui->SubFolders_Chk,
-                                 ui->Mask_Edt,
-                                 ui->FileList_Memo,
-                                 ui->FileListFrom_Rdg->focusItem(),
-                                 ui->SearchPattern_Memo,
-                                 ui->NewText_Memo,
-                                 ui->SROperation_Rdg->focusItem(),
-                                 ui->CaseSensitive_Chk,
-                                 ui->MaxCount_Cbo,
-                                 ui->ResultIsPattern_Chk,
-                                 ui->ResultFileNames_Memo,
-                                 ui->Stop_Chk};
-    QList<QWidget*> all = listed + m_changes->focusChain();
-    all << ui->Execute_Btn;
+    const QList<QWidget*> all{ui->PC->tabBar(),
+                              ui->DriveComboBox,
+                              ui->DirectoryListBox,
+                              ui->FileListBox,
+                              ui->SubFolders_Chk,
+                              ui->Mask_Edt,
+                              ui->FileList_Memo,
+                              ui->FileListFrom_Rdg->focusItem(),
+                              ui->SearchPattern_Memo,
+                              ui->NewText_Memo,
+                              ui->SROperation_Rdg->focusItem(),
+                              ui->CaseSensitive_Chk,
+                              ui->MaxCount_Cbo,
+                              ui->ResultIsPattern_Chk,
+                              ui->ResultFileNames_Memo,
+                              ui->Stop_Chk,
+                              ui->Execute_Btn};
+    // The Changes page's controls come before Execute.
+    QList<QWidget*> candidates = all.first(all.size() - 1) + m_changes->focusChain();
+    candidates << all.last();
     QList<QWidget*> chain;
-    for (QWidget* widget : all) {
+    for (QWidget* widget : candidates) {
         if (widget && widget->isVisibleTo(this) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus))
             chain << widget;
     }
