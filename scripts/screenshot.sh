@@ -6,7 +6,8 @@
 #   scripts/screenshot.sh [BUILD_DIR] [DOCS_DIR]     (defaults: build, docs)
 #
 # Writes DOCS_DIR/page-file.png, page-text.png (a pattern and a new text
-# typed in), page-result.png (after a run, the final message answered) and
+# typed in), screenshot-changes.png (the Changes page's preview of them),
+# page-result.png (after a run, the final message answered) and
 # screenshot.png (the File and Text pages side by side, for the README).
 # Needs Xvfb, xdotool and ImageMagick (Debian: xvfb xauth xdotool x11-utils
 # imagemagick). Where the system allows it, the script runs in a private
@@ -53,6 +54,8 @@ printf 'news\n' > "$demo/news/2024.htm"
 printf 'body{}\n' > "$demo/css/site.css"
 mkdir -p -m 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime"
+# The run it makes is journaled with the demo, not in the user's home.
+export XDG_STATE_HOME="$work/state"
 export LC_ALL=C.UTF-8
 unset BROWSER QT_SCALE_FACTOR
 
@@ -80,6 +83,15 @@ xdotool type --delay 15 'href="https://example.org/{$1}.html"'
 sleep 0.5
 import -window "$window" "$docs/page-text.png"
 
+# The Changes page: a preview of the same settings, its first file selected.
+xdotool mousemove --window "$window" 180 19 click 1
+sleep 0.3
+xdotool mousemove --window "$window" 60 49 click 1
+sleep 1
+xdotool mousemove --window "$window" 80 110 click 1
+sleep 0.5
+import -window "$window" "$docs/screenshot-changes.png"
+
 # Execute, answer the final message with Return, then the Result page.
 xdotool mousemove --window "$window" 246 423 click 1
 box=$(xdotool search --sync --onlyvisible --name '^Quillet$' | head -1)
@@ -92,4 +104,4 @@ import -window "$window" "$docs/page-result.png"
 
 convert "$docs/page-file.png" "$docs/page-text.png" -background white -splice 12x0 +append -chop 12x0 \
     "$docs/screenshot.png"
-echo "screenshot.sh: wrote page-file.png, page-text.png, page-result.png and screenshot.png in $docs"
+echo "screenshot.sh: wrote page-file.png, page-text.png, screenshot-changes.png, page-result.png and screenshot.png in $docs"

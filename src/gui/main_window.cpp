@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "core/version.h"
+#include "changes_page.h"
 #include "directory_panel.h"
 #include "engine/file_io.h"
 #include "file_list_actions.h"
@@ -126,6 +127,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
     ui->FileListFrom_Rdg->gatherItems();
     ui->SROperation_Rdg->gatherItems();
     m_run = new RunController(this);
+    m_changes = new ChangesPage([this] { return runRequestFromSettings(); });
+    ui->PC->addTab(m_changes, QStringLiteral("Changes"));
     setupLook();
     setupKeyboard();
     setupDirectoryControls();
@@ -214,8 +217,11 @@ QList<QWidget*> MainWindow::focusChain() const {
                               ui->ResultFileNames_Memo,
                               ui->Stop_Chk,
                               ui->Execute_Btn};
+    // The Changes page's controls come before Execute.
+    QList<QWidget*> candidates = all.first(all.size() - 1) + m_changes->focusChain();
+    candidates << all.last();
     QList<QWidget*> chain;
-    for (QWidget* widget : all) {
+    for (QWidget* widget : candidates) {
         if (widget && widget->isVisibleTo(this) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus))
             chain << widget;
     }
@@ -281,6 +287,7 @@ void MainWindow::connectHandlers() {
     connect(m_run, &RunController::filesHandled, this, &MainWindow::onFilesHandled);
     connect(m_run, &RunController::finished, this, &MainWindow::onRunFinished);
     connect(m_run, &RunController::failed, this, &MainWindow::onRunFailed);
+    connect(m_changes, &ChangesPage::busyChanged, this, [this](bool busy) { ui->Execute_Btn->setEnabled(!busy); });
 }
 
 void MainWindow::FormCreate() {

@@ -29,6 +29,8 @@ class MainWindow;
 
 namespace quillet::gui {
 
+class ChangeCollector;
+class ChangesPage;
 class DirectoryPanel;
 class FileListActions;
 class MemoHistory;
@@ -92,11 +94,16 @@ private:
     // The run.
     void Execute_BtnClick();
     void PrepareAndRun();
+    // The settings as a run request (Execute's and the Changes page's
+    // Preview); raises quillet::Error for a count that is not a number.
+    engine::RunRequest runRequestFromSettings() const;
     // Count one handled file and gather its result-list entries.
     void DoOnFileFinderFileFound(const FileBatch& batch, QStringList& results);
     void DoOnListProgress(const FileBatch& batch, QStringList& results);
     void ShowFinished();
     void onFilesHandled(const QList<FileBatch>& batches);
+    // Hands what the run changed to the Changes page.
+    void showRunChanges();
     void onRunFinished();
     void onRunFailed(const QString& message);
 
@@ -122,6 +129,9 @@ private:
     QMenu* PopupMenu = nullptr;
     QAction* Open_MI = nullptr;
     RunController* m_run = nullptr;
+    ChangesPage* m_changes = nullptr;
+    // What the run going on changes, for the Changes page.
+    std::shared_ptr<ChangeCollector> m_runChanges;
     // Open, Open Containing Folder and Copy Path on the Result page's list.
     FileListActions* m_resultActions = nullptr;
     // This session's earlier patterns and new texts.

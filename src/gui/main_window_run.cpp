@@ -4,8 +4,10 @@
 // RunController.
 #include "main_window.h"
 
+#include "changes_page.h"
 #include "core/error.h"
 #include "directory_panel.h"
+#include "engine/journal.h"
 #include "file_list_actions.h"
 #include "memo_history.h"
 #include "text_bytes.h"
@@ -31,38 +33,74 @@ void MainWindow::Execute_BtnClick() {
     }
 }
 
-// Copies the settings into the run request and starts the run. What the run
-// works on (the file list box's names, the path list's lines) is taken here:
-// editing the controls during the run changes the next run only.
-void MainWindow::PrepareAndRun() {
+// Copies the settings into a run request. What the run works on (the file
+// list box's names, the path list's lines) is taken here: editing the
+// controls during the run changes the next run only.
+engine::RunRequest MainWindow::runRequestFromSettings() const {
     engine::RunRequest request;
+    engine::TSRParam& param = request.Param;
     const QString directory = currentDirectory();
-    PathCutLen = directory.size();
-    DriveTail = QStringLiteral("/..");
-    if (ui->FileListFrom_Rdg->itemIndex() == 0) {
+    const bool fromDirectory = ui->FileListFrom_Rdg->itemIndex() == 0;
+    if (fromDirectory) {
         for (const QString& name : m_directories->fileNames())
             request.Entries.push_back(pathToBytes(name));
-        RunParam.RootDir = pathToBytes(directory);
-        if (RunParam.RootDir.empty() || RunParam.RootDir.back() != '/')
-            RunParam.RootDir += '/';
-        RunParam.SubFolders = ui->SubFolders_Chk->isChecked();
+        param.RootDir = pathToBytes(directory);
+        if (param.RootDir.empty() || param.RootDir.back() != '/')
+            param.RootDir += '/';
+        param.SubFolders = ui->SubFolders_Chk->isChecked();
     } else {
         const QStringList lines = ui->FileList_Memo->toPlainText().split(QLatin1Char('\n'));
         for (const QString& line : lines)
             request.Entries.push_back(pathToBytes(line));
-        RunParam.RootDir.clear();
-        RunParam.SubFolders = false;
+        param.RootDir.clear();
+        param.SubFolders = false;
     }
-    RunParam.CaseSensitive = ui->CaseSensitive_Chk->isChecked();
-    RunParam.SearchPattern = toBytes(ui->SearchPattern_Memo->toPlainText());
-    RunParam.Operation = static_cast<std::uint8_t>(std::max(0, ui->SROperation_Rdg->itemIndex()));
-    RunParam.NewText = toBytes(ui->NewText_Memo->toPlainText());
-    RunParam.ResultIsPattern = ui->ResultIsPattern_Chk->isChecked();
-    RunParam.TagOpen = core::kTagOpen;
-    RunParam.TagClose = core::kTagClose;
-    RunParam.MaxCount = maxCountFromComboBox();
+    param.CaseSensitive = ui->CaseSensitive_Chk->isChecked();
+    param.SearchPattern = toBytes(ui->SearchPattern_Memo->toPlainText());
+    param.Operation = static_cast<std::uint8_t>(std::max(0, ui->SROperation_Rdg->itemIndex()));
+    param.NewText = toBytes(ui->NewText_Memo->toPlainText());
+    param.ResultIsPattern = ui->ResultIsPattern_Chk->isChecked();
+    param.TagOpen = core::kTagOpen;
+    param.TagClose = core::kTagClose;
+    param.MaxCount = maxCountFromComboBox();
+
+    request.Directory = pathToBytes(directory);
+    request.MaxFiles = ListMaxMatches;
+    // Files are read and matched ahead on the other processors; writing,
+    // progress and Stop still go file by file, in order.
+    request.Threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (param.SubFolders) {
+        request.Shape = engine::RunShape::DirectoryWalk;
+        request.Mask = toBytes(ui->Mask_Edt->text());
+    } else {
+        request.Shape = fromDirectory ? engine::RunShape::DirectoryListing : engine::RunShape::PathList;
+    }
+    return request;
+}
+
+// Starts the run of the settings. A run that may write is journaled, so that
+// the Changes page can undo it, and what it changes is gathered for that
+// page.
+void MainWindow::PrepareAndRun() {
+    engine::RunRequest request = runRequestFromSettings();
+    const QString directory = currentDirectory();
+    RunParam = request.Param;
+    PathCutLen = directory.size();
+    DriveTail = QStringLiteral("/..");
     m_patternHistory->remember(ui->SearchPattern_Memo->toPlainText());
     m_newTextHistory->remember(ui->NewText_Memo->toPlainText());
+    RunAttachments attachments;
+    if (RunParam.Operation != core::OpOnlySearch) {
+        attachments.Hooks =
+            std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(describeRun(request)));
+        m_runChanges = std::make_shared<ChangeCollector>(RunParam);
+        attachments.OnChanged = [collector = m_runChanges](const std::string& path, std::string_view oldText,
+                                                           std::string_view newText) {
+            collector->record(path, oldText, newText);
+        };
+    } else {
+        m_runChanges.reset();
+    }
 
     ui->ResultFileNames_Memo->clear();
     ui->CurFileName_Lab->clear();
@@ -73,29 +111,22 @@ void MainWindow::PrepareAndRun() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_waitCursor = true;
     try {
-        request.Directory = pathToBytes(directory);
-        request.Param = RunParam;
-        request.MaxFiles = ListMaxMatches;
-        // Files are read and matched ahead on the other processors; writing,
-        // progress and Stop still go file by file, in order.
-        request.Threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        if (RunParam.SubFolders) {
-            m_shape = engine::RunShape::DirectoryWalk;
-            request.Mask = toBytes(ui->Mask_Edt->text());
+        m_shape = request.Shape;
+        if (m_shape == engine::RunShape::DirectoryWalk) {
             setBarMaximum(100);
         } else {
-            m_shape = ui->FileListFrom_Rdg->itemIndex() == 0 ? engine::RunShape::DirectoryListing
-                                                             : engine::RunShape::PathList;
             // Empty lines are passed over by the run and not counted.
             const auto entries = std::count_if(request.Entries.begin(), request.Entries.end(),
                                                [](const std::string& entry) { return !entry.empty(); });
             setBarMaximum(static_cast<int>(std::min<std::ptrdiff_t>(entries, INT_MAX)));
         }
-        request.Shape = m_shape;
         // A listing's results are bare names in the run's directory.
         m_resultActions->setBaseDirectory(m_shape == engine::RunShape::DirectoryListing ? directory : QString());
-        m_run->start(std::move(request), ui->Stop_Chk->isChecked() ? StopAtStart::Yes : StopAtStart::No);
+        m_changes->setWindowRunning(true);
+        m_run->start(std::move(request), ui->Stop_Chk->isChecked() ? StopAtStart::Yes : StopAtStart::No,
+                     std::move(attachments));
     } catch (...) {
+        m_changes->setWindowRunning(false);
         restoreCursor();
         throw;
     }
@@ -166,7 +197,15 @@ void MainWindow::DoOnListProgress(const FileBatch& batch, QStringList& results) 
     ++FilesDone;
 }
 
+void MainWindow::showRunChanges() {
+    m_changes->setWindowRunning(false);
+    if (m_runChanges)
+        m_changes->showRunChanges(m_runChanges->take(), RunParam);
+    m_runChanges.reset();
+}
+
 void MainWindow::onRunFinished() {
+    showRunChanges();
     restoreCursor();
     ShowFinished();
     ui->Execute_Btn->setEnabled(true);
@@ -174,6 +213,7 @@ void MainWindow::onRunFinished() {
 }
 
 void MainWindow::onRunFailed(const QString& message) {
+    showRunChanges();
     restoreCursor();
     ui->Execute_Btn->setEnabled(true);
     userDialogs().showError(this, errorBoxText(message));
@@ -201,6 +241,7 @@ void MainWindow::FormClose() {
     if (!m_run->isRunning())
         return;
     m_run->stopAndWait();
+    showRunChanges();
     restoreCursor();
     ui->Execute_Btn->setEnabled(true);
 }

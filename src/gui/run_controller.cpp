@@ -20,14 +20,14 @@ RunController::~RunController() {
     stopAndWait();
 }
 
-void RunController::start(engine::RunRequest request, StopAtStart stop) {
+void RunController::start(engine::RunRequest request, StopAtStart stop, RunAttachments attachments) {
     Q_ASSERT(!m_running);
     if (m_thread.joinable())
         m_thread.join();
     m_stop.store(stop == StopAtStart::Yes);
     m_running = true;
     m_sinceDelivery.invalidate();
-    m_thread = std::thread(&RunController::work, this, std::move(request), m_generation);
+    m_thread = std::thread(&RunController::work, this, std::move(request), std::move(attachments), m_generation);
 }
 
 void RunController::stopAndWait() {
@@ -81,9 +81,12 @@ void RunController::deliverNow() {
 
 // Runs on the worker thread. The end of the run is posted to this object's
 // thread; a posted call whose generation is stale belongs to an abandoned run.
-void RunController::work(engine::RunRequest request, int generation) {
+void RunController::work(engine::RunRequest request, RunAttachments attachments, int generation) {
+    if (attachments.Hooks)
+        request.Hooks = attachments.Hooks.get();
     std::vector<std::string> pendingResults;
     engine::RunEvents events;
+    events.OnChanged = std::move(attachments.OnChanged);
     events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
     events.OnFile = [&](const engine::FileReport& report, bool& stop) {
         queue(FileBatch{report, std::move(pendingResults)}, generation);
@@ -103,6 +106,9 @@ void RunController::work(engine::RunRequest request, int generation) {
         failedRun = true;
         error = QStringLiteral("Unknown error");
     }
+    // The journal is finished before the window hears of the end, so that an
+    // undo right after finds the run complete.
+    attachments.Hooks.reset();
 
     QMetaObject::invokeMethod(
         this,

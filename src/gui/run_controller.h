@@ -22,8 +22,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -42,6 +45,15 @@ struct FileBatch {
 // ends after its first handled file.
 enum class StopAtStart { No, Yes };
 
+// What a run takes beyond its request: the hooks around each rewrite (the run
+// journal), kept alive until the run has ended and then released on its
+// thread, and a listener for each changed file, called on the run's thread
+// with the file's old and new bytes (RunEvents::OnChanged).
+struct RunAttachments {
+    std::shared_ptr<engine::CommitHooks> Hooks;
+    std::function<void(const std::string& path, std::string_view oldText, std::string_view newText)> OnChanged;
+};
+
 class RunController : public QObject {
     Q_OBJECT
 
@@ -55,8 +67,9 @@ public:
 
     // Starts the run on a new thread, its stop flag set as `stop` says (a
     // stop request of an earlier run never carries over). Must not be called
-    // while one runs.
-    void start(engine::RunRequest request, StopAtStart stop = StopAtStart::No);
+    // while one runs. The attachments replace the request's Hooks when they
+    // hold any.
+    void start(engine::RunRequest request, StopAtStart stop = StopAtStart::No, RunAttachments attachments = {});
     bool isRunning() const { return m_running; }
 
     // Read by the run after every file; setting it ends the run after the
@@ -76,7 +89,7 @@ signals:
     void failed(const QString& message);
 
 private:
-    void work(engine::RunRequest request, int generation);
+    void work(engine::RunRequest request, RunAttachments attachments, int generation);
     // Runs on the worker: queues one handled file and wakes the window's
     // thread unless a delivery is already on its way.
     void queue(FileBatch batch, int generation);

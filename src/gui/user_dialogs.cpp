@@ -9,6 +9,13 @@ namespace quillet::gui {
 
 UserDialogs::~UserDialogs() = default;
 
+bool UserDialogs::askConfirmation(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppTitle), text, QMessageBox::Ok | QMessageBox::Cancel,
+                    parent);
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
 // Implementation details only, past this point.
 namespace detail {
 namespace {

@@ -27,6 +27,10 @@ public:
     // The open-file dialog with Qt filter text ("Text Files(*.txt);;All
     // Files(*)"); the chosen file's path, or empty when cancelled.
     virtual QString askOpenFileName(QWidget* parent, const QString& filter) = 0;
+    // Modal box titled kAppTitle with the question icon and the buttons OK
+    // and Cancel, Cancel the default; whether OK was chosen. The real box
+    // unless overridden, so fakes written before it keep compiling.
+    virtual bool askConfirmation(QWidget* parent, const QString& text);
 };
 
 // The dialogs in use: the real ones unless a test installed others.

@@ -312,10 +312,11 @@ private slots:
 
         const auto* pages = control<QTabWidget>("PC");
         QCOMPARE(pages->currentIndex(), 0);
-        QCOMPARE(pages->count(), 3);
+        QCOMPARE(pages->count(), 4);
         QCOMPARE(pages->tabText(0), QStringLiteral("File"));
         QCOMPARE(pages->tabText(1), QStringLiteral("Text"));
         QCOMPARE(pages->tabText(2), QStringLiteral("Result"));
+        QCOMPARE(pages->tabText(3), QStringLiteral("Changes"));
         QCOMPARE(pages->widget(1)->objectName(), QStringLiteral("TabSheet4"));
         const auto* inner = control<QTabWidget>("FileList_PC");
         QCOMPARE(inner->currentWidget()->objectName(), QStringLiteral("FileDir_TS"));

@@ -1,0 +1,86 @@
+// What a run changed, file by file, as the window's "Changes" page lists it:
+// the files a preview (a dry run) would rewrite, or those a real run did
+// rewrite, each with its number of matches, its identity when it was seen and
+// the unified diff of its old and new text.
+//
+// Layer: gui, but free of widgets: a ChangeCollector is fed from the run's
+// thread (RunEvents::OnChanged) and read on the window's thread when the run
+// has ended.
+#pragma once
+
+#include "engine/file_identity.h"
+#include "engine/file_ops.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::gui {
+
+struct FileChange {
+    std::string Path;              // as the run listed it (a directory's files with the directory)
+    std::int64_t Matches = 0;      // see countMatches; -1: not counted (a recipe on a text too large to diff)
+    bool HasIdentity = false;      // the file could be looked at after the change was seen
+    engine::FileIdentity Identity; // a preview: the file as it was read; a real run: as the run left it
+    // The unified diff (old "a/PATH", new "b/PATH"), or empty when it was too
+    // large to keep (DiffKept false).
+    std::string Diff;
+    bool DiffKept = true;
+};
+
+// How much of the diffs a collector keeps. A preview over thousands of files
+// must not hold them all: past either limit a file's diff is dropped (the
+// page reads the file again to show it, or says it is too large).
+struct ChangeLimits {
+    std::size_t MaxDiffBytes = std::size_t{1} << 20;   // one file's diff
+    std::size_t MaxTotalBytes = std::size_t{32} << 20; // all kept diffs together
+    // Texts larger than this are not diffed at all while the run goes, so
+    // that a run over huge files is not slowed by diffs nobody may look at.
+    std::size_t MaxTextBytes = std::size_t{16} << 20;
+};
+
+// The number of matches that `param` handles in `oldText`, as the run handles
+// them: non-overlapping, left to right, at most MaxCount when it is positive;
+// Only Search counts each match although the run stops at the first. The
+// clean-up recipes (Remove Script, Strip Word HTML) have no pattern: for them
+// the count is the number of changed places, that is runs of removed and
+// added lines in `diff`.
+std::int64_t countMatches(const engine::TSRParam& param, std::string_view oldText, std::string_view diff);
+
+// The unified diff of one file's texts, labelled with its path.
+std::string fileDiff(const std::string& path, std::string_view oldText, std::string_view newText);
+
+// Reads the file at `path` and returns the diff that `param` would make of
+// it now; empty when it would not change. Errors of reading pass through
+// ("Cannot open file ...").
+std::string diffOfFileNow(const engine::TSRParam& param, const std::string& path);
+
+// Whether the file at `path` is still exactly `identity` (false when it is
+// gone or no longer a regular file).
+bool sameFileNow(const std::string& path, const engine::FileIdentity& identity);
+
+// Gathers the changes of one run. record() may be called from the run's
+// thread while the window's thread waits; take() after the run has ended.
+class ChangeCollector {
+public:
+    explicit ChangeCollector(engine::TSRParam param, ChangeLimits limits = {});
+
+    // One changed file: counts its matches, looks at the file and keeps its
+    // diff within the limits.
+    void record(const std::string& path, std::string_view oldText, std::string_view newText);
+
+    // The changes recorded so far, in run order; the collector starts afresh.
+    std::vector<FileChange> take();
+
+private:
+    const engine::TSRParam m_param;
+    const ChangeLimits m_limits;
+    std::mutex m_mutex;
+    std::vector<FileChange> m_changes; // guarded by m_mutex
+    std::size_t m_keptBytes = 0;       // guarded by m_mutex
+};
+
+} // namespace quillet::gui

@@ -1,0 +1,425 @@
+#include "changes_page.h"
+
+#include "core/error.h"
+#include "diff_view.h"
+#include "engine/journal.h"
+#include "engine/undo.h"
+#include "launcher/shell_launcher.h"
+#include "run_controller.h"
+#include "user_dialogs.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <utility>
+
+namespace quillet::gui {
+
+namespace {
+
+enum Column { FileColumn, MatchesColumn, NoteColumn };
+
+constexpr int kRowRole = Qt::UserRole;
+
+QString fromBytes(const std::string& bytes) {
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+const char* operationName(std::uint8_t operation) {
+    switch (operation) {
+    case core::OpOnlySearch:
+        return "Only Search";
+    case core::OpReplaceText:
+        return "Replace Text";
+    case core::OpInsertBefore:
+        return "Insert Before";
+    case core::OpInsertAfter:
+        return "Insert After";
+    case core::OpRemoveScript:
+        return "Remove Script";
+    case core::OpStripWordHtml:
+        return "Strip Word HTML";
+    default:
+        return "Operation";
+    }
+}
+
+QString filesText(std::size_t count) {
+    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+}
+
+QString undoNote(engine::UndoOutcome outcome, std::string_view reason) {
+    const QString why = QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size()));
+    switch (outcome) {
+    case engine::UndoOutcome::Restored:
+        return QStringLiteral("restored");
+    case engine::UndoOutcome::AlreadyOld:
+        return QStringLiteral("already as before the run");
+    case engine::UndoOutcome::LeftAlone:
+        return QStringLiteral("left alone: ") + why;
+    case engine::UndoOutcome::NotKept:
+    case engine::UndoOutcome::Failed:
+        return why;
+    }
+    return why;
+}
+
+// As the Result page's list does: the desktop's handler, never a program
+// named like the file.
+void openWithDesktop(const QString& path) {
+    if (path.isEmpty())
+        return;
+    if (!QFileInfo::exists(path))
+        throw Error("\"" + QFile::encodeName(path).toStdString() + "\" does not exist");
+    if (!OpenWithDesktop(path))
+        throw Error("No program is set up to open \"" + QFile::encodeName(path).toStdString() + "\"");
+}
+
+} // namespace
+
+std::string describeRun(const engine::RunRequest& request) {
+    const engine::TSRParam& param = request.Param;
+    std::string text = operationName(param.Operation);
+    const bool recipe = param.Operation == core::OpRemoveScript || param.Operation == core::OpStripWordHtml;
+    if (!recipe) {
+        text += " \"" + param.SearchPattern + "\"";
+        if (param.Operation != core::OpOnlySearch)
+            text += (param.Operation == core::OpReplaceText ? " with \"" : " text \"") + param.NewText + "\"";
+    }
+    switch (request.Shape) {
+    case engine::RunShape::DirectoryWalk:
+        text += " in " + request.Directory + " (" + request.Mask + ", sub folders)";
+        break;
+    case engine::RunShape::DirectoryListing:
+        text += " in " + request.Directory + " (" + std::to_string(request.Entries.size()) + " listed files)";
+        break;
+    case engine::RunShape::PathList:
+        text += " in " + std::to_string(request.Entries.size()) + " listed paths";
+        break;
+    }
+    return text;
+}
+
+QString undoQuestion(const QString& description, std::size_t files) {
+    return QStringLiteral("Undo the last run (%1)?\n\nThis restores the old content of %2; files changed since "
+                          "the run are left alone.")
+        .arg(description, filesText(files));
+}
+
+ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
+    : QWidget(parent), m_source(std::move(source)), m_run(new RunController(this)),
+      m_preview(new QPushButton(QStringLiteral("&Preview"), this)),
+      m_apply(new QPushButton(QStringLiteral("&Apply"), this)),
+      m_undo(new QPushButton(QStringLiteral("&Undo Last Run"), this)), m_status(new QLabel(this)),
+      m_list(new QTreeWidget(this)), m_diff(new DiffView(this)) {
+    m_preview->setObjectName(QStringLiteral("Preview_Btn"));
+    m_apply->setObjectName(QStringLiteral("Apply_Btn"));
+    m_undo->setObjectName(QStringLiteral("Undo_Btn"));
+    m_status->setObjectName(QStringLiteral("Changes_Lab"));
+    m_list->setObjectName(QStringLiteral("Changes_List"));
+    m_diff->setObjectName(QStringLiteral("Diff_View"));
+    m_preview->setToolTip(QStringLiteral("List the files the current settings would change, writing nothing"));
+    m_apply->setToolTip(QStringLiteral("Rewrite the checked files as previewed"));
+    m_undo->setToolTip(QStringLiteral("Give the files of the last run their old content back"));
+
+    m_list->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Matches"), QStringLiteral("Note")});
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_list->header()->setStretchLastSection(true);
+    m_diff->showMessage(QStringLiteral("Preview to see what the settings would change."));
+    m_status->setWordWrap(true);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_preview);
+    buttons->addWidget(m_apply);
+    buttons->addStretch(1);
+    buttons->addWidget(m_undo);
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    splitter->addWidget(m_list);
+    splitter->addWidget(m_diff);
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 3);
+    splitter->setChildrenCollapsible(false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(13, 7, 13, 7);
+    layout->addLayout(buttons);
+    layout->addWidget(m_status);
+    layout->addWidget(splitter, 1);
+
+    auto guarded = [this](void (ChangesPage::*handler)()) {
+        return [this, handler] { runGuarded([&] { (this->*handler)(); }); };
+    };
+    connect(m_preview, &QPushButton::clicked, this, guarded(&ChangesPage::Preview_BtnClick));
+    connect(m_apply, &QPushButton::clicked, this, guarded(&ChangesPage::Apply_BtnClick));
+    connect(m_undo, &QPushButton::clicked, this, guarded(&ChangesPage::Undo_BtnClick));
+    connect(m_list, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { runGuarded([&] { onCurrentItemChanged(item); }); });
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { runGuarded([&] { openItem(item); }); });
+    connect(m_list, &QWidget::customContextMenuRequested, this, &ChangesPage::showContextMenu);
+    connect(m_run, &RunController::finished, this, &ChangesPage::onRunFinished);
+    connect(m_run, &RunController::failed, this, &ChangesPage::onRunFailed);
+    updateButtons();
+}
+
+ChangesPage::~ChangesPage() {
+    m_run->stopAndWait();
+}
+
+bool ChangesPage::isBusy() const {
+    return m_run->isRunning();
+}
+
+void ChangesPage::setWindowRunning(bool running) {
+    m_windowRunning = running;
+    updateButtons();
+}
+
+QList<QWidget*> ChangesPage::focusChain() const {
+    return {m_preview, m_apply, m_undo, m_list, m_diff};
+}
+
+void ChangesPage::updateButtons() {
+    const bool idle = !m_windowRunning && !m_run->isRunning();
+    m_preview->setEnabled(idle);
+    m_apply->setEnabled(idle && m_shown == Shown::Preview && !m_rows.empty());
+    m_undo->setEnabled(idle);
+}
+
+void ChangesPage::Preview_BtnClick() {
+    engine::RunRequest request = m_source();
+    request.Param.DryRun = true;
+    request.Hooks = nullptr;
+    m_previewRequest = request;
+    m_changedSincePreview.clear();
+    startRun(std::move(request), Shown::Preview, nullptr);
+}
+
+// The checked files, by the paths the preview listed, with the preview's
+// settings: the window's controls may have changed since.
+void ChangesPage::Apply_BtnClick() {
+    engine::RunRequest request;
+    request.Shape = engine::RunShape::PathList;
+    request.Param = m_previewRequest.Param;
+    request.Param.DryRun = false;
+    request.Param.RootDir.clear();
+    request.Param.SubFolders = false;
+    request.Threads = m_previewRequest.Threads;
+    m_changedSincePreview.clear();
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = m_list->topLevelItem(i);
+        if (item->checkState(FileColumn) != Qt::Checked)
+            continue;
+        const FileChange& change = m_rows.at(item->data(FileColumn, kRowRole).toULongLong()).Change;
+        request.Entries.push_back(change.Path);
+        if (!change.HasIdentity || !sameFileNow(change.Path, change.Identity))
+            m_changedSincePreview.insert(change.Path);
+    }
+    if (request.Entries.empty()) {
+        userDialogs().showInformation(this, QStringLiteral("No file is checked: nothing to apply."));
+        return;
+    }
+    auto journal = std::make_shared<engine::RunJournal>(
+        engine::JournalOptionsFromEnvironment(describeRun(m_previewRequest) + " (applied from a preview)"));
+    startRun(std::move(request), Shown::RunChanges, std::move(journal));
+}
+
+void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::shared_ptr<engine::CommitHooks> hooks) {
+    m_collector = std::make_shared<ChangeCollector>(request.Param);
+    RunAttachments attachments;
+    attachments.Hooks = std::move(hooks);
+    attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
+                                                      std::string_view newText) {
+        collector->record(path, oldText, newText);
+    };
+    m_param = request.Param;
+    m_running = shows;
+    m_status->setText(shows == Shown::Preview ? QStringLiteral("Previewing...") : QStringLiteral("Applying..."));
+    m_run->start(std::move(request), StopAtStart::No, std::move(attachments));
+    updateButtons();
+    emit busyChanged(true);
+}
+
+void ChangesPage::onRunFinished() {
+    showRunOutcome(true);
+}
+
+// A run that failed halfway leaves the checked files after the failure
+// unprocessed: only a complete run says that a file has nothing to change.
+void ChangesPage::showRunOutcome(bool complete) {
+    m_rows.clear();
+    for (FileChange& change : m_collector->take()) {
+        Row row{std::move(change), {}, true};
+        if (m_running == Shown::RunChanges && m_changedSincePreview.erase(row.Change.Path) != 0)
+            row.Note = QStringLiteral("changed since the preview: processed afresh");
+        m_rows.push_back(std::move(row));
+    }
+    const std::size_t changed = m_rows.size();
+    // Checked files that changed since the preview and no longer change.
+    if (complete) {
+        for (const std::string& path : m_changedSincePreview) {
+            FileChange unchanged;
+            unchanged.Path = path;
+            m_rows.push_back(
+                {std::move(unchanged), QStringLiteral("changed since the preview: nothing to change now"), false});
+        }
+    }
+    m_shown = m_running;
+    m_running = Shown::Nothing;
+    const QString count = filesText(changed);
+    fillList(m_shown == Shown::Preview ? QStringLiteral("%1 would change. Nothing was written.").arg(count)
+                                       : QStringLiteral("%1 changed.").arg(count));
+    emit busyChanged(false);
+    emit actionEnded();
+}
+
+void ChangesPage::onRunFailed(const QString& message) {
+    showRunOutcome(false);
+    userDialogs().showError(this, errorBoxText(message));
+}
+
+void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::TSRParam& param) {
+    m_rows.clear();
+    for (FileChange& change : changes)
+        m_rows.push_back({std::move(change), {}, true});
+    m_param = param;
+    m_shown = Shown::RunChanges;
+    fillList(QStringLiteral("The last run changed %1.").arg(filesText(m_rows.size())));
+}
+
+void ChangesPage::fillList(QString status) {
+    m_list->clear();
+    QList<QTreeWidgetItem*> items;
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const Row& row = m_rows[i];
+        auto* item = new QTreeWidgetItem;
+        item->setText(FileColumn, fromBytes(row.Change.Path));
+        item->setToolTip(FileColumn, item->text(FileColumn));
+        if (row.Counted && row.Change.Matches >= 0)
+            item->setText(MatchesColumn, QString::number(row.Change.Matches));
+        item->setTextAlignment(MatchesColumn, Qt::AlignRight | Qt::AlignVCenter);
+        item->setText(NoteColumn, row.Note);
+        item->setData(FileColumn, kRowRole, QVariant::fromValue<qulonglong>(i));
+        if (m_shown == Shown::Preview)
+            item->setCheckState(FileColumn, Qt::Checked);
+        items << item;
+    }
+    m_list->addTopLevelItems(items);
+    m_list->resizeColumnToContents(MatchesColumn);
+    m_list->setColumnWidth(FileColumn, std::max(m_list->columnWidth(FileColumn), m_list->width() * 3 / 5));
+    m_status->setText(status);
+    const bool diffs = !m_rows.empty() && m_shown != Shown::UndoOutcome;
+    m_diff->showMessage(diffs ? QStringLiteral("Select a file to see its changes.") : QString());
+    updateButtons();
+}
+
+void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
+    if (!item) {
+        m_diff->showMessage(QString());
+        return;
+    }
+    const Row& row = m_rows.at(item->data(FileColumn, kRowRole).toULongLong());
+    if (m_shown == Shown::UndoOutcome || !row.Counted) {
+        m_diff->showMessage(row.Note);
+        return;
+    }
+    if (row.Change.DiffKept) {
+        m_diff->showDiff(row.Change.Diff);
+        return;
+    }
+    // A preview's file is still there to be read; a real run's old content
+    // is gone (it is in the journal).
+    if (m_shown == Shown::Preview) {
+        m_diff->showDiff(diffOfFileNow(m_param, row.Change.Path));
+        return;
+    }
+    m_diff->showMessage(QStringLiteral("The changes of this file are too large to keep for display."));
+}
+
+void ChangesPage::Undo_BtnClick() {
+    const engine::JournalPlace place = engine::JournalPlace::fromEnvironment();
+    const std::vector<engine::RunSummary> runs = engine::ListRuns(place);
+    if (runs.empty()) {
+        userDialogs().showInformation(this, QStringLiteral("No run to undo: the journal is empty."));
+        return;
+    }
+    const engine::RunSummary& last = runs.front();
+    if (last.State == engine::RunState::Undone) {
+        userDialogs().showInformation(this, QStringLiteral("The last run was already undone."));
+        return;
+    }
+    if (!userDialogs().askConfirmation(this, undoQuestion(QString::fromLocal8Bit(last.Description), last.Files)))
+        return;
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    std::vector<Row> rows;
+    engine::UndoSummary summary;
+    try {
+        engine::UndoRequest request;
+        request.RunId = last.Id;
+        request.OnFile = [&rows](const engine::UndoFileReport& report) {
+            FileChange change;
+            change.Path = std::string(report.ListedPath);
+            rows.push_back({std::move(change), undoNote(report.Outcome, report.Reason), false});
+        };
+        summary = engine::UndoRun(place, request);
+    } catch (...) {
+        QApplication::restoreOverrideCursor();
+        throw;
+    }
+    QApplication::restoreOverrideCursor();
+    m_rows = std::move(rows);
+    m_shown = Shown::UndoOutcome;
+    QString status = QStringLiteral("Undone: %1 restored").arg(filesText(summary.Restored + summary.AlreadyOld));
+    if (summary.LeftAlone > 0)
+        status += QStringLiteral(", %1 changed since and left alone").arg(filesText(summary.LeftAlone));
+    if (summary.NotKept + summary.Failed > 0)
+        status += QStringLiteral(", %1 not restored").arg(filesText(summary.NotKept + summary.Failed));
+    fillList(status + QLatin1Char('.'));
+    emit actionEnded();
+}
+
+QString ChangesPage::absolutePath(QTreeWidgetItem* item) const {
+    return item ? QFileInfo(item->text(FileColumn)).absoluteFilePath() : QString();
+}
+
+void ChangesPage::openItem(QTreeWidgetItem* item) {
+    openWithDesktop(absolutePath(item));
+}
+
+void ChangesPage::showContextMenu(const QPoint& at) {
+    QTreeWidgetItem* item = m_list->itemAt(at);
+    const QString path = absolutePath(item);
+    QMenu menu(this);
+    QAction* open = menu.addAction(QStringLiteral("Open"));
+    QAction* folder = menu.addAction(QStringLiteral("Open Containing Folder"));
+    QAction* copy = menu.addAction(QStringLiteral("Copy Path"));
+    open->setObjectName(QStringLiteral("Open_Change_MI"));
+    folder->setObjectName(QStringLiteral("OpenFolder_Change_MI"));
+    copy->setObjectName(QStringLiteral("CopyPath_Change_MI"));
+    for (QAction* action : {open, folder, copy})
+        action->setEnabled(!path.isEmpty());
+    const QAction* chosen = menu.exec(m_list->viewport()->mapToGlobal(at));
+    runGuarded([&] {
+        if (chosen == open)
+            openItem(item);
+        else if (chosen == folder)
+            openWithDesktop(QFileInfo(path).absolutePath());
+        else if (chosen == copy)
+            QGuiApplication::clipboard()->setText(path);
+    });
+}
+
+} // namespace quillet::gui

@@ -1,0 +1,128 @@
+// The window's "Changes" page, after "Result": what a run would change or
+// did change, file by file, and the way back.
+//   Preview          runs the window's current settings as a dry run and lists
+//                    each file that would change, with its number of matches
+//                    and a check box; nothing is written.
+//   Apply            rewrites exactly the checked files of the preview, with
+//                    the settings of the preview, as one journaled run. A file
+//                    that changed since the preview is processed afresh (its
+//                    content now, not the preview's) and marked in the list.
+//   Undo Last Run    gives the newest journaled run's files their old content
+//                    back, after a confirmation that says how many; files
+//                    changed since that run are left alone and listed so.
+// Selecting a file shows its changes as a coloured diff with line numbers.
+// After a real run of the window (Execute), the page lists what that run
+// changed, the same way. A double-click opens a file with the desktop's
+// handler; the context menu offers Open, Open Containing Folder, Copy Path.
+//
+// Layer: gui. Runs go through a RunController of the page's own; the page
+// knows the window only through the RequestSource it is given.
+#pragma once
+
+#include "change_list.h"
+#include "engine/run.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace quillet::gui {
+
+class DiffView;
+class RunController;
+
+// What a journal entry says of a run of the window: the operation, its texts
+// and where it ran, e.g. Replace Text "a" with "b" in /web (*.htm, sub
+// folders). Bytes as the settings hold them.
+std::string describeRun(const engine::RunRequest& request);
+
+// The text of the confirmation before an undo: "Undo the last run
+// (<description>)?" and how many files it restores ("1 file", "3 files").
+QString undoQuestion(const QString& description, std::size_t files);
+
+class ChangesPage : public QWidget {
+    Q_OBJECT
+
+public:
+    // The window's current settings as a run request; raises quillet::Error
+    // for settings that Execute would refuse too.
+    using RequestSource = std::function<engine::RunRequest()>;
+
+    explicit ChangesPage(RequestSource source, QWidget* parent = nullptr);
+    ~ChangesPage() override;
+
+    // Shows what a real run of the window changed (its collector's record),
+    // `param` being the run's settings.
+    void showRunChanges(std::vector<FileChange> changes, const engine::TSRParam& param);
+
+    // While the window's own run goes, the page starts nothing.
+    void setWindowRunning(bool running);
+    // A preview or an apply is going on.
+    bool isBusy() const;
+
+    // The page's controls in the order Tab visits them.
+    QList<QWidget*> focusChain() const;
+
+signals:
+    // A preview or apply started (true) or ended (false): the window's
+    // Execute waits for it.
+    void busyChanged(bool busy);
+    // A preview, apply or undo has ended and the list shows its outcome.
+    void actionEnded();
+
+private:
+    enum class Shown { Nothing, Preview, RunChanges, UndoOutcome };
+    // One line of the list: a changed file, and what the list says of it
+    // beyond its count (changed since the preview, left alone by an undo).
+    struct Row {
+        FileChange Change;
+        QString Note;
+        bool Counted = true; // the Matches column applies
+    };
+
+    void Preview_BtnClick();
+    void Apply_BtnClick();
+    void Undo_BtnClick();
+    void onRunFinished();
+    void onRunFailed(const QString& message);
+    void showRunOutcome(bool complete);
+    void onCurrentItemChanged(QTreeWidgetItem* item);
+    void showContextMenu(const QPoint& at);
+    void openItem(QTreeWidgetItem* item);
+
+    void startRun(engine::RunRequest request, Shown shows, std::shared_ptr<engine::CommitHooks> hooks);
+    void fillList(QString status);
+    void updateButtons();
+    QString absolutePath(QTreeWidgetItem* item) const;
+
+    RequestSource m_source;
+    RunController* m_run;
+    QPushButton* m_preview;
+    QPushButton* m_apply;
+    QPushButton* m_undo;
+    QLabel* m_status;
+    QTreeWidget* m_list;
+    DiffView* m_diff;
+
+    bool m_windowRunning = false;
+    Shown m_shown = Shown::Nothing;
+    Shown m_running = Shown::Nothing;    // what the run going on will show
+    engine::RunRequest m_previewRequest; // the settings of the preview shown
+    engine::TSRParam m_param;            // the settings of the changes shown
+    std::shared_ptr<ChangeCollector> m_collector;
+    std::vector<Row> m_rows;
+    // The checked files of an apply that had changed since the preview.
+    std::set<std::string> m_changedSincePreview;
+};
+
+} // namespace quillet::gui
