@@ -86,7 +86,10 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
         request.Hooks = attachments.Hooks.get();
     std::vector<std::string> pendingResults;
     engine::RunEvents events;
-    events.OnChanged = std::move(attachments.OnChanged);
+    if (attachments.OnChanged)
+        events.OnChanged = [onChanged = std::move(attachments.OnChanged)](
+                               const std::string& path, std::string_view oldText, std::string_view newText,
+                               const std::vector<core::KeptStretch>*) { onChanged(path, oldText, newText); };
     events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
     events.OnFile = [&](const engine::FileReport& report, bool& stop) {
         queue(FileBatch{report, std::move(pendingResults)}, generation);
