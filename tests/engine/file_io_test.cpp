@@ -1,6 +1,7 @@
 #include "engine/file_io.h"
 
 #include "core/error.h"
+#include "testutil/error_of.h"
 #include "testutil/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -16,19 +17,11 @@ namespace fs = std::filesystem;
 using quillet::Error;
 using quillet::engine::LoadFileText;
 using quillet::engine::SaveFileText;
+using quillet::testutil::errorOf;
 using quillet::testutil::readFile;
 using quillet::testutil::TempDir;
 
 namespace {
-
-std::string errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
 
 std::vector<std::string> namesIn(const fs::path& dir) {
     std::vector<std::string> names;

@@ -1,6 +1,7 @@
 #include "engine/journal_settings.h"
 
 #include "core/error.h"
+#include "testutil/error_of.h"
 
 #include <gtest/gtest.h>
 
@@ -10,19 +11,9 @@
 
 using namespace quillet::engine;
 using quillet::Error;
+using quillet::testutil::errorOf;
 
-namespace {
-
-std::string errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(JournalLimitsFile, ReadsSettingsAndNamesTheBadLine) {
     struct Case {

@@ -3,6 +3,7 @@
 
 #include "core/error.h"
 #include "rewrite_simulation.h"
+#include "testutil/error_of.h"
 #include "testutil/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -19,21 +20,13 @@
 namespace fs = std::filesystem;
 using namespace quillet::engine;
 using quillet::Error;
+using quillet::testutil::errorOf;
 using quillet::testutil::readFile;
 using quillet::testutil::RewriteShape;
 using quillet::testutil::rewriteWithHooks;
 using quillet::testutil::TempDir;
 
 namespace {
-
-std::string errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
 
 mode_t modeOf(const std::string& path) {
     struct stat info {};

@@ -12,17 +12,25 @@
 
 using namespace quillet::core;
 
+namespace {
+
+// A file of `offset` zero bytes (a hole, no disk space) followed by `tail`.
+bool writeSparse(const std::string& path, std::int64_t offset, const std::string& tail) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return false;
+    const bool written = ::pwrite(fd, tail.data(), tail.size(), offset) == static_cast<ssize_t>(tail.size());
+    return ::close(fd) == 0 && written;
+}
+
+} // namespace
+
 TEST(LargeFile, MatchesFoundPastTwoGibibytes) {
     quillet::testutil::TempDir dir;
     const std::string path = dir.file("big.bin");
     const std::int64_t offset = (std::int64_t{1} << 31) + 4096;
     const std::string tail = "<a href=far.htm>";
-    {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), offset), static_cast<ssize_t>(tail.size()));
-        ::close(fd);
-    }
+    ASSERT_TRUE(writeSparse(path, offset, tail));
     std::string text;
     quillet::engine::LoadFileText(path, text);
     ASSERT_EQ(static_cast<std::int64_t>(text.size()), offset + static_cast<std::int64_t>(tail.size()));
@@ -44,12 +52,7 @@ TEST(LargeFile, SlowReplacePastTwoGibibytes) {
     const std::string path = dir.file("big.bin");
     const std::int64_t offset = (std::int64_t{1} << 31) + 4096;
     const std::string tail = "<a href=far.htm>";
-    {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), offset), static_cast<ssize_t>(tail.size()));
-        ::close(fd);
-    }
+    ASSERT_TRUE(writeSparse(path, offset, tail));
     ASSERT_TRUE(quillet::engine::ProcessFile(path, path, OpReplaceText, "href=*.htm", false, "href={$1}.html", true,
                                              "{$", "}", -1));
     const int fd = ::open(path.c_str(), O_RDONLY);
