@@ -9,6 +9,10 @@
 #include <filesystem>
 #include <set>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 using namespace quillet::engine;
 using quillet::testutil::readFile;
@@ -94,4 +98,37 @@ TEST(RunHooks, ChangedFilesComeWithTheStretchesTheOperationKept) {
         ExecuteRun(request, events);
         EXPECT_TRUE(called) << int(c.operation);
     }
+}
+
+// Slow: 100,000 files. A walk holds one folder's listing at a time and the
+// run a bounded number of files in flight, so its memory does not grow with
+// the tree.
+TEST(RunHooks, SlowAWalkOfAHundredThousandEntriesStaysInFlatMemory) {
+    TempDir dir;
+    for (int folder = 0; folder < 10; ++folder) {
+        const fs::path path = dir.path() / ("d" + std::to_string(folder));
+        fs::create_directory(path);
+        for (int i = 0; i < 10000; ++i) {
+            const std::string name = (path / ("f" + std::to_string(i) + ".txt")).string();
+            const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            ASSERT_GE(fd, 0) << name;
+            ASSERT_EQ(::write(fd, i % 1000 == 0 ? "needle" : "hay", i % 1000 == 0 ? 6 : 3), i % 1000 == 0 ? 6 : 3);
+            ::close(fd);
+        }
+    }
+    struct rusage before {};
+    ::getrusage(RUSAGE_SELF, &before);
+    RunRequest request;
+    request.Shape = RunShape::DirectoryWalk;
+    request.Directory = dir.path().string();
+    request.Mask = "*.txt";
+    request.Param.Operation = quillet::core::OpOnlySearch;
+    request.Param.SearchPattern = "needle";
+    request.Threads = 4;
+    RunTotals totals;
+    EXPECT_EQ(ExecuteRun(request, {}, &totals), 100);
+    EXPECT_EQ(totals.Handled, 100000);
+    struct rusage after {};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes more at the peak";
 }
