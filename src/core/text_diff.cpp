@@ -227,6 +227,58 @@ void diffAroundKept(const std::vector<KeptStretch>& kept, std::string_view oldTe
     region(oldText.size(), newText.size());
 }
 
+// The line that starts at `offset`, with its line break.
+std::string_view lineAt(std::string_view text, std::size_t offset) {
+    const std::size_t nl = text.find('\n', offset);
+    return text.substr(offset, nl == std::string_view::npos ? std::string_view::npos : nl + 1 - offset);
+}
+
+// Where a block of removed (or added) lines could as well stand lower down,
+// because the line after it repeats its first, `diff` shows it as low as it
+// goes ("a a b" to "a b" removes the second "a"); this does the same, and
+// joins blocks that come to touch.
+void slideDown(std::vector<Edit>& edits, std::string_view oldText, std::string_view newText) {
+    for (std::size_t k = 0; k < edits.size(); ++k) {
+        Edit& e = edits[k];
+        const bool removal = e.NewFrom == e.NewTo;
+        if (removal == (e.OldFrom == e.OldTo)) // both sides or neither: nothing to slide
+            continue;
+        const std::string_view side = removal ? oldText : newText;
+        std::size_t& from = removal ? e.OldFrom : e.NewFrom;
+        std::size_t& to = removal ? e.OldTo : e.NewTo;
+        std::size_t& still = removal ? e.NewFrom : e.OldFrom; // the empty side
+        const std::size_t limit =
+            k + 1 < edits.size() ? (removal ? edits[k + 1].OldFrom : edits[k + 1].NewFrom) : side.size();
+        while (to < limit) {
+            const std::string_view head = lineAt(side, from);
+            const std::string_view next = lineAt(side, to);
+            if (head != next)
+                break;
+            from += head.size();
+            to += next.size();
+            still += next.size();
+            ++e.OldBegin;
+            ++e.OldEnd;
+            ++e.NewBegin;
+            ++e.NewEnd;
+        }
+        (removal ? e.NewTo : e.OldTo) = still;
+    }
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < edits.size(); ++k) {
+        if (kept > 0 && edits[kept - 1].OldTo == edits[k].OldFrom && edits[kept - 1].NewTo == edits[k].NewFrom) {
+            Edit& joined = edits[kept - 1];
+            joined.OldEnd = edits[k].OldEnd;
+            joined.NewEnd = edits[k].NewEnd;
+            joined.OldTo = edits[k].OldTo;
+            joined.NewTo = edits[k].NewTo;
+        } else {
+            edits[kept++] = edits[k];
+        }
+    }
+    edits.resize(kept);
+}
+
 constexpr std::string_view kBold = "\033[1m";
 constexpr std::string_view kCyan = "\033[36m";
 constexpr std::string_view kRed = "\033[31m";
@@ -364,6 +416,7 @@ void WriteUnifiedDiff(std::string& out, std::string_view oldLabel, std::string_v
                           edits);
     if (edits.empty())
         return;
+    detail::slideDown(edits, oldText, newText);
     detail::HunkWriter writer(out, color);
     writer.meta("--- " + std::string(oldLabel));
     writer.meta("+++ " + std::string(newLabel));
