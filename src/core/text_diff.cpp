@@ -46,44 +46,49 @@ constexpr std::size_t kContextLines = 3;
 // Pairs of lines the general diff may weigh against each other (4 bytes each).
 constexpr std::size_t kMaxLcsCells = std::size_t{4} << 20;
 
-// A text cut into lines; each line keeps its "\n", the last may lack one.
+// Lines [from, to) of a text, numbered from firstLine: `from` is a line start
+// and `to` a line start or the end of the text. Each line keeps its "\n";
+// the last line of the text may lack one.
 class Lines {
 public:
-    explicit Lines(std::string_view text) : m_text(text) {
-        std::size_t start = 0;
-        while (start < text.size()) {
+    Lines(std::string_view text, std::size_t from, std::size_t to, std::size_t firstLine)
+        : m_text(text), m_to(to), m_firstLine(firstLine) {
+        for (std::size_t start = from; start < to;) {
             m_starts.push_back(start);
-            const void* nl = std::memchr(text.data() + start, '\n', text.size() - start);
+            const void* nl = std::memchr(text.data() + start, '\n', to - start);
             if (nl == nullptr)
                 break;
             start = static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) + 1;
         }
     }
     std::size_t count() const { return m_starts.size(); }
-    std::string_view line(std::size_t i) const {
-        const std::size_t end = i + 1 < m_starts.size() ? m_starts[i + 1] : m_text.size();
-        return m_text.substr(m_starts[i], end - m_starts[i]);
-    }
-    // The index of the line that starts at `offset`, or count() for the end
-    // of the text. Precondition: offset is one of the two.
-    std::size_t indexAt(std::size_t offset) const {
-        return static_cast<std::size_t>(std::lower_bound(m_starts.begin(), m_starts.end(), offset) - m_starts.begin());
-    }
+    // Line i's number in the whole text (0-based) and where it starts; for
+    // i == count(), the line after the last and `to`.
+    std::size_t number(std::size_t i) const { return m_firstLine + i; }
+    std::size_t offset(std::size_t i) const { return i < m_starts.size() ? m_starts[i] : m_to; }
+    std::string_view line(std::size_t i) const { return m_text.substr(offset(i), offset(i + 1) - offset(i)); }
 
 private:
     std::string_view m_text;
+    std::size_t m_to;
+    std::size_t m_firstLine;
     std::vector<std::size_t> m_starts;
 };
 
-// Old lines [OldBegin, OldEnd) became new lines [NewBegin, NewEnd); the lines
-// between two edits are equal, as many in both texts.
+// Old lines [OldBegin, OldEnd), bytes [OldFrom, OldTo), became new lines
+// [NewBegin, NewEnd), bytes [NewFrom, NewTo). The lines between two edits
+// are equal, as many in both texts.
 struct Edit {
     std::size_t OldBegin, OldEnd, NewBegin, NewEnd;
+    std::size_t OldFrom, OldTo, NewFrom, NewTo;
 };
 
-// Adds the edits that turn old lines [a0, a1) into new lines [b0, b1).
-void diffLines(const Lines& a, std::size_t a0, std::size_t a1, const Lines& b, std::size_t b0, std::size_t b1,
-               std::vector<Edit>& edits) {
+// Adds the edits that turn the lines of `a` into those of `b`.
+void diffLines(const Lines& a, const Lines& b, std::vector<Edit>& edits) {
+    std::size_t a0 = 0;
+    std::size_t b0 = 0;
+    std::size_t a1 = a.count();
+    std::size_t b1 = b.count();
     while (a0 < a1 && b0 < b1 && a.line(a0) == b.line(b0)) {
         ++a0;
         ++b0;
@@ -92,12 +97,18 @@ void diffLines(const Lines& a, std::size_t a0, std::size_t a1, const Lines& b, s
         --a1;
         --b1;
     }
+    auto add = [&](std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1) {
+        edits.push_back({a.number(i0), a.number(i1), b.number(j0), b.number(j1), a.offset(i0), a.offset(i1),
+                         b.offset(j0), b.offset(j1)});
+    };
     if (a0 == a1 && b0 == b1)
         return;
     const std::size_t n = a1 - a0;
     const std::size_t m = b1 - b0;
-    if (n == 0 || m == 0 || n > kMaxLcsCells / m) {
-        edits.push_back({a0, a1, b0, b1});
+    // One line against one (the usual replacement within a line) needs no
+    // table: after the trimming they differ.
+    if (n == 0 || m == 0 || (n == 1 && m == 1) || n > kMaxLcsCells / m) {
+        add(a0, a1, b0, b1);
         return;
     }
     // Equal lines get equal numbers, so the table compares numbers.
@@ -116,21 +127,22 @@ void diffLines(const Lines& a, std::size_t a0, std::size_t a1, const Lines& b, s
             at(i, j) = x[i] == y[j] ? at(i + 1, j + 1) + 1 : std::max(at(i + 1, j), at(i, j + 1));
     std::size_t i = 0;
     std::size_t j = 0;
-    bool open = false;
+    auto matches = [&] { return i < n && j < m && x[i] == y[j]; };
     while (i < n || j < m) {
-        if (i < n && j < m && x[i] == y[j]) {
-            open = false;
+        if (matches()) {
             ++i;
             ++j;
             continue;
         }
-        if (!open)
-            edits.push_back({a0 + i, a0 + i, b0 + j, b0 + j});
-        open = true;
-        if (j == m || (i < n && at(i + 1, j) >= at(i, j + 1)))
-            edits.back().OldEnd = a0 + ++i;
-        else
-            edits.back().NewEnd = b0 + ++j;
+        const std::size_t si = i;
+        const std::size_t sj = j;
+        while ((i < n || j < m) && !matches()) {
+            if (j == m || (i < n && at(i + 1, j) >= at(i, j + 1)))
+                ++i;
+            else
+                ++j;
+        }
+        add(a0 + si, a0 + i, b0 + sj, b0 + j);
     }
 }
 
@@ -155,14 +167,32 @@ bool fits(const std::vector<KeptStretch>& kept, std::string_view oldText, std::s
 
 // The edits between the kept stretches: each gap between two stretches,
 // widened to whole lines, is diffed on its own. A stretch that holds no
-// line start shared by both texts joins the gaps around it.
+// whole line, in the same place in both texts, joins the gaps around it.
+// Line numbers are counted on the way, so the work stays linear.
 void diffAroundKept(const std::vector<KeptStretch>& kept, std::string_view oldText, std::string_view newText,
-                    const Lines& a, const Lines& b, std::vector<Edit>& edits) {
+                    std::vector<Edit>& edits) {
     std::size_t oldFrom = 0;
     std::size_t newFrom = 0;
+    std::size_t oldCounted = 0; // line breaks before oldCounted: oldLines
+    std::size_t oldLines = 0;
+    std::size_t newCounted = 0;
+    std::size_t newLines = 0;
+    auto lineAt = [](std::string_view text, std::size_t offset, std::size_t& counted, std::size_t& lines) {
+        const char* at = text.data() + counted;
+        const char* const end = text.data() + offset;
+        while (const void* nl = std::memchr(at, '\n', static_cast<std::size_t>(end - at))) {
+            ++lines;
+            at = static_cast<const char*>(nl) + 1;
+        }
+        counted = offset;
+        return lines;
+    };
     auto region = [&](std::size_t oldTo, std::size_t newTo) {
-        if (oldTo > oldFrom || newTo > newFrom)
-            diffLines(a, a.indexAt(oldFrom), a.indexAt(oldTo), b, b.indexAt(newFrom), b.indexAt(newTo), edits);
+        if (oldTo == oldFrom && newTo == newFrom)
+            return;
+        const Lines a(oldText, oldFrom, oldTo, lineAt(oldText, oldFrom, oldCounted, oldLines));
+        const Lines b(newText, newFrom, newTo, lineAt(newText, newFrom, newCounted, newLines));
+        diffLines(a, b, edits);
     };
     for (const KeptStretch& s : kept) {
         if (s.Length == 0)
@@ -183,13 +213,8 @@ void diffAroundKept(const std::vector<KeptStretch>& kept, std::string_view oldTe
         }
         std::size_t last = s.Length;
         if (!endsBoth && bytes[s.Length - 1] != '\n') {
-            last = first;
-            for (std::size_t k = s.Length; k > first; --k) {
-                if (bytes[k - 1] == '\n') {
-                    last = k;
-                    break;
-                }
-            }
+            const void* nl = memrchr(bytes + first, '\n', s.Length - first);
+            last = nl == nullptr ? first : static_cast<std::size_t>(static_cast<const char*>(nl) - bytes) + 1;
         }
         // Without a whole line of its own the stretch only joins two
         // changes, which then show as one, as `diff` shows them.
@@ -200,6 +225,58 @@ void diffAroundKept(const std::vector<KeptStretch>& kept, std::string_view oldTe
         newFrom = s.NewOffset + last;
     }
     region(oldText.size(), newText.size());
+}
+
+// The line that starts at `offset`, with its line break.
+std::string_view lineAt(std::string_view text, std::size_t offset) {
+    const std::size_t nl = text.find('\n', offset);
+    return text.substr(offset, nl == std::string_view::npos ? std::string_view::npos : nl + 1 - offset);
+}
+
+// Where a block of removed (or added) lines could as well stand lower down,
+// because the line after it repeats its first, `diff` shows it as low as it
+// goes ("a a b" to "a b" removes the second "a"); this does the same, and
+// joins blocks that come to touch.
+void slideDown(std::vector<Edit>& edits, std::string_view oldText, std::string_view newText) {
+    for (std::size_t k = 0; k < edits.size(); ++k) {
+        Edit& e = edits[k];
+        const bool removal = e.NewFrom == e.NewTo;
+        if (removal == (e.OldFrom == e.OldTo)) // both sides or neither: nothing to slide
+            continue;
+        const std::string_view side = removal ? oldText : newText;
+        std::size_t& from = removal ? e.OldFrom : e.NewFrom;
+        std::size_t& to = removal ? e.OldTo : e.NewTo;
+        std::size_t& still = removal ? e.NewFrom : e.OldFrom; // the empty side
+        const std::size_t limit =
+            k + 1 < edits.size() ? (removal ? edits[k + 1].OldFrom : edits[k + 1].NewFrom) : side.size();
+        while (to < limit) {
+            const std::string_view head = lineAt(side, from);
+            const std::string_view next = lineAt(side, to);
+            if (head != next)
+                break;
+            from += head.size();
+            to += next.size();
+            still += next.size();
+            ++e.OldBegin;
+            ++e.OldEnd;
+            ++e.NewBegin;
+            ++e.NewEnd;
+        }
+        (removal ? e.NewTo : e.OldTo) = still;
+    }
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < edits.size(); ++k) {
+        if (kept > 0 && edits[kept - 1].OldTo == edits[k].OldFrom && edits[kept - 1].NewTo == edits[k].NewFrom) {
+            Edit& joined = edits[kept - 1];
+            joined.OldEnd = edits[k].OldEnd;
+            joined.NewEnd = edits[k].NewEnd;
+            joined.OldTo = edits[k].OldTo;
+            joined.NewTo = edits[k].NewTo;
+        } else {
+            edits[kept++] = edits[k];
+        }
+    }
+    edits.resize(kept);
 }
 
 constexpr std::string_view kBold = "\033[1m";
@@ -246,6 +323,16 @@ public:
             m_out += "\\ No newline at end of file\n";
     }
 
+    // Each line of text[from, to), with `mark` in front.
+    void lines(char mark, std::string_view text, std::size_t from, std::size_t to) {
+        while (from < to) {
+            const std::size_t nl = text.find('\n', from);
+            const std::size_t end = nl == std::string_view::npos || nl >= to ? to : nl + 1;
+            line(mark, text.substr(from, end - from));
+            from = end;
+        }
+    }
+
 private:
     // "l" for one line, "l,0" (l: the line before) for none, else "l,n".
     void range(std::size_t begin, std::size_t end) {
@@ -265,26 +352,42 @@ private:
     bool m_color;
 };
 
-void writeHunks(HunkWriter& writer, const std::vector<Edit>& edits, const Lines& a, const Lines& b) {
+// Where the line `count` lines before the line that starts at `offset`
+// starts; there are that many.
+std::size_t linesBack(std::string_view text, std::size_t offset, std::size_t count) {
+    for (; count > 0; --count) {
+        const std::size_t nl = offset >= 2 ? text.rfind('\n', offset - 2) : std::string_view::npos;
+        offset = nl == std::string_view::npos ? 0 : nl + 1;
+    }
+    return offset;
+}
+
+// Where up to `count` lines after `offset` end, and how many there are.
+std::size_t linesAhead(std::string_view text, std::size_t offset, std::size_t count, std::size_t& found) {
+    for (found = 0; found < count && offset < text.size(); ++found) {
+        const std::size_t nl = text.find('\n', offset);
+        offset = nl == std::string_view::npos ? text.size() : nl + 1;
+    }
+    return offset;
+}
+
+void writeHunks(HunkWriter& writer, const std::vector<Edit>& edits, std::string_view oldText,
+                std::string_view newText) {
     for (std::size_t i = 0; i < edits.size();) {
         std::size_t j = i;
         while (j + 1 < edits.size() && edits[j + 1].OldBegin - edits[j].OldEnd <= 2 * kContextLines)
             ++j;
-        const std::size_t before = std::min(kContextLines, edits[i].OldBegin - (i == 0 ? 0 : edits[i - 1].OldEnd));
-        const std::size_t after =
-            std::min(kContextLines, (j + 1 == edits.size() ? a.count() : edits[j + 1].OldBegin) - edits[j].OldEnd);
-        writer.header(edits[i].OldBegin - before, edits[j].OldEnd + after, edits[i].NewBegin - before,
-                      edits[j].NewEnd + after);
-        for (std::size_t k = edits[i].OldBegin - before; k < edits[i].OldBegin; ++k)
-            writer.line(' ', a.line(k));
+        const Edit& first = edits[i];
+        const Edit& last = edits[j];
+        const std::size_t before = std::min(kContextLines, first.OldBegin - (i == 0 ? 0 : edits[i - 1].OldEnd));
+        std::size_t after = 0;
+        const std::size_t afterEnd = linesAhead(oldText, last.OldTo, kContextLines, after);
+        writer.header(first.OldBegin - before, last.OldEnd + after, first.NewBegin - before, last.NewEnd + after);
+        writer.lines(' ', oldText, linesBack(oldText, first.OldFrom, before), first.OldFrom);
         for (std::size_t e = i; e <= j; ++e) {
-            for (std::size_t k = edits[e].OldBegin; k < edits[e].OldEnd; ++k)
-                writer.line('-', a.line(k));
-            for (std::size_t k = edits[e].NewBegin; k < edits[e].NewEnd; ++k)
-                writer.line('+', b.line(k));
-            const std::size_t contextEnd = e < j ? edits[e + 1].OldBegin : edits[e].OldEnd + after;
-            for (std::size_t k = edits[e].OldEnd; k < contextEnd; ++k)
-                writer.line(' ', a.line(k));
+            writer.lines('-', oldText, edits[e].OldFrom, edits[e].OldTo);
+            writer.lines('+', newText, edits[e].NewFrom, edits[e].NewTo);
+            writer.lines(' ', oldText, edits[e].OldTo, e < j ? edits[e + 1].OldFrom : afterEnd);
         }
         i = j + 1;
     }
@@ -305,19 +408,19 @@ void WriteUnifiedDiff(std::string& out, std::string_view oldLabel, std::string_v
         out += " differ\n";
         return;
     }
-    const detail::Lines a(oldText);
-    const detail::Lines b(newText);
     std::vector<detail::Edit> edits;
     if (kept != nullptr && detail::fits(*kept, oldText, newText))
-        detail::diffAroundKept(*kept, oldText, newText, a, b, edits);
+        detail::diffAroundKept(*kept, oldText, newText, edits);
     else
-        detail::diffLines(a, 0, a.count(), b, 0, b.count(), edits);
+        detail::diffLines(detail::Lines(oldText, 0, oldText.size(), 0), detail::Lines(newText, 0, newText.size(), 0),
+                          edits);
     if (edits.empty())
         return;
+    detail::slideDown(edits, oldText, newText);
     detail::HunkWriter writer(out, color);
     writer.meta("--- " + std::string(oldLabel));
     writer.meta("+++ " + std::string(newLabel));
-    detail::writeHunks(writer, edits, a, b);
+    detail::writeHunks(writer, edits, oldText, newText);
 }
 
 } // namespace quillet::core

@@ -83,8 +83,9 @@ bool LooksBinary(std::string_view text);
 // record). A record that does not fit the texts is not trusted: the general
 // diff is used instead. The general diff trims equal lines at both ends and
 // finds a shortest edit of the rest; past about 4 million pairs of lines it
-// shows the differing middle as one change instead. Either way, applying
-// the diff to oldText gives newText.
+// shows the differing middle as one change instead. Where several shortest
+// edits exist, the one shown may differ from the one `diff` picks. Either
+// way, applying the diff to oldText gives newText.
 void WriteUnifiedDiff(std::string& out, std::string_view oldLabel, std::string_view newLabel, std::string_view oldText,
                       std::string_view newText, const std::vector<KeptStretch>* kept, DiffColor color);
 

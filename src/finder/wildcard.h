@@ -13,6 +13,8 @@
 //   "q*ab*ba*"  does not fit "qaba" (the first "ab" is taken, and "ba" is not after it);
 //   "abc?*"     fits "abc" (lenient end: once the name is used up, a mask that
 //               ends with "*" fits whatever of it is left).
+// In a name, "*" and "?" are ordinary bytes, while in the mask they are
+// wildcards wherever they stand: "a*" fits "a*b", and "?" fits "*".
 // Positions are 1-based; 0 means "not found".
 #pragma once
 

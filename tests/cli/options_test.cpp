@@ -46,11 +46,6 @@ TEST(ParseArgumentsTest, EveryLeadingByteReachesTheRunUnchanged) {
                 ASSERT_EQ(r.Options->Paths, std::vector<std::string>{text + "p"}) << "byte " << byte;
                 EXPECT_TRUE(r.Options->Quiet) << "byte " << byte << " " << joined(line);
             }
-            const ParseOutcome r = parse({"search", "p", "-l", text, "-d" + text});
-            EXPECT_EQ(r.Error, "quillet-cli: --dir cannot be combined with PATHs or --list\n"
-                               "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\n"
-                               "Try 'quillet-cli --help' for more information.\n")
-                << "byte " << byte;
             const ParseOutcome listed = parse({"search", "p", "--list", text});
             ASSERT_TRUE(listed.Options) << "byte " << byte << ": " << listed.Error;
             EXPECT_EQ(listed.Options->ListFile, text) << "byte " << byte;

@@ -156,6 +156,8 @@ const std::vector<DiffCase>& diffCases() {
         {"changes far apart", numbered(1, 40), "0\n" + numbered(2, 20) + "X\n" + numbered(22, 39) + "Z\n"},
         {"equal texts", numbered(1, 5), numbered(1, 5)},
         {"empty lines", "\n\n\n", "\n\nx\n"},
+        {"a removed repeated line shows as low as it goes", "A\nb\n\n\nc\n", "B\nb\n\nc\n"},
+        {"an added repeated line too", "A\nb\n\nc\n", "B\nb\n\n\nc\n"},
         {"a change that splits a line", "one two\nthree\n", "one\ntwo\nthree\n"},
     };
     return cases;
