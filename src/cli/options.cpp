@@ -177,16 +177,16 @@ constexpr std::array<OptionSpec, 21> kOptionSpecs{{
 }};
 
 const OptionSpec* findLong(std::string_view name) {
-    for (const OptionSpec& spec : kOptionSpecs)
-        if (spec.Long == name)
-            return &spec;
+    for (const OptionSpec& option : kOptionSpecs)
+        if (option.Long == name)
+            return &option;
     return nullptr;
 }
 
 const OptionSpec* findShort(char letter) {
-    for (const OptionSpec& spec : kOptionSpecs)
-        if (spec.Short != 0 && spec.Short == letter)
-            return &spec;
+    for (const OptionSpec& option : kOptionSpecs)
+        if (option.Short != 0 && option.Short == letter)
+            return &option;
     return nullptr;
 }
 
@@ -226,16 +226,16 @@ std::optional<std::int64_t> parseNumber(std::string_view text) {
 }
 
 // Applies one option; returns a usage mistake's reason, or "" when all is well.
-std::string apply(LineState& state, const OptionSpec& spec, const std::string& value) {
-    const std::string name = "--" + std::string(spec.Long);
-    if (spec.Value != ValueKind::None) {
-        bool& seen = state.Seen[static_cast<std::size_t>(spec.Id)];
+std::string apply(LineState& state, const OptionSpec& option, const std::string& value) {
+    const std::string name = "--" + std::string(option.Long);
+    if (option.Value != ValueKind::None) {
+        bool& seen = state.Seen[static_cast<std::size_t>(option.Id)];
         if (seen)
             return name + " given more than once";
         seen = true;
     }
     CliOptions& options = state.Options;
-    switch (spec.Id) {
+    switch (option.Id) {
     case OptionId::Help:
         state.Help = true;
         break;
@@ -307,9 +307,9 @@ std::string apply(LineState& state, const OptionSpec& spec, const std::string& v
         const std::optional<std::int64_t> number = parseNumber(value);
         if (!number)
             return name + " needs a number, not '" + value + "'";
-        if (spec.Id == OptionId::MaxCount)
+        if (option.Id == OptionId::MaxCount)
             options.MaxCount = *number;
-        else if (spec.Id == OptionId::MaxFiles)
+        else if (option.Id == OptionId::MaxFiles)
             options.MaxFiles = *number;
         else if (*number < 0 || *number > std::numeric_limits<int>::max())
             return "--threads needs a number of 1 or more";
@@ -337,9 +337,9 @@ std::string readLine(LineState& state, int argc, const char* const* argv) {
         }
         // The value of an option that needs one: the rest of this argument,
         // else the next argument, whatever it looks like.
-        auto takeValue = [&](const OptionSpec& spec, std::string& value) -> std::string {
+        auto takeValue = [&](const OptionSpec& option, std::string& value) -> std::string {
             if (i + 1 >= argc)
-                return "--" + std::string(spec.Long) + " needs a value";
+                return "--" + std::string(option.Long) + " needs a value";
             value = argv[++i];
             return {};
         };
@@ -348,36 +348,36 @@ std::string readLine(LineState& state, int argc, const char* const* argv) {
             const std::size_t equals = argument.find('=');
             const std::string_view name =
                 std::string_view(argument).substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-            const OptionSpec* spec = findLong(name);
-            if (spec == nullptr)
+            const OptionSpec* option = findLong(name);
+            if (option == nullptr)
                 return "unknown option '--" + std::string(name) + "'";
             std::string value;
             if (equals != std::string::npos) {
-                if (spec->Value == ValueKind::None)
-                    return "--" + std::string(spec->Long) + " takes no value";
+                if (option->Value == ValueKind::None)
+                    return "--" + std::string(option->Long) + " takes no value";
                 value = argument.substr(equals + 1);
-            } else if (spec->Value == ValueKind::Required) {
-                reason = takeValue(*spec, value);
-            } else if (spec->Id == OptionId::Backup) {
+            } else if (option->Value == ValueKind::Required) {
+                reason = takeValue(*option, value);
+            } else if (option->Id == OptionId::Backup) {
                 value = ".bak";
             }
             if (reason.empty())
-                reason = apply(state, *spec, value);
+                reason = apply(state, *option, value);
         } else {
             for (std::size_t k = 1; k < argument.size() && reason.empty(); ++k) {
-                const OptionSpec* spec = findShort(argument[k]);
-                if (spec == nullptr)
+                const OptionSpec* option = findShort(argument[k]);
+                if (option == nullptr)
                     return "unknown option '-" + std::string(1, argument[k]) + "'";
                 std::string value;
-                if (spec->Value == ValueKind::Required) {
+                if (option->Value == ValueKind::Required) {
                     if (k + 1 < argument.size())
                         value = argument.substr(k + 1);
                     else
-                        reason = takeValue(*spec, value);
+                        reason = takeValue(*option, value);
                     k = argument.size();
                 }
                 if (reason.empty())
-                    reason = apply(state, *spec, value);
+                    reason = apply(state, *option, value);
             }
         }
         if (!reason.empty() || state.Help || state.Version)
