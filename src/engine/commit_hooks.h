@@ -6,10 +6,15 @@
 
 #include <sys/types.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace quillet::engine {
+
+// A text given as pieces that follow one another (views into the bytes read
+// and into the bytes an operation made).
+using TextPieces = std::span<const std::string_view>;
 
 // One file about to be replaced, and then replaced. When beforeReplace runs,
 // the new content is complete and synced in its temporary file (NewFd), and
@@ -24,7 +29,7 @@ struct ReplaceContext {
     int OldFd = -1;              // the old file, open for reading
     FileIdentity Old;            // the old file as it was read
     std::string_view OldText;    // its bytes
-    std::string_view NewText;    // what replaces them
+    TextPieces NewText;          // what replaces them, piece after piece
     int NewFd = -1;              // the new file, not yet in place; -1 for a rewrite in place
 };
 

@@ -99,6 +99,7 @@ FileReader::~FileReader() {
 }
 
 std::size_t FileReader::read(char* into, std::size_t want) {
+    m_consumed = true;
     if (want > kMaxTransfer)
         want = kMaxTransfer;
     for (;;) {
@@ -111,6 +112,10 @@ std::size_t FileReader::read(char* into, std::size_t want) {
 }
 
 void FileReader::readAll(FileBytes& bytes) {
+    // Reading a large file into fresh memory costs more in the system's page
+    // allocation than in the copy itself; the mapping shares the cached pages.
+    if (m_sizeHint >= kMapFrom && !m_consumed && bytes.mapFile(m_fd, m_sizeHint))
+        return;
     readWhole(*this, bytes);
 }
 
@@ -131,11 +136,9 @@ FileBytes::~FileBytes() {
 }
 
 FileBytes::FileBytes(FileBytes&& other) noexcept
-    : m_data(other.m_data), m_size(other.m_size), m_capacity(other.m_capacity), m_mapped(other.m_mapped) {
-    other.m_data = nullptr;
-    other.m_size = other.m_capacity = 0;
-    other.m_mapped = false;
-}
+    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
+      m_capacity(std::exchange(other.m_capacity, 0)), m_storage(std::exchange(other.m_storage, Storage::Heap)),
+      m_guard(std::move(other.m_guard)) {}
 
 FileBytes& FileBytes::operator=(FileBytes&& other) noexcept {
     if (this != &other) {
@@ -143,19 +146,44 @@ FileBytes& FileBytes::operator=(FileBytes&& other) noexcept {
         m_data = std::exchange(other.m_data, nullptr);
         m_size = std::exchange(other.m_size, 0);
         m_capacity = std::exchange(other.m_capacity, 0);
-        m_mapped = std::exchange(other.m_mapped, false);
+        m_storage = std::exchange(other.m_storage, Storage::Heap);
+        m_guard = std::move(other.m_guard);
     }
     return *this;
 }
 
 void FileBytes::release() {
-    if (m_mapped)
-        ::munmap(m_data, m_capacity);
-    else
+    m_guard.release();
+    if (m_storage == Storage::Heap)
         std::free(m_data);
+    else if (m_data != nullptr)
+        ::munmap(m_data, m_capacity);
     m_data = nullptr;
     m_size = m_capacity = 0;
-    m_mapped = false;
+    m_storage = Storage::Heap;
+}
+
+void FileBytes::clear() {
+    // A mapping is read-only: what comes next needs memory of its own.
+    if (m_storage == Storage::File)
+        release();
+    m_size = 0;
+}
+
+bool FileBytes::mapFile(int fd, std::size_t size) {
+    release();
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped == MAP_FAILED)
+        return false;
+    m_data = static_cast<char*>(mapped);
+    m_size = m_capacity = size;
+    m_storage = Storage::File;
+    // Unguarded, a file cut short by someone else would crash the process.
+    if (!m_guard.guard(m_data, size)) {
+        release();
+        return false;
+    }
+    return true;
 }
 
 // Small buffers come from malloc, large ones straight from mmap. Untouched
@@ -165,7 +193,7 @@ void FileBytes::release() {
 void FileBytes::grow(std::size_t capacity) {
     if (capacity <= m_capacity)
         return;
-    if (capacity < kMapFrom && !m_mapped) {
+    if (capacity < kMapFrom && m_storage == Storage::Heap) {
         void* grown = std::realloc(m_data, capacity);
         if (grown == nullptr)
             throw std::bad_alloc();
@@ -183,7 +211,7 @@ void FileBytes::grow(std::size_t capacity) {
     release();
     m_data = static_cast<char*>(fresh);
     m_capacity = rounded;
-    m_mapped = true;
+    m_storage = Storage::Anonymous;
     m_size = size;
 }
 

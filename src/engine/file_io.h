@@ -5,6 +5,9 @@
 #include "core/text_ops.h"
 #include "engine/file_identity.h"
 #include "engine/file_location.h"
+#include "engine/mapping_guard.h"
+
+#include <cstdint>
 
 #include <string>
 #include <string_view>
@@ -22,8 +25,9 @@ void LoadFileText(const std::string& fileName, std::string& text);
 
 // A whole file's bytes, for the run's own reading: unlike a std::string the
 // buffer is not zero-filled before the read, and it grows without copying
-// what it holds more than a few times.
-// It also serves as the output of a text operation on a large file.
+// what it holds more than a few times. A large file is mapped instead of read
+// (FileReader::readAll): its bytes are then the system's cached pages, not a
+// copy of them.
 class FileBytes : public core::TextSink {
 public:
     FileBytes() = default;
@@ -39,18 +43,28 @@ public:
     // Makes room for `size` bytes, keeping the first size() of them; the
     // bytes after those are undefined until written.
     void resize(std::size_t size);
-    void clear() override { m_size = 0; }
+    void clear() override;
     void reserve(std::size_t capacity) override;
     void append(std::string_view bytes) override;
 
+    // Maps `size` bytes of the open file `fd` in place of what this held;
+    // false (holding nothing) when the system refuses.
+    bool mapFile(int fd, std::size_t size);
+    // For mapped bytes: whether the file shrank under the mapping since, so
+    // that some of them read as zeros (see mapping_guard.h). Whatever was made
+    // from torn bytes is void: the file changed while it was read.
+    bool torn() const { return m_guard.torn(); }
+
 private:
+    enum class Storage : std::uint8_t { Heap, Anonymous, File };
     void release();
     void grow(std::size_t capacity);
 
     char* m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_capacity = 0;
-    bool m_mapped = false;
+    Storage m_storage = Storage::Heap;
+    MappingGuard m_guard; // for Storage::File
 };
 
 // LoadFileText into a FileBytes, with the same checks and messages.
@@ -77,7 +91,9 @@ public:
     const FileIdentity& identity() const { return m_identity; }
     // Up to `want` bytes; 0 at end of file. Raises "Cannot read file ...".
     std::size_t read(char* into, std::size_t want);
-    // The whole rest of the file, with the checks of LoadFileBytes.
+    // The whole rest of the file, with the checks of LoadFileBytes; a large
+    // file not yet read from is mapped instead (its size when opened), where
+    // the system allows.
     void readAll(FileBytes& bytes);
 
 private:
@@ -86,6 +102,7 @@ private:
     std::string m_fileName;
     int m_fd = -1;
     std::size_t m_sizeHint = 0;
+    bool m_consumed = false; // read() was called
     FileIdentity m_identity;
 };
 

@@ -2,6 +2,7 @@
 
 #include "engine/file_io.h"
 #include "engine/posix_file.h"
+#include "engine/rewrite.h"
 #include "engine/run.h"
 #include "engine/stream_match.h"
 
@@ -77,17 +78,19 @@ PreparedFile PrepareFileAt(const FileLocation& location, const TSRParam& op) {
     }
     reader.readAll(prepared.Original);
     const std::string_view text = prepared.Original.view();
+    prepared.Result = core::SplicedText(text);
     CopyOnChange result(prepared.Result);
     core::KeptStretchRecorder recorder(result, text);
     core::TextSink& sink = op.RecordKept ? static_cast<core::TextSink&>(recorder) : result;
     prepared.Matched = core::ProcessText(sink, text, op.Operation, op.SearchPattern, op.CaseSensitive, op.NewText,
                                          op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount);
-    prepared.Changed = prepared.Matched && result.changed() && prepared.Result.view() != text;
+    prepared.Changed = prepared.Matched && result.changed() && !prepared.Result.equals(text);
     prepared.NeedsWrite = prepared.Changed && !op.DryRun;
     if (op.RecordKept && prepared.Changed)
         prepared.Kept = recorder.takeStretches();
+    prepared.Torn = prepared.Original.torn();
     if (!prepared.Changed) {
-        prepared.Result = FileBytes();
+        prepared.Result = core::SplicedText();
         prepared.Original = FileBytes();
     }
     return prepared;
@@ -98,8 +101,10 @@ PreparedFile PrepareFile(const std::string& inName, const TSRParam& op) {
 }
 
 void CommitFile(const PreparedFile& prepared, const std::string& outName) {
-    if (prepared.NeedsWrite)
-        SaveFileText(prepared.Result.view(), outName);
+    if (prepared.NeedsWrite) {
+        const std::vector<std::string_view> pieces = prepared.Result.pieces();
+        RewriteFile(FileLocation::atPath(outName), pieces, RewriteRequest{});
+    }
 }
 
 bool ProcessFile(const std::string& outName, const std::string& inName, std::uint8_t operation,

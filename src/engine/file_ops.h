@@ -2,6 +2,7 @@
 // and TSRParam, the settings of a run.
 #pragma once
 
+#include "core/spliced_text.h"
 #include "core/text_diff.h"
 #include "core/text_ops.h"
 #include "engine/file_identity.h"
@@ -65,11 +66,15 @@ struct PreparedFile {
     bool Matched = false;
     bool Changed = false;    // the operation changes the file's bytes (dry run or not)
     bool NeedsWrite = false; // Changed, and not a dry run
-    FileBytes Result;        // the new content when Changed
     FileBytes Original;      // the bytes read, when Changed
+    // The new content when Changed, partly as stretches of Original.
+    core::SplicedText Result;
     // With TSRParam::RecordKept, when Changed: the stretches of Original that
     // stand unchanged in Result, so that a diff need not search for them.
     std::vector<core::KeptStretch> Kept;
+    // The file shrank while it was read (see FileBytes::torn): nothing above
+    // holds; read it again.
+    bool Torn = false;
     bool Opened = false;   // the file was opened (an empty pattern only checks it is there)
     FileIdentity Identity; // the file as it was opened, when Opened
 };

@@ -2,6 +2,7 @@
 // path, the messages that name a file, writing a whole buffer.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -41,5 +42,8 @@ std::string fullPath(const std::string& fileName);
 // Writes all of text at the descriptor's offset (or, with offset >= 0, from
 // there on); false with errno set on failure.
 bool writeAll(int fd, std::string_view text, long long offset = -1);
+// writeAll for a text in pieces, written in order with as few calls as the
+// system allows (writev).
+bool writePieces(int fd, std::span<const std::string_view> pieces, long long offset = -1);
 
 } // namespace quillet::engine::detail

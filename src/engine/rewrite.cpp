@@ -5,7 +5,9 @@
 #include "engine/file_metadata.h"
 #include "engine/posix_file.h"
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -21,6 +23,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace quillet::engine {
@@ -54,11 +57,29 @@ void failErrno(const char* what, const std::string& fileName, int error) {
 }
 
 bool writeAll(int fd, std::string_view text, long long offset) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const std::size_t chunk = left < (std::size_t{1} << 30) ? left : (std::size_t{1} << 30);
-        const ssize_t written = offset < 0 ? ::write(fd, data, chunk) : ::pwrite(fd, data, chunk, offset);
+    return writePieces(fd, std::span<const std::string_view>(&text, 1), offset);
+}
+
+bool writePieces(int fd, std::span<const std::string_view> pieces, long long offset) {
+    std::size_t next = 0; // the first piece not yet handed to the system
+    std::size_t done = 0; // bytes of that piece already written
+    iovec batch[IOV_MAX];
+    while (next < pieces.size()) {
+        int count = 0;
+        std::size_t bytes = 0;
+        // Up to 1 GiB per call: the system writes at most about 2 GiB anyway.
+        for (std::size_t i = next; i < pieces.size() && count < IOV_MAX && bytes < (std::size_t{1} << 30); ++i) {
+            const std::size_t skip = i == next ? done : 0;
+            std::size_t length = pieces[i].size() - skip;
+            if (length == 0)
+                continue;
+            length = std::min(length, (std::size_t{1} << 30) - bytes);
+            batch[count++] = {const_cast<char*>(pieces[i].data() + skip), length};
+            bytes += length;
+        }
+        if (count == 0)
+            break;
+        const ssize_t written = offset < 0 ? ::writev(fd, batch, count) : ::pwritev(fd, batch, count, offset);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -68,10 +89,20 @@ bool writeAll(int fd, std::string_view text, long long offset) {
             errno = EIO;
             return false;
         }
-        data += written;
-        left -= static_cast<std::size_t>(written);
         if (offset >= 0)
             offset += written;
+        // Move past what was written, piece by piece.
+        auto left = static_cast<std::size_t>(written);
+        while (left > 0 || (next < pieces.size() && pieces[next].size() == done)) {
+            const std::size_t rest = pieces[next].size() - done;
+            if (left < rest) {
+                done += left;
+                break;
+            }
+            left -= rest;
+            ++next;
+            done = 0;
+        }
     }
     return true;
 }
@@ -343,8 +374,8 @@ void syncDirectory(int directory) {
     ::fsync(directory);
 }
 
-RewriteOutcome rewriteInPlace(const Target& target, std::string_view newText, const RewriteRequest& request,
-                              ReplaceContext& context, const std::string& reason) {
+RewriteOutcome rewriteInPlace(const Target& target, TextPieces newText, std::size_t newSize,
+                              const RewriteRequest& request, ReplaceContext& context, const std::string& reason) {
     if (request.Hooks == nullptr || !request.Hooks->keepsOldBytes() || request.Expected == nullptr)
         fail(kCannotCreate, *target.listed, reason);
     FileDescriptor fd(
@@ -356,13 +387,19 @@ RewriteOutcome rewriteInPlace(const Target& target, std::string_view newText, co
         failErrno(kCannotCreate, *target.listed, errno);
     if (!(FileIdentity::of(info) == *request.Expected))
         return RewriteOutcome::Changed;
+    // The pieces may be views of this very file (a large file is mapped):
+    // overwriting it from them would read bytes already overwritten.
+    std::string copied;
+    copied.reserve(newSize);
+    for (std::string_view piece : newText)
+        copied.append(piece);
     Announcement announced(request.Hooks, context);
-    const auto newSize = static_cast<off_t>(newText.size());
     // Reserve the space first: a full disk then fails here, before one old
     // byte is overwritten.
-    if (newSize > info.st_size && ::fallocate(fd.get(), 0, 0, newSize) != 0 && errno != EOPNOTSUPP)
+    const auto size = static_cast<off_t>(newSize);
+    if (size > info.st_size && ::fallocate(fd.get(), 0, 0, size) != 0 && errno != EOPNOTSUPP)
         failErrno(kCannotCreate, *target.listed, errno);
-    if (!writeAll(fd.get(), newText, 0) || ::ftruncate(fd.get(), newSize) != 0 || ::fsync(fd.get()) != 0)
+    if (!writeAll(fd.get(), copied, 0) || ::ftruncate(fd.get(), size) != 0 || ::fsync(fd.get()) != 0)
         failErrno(kCannotCreate, *target.listed, errno);
     if (::fstat(fd.get(), &info) != 0)
         failErrno(kCannotCreate, *target.listed, errno);
@@ -374,7 +411,10 @@ RewriteOutcome rewriteInPlace(const Target& target, std::string_view newText, co
 
 } // namespace
 
-RewriteOutcome RewriteFile(const FileLocation& location, std::string_view newText, const RewriteRequest& request) {
+RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, const RewriteRequest& request) {
+    std::size_t newSize = 0;
+    for (std::string_view piece : newText)
+        newSize += piece.size();
     const bool mayCreate = request.Expected == nullptr;
     Target target;
     resolve(location, mayCreate, target);
@@ -425,20 +465,25 @@ RewriteOutcome RewriteFile(const FileLocation& location, std::string_view newTex
         if (old.get() < 0)
             fail(kCannotCreate, listed, "Folder is append-only");
         lease.reset(); // an in-place write would wait for our own lease
-        return rewriteInPlace(target, newText, request, context, "Folder is append-only");
+        return rewriteInPlace(target, newText, newSize, request, context, "Folder is append-only");
     }
     if (!temp.create(target.directory)) {
         const int error = errno;
         if (old.get() >= 0 && (error == EACCES || error == EPERM || error == EROFS)) {
             lease.reset();
-            return rewriteInPlace(target, newText, request, context, std::strerror(error));
+            return rewriteInPlace(target, newText, newSize, request, context, std::strerror(error));
         }
         failErrno(kCannotCreate, listed, error);
     }
     context.NewFd = temp.fd();
 
-    if (!writeAll(temp.fd(), newText))
+    if (!writePieces(temp.fd(), newText)) {
+        // Bytes mapped from a file that has since shrunk cannot be copied:
+        // the file is not the one that was read.
+        if (errno == EFAULT && request.Expected != nullptr)
+            return RewriteOutcome::Changed;
         failErrno(kCannotCreate, listed, errno);
+    }
     if (old.get() >= 0) {
         const std::string refused = CopyFileMetadata(old.get(), temp.fd());
         if (!refused.empty())

@@ -29,7 +29,8 @@ struct RewriteRequest {
     CommitHooks* Hooks = nullptr;
 };
 
-// Replaces the content of the file at `location` with newText, or returns
+// Replaces the content of the file at `location` with newText (its pieces
+// one after another), or returns
 // Changed (having written nothing, and left no temporary file) when the file
 // is not the one described by request.Expected any more.
 //
@@ -58,6 +59,10 @@ struct RewriteRequest {
 // Errors raise quillet::Error: "Cannot open file "<path>". <reason>" when the
 // file is gone, "Cannot create file "<path>". <reason>" for the rest; no
 // temporary file stays behind.
-RewriteOutcome RewriteFile(const FileLocation& location, std::string_view newText, const RewriteRequest& request);
+RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, const RewriteRequest& request);
+inline RewriteOutcome RewriteFile(const FileLocation& location, std::string_view newText,
+                                  const RewriteRequest& request) {
+    return RewriteFile(location, TextPieces(&newText, 1), request);
+}
 
 } // namespace quillet::engine

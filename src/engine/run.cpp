@@ -108,8 +108,9 @@ private:
 
     // A file read before this run replaced it (the same file named twice, a
     // hard link rewritten in place): its preparation is stale.
+    // A file that shrank while it was read is stale too.
     bool stale(const PreparedFile& prepared) const {
-        return prepared.Opened && m_replaced.count(key(prepared.Identity)) != 0;
+        return prepared.Torn || (prepared.Opened && m_replaced.count(key(prepared.Identity)) != 0);
     }
 
     // A backup this run wrote beside an earlier file of the walk: never an
@@ -154,12 +155,13 @@ private:
             rewrite.Expected = &prepared.Identity;
             rewrite.OldText = prepared.Original.view();
             rewrite.Hooks = m_request.Hooks;
-            if (RewriteFile(entry.location, prepared.Result.view(), rewrite) == RewriteOutcome::Changed)
+            const std::vector<std::string_view> pieces = prepared.Result.pieces();
+            if (RewriteFile(entry.location, pieces, rewrite) == RewriteOutcome::Changed)
                 return false;
             m_replaced.insert(key(prepared.Identity));
         }
         if (m_events.OnChanged)
-            m_events.OnChanged(entry.location.Path, prepared.Original.view(), prepared.Result.view(),
+            m_events.OnChanged(entry.location.Path, prepared.Original.view(), prepared.Result.joined(),
                                prepared.Kept.empty() ? nullptr : &prepared.Kept);
         return true;
     }

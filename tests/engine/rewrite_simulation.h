@@ -48,7 +48,8 @@ inline void rewriteWithHooks(engine::CommitHooks& hooks, const std::string& path
     context.OldFd = old.get();
     context.Old = engine::FileIdentity::of(info);
     context.OldText = oldText;
-    context.NewText = newText;
+    const std::string_view newPiece = newText;
+    context.NewText = engine::TextPieces(&newPiece, 1);
     const bool inPlace = shape == RewriteShape::InPlace || shape == RewriteShape::KilledHalfwayInPlace;
     engine::TempFile temp;
     if (!inPlace) {

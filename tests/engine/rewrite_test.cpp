@@ -41,15 +41,21 @@ public:
     std::function<void(const ReplaceContext&)> during;
     std::vector<std::string> calls;
 
+    static std::string joined(TextPieces pieces) {
+        std::string text;
+        for (std::string_view piece : pieces)
+            text += piece;
+        return text;
+    }
     void beforeReplace(const ReplaceContext& context) override {
-        calls.push_back("before " + std::string(context.OldText) + " -> " + std::string(context.NewText) +
+        calls.push_back("before " + std::string(context.OldText) + " -> " + joined(context.NewText) +
                         (context.NewFd < 0 ? " in place" : ""));
         if (during)
             during(context);
     }
     void afterReplace(const ReplaceContext& context, const FileIdentity& now) override {
         calls.push_back(std::string("after ") +
-                        (now.Size == static_cast<std::int64_t>(context.NewText.size()) ? "ok" : "?"));
+                        (now.Size == static_cast<std::int64_t>(joined(context.NewText).size()) ? "ok" : "?"));
     }
     void replaceAbandoned(const ReplaceContext&) noexcept override { calls.push_back("abandoned"); }
     bool keepsOldBytes() const override { return keeps; }
