@@ -77,6 +77,11 @@ void HookChain::afterReplace(const ReplaceContext& context, const FileIdentity& 
         hooks->afterReplace(context, now);
 }
 
+void HookChain::makeDurable() {
+    for (CommitHooks* hooks : m_hooks)
+        hooks->makeDurable();
+}
+
 void HookChain::replaceAbandoned(const ReplaceContext& context) noexcept {
     for (CommitHooks* hooks : m_hooks)
         hooks->replaceAbandoned(context);

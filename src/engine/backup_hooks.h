@@ -60,6 +60,7 @@ public:
     void beforeReplace(const ReplaceContext& context) override;
     void afterReplace(const ReplaceContext& context, const FileIdentity& now) override;
     void replaceAbandoned(const ReplaceContext& context) noexcept override;
+    void makeDurable() override;
     bool keepsOldBytes() const override;
     bool madeByHooks(dev_t device, ino_t inode) const override;
 

@@ -44,6 +44,12 @@ public:
     // allowed) and must not open it for writing: the run may hold a read
     // lease on it, and such an open would wait for the lease.
     virtual void beforeReplace(const ReplaceContext&) {}
+    // Before a file announced to beforeReplace is put in place (renamed, or
+    // overwritten in place): whatever beforeReplace kept for the files
+    // announced since the last call must now be on disk. Several files may
+    // be announced before one call, so that the cost of flushing is shared.
+    // Throwing quillet::Error refuses the rewrite at hand, as beforeReplace.
+    virtual void makeDurable() {}
     // After the new content is in place, with the identity of the new file.
     virtual void afterReplace(const ReplaceContext&, const FileIdentity& /*now*/) {}
     // Instead of afterReplace, when the rewrite was given up after

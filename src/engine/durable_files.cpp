@@ -134,10 +134,12 @@ bool CopyFileBytes(int from, int to, std::int64_t size) {
                 return false;
             kernelCopies = false;
         }
-        buffer.resize(std::size_t{1} << 20);
-        if (want < buffer.size())
-            buffer.resize(want);
-        const ssize_t got = ::pread(from, buffer.data(), buffer.size(), in);
+        // Sized to what is left: most files are far smaller than the most
+        // one read takes, and filling a large buffer costs more than the copy.
+        const std::size_t chunk = want < (std::size_t{1} << 20) ? want : (std::size_t{1} << 20);
+        if (buffer.size() < chunk)
+            buffer.resize(chunk);
+        const ssize_t got = ::pread(from, buffer.data(), chunk, in);
         if (got < 0) {
             if (errno == EINTR)
                 continue;

@@ -253,12 +253,7 @@ KeptAs RunJournal::keepOldBytes(const ReplaceContext& context, const struct stat
     // it cannot be carried over (a file system without extended attributes),
     // undo takes it from the file it replaces instead.
     entry.KeptMetadata = CopyFileMetadata(context.OldFd, copy.get()).empty();
-    if (::fsync(copy.get()) != 0) {
-        entry.NotKeptReason = "Cannot copy it: " + ErrnoText(errno);
-        copy.reset();
-        ::unlinkat(runFd, keptName.c_str(), 0);
-        return KeptAs::None;
-    }
+    m_unsyncedCopies.push_back(std::move(copy));
     return KeptAs::Copy;
 }
 
@@ -299,15 +294,8 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     } else {
         entry.Kept = keepOldBytes(context, old, entry);
     }
-    if (entry.Kept != KeptAs::None) {
+    if (entry.Kept != KeptAs::None)
         entry.Bytes = size;
-        if (!SyncDirectory(m_runDirectory.get())) {
-            entry.NotKeptReason = "Cannot copy it: " + ErrnoText(errno);
-            entry.Kept = KeptAs::None;
-            entry.Bytes = 0;
-            ::unlinkat(m_runDirectory.get(), std::to_string(entry.Number).c_str(), 0);
-        }
-    }
     if (entry.Kept == KeptAs::None && entry.InPlace)
         throw Error("Cannot rewrite \"" + std::string(context.ListedPath) +
                     "\" in place: the journal could not keep its old content (" + entry.NotKeptReason + ")");
@@ -316,7 +304,9 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     struct stat fresh {};
     if (context.NewFd >= 0 && ::fstat(context.NewFd, &fresh) == 0)
         lines += ManifestNewLine(entry.Number, FileIdentity::of(fresh));
-    if (!detail::AppendDurably(m_manifest.get(), lines)) {
+    // On disk with the kept bytes when the file is put in place (makeDurable).
+    m_unsynced = true;
+    if (!WriteAll(m_manifest.get(), lines)) {
         const int error = errno;
         ::unlinkat(m_runDirectory.get(), std::to_string(entry.Number).c_str(), 0);
         throw Error("Cannot record \"" + std::string(context.ListedPath) + "\" in the run journal. " +
@@ -324,7 +314,7 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     }
     ++m_recorded;
     m_bytes += entry.Bytes;
-    m_current = entry.Number;
+    m_announced[&context] = entry.Number;
     if (entry.Kept == KeptAs::None) {
         ++m_notKept;
         if (m_options.OnNotKept)
@@ -332,11 +322,34 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     }
 }
 
-void RunJournal::afterReplace(const ReplaceContext&, const FileIdentity& now) {
-    if (m_finished || m_current == 0)
+void RunJournal::makeDurable() {
+    if (!m_unsynced)
         return;
-    (void)detail::AppendDurably(m_manifest.get(), ManifestDoneLine(m_current, now));
-    m_current = 0;
+    // One flush of the whole file system costs less than one per kept copy.
+    const bool synced = m_unsyncedCopies.size() > 1
+                            ? ::syncfs(m_runDirectory.get()) == 0
+                            : (m_unsyncedCopies.empty() || ::fsync(m_unsyncedCopies.front().get()) == 0) &&
+                                  SyncDirectory(m_runDirectory.get()) && ::fdatasync(m_manifest.get()) == 0;
+    if (!synced)
+        throw Error("Cannot keep the run journal in \"" + m_options.Place.RunsDirectory + "\". " + ErrnoText(errno));
+    m_unsyncedCopies.clear();
+    m_unsynced = false;
+}
+
+void RunJournal::afterReplace(const ReplaceContext& context, const FileIdentity& now) {
+    const auto announced = m_announced.find(&context);
+    if (announced == m_announced.end())
+        return;
+    const std::size_t number = announced->second;
+    m_announced.erase(announced);
+    // Not flushed: without this line undo goes by the new file's identity
+    // recorded before the rename, and the next flush carries it along.
+    if (!m_finished)
+        (void)WriteAll(m_manifest.get(), ManifestDoneLine(number, now));
+}
+
+void RunJournal::replaceAbandoned(const ReplaceContext& context) noexcept {
+    m_announced.erase(&context);
 }
 
 void RunJournal::finish() noexcept {
@@ -351,6 +364,11 @@ void RunJournal::finish() noexcept {
         removeRun(m_runsDirectory.get(), m_id);
         m_id.clear();
         return;
+    }
+    try {
+        makeDurable(); // entries of files given up since
+    } catch (const Error&) {
+        // Those files were not put in place: nothing depends on their records.
     }
     (void)detail::AppendDurably(m_manifest.get(), ManifestEndLine(detail::NowNs()));
     m_manifest.reset(); // releases the lock: the run may now be pruned or undone

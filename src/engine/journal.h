@@ -40,6 +40,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <unordered_map>
 #include <vector>
 
 namespace quillet::engine {
@@ -67,9 +68,10 @@ JournalOptions JournalOptionsFromEnvironment(std::string description);
 
 // The journal of one run, as the run's CommitHooks. Its directory is made
 // when the first file is about to be replaced (a run that writes nothing
-// leaves nothing), after dropping old runs beyond the limits; every entry is
-// on disk before beforeReplace returns, so a run killed right after a rename
-// can be undone.
+// leaves nothing), after dropping old runs beyond the limits. Every entry,
+// with the bytes it keeps, is on disk before its file is put in place
+// (makeDurable, once for all the files a run staged), so a run cut short by
+// a crash right after a rename can be undone.
 // Called from the run's commit thread only (one file at a time).
 class RunJournal : public CommitHooks {
 public:
@@ -88,6 +90,10 @@ public:
     // Records what the run left in place. A failure here is not reported:
     // undo then goes by what beforeReplace recorded of the new file.
     void afterReplace(const ReplaceContext& context, const FileIdentity& now) override;
+    void replaceAbandoned(const ReplaceContext& context) noexcept override;
+    // Flushes the kept copies, the journal's folder and the manifest. Raises
+    // "Cannot keep the run journal in "<dir>". <reason>" when they cannot be.
+    void makeDurable() override;
     bool keepsOldBytes() const override { return true; }
 
     // Whether (device, inode) is the journal's runs directory: a walk skips
@@ -127,7 +133,10 @@ private:
     std::int64_t m_bytes = 0;       // what this run keeps
     std::size_t m_recorded = 0;
     std::size_t m_notKept = 0;
-    std::size_t m_current = 0; // the entry beforeReplace recorded last
+    // The entry beforeReplace recorded for each file not yet put in place.
+    std::unordered_map<const ReplaceContext*, std::size_t> m_announced;
+    std::vector<UniqueFd> m_unsyncedCopies; // kept copies not yet flushed
+    bool m_unsynced = false;                // records not yet flushed
     bool m_finished = false;
     mutable std::mutex m_mutex;
     std::optional<std::pair<dev_t, ino_t>> m_runsIdentity; // guarded by m_mutex

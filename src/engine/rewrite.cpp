@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <memory>
 #include <random>
 #include <utility>
 
@@ -113,14 +114,31 @@ using namespace detail;
 
 namespace {
 
-// The temporary file being written right now, for a signal handler: its
-// directory descriptor (-1 between rewrites) and its name. Stored before the
+// The temporary files in being, for a signal handler: each slot holds a
+// directory descriptor (-1 when free) and a name. A slot is claimed before its
 // file is created and cleared after the rename, so that a handler running at
-// any moment removes at most a file of ours. Rewrites run on one thread at a
-// time (the run's own), so one slot is enough.
+// any moment removes at most files of this run's own. Rewrites are made on
+// one thread at a time (the run's own); several may be staged at once.
 constexpr std::size_t kTempNameSize = 16; // ".quillet-XXXXXX" and its NUL
-std::atomic<int> g_tempDirectory{-1};
-char g_tempName[kTempNameSize] = {};
+constexpr int kTempSlots = 2 * kMaxStagedRewrites;
+constexpr int kFreeSlot = -1;
+constexpr int kClaimedSlot = -2;
+std::atomic<int> g_tempDirectory[kTempSlots];
+char g_tempName[kTempSlots][kTempNameSize] = {};
+[[maybe_unused]] const bool g_tempSlotsFree = [] {
+    for (std::atomic<int>& slot : g_tempDirectory)
+        slot.store(kFreeSlot);
+    return true;
+}();
+
+int claimTempSlot() {
+    for (int i = 0; i < kTempSlots; ++i) {
+        int expected = kFreeSlot;
+        if (g_tempDirectory[i].compare_exchange_strong(expected, kClaimedSlot))
+            return i;
+    }
+    return -1; // none free: the file is still made, but a signal leaves it behind
+}
 
 class TemporaryFile {
 public:
@@ -136,12 +154,13 @@ public:
         static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
         thread_local std::mt19937 random{std::random_device{}()};
         std::uniform_int_distribution<int> pick(0, sizeof kLetters - 2);
+        if (m_slot < 0)
+            m_slot = claimTempSlot();
         for (int attempt = 0; attempt < 100; ++attempt) {
             char name[kTempNameSize] = ".quillet-";
             for (std::size_t i = 9; i < kTempNameSize - 1; ++i)
                 name[i] = kLetters[pick(random)];
-            std::memcpy(g_tempName, name, kTempNameSize);
-            g_tempDirectory.store(directoryFd);
+            announce(directoryFd, name);
             const int fd = ::openat(directoryFd, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
             if (fd >= 0) {
                 m_directory = directoryFd;
@@ -150,7 +169,7 @@ public:
                 return true;
             }
             const int error = errno;
-            g_tempDirectory.store(-1);
+            announce(kClaimedSlot, nullptr);
             if (error != EEXIST) {
                 errno = error;
                 return false;
@@ -163,7 +182,7 @@ public:
     const char* name() const { return m_name; }
     // The file is in place under another name: nothing to remove any more.
     void markRenamed() {
-        g_tempDirectory.store(-1);
+        announce(kClaimedSlot, nullptr);
         m_directory = -1;
     }
     bool renamed() const { return m_directory < 0; }
@@ -171,14 +190,28 @@ public:
         m_fd.reset();
         if (m_directory >= 0) {
             ::unlinkat(m_directory, m_name, 0);
-            g_tempDirectory.store(-1);
             m_directory = -1;
         }
+        if (m_slot >= 0)
+            g_tempDirectory[m_slot].store(kFreeSlot);
+        m_slot = -1;
     }
 
 private:
+    // Tells a signal handler which file to remove (none: kClaimedSlot).
+    void announce(int directoryFd, const char* name) {
+        if (m_slot < 0)
+            return;
+        if (name != nullptr) {
+            g_tempDirectory[m_slot].store(kClaimedSlot);
+            std::memcpy(g_tempName[m_slot], name, kTempNameSize);
+        }
+        g_tempDirectory[m_slot].store(directoryFd);
+    }
+
     FileDescriptor m_fd;
     int m_directory = -1;
+    int m_slot = -1;
     char m_name[kTempNameSize] = {};
 };
 
@@ -394,6 +427,7 @@ RewriteOutcome rewriteInPlace(const Target& target, TextPieces newText, std::siz
     for (std::string_view piece : newText)
         copied.append(piece);
     Announcement announced(request.Hooks, context);
+    request.Hooks->makeDurable();
     // Reserve the space first: a full disk then fails here, before one old
     // byte is overwritten.
     const auto size = static_cast<off_t>(newSize);
@@ -411,16 +445,47 @@ RewriteOutcome rewriteInPlace(const Target& target, TextPieces newText, std::siz
 
 } // namespace
 
-RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, const RewriteRequest& request) {
+// Everything a staged rewrite holds between its two steps. Never moved: the
+// context and the announcement refer to its other members.
+struct StagedRewrite::State {
+    FileLocation location;
+    std::vector<std::string_view> newText;
     std::size_t newSize = 0;
-    for (std::string_view piece : newText)
-        newSize += piece.size();
-    const bool mayCreate = request.Expected == nullptr;
+    std::optional<FileIdentity> expected;
+    RewriteRequest request;
     Target target;
-    resolve(location, mayCreate, target);
+    FileDescriptor old;
+    std::optional<ReadLease> lease;
+    struct stat info {};
+    ReplaceContext context;
+    TemporaryFile temp;
+    std::optional<Announcement> announced;
+};
+
+StagedRewrite::StagedRewrite() = default;
+StagedRewrite::~StagedRewrite() = default;
+StagedRewrite::StagedRewrite(StagedRewrite&&) noexcept = default;
+StagedRewrite& StagedRewrite::operator=(StagedRewrite&&) noexcept = default;
+
+RewriteOutcome StagedRewrite::stage(const FileLocation& location, TextPieces newText, const RewriteRequest& request) {
+    m_state.reset();
+    auto owned = std::make_unique<State>();
+    State& state = *owned;
+    state.location = location;
+    state.newText.assign(newText.begin(), newText.end());
+    for (std::string_view piece : newText)
+        state.newSize += piece.size();
+    if (request.Expected != nullptr)
+        state.expected = *request.Expected;
+    state.request = request;
+    state.request.Expected = state.expected ? &*state.expected : nullptr;
+    const bool mayCreate = request.Expected == nullptr;
+    Target& target = state.target;
+    resolve(state.location, mayCreate, target);
     const std::string& listed = *target.listed;
 
-    FileDescriptor old(
+    FileDescriptor& old = state.old;
+    old.reset(
         ::openat(target.directory, target.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (old.get() < 0) {
         const int error = errno;
@@ -429,17 +494,16 @@ RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, con
         if (error != ENOENT || !mayCreate)
             failErrno(error == ENOENT ? kCannotOpen : kCannotCreate, listed, error);
     }
-    std::optional<ReadLease> lease;
-    struct stat info {};
+    struct stat& info = state.info;
     if (old.get() >= 0) {
-        lease.emplace(old.get());
-        if (lease->openForWriting() && !mayCreate)
+        state.lease.emplace(old.get());
+        if (state.lease->openForWriting() && !mayCreate)
             return RewriteOutcome::Changed;
         if (::fstat(old.get(), &info) != 0)
             failErrno(kCannotCreate, listed, errno);
         if (!S_ISREG(info.st_mode))
             fail(kCannotCreate, listed, "Not a regular file");
-        if (request.Expected != nullptr && !(FileIdentity::of(info) == *request.Expected))
+        if (state.expected && !(FileIdentity::of(info) == *state.expected))
             return RewriteOutcome::Changed;
         // The owner's write bit decides for everyone: root may write any file,
         // but a file its owner made read-only is kept as it is.
@@ -451,36 +515,36 @@ RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, con
             failErrno(kCannotCreate, listed, errno);
     }
 
-    ReplaceContext context;
+    ReplaceContext& context = state.context;
     context.DirectoryFd = target.directory;
     context.Name = target.name;
     context.ListedPath = listed;
     context.OldFd = old.get();
-    context.Old = request.Expected != nullptr ? *request.Expected : FileIdentity::of(info);
+    context.Old = state.expected ? *state.expected : FileIdentity::of(info);
     context.OldText = request.OldText;
-    context.NewText = newText;
+    context.NewText = state.newText;
 
-    TemporaryFile temp;
+    TemporaryFile& temp = state.temp;
     if (appendOnly(target.directory)) {
         if (old.get() < 0)
             fail(kCannotCreate, listed, "Folder is append-only");
-        lease.reset(); // an in-place write would wait for our own lease
-        return rewriteInPlace(target, newText, newSize, request, context, "Folder is append-only");
+        state.lease.reset(); // an in-place write would wait for our own lease
+        return rewriteInPlace(target, state.newText, state.newSize, state.request, context, "Folder is append-only");
     }
     if (!temp.create(target.directory)) {
         const int error = errno;
         if (old.get() >= 0 && (error == EACCES || error == EPERM || error == EROFS)) {
-            lease.reset();
-            return rewriteInPlace(target, newText, newSize, request, context, std::strerror(error));
+            state.lease.reset();
+            return rewriteInPlace(target, state.newText, state.newSize, state.request, context, std::strerror(error));
         }
         failErrno(kCannotCreate, listed, error);
     }
     context.NewFd = temp.fd();
 
-    if (!writePieces(temp.fd(), newText)) {
+    if (!writePieces(temp.fd(), state.newText)) {
         // Bytes mapped from a file that has since shrunk cannot be copied:
         // the file is not the one that was read.
-        if (errno == EFAULT && request.Expected != nullptr)
+        if (errno == EFAULT && state.expected)
             return RewriteOutcome::Changed;
         failErrno(kCannotCreate, listed, errno);
     }
@@ -496,33 +560,54 @@ RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, con
     }
     if (::fsync(temp.fd()) != 0)
         failErrno(kCannotCreate, listed, errno);
-    Announcement announced(request.Hooks, context);
+    state.announced.emplace(request.Hooks, context);
+    m_state = std::move(owned);
+    return RewriteOutcome::Staged;
+}
 
-    if (request.Expected != nullptr) {
-        const FileIdentity expected = afterHooks(old.get(), info, *request.Expected);
-        if (!unchanged(target, expected) || (lease && lease->broken()))
+RewriteOutcome StagedRewrite::finish() {
+    // Whatever happens, the staged rewrite is used up.
+    const std::unique_ptr<State> owned = std::move(m_state);
+    State& state = *owned;
+    const Target& target = state.target;
+    const std::string& listed = *target.listed;
+    TemporaryFile& temp = state.temp;
+    if (state.request.Hooks != nullptr)
+        state.request.Hooks->makeDurable();
+
+    if (state.expected) {
+        const FileIdentity expected = afterHooks(state.old.get(), state.info, *state.expected);
+        if (!unchanged(target, expected) || (state.lease && state.lease->broken()))
             return RewriteOutcome::Changed;
-        if (exchange(target, temp, expected, lease ? &*lease : nullptr) == RewriteOutcome::Changed)
+        if (exchange(target, temp, expected, state.lease ? &*state.lease : nullptr) == RewriteOutcome::Changed)
             return RewriteOutcome::Changed;
     }
     if (!temp.renamed() && ::renameat(target.directory, temp.name(), target.directory, target.name.c_str()) != 0)
         failErrno(kCannotCreate, listed, errno);
     temp.markRenamed();
     syncDirectory(target.directory);
-    lease.reset();
+    state.lease.reset();
 
-    if (request.Hooks != nullptr) {
+    if (state.request.Hooks != nullptr) {
         struct stat now {};
         ::fstat(temp.fd(), &now);
-        announced.completed(FileIdentity::of(now));
+        state.announced->completed(FileIdentity::of(now));
     }
     return RewriteOutcome::Replaced;
 }
 
+RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, const RewriteRequest& request) {
+    StagedRewrite rewrite;
+    const RewriteOutcome outcome = rewrite.stage(location, newText, request);
+    return outcome == RewriteOutcome::Staged ? rewrite.finish() : outcome;
+}
+
 void DiscardTemporaryFileOnSignal() noexcept {
-    const int directory = g_tempDirectory.load();
-    if (directory >= 0)
-        ::unlinkat(directory, g_tempName, 0);
+    for (int i = 0; i < kTempSlots; ++i) {
+        const int directory = g_tempDirectory[i].load();
+        if (directory >= 0)
+            ::unlinkat(directory, g_tempName[i], 0);
+    }
 }
 
 } // namespace quillet::engine

@@ -7,6 +7,7 @@
 #include "engine/file_identity.h"
 #include "engine/file_location.h"
 
+#include <memory>
 #include <string_view>
 
 namespace quillet::engine {
@@ -14,7 +15,11 @@ namespace quillet::engine {
 enum class RewriteOutcome {
     Replaced, // the new content is in place and on disk
     Changed,  // the file is no longer the one that was read: nothing was written
+    Staged,   // StagedRewrite::stage only: ready to be put in place by finish()
 };
+
+// How many rewrites a run stages before it puts them in place together.
+inline constexpr int kMaxStagedRewrites = 32;
 
 // What a rewrite needs beyond the location and the new text.
 struct RewriteRequest {
@@ -64,5 +69,38 @@ inline RewriteOutcome RewriteFile(const FileLocation& location, std::string_view
                                   const RewriteRequest& request) {
     return RewriteFile(location, TextPieces(&newText, 1), request);
 }
+
+} // namespace quillet::engine
+
+namespace quillet::engine {
+
+// RewriteFile in two steps, so that a run can stage several files before it
+// puts any in place: the hooks then make what they keep durable once for all
+// of them (CommitHooks::makeDurable) instead of once per file. stage() does
+// everything up to the rename (checks, temporary file written and synced,
+// beforeReplace) and returns Staged, or Changed (nothing left behind), or
+// Replaced where the file had to be rewritten in place (done at once).
+// finish() makes the hooks' records durable, checks again, renames and
+// returns Replaced or Changed, as RewriteFile does. A staged rewrite that is
+// never finished is given up when it is destroyed: the temporary file is
+// removed and the hooks hear replaceAbandoned. The pieces are copied; the
+// bytes they point to must stay until finish() returns. Errors raise as for
+// RewriteFile, from either step.
+class StagedRewrite {
+public:
+    StagedRewrite();
+    ~StagedRewrite();
+    StagedRewrite(StagedRewrite&&) noexcept;
+    StagedRewrite& operator=(StagedRewrite&&) noexcept;
+
+    RewriteOutcome stage(const FileLocation& location, TextPieces newText, const RewriteRequest& request);
+    // Precondition: stage() returned Staged, and finish() has not run since.
+    RewriteOutcome finish();
+    bool staged() const { return m_state != nullptr; }
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 } // namespace quillet::engine

@@ -86,6 +86,7 @@ public:
     void finish() {
         while (m_pipeline && !m_stopped && !m_pipeline->empty())
             settleOldest();
+        putStagedInPlace();
     }
 
 private:
@@ -120,16 +121,55 @@ private:
                m_request.Hooks->madeByHooks(prepared.Identity.Device, prepared.Identity.Inode);
     }
 
+    enum class Settled { Done, Staged, Failed, Skipped };
+
+    // Settles an entry in run order: reported at once, or, while rewrites
+    // are staged, queued behind them.
     void settle(Entry& entry, PreparedFile prepared, std::exception_ptr error) {
+        StagedRewrite staged;
+        Settled settled = Settled::Done;
         try {
-            for (int tries = 1;; ++tries) {
+            settled = resolve(entry, prepared, error, 1, staging() ? &staged : nullptr);
+        } catch (...) {
+            putStagedInPlace(); // the entries before this one come first
+            throw;
+        }
+        if (settled == Settled::Skipped || settled == Settled::Failed)
+            return;
+        if (settled == Settled::Staged) {
+            m_stagedBytes += prepared.Original.size();
+            ++m_stagedFiles;
+        }
+        if (settled == Settled::Done && m_batch.empty()) {
+            report(entry, prepared.Matched);
+            return;
+        }
+        m_batch.push_back({std::move(entry), std::move(prepared), std::move(staged)});
+        if (m_stagedFiles >= kMaxStagedRewrites || m_stagedBytes >= kMaxStagedBytes)
+            putStagedInPlace();
+    }
+
+    // Rewrites are staged only where hooks keep what they replace: those
+    // can then make their records durable once for the whole batch.
+    bool staging() const { return m_request.Hooks != nullptr && !m_request.Param.DryRun; }
+
+    // Reads, checks and commits one entry, reading it again while it turns
+    // out to have changed. With `staging`, a rewrite is left staged there.
+    // A failure raises, or with KeepGoing is reported and gives Failed.
+    Settled resolve(Entry& entry, PreparedFile& prepared, std::exception_ptr error, int firstTry,
+                    StagedRewrite* staging) {
+        try {
+            for (int tries = firstTry;; ++tries) {
                 if (error)
                     std::rethrow_exception(error);
                 if (madeByHooks(entry, prepared))
-                    return;
-                if (!stale(prepared) && commit(entry, prepared))
-                    break;
-                if (tries == kTries)
+                    return Settled::Skipped;
+                if (!stale(prepared)) {
+                    const RewriteOutcome outcome = commit(entry, prepared, staging);
+                    if (outcome != RewriteOutcome::Changed)
+                        return outcome == RewriteOutcome::Staged ? Settled::Staged : Settled::Done;
+                }
+                if (tries >= kTries)
                     throw Error("File changed while being processed: \"" + detail::fullPath(entry.location.Path) +
                                 "\"");
                 prepared = prepare(entry.location, error);
@@ -137,33 +177,80 @@ private:
         } catch (const Error& failure) {
             if (!m_request.KeepGoing)
                 throw;
+            putStagedInPlace();
             ++m_totals.Failed;
             if (m_events.OnFileError)
                 m_events.OnFileError(entry.location.Path, failure.what());
-            return;
+            return Settled::Failed;
         }
-        report(entry, prepared.Matched);
     }
 
-    // Puts the prepared content in place; false when the file is no longer
-    // the one that was read.
-    bool commit(Entry& entry, PreparedFile& prepared) {
+    // Puts the prepared content in place, or stages it; Changed when the
+    // file is no longer the one that was read.
+    RewriteOutcome commit(Entry& entry, PreparedFile& prepared, StagedRewrite* staging) {
         if (!prepared.Changed)
-            return true;
+            return RewriteOutcome::Replaced;
         if (prepared.NeedsWrite) {
             RewriteRequest rewrite;
             rewrite.Expected = &prepared.Identity;
             rewrite.OldText = prepared.Original.view();
             rewrite.Hooks = m_request.Hooks;
             const std::vector<std::string_view> pieces = prepared.Result.pieces();
-            if (RewriteFile(entry.location, pieces, rewrite) == RewriteOutcome::Changed)
-                return false;
-            m_replaced.insert(key(prepared.Identity));
+            StagedRewrite own;
+            StagedRewrite& staged = staging != nullptr ? *staging : own;
+            RewriteOutcome outcome = staged.stage(entry.location, pieces, rewrite);
+            if (outcome == RewriteOutcome::Staged && staging != nullptr)
+                return outcome;
+            if (outcome == RewriteOutcome::Staged)
+                outcome = staged.finish();
+            if (outcome == RewriteOutcome::Changed)
+                return outcome;
         }
+        replaced(entry, prepared);
+        return RewriteOutcome::Replaced;
+    }
+
+    void replaced(const Entry& entry, const PreparedFile& prepared) {
+        if (prepared.NeedsWrite)
+            m_replaced.insert(key(prepared.Identity));
         if (m_events.OnChanged)
             m_events.OnChanged(entry.location.Path, prepared.Original.view(), prepared.Result.joined(),
                                prepared.Kept.empty() ? nullptr : &prepared.Kept);
-        return true;
+    }
+
+    // Puts the staged rewrites in place, in run order, and reports them and
+    // the entries queued behind them. After a stop the rest are given up.
+    void putStagedInPlace() {
+        std::deque<Queued> batch = std::move(m_batch);
+        m_batch.clear();
+        m_stagedFiles = 0;
+        m_stagedBytes = 0;
+        for (Queued& queued : batch) {
+            if (m_stopped)
+                return;
+            if (queued.rewrite.staged()) {
+                RewriteOutcome outcome = RewriteOutcome::Changed;
+                try {
+                    outcome = queued.rewrite.finish();
+                } catch (const Error& failure) {
+                    if (!m_request.KeepGoing)
+                        throw;
+                    ++m_totals.Failed;
+                    if (m_events.OnFileError)
+                        m_events.OnFileError(queued.entry.location.Path, failure.what());
+                    continue;
+                }
+                if (outcome == RewriteOutcome::Changed) {
+                    std::exception_ptr error;
+                    queued.prepared = prepare(queued.entry.location, error);
+                    if (resolve(queued.entry, queued.prepared, error, 2, nullptr) != Settled::Done)
+                        continue;
+                } else {
+                    replaced(queued.entry, queued.prepared);
+                }
+            }
+            report(queued.entry, queued.prepared.Matched);
+        }
     }
 
     void report(Entry& entry, bool matched) {
@@ -188,9 +275,22 @@ private:
     using Key = std::tuple<dev_t, ino_t, std::int64_t, std::int64_t, std::int64_t>;
     static Key key(const FileIdentity& id) { return {id.Device, id.Inode, id.Size, id.ModifiedNs, id.ChangedNs}; }
 
+    // An entry settled after a staged rewrite, or one itself, waiting in run order.
+    struct Queued {
+        Entry entry;
+        PreparedFile prepared;
+        StagedRewrite rewrite;
+    };
+    // Bytes read of the files staged at once, so that large ones are not
+    // held in memory together.
+    static constexpr std::size_t kMaxStagedBytes = std::size_t{64} << 20;
+
     const RunRequest& m_request;
     const RunEvents& m_events;
     RunTotals& m_totals;
+    std::deque<Queued> m_batch;
+    int m_stagedFiles = 0;
+    std::size_t m_stagedBytes = 0;
     std::optional<OrderedPipeline> m_pipeline;
     std::deque<Entry> m_waiting; // submitted to the pipeline, in run order
     std::set<Key> m_replaced;    // files this run replaced, as they were read

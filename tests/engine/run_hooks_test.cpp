@@ -1,6 +1,7 @@
 // A walk passes over what the run's own hooks made: the journal's folder when
 // it lies inside the walked tree, whatever the threads.
 #include "engine/journal.h"
+#include "engine/rewrite.h"
 #include "engine/run.h"
 #include "testutil/temp_dir.h"
 
@@ -131,4 +132,72 @@ TEST(RunHooks, SlowAWalkOfAHundredThousandEntriesStaysInFlatMemory) {
     struct rusage after {};
     ::getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes more at the peak";
+}
+
+namespace {
+
+// Notes, per file, whether its record was made durable before the file was
+// put in place, and how often the records were flushed.
+class FlushOrderHooks : public CommitHooks {
+public:
+    std::set<std::string> announced; // since the last flush
+    std::set<std::string> durable;
+    std::vector<std::string> unsafe; // put in place before their records were durable
+    std::vector<std::string> replacedInOrder;
+    int flushes = 0;
+
+    void beforeReplace(const ReplaceContext& context) override { announced.insert(std::string(context.ListedPath)); }
+    void makeDurable() override {
+        flushes += announced.empty() ? 0 : 1;
+        durable.insert(announced.begin(), announced.end());
+        announced.clear();
+    }
+    void afterReplace(const ReplaceContext& context, const FileIdentity&) override {
+        const std::string path(context.ListedPath);
+        if (durable.count(path) == 0)
+            unsafe.push_back(path);
+        replacedInOrder.push_back(path);
+    }
+    bool keepsOldBytes() const override { return true; }
+};
+
+} // namespace
+
+TEST(RunHooks, RecordsAreDurableBeforeTheirFilesAndFlushedOncePerBatch) {
+    struct Case {
+        int threads;
+        std::int64_t maxFiles; // 0: no limit
+        int expectChanged;
+    };
+    const Case cases[] = {{1, 0, 100}, {4, 0, 100}, {1, 40, 40}, {4, 3, 3}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        std::vector<std::string> paths;
+        for (int i = 0; i < 100; ++i)
+            paths.push_back(dir.write("f" + std::to_string(1000 + i) + ".txt", "old"));
+        FlushOrderHooks hooks;
+        RunRequest request;
+        request.Entries = paths;
+        request.Param.SearchPattern = "old";
+        request.Param.NewText = "new";
+        request.Threads = c.threads;
+        request.MaxFiles = c.maxFiles;
+        request.Hooks = &hooks;
+        std::vector<std::string> reported;
+        RunEvents events;
+        events.OnResult = [&](const std::string& entry) { reported.push_back(entry); };
+        ExecuteRun(request, events);
+
+        const std::string label = std::to_string(c.threads) + " threads, max " + std::to_string(c.maxFiles);
+        EXPECT_EQ(hooks.unsafe, std::vector<std::string>{}) << label;
+        EXPECT_LE(hooks.flushes, c.expectChanged / kMaxStagedRewrites + 2) << label;
+        const std::vector<std::string> first(paths.begin(), paths.begin() + c.expectChanged);
+        EXPECT_EQ(reported, first) << label;
+        EXPECT_EQ(hooks.replacedInOrder, first) << label;
+        int changed = 0;
+        for (const std::string& path : paths)
+            changed += readFile(path) == "new" ? 1 : 0;
+        EXPECT_EQ(changed, c.expectChanged) << label << ": a stop gives up what was staged after it";
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 100) << label << ": no temporary file left";
+    }
 }
