@@ -77,7 +77,7 @@ bool typeFromDirent(unsigned char dtype, mode_t& mode) {
 
 namespace {
 
-bool listOpenDirectory(DIR* opened, int attrMask, std::vector<TSearchRec>& entries) {
+bool listOpenDirectory(DIR* opened, int attrMask, std::vector<TSearchRec>& entries, EntryDetail detail) {
     std::unique_ptr<DIR, DirCloser> dir(opened);
     const int fd = dirfd(dir.get());
     const int excluded = (faHidden | faSysFile | faDirectory) & ~attrMask;
@@ -87,7 +87,9 @@ bool listOpenDirectory(DIR* opened, int attrMask, std::vector<TSearchRec>& entri
         rec.Name = ent->d_name;
         struct stat st {};
         mode_t mode = 0;
-        if (fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (detail == EntryDetail::TypeOnly && typeFromDirent(ent->d_type, mode)) {
+            rec.Size = -1;
+        } else if (fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
             mode = st.st_mode;
             rec.Size = static_cast<std::int64_t>(st.st_size);
             rec.Time = static_cast<std::int64_t>(st.st_mtime);
@@ -125,10 +127,11 @@ bool ListDirectory(const std::string& directory, int attrMask, std::vector<TSear
         errorText = reasonOf(errno);
         return false;
     }
-    return listOpenDirectory(dir, attrMask, entries);
+    return listOpenDirectory(dir, attrMask, entries, EntryDetail::Full);
 }
 
-bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& entries, std::string& errorText) {
+bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& entries, std::string& errorText,
+                     EntryDetail detail) {
     entries.clear();
     errorText.clear();
     // fdopendir takes the descriptor over (closedir closes it), and reads
@@ -145,7 +148,7 @@ bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& ent
         return false;
     }
     rewinddir(dir);
-    return listOpenDirectory(dir, attrMask, entries);
+    return listOpenDirectory(dir, attrMask, entries, detail);
 }
 
 std::vector<std::string> ListMatchingFiles(const std::string& directory, std::string_view masks,

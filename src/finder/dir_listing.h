@@ -45,11 +45,19 @@ struct TSearchRec {
 bool ListDirectory(const std::string& directory, int attrMask, std::vector<TSearchRec>& entries,
                    std::string& errorText);
 
+// How much a listing learns of each entry.
+enum class EntryDetail : std::uint8_t {
+    Full,     // type, size, time and faReadOnly, from one lstat-like call per entry
+    TypeOnly, // the type from the directory itself where the file system gives it
+              // (no call per entry); Size is -1, Time 0 and faReadOnly unset
+};
+
 // ListDirectory on an open directory: entries are examined relative to
 // `directoryFd` (never by a path, so a directory renamed or swapped for a
 // symlink meanwhile cannot redirect the listing). The descriptor stays open
 // and is not moved; it is listed from its beginning.
-bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& entries, std::string& errorText);
+bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& entries, std::string& errorText,
+                     EntryDetail detail = EntryDetail::Full);
 
 // The files a run over one directory (no sub-folders) handles, as the window's
 // file list shows them: bare names of the regular, non-hidden files of

@@ -71,7 +71,7 @@ void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
 
     std::vector<TSearchRec> entries;
     std::string reason;
-    if (!ListDirectoryAt(opened->Fd, FileAttr, entries, reason) && OnDirectoryError)
+    if (!ListDirectoryAt(opened->Fd, FileAttr, entries, reason, Detail) && OnDirectoryError)
         OnDirectoryError(directory, reason);
 
     for (std::size_t i = 0; i < entries.size() && !m_stopped.load() && !localStop; ++i) {

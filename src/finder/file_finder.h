@@ -52,6 +52,9 @@ public:
     // Attribute mask for the listings (see ListDirectory). Without faDirectory
     // no directory is reported and none is entered.
     int FileAttr = faAnyFile;
+    // What the listings learn of each entry (see EntryDetail): TypeOnly
+    // saves a call per entry where the handler needs no size or time.
+    EntryDetail Detail = EntryDetail::Full;
     // Where Start begins. A "/" is added when it does not end with one, so
     // every Directory handed to OnFileFound ends with "/".
     std::string Root = "/";

@@ -108,6 +108,26 @@ TEST_F(DirListingTest, TypesEveryKindOfEntryWithoutFollowingLinks) {
     EXPECT_EQ(entries[4].Time, static_cast<std::int64_t>(st.st_mtime));
 }
 
+// A listing by type only types every entry as the full one does, without the
+// details that need a call per entry.
+TEST_F(DirListingTest, TypeOnlyListingTypesAsTheFullOne) {
+    const int fd = open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (int mask : {faAnyFile, faArchive}) {
+        std::vector<TSearchRec> full, typed;
+        std::string error;
+        ASSERT_TRUE(ListDirectoryAt(fd, mask, full, error, EntryDetail::Full));
+        ASSERT_TRUE(ListDirectoryAt(fd, mask, typed, error, EntryDetail::TypeOnly));
+        ASSERT_EQ(names(typed), names(full)) << mask;
+        for (std::size_t i = 0; i < full.size(); ++i) {
+            EXPECT_EQ(typed[i].Attr, full[i].Attr & ~faReadOnly) << full[i].Name;
+            EXPECT_EQ(typed[i].IsSymlink, full[i].IsSymlink) << full[i].Name;
+            EXPECT_EQ(typed[i].Size, -1) << full[i].Name;
+        }
+    }
+    close(fd);
+}
+
 TEST_F(DirListingTest, ExclusionRuleLeavesOutHiddenSystemAndDirectoriesUnlessAsked) {
     const std::vector<std::string> plain = {"b.txt", "dangle", "dirlink", "link", "ro.txt"};
     struct Case {
