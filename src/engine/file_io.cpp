@@ -114,7 +114,7 @@ std::size_t FileReader::read(char* into, std::size_t want) {
 void FileReader::readAll(FileBytes& bytes) {
     // Reading a large file into fresh memory costs more in the system's page
     // allocation than in the copy itself; the mapping shares the cached pages.
-    if (m_sizeHint >= kMapFrom && !m_consumed && bytes.mapFile(m_fd, m_sizeHint))
+    if (m_sizeHint >= kMapFilesFrom && !m_consumed && bytes.mapFile(m_fd, m_sizeHint))
         return;
     readWhole(*this, bytes);
 }

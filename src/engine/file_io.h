@@ -67,6 +67,9 @@ private:
     MappingGuard m_guard; // for Storage::File
 };
 
+// Files from this size on are mapped rather than read (FileReader::readAll).
+inline constexpr std::size_t kMapFilesFrom = std::size_t{256} << 10;
+
 // LoadFileText into a FileBytes, with the same checks and messages.
 void LoadFileBytes(const std::string& fileName, FileBytes& bytes);
 

@@ -11,14 +11,15 @@
 // The handler is installed with the first guard; a SIGBUS at any other address
 // goes to the handler that was installed before, or ends the process as it
 // would have without this one. At most kGuardSlots mappings are guarded at a
-// time; guard() fails beyond that (read the file instead).
+// time (more than a run holds in flight); guard() fails beyond that (read the
+// file instead).
 #pragma once
 
 #include <cstddef>
 
 namespace quillet::engine {
 
-inline constexpr int kGuardSlots = 64;
+inline constexpr int kGuardSlots = 512;
 
 class MappingGuard {
 public:

@@ -344,10 +344,10 @@ void runWalk(const RunRequest& request, const RunEvents& events, RunDriver& driv
     fileFinder.FuzzySearch = true;
     fileFinder.IgnoreCase = true;
     fileFinder.Filename = request.Mask;
-    // A search streams each file whatever its size; a rewrite holds whole
-    // files in flight, which the sizes keep within bounds.
-    if (request.Param.Operation == core::OpOnlySearch)
-        fileFinder.Detail = finder::EntryDetail::TypeOnly;
+    // Sizes are not needed to bound what is read ahead: a search streams each
+    // file, and a rewrite holds in memory only files smaller than
+    // kMapFilesFrom (larger ones are mapped), a bounded number at a time.
+    fileFinder.Detail = finder::EntryDetail::TypeOnly;
     fileFinder.ProcessMessages = static_cast<bool>(events.ProcessMessages);
     fileFinder.MessagePump = events.ProcessMessages;
     std::optional<std::string> rootError;
