@@ -316,7 +316,6 @@ void runList(const RunRequest& request, RunDriver& driver) {
     std::int64_t total = 0;
     for (const std::string& entry : entries)
         total += entry.empty() ? 0 : 1;
-    const bool ahead = request.Threads > 1;
     for (const std::string& name : entries) {
         if (name.empty())
             continue;
@@ -326,10 +325,7 @@ void runList(const RunRequest& request, RunDriver& driver) {
         entry.report.Name = name;
         entry.report.Total = total;
         entry.resultEntry = name;
-        struct stat info {};
-        // Only to size batches of work ahead; the file is checked when read.
-        if (ahead && ::stat(entry.location.Path.c_str(), &info) == 0)
-            entry.sizeHint = info.st_size;
+        entry.sizeHint = -1; // not needed to bound what is read ahead (see runWalk)
         if (driver.add(std::move(entry)))
             return;
     }
