@@ -7,9 +7,14 @@
 #                      beside rg -l piped to sed -i -E (same resulting tree)
 #   worst case         10 MiB of 'e' x 39 + 'a' searched for 2,500 of those
 #                      units and one more 'a' (100,001 bytes), beside grep -F
+#   scale-2x           quillet-cli's replace of the html tree beside its replace
+#                      of two copies of it side by side (x_fast: the ratio)
+#   all-a              100 MB of 'a' with every 'a' replaced by 'b', beside
+#                      sed 's/a/b/g' on the same file
 #
 #   QUILLET_CLI=path extra_rows.sh [ROOT]     (ROOT: the harness's corpus root)
-# Environment: REPS (default 5), QBENCH_WORK (where replaces work on copies).
+# Environment: REPS (default 5), QBENCH_WORK (where replaces work on copies),
+# QUILLET_ARGS (added to the rows that write, e.g. --no-journal).
 set -euo pipefail
 ROOT=${1:-/tmp/qbench}
 REPS=${REPS:-5}
@@ -26,7 +31,6 @@ fi
 mkdir -p "$QBENCH_WORK"
 W=$(cd "$QBENCH_WORK" && pwd)/html
 TMPD=$(mktemp -d)
-trap 'rm -rf "$TMPD" "$W"; rmdir "$QBENCH_WORK" 2>/dev/null || true' EXIT
 
 # The worst-case input, made once beside the corpora.
 WORST=$ROOT/worst
@@ -37,6 +41,18 @@ if [ ! -f "$WORST/needle" ] || [ "$(stat -c %s "$WORST/near.txt" 2>/dev/null)" !
     perl -e 'print $ARGV[0] x 2500, "a"' "$unit" >"$WORST/needle"
 fi
 
+# 100 MB of one letter, made once beside the corpora.
+if [ "$(stat -c %s "$WORST/a100.txt" 2>/dev/null)" != 100000000 ]; then
+    head -c 100000000 /dev/zero | tr '\0' a >"$WORST/a100.txt"
+fi
+W2=$(cd "$QBENCH_WORK" && pwd)/html2
+A=$(cd "$QBENCH_WORK" && pwd)/a100.txt
+trap 'rm -rf "$TMPD" "$W" "$W2" "$A"; rmdir "$QBENCH_WORK" 2>/dev/null || true' EXIT
+PREP2="rm -rf '$W2' && mkdir '$W2' && cp -a '$H' '$W2/one' && cp -a '$H' '$W2/two'"
+PREPA="cp '$WORST/a100.txt' '$A'"
+LIT=boost::asio
+ARGS=${QUILLET_ARGS:-}
+
 # group|kind|check|prepare|command ; kind: peer or quillet; check: list:N,
 # finished (quillet's own count must match the peers' list), tree, none.
 PREP="rm -rf '$W' && cp -a '$H' '$W'"
@@ -45,10 +61,14 @@ ROWS=(
     "star-search|peer|list|:|grep -rliz 'href=.*\\.htm' '$H'"
     "star-search|quillet|finished|:|'$Q' search 'href=*.htm' -d '$H' -r -m '*' -q"
     "star-replace|peer|tree|$PREP|rg -l -0 -i 'href=\"[^\"]*\\.htm\"' '$W' | xargs -0 -r sed -i -E 's/href=\"([^\"]*)\\.htm\"/href=\"\\1.html\"/gI'"
-    "star-replace|quillet|tree|$PREP|'$Q' replace 'href=\"*.htm\"' 'href=\"{\$1}.html\"' -d '$W' -r -m '*' -q"
+    "star-replace|quillet|tree|$PREP|'$Q' replace 'href=\"*.htm\"' 'href=\"{\$1}.html\"' -d '$W' -r -m '*' -q $ARGS"
     "worst|peer|none|:|grep -c -F -f '$WORST/needle' '$WORST/near.txt'"
     "worst|quillet|none|:|'$Q' search \"\$(cat '$WORST/needle')\" '$WORST/near.txt' -q"
     "worst|quillet|none|:|'$Q' replace \"\$(cat '$WORST/needle')\" x '$WORST/near.txt' -n -q"
+    "scale-2x|peer|none|$PREP|'$Q' replace $LIT NEWTEXT -d '$W' -r -m '*' -q $ARGS"
+    "scale-2x|quillet|none|$PREP2|'$Q' replace $LIT NEWTEXT -d '$W2' -r -m '*' -q $ARGS"
+    "all-a|peer|none|$PREPA|sed -i 's/a/b/g' '$A'"
+    "all-a|quillet|none|$PREPA|'$Q' replace a b '$A' -q $ARGS"
 )
 
 echo "-- checks (one untimed run of each command)"
