@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <set>
 #include <tuple>
@@ -126,10 +127,14 @@ private:
     // Settles an entry in run order: reported at once, or, while rewrites
     // are staged, queued behind them.
     void settle(Entry& entry, PreparedFile prepared, std::exception_ptr error) {
+        // A staged rewrite points into the prepared bytes (also the few an
+        // operation made, which a move of their string would carry away):
+        // they stay where they are until the rewrite is finished.
+        auto held = std::make_unique<PreparedFile>(std::move(prepared));
         StagedRewrite staged;
         Settled settled = Settled::Done;
         try {
-            settled = resolve(entry, prepared, error, 1, staging() ? &staged : nullptr);
+            settled = resolve(entry, *held, error, 1, staging() ? &staged : nullptr);
         } catch (...) {
             putStagedInPlace(); // the entries before this one come first
             throw;
@@ -137,14 +142,14 @@ private:
         if (settled == Settled::Skipped || settled == Settled::Failed)
             return;
         if (settled == Settled::Staged) {
-            m_stagedBytes += prepared.Original.size();
+            m_stagedBytes += held->Original.size();
             ++m_stagedFiles;
         }
         if (settled == Settled::Done && m_batch.empty()) {
-            report(entry, prepared.Matched);
+            report(entry, held->Matched);
             return;
         }
-        m_batch.push_back({std::move(entry), std::move(prepared), std::move(staged)});
+        m_batch.push_back({std::move(entry), std::move(held), std::move(staged)});
         if (m_stagedFiles >= kMaxStagedRewrites || m_stagedBytes >= kMaxStagedBytes)
             putStagedInPlace();
     }
@@ -242,14 +247,14 @@ private:
                 }
                 if (outcome == RewriteOutcome::Changed) {
                     std::exception_ptr error;
-                    queued.prepared = prepare(queued.entry.location, error);
-                    if (resolve(queued.entry, queued.prepared, error, 2, nullptr) != Settled::Done)
+                    *queued.prepared = prepare(queued.entry.location, error);
+                    if (resolve(queued.entry, *queued.prepared, error, 2, nullptr) != Settled::Done)
                         continue;
                 } else {
-                    replaced(queued.entry, queued.prepared);
+                    replaced(queued.entry, *queued.prepared);
                 }
             }
-            report(queued.entry, queued.prepared.Matched);
+            report(queued.entry, queued.prepared->Matched);
         }
     }
 
@@ -278,7 +283,7 @@ private:
     // An entry settled after a staged rewrite, or one itself, waiting in run order.
     struct Queued {
         Entry entry;
-        PreparedFile prepared;
+        std::unique_ptr<PreparedFile> prepared; // never moved while staged
         StagedRewrite rewrite;
     };
     // Bytes read of the files staged at once, so that large ones are not

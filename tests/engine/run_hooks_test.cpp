@@ -157,6 +157,12 @@ public:
         if (durable.count(path) == 0)
             unsafe.push_back(path);
         replacedInOrder.push_back(path);
+        // What the hooks are shown of the new text still holds it.
+        std::string shown;
+        for (std::string_view piece : context.NewText)
+            shown += piece;
+        if (shown != "new")
+            unsafe.push_back(path + " shown as \"" + shown + "\"");
     }
     bool keepsOldBytes() const override { return true; }
 };
