@@ -115,21 +115,18 @@ using namespace detail;
 namespace {
 
 // The temporary files in being, for a signal handler: each slot holds a
-// directory descriptor (-1 when free) and a name. A slot is claimed before its
+// directory descriptor and a name. A slot is claimed before its
 // file is created and cleared after the rename, so that a handler running at
 // any moment removes at most files of this run's own. Rewrites are made on
 // one thread at a time (the run's own); several may be staged at once.
 constexpr std::size_t kTempNameSize = 16; // ".quillet-XXXXXX" and its NUL
 constexpr int kTempSlots = 2 * kMaxStagedRewrites;
-constexpr int kFreeSlot = -1;
-constexpr int kClaimedSlot = -2;
+// A slot holds the directory descriptor plus one, so that the zero every
+// slot starts with means free before any code has run.
+constexpr int kFreeSlot = 0;
+constexpr int kClaimedSlot = -1; // in use, no file to remove
 std::atomic<int> g_tempDirectory[kTempSlots];
 char g_tempName[kTempSlots][kTempNameSize] = {};
-[[maybe_unused]] const bool g_tempSlotsFree = [] {
-    for (std::atomic<int>& slot : g_tempDirectory)
-        slot.store(kFreeSlot);
-    return true;
-}();
 
 int claimTempSlot() {
     for (int i = 0; i < kTempSlots; ++i) {
@@ -198,7 +195,8 @@ public:
     }
 
 private:
-    // Tells a signal handler which file to remove (none: kClaimedSlot).
+    // Tells a signal handler which file to remove: `name` in directoryFd,
+    // or none (directoryFd kClaimedSlot, name null).
     void announce(int directoryFd, const char* name) {
         if (m_slot < 0)
             return;
@@ -206,7 +204,7 @@ private:
             g_tempDirectory[m_slot].store(kClaimedSlot);
             std::memcpy(g_tempName[m_slot], name, kTempNameSize);
         }
-        g_tempDirectory[m_slot].store(directoryFd);
+        g_tempDirectory[m_slot].store(directoryFd == kClaimedSlot ? kClaimedSlot : directoryFd + 1);
     }
 
     FileDescriptor m_fd;
@@ -604,9 +602,9 @@ RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, con
 
 void DiscardTemporaryFileOnSignal() noexcept {
     for (int i = 0; i < kTempSlots; ++i) {
-        const int directory = g_tempDirectory[i].load();
-        if (directory >= 0)
-            ::unlinkat(directory, g_tempName[i], 0);
+        const int slot = g_tempDirectory[i].load();
+        if (slot > 0)
+            ::unlinkat(slot - 1, g_tempName[i], 0);
     }
 }
 

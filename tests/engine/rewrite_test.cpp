@@ -154,6 +154,29 @@ TEST(RewriteFile, DiscardingOnASignalLeavesNoTemporaryFile) {
     DiscardTemporaryFileOnSignal(); // between rewrites: nothing to do
 }
 
+// Every staged rewrite's temporary file is removed, not only the last one's.
+TEST(RewriteFile, DiscardingOnASignalRemovesTheTemporaryFilesOfEveryStagedRewrite) {
+    TempDir dir;
+    std::vector<std::string> paths;
+    std::vector<FileIdentity> read;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        paths.push_back(dir.write(name, "old"));
+        read.push_back(identityOf(paths.back()));
+    }
+    std::vector<StagedRewrite> staged(paths.size());
+    const std::string_view newText[] = {"new"};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        RewriteRequest request;
+        request.Expected = &read[i];
+        ASSERT_EQ(staged[i].stage(FileLocation::atPath(paths[i]), newText, request), RewriteOutcome::Staged);
+    }
+    EXPECT_EQ(temporaryFilesIn(dir.path()), 3);
+    DiscardTemporaryFileOnSignal();
+    EXPECT_EQ(temporaryFilesIn(dir.path()), 0);
+    for (const std::string& path : paths)
+        EXPECT_EQ(readFile(path), "old");
+}
+
 // Where no temporary file can be made, the file is rewritten in place only
 // when the old bytes are kept elsewhere; a hard link then stays shared.
 TEST(RewriteFile, InPlaceOnlyWhenTheHooksKeepTheOldBytes) {
