@@ -146,6 +146,7 @@ RunJournal::RunJournal(JournalOptions options) : m_options(std::move(options)) {
 }
 
 void RunJournal::noteRunsDirectory(const struct stat& info) {
+    m_runsDevice = info.st_dev;
     std::lock_guard lock(m_mutex);
     m_runsIdentity.emplace(info.st_dev, info.st_ino);
 }
@@ -230,7 +231,8 @@ KeptAs RunJournal::keepOldBytes(const ReplaceContext& context, const struct stat
     // once the rename has unlinked it. Not when other names share the inode
     // (a write through them would change what the journal keeps), nor for a
     // rewrite in place (it overwrites that very inode).
-    if (context.NewFd >= 0 && old.st_nlink == 1 &&
+    // On another file system no link can be made: copy without trying.
+    if (context.NewFd >= 0 && old.st_nlink == 1 && old.st_dev == m_runsDevice &&
         ::linkat(context.DirectoryFd, std::string(context.Name).c_str(), runFd, keptName.c_str(), 0) == 0) {
         struct stat linked {};
         if (::fstatat(runFd, keptName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&

@@ -136,6 +136,7 @@ private:
     // The entry beforeReplace recorded for each file not yet put in place.
     std::unordered_map<const ReplaceContext*, std::size_t> m_announced;
     std::vector<UniqueFd> m_unsyncedCopies; // kept copies not yet flushed
+    dev_t m_runsDevice = 0;                 // the file system of the journal's folder
     bool m_unsynced = false;                // records not yet flushed
     bool m_finished = false;
     mutable std::mutex m_mutex;
