@@ -180,14 +180,20 @@ private:
                 prepared = prepare(entry.location, error);
             }
         } catch (const Error& failure) {
-            if (!m_request.KeepGoing)
-                throw;
             putStagedInPlace();
-            ++m_totals.Failed;
-            if (m_events.OnFileError)
-                m_events.OnFileError(entry.location.Path, failure.what());
+            failed(entry, failure);
             return Settled::Failed;
         }
+    }
+
+    // A file that cannot be processed: the run's end, or with KeepGoing a
+    // report and the next file. Precondition: called from a catch block.
+    void failed(const Entry& entry, const Error& failure) {
+        if (!m_request.KeepGoing)
+            throw;
+        ++m_totals.Failed;
+        if (m_events.OnFileError)
+            m_events.OnFileError(entry.location.Path, failure.what());
     }
 
     // Puts the prepared content in place, or stages it; Changed when the
@@ -238,11 +244,7 @@ private:
                 try {
                     outcome = queued.rewrite.finish();
                 } catch (const Error& failure) {
-                    if (!m_request.KeepGoing)
-                        throw;
-                    ++m_totals.Failed;
-                    if (m_events.OnFileError)
-                        m_events.OnFileError(queued.entry.location.Path, failure.what());
+                    failed(queued.entry, failure);
                     continue;
                 }
                 if (outcome == RewriteOutcome::Changed) {
