@@ -12,7 +12,9 @@
 //   "ab*bc"     fits "abc" (the tail may reuse characters matched before the star);
 //   "q*ab*ba*"  does not fit "qaba" (the first "ab" is taken, and "ba" is not after it);
 //   "abc?*"     fits "abc" (lenient end: once the name is used up, a mask that
-//               ends with "*" fits whatever of it is left).
+//               ends with "*" fits whatever of it is left);
+//   "*N*x*b*"   fits "nxyNx" but not when case is ignored (folded, the first
+//               "N" is the name's first byte, and "b" is not found after "x").
 // In a name, "*" and "?" are ordinary bytes, while in the mask they are
 // wildcards wherever they stand: "a*" fits "a*b", and "?" fits "*".
 // Positions are 1-based; 0 means "not found".
