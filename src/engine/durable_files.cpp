@@ -98,12 +98,12 @@ TempFile CreateTempFileAt(int directoryFd, mode_t mode) {
     return temp;
 }
 
-bool CopyFileBytes(int from, int to, std::int64_t size) {
-    if (size < 0) {
+bool CopyFileBytes(int from, int to, std::int64_t size, std::int64_t fromOffset) {
+    if (size < 0 || fromOffset < 0) {
         errno = EINVAL;
         return false;
     }
-    if (::ioctl(to, FICLONE, from) == 0) {
+    if (fromOffset == 0 && ::ioctl(to, FICLONE, from) == 0) {
         struct stat info {};
         if (::fstat(to, &info) == 0 && info.st_size == size)
             return true;
@@ -111,12 +111,12 @@ bool CopyFileBytes(int from, int to, std::int64_t size) {
         if (::ftruncate(to, 0) != 0)
             return false;
     }
-    loff_t in = 0;
+    loff_t in = fromOffset;
     loff_t out = 0;
     bool kernelCopies = true;
     std::vector<char> buffer;
-    while (in < size) {
-        const auto left = static_cast<std::size_t>(size - in);
+    while (out < size) {
+        const auto left = static_cast<std::size_t>(size - out);
         const std::size_t want = left < kMaxChunk ? left : kMaxChunk;
         if (kernelCopies) {
             const ssize_t copied = ::copy_file_range(from, &in, to, &out, want, 0);

@@ -57,13 +57,13 @@ struct TempFile {
 };
 TempFile CreateTempFileAt(int directoryFd, mode_t mode = 0600);
 
-// Copies the first `size` bytes of `from` (read at offset 0, whatever its
-// position) to `to` at offset 0, then truncates `to` to `size`. Tries, in
-// order: a reflink (FICLONE, where the file system shares blocks between
-// files), copy_file_range (done by the kernel, without a trip through this
-// process), then pread/pwrite. False with errno set on failure; EIO when
-// `from` turns out shorter than `size`.
-bool CopyFileBytes(int from, int to, std::int64_t size);
+// Copies `size` bytes of `from`, read from fromOffset on (whatever its
+// position), to `to` at offset 0, then truncates `to` to `size`. Tries, in
+// order: a reflink of the whole file (FICLONE, where the file system shares
+// blocks between files; only from offset 0), copy_file_range (done by the
+// kernel, without a trip through this process), then pread/pwrite. False with
+// errno set on failure; EIO when `from` turns out shorter.
+bool CopyFileBytes(int from, int to, std::int64_t size, std::int64_t fromOffset = 0);
 
 // Flushes a directory so that the names created or renamed in it last
 // through a crash. A failure is ignored where the file system does not flush

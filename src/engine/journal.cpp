@@ -244,6 +244,13 @@ KeptAs RunJournal::keepOldBytes(const ReplaceContext& context, const struct stat
         ::unlinkat(runFd, keptName.c_str(), 0);
     }
 
+    // A small file's old bytes, as the run read them (the file was just
+    // checked to be the one read), go one after another into the run's pack:
+    // no file to create for each now, nor to delete when the run is pruned.
+    if (context.Old.Size <= kPackUpTo && context.OldText.size() == static_cast<std::size_t>(context.Old.Size) &&
+        pack(context.OldText, entry))
+        return KeptAs::Packed;
+
     UniqueFd copy(::openat(runFd, keptName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!copy.valid() || !CopyFileBytes(context.OldFd, copy.get(), context.Old.Size)) {
         entry.NotKeptReason = "Cannot copy it: " + ErrnoText(errno);
@@ -257,6 +264,27 @@ KeptAs RunJournal::keepOldBytes(const ReplaceContext& context, const struct stat
     entry.KeptMetadata = CopyFileMetadata(context.OldFd, copy.get()).empty();
     m_unsyncedCopies.push_back(std::move(copy));
     return KeptAs::Copy;
+}
+
+bool RunJournal::pack(std::string_view oldBytes, JournalEntry& entry) {
+    if (!m_pack.valid()) {
+        m_pack.reset(::openat(m_runDirectory.get(), "pack",
+                              O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!m_pack.valid())
+            return false;
+    }
+    if (!WriteAll(m_pack.get(), oldBytes)) {
+        // What was written of it is cut off again, so the next file's bytes
+        // start where the pack's size says.
+        const int error = errno;
+        (void)!::ftruncate(m_pack.get(), m_packSize);
+        errno = error;
+        return false;
+    }
+    entry.PackOffset = m_packSize;
+    m_packSize += static_cast<std::int64_t>(oldBytes.size());
+    m_packUnsynced = true;
+    return true;
 }
 
 void RunJournal::beforeReplace(const ReplaceContext& context) {
@@ -331,10 +359,12 @@ void RunJournal::makeDurable() {
     const bool synced = m_unsyncedCopies.size() > 1
                             ? ::syncfs(m_runDirectory.get()) == 0
                             : (m_unsyncedCopies.empty() || ::fsync(m_unsyncedCopies.front().get()) == 0) &&
+                                  (!m_packUnsynced || ::fdatasync(m_pack.get()) == 0) &&
                                   SyncDirectory(m_runDirectory.get()) && ::fdatasync(m_manifest.get()) == 0;
     if (!synced)
         throw Error("Cannot keep the run journal in \"" + m_options.Place.RunsDirectory + "\". " + ErrnoText(errno));
     m_unsyncedCopies.clear();
+    m_packUnsynced = false;
     m_unsynced = false;
 }
 
@@ -373,6 +403,7 @@ void RunJournal::finish() noexcept {
         // Those files were not put in place: nothing depends on their records.
     }
     (void)detail::AppendDurably(m_manifest.get(), ManifestEndLine(detail::NowNs()));
+    m_pack.reset();
     m_manifest.reset(); // releases the lock: the run may now be pruned or undone
 }
 

@@ -6,13 +6,18 @@
 //
 // Where it lives: $XDG_STATE_HOME/quillet/runs/ (default
 // ~/.local/state/quillet/runs/), one directory per run, named by the run's
-// id, made 0700. In it, "manifest" (engine/journal_manifest.h) and one file
-// per rewritten file, named by its number: the old inode itself, hard-linked
-// (no copy: the rename would unlink it anyway) where the journal is on the
-// same file system, else a copy (a reflink where the file system offers
-// one). A copy too where the file has other names (a write through them
-// would change a linked inode) and for a rewrite in place (it overwrites the
-// old inode itself).
+// id, made 0700. In it, "manifest" (engine/journal_manifest.h) and the old
+// bytes of each rewritten file: the old inode itself, hard-linked under the
+// file's number (no copy: the rename would unlink it anyway) where the
+// journal is on the same file system; otherwise, and where the file has other
+// names (a write through them would change a linked inode) or is rewritten in
+// place (that overwrites the old inode itself), a copy. The copy of a file of
+// up to kPackUpTo bytes is appended to the run's one file "pack", so that
+// neither the run nor its pruning makes or removes a file per file; undo then
+// takes owner, extended attributes and ACLs from the file it replaces (the
+// run gave the new file the old one's) and the mode from the manifest. A
+// larger file's copy is a file of its own, named by its number (a reflink
+// where the file system offers one), with all the old metadata.
 //
 // How much it keeps: the last 20 runs and 1 GiB, settable in
 // $XDG_CONFIG_HOME/quillet/journal.conf (default ~/.config):
@@ -48,6 +53,9 @@ namespace quillet::engine {
 // A new run id: the UTC time and four random hex digits,
 // "20261207-142501-4f3a". Ids sort by time to the second.
 std::string NewRunId(std::int64_t unixNs);
+
+// The largest file whose old bytes a run's journal keeps in its pack.
+inline constexpr std::int64_t kPackUpTo = std::int64_t{1} << 20;
 
 struct JournalOptions {
     JournalPlace Place;
@@ -122,6 +130,8 @@ private:
     void noteRunsDirectory(const struct stat& info);
     bool makeRoom(std::int64_t bytes);
     KeptAs keepOldBytes(const ReplaceContext& context, const struct stat& old, JournalEntry& entry);
+    // Appends the bytes to the pack and notes where in the entry; false with errno.
+    bool pack(std::string_view oldBytes, JournalEntry& entry);
 
     JournalOptions m_options;
     std::string m_id;
@@ -136,8 +146,11 @@ private:
     // The entry beforeReplace recorded for each file not yet put in place.
     std::unordered_map<const ReplaceContext*, std::size_t> m_announced;
     std::vector<UniqueFd> m_unsyncedCopies; // kept copies not yet flushed
-    dev_t m_runsDevice = 0;                 // the file system of the journal's folder
-    bool m_unsynced = false;                // records not yet flushed
+    UniqueFd m_pack;                        // opened with the first packed file
+    std::int64_t m_packSize = 0;
+    bool m_packUnsynced = false;
+    dev_t m_runsDevice = 0;  // the file system of the journal's folder
+    bool m_unsynced = false; // records not yet flushed
     bool m_finished = false;
     mutable std::mutex m_mutex;
     std::optional<std::pair<dev_t, ino_t>> m_runsIdentity; // guarded by m_mutex

@@ -50,6 +50,8 @@ const char* keptWord(KeptAs kept) {
         return "link";
     case KeptAs::Copy:
         return "copy";
+    case KeptAs::Packed:
+        return "packed";
     case KeptAs::None:
         break;
     }
@@ -57,12 +59,14 @@ const char* keptWord(KeptAs kept) {
 }
 
 bool parseOld(const std::vector<std::string_view>& words, JournalEntry& entry) {
-    if (words.size() != 17 || !parseNumber(words[1], entry.Number) || entry.Number == 0)
+    if (words.size() < 17 || !parseNumber(words[1], entry.Number) || entry.Number == 0)
         return false;
     if (words[2] == "link")
         entry.Kept = KeptAs::Link;
     else if (words[2] == "copy")
         entry.Kept = KeptAs::Copy;
+    else if (words[2] == "packed")
+        entry.Kept = KeptAs::Packed;
     else if (words[2] == "none")
         entry.Kept = KeptAs::None;
     else
@@ -73,6 +77,10 @@ bool parseOld(const std::vector<std::string_view>& words, JournalEntry& entry) {
     if (!parseNumber(words[5], entry.Bytes) || !parseIdentity(words, 6, entry.Old) ||
         !parseNumber(words[10], mode, 8) || !parseNumber(words[11], entry.Owner) ||
         !parseNumber(words[12], entry.Group))
+        return false;
+    // Only a packed entry has an 18th word: where its bytes start in the pack.
+    if (words.size() != (entry.Kept == KeptAs::Packed ? 18u : 17u) ||
+        (entry.Kept == KeptAs::Packed && (!parseNumber(words[17], entry.PackOffset) || entry.PackOffset < 0)))
         return false;
     entry.Mode = static_cast<mode_t>(mode);
     auto directory = UnescapeJournalText(words[13]);
@@ -171,7 +179,8 @@ std::string ManifestOldLine(const JournalEntry& entry) {
            identityWords(entry.Old) + ' ' + std::string(mode, end) + ' ' + std::to_string(entry.Owner) + ' ' +
            std::to_string(entry.Group) + ' ' + EscapeJournalText(entry.Directory) + ' ' +
            EscapeJournalText(entry.Name) + ' ' + EscapeJournalText(entry.ListedPath) + ' ' +
-           EscapeJournalText(entry.NotKeptReason) + '\n';
+           EscapeJournalText(entry.NotKeptReason) +
+           (entry.Kept == KeptAs::Packed ? ' ' + std::to_string(entry.PackOffset) : std::string()) + '\n';
 }
 
 std::string ManifestNewLine(std::size_t number, const FileIdentity& identity) {

@@ -10,8 +10,9 @@
 //
 //   quillet-journal 1
 //   run <id> <started-ns> <description>
-//   old <n> <link|copy|none> <metadata 0|1> <in-place 0|1> <bytes> <dev> <ino> <size> <mtime-ns>
-//       <mode-octal> <uid> <gid> <directory> <name> <listed-path> <reason-not-kept>
+//   old <n> <link|copy|packed|none> <metadata 0|1> <in-place 0|1> <bytes> <dev> <ino> <size> <mtime-ns>
+//       <mode-octal> <uid> <gid> <directory> <name> <listed-path> <reason-not-kept> [<pack-offset>]
+//                                              the offset only, and always, for "packed"
 //   new <n> <dev> <ino> <size> <mtime-ns>      what the rename is about to put in place
 //   done <n> <dev> <ino> <size> <mtime-ns>     what the run left in place
 //   restored <n>                               undo gave the old bytes back (or found them there)
@@ -41,20 +42,23 @@ namespace quillet::engine {
 bool SameAsLeft(const FileIdentity& recorded, const FileIdentity& now);
 
 enum class KeptAs {
-    Link, // a hard link to the old inode, in the run's directory
-    Copy, // a copy of the old bytes (a reflink where the file system offers one)
-    None, // not kept: NotKeptReason says why
+    Link,   // a hard link to the old inode, in the run's directory
+    Copy,   // a copy of the old bytes (a reflink where the file system offers one)
+    Packed, // the old bytes appended to the run's file "pack", from PackOffset on
+    None,   // not kept: NotKeptReason says why
 };
 
 // One file the run rewrote.
 struct JournalEntry {
     std::size_t Number = 0; // 1-based; the kept bytes are the file "<Number>" in the run's directory
+                            // (or, for Packed, the old size's worth of "pack" from PackOffset)
     KeptAs Kept = KeptAs::None;
     bool KeptMetadata = false; // the kept file carries the old owner, mode and extended attributes
     bool InPlace = false;      // the run overwrote the old inode instead of renaming a new file over it
     std::int64_t Bytes = 0;    // what the kept file costs the journal
-    FileIdentity Old;          // as the run read it (ChangedNs is not recorded: 0)
-    mode_t Mode = 0;           // permission bits of the old file
+    std::int64_t PackOffset = 0;
+    FileIdentity Old; // as the run read it (ChangedNs is not recorded: 0)
+    mode_t Mode = 0;  // permission bits of the old file
     uid_t Owner = 0;
     gid_t Group = 0;
     std::string Directory;  // absolute path of the directory holding the real file (symlinks resolved)

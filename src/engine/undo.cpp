@@ -3,8 +3,10 @@
 #include "core/error.h"
 #include "engine/file_metadata.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
@@ -31,6 +33,9 @@ private:
     Restore failed(const std::string& reason) const {
         return {UndoOutcome::Failed, "Cannot restore \"" + m_path + "\". " + reason};
     }
+    // Opens what holds the old bytes (from m_keptOffset on) and checks that
+    // it still holds all of them; the reason when it does not.
+    std::optional<std::string> openKept(UniqueFd& kept, struct stat& keptInfo) const;
     bool holdsKeptBytes(const struct stat& now) const;
     bool linkBack(int keptFd, const struct stat& kept);
     Restore copyBack(int keptFd, bool exists);
@@ -38,9 +43,26 @@ private:
     const detail::LockedRun& m_run;
     const JournalEntry& m_entry;
     std::string m_path;
-    std::string m_keptName = std::to_string(m_entry.Number);
+    const bool m_packed = m_entry.Kept == KeptAs::Packed;
+    const std::string m_keptName = m_packed ? "pack" : std::to_string(m_entry.Number);
+    const std::int64_t m_keptOffset = m_packed ? m_entry.PackOffset : 0;
     UniqueFd m_directory;
 };
+
+std::optional<std::string> EntryRestorer::openKept(UniqueFd& kept, struct stat& keptInfo) const {
+    kept.reset(::openat(m_run.Directory.get(), m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!kept.valid() || ::fstat(kept.get(), &keptInfo) != 0)
+        return "The journal no longer holds its old content: " + ErrnoText(errno);
+    // A kept file changed since (written through another name, or by hand)
+    // would give back something else than the old content.
+    const bool whole = m_packed
+                           ? keptInfo.st_size - m_keptOffset >= m_entry.Old.Size
+                           : keptInfo.st_size == m_entry.Old.Size &&
+                                 (m_entry.Kept != KeptAs::Link || SameAsLeft(m_entry.Old, FileIdentity::of(keptInfo)));
+    if (!whole)
+        return std::string("The journal's copy of it changed since the run");
+    return std::nullopt;
+}
 
 Restore EntryRestorer::restore(bool force) {
     if (m_entry.Directory.empty()) // recorded as not kept: the run could not tell where the file was
@@ -79,17 +101,11 @@ Restore EntryRestorer::restore(bool force) {
         return {UndoOutcome::LeftAlone, "it changed since the run"};
     }
 
-    UniqueFd kept(::openat(m_run.Directory.get(), m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd kept;
     struct stat keptInfo {};
-    if (!kept.valid() || ::fstat(kept.get(), &keptInfo) != 0)
-        return failed("The journal no longer holds its old content: " + ErrnoText(errno));
-    // A kept file changed since (written through another name, or by hand)
-    // would give back something else than the old content.
-    if (keptInfo.st_size != m_entry.Old.Size ||
-        (m_entry.Kept == KeptAs::Link && !SameAsLeft(m_entry.Old, FileIdentity::of(keptInfo))))
-        return failed("The journal's copy of it changed since the run");
-
-    if (m_entry.KeptMetadata && linkBack(kept.get(), keptInfo))
+    if (const auto problem = openKept(kept, keptInfo))
+        return failed(*problem);
+    if (m_entry.KeptMetadata && !m_packed && linkBack(kept.get(), keptInfo))
         return {};
     return copyBack(kept.get(), regular);
 }
@@ -99,18 +115,18 @@ Restore EntryRestorer::restore(bool force) {
 bool EntryRestorer::holdsKeptBytes(const struct stat& now) const {
     if (now.st_size != m_entry.Old.Size)
         return false;
-    UniqueFd kept(::openat(m_run.Directory.get(), m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    UniqueFd current(::openat(m_directory.get(), m_entry.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd kept;
     struct stat keptInfo {};
-    if (!kept.valid() || !current.valid() || ::fstat(kept.get(), &keptInfo) != 0 ||
-        keptInfo.st_size != m_entry.Old.Size)
+    UniqueFd current(::openat(m_directory.get(), m_entry.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (openKept(kept, keptInfo) || !current.valid())
         return false;
     if (keptInfo.st_dev == now.st_dev && keptInfo.st_ino == now.st_ino)
         return true;
     std::vector<char> left(1 << 16);
     std::vector<char> right(1 << 16);
     for (off_t at = 0; at < now.st_size;) {
-        const ssize_t got = ::pread(kept.get(), left.data(), left.size(), at);
+        const auto want = static_cast<std::size_t>(std::min<off_t>(now.st_size - at, off_t{1} << 16));
+        const ssize_t got = ::pread(kept.get(), left.data(), want, m_keptOffset + at);
         if (got <= 0 || ::pread(current.get(), right.data(), static_cast<std::size_t>(got), at) != got ||
             std::memcmp(left.data(), right.data(), static_cast<std::size_t>(got)) != 0)
             return false;
@@ -155,7 +171,7 @@ Restore EntryRestorer::copyBack(int keptFd, bool exists) {
         // No new file can be made beside it: write the old bytes over the
         // file itself, as the run did. The journal keeps them meanwhile.
         UniqueFd fd(::openat(m_directory.get(), m_entry.Name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
-        if (!fd.valid() || !CopyFileBytes(keptFd, fd.get(), size) || ::fsync(fd.get()) != 0)
+        if (!fd.valid() || !CopyFileBytes(keptFd, fd.get(), size, m_keptOffset) || ::fsync(fd.get()) != 0)
             return failed(ErrnoText(errno));
         return {};
     }
@@ -164,12 +180,12 @@ Restore EntryRestorer::copyBack(int keptFd, bool exists) {
         ::unlinkat(m_directory.get(), temp.Name.c_str(), 0);
         return failed(reason);
     };
-    if (!CopyFileBytes(keptFd, temp.Fd.get(), size))
+    if (!CopyFileBytes(keptFd, temp.Fd.get(), size, m_keptOffset))
         return abandon(ErrnoText(errno));
     UniqueFd current;
     if (!m_entry.KeptMetadata && exists)
         current.reset(::openat(m_directory.get(), m_entry.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    const int metadataFrom = m_entry.KeptMetadata ? keptFd : current.get();
+    const int metadataFrom = m_entry.KeptMetadata && !m_packed ? keptFd : current.get();
     if (metadataFrom >= 0) {
         const std::string problem = CopyFileMetadata(metadataFrom, temp.Fd.get());
         if (!problem.empty())

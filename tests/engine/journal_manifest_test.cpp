@@ -43,3 +43,28 @@ TEST(JournalManifest, LineCutShortByACrashIsSkipped) {
     EXPECT_FALSE(manifest->Entries[0].Left.has_value());
     EXPECT_EQ(ParseManifest("quillet-journal 1\n"), std::nullopt);
 }
+
+TEST(JournalManifest, OnlyAPackedEntryCarriesAndNeedsItsOffset) {
+    const std::string header = ManifestHeaderLines("id-1", 5, "what");
+    JournalEntry packed;
+    packed.Number = 1;
+    packed.Kept = KeptAs::Packed;
+    packed.PackOffset = 4096;
+    const std::string line = ManifestOldLine(packed);
+    const auto parsed = ParseManifest(header + line);
+    ASSERT_TRUE(parsed && parsed->Entries.size() == 1);
+    EXPECT_EQ(parsed->Entries[0].Kept, KeptAs::Packed);
+    EXPECT_EQ(parsed->Entries[0].PackOffset, 4096);
+
+    const std::string withoutOffset = line.substr(0, line.rfind(' ')) + "\n";
+    JournalEntry copied = packed;
+    copied.Kept = KeptAs::Copy;
+    const std::string copyLine = ManifestOldLine(copied);
+    const std::string malformed[] = {
+        withoutOffset,                                       // packed, no offset
+        line.substr(0, line.rfind(' ')) + " -1\n",           // negative offset
+        copyLine.substr(0, copyLine.size() - 1) + " 4096\n", // an offset on a copy
+    };
+    for (const std::string& bad : malformed)
+        EXPECT_TRUE(ParseManifest(header + bad)->Entries.empty()) << bad;
+}

@@ -350,7 +350,7 @@ TEST_F(JournalTest, RewriteInPlaceKilledHalfwayCanBeUndone) {
     EXPECT_EQ(readFile(path), "the old content, long enough");
 }
 
-TEST_F(JournalTest, JournalOnAnotherFileSystemKeepsCopies) {
+TEST_F(JournalTest, JournalOnAnotherFileSystemPacksSmallFilesAndCopiesLargeOnes) {
     struct stat shm {
     }, tmp{};
     if (::stat("/dev/shm", &shm) != 0 || ::stat(files.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev)
@@ -358,16 +358,32 @@ TEST_F(JournalTest, JournalOnAnotherFileSystemKeepsCopies) {
     char state[] = "/dev/shm/quillet-journal-XXXXXX";
     ASSERT_NE(::mkdtemp(state), nullptr);
     ::setenv("XDG_STATE_HOME", state, 1);
-    const std::string path = files.write("f", "old bytes");
-    ::chmod(path.c_str(), 0604);
-    const std::string id = run({{path, "new"}});
-    const std::string manifest = readFile(std::string(state) + "/quillet/runs/" + id + "/manifest");
-    const bool copied = ParseManifest(manifest)->Entries.at(0).Kept == KeptAs::Copy;
-    undo();
+    const struct {
+        std::string name;
+        std::string old;
+        KeptAs kept;
+    } cases[] = {
+        {"small", "old bytes", KeptAs::Packed},
+        {"empty", "", KeptAs::Packed},
+        {"second small", "more old bytes", KeptAs::Packed},
+        {"large", std::string(static_cast<std::size_t>(kPackUpTo) + 1, 'x'), KeptAs::Copy},
+    };
+    std::vector<std::pair<std::string, std::string>> rewrites;
+    for (const auto& c : cases) {
+        rewrites.emplace_back(files.write(c.name, c.old), "new");
+        ::chmod(rewrites.back().first.c_str(), 0604);
+    }
+    const std::string id = run(rewrites);
+    const auto manifest = ParseManifest(readFile(std::string(state) + "/quillet/runs/" + id + "/manifest"));
+    const UndoSummary summary = undo();
     fs::remove_all(state);
-    EXPECT_TRUE(copied);
-    EXPECT_EQ(readFile(path), "old bytes");
-    EXPECT_EQ(modeOf(path), 0604u);
+    ASSERT_TRUE(manifest);
+    EXPECT_EQ(summary.Restored, std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(manifest->Entries.at(i).Kept, cases[i].kept) << cases[i].name;
+        EXPECT_EQ(readFile(rewrites[i].first), cases[i].old) << cases[i].name;
+        EXPECT_EQ(modeOf(rewrites[i].first), 0604u) << cases[i].name;
+    }
 }
 
 TEST_F(JournalTest, RunStillGoingIsNeitherUndoneNorPruned) {
@@ -460,6 +476,24 @@ TEST_F(JournalTest, FileRewrittenTwiceInOneRunGetsItsFirstContentBack) {
     EXPECT_TRUE(summary.Complete);
     EXPECT_EQ(readFile(path), "first");
     EXPECT_EQ(readFile(other), "other");
+}
+
+TEST_F(JournalTest, PackCutShortFailsOnlyTheFilesWhoseBytesItLost) {
+    // Files with another name are packed whatever the file system.
+    std::vector<std::pair<std::string, std::string>> rewrites;
+    for (const char* name : {"first", "second"}) {
+        rewrites.emplace_back(files.write(name, std::string("old ") + name), "new");
+        fs::create_hard_link(rewrites.back().first, files.file(std::string(name) + "-link"));
+    }
+    const std::string id = run(rewrites);
+    fs::resize_file(JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/pack", 9);
+    const UndoSummary summary = undo();
+    EXPECT_EQ(readFile(rewrites[0].first), "old first");
+    EXPECT_EQ(readFile(rewrites[1].first), "new");
+    EXPECT_EQ(outcomes[rewrites[1].first],
+              std::make_pair(UndoOutcome::Failed, "Cannot restore \"" + rewrites[1].first +
+                                                      "\". The journal's copy of it changed since the run"));
+    EXPECT_FALSE(summary.Complete);
 }
 
 TEST_F(JournalTest, KeptFileLostFromTheJournalFailsThatFileOnly) {

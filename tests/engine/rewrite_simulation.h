@@ -66,6 +66,7 @@ inline void rewriteWithHooks(engine::CommitHooks& hooks, const std::string& path
             ::unlinkat(dir.get(), temp.Name.c_str(), 0);
         throw;
     }
+    hooks.makeDurable(); // as the run does before it puts any file in place
     struct stat now {};
     if (inPlace) {
         UniqueFd out(::openat(dir.get(), name.c_str(), O_WRONLY | O_CLOEXEC));
