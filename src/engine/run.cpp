@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <tuple>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -131,6 +132,12 @@ private:
         // operation made, which a move of their string would carry away):
         // they stay where they are until the rewrite is finished.
         auto held = std::make_unique<PreparedFile>(std::move(prepared));
+        // Another name of a file already staged (a hard link, the same path
+        // written twice) is handled once that rewrite is in place: it is then
+        // stale and read again, and a rewrite in place would otherwise wait
+        // for the lease the staged rewrite holds on the file.
+        if (held->Opened && m_stagedInodes.count({held->Identity.Device, held->Identity.Inode}) != 0)
+            putStagedInPlace();
         StagedRewrite staged;
         Settled settled = Settled::Done;
         try {
@@ -144,6 +151,7 @@ private:
         if (settled == Settled::Staged) {
             m_stagedBytes += held->Original.size();
             ++m_stagedFiles;
+            m_stagedInodes.insert({held->Identity.Device, held->Identity.Inode});
         }
         if (settled == Settled::Done && m_batch.empty()) {
             report(entry, held->Matched);
@@ -236,6 +244,7 @@ private:
         m_batch.clear();
         m_stagedFiles = 0;
         m_stagedBytes = 0;
+        m_stagedInodes.clear();
         for (Queued& queued : batch) {
             if (m_stopped)
                 return;
@@ -298,6 +307,7 @@ private:
     std::deque<Queued> m_batch;
     int m_stagedFiles = 0;
     std::size_t m_stagedBytes = 0;
+    std::set<std::pair<dev_t, ino_t>> m_stagedInodes; // the files staged in m_batch
     std::optional<OrderedPipeline> m_pipeline;
     std::deque<Entry> m_waiting; // submitted to the pipeline, in run order
     std::set<Key> m_replaced;    // files this run replaced, as they were read

@@ -207,3 +207,37 @@ TEST(RunHooks, RecordsAreDurableBeforeTheirFilesAndFlushedOncePerBatch) {
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 100) << label << ": no temporary file left";
     }
 }
+
+// The staged rewrite of the first name held a read lease on the file, and the
+// rewrite in place of the second (its folder is not writable) failed with
+// "Resource temporarily unavailable" on its own lease.
+TEST(RunHooks, AHardLinkRewrittenInPlaceAfterItsOtherNameWasStagedIsNotBlockedByItsLease) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes any directory";
+    for (int threads : {1, 4}) {
+        TempDir dir;
+        const std::string first = dir.write("w/f", "old");
+        const std::string second = dir.file("locked/g");
+        fs::create_directory(dir.file("locked"));
+        fs::create_hard_link(first, second);
+        ::chmod(dir.file("locked").c_str(), 0555);
+        JournalOptions options;
+        options.Place.RunsDirectory = dir.file("state/runs");
+        options.Place.ConfigFile = dir.file("no.conf");
+        RunJournal journal(options);
+        RunRequest request;
+        request.Shape = RunShape::PathList;
+        request.Entries = {first, second};
+        request.Param.Operation = quillet::core::OpInsertAfter;
+        request.Param.SearchPattern = "old";
+        request.Param.NewText = "+";
+        request.Threads = threads;
+        request.Hooks = &journal;
+        RunTotals totals;
+        EXPECT_NO_THROW(ExecuteRun(request, RunEvents{}, &totals)) << threads << " threads";
+        EXPECT_EQ(totals.Matched, 2) << threads << " threads";
+        EXPECT_EQ(readFile(first), "old+") << threads << " threads";
+        EXPECT_EQ(readFile(second), "old+") << threads << " threads";
+        ::chmod(dir.file("locked").c_str(), 0755);
+    }
+}
