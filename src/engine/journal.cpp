@@ -172,7 +172,7 @@ void RunJournal::start() {
     noteRunsDirectory(runsInfo);
 
     // Drop the oldest runs no process holds: one place is kept for this run.
-    std::vector<RunManifest> runs = detail::ReadRuns(m_runsDirectory.get());
+    std::vector<RunManifest> runs = detail::ReadRuns(m_runsDirectory.get(), detail::RunDetail::Summary);
     std::size_t count = runs.size();
     for (const RunManifest& run : runs) {
         if (count + 1 > m_options.Limits.MaxRuns && pruneRun(m_runsDirectory.get(), run.Id)) {
@@ -402,7 +402,7 @@ void RunJournal::finish() noexcept {
     } catch (const Error&) {
         // Those files were not put in place: nothing depends on their records.
     }
-    (void)detail::AppendDurably(m_manifest.get(), ManifestEndLine(detail::NowNs()));
+    (void)detail::AppendDurably(m_manifest.get(), ManifestKeptLine(m_bytes) + ManifestEndLine(detail::NowNs()));
     m_pack.reset();
     m_manifest.reset(); // releases the lock: the run may now be pruned or undone
 }
@@ -493,7 +493,30 @@ UniqueFd OpenRunsDirectory(const std::string& path, bool create) {
     return fd;
 }
 
-std::vector<RunManifest> ReadRuns(int runsFd) {
+namespace {
+
+// A manifest's text for `detail`: with Summary, only what
+// ManifestSummaryText keeps, where its ends hold it.
+bool readManifest(int fd, RunDetail detail, std::string& text) {
+    constexpr std::size_t kEnd = 4096;
+    struct stat info {};
+    if (detail == RunDetail::Summary && ::fstat(fd, &info) == 0 && info.st_size > static_cast<off_t>(2 * kEnd)) {
+        const auto size = static_cast<std::size_t>(info.st_size);
+        std::string head(kEnd, '\0');
+        std::string tail(kEnd, '\0');
+        if (::pread(fd, head.data(), kEnd, 0) == static_cast<ssize_t>(kEnd) &&
+            ::pread(fd, tail.data(), kEnd, info.st_size - static_cast<off_t>(kEnd)) == static_cast<ssize_t>(kEnd)) {
+            text = ManifestSummaryText(head, tail, size);
+            if (!text.empty())
+                return true;
+        }
+    }
+    return ReadAll(fd, text);
+}
+
+} // namespace
+
+std::vector<RunManifest> ReadRuns(int runsFd, RunDetail detail) {
     std::vector<RunManifest> runs;
     const int listFd = ::dup(runsFd);
     DIR* listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
@@ -509,7 +532,7 @@ std::vector<RunManifest> ReadRuns(int runsFd) {
         UniqueFd manifest(
             ::openat(runsFd, (std::string(entry->d_name) + "/manifest").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         std::string text;
-        if (!manifest.valid() || !ReadAll(manifest.get(), text))
+        if (!manifest.valid() || !readManifest(manifest.get(), detail, text))
             continue;
         auto record = ParseManifest(text);
         if (record && record->Id == entry->d_name)

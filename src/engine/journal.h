@@ -205,8 +205,11 @@ bool AppendDurably(int manifestFd, std::string_view lines);
 UniqueFd OpenRunsDirectory(const std::string& path, bool create);
 
 // The directory names in runsFd, with their parsed manifests; unreadable
-// entries skipped. Oldest first.
-std::vector<RunManifest> ReadRuns(int runsFd);
+// entries skipped. Oldest first. With Summary, a finished run's manifest is
+// read at its two ends only, and its Entries stay empty (id, times and kept
+// total are there).
+enum class RunDetail { Full, Summary };
+std::vector<RunManifest> ReadRuns(int runsFd, RunDetail detail = RunDetail::Full);
 
 std::int64_t NowNs();
 

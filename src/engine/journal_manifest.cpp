@@ -104,6 +104,8 @@ bool SameAsLeft(const FileIdentity& recorded, const FileIdentity& now) {
 }
 
 std::int64_t RunManifest::keptBytes() const {
+    if (KeptTotal)
+        return *KeptTotal;
     std::int64_t total = 0;
     for (const JournalEntry& entry : Entries)
         total += entry.Bytes;
@@ -195,6 +197,10 @@ std::string ManifestRestoredLine(std::size_t number) {
     return "restored " + std::to_string(number) + '\n';
 }
 
+std::string ManifestKeptLine(std::int64_t bytes) {
+    return "kept " + std::to_string(bytes) + '\n';
+}
+
 std::string ManifestEndLine(std::int64_t ns) {
     return "end " + std::to_string(ns) + '\n';
 }
@@ -244,6 +250,10 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
         } else if (kind == "restored" && words.size() == 2 && parseNumber(words[1], number)) {
             if (JournalEntry* entry = manifest.entry(number))
                 entry->Restored = true;
+        } else if (kind == "kept" && words.size() == 2) {
+            std::int64_t bytes = 0;
+            if (parseNumber(words[1], bytes) && bytes >= 0)
+                manifest.KeptTotal = bytes;
         } else if ((kind == "end" || kind == "undone") && words.size() == 2) {
             std::int64_t ns = 0;
             if (parseNumber(words[1], ns))
@@ -253,6 +263,18 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
     if (!sawRun)
         return std::nullopt;
     return manifest;
+}
+
+std::string ManifestSummaryText(std::string_view head, std::string_view tail, std::size_t size) {
+    // Every line's words are escaped, so "\nkept " starts the kept line and
+    // nothing else; the header is the first two lines.
+    const std::size_t first = head.find('\n');
+    const std::size_t second = first == std::string_view::npos ? first : head.find('\n', first + 1);
+    const std::size_t kept = tail.rfind("\nkept ");
+    const std::size_t tailStart = size - tail.size();
+    if (second == std::string_view::npos || kept == std::string_view::npos || tailStart + kept < second)
+        return {};
+    return std::string(head.substr(0, second + 1)).append(tail.substr(kept + 1));
 }
 
 } // namespace quillet::engine

@@ -16,6 +16,7 @@
 //   new <n> <dev> <ino> <size> <mtime-ns>      what the rename is about to put in place
 //   done <n> <dev> <ino> <size> <mtime-ns>     what the run left in place
 //   restored <n>                               undo gave the old bytes back (or found them there)
+//   kept <bytes>                               what the run keeps in all, written with "end"
 //   end <ns>                                   the run finished
 //   undone <ns>                                every file of the run was dealt with by undo
 //
@@ -74,11 +75,13 @@ struct RunManifest {
     std::string Id;
     std::int64_t StartedNs = 0;
     std::string Description;
-    std::vector<JournalEntry> Entries; // in the order of their "old" lines
+    std::vector<JournalEntry> Entries;     // in the order of their "old" lines
+    std::optional<std::int64_t> KeptTotal; // from the "kept" line
     std::optional<std::int64_t> FinishedNs;
     std::optional<std::int64_t> UndoneNs;
 
-    // Bytes the run's kept files cost the journal.
+    // Bytes the run's kept files cost the journal: the "kept" line's, else
+    // the sum over the entries.
     std::int64_t keptBytes() const;
     // The entry numbered `number`, or nullptr.
     JournalEntry* entry(std::size_t number);
@@ -94,11 +97,19 @@ std::string ManifestOldLine(const JournalEntry& entry);
 std::string ManifestNewLine(std::size_t number, const FileIdentity& identity);
 std::string ManifestDoneLine(std::size_t number, const FileIdentity& identity);
 std::string ManifestRestoredLine(std::size_t number);
+std::string ManifestKeptLine(std::int64_t bytes);
 std::string ManifestEndLine(std::int64_t ns);
 std::string ManifestUndoneLine(std::int64_t ns);
 
 // Reads a manifest; nullopt when it lacks the header lines (a run directory
 // still being created, or not the journal's).
 std::optional<RunManifest> ParseManifest(std::string_view text);
+
+// The part of a manifest's text that ParseManifest needs for the run's id,
+// start, end and kept total without its entries: the header lines and, where
+// the run finished, the lines from its "kept" line on. Empty where either
+// is not within `head` and `tail`, the text's first and last bytes (each at
+// most all of it); `size` is the text's length.
+std::string ManifestSummaryText(std::string_view head, std::string_view tail, std::size_t size);
 
 } // namespace quillet::engine

@@ -219,7 +219,7 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
     UndoSummary summary;
     summary.RunId = request.RunId;
     if (summary.RunId.empty()) {
-        const std::vector<RunManifest> runs = detail::ReadRuns(runsFd.get());
+        const std::vector<RunManifest> runs = detail::ReadRuns(runsFd.get(), detail::RunDetail::Summary);
         if (runs.empty())
             throw Error("No run to undo: the journal is empty");
         summary.RunId = runs.back().Id;

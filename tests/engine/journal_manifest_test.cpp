@@ -68,3 +68,52 @@ TEST(JournalManifest, OnlyAPackedEntryCarriesAndNeedsItsOffset) {
     for (const std::string& bad : malformed)
         EXPECT_TRUE(ParseManifest(header + bad)->Entries.empty()) << bad;
 }
+
+TEST(JournalManifest, SummaryOfARunAgreesWithTheWholeManifestOrIsEmpty) {
+    const std::string header = ManifestHeaderLines("id-1", 5, std::string(300, 'd'));
+    std::string entries;
+    std::int64_t total = 0;
+    for (std::size_t n = 1; n <= 200; ++n) {
+        JournalEntry entry;
+        entry.Number = n;
+        entry.Kept = KeptAs::Link;
+        entry.Bytes = static_cast<std::int64_t>(n);
+        entry.Directory = "/some/directory";
+        entry.Name = "file " + std::to_string(n);
+        total += entry.Bytes;
+        entries += ManifestOldLine(entry) + ManifestDoneLine(n, {});
+    }
+    const std::string finished = header + entries + ManifestKeptLine(total) + ManifestEndLine(7);
+    const std::string undone = finished + ManifestRestoredLine(3) + ManifestUndoneLine(9);
+    const struct {
+        const char* name;
+        std::string text;
+        std::size_t ends; // bytes given from each end
+        bool summarized;
+    } cases[] = {
+        {"finished", finished, 4096, true},
+        {"undone after", undone, 4096, true},
+        {"whole text as both ends", finished, finished.size(), true},
+        {"not finished", header + entries, 4096, false},
+        {"header beyond the head", finished, 200, false},
+    };
+    for (const auto& c : cases) {
+        const std::size_t ends = std::min(c.ends, c.text.size());
+        const std::string summary =
+            ManifestSummaryText(std::string_view(c.text).substr(0, ends),
+                                std::string_view(c.text).substr(c.text.size() - ends), c.text.size());
+        ASSERT_EQ(!summary.empty(), c.summarized) << c.name;
+        if (summary.empty())
+            continue;
+        const auto whole = ParseManifest(c.text);
+        const auto brief = ParseManifest(summary);
+        ASSERT_TRUE(whole && brief) << c.name;
+        EXPECT_EQ(brief->Id, whole->Id) << c.name;
+        EXPECT_EQ(brief->StartedNs, whole->StartedNs) << c.name;
+        EXPECT_EQ(brief->Description, whole->Description) << c.name;
+        EXPECT_EQ(brief->keptBytes(), total) << c.name;
+        EXPECT_EQ(brief->FinishedNs, whole->FinishedNs) << c.name;
+        EXPECT_EQ(brief->UndoneNs, whole->UndoneNs) << c.name;
+        EXPECT_LT(summary.size(), 1000u) << c.name;
+    }
+}
