@@ -11,8 +11,9 @@
 # screenshot.png (the File and Text pages side by side, for the README).
 # Needs Xvfb, xdotool and ImageMagick (Debian: xvfb xauth xdotool x11-utils
 # imagemagick). Where the system allows it, the script runs in a private
-# mount namespace with an empty /tmp, so that no folder of this machine
-# shows in the tree. Builds nothing: it runs the quillet that is built.
+# mount namespace, in a root that holds the system's folders and an empty
+# /tmp only, so that no folder of this machine shows in the tree. Builds
+# nothing: it runs the quillet that is built.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,10 +28,34 @@ for tool in Xvfb xdotool import convert; do
 done
 mkdir -p "$docs"
 
-if [ -z "${QUILLET_SHOT_INSIDE:-}" ] && command -v unshare >/dev/null &&
+if [ -z "${QUILLET_SHOT_INSIDE:-}" ] && command -v unshare >/dev/null && command -v chroot >/dev/null &&
     unshare -mr --propagation private true 2>/dev/null; then
     export QUILLET_SHOT_INSIDE=1
-    exec unshare -mr --propagation private sh -c 'mount -t tmpfs tmpfs /tmp && exec "$0" "$@"' "$0" "$build" "$docs"
+    exec unshare -mr --propagation private sh "$0" "$build" "$docs"
+fi
+if [ "${QUILLET_SHOT_INSIDE:-}" = 1 ]; then
+    # A root of the system's own folders only, so that the folder tree shows
+    # none of this machine's (a checkout's, a home's): /usr, /etc, /dev,
+    # /proc, /sys and /var as they are, the rest empty; the window and this
+    # script copied into /opt/quillet, the pictures written through /out.
+    mount -t tmpfs tmpfs /tmp
+    new=/tmp/root
+    mkdir -p "$new/opt/quillet/src/gui" "$new/out" "$new/tmp"
+    for dir in usr etc dev proc sys var; do
+        mkdir "$new/$dir" && mount --rbind "/$dir" "$new/$dir"
+    done
+    for dir in bin lib lib32 lib64 sbin; do
+        if [ -L "/$dir" ]; then
+            ln -s "$(readlink "/$dir")" "$new/$dir"
+        elif [ -d "/$dir" ]; then
+            mkdir "$new/$dir" && mount --rbind "/$dir" "$new/$dir"
+        fi
+    done
+    mount --bind "$docs" "$new/out"
+    cp "$app" "$new/opt/quillet/src/gui/quillet"
+    cp "$0" "$new/opt/quillet/screenshot.sh"
+    export QUILLET_SHOT_INSIDE=2 QUILLET_SHOT_DOCS="$docs"
+    exec chroot "$new" /bin/sh /opt/quillet/screenshot.sh /opt/quillet /out
 fi
 
 demo=/tmp/quillet-demo/site
@@ -104,4 +129,4 @@ import -window "$window" "$docs/page-result.png"
 
 convert "$docs/page-file.png" "$docs/page-text.png" -background white -splice 12x0 +append -chop 12x0 \
     "$docs/screenshot.png"
-echo "screenshot.sh: wrote page-file.png, page-text.png, screenshot-changes.png, page-result.png and screenshot.png in $docs"
+echo "screenshot.sh: wrote page-file.png, page-text.png, screenshot-changes.png, page-result.png and screenshot.png in ${QUILLET_SHOT_DOCS:-$docs}"
