@@ -2,6 +2,7 @@
 
 #include "finder/wildcard.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 #include <cstddef>
@@ -56,6 +57,10 @@ void TFileFinder::Start() {
             OnStop(*this);
         return;
     }
+    m_ancestors.clear();
+    struct stat info {};
+    if (::fstat(fd, &info) == 0)
+        m_ancestors.emplace_back(info.st_dev, info.st_ino);
     SearchDirectory(std::make_shared<const OpenDirectory>(fd, m_root));
     m_current.reset();
 }
@@ -119,9 +124,23 @@ void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
             }
             auto sub = std::make_shared<const OpenDirectory>(fd, path);
             struct stat info {};
-            if (SkipDirectory && ::fstat(fd, &info) == 0 && SkipDirectory(info.st_dev, info.st_ino))
+            if (::fstat(fd, &info) != 0) {
+                SearchDirectory(std::move(sub));
                 continue;
+            }
+            if (SkipDirectory && SkipDirectory(info.st_dev, info.st_ino))
+                continue;
+            // A folder mounted inside itself: walking it again would hand
+            // every file below it over twice.
+            const std::pair<dev_t, ino_t> id(info.st_dev, info.st_ino);
+            if (std::find(m_ancestors.begin(), m_ancestors.end(), id) != m_ancestors.end()) {
+                if (OnDirectoryError)
+                    OnDirectoryError(path, "Recursive directory loop");
+                continue;
+            }
+            m_ancestors.push_back(id);
             SearchDirectory(std::move(sub));
+            m_ancestors.pop_back();
         }
     }
 

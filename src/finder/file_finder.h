@@ -6,8 +6,11 @@
 //
 // Entries are typed without following symlinks (see dir_listing.h): a
 // symlinked directory is reported like any entry whose name fits, but never
-// entered, so a link to an ancestor cannot make the walk loop. Directories
-// whose names begin with "." ('.', '..', '.git') are never entered either.
+// entered, so a link to an ancestor cannot make the walk loop. Nor can a
+// folder mounted inside itself (a bind mount): a sub-directory that is one of
+// the directories it lies in is reported through OnDirectoryError ("Recursive
+// directory loop") and not entered. Directories whose names begin with "."
+// ('.', '..', '.git') are never entered either.
 //
 // The walk holds directory descriptors, not paths: Root is opened once (a
 // symlink naming the root is followed, as `find` does for a start point), and
@@ -28,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/types.h>
@@ -115,7 +119,8 @@ private:
     void SearchDirectory(std::shared_ptr<const OpenDirectory> directory);
 
     std::atomic<bool> m_stopped{false};
-    std::string m_root; // Root as Start received it, with its trailing "/"
+    std::string m_root;                               // Root as Start received it, with its trailing "/"
+    std::vector<std::pair<dev_t, ino_t>> m_ancestors; // the directories being walked, Root first
     std::shared_ptr<const OpenDirectory> m_current;
 };
 

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -327,6 +331,28 @@ TEST_F(FileFinderTest, UnopenableDirectoriesAreReportedOnceAndPassedOver) {
     EXPECT_EQ(errors, (std::vector<std::string>{"sub1/: Not a directory", "sub2/: No such file or directory"}));
     EXPECT_EQ(reports.back(), "old.htm/inner.htm");
     EXPECT_EQ(stops, 1);
+}
+
+// With the tree mounted inside itself, every file below the mount was handed
+// over twice, and a run that inserts text inserted it twice.
+TEST_F(FileFinderTest, AFolderMountedInsideItselfIsNotWalkedAgain) {
+    const std::string mountPoint = tmp.file("sub2/mounted-root");
+    fs::create_directory(mountPoint);
+    if (::mount(root.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no bind mount here: " << std::strerror(errno);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{mountPoint};
+    std::vector<std::string> errors;
+    finder.OnDirectoryError = [&](const std::string& directory, const std::string& reason) {
+        errors.push_back(relative(directory) + ": " + reason);
+    };
+    finder.Filename = "*.htm";
+    finder.Start();
+    EXPECT_EQ(errors, std::vector<std::string>{"sub2/mounted-root/: Recursive directory loop"});
+    for (const std::string& report : reports)
+        EXPECT_NE(report.rfind("sub2/mounted-root/", 0), 0u) << report << " was handed over a second time";
 }
 
 // A sub-folder swapped for a symlink after it was listed (another user
