@@ -21,11 +21,16 @@ using quillet::testutil::TempDir;
 
 namespace {
 
-std::set<std::string> walkReplacing(const TempDir& dir, const char* from, const char* to, int threads) {
+// A journal kept in `runs` under dir, with the default limits.
+JournalOptions journalIn(const TempDir& dir, const char* runs) {
     JournalOptions options;
-    options.Place.RunsDirectory = dir.file("site/state/runs");
+    options.Place.RunsDirectory = dir.file(runs);
     options.Place.ConfigFile = dir.file("no.conf");
-    RunJournal journal(options);
+    return options;
+}
+
+std::set<std::string> walkReplacing(const TempDir& dir, const char* from, const char* to, int threads) {
+    RunJournal journal(journalIn(dir, "site/state/runs"));
     RunRequest request;
     request.Shape = RunShape::DirectoryWalk;
     request.Directory = dir.file("site");
@@ -221,10 +226,7 @@ TEST(RunHooks, AHardLinkRewrittenInPlaceAfterItsOtherNameWasStagedIsNotBlockedBy
         fs::create_directory(dir.file("locked"));
         fs::create_hard_link(first, second);
         ::chmod(dir.file("locked").c_str(), 0555);
-        JournalOptions options;
-        options.Place.RunsDirectory = dir.file("state/runs");
-        options.Place.ConfigFile = dir.file("no.conf");
-        RunJournal journal(options);
+        RunJournal journal(journalIn(dir, "state/runs"));
         RunRequest request;
         request.Shape = RunShape::PathList;
         request.Entries = {first, second};
