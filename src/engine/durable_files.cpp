@@ -7,9 +7,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -168,6 +170,13 @@ bool SyncDirectory(int directoryFd) {
     if (::fsync(directoryFd) == 0 || errno == EINVAL)
         return true;
     return false;
+}
+
+bool OnVolatileFileSystem(int fd) {
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0)
+        return false;
+    return info.f_type == TMPFS_MAGIC || info.f_type == RAMFS_MAGIC;
 }
 
 } // namespace quillet::engine

@@ -70,4 +70,9 @@ bool CopyFileBytes(int from, int to, std::int64_t size, std::int64_t fromOffset 
 // directories (EINVAL); false with errno set otherwise.
 bool SyncDirectory(int directoryFd);
 
+// Whether the file system that holds `fd` loses its content at a restart
+// (tmpfs, ramfs): nothing written about its files needs to outlast a crash.
+// False where it cannot be told.
+bool OnVolatileFileSystem(int fd);
+
 } // namespace quillet::engine

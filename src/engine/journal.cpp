@@ -262,7 +262,8 @@ KeptAs RunJournal::keepOldBytes(const ReplaceContext& context, const struct stat
     // it cannot be carried over (a file system without extended attributes),
     // undo takes it from the file it replaces instead.
     entry.KeptMetadata = CopyFileMetadata(context.OldFd, copy.get()).empty();
-    m_unsyncedCopies.push_back(std::move(copy));
+    if (!onVolatileFileSystem(old.st_dev, context.DirectoryFd))
+        m_unsyncedCopies.push_back(std::move(copy));
     return KeptAs::Copy;
 }
 
@@ -273,18 +274,47 @@ bool RunJournal::pack(std::string_view oldBytes, JournalEntry& entry) {
         if (!m_pack.valid())
             return false;
     }
-    if (!WriteAll(m_pack.get(), oldBytes)) {
-        // What was written of it is cut off again, so the next file's bytes
-        // start where the pack's size says.
-        const int error = errno;
-        (void)!::ftruncate(m_pack.get(), m_packSize);
-        errno = error;
+    // Held back, so that a batch of small files costs one write, not one
+    // each; within a bound, since the batch may hold large files.
+    if (m_packPending.size() + oldBytes.size() > kPackHeldBackUpTo && !writePendingPack())
         return false;
-    }
     entry.PackOffset = m_packSize;
+    m_packPending.append(oldBytes);
     m_packSize += static_cast<std::int64_t>(oldBytes.size());
     m_packUnsynced = true;
     return true;
+}
+
+bool RunJournal::writePendingPack() {
+    if (m_packPending.empty())
+        return true;
+    const std::int64_t written = m_packSize - static_cast<std::int64_t>(m_packPending.size());
+    if (!WriteAll(m_pack.get(), m_packPending)) {
+        // What was written of it is cut off again, so that a retry puts
+        // every file's bytes where its record says.
+        const int error = errno;
+        (void)!::ftruncate(m_pack.get(), written);
+        errno = error;
+        return false;
+    }
+    m_packPending.clear();
+    return true;
+}
+
+bool RunJournal::writePending() {
+    // The bytes first: a record never points past the end of the pack.
+    if (!writePendingPack() || !WriteAll(m_manifest.get(), m_manifestPending))
+        return false;
+    m_manifestPending.clear();
+    m_entriesUnwritten = false;
+    return true;
+}
+
+bool RunJournal::onVolatileFileSystem(dev_t device, int directoryFd) {
+    const auto known = m_volatileDevices.find(device);
+    if (known != m_volatileDevices.end())
+        return known->second;
+    return m_volatileDevices[device] = OnVolatileFileSystem(directoryFd);
 }
 
 void RunJournal::beforeReplace(const ReplaceContext& context) {
@@ -334,14 +364,11 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     struct stat fresh {};
     if (context.NewFd >= 0 && ::fstat(context.NewFd, &fresh) == 0)
         lines += ManifestNewLine(entry.Number, FileIdentity::of(fresh));
-    // On disk with the kept bytes when the file is put in place (makeDurable).
-    m_unsynced = true;
-    if (!WriteAll(m_manifest.get(), lines)) {
-        const int error = errno;
-        ::unlinkat(m_runDirectory.get(), std::to_string(entry.Number).c_str(), 0);
-        throw Error("Cannot record \"" + std::string(context.ListedPath) + "\" in the run journal. " +
-                    ErrnoText(error));
-    }
+    // Written, with the kept bytes, when the file is put in place, and on
+    // disk by then unless a crash would take the file too (makeDurable).
+    m_manifestPending += lines;
+    m_entriesUnwritten = true;
+    m_unsynced = m_unsynced || !onVolatileFileSystem(old.st_dev, context.DirectoryFd);
     ++m_recorded;
     m_bytes += entry.Bytes;
     m_announced[&context] = entry.Number;
@@ -353,6 +380,10 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
 }
 
 void RunJournal::makeDurable() {
+    if (!m_entriesUnwritten && !m_unsynced)
+        return;
+    if (!writePending())
+        throw Error("Cannot keep the run journal in \"" + m_options.Place.RunsDirectory + "\". " + ErrnoText(errno));
     if (!m_unsynced)
         return;
     // One flush of the whole file system costs less than one per kept copy.
@@ -374,10 +405,11 @@ void RunJournal::afterReplace(const ReplaceContext& context, const FileIdentity&
         return;
     const std::size_t number = announced->second;
     m_announced.erase(announced);
-    // Not flushed: without this line undo goes by the new file's identity
-    // recorded before the rename, and the next flush carries it along.
+    // Written with the next batch's records, and not flushed on its own:
+    // without this line undo goes by the new file's identity recorded
+    // before the rename.
     if (!m_finished)
-        (void)WriteAll(m_manifest.get(), ManifestDoneLine(number, now));
+        m_manifestPending += ManifestDoneLine(number, now);
 }
 
 void RunJournal::replaceAbandoned(const ReplaceContext& context) noexcept {
@@ -397,11 +429,10 @@ void RunJournal::finish() noexcept {
         m_id.clear();
         return;
     }
-    try {
-        makeDurable(); // entries of files given up since
-    } catch (const Error&) {
-        // Those files were not put in place: nothing depends on their records.
-    }
+    // Records of files given up since the last batch, and what the last
+    // batch left in place.
+    if (!writePending())
+        m_manifestPending.clear(); // those files were not put in place: nothing depends on their records
     (void)detail::AppendDurably(m_manifest.get(), ManifestKeptLine(m_bytes) + ManifestEndLine(detail::NowNs()));
     m_pack.reset();
     m_manifest.reset(); // releases the lock: the run may now be pruned or undone

@@ -56,6 +56,8 @@ std::string NewRunId(std::int64_t unixNs);
 
 // The largest file whose old bytes a run's journal keeps in its pack.
 inline constexpr std::int64_t kPackUpTo = std::int64_t{1} << 20;
+// How many packed bytes a run holds back to write in one go.
+inline constexpr std::size_t kPackHeldBackUpTo = std::size_t{4} << 20;
 
 struct JournalOptions {
     JournalPlace Place;
@@ -79,7 +81,10 @@ JournalOptions JournalOptionsFromEnvironment(std::string description);
 // leaves nothing), after dropping old runs beyond the limits. Every entry,
 // with the bytes it keeps, is on disk before its file is put in place
 // (makeDurable, once for all the files a run staged), so a run cut short by
-// a crash right after a rename can be undone.
+// a crash right after a rename can be undone. Not flushed for the files of a
+// file system that a restart empties (tmpfs): a crash takes those files with
+// it, so nothing would be undone, and the flushes to a journal on the disk
+// would cost a run on such a tree most of its time.
 // Called from the run's commit thread only (one file at a time).
 class RunJournal : public CommitHooks {
 public:
@@ -91,7 +96,6 @@ public:
     // Keeps the old bytes (see the file's comment) and records the file.
     // Raises, refusing the rewrite:
     //   "Cannot keep the run journal in "<dir>". <reason>"   no run directory could be made
-    //   "Cannot record "<path>" in the run journal. <reason>" the manifest cannot be written
     //   "Cannot rewrite "<path>" in place: the journal could not keep its old content (<reason>)"
     //   "Cannot record "<path>" in the run journal. The run has finished"  called after finish()
     void beforeReplace(const ReplaceContext& context) override;
@@ -99,7 +103,8 @@ public:
     // undo then goes by what beforeReplace recorded of the new file.
     void afterReplace(const ReplaceContext& context, const FileIdentity& now) override;
     void replaceAbandoned(const ReplaceContext& context) noexcept override;
-    // Flushes the kept copies, the journal's folder and the manifest. Raises
+    // Writes the records and packed bytes held back since the last call,
+    // then flushes them, the kept copies and the journal's folder. Raises
     // "Cannot keep the run journal in "<dir>". <reason>" when they cannot be.
     void makeDurable() override;
     bool keepsOldBytes() const override { return true; }
@@ -132,6 +137,9 @@ private:
     KeptAs keepOldBytes(const ReplaceContext& context, const struct stat& old, JournalEntry& entry);
     // Appends the bytes to the pack and notes where in the entry; false with errno.
     bool pack(std::string_view oldBytes, JournalEntry& entry);
+    bool writePendingPack();
+    bool writePending(); // false with errno
+    bool onVolatileFileSystem(dev_t device, int directoryFd);
 
     JournalOptions m_options;
     std::string m_id;
@@ -149,8 +157,12 @@ private:
     UniqueFd m_pack;                        // opened with the first packed file
     std::int64_t m_packSize = 0;
     bool m_packUnsynced = false;
-    dev_t m_runsDevice = 0;  // the file system of the journal's folder
-    bool m_unsynced = false; // records not yet flushed
+    std::string m_packPending;                         // the end of the pack, not yet written
+    std::string m_manifestPending;                     // records not yet written
+    bool m_entriesUnwritten = false;                   // m_manifestPending holds a file's "old" record
+    dev_t m_runsDevice = 0;                            // the file system of the journal's folder
+    bool m_unsynced = false;                           // records of files that outlast a crash, not yet flushed
+    std::unordered_map<dev_t, bool> m_volatileDevices; // file systems seen, and whether a restart empties them
     bool m_finished = false;
     mutable std::mutex m_mutex;
     std::optional<std::pair<dev_t, ino_t>> m_runsIdentity; // guarded by m_mutex

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <set>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,4 +62,20 @@ TEST(CreateTempFileAt, MakesDistinctHiddenFilesWithTheMode) {
         names.insert(temp.Name);
     }
     EXPECT_EQ(names.size(), 3u);
+}
+
+TEST(OnVolatileFileSystem, AgreesWithTheTypeStatNames) {
+    TempDir dir;
+    for (const std::string& path : std::vector<std::string>{"/dev/shm", "/proc", dir.path(), "/"}) {
+        FILE* pipe = ::popen(("stat -f -c %T '" + path + "' 2>/dev/null").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char type[64] = {};
+        const bool named = std::fgets(type, sizeof type, pipe) != nullptr;
+        ::pclose(pipe);
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY));
+        if (!named || !fd.valid())
+            continue;
+        const std::string name = std::string(type).substr(0, std::string(type).find('\n'));
+        EXPECT_EQ(OnVolatileFileSystem(fd.get()), name == "tmpfs" || name == "ramfs") << path << " is " << name;
+    }
 }

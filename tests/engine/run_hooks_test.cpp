@@ -3,6 +3,7 @@
 #include "engine/journal.h"
 #include "engine/rewrite.h"
 #include "engine/run.h"
+#include "engine/undo.h"
 #include "testutil/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -241,5 +242,38 @@ TEST(RunHooks, AHardLinkRewrittenInPlaceAfterItsOtherNameWasStagedIsNotBlockedBy
         EXPECT_EQ(readFile(first), "old+") << threads << " threads";
         EXPECT_EQ(readFile(second), "old+") << threads << " threads";
         ::chmod(dir.file("locked").c_str(), 0755);
+    }
+}
+
+TEST(RunHooks, PackedBytesHeldBackPastTheirBoundAreUndoneByteForByte) {
+    for (int threads : {1, 4}) {
+        TempDir dir;
+        std::vector<std::string> paths;
+        std::vector<std::string> olds;
+        std::size_t total = 0;
+        for (std::size_t i = 0; olds.size() < 3 || total <= 2 * kPackHeldBackUpTo; ++i) {
+            olds.push_back("old " + std::string(static_cast<std::size_t>(kPackUpTo) - 7 * i,
+                                                static_cast<char>('a' + static_cast<int>(i))));
+            total += olds.back().size();
+            paths.push_back(dir.write("w/f" + std::to_string(i), olds.back()));
+            // An inode with another name is copied, so into the pack: no link to it is kept.
+            fs::create_hard_link(paths.back(), dir.file("other-" + std::to_string(i)));
+        }
+        const JournalOptions options = journalIn(dir, "state/runs");
+        {
+            RunJournal journal(options);
+            RunRequest request;
+            request.Shape = RunShape::PathList;
+            request.Entries = paths;
+            request.Param.SearchPattern = "old";
+            request.Param.NewText = "new";
+            request.Threads = threads;
+            request.Hooks = &journal;
+            ExecuteRun(request, RunEvents{});
+        }
+        ASSERT_EQ(readFile(paths[0]).substr(0, 4), "new ") << threads << " threads";
+        EXPECT_EQ(UndoRun(options.Place, UndoRequest{}).Restored, paths.size()) << threads << " threads";
+        for (std::size_t i = 0; i < paths.size(); ++i)
+            EXPECT_TRUE(readFile(paths[i]) == olds[i]) << paths[i] << ", " << threads << " threads";
     }
 }
