@@ -253,6 +253,10 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
             if (!detail::AppendDurably(run.Manifest.get(), ManifestRestoredLine(entry->Number)))
                 result = {UndoOutcome::Failed,
                           "Cannot record \"" + path + "\" as restored in the run journal. " + ErrnoText(errno)};
+            else if (entry->Kept == KeptAs::Link || entry->Kept == KeptAs::Copy)
+                // No longer needed, and where it was linked back, the file's
+                // other name: a write to the file must not reach the journal.
+                ::unlinkat(run.Directory.get(), std::to_string(entry->Number).c_str(), 0);
         }
         switch (result.Outcome) {
         case UndoOutcome::Restored:

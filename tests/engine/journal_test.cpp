@@ -404,6 +404,17 @@ TEST_F(JournalTest, RunStillGoingIsNeitherUndoneNorPruned) {
     EXPECT_EQ(readFile(path), "old");
 }
 
+TEST_F(JournalTest, RestoredFileSharesNoInodeWithTheJournal) {
+    const std::string path = files.write("f", "old");
+    const std::string id = run({{path, "new"}});
+    EXPECT_EQ(undo().Restored, 1u);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_nlink, 1u) << "a write to the file would change what the journal keeps";
+    EXPECT_FALSE(fs::exists(JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/1"));
+    EXPECT_EQ(readFile(path), "old");
+}
+
 TEST_F(JournalTest, FilePutBackByHandNeedsNoRestore) {
     const std::string path = files.write("f", "old");
     run({{path, "new"}});
