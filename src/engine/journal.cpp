@@ -89,7 +89,8 @@ void removeRun(int runsFd, const std::string& name) {
 // Prunes run `name` if no process holds it; true when it is gone.
 bool pruneRun(int runsFd, const std::string& name) {
     detail::LockedRun run;
-    if (detail::LockRun(runsFd, name, run) != detail::LockResult::Locked)
+    // Only its summary: a run is pruned whole, whatever its entries.
+    if (detail::LockRun(runsFd, name, run, detail::RunDetail::Summary) != detail::LockResult::Locked)
         return false;
     removeRun(runsFd, name);
     return true;
@@ -485,7 +486,30 @@ bool AppendDurably(int manifestFd, std::string_view lines) {
     return WriteAll(manifestFd, lines) && ::fdatasync(manifestFd) == 0;
 }
 
-LockResult LockRun(int runsFd, const std::string& name, LockedRun& run) {
+namespace {
+
+// A manifest's text for `detail`: with Summary, only what
+// ManifestSummaryText keeps, where its ends hold it.
+bool readManifest(int fd, RunDetail detail, std::string& text) {
+    constexpr std::size_t kEnd = 4096;
+    struct stat info {};
+    if (detail == RunDetail::Summary && ::fstat(fd, &info) == 0 && info.st_size > static_cast<off_t>(2 * kEnd)) {
+        const auto size = static_cast<std::size_t>(info.st_size);
+        std::string head(kEnd, '\0');
+        std::string tail(kEnd, '\0');
+        if (::pread(fd, head.data(), kEnd, 0) == static_cast<ssize_t>(kEnd) &&
+            ::pread(fd, tail.data(), kEnd, info.st_size - static_cast<off_t>(kEnd)) == static_cast<ssize_t>(kEnd)) {
+            text = ManifestSummaryText(head, tail, size);
+            if (!text.empty())
+                return true;
+        }
+    }
+    return ReadAll(fd, text);
+}
+
+} // namespace
+
+LockResult LockRun(int runsFd, const std::string& name, LockedRun& run, RunDetail detail) {
     // An id names a directory right inside the journal, never one elsewhere.
     if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos)
         return LockResult::NotARun;
@@ -498,7 +522,7 @@ LockResult LockRun(int runsFd, const std::string& name, LockedRun& run) {
     if (::flock(run.Manifest.get(), LOCK_EX | LOCK_NB) != 0)
         return LockResult::Busy;
     std::string text;
-    if (!ReadAll(run.Manifest.get(), text))
+    if (!readManifest(run.Manifest.get(), detail, text))
         return LockResult::NotARun;
     auto record = ParseManifest(text);
     if (!record || record->Id != name)
@@ -523,29 +547,6 @@ UniqueFd OpenRunsDirectory(const std::string& path, bool create) {
     fd.reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd;
 }
-
-namespace {
-
-// A manifest's text for `detail`: with Summary, only what
-// ManifestSummaryText keeps, where its ends hold it.
-bool readManifest(int fd, RunDetail detail, std::string& text) {
-    constexpr std::size_t kEnd = 4096;
-    struct stat info {};
-    if (detail == RunDetail::Summary && ::fstat(fd, &info) == 0 && info.st_size > static_cast<off_t>(2 * kEnd)) {
-        const auto size = static_cast<std::size_t>(info.st_size);
-        std::string head(kEnd, '\0');
-        std::string tail(kEnd, '\0');
-        if (::pread(fd, head.data(), kEnd, 0) == static_cast<ssize_t>(kEnd) &&
-            ::pread(fd, tail.data(), kEnd, info.st_size - static_cast<off_t>(kEnd)) == static_cast<ssize_t>(kEnd)) {
-            text = ManifestSummaryText(head, tail, size);
-            if (!text.empty())
-                return true;
-        }
-    }
-    return ReadAll(fd, text);
-}
-
-} // namespace
 
 std::vector<RunManifest> ReadRuns(int runsFd, RunDetail detail) {
     std::vector<RunManifest> runs;

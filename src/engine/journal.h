@@ -206,8 +206,12 @@ struct LockedRun {
 
 enum class LockResult { Locked, Busy, Missing, NotARun };
 
-// Opens and locks run `name` in runsFd without waiting.
-LockResult LockRun(int runsFd, const std::string& name, LockedRun& run);
+// How much of a manifest to read: all its entries, or only what a listing
+// and pruning need (ManifestSummaryText).
+enum class RunDetail { Full, Summary };
+
+// Opens and locks run `name` in runsFd without waiting; reads its record.
+LockResult LockRun(int runsFd, const std::string& name, LockedRun& run, RunDetail detail = RunDetail::Full);
 
 // Appends lines to a manifest and flushes them to disk; false with errno.
 bool AppendDurably(int manifestFd, std::string_view lines);
@@ -220,7 +224,6 @@ UniqueFd OpenRunsDirectory(const std::string& path, bool create);
 // entries skipped. Oldest first. With Summary, a finished run's manifest is
 // read at its two ends only, and its Entries stay empty (id, times and kept
 // total are there).
-enum class RunDetail { Full, Summary };
 std::vector<RunManifest> ReadRuns(int runsFd, RunDetail detail = RunDetail::Full);
 
 std::int64_t NowNs();
