@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <optional>
 #include <fcntl.h>
 #include <set>
@@ -38,6 +39,7 @@ private:
     std::optional<std::string> openKept(UniqueFd& kept, struct stat& keptInfo) const;
     bool holdsKeptBytes(const struct stat& now) const;
     bool linkBack(int keptFd, const struct stat& kept);
+    void removeUnplacedNewFile() const;
     Restore copyBack(int keptFd, bool exists);
 
     const detail::LockedRun& m_run;
@@ -78,8 +80,10 @@ Restore EntryRestorer::restore(bool force) {
     if (!exists && errno != ENOENT)
         return failed(ErrnoText(errno));
     const bool regular = exists && S_ISREG(now.st_mode);
-    if (regular && SameAsLeft(m_entry.Old, FileIdentity::of(now)))
+    if (regular && SameAsLeft(m_entry.Old, FileIdentity::of(now))) {
+        removeUnplacedNewFile();
         return {UndoOutcome::AlreadyOld, {}};
+    }
     if (m_entry.Kept == KeptAs::None)
         return {UndoOutcome::NotKept, "not kept by the journal: " + m_entry.NotKeptReason};
 
@@ -108,6 +112,32 @@ Restore EntryRestorer::restore(bool force) {
     if (m_entry.KeptMetadata && !m_packed && linkBack(kept.get(), keptInfo))
         return {};
     return copyBack(kept.get(), regular);
+}
+
+// A run killed after it wrote a file's new content and before it put it in
+// place left that content in a hidden temporary file beside the file. The
+// journal recorded its identity, so it is this very file that goes, never
+// another program's.
+void EntryRestorer::removeUnplacedNewFile() const {
+    if (!m_entry.Expected || m_entry.Left)
+        return;
+    const int listFd = ::openat(m_directory.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (listing == nullptr) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        struct stat info {};
+        if (std::string_view(entry->d_name).starts_with(".quillet-") &&
+            ::fstatat(m_directory.get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+            SameAsLeft(*m_entry.Expected, FileIdentity::of(info))) {
+            ::unlinkat(m_directory.get(), entry->d_name, 0);
+            break;
+        }
+    }
+    ::closedir(listing);
 }
 
 // Whether the file already holds the old bytes: an undo cut short between

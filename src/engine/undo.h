@@ -13,7 +13,8 @@ namespace quillet::engine {
 
 enum class UndoOutcome {
     Restored,   // the old bytes are back
-    AlreadyOld, // the file already holds them (the rewrite never took place, or they were put back)
+    AlreadyOld, // the file already holds them (the rewrite never took place, or they were put back);
+                // a temporary file with its new content, left by a run killed midway, is removed
     LeftAlone,  // changed since the run (or gone), and not forced: Reason says how
     NotKept,    // the journal could not keep the old bytes: Reason says why
     Failed,     // the restore failed: Reason is the error

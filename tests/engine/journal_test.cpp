@@ -342,6 +342,23 @@ TEST_F(JournalTest, RunKilledRightAfterARenameCanBeUndone) {
     EXPECT_EQ(readFile(b), "old b");
 }
 
+TEST_F(JournalTest, UndoRemovesTheNewContentARunKilledBeforeItsRenameLeftBeside) {
+    const std::string path = files.write("f", "old");
+    const std::string other = files.write(".quillet-other", "another run's file");
+    runAndGetKilled(options(), {{path, "new"}}, RewriteShape::KilledBeforeRename);
+    auto hidden = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(files.path()))
+            names.insert(entry.path().filename().string());
+        return names;
+    };
+    ASSERT_EQ(hidden().size(), 3u) << "the new content waits in a temporary file";
+    EXPECT_EQ(undo().AlreadyOld, 1u);
+    EXPECT_EQ(hidden(), (std::set<std::string>{"f", ".quillet-other"}));
+    EXPECT_EQ(readFile(path), "old");
+    EXPECT_EQ(readFile(other), "another run's file");
+}
+
 TEST_F(JournalTest, RewriteInPlaceKilledHalfwayCanBeUndone) {
     const std::string path = files.write("f", "the old content, long enough");
     runAndGetKilled(options(), {{path, "the new content, just as long"}}, RewriteShape::KilledHalfwayInPlace);

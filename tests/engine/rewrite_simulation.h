@@ -20,6 +20,7 @@ namespace quillet::testutil {
 enum class RewriteShape {
     Rename,
     InPlace,
+    KilledBeforeRename,   // SIGKILL with the new content staged and recorded, not yet in place
     KilledAfterRename,    // SIGKILL right after the rename, before afterReplace
     KilledHalfwayInPlace, // SIGKILL with half the new bytes written over the old
 };
@@ -78,6 +79,8 @@ inline void rewriteWithHooks(engine::CommitHooks& hooks, const std::string& path
             ::raise(SIGKILL);
         ::fstat(out.get(), &now);
     } else {
+        if (shape == RewriteShape::KilledBeforeRename)
+            ::raise(SIGKILL);
         if (::renameat(dir.get(), temp.Name.c_str(), dir.get(), name.c_str()) != 0)
             throw std::runtime_error("cannot rename over " + path);
         if (shape == RewriteShape::KilledAfterRename)
