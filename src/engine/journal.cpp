@@ -199,9 +199,9 @@ void RunJournal::start() {
         m_manifest.reset(::openat(m_runDirectory.get(), "manifest",
                                   O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
     const int error = errno;
+    // On disk with the first records that must be (makeDurable).
     if (!m_manifest.valid() || ::flock(m_manifest.get(), LOCK_EX) != 0 ||
-        !detail::AppendDurably(m_manifest.get(), ManifestHeaderLines(m_id, started, m_options.Description)) ||
-        !SyncDirectory(m_runDirectory.get()) || !SyncDirectory(m_runsDirectory.get())) {
+        !WriteAll(m_manifest.get(), ManifestHeaderLines(m_id, started, m_options.Description))) {
         const int failure = m_manifest.valid() ? errno : error;
         m_manifest.reset();
         m_runDirectory.reset();
@@ -392,12 +392,14 @@ void RunJournal::makeDurable() {
                             ? ::syncfs(m_runDirectory.get()) == 0
                             : (m_unsyncedCopies.empty() || ::fsync(m_unsyncedCopies.front().get()) == 0) &&
                                   (!m_packUnsynced || ::fdatasync(m_pack.get()) == 0) &&
-                                  SyncDirectory(m_runDirectory.get()) && ::fdatasync(m_manifest.get()) == 0;
+                                  SyncDirectory(m_runDirectory.get()) && ::fdatasync(m_manifest.get()) == 0 &&
+                                  (m_synced || SyncDirectory(m_runsDirectory.get()));
     if (!synced)
         throw Error("Cannot keep the run journal in \"" + m_options.Place.RunsDirectory + "\". " + ErrnoText(errno));
     m_unsyncedCopies.clear();
     m_packUnsynced = false;
     m_unsynced = false;
+    m_synced = true;
 }
 
 void RunJournal::afterReplace(const ReplaceContext& context, const FileIdentity& now) {
@@ -434,7 +436,10 @@ void RunJournal::finish() noexcept {
     // batch left in place.
     if (!writePending())
         m_manifestPending.clear(); // those files were not put in place: nothing depends on their records
-    (void)detail::AppendDurably(m_manifest.get(), ManifestKeptLine(m_bytes) + ManifestEndLine(detail::NowNs()));
+    // Flushed only where earlier records were: a run over files that a
+    // restart takes along needs none of its records after a crash.
+    const std::string end = ManifestKeptLine(m_bytes) + ManifestEndLine(detail::NowNs());
+    (void)(m_synced ? detail::AppendDurably(m_manifest.get(), end) : WriteAll(m_manifest.get(), end));
     m_pack.reset();
     m_manifest.reset(); // releases the lock: the run may now be pruned or undone
 }

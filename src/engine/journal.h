@@ -162,6 +162,7 @@ private:
     bool m_entriesUnwritten = false;                   // m_manifestPending holds a file's "old" record
     dev_t m_runsDevice = 0;                            // the file system of the journal's folder
     bool m_unsynced = false;                           // records of files that outlast a crash, not yet flushed
+    bool m_synced = false;                             // the run's directory and records were flushed once
     std::unordered_map<dev_t, bool> m_volatileDevices; // file systems seen, and whether a restart empties them
     bool m_finished = false;
     mutable std::mutex m_mutex;
