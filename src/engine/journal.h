@@ -40,6 +40,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -86,6 +87,8 @@ JournalOptions JournalOptionsFromEnvironment(std::string description);
 // it, so nothing would be undone, and the flushes to a journal on the disk
 // would cost a run on such a tree most of its time.
 // Called from the run's commit thread only (one file at a time).
+class RunPruner;
+
 class RunJournal : public CommitHooks {
 public:
     explicit RunJournal(JournalOptions options);
@@ -132,6 +135,7 @@ private:
     };
 
     void start();
+    void closeRun() noexcept;
     void noteRunsDirectory(const struct stat& info);
     bool makeRoom(std::int64_t bytes);
     KeptAs keepOldBytes(const ReplaceContext& context, const struct stat& old, JournalEntry& entry);
@@ -146,9 +150,10 @@ private:
     UniqueFd m_runsDirectory;
     UniqueFd m_runDirectory;
     UniqueFd m_manifest;
-    std::vector<OlderRun> m_older;  // runs that may be pruned, oldest first
-    std::int64_t m_othersBytes = 0; // what all other runs keep
-    std::int64_t m_bytes = 0;       // what this run keeps
+    std::unique_ptr<RunPruner> m_pruner; // removes the runs dropped to make room
+    std::vector<OlderRun> m_older;       // runs that may be pruned, oldest first
+    std::int64_t m_othersBytes = 0;      // what all other runs keep
+    std::int64_t m_bytes = 0;            // what this run keeps
     std::size_t m_recorded = 0;
     std::size_t m_notKept = 0;
     // The entry beforeReplace recorded for each file not yet put in place.
