@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
@@ -170,6 +171,24 @@ bool SyncDirectory(int directoryFd) {
     if (::fsync(directoryFd) == 0 || errno == EINVAL)
         return true;
     return false;
+}
+
+std::vector<std::string> NamesIn(int directoryFd) {
+    std::vector<std::string> names;
+    const int listFd = ::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (listing == nullptr) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    ::closedir(listing);
+    return names;
 }
 
 bool OnVolatileFileSystem(int fd) {

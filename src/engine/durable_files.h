@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace quillet::engine {
 
@@ -69,6 +70,10 @@ bool CopyFileBytes(int from, int to, std::int64_t size, std::int64_t fromOffset 
 // through a crash. A failure is ignored where the file system does not flush
 // directories (EINVAL); false with errno set otherwise.
 bool SyncDirectory(int directoryFd);
+
+// The names in an open directory, but "." and ".."; empty where it cannot be
+// read. Leaves the descriptor's own position alone.
+std::vector<std::string> NamesIn(int directoryFd);
 
 // Whether the file system that holds `fd` loses its content at a restart
 // (tmpfs, ramfs): nothing written about its files needs to outlast a crash.

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -72,20 +71,9 @@ void removeRun(int runsFd, const std::string& name) {
     UniqueFd directory(::openat(runsFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!directory.valid())
         return;
-    const int listFd = ::dup(directory.get());
-    if (DIR* listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr) {
-        std::vector<std::string> names;
-        while (const dirent* entry = ::readdir(listing)) {
-            const std::string_view entryName = entry->d_name;
-            if (entryName != "." && entryName != ".." && entryName != "manifest")
-                names.emplace_back(entryName);
-        }
-        ::closedir(listing);
-        for (const std::string& entryName : names)
+    for (const std::string& entryName : NamesIn(directory.get()))
+        if (entryName != "manifest")
             ::unlinkat(directory.get(), entryName.c_str(), 0);
-    } else if (listFd >= 0) {
-        ::close(listFd);
-    }
     ::unlinkat(directory.get(), "manifest", 0);
     ::unlinkat(runsFd, name.c_str(), AT_REMOVEDIR);
 }
@@ -631,27 +619,17 @@ UniqueFd OpenRunsDirectory(const std::string& path, bool create) {
 
 std::vector<RunManifest> ReadRuns(int runsFd, RunDetail detail) {
     std::vector<RunManifest> runs;
-    const int listFd = ::dup(runsFd);
-    DIR* listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (listing == nullptr) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return runs;
-    }
-    ::rewinddir(listing);
-    while (const dirent* entry = ::readdir(listing)) {
-        if (entry->d_name[0] == '.')
+    for (const std::string& name : NamesIn(runsFd)) {
+        if (name[0] == '.')
             continue;
-        UniqueFd manifest(
-            ::openat(runsFd, (std::string(entry->d_name) + "/manifest").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        UniqueFd manifest(::openat(runsFd, (name + "/manifest").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         std::string text;
         if (!manifest.valid() || !readManifest(manifest.get(), detail, text))
             continue;
         auto record = ParseManifest(text);
-        if (record && record->Id == entry->d_name)
+        if (record && record->Id == name)
             runs.push_back(std::move(*record));
     }
-    ::closedir(listing);
     std::sort(runs.begin(), runs.end(), [](const RunManifest& a, const RunManifest& b) {
         return a.StartedNs != b.StartedNs ? a.StartedNs < b.StartedNs : a.Id < b.Id;
     });

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <optional>
 #include <fcntl.h>
 #include <set>
@@ -121,23 +120,15 @@ Restore EntryRestorer::restore(bool force) {
 void EntryRestorer::removeUnplacedNewFile() const {
     if (!m_entry.Expected || m_entry.Left)
         return;
-    const int listFd = ::openat(m_directory.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (listing == nullptr) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return;
-    }
-    while (const dirent* entry = ::readdir(listing)) {
+    for (const std::string& name : NamesIn(m_directory.get())) {
         struct stat info {};
-        if (std::string_view(entry->d_name).starts_with(".quillet-") &&
-            ::fstatat(m_directory.get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+        if (name.starts_with(".quillet-") &&
+            ::fstatat(m_directory.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
             SameAsLeft(*m_entry.Expected, FileIdentity::of(info))) {
-            ::unlinkat(m_directory.get(), entry->d_name, 0);
-            break;
+            ::unlinkat(m_directory.get(), name.c_str(), 0);
+            return;
         }
     }
-    ::closedir(listing);
 }
 
 // Whether the file already holds the old bytes: an undo cut short between
