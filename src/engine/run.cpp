@@ -41,11 +41,13 @@ std::string withTrailingSlash(const std::string& directory) {
     throw Error("Cannot open directory \"" + path + "\". " + reason);
 }
 
-// One entry of the run, from the shape that produced it to its report.
+// One entry of the run, from the shape that produced it to its report. Its
+// report is written only when its turn comes: entries wait in numbers behind
+// staged rewrites, and each string held is memory to allocate and free.
 struct Entry {
     FileLocation location;
-    FileReport report;
-    std::string resultEntry;
+    std::string listedName;  // list shapes: the entry as given; walk: empty
+    std::int64_t total = -1; // list shapes: number of entries; walk: -1
     std::int64_t sizeHint = 0;
     bool walked = false; // found by a walk, not named by the user
 };
@@ -157,7 +159,11 @@ private:
             report(entry, held->Matched);
             return;
         }
-        m_batch.push_back({std::move(entry), std::move(held), std::move(staged)});
+        // A file done already waits only for its report: its bytes go now.
+        const bool matched = held->Matched;
+        if (settled == Settled::Done)
+            held.reset();
+        m_batch.push_back({std::move(entry), std::move(held), std::move(staged), matched});
         if (m_stagedFiles >= kMaxStagedRewrites || m_stagedBytes >= kMaxStagedBytes)
             putStagedInPlace();
     }
@@ -240,14 +246,14 @@ private:
     // Puts the staged rewrites in place, in run order, and reports them and
     // the entries queued behind them. After a stop the rest are given up.
     void putStagedInPlace() {
-        std::deque<Queued> batch = std::move(m_batch);
-        m_batch.clear();
+        std::vector<Queued> batch;
+        batch.swap(m_batch);
         m_stagedFiles = 0;
         m_stagedBytes = 0;
         m_stagedInodes.clear();
         for (Queued& queued : batch) {
             if (m_stopped)
-                return;
+                break;
             if (queued.rewrite.staged()) {
                 RewriteOutcome outcome = RewriteOutcome::Changed;
                 try {
@@ -261,22 +267,36 @@ private:
                     *queued.prepared = prepare(queued.entry.location, error);
                     if (resolve(queued.entry, *queued.prepared, error, 2, nullptr) != Settled::Done)
                         continue;
+                    queued.matched = queued.prepared->Matched;
                 } else {
                     replaced(queued.entry, *queued.prepared);
                 }
             }
-            report(queued.entry, queued.prepared->Matched);
+            report(queued.entry, queued.matched);
         }
+        batch.clear(); // gives up what a stop left staged
+        if (m_batch.empty())
+            m_batch.swap(batch); // its room serves the next batch
     }
 
-    void report(Entry& entry, bool matched) {
-        FileReport& report = entry.report;
+    void report(const Entry& entry, bool matched) {
+        // Assigned into the strings of the last report, which keep their room.
+        FileReport& report = m_report;
+        if (entry.walked) {
+            report.Directory = entry.location.Directory->Path;
+            report.Name = entry.location.Name;
+        } else {
+            report.Directory.clear();
+            report.Name = entry.listedName;
+        }
+        report.FullPath = entry.location.Path;
+        report.Total = entry.total;
         report.Matched = matched;
         report.Index = ++m_totals.Handled;
         if (matched) {
             ++m_totals.Matched;
             if (m_events.OnResult)
-                m_events.OnResult(entry.resultEntry);
+                m_events.OnResult(entry.walked ? entry.location.Path : entry.listedName);
         }
         bool stop = false;
         if (m_events.OnFile)
@@ -294,8 +314,9 @@ private:
     // An entry settled after a staged rewrite, or one itself, waiting in run order.
     struct Queued {
         Entry entry;
-        std::unique_ptr<PreparedFile> prepared; // never moved while staged
+        std::unique_ptr<PreparedFile> prepared; // never moved while staged; none once done
         StagedRewrite rewrite;
+        bool matched = false;
     };
     // Bytes read of the files staged at once, so that large ones are not
     // held in memory together.
@@ -304,13 +325,14 @@ private:
     const RunRequest& m_request;
     const RunEvents& m_events;
     RunTotals& m_totals;
-    std::deque<Queued> m_batch;
+    std::vector<Queued> m_batch;
     int m_stagedFiles = 0;
     std::size_t m_stagedBytes = 0;
     std::set<std::pair<dev_t, ino_t>> m_stagedInodes; // the files staged in m_batch
     std::optional<OrderedPipeline> m_pipeline;
     std::deque<Entry> m_waiting; // submitted to the pipeline, in run order
     std::set<Key> m_replaced;    // files this run replaced, as they were read
+    FileReport m_report;         // the last one handed to OnFile
     bool m_stopped = false;
 };
 
@@ -338,10 +360,8 @@ void runList(const RunRequest& request, RunDriver& driver) {
             continue;
         Entry entry;
         entry.location = FileLocation::atPath(root + name);
-        entry.report.FullPath = entry.location.Path;
-        entry.report.Name = name;
-        entry.report.Total = total;
-        entry.resultEntry = name;
+        entry.listedName = name;
+        entry.total = total;
         entry.sizeHint = -1; // not needed to bound what is read ahead (see runWalk)
         if (driver.add(std::move(entry)))
             return;
@@ -374,7 +394,7 @@ void runWalk(const RunRequest& request, const RunEvents& events, RunDriver& driv
         fileFinder.SkipDirectory = [&request](dev_t device, ino_t inode) {
             return request.Hooks->madeByHooks(device, inode);
         };
-    fileFinder.OnFileFound = [&](finder::TFileFinder& sender, const std::string& directory, finder::TSearchRec found,
+    fileFinder.OnFileFound = [&](finder::TFileFinder& sender, const std::string&, finder::TSearchRec found,
                                  bool& stop) {
         // Directories (also one whose name fits the mask), symlinks met in a
         // directory, FIFOs and devices are passed over: only regular files are
@@ -382,12 +402,7 @@ void runWalk(const RunRequest& request, const RunEvents& events, RunDriver& driv
         if (!found.isRegularFile())
             return;
         Entry entry;
-        entry.location = FileLocation::inDirectory(sender.CurrentDirectory(), found.Name);
-        entry.report.Directory = directory;
-        entry.report.Name = found.Name;
-        entry.report.FullPath = entry.location.Path;
-        entry.report.Total = -1;
-        entry.resultEntry = entry.location.Path;
+        entry.location = FileLocation::inDirectory(sender.CurrentDirectory(), std::move(found.Name));
         entry.sizeHint = found.Size;
         entry.walked = true;
         stop = driver.add(std::move(entry));
