@@ -26,11 +26,62 @@ bool parseNumber(std::string_view word, Number& value, int base = 10) {
     return error == std::errc() && end == word.data() + word.size();
 }
 
-std::string identityWords(const FileIdentity& identity) {
-    return std::to_string(static_cast<std::uint64_t>(identity.Device)) + ' ' +
-           std::to_string(static_cast<std::uint64_t>(identity.Inode)) + ' ' + std::to_string(identity.Size) + ' ' +
-           std::to_string(identity.ModifiedNs);
+void appendEscaped(std::string& out, std::string_view text) {
+    if (text.empty()) {
+        out += "\\-";
+        return;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte > ' ' && byte < 0x7f && byte != '\\') {
+            out.push_back(c);
+        } else {
+            const char escape[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+            out.append(escape, sizeof escape);
+        }
+    }
 }
+
+// A manifest line built word by word in one string: one is written for each
+// file a run replaces.
+class LineBuilder {
+public:
+    explicit LineBuilder(std::string_view tag) {
+        m_line.reserve(192);
+        m_line.append(tag);
+    }
+    LineBuilder& word(std::string_view word) {
+        m_line.push_back(' ');
+        m_line.append(word);
+        return *this;
+    }
+    template <typename Number>
+    LineBuilder& number(Number value, int base = 10) {
+        char digits[24];
+        const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value, base);
+        (void)error; // 24 digits hold any 64-bit number
+        return word(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    }
+    LineBuilder& text(std::string_view text) {
+        m_line.push_back(' ');
+        appendEscaped(m_line, text);
+        return *this;
+    }
+    LineBuilder& identity(const FileIdentity& identity) {
+        return number(static_cast<std::uint64_t>(identity.Device))
+            .number(static_cast<std::uint64_t>(identity.Inode))
+            .number(identity.Size)
+            .number(identity.ModifiedNs);
+    }
+    std::string end() {
+        m_line.push_back('\n');
+        return std::move(m_line);
+    }
+
+private:
+    std::string m_line;
+};
 
 // Four words from `at`: device, inode, size, mtime.
 bool parseIdentity(const std::vector<std::string_view>& words, std::size_t at, FileIdentity& identity) {
@@ -123,21 +174,9 @@ JournalEntry* RunManifest::entry(std::size_t number) {
 }
 
 std::string EscapeJournalText(std::string_view text) {
-    if (text.empty())
-        return "\\-";
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string escaped;
     escaped.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte > ' ' && byte < 0x7f && byte != '\\') {
-            escaped.push_back(c);
-        } else {
-            escaped += "\\x";
-            escaped.push_back(kHex[byte >> 4]);
-            escaped.push_back(kHex[byte & 0xf]);
-        }
-    }
+    appendEscaped(escaped, text);
     return escaped;
 }
 
@@ -173,24 +212,31 @@ std::string ManifestHeaderLines(std::string_view id, std::int64_t startedNs, std
 }
 
 std::string ManifestOldLine(const JournalEntry& entry) {
-    char mode[16];
-    const auto [end, error] = std::to_chars(mode, mode + sizeof mode, static_cast<unsigned>(entry.Mode & 07777), 8);
-    (void)error;
-    return "old " + std::to_string(entry.Number) + ' ' + keptWord(entry.Kept) + ' ' +
-           (entry.KeptMetadata ? "1 " : "0 ") + (entry.InPlace ? "1 " : "0 ") + std::to_string(entry.Bytes) + ' ' +
-           identityWords(entry.Old) + ' ' + std::string(mode, end) + ' ' + std::to_string(entry.Owner) + ' ' +
-           std::to_string(entry.Group) + ' ' + EscapeJournalText(entry.Directory) + ' ' +
-           EscapeJournalText(entry.Name) + ' ' + EscapeJournalText(entry.ListedPath) + ' ' +
-           EscapeJournalText(entry.NotKeptReason) +
-           (entry.Kept == KeptAs::Packed ? ' ' + std::to_string(entry.PackOffset) : std::string()) + '\n';
+    LineBuilder line("old");
+    line.number(entry.Number)
+        .word(keptWord(entry.Kept))
+        .word(entry.KeptMetadata ? "1" : "0")
+        .word(entry.InPlace ? "1" : "0")
+        .number(entry.Bytes)
+        .identity(entry.Old)
+        .number(static_cast<unsigned>(entry.Mode & 07777), 8)
+        .number(entry.Owner)
+        .number(entry.Group)
+        .text(entry.Directory)
+        .text(entry.Name)
+        .text(entry.ListedPath)
+        .text(entry.NotKeptReason);
+    if (entry.Kept == KeptAs::Packed)
+        line.number(entry.PackOffset);
+    return line.end();
 }
 
 std::string ManifestNewLine(std::size_t number, const FileIdentity& identity) {
-    return "new " + std::to_string(number) + ' ' + identityWords(identity) + '\n';
+    return LineBuilder("new").number(number).identity(identity).end();
 }
 
 std::string ManifestDoneLine(std::size_t number, const FileIdentity& identity) {
-    return "done " + std::to_string(number) + ' ' + identityWords(identity) + '\n';
+    return LineBuilder("done").number(number).identity(identity).end();
 }
 
 std::string ManifestRestoredLine(std::size_t number) {
