@@ -4,6 +4,7 @@
 
 #include "engine/file_identity.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <span>
@@ -28,9 +29,12 @@ struct ReplaceContext {
     std::string_view ListedPath; // the path as the run lists it (for messages and records)
     int OldFd = -1;              // the old file, open for reading
     FileIdentity Old;            // the old file as it was read
-    std::string_view OldText;    // its bytes
-    TextPieces NewText;          // what replaces them, piece after piece
-    int NewFd = -1;              // the new file, not yet in place; -1 for a rewrite in place
+    // Its status as the run last checked it (owner, mode, links), so that
+    // hooks need not ask again; null where the caller took none.
+    const struct stat* OldStatus = nullptr;
+    std::string_view OldText; // its bytes
+    TextPieces NewText;       // what replaces them, piece after piece
+    int NewFd = -1;           // the new file, not yet in place; -1 for a rewrite in place
 };
 
 class CommitHooks {

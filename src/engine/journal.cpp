@@ -30,10 +30,7 @@ bool sameDirectory(const std::string& path, const struct stat& directory) {
 // The absolute path of an open directory, through /proc, else from the
 // listed path; nullopt when neither leads to that very directory (undo finds
 // the file by this path).
-std::optional<std::string> directoryPath(int directoryFd, std::string_view listedPath) {
-    struct stat directory {};
-    if (::fstat(directoryFd, &directory) != 0)
-        return std::nullopt;
+std::optional<std::string> directoryPath(int directoryFd, const struct stat& directory, std::string_view listedPath) {
     const std::string link = "/proc/self/fd/" + std::to_string(directoryFd);
     std::vector<char> buffer(PATH_MAX);
     for (;;) {
@@ -383,10 +380,11 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     if (!m_manifest.valid())
         start();
 
-    struct stat old {};
-    if (::fstat(context.OldFd, &old) != 0)
+    struct stat own {};
+    if (context.OldStatus == nullptr && ::fstat(context.OldFd, &own) != 0)
         throw Error("Cannot record \"" + std::string(context.ListedPath) + "\" in the run journal. " +
                     ErrnoText(errno));
+    const struct stat& old = context.OldStatus != nullptr ? *context.OldStatus : own;
     JournalEntry entry;
     entry.Number = m_recorded + 1;
     entry.InPlace = context.NewFd < 0;
@@ -395,7 +393,7 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     entry.Mode = old.st_mode & 07777;
     entry.Owner = old.st_uid;
     entry.Group = old.st_gid;
-    const std::optional<std::string> directory = directoryPath(context.DirectoryFd, context.ListedPath);
+    const std::optional<std::string> directory = pathOfDirectory(context.DirectoryFd, context.ListedPath);
     entry.Directory = directory.value_or(std::string());
     entry.Name = context.Name;
     entry.ListedPath = context.ListedPath;
@@ -438,7 +436,20 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     }
 }
 
+std::optional<std::string> RunJournal::pathOfDirectory(int directoryFd, std::string_view listedPath) {
+    struct stat directory {};
+    if (::fstat(directoryFd, &directory) != 0)
+        return std::nullopt;
+    if (m_batchDirectory && m_batchDirectory->Device == directory.st_dev && m_batchDirectory->Inode == directory.st_ino)
+        return m_batchDirectory->Path;
+    std::optional<std::string> path = directoryPath(directoryFd, directory, listedPath);
+    if (path)
+        m_batchDirectory = BatchDirectory{directory.st_dev, directory.st_ino, *path};
+    return path;
+}
+
 void RunJournal::makeDurable() {
+    m_batchDirectory.reset();
     if (!m_entriesUnwritten && !m_unsynced)
         return;
     if (!writePending())

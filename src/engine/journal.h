@@ -144,6 +144,9 @@ private:
     bool writePendingPack();
     bool writePending(); // false with errno
     bool onVolatileFileSystem(dev_t device, int directoryFd);
+    // The absolute path of a rewritten file's open directory (undo finds the
+    // file by it); nullopt when no path leads to that very directory.
+    std::optional<std::string> pathOfDirectory(int directoryFd, std::string_view listedPath);
 
     JournalOptions m_options;
     std::string m_id;
@@ -169,6 +172,15 @@ private:
     bool m_unsynced = false;                           // records of files that outlast a crash, not yet flushed
     bool m_synced = false;                             // the run's directory and records were flushed once
     std::unordered_map<dev_t, bool> m_volatileDevices; // file systems seen, and whether a restart empties them
+    // The last directory whose path was found, until the batch is put in
+    // place: the files of a batch are renamed right after, and most share a
+    // directory, so its path is looked up once per batch, not per file.
+    struct BatchDirectory {
+        dev_t Device = 0;
+        ino_t Inode = 0;
+        std::string Path;
+    };
+    std::optional<BatchDirectory> m_batchDirectory;
     bool m_finished = false;
     mutable std::mutex m_mutex;
     std::optional<std::pair<dev_t, ino_t>> m_runsIdentity; // guarded by m_mutex

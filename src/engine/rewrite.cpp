@@ -519,6 +519,7 @@ RewriteOutcome StagedRewrite::stage(const FileLocation& location, TextPieces new
     context.ListedPath = listed;
     context.OldFd = old.get();
     context.Old = state.expected ? *state.expected : FileIdentity::of(info);
+    context.OldStatus = old.get() >= 0 ? &info : nullptr;
     context.OldText = request.OldText;
     context.NewText = state.newText;
 

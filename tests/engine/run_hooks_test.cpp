@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include <fcntl.h>
@@ -275,5 +276,35 @@ TEST(RunHooks, PackedBytesHeldBackPastTheirBoundAreUndoneByteForByte) {
         EXPECT_EQ(UndoRun(options.Place, UndoRequest{}).Restored, paths.size()) << threads << " threads";
         for (std::size_t i = 0; i < paths.size(); ++i)
             EXPECT_TRUE(readFile(paths[i]) == olds[i]) << paths[i] << ", " << threads << " threads";
+    }
+}
+
+TEST(RunHooks, FilesOfOneBatchInSeveralFoldersAreUndoneEachInItsOwnFolder) {
+    for (int threads : {1, 4}) {
+        TempDir dir;
+        std::map<std::string, std::string> olds;
+        for (const char* folder : {"a", "a/b", "c"})
+            for (const char* name : {"x", "y"}) {
+                const std::string relative = std::string(folder) + "/" + name;
+                olds[dir.write("site/" + relative, "old " + relative)] = "old " + relative;
+            }
+        const JournalOptions options = journalIn(dir, "state/runs");
+        {
+            RunJournal journal(options);
+            RunRequest request;
+            request.Shape = RunShape::DirectoryWalk;
+            request.Directory = dir.file("site");
+            request.Mask = "*";
+            request.Param.SearchPattern = "old";
+            request.Param.NewText = "new";
+            request.Threads = threads;
+            request.Hooks = &journal;
+            ExecuteRun(request, RunEvents{});
+        }
+        for (const auto& [path, old] : olds)
+            ASSERT_EQ(readFile(path), "new" + old.substr(3)) << path << ", " << threads << " threads";
+        EXPECT_EQ(UndoRun(options.Place, UndoRequest{}).Restored, olds.size()) << threads << " threads";
+        for (const auto& [path, old] : olds)
+            EXPECT_EQ(readFile(path), old) << path << ", " << threads << " threads";
     }
 }
