@@ -417,13 +417,12 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
         throw Error("Cannot rewrite \"" + std::string(context.ListedPath) +
                     "\" in place: the journal could not keep its old content (" + entry.NotKeptReason + ")");
 
-    std::string lines = ManifestOldLine(entry);
-    struct stat fresh {};
-    if (context.NewFd >= 0 && ::fstat(context.NewFd, &fresh) == 0)
-        lines += ManifestNewLine(entry.Number, FileIdentity::of(fresh));
     // Written, with the kept bytes, when the file is put in place, and on
     // disk by then unless a crash would take the file too (makeDurable).
-    m_manifestPending += lines;
+    AppendManifestOldLine(m_manifestPending, entry);
+    struct stat fresh {};
+    if (context.NewFd >= 0 && ::fstat(context.NewFd, &fresh) == 0)
+        AppendManifestNewLine(m_manifestPending, entry.Number, FileIdentity::of(fresh));
     m_entriesUnwritten = true;
     m_unsynced = m_unsynced || !onVolatileFileSystem(old.st_dev, context.DirectoryFd);
     ++m_recorded;
@@ -481,7 +480,7 @@ void RunJournal::afterReplace(const ReplaceContext& context, const FileIdentity&
     // without this line undo goes by the new file's identity recorded
     // before the rename.
     if (!m_finished)
-        m_manifestPending += ManifestDoneLine(number, now);
+        AppendManifestDoneLine(m_manifestPending, number, now);
 }
 
 void RunJournal::replaceAbandoned(const ReplaceContext& context) noexcept {

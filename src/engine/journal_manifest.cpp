@@ -32,28 +32,33 @@ void appendEscaped(std::string& out, std::string_view text) {
         return;
     }
     static constexpr char kHex[] = "0123456789abcdef";
-    for (const char c : text) {
+    const auto plain = [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte > ' ' && byte < 0x7f && byte != '\\') {
-            out.push_back(c);
-        } else {
-            const char escape[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
-            out.append(escape, sizeof escape);
-        }
+        return byte > ' ' && byte < 0x7f && byte != '\\';
+    };
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = at;
+        while (end < text.size() && plain(text[end]))
+            ++end;
+        out.append(text.substr(at, end - at)); // a run of plain bytes at once
+        if (end == text.size())
+            break;
+        const auto byte = static_cast<unsigned char>(text[end]);
+        const char escape[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+        out.append(escape, sizeof escape);
+        at = end + 1;
     }
 }
 
-// A manifest line built word by word in one string: one is written for each
-// file a run replaces.
+// A manifest line appended word by word to the text that collects the
+// records (one is written for each file a run replaces).
 class LineBuilder {
 public:
-    explicit LineBuilder(std::string_view tag) {
-        m_line.reserve(192);
-        m_line.append(tag);
-    }
+    LineBuilder(std::string& out, std::string_view tag) : m_out(out) { m_out.append(tag); }
     LineBuilder& word(std::string_view word) {
-        m_line.push_back(' ');
-        m_line.append(word);
+        m_out.push_back(' ');
+        m_out.append(word);
         return *this;
     }
     template <typename Number>
@@ -64,8 +69,8 @@ public:
         return word(std::string_view(digits, static_cast<std::size_t>(end - digits)));
     }
     LineBuilder& text(std::string_view text) {
-        m_line.push_back(' ');
-        appendEscaped(m_line, text);
+        m_out.push_back(' ');
+        appendEscaped(m_out, text);
         return *this;
     }
     LineBuilder& identity(const FileIdentity& identity) {
@@ -74,13 +79,10 @@ public:
             .number(identity.Size)
             .number(identity.ModifiedNs);
     }
-    std::string end() {
-        m_line.push_back('\n');
-        return std::move(m_line);
-    }
+    void end() { m_out.push_back('\n'); }
 
 private:
-    std::string m_line;
+    std::string& m_out;
 };
 
 // Four words from `at`: device, inode, size, mtime.
@@ -211,8 +213,8 @@ std::string ManifestHeaderLines(std::string_view id, std::int64_t startedNs, std
            EscapeJournalText(description) + '\n';
 }
 
-std::string ManifestOldLine(const JournalEntry& entry) {
-    LineBuilder line("old");
+void AppendManifestOldLine(std::string& manifest, const JournalEntry& entry) {
+    LineBuilder line(manifest, "old");
     line.number(entry.Number)
         .word(keptWord(entry.Kept))
         .word(entry.KeptMetadata ? "1" : "0")
@@ -228,15 +230,15 @@ std::string ManifestOldLine(const JournalEntry& entry) {
         .text(entry.NotKeptReason);
     if (entry.Kept == KeptAs::Packed)
         line.number(entry.PackOffset);
-    return line.end();
+    line.end();
 }
 
-std::string ManifestNewLine(std::size_t number, const FileIdentity& identity) {
-    return LineBuilder("new").number(number).identity(identity).end();
+void AppendManifestNewLine(std::string& manifest, std::size_t number, const FileIdentity& identity) {
+    LineBuilder(manifest, "new").number(number).identity(identity).end();
 }
 
-std::string ManifestDoneLine(std::size_t number, const FileIdentity& identity) {
-    return LineBuilder("done").number(number).identity(identity).end();
+void AppendManifestDoneLine(std::string& manifest, std::size_t number, const FileIdentity& identity) {
+    LineBuilder(manifest, "done").number(number).identity(identity).end();
 }
 
 std::string ManifestRestoredLine(std::size_t number) {

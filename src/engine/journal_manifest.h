@@ -91,11 +91,12 @@ std::string EscapeJournalText(std::string_view text);
 // The text back; nullopt for a malformed escape.
 std::optional<std::string> UnescapeJournalText(std::string_view escaped);
 
-// The lines, each ending in '\n'.
+// The lines, each ending in '\n'. Those written for each replaced file are
+// appended to the text that collects them.
 std::string ManifestHeaderLines(std::string_view id, std::int64_t startedNs, std::string_view description);
-std::string ManifestOldLine(const JournalEntry& entry);
-std::string ManifestNewLine(std::size_t number, const FileIdentity& identity);
-std::string ManifestDoneLine(std::size_t number, const FileIdentity& identity);
+void AppendManifestOldLine(std::string& manifest, const JournalEntry& entry);
+void AppendManifestNewLine(std::string& manifest, std::size_t number, const FileIdentity& identity);
+void AppendManifestDoneLine(std::string& manifest, std::size_t number, const FileIdentity& identity);
 std::string ManifestRestoredLine(std::size_t number);
 std::string ManifestKeptLine(std::int64_t bytes);
 std::string ManifestEndLine(std::int64_t ns);

@@ -6,6 +6,28 @@
 
 using namespace quillet::engine;
 
+namespace {
+
+std::string oldLine(const JournalEntry& entry) {
+    std::string line;
+    AppendManifestOldLine(line, entry);
+    return line;
+}
+
+std::string newLine(std::size_t number, const FileIdentity& identity) {
+    std::string line;
+    AppendManifestNewLine(line, number, identity);
+    return line;
+}
+
+std::string doneLine(std::size_t number, const FileIdentity& identity) {
+    std::string line;
+    AppendManifestDoneLine(line, number, identity);
+    return line;
+}
+
+} // namespace
+
 TEST(JournalManifest, TextsRoundTripWithoutSpacesOrControlBytes) {
     const std::string cases[] = {"",
                                  "plain.txt",
@@ -33,8 +55,8 @@ TEST(JournalManifest, LineCutShortByACrashIsSkipped) {
     entry.Kept = KeptAs::Copy;
     entry.Directory = "/d";
     entry.Name = "f";
-    std::string text = ManifestHeaderLines("id-1", 5, "what") + ManifestOldLine(entry) + ManifestNewLine(1, {});
-    const std::string done = ManifestDoneLine(1, {});
+    std::string text = ManifestHeaderLines("id-1", 5, "what") + oldLine(entry) + newLine(1, {});
+    const std::string done = doneLine(1, {});
     text += done.substr(0, done.size() - 1);
     const auto manifest = ParseManifest(text);
     ASSERT_TRUE(manifest);
@@ -50,7 +72,7 @@ TEST(JournalManifest, OnlyAPackedEntryCarriesAndNeedsItsOffset) {
     packed.Number = 1;
     packed.Kept = KeptAs::Packed;
     packed.PackOffset = 4096;
-    const std::string line = ManifestOldLine(packed);
+    const std::string line = oldLine(packed);
     const auto parsed = ParseManifest(header + line);
     ASSERT_TRUE(parsed && parsed->Entries.size() == 1);
     EXPECT_EQ(parsed->Entries[0].Kept, KeptAs::Packed);
@@ -59,7 +81,7 @@ TEST(JournalManifest, OnlyAPackedEntryCarriesAndNeedsItsOffset) {
     const std::string withoutOffset = line.substr(0, line.rfind(' ')) + "\n";
     JournalEntry copied = packed;
     copied.Kept = KeptAs::Copy;
-    const std::string copyLine = ManifestOldLine(copied);
+    const std::string copyLine = oldLine(copied);
     const std::string malformed[] = {
         withoutOffset,                                       // packed, no offset
         line.substr(0, line.rfind(' ')) + " -1\n",           // negative offset
@@ -81,7 +103,7 @@ TEST(JournalManifest, SummaryOfARunAgreesWithTheWholeManifestOrIsEmpty) {
         entry.Directory = "/some/directory";
         entry.Name = "file " + std::to_string(n);
         total += entry.Bytes;
-        entries += ManifestOldLine(entry) + ManifestDoneLine(n, {});
+        entries += oldLine(entry) + doneLine(n, {});
     }
     const std::string finished = header + entries + ManifestKeptLine(total) + ManifestEndLine(7);
     const std::string undone = finished + ManifestRestoredLine(3) + ManifestUndoneLine(9);
