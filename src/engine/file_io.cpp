@@ -27,32 +27,28 @@ constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
 // Reads the rest of the reader's file into buffer (anything with data(),
 // size() and a resize() that keeps its contents). The size from fstat is a
-// first guess: the file may grow or shrink while it is read, so read until
-// end of file and keep exactly what arrived.
+// first guess: the file may grow or shrink while it is read, so keep exactly
+// what arrived. A rewrite checks before it writes that nothing follows the
+// bytes read (StagedRewrite::stage).
 template <class Buffer>
 void readWhole(FileReader& reader, Buffer& buffer) {
     buffer.clear();
     try {
-        std::size_t expected = reader.sizeHint();
+        const std::size_t reported = reader.sizeHint();
         std::size_t filled = 0;
-        buffer.resize(expected);
+        // One byte more than the size reported: a read that comes back short
+        // of it has met the end, and no further read is needed to see it. A
+        // file that grew fills it, and is read on.
+        buffer.resize(reported + 1);
         for (;;) {
-            if (filled == expected) {
-                // Probe for more before growing the buffer.
-                char probe[4096];
-                const std::size_t got = reader.read(probe, sizeof probe);
-                if (got == 0)
-                    break;
-                expected = filled + got;
-                buffer.resize(expected);
-                std::memcpy(buffer.data() + filled, probe, got);
-                filled = expected;
-                continue;
-            }
-            const std::size_t got = reader.read(buffer.data() + filled, expected - filled);
+            if (filled == buffer.size())
+                buffer.resize(filled + std::max<std::size_t>(filled, 4096));
+            const std::size_t got = reader.read(buffer.data() + filled, buffer.size() - filled);
             if (got == 0)
                 break;
             filled += got;
+            if (filled == reported)
+                break;
         }
         buffer.resize(filled);
     } catch (...) {

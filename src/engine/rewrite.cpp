@@ -503,6 +503,17 @@ RewriteOutcome StagedRewrite::stage(const FileLocation& location, TextPieces new
             fail(kCannotCreate, listed, "Not a regular file");
         if (state.expected && !(FileIdentity::of(info) == *state.expected))
             return RewriteOutcome::Changed;
+        // The run stopped reading at the size the file reported; a byte past
+        // what it read (on a file system whose sizes lag) must not be cut off.
+        if (state.expected) {
+            char beyond = 0;
+            const auto end = std::max<std::int64_t>(static_cast<std::int64_t>(request.OldText.size()), info.st_size);
+            const ssize_t got = ::pread(old.get(), &beyond, 1, static_cast<off_t>(end));
+            if (got < 0)
+                failErrno(kCannotCreate, listed, errno);
+            if (got > 0)
+                return RewriteOutcome::Changed;
+        }
         // The owner's write bit decides for everyone: root may write any file,
         // but a file its owner made read-only is kept as it is.
         if ((info.st_mode & S_IWUSR) == 0)

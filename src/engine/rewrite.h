@@ -30,7 +30,11 @@ struct RewriteRequest {
     // it, so a symlink re-pointed meanwhile is seen). Null: no check, and a
     // missing file is created (SaveFileText).
     const FileIdentity* Expected = nullptr;
-    std::string_view OldText; // the bytes read, for the hooks
+    // The bytes read, for the hooks. With Expected, the file must end where
+    // they end (or at its size, if that is further): a byte past them (a size
+    // that lagged behind the content when the file was read) makes the
+    // rewrite Changed, so that it is read again rather than cut short.
+    std::string_view OldText;
     CommitHooks* Hooks = nullptr;
 };
 

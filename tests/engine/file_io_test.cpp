@@ -85,6 +85,26 @@ TEST(LoadFileBytes, ReadsEveryByteAcrossTheBufferKinds) {
     }
 }
 
+TEST(FileReader, AFileThatGrewOrShrankSinceItWasOpenedIsReadAsItStandsNow) {
+    TempDir dir;
+    const struct {
+        std::size_t before;
+        std::size_t after;
+    } cases[] = {{0, 1}, {0, 5000}, {10, 11}, {10, 10}, {4096, 4097}, {4096, 12000}, {300, 299}, {300, 0}};
+    for (const auto& c : cases) {
+        std::string content(std::max(c.before, c.after), '\0');
+        for (std::size_t i = 0; i < content.size(); ++i)
+            content[i] = static_cast<char>('a' + i % 26);
+        const std::string path = dir.write("f.txt", content.substr(0, c.before));
+        quillet::engine::FileReader reader(quillet::engine::FileLocation::atPath(path));
+        ASSERT_EQ(reader.sizeHint(), c.before);
+        dir.write("f.txt", content.substr(0, c.after)); // rewritten in place: the same file
+        quillet::engine::FileBytes bytes;
+        reader.readAll(bytes);
+        EXPECT_TRUE(bytes.view() == content.substr(0, c.after)) << c.before << " -> " << c.after;
+    }
+}
+
 TEST(LoadFileText, FollowsSymlinkToFile) {
     TempDir dir;
     dir.write("target.txt", "through the link");
