@@ -159,10 +159,15 @@ private:
             report(entry, held->Matched);
             return;
         }
-        // A file done already waits only for its report: its bytes go now.
+        // A file done already waits only for its report: its bytes go now,
+        // and so does its hold on the walk's directory, whose descriptor
+        // stays open while anything refers to it (thousands of files may wait
+        // behind one staged rewrite, each in a directory of its own).
         const bool matched = held->Matched;
-        if (settled == Settled::Done)
+        if (settled == Settled::Done) {
             held.reset();
+            entry.location.Directory.reset();
+        }
         m_batch.push_back({std::move(entry), std::move(held), std::move(staged), matched});
         if (m_stagedFiles >= kMaxStagedRewrites || m_stagedBytes >= kMaxStagedBytes)
             putStagedInPlace();
@@ -283,7 +288,8 @@ private:
         // Assigned into the strings of the last report, which keep their room.
         FileReport& report = m_report;
         if (entry.walked) {
-            report.Directory = entry.location.Directory->Path;
+            // The walk's directory path, which begins the entry's path.
+            report.Directory.assign(entry.location.Path, 0, entry.location.Path.size() - entry.location.Name.size());
             report.Name = entry.location.Name;
         } else {
             report.Directory.clear();

@@ -308,3 +308,40 @@ TEST(RunHooks, FilesOfOneBatchInSeveralFoldersAreUndoneEachInItsOwnFolder) {
             EXPECT_EQ(readFile(path), old) << path << ", " << threads << " threads";
     }
 }
+
+// Files done while an earlier rewrite is staged wait for their turn to be
+// reported; they must not keep their directories open meanwhile.
+TEST(RunHooks, FilesQueuedBehindAStagedRewriteHoldNoDirectoryOpen) {
+    constexpr int kDirectories = 1200;
+    for (int threads : {1, 2}) {
+        TempDir dir;
+        dir.write("site/d0/f.txt", "old");
+        for (int i = 1; i < kDirectories; ++i)
+            dir.write("site/d" + std::to_string(i) + "/f.txt", "plain");
+        std::vector<std::string> unreadable;
+        {
+            RunJournal journal(journalIn(dir, "state/runs"));
+            RunRequest request;
+            request.Shape = RunShape::DirectoryWalk;
+            request.Directory = dir.file("site");
+            request.Mask = "*";
+            request.Param.SearchPattern = "old";
+            request.Param.NewText = "new";
+            request.Threads = threads;
+            request.Hooks = &journal;
+            RunEvents events;
+            events.OnUnreadableDirectory = [&](const std::string& path, const std::string& reason) {
+                unreadable.push_back(path + ": " + reason);
+            };
+            rlimit saved{};
+            ::getrlimit(RLIMIT_NOFILE, &saved);
+            rlimit lowered = saved;
+            lowered.rlim_cur = 512; // room for the files read ahead, not for every directory
+            ::setrlimit(RLIMIT_NOFILE, &lowered);
+            EXPECT_NO_THROW(ExecuteRun(request, events)) << threads << " threads";
+            ::setrlimit(RLIMIT_NOFILE, &saved);
+        }
+        EXPECT_TRUE(unreadable.empty()) << unreadable.front() << ", " << threads << " threads";
+        EXPECT_EQ(readFile(dir.file("site/d0/f.txt")), "new") << threads << " threads";
+    }
+}
