@@ -10,13 +10,17 @@ constexpr std::size_t kBatchFiles = 64;
 constexpr std::int64_t kBatchBytes = 1 << 20;
 // Bytes read ahead at most, unless a single file is larger.
 constexpr std::int64_t kInFlightBytes = 64 << 20;
-// Files in flight at most: each may hold its walk directory's descriptor.
-constexpr std::size_t kInFlightFiles = 256;
+// Files in flight at most. Far enough ahead that the workers still have
+// files to read while the run's thread puts a batch of rewrites in place.
+constexpr std::size_t kInFlightFiles = 1024;
+// Walk directories the files in flight hold open at most: a process may
+// have as few as 1024 descriptors.
+constexpr std::size_t kInFlightDirectories = 256;
 
 } // namespace
 
 OrderedPipeline::OrderedPipeline(TSRParam operation, int threads)
-    : m_operation(std::move(operation)), m_maxBatches(static_cast<std::size_t>(threads < 1 ? 1 : threads) * 2) {
+    : m_operation(std::move(operation)), m_maxBatches(static_cast<std::size_t>(threads < 1 ? 1 : threads) * 8) {
     m_operation.FileList = nullptr;
     m_operation.ResultList = nullptr;
     for (int i = 0; i < (threads < 1 ? 1 : threads); ++i) {
@@ -40,6 +44,11 @@ OrderedPipeline::~OrderedPipeline() {
 }
 
 void OrderedPipeline::submit(const FileLocation& location, std::int64_t size) {
+    const finder::OpenDirectory* directory = location.Directory.get();
+    if (!m_directoryRuns.empty() && m_directoryRuns.back().first == directory)
+        ++m_directoryRuns.back().second;
+    else
+        m_directoryRuns.emplace_back(directory, 1);
     m_open.paths.push_back(location);
     m_open.bytes += size > 0 ? size : 0;
     ++m_inFlightFiles;
@@ -50,7 +59,9 @@ void OrderedPipeline::submit(const FileLocation& location, std::int64_t size) {
 
 bool OrderedPipeline::full() const {
     return m_batches.size() >= m_maxBatches ||
-           ((m_inFlightBytes >= kInFlightBytes || m_inFlightFiles >= kInFlightFiles) && !m_batches.empty());
+           ((m_inFlightBytes >= kInFlightBytes || m_inFlightFiles >= kInFlightFiles ||
+             m_directoryRuns.size() >= kInFlightDirectories) &&
+            !m_batches.empty());
 }
 
 void OrderedPipeline::flush() {
@@ -98,6 +109,8 @@ PreparedFile OrderedPipeline::takeOldest(std::exception_ptr& error) {
     }
     Outcome& outcome = m_ready[m_readyNext++];
     --m_inFlightFiles;
+    if (--m_directoryRuns.front().second == 0)
+        m_directoryRuns.pop_front();
     error = outcome.error;
     return std::move(outcome.file);
 }

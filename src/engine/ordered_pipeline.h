@@ -22,6 +22,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quillet::engine {
@@ -71,6 +72,9 @@ private:
     std::size_t m_readyNext = 0;
     std::size_t m_inFlightFiles = 0;
     std::int64_t m_inFlightBytes = 0;
+    // The files in flight as runs of files from one walk directory (null
+    // for paths), in submission order: each run holds one directory open.
+    std::deque<std::pair<const finder::OpenDirectory*, std::size_t>> m_directoryRuns;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -310,7 +310,8 @@ TEST(RunHooks, FilesOfOneBatchInSeveralFoldersAreUndoneEachInItsOwnFolder) {
 }
 
 // Files done while an earlier rewrite is staged wait for their turn to be
-// reported; they must not keep their directories open meanwhile.
+// reported; they must not keep their directories open meanwhile. Nor may the
+// files read ahead hold more directories open than a process may have.
 TEST(RunHooks, FilesQueuedBehindAStagedRewriteHoldNoDirectoryOpen) {
     constexpr int kDirectories = 1200;
     for (int threads : {1, 2}) {
