@@ -31,8 +31,8 @@ JournalOptions journalIn(const TempDir& dir, const char* runs) {
     return options;
 }
 
-std::set<std::string> walkReplacing(const TempDir& dir, const char* from, const char* to, int threads) {
-    RunJournal journal(journalIn(dir, "site/state/runs"));
+// A walk of dir's "site" tree replacing `from` with `to`, around `hooks`.
+RunRequest replaceInSite(const TempDir& dir, const char* from, const char* to, int threads, CommitHooks& hooks) {
     RunRequest request;
     request.Shape = RunShape::DirectoryWalk;
     request.Directory = dir.file("site");
@@ -41,7 +41,13 @@ std::set<std::string> walkReplacing(const TempDir& dir, const char* from, const 
     request.Param.SearchPattern = from;
     request.Param.NewText = to;
     request.Threads = threads;
-    request.Hooks = &journal;
+    request.Hooks = &hooks;
+    return request;
+}
+
+std::set<std::string> walkReplacing(const TempDir& dir, const char* from, const char* to, int threads) {
+    RunJournal journal(journalIn(dir, "site/state/runs"));
+    const RunRequest request = replaceInSite(dir, from, to, threads, journal);
     std::set<std::string> matched;
     RunEvents events;
     events.OnResult = [&](const std::string& entry) { matched.insert(entry); };
@@ -291,15 +297,7 @@ TEST(RunHooks, FilesOfOneBatchInSeveralFoldersAreUndoneEachInItsOwnFolder) {
         const JournalOptions options = journalIn(dir, "state/runs");
         {
             RunJournal journal(options);
-            RunRequest request;
-            request.Shape = RunShape::DirectoryWalk;
-            request.Directory = dir.file("site");
-            request.Mask = "*";
-            request.Param.SearchPattern = "old";
-            request.Param.NewText = "new";
-            request.Threads = threads;
-            request.Hooks = &journal;
-            ExecuteRun(request, RunEvents{});
+            ExecuteRun(replaceInSite(dir, "old", "new", threads, journal), RunEvents{});
         }
         for (const auto& [path, old] : olds)
             ASSERT_EQ(readFile(path), "new" + old.substr(3)) << path << ", " << threads << " threads";
@@ -322,14 +320,7 @@ TEST(RunHooks, FilesQueuedBehindAStagedRewriteHoldNoDirectoryOpen) {
         std::vector<std::string> unreadable;
         {
             RunJournal journal(journalIn(dir, "state/runs"));
-            RunRequest request;
-            request.Shape = RunShape::DirectoryWalk;
-            request.Directory = dir.file("site");
-            request.Mask = "*";
-            request.Param.SearchPattern = "old";
-            request.Param.NewText = "new";
-            request.Threads = threads;
-            request.Hooks = &journal;
+            const RunRequest request = replaceInSite(dir, "old", "new", threads, journal);
             RunEvents events;
             events.OnUnreadableDirectory = [&](const std::string& path, const std::string& reason) {
                 unreadable.push_back(path + ": " + reason);
