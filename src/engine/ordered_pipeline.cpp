@@ -16,6 +16,8 @@ constexpr std::size_t kInFlightFiles = 1024;
 // Walk directories the files in flight hold open at most: a process may
 // have as few as 1024 descriptors.
 constexpr std::size_t kInFlightDirectories = 256;
+// Tasks handed to workers between batches that wake an idle one.
+constexpr std::size_t kAssistsPerWake = 8;
 
 } // namespace
 
@@ -37,6 +39,7 @@ OrderedPipeline::~OrderedPipeline() {
         std::lock_guard lock(m_mutex);
         m_closing = true;
         m_tasks.clear();
+        m_assists.clear();
     }
     m_wake.notify_all();
     for (std::thread& worker : m_workers)
@@ -115,18 +118,44 @@ PreparedFile OrderedPipeline::takeOldest(std::exception_ptr& error) {
     return std::move(outcome.file);
 }
 
+void OrderedPipeline::assist(std::function<void()> task) {
+    bool wake = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_assists.push_back(std::move(task));
+        // A worker woken for every task would take the run's thread off its
+        // core: idle workers are woken for several at once, and busy ones
+        // take them between batches. One that is never taken, its caller
+        // does itself.
+        wake = m_idleWorkers > 0 && m_assists.size() >= kAssistsPerWake;
+    }
+    if (wake)
+        m_wake.notify_one();
+}
+
 void OrderedPipeline::work() {
     for (;;) {
         std::packaged_task<std::vector<Outcome>()> task;
+        std::function<void()> assisted;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_closing || !m_tasks.empty(); });
+            ++m_idleWorkers;
+            m_wake.wait(lock, [this] { return m_closing || !m_tasks.empty() || !m_assists.empty(); });
+            --m_idleWorkers;
             if (m_closing)
                 return;
-            task = std::move(m_tasks.front());
-            m_tasks.pop_front();
+            if (!m_assists.empty()) {
+                assisted = std::move(m_assists.front());
+                m_assists.pop_front();
+            } else {
+                task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+            }
         }
-        task();
+        if (assisted)
+            assisted();
+        else
+            task();
     }
 }
 

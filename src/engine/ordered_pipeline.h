@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <string>
@@ -50,6 +51,11 @@ public:
     PreparedFile takeOldest();
     // The same, handing over the error instead of raising it.
     PreparedFile takeOldest(std::exception_ptr& error);
+    // Runs `task` on a worker before any batch of files not begun yet: work
+    // the run's thread hands off for a file already taken. The task must not
+    // throw; the caller learns of its end by its own means. A task may wait
+    // long, or never run: the caller must be able to do the work itself.
+    void assist(std::function<void()> task);
 
 private:
     struct Outcome {
@@ -78,7 +84,9 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<std::packaged_task<std::vector<Outcome>()>> m_tasks;
+    std::deque<std::packaged_task<std::vector<Outcome>()>> m_tasks; // guarded by m_mutex
+    std::deque<std::function<void()>> m_assists;                    // guarded by m_mutex
+    std::size_t m_idleWorkers = 0;                                  // guarded by m_mutex
     bool m_closing = false;
     std::vector<std::thread> m_workers;
 };

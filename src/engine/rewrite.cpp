@@ -117,10 +117,11 @@ namespace {
 // The temporary files in being, for a signal handler: each slot holds a
 // directory descriptor and a name. A slot is claimed before its
 // file is created and cleared after the rename, so that a handler running at
-// any moment removes at most files of this run's own. Rewrites are made on
-// one thread at a time (the run's own); several may be staged at once.
+// any moment removes at most files of this run's own. Rewrites are put in
+// place on one thread (the run's own); several may be staged at once, some of
+// them ahead on workers.
 constexpr std::size_t kTempNameSize = 16; // ".quillet-XXXXXX" and its NUL
-constexpr int kTempSlots = 2 * kMaxStagedRewrites;
+constexpr int kTempSlots = 2 * kMaxStagedRewrites + kMaxRewritesAhead;
 // A slot holds the directory descriptor plus one, so that the zero every
 // slot starts with means free before any code has run.
 constexpr int kFreeSlot = 0;
@@ -466,7 +467,37 @@ StagedRewrite::StagedRewrite(StagedRewrite&&) noexcept = default;
 StagedRewrite& StagedRewrite::operator=(StagedRewrite&&) noexcept = default;
 
 RewriteOutcome StagedRewrite::stage(const FileLocation& location, TextPieces newText, const RewriteRequest& request) {
+    return stageFor(Mode::Now, location, newText, request);
+}
+
+bool StagedRewrite::stageAhead(const FileLocation& location, TextPieces newText,
+                               const RewriteRequest& request) noexcept {
+    try {
+        RewriteRequest unhooked = request;
+        unhooked.Hooks = nullptr;
+        return stageFor(Mode::Ahead, location, newText, unhooked) == RewriteOutcome::Staged;
+    } catch (...) {
+        m_state.reset(); // the run's thread meets the error again, at the file's turn
+        return false;
+    }
+}
+
+RewriteOutcome StagedRewrite::announce(CommitHooks* hooks) {
+    State& state = *m_state;
+    state.request.Hooks = hooks;
+    try {
+        state.announced.emplace(hooks, state.context);
+    } catch (...) {
+        m_state.reset();
+        throw;
+    }
+    return RewriteOutcome::Staged;
+}
+
+RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, TextPieces newText,
+                                       const RewriteRequest& request) {
     m_state.reset();
+    const bool ahead = mode == Mode::Ahead;
     auto owned = std::make_unique<State>();
     State& state = *owned;
     state.location = location;
@@ -503,6 +534,9 @@ RewriteOutcome StagedRewrite::stage(const FileLocation& location, TextPieces new
             fail(kCannotCreate, listed, "Not a regular file");
         if (state.expected && !(FileIdentity::of(info) == *state.expected))
             return RewriteOutcome::Changed;
+        // Another name of this file may come earlier in the run.
+        if (ahead && info.st_nlink != 1)
+            return RewriteOutcome::Changed;
         // The run stopped reading at the size the file reported; a byte past
         // what it read (on a file system whose sizes lag) must not be cut off.
         if (state.expected) {
@@ -536,6 +570,8 @@ RewriteOutcome StagedRewrite::stage(const FileLocation& location, TextPieces new
 
     TemporaryFile& temp = state.temp;
     if (appendOnly(target.directory)) {
+        if (ahead)
+            return RewriteOutcome::Changed; // a rewrite in place is made only at its turn
         if (old.get() < 0)
             fail(kCannotCreate, listed, "Folder is append-only");
         state.lease.reset(); // an in-place write would wait for our own lease
@@ -544,6 +580,8 @@ RewriteOutcome StagedRewrite::stage(const FileLocation& location, TextPieces new
     if (!temp.create(target.directory)) {
         const int error = errno;
         if (old.get() >= 0 && (error == EACCES || error == EPERM || error == EROFS)) {
+            if (ahead)
+                return RewriteOutcome::Changed;
             state.lease.reset();
             return rewriteInPlace(target, state.newText, state.newSize, state.request, context, std::strerror(error));
         }
@@ -570,7 +608,8 @@ RewriteOutcome StagedRewrite::stage(const FileLocation& location, TextPieces new
     }
     if (::fsync(temp.fd()) != 0)
         failErrno(kCannotCreate, listed, errno);
-    state.announced.emplace(request.Hooks, context);
+    if (!ahead)
+        state.announced.emplace(request.Hooks, context);
     m_state = std::move(owned);
     return RewriteOutcome::Staged;
 }

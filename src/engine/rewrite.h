@@ -20,6 +20,8 @@ enum class RewriteOutcome {
 
 // How many rewrites a run stages before it puts them in place together.
 inline constexpr int kMaxStagedRewrites = 32;
+// How many files, at most, a run's workers stage ahead of its turn.
+inline constexpr int kMaxRewritesAhead = 32;
 
 // What a rewrite needs beyond the location and the new text.
 struct RewriteRequest {
@@ -98,11 +100,25 @@ public:
     StagedRewrite& operator=(StagedRewrite&&) noexcept;
 
     RewriteOutcome stage(const FileLocation& location, TextPieces newText, const RewriteRequest& request);
+    // stage() on a worker thread, ahead of the file's turn and without the
+    // hooks (request.Hooks is not used): returns whether the file is staged.
+    // Gives up, leaving nothing behind and raising nothing, wherever stage()
+    // would not return Staged, and for a file with several names (their
+    // rewrites wait for one another, in run order). The run's own thread then
+    // decides at the file's turn: announce(), or a fresh stage().
+    bool stageAhead(const FileLocation& location, TextPieces newText, const RewriteRequest& request) noexcept;
+    // At the file's turn, for a rewrite stageAhead() staged: tells `hooks`
+    // (beforeReplace), as stage() does, and returns Staged. A hook's refusal
+    // raises and gives the rewrite up. Precondition: staged().
+    RewriteOutcome announce(CommitHooks* hooks);
     // Precondition: stage() returned Staged, and finish() has not run since.
     RewriteOutcome finish();
     bool staged() const { return m_state != nullptr; }
 
 private:
+    enum class Mode { Now, Ahead };
+    RewriteOutcome stageFor(Mode mode, const FileLocation& location, TextPieces newText, const RewriteRequest& request);
+
     struct State;
     std::unique_ptr<State> m_state;
 };

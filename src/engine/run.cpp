@@ -7,6 +7,7 @@
 #include "finder/dir_listing.h"
 #include "finder/file_finder.h"
 
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -75,8 +76,8 @@ public:
             return true;
         if (!m_pipeline) {
             std::exception_ptr error;
-            PreparedFile prepared = prepare(entry.location, error);
-            settle(entry, std::move(prepared), error);
+            auto prepared = std::make_unique<PreparedFile>(prepare(entry.location, error));
+            settle(entry, std::move(prepared), error, StagedRewrite());
             return m_stopped;
         }
         m_pipeline->submit(entry.location, entry.sizeHint);
@@ -90,6 +91,8 @@ public:
     void finish() {
         while (m_pipeline && !m_stopped && !m_pipeline->empty())
             settleOldest();
+        while (!m_stopped && !m_turns.empty())
+            settleNextTurn();
         putStagedInPlace();
     }
 
@@ -103,12 +106,40 @@ private:
         }
     }
 
+    // Takes the oldest file from the workers. It waits for its turn behind
+    // a few others, while a worker stages its rewrite (the temporary file
+    // written and synced): the run's thread then only checks and renames.
     void settleOldest() {
-        Entry entry = std::move(m_waiting.front());
+        auto turn = std::make_shared<Turn>();
+        turn->entry = std::move(m_waiting.front());
         m_waiting.pop_front();
-        std::exception_ptr error;
-        PreparedFile prepared = m_pipeline->takeOldest(error);
-        settle(entry, std::move(prepared), error);
+        turn->prepared = std::make_unique<PreparedFile>(m_pipeline->takeOldest(turn->error));
+        const PreparedFile& prepared = *turn->prepared;
+        if (!turn->error && prepared.NeedsWrite && !stale(prepared) && !madeByHooks(turn->entry, prepared)) {
+            m_pipeline->assist([turn] {
+                if (turn->claimed.exchange(true))
+                    return; // its turn came first
+                const PreparedFile& file = *turn->prepared;
+                RewriteRequest rewrite;
+                rewrite.Expected = &file.Identity;
+                rewrite.OldText = file.Original.view();
+                const std::vector<std::string_view> pieces = file.Result.pieces();
+                turn->rewrite.stageAhead(turn->entry.location, pieces, rewrite);
+                turn->staged.store(true);
+                turn->staged.notify_one();
+            });
+        }
+        m_turns.push_back(std::move(turn));
+        if (m_turns.size() > static_cast<std::size_t>(kMaxRewritesAhead))
+            settleNextTurn();
+    }
+
+    void settleNextTurn() {
+        const std::shared_ptr<Turn> turn = std::move(m_turns.front());
+        m_turns.pop_front();
+        if (turn->claimed.exchange(true)) // a worker is staging it
+            turn->staged.wait(false);
+        settle(turn->entry, std::move(turn->prepared), turn->error, std::move(turn->rewrite));
     }
 
     // A file read before this run replaced it (the same file named twice, a
@@ -129,21 +160,21 @@ private:
 
     // Settles an entry in run order: reported at once, or, while rewrites
     // are staged, queued behind them.
-    void settle(Entry& entry, PreparedFile prepared, std::exception_ptr error) {
+    // `ahead`: the file's rewrite, if a worker staged it.
+    void settle(Entry& entry, std::unique_ptr<PreparedFile> held, std::exception_ptr error, StagedRewrite ahead) {
         // A staged rewrite points into the prepared bytes (also the few an
         // operation made, which a move of their string would carry away):
-        // they stay where they are until the rewrite is finished.
-        auto held = std::make_unique<PreparedFile>(std::move(prepared));
+        // they stay where they are, held by pointer, until it is finished.
         // Another name of a file already staged (a hard link, the same path
         // written twice) is handled once that rewrite is in place: it is then
         // stale and read again, and a rewrite in place would otherwise wait
         // for the lease the staged rewrite holds on the file.
         if (held->Opened && m_stagedInodes.count({held->Identity.Device, held->Identity.Inode}) != 0)
             putStagedInPlace();
-        StagedRewrite staged;
+        StagedRewrite staged = std::move(ahead);
         Settled settled = Settled::Done;
         try {
-            settled = resolve(entry, *held, error, 1, staging() ? &staged : nullptr);
+            settled = resolve(entry, *held, error, 1, staged, staging());
         } catch (...) {
             putStagedInPlace(); // the entries before this one come first
             throw;
@@ -178,10 +209,11 @@ private:
     bool staging() const { return m_request.Hooks != nullptr && !m_request.Param.DryRun; }
 
     // Reads, checks and commits one entry, reading it again while it turns
-    // out to have changed. With `staging`, a rewrite is left staged there.
+    // out to have changed. `rewrite` may come staged ahead; with
+    // `keepStaged`, the rewrite is left staged there.
     // A failure raises, or with KeepGoing is reported and gives Failed.
     Settled resolve(Entry& entry, PreparedFile& prepared, std::exception_ptr error, int firstTry,
-                    StagedRewrite* staging) {
+                    StagedRewrite& rewrite, bool keepStaged) {
         try {
             for (int tries = firstTry;; ++tries) {
                 if (error)
@@ -189,10 +221,11 @@ private:
                 if (madeByHooks(entry, prepared))
                     return Settled::Skipped;
                 if (!stale(prepared)) {
-                    const RewriteOutcome outcome = commit(entry, prepared, staging);
+                    const RewriteOutcome outcome = commit(entry, prepared, rewrite, keepStaged);
                     if (outcome != RewriteOutcome::Changed)
                         return outcome == RewriteOutcome::Staged ? Settled::Staged : Settled::Done;
                 }
+                rewrite = StagedRewrite(); // what was staged ahead is of the bytes read before
                 if (tries >= kTries)
                     throw Error("File changed while being processed: \"" + detail::fullPath(entry.location.Path) +
                                 "\"");
@@ -215,21 +248,25 @@ private:
             m_events.OnFileError(entry.location.Path, failure.what());
     }
 
-    // Puts the prepared content in place, or stages it; Changed when the
-    // file is no longer the one that was read.
-    RewriteOutcome commit(Entry& entry, PreparedFile& prepared, StagedRewrite* staging) {
+    // Puts the prepared content in place, or with keepStaged stages it in
+    // `staged` (which may come staged ahead); Changed when the file is no
+    // longer the one that was read.
+    RewriteOutcome commit(Entry& entry, PreparedFile& prepared, StagedRewrite& staged, bool keepStaged) {
         if (!prepared.Changed)
             return RewriteOutcome::Replaced;
         if (prepared.NeedsWrite) {
-            RewriteRequest rewrite;
-            rewrite.Expected = &prepared.Identity;
-            rewrite.OldText = prepared.Original.view();
-            rewrite.Hooks = m_request.Hooks;
-            const std::vector<std::string_view> pieces = prepared.Result.pieces();
-            StagedRewrite own;
-            StagedRewrite& staged = staging != nullptr ? *staging : own;
-            RewriteOutcome outcome = staged.stage(entry.location, pieces, rewrite);
-            if (outcome == RewriteOutcome::Staged && staging != nullptr)
+            RewriteOutcome outcome = RewriteOutcome::Staged;
+            if (staged.staged()) {
+                outcome = staged.announce(m_request.Hooks);
+            } else {
+                RewriteRequest rewrite;
+                rewrite.Expected = &prepared.Identity;
+                rewrite.OldText = prepared.Original.view();
+                rewrite.Hooks = m_request.Hooks;
+                const std::vector<std::string_view> pieces = prepared.Result.pieces();
+                outcome = staged.stage(entry.location, pieces, rewrite);
+            }
+            if (outcome == RewriteOutcome::Staged && keepStaged)
                 return outcome;
             if (outcome == RewriteOutcome::Staged)
                 outcome = staged.finish();
@@ -270,7 +307,7 @@ private:
                 if (outcome == RewriteOutcome::Changed) {
                     std::exception_ptr error;
                     *queued.prepared = prepare(queued.entry.location, error);
-                    if (resolve(queued.entry, *queued.prepared, error, 2, nullptr) != Settled::Done)
+                    if (resolve(queued.entry, *queued.prepared, error, 2, queued.rewrite, false) != Settled::Done)
                         continue;
                     queued.matched = queued.prepared->Matched;
                 } else {
@@ -317,6 +354,18 @@ private:
     using Key = std::tuple<dev_t, ino_t, std::int64_t, std::int64_t, std::int64_t>;
     static Key key(const FileIdentity& id) { return {id.Device, id.Inode, id.Size, id.ModifiedNs, id.ChangedNs}; }
 
+    // A file taken from the workers, waiting for its turn; shared with the
+    // worker that stages its rewrite ahead. Whoever claims it first owns
+    // it: a worker, until it sets `staged`, or the file's turn.
+    struct Turn {
+        Entry entry;
+        std::unique_ptr<PreparedFile> prepared;
+        std::exception_ptr error;
+        StagedRewrite rewrite;
+        std::atomic<bool> claimed{false};
+        std::atomic<bool> staged{false}; // the worker that claimed it is done
+    };
+
     // An entry settled after a staged rewrite, or one itself, waiting in run order.
     struct Queued {
         Entry entry;
@@ -336,9 +385,10 @@ private:
     std::size_t m_stagedBytes = 0;
     std::set<std::pair<dev_t, ino_t>> m_stagedInodes; // the files staged in m_batch
     std::optional<OrderedPipeline> m_pipeline;
-    std::deque<Entry> m_waiting; // submitted to the pipeline, in run order
-    std::set<Key> m_replaced;    // files this run replaced, as they were read
-    FileReport m_report;         // the last one handed to OnFile
+    std::deque<Entry> m_waiting;               // submitted to the pipeline, in run order
+    std::deque<std::shared_ptr<Turn>> m_turns; // taken from it, in run order
+    std::set<Key> m_replaced;                  // files this run replaced, as they were read
+    FileReport m_report;                       // the last one handed to OnFile
     bool m_stopped = false;
 };
 

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -201,4 +202,56 @@ TEST(RewriteFile, InPlaceOnlyWhenTheHooksKeepTheOldBytes) {
     EXPECT_EQ(temporary, 0);
     EXPECT_EQ(hooks.calls, (std::vector<std::string>{"before old text -> new in place", "after ok",
                                                      "before new -> a much longer new text in place", "after ok"}));
+}
+
+// Staged ahead on a worker, a rewrite is taken up at its turn, or given up
+// with nothing left behind wherever only its turn may decide: another name of
+// the file may come first, the file changed, or it must be rewritten in place.
+TEST(RewriteFile, StagedAheadOnlyWhatItsTurnCanTakeOverUnchanged) {
+    struct Case {
+        const char* name;
+        // After the read (or before it, by reading again); false where it
+        // cannot be done here.
+        std::function<bool(TempDir&, const std::string& path, FileIdentity& read)> before;
+        bool staged;
+    } cases[] = {
+        {"plain file", [](TempDir&, const std::string&, FileIdentity&) { return true; }, true},
+        {"hard-linked when read",
+         [](TempDir& dir, const std::string& path, FileIdentity& read) {
+             fs::create_hard_link(path, dir.file("d/b"));
+             read = identityOf(path);
+             return true;
+         },
+         false},
+        {"edited", [](TempDir& dir, const std::string&, FileIdentity&) { return !dir.write("d/a.txt", "e").empty(); },
+         false},
+        {"deleted", [](TempDir&, const std::string& path, FileIdentity&) { return fs::remove(path); }, false},
+        {"folder locked",
+         [](TempDir& dir, const std::string&, FileIdentity&) { return lockDirectory(dir.path() / "d"); }, false},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = dir.write("d/a.txt", "old");
+        FileIdentity read = identityOf(path);
+        if (!c.before(dir, path, read))
+            continue;
+        RewriteRequest request;
+        request.Expected = &read;
+        request.OldText = "old";
+        const std::string_view newText[] = {"new"};
+        StagedRewrite rewrite;
+        const bool staged = rewrite.stageAhead(FileLocation::atPath(path), newText, request);
+        const int temporary = temporaryFilesIn(dir.path() / "d");
+        unlockDirectory(dir.path() / "d");
+        EXPECT_EQ(staged, c.staged) << c.name;
+        EXPECT_EQ(temporary, c.staged ? 1 : 0) << c.name;
+        if (!staged)
+            continue;
+        RecordingHooks hooks;
+        EXPECT_EQ(rewrite.announce(&hooks), RewriteOutcome::Staged);
+        EXPECT_EQ(rewrite.finish(), RewriteOutcome::Replaced);
+        EXPECT_EQ(readFile(path), "new");
+        EXPECT_EQ(hooks.calls, (std::vector<std::string>{"before old -> new", "after ok"})) << c.name;
+        EXPECT_EQ(temporaryFilesIn(dir.path() / "d"), 0);
+    }
 }

@@ -34,6 +34,14 @@ Outcome execute(const RunRequest& request, int stopAfter = 0) {
     return outcome;
 }
 
+// Temporary files left anywhere under `root`.
+int temporaryFilesUnder(const fs::path& root) {
+    int count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        count += entry.path().filename().string().starts_with(".quillet-");
+    return count;
+}
+
 RunRequest request(RunShape shape, const std::string& pattern, std::uint8_t operation = 0,
                    const std::string& newText = "") {
     RunRequest r;
@@ -203,6 +211,7 @@ TEST_P(ThreadedRunTest, AStopLeavesTheFilesAfterItUntouched) {
     for (const std::string& report : outcome.reports)
         matchedReports += report.ends_with(":1");
     EXPECT_EQ(rewritten, matchedReports);
+    EXPECT_EQ(temporaryFilesUnder(dir.path()), 0) << "rewrites staged ahead of the stop are given up";
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ThreadedRunTest, ::testing::Values(RunShape::DirectoryWalk, RunShape::PathList));
@@ -222,6 +231,7 @@ TEST_P(ThreadedPathListTest, AnErrorIsRaisedInItsTurnAfterTheFilesBeforeIt) {
         const bool matching = readFile(paths[i]).find("<") != std::string::npos;
         EXPECT_EQ(rewritten, i < 100 && matching) << paths[i];
     }
+    EXPECT_EQ(temporaryFilesUnder(dir.path()), 0) << "rewrites staged ahead of the error are given up";
 }
 
 INSTANTIATE_TEST_SUITE_P(PathList, ThreadedPathListTest, ::testing::Values(RunShape::PathList));
