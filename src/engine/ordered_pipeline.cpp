@@ -13,16 +13,15 @@ constexpr std::int64_t kInFlightBytes = 64 << 20;
 // Files in flight at most. Far enough ahead that the workers still have
 // files to read while the run's thread puts a batch of rewrites in place.
 constexpr std::size_t kInFlightFiles = 1024;
-// Walk directories the files in flight hold open at most: a process may
-// have as few as 1024 descriptors.
-constexpr std::size_t kInFlightDirectories = 256;
+
 // Tasks handed to workers between batches that wake an idle one.
 constexpr std::size_t kAssistsPerWake = 8;
 
 } // namespace
 
-OrderedPipeline::OrderedPipeline(TSRParam operation, int threads)
-    : m_operation(std::move(operation)), m_maxBatches(static_cast<std::size_t>(threads < 1 ? 1 : threads) * 8) {
+OrderedPipeline::OrderedPipeline(TSRParam operation, int threads, std::size_t maxDirectories)
+    : m_operation(std::move(operation)), m_maxBatches(static_cast<std::size_t>(threads < 1 ? 1 : threads) * 8),
+      m_maxDirectories(maxDirectories < 1 ? 1 : maxDirectories) {
     m_operation.FileList = nullptr;
     m_operation.ResultList = nullptr;
     for (int i = 0; i < (threads < 1 ? 1 : threads); ++i) {
@@ -61,10 +60,10 @@ void OrderedPipeline::submit(const FileLocation& location, std::int64_t size) {
 }
 
 bool OrderedPipeline::full() const {
-    return m_batches.size() >= m_maxBatches ||
-           ((m_inFlightBytes >= kInFlightBytes || m_inFlightFiles >= kInFlightFiles ||
-             m_directoryRuns.size() >= kInFlightDirectories) &&
-            !m_batches.empty());
+    // Directories are counted also in the batch not yet handed out: files in
+    // a directory of their own each hold one (takeOldest hands it out).
+    return m_batches.size() >= m_maxBatches || m_directoryRuns.size() >= m_maxDirectories ||
+           ((m_inFlightBytes >= kInFlightBytes || m_inFlightFiles >= kInFlightFiles) && !m_batches.empty());
 }
 
 void OrderedPipeline::flush() {

@@ -31,8 +31,9 @@ namespace quillet::engine {
 class OrderedPipeline {
 public:
     // Starts up to `threads` workers; where the system refuses more threads,
-    // runs with those it started (see workers()).
-    explicit OrderedPipeline(TSRParam operation, int threads);
+    // runs with those it started (see workers()). The files in flight hold
+    // at most `maxDirectories` walk directories (and so descriptors) open.
+    OrderedPipeline(TSRParam operation, int threads, std::size_t maxDirectories);
     // Drops what was not taken yet and waits for the workers.
     ~OrderedPipeline();
     OrderedPipeline(const OrderedPipeline&) = delete;
@@ -72,6 +73,7 @@ private:
 
     TSRParam m_operation; // the worker threads' own copy: no borrowed lists
     std::size_t m_maxBatches;
+    std::size_t m_maxDirectories;
     Batch m_open;
     std::deque<std::pair<std::future<std::vector<Outcome>>, std::int64_t>> m_batches; // with their bytes
     std::vector<Outcome> m_ready;

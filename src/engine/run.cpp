@@ -7,6 +7,7 @@
 #include "finder/dir_listing.h"
 #include "finder/file_finder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -19,6 +20,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace quillet::engine {
@@ -28,6 +30,29 @@ namespace {
 // Read and processed afresh at most this often before the run gives up on a
 // file that keeps changing under it.
 constexpr int kTries = 3;
+
+// What a run holds open at once, within the descriptors the process may have
+// (a soft limit of 1024 is usual; some set 256). A staged rewrite holds up to
+// three (old file, new file, directory); a file read ahead holds its walk
+// directory. Together about half the limit, leaving the rest to the walk,
+// the journal, the workers' reads and whatever the program has open.
+struct HeldOpen {
+    int stagedRewrites = kMaxStagedRewrites; // put in place together
+    std::size_t rewritesAhead = kMaxRewritesAhead;
+    std::size_t directoriesAhead = 256; // held by the files read ahead
+
+    static HeldOpen forThisProcess() {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            return {};
+        const auto descriptors = static_cast<std::size_t>(limit.rlim_cur);
+        HeldOpen held;
+        held.stagedRewrites = static_cast<int>(std::clamp<std::size_t>(descriptors / 16, 4, kMaxStagedRewrites));
+        held.rewritesAhead = std::clamp<std::size_t>(descriptors / 32, 2, kMaxRewritesAhead);
+        held.directoriesAhead = std::clamp<std::size_t>(descriptors / 4, 8, held.directoriesAhead);
+        return held;
+    }
+};
 
 std::string withTrailingSlash(const std::string& directory) {
     if (!directory.empty() && directory.back() == '/')
@@ -60,9 +85,9 @@ struct Entry {
 class RunDriver {
 public:
     RunDriver(const RunRequest& request, const RunEvents& events, RunTotals& totals)
-        : m_request(request), m_events(events), m_totals(totals) {
+        : m_request(request), m_events(events), m_totals(totals), m_held(HeldOpen::forThisProcess()) {
         if (request.Threads > 1) {
-            m_pipeline.emplace(request.Param, request.Threads);
+            m_pipeline.emplace(request.Param, request.Threads, m_held.directoriesAhead);
             if (m_pipeline->workers() == 0)
                 m_pipeline.reset();
         }
@@ -130,7 +155,7 @@ private:
             });
         }
         m_turns.push_back(std::move(turn));
-        if (m_turns.size() > static_cast<std::size_t>(kMaxRewritesAhead))
+        if (m_turns.size() > m_held.rewritesAhead)
             settleNextTurn();
     }
 
@@ -200,7 +225,7 @@ private:
             entry.location.Directory.reset();
         }
         m_batch.push_back({std::move(entry), std::move(held), std::move(staged), matched});
-        if (m_stagedFiles >= kMaxStagedRewrites || m_stagedBytes >= kMaxStagedBytes)
+        if (m_stagedFiles >= m_held.stagedRewrites || m_stagedBytes >= kMaxStagedBytes)
             putStagedInPlace();
     }
 
@@ -380,6 +405,7 @@ private:
     const RunRequest& m_request;
     const RunEvents& m_events;
     RunTotals& m_totals;
+    const HeldOpen m_held;
     std::vector<Queued> m_batch;
     int m_stagedFiles = 0;
     std::size_t m_stagedBytes = 0;

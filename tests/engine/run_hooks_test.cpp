@@ -309,31 +309,42 @@ TEST(RunHooks, FilesOfOneBatchInSeveralFoldersAreUndoneEachInItsOwnFolder) {
 
 // Files done while an earlier rewrite is staged wait for their turn to be
 // reported; they must not keep their directories open meanwhile. Nor may the
-// files read ahead hold more directories open than a process may have.
+// files read ahead, and the rewrites staged ahead, hold more descriptors open
+// than the process may have.
 TEST(RunHooks, FilesQueuedBehindAStagedRewriteHoldNoDirectoryOpen) {
-    constexpr int kDirectories = 1200;
-    for (int threads : {1, 2}) {
-        TempDir dir;
-        dir.write("site/d0/f.txt", "old");
-        for (int i = 1; i < kDirectories; ++i)
-            dir.write("site/d" + std::to_string(i) + "/f.txt", "plain");
-        std::vector<std::string> unreadable;
-        {
-            RunJournal journal(journalIn(dir, "state/runs"));
-            const RunRequest request = replaceInSite(dir, "old", "new", threads, journal);
-            RunEvents events;
-            events.OnUnreadableDirectory = [&](const std::string& path, const std::string& reason) {
-                unreadable.push_back(path + ": " + reason);
-            };
-            rlimit saved{};
-            ::getrlimit(RLIMIT_NOFILE, &saved);
-            rlimit lowered = saved;
-            lowered.rlim_cur = 512; // room for the files read ahead, not for every directory
-            ::setrlimit(RLIMIT_NOFILE, &lowered);
-            EXPECT_NO_THROW(ExecuteRun(request, events)) << threads << " threads";
-            ::setrlimit(RLIMIT_NOFILE, &saved);
+    struct Case {
+        rlim_t descriptors; // room for what is held ahead, not for every directory
+        bool everyFileMatches;
+    } cases[] = {{512, false}, {256, true}, {128, true}};
+    for (const Case& c : cases) {
+        for (int threads : {1, 2}) {
+            const std::string where = std::to_string(c.descriptors) + " descriptors, " + std::to_string(threads) +
+                                      " threads" + (c.everyFileMatches ? ", every file matching" : "");
+            const int directories = static_cast<int>(c.descriptors) * 3 / 2;
+            TempDir dir;
+            dir.write("site/d0/f.txt", "old");
+            for (int i = 1; i < directories; ++i)
+                dir.write("site/d" + std::to_string(i) + "/f.txt", c.everyFileMatches ? "old" : "plain");
+            std::vector<std::string> unreadable;
+            {
+                RunJournal journal(journalIn(dir, "state/runs"));
+                const RunRequest request = replaceInSite(dir, "old", "new", threads, journal);
+                RunEvents events;
+                events.OnUnreadableDirectory = [&](const std::string& path, const std::string& reason) {
+                    unreadable.push_back(path + ": " + reason);
+                };
+                rlimit saved{};
+                ::getrlimit(RLIMIT_NOFILE, &saved);
+                rlimit lowered = saved;
+                lowered.rlim_cur = c.descriptors;
+                ::setrlimit(RLIMIT_NOFILE, &lowered);
+                EXPECT_NO_THROW(ExecuteRun(request, events)) << where;
+                ::setrlimit(RLIMIT_NOFILE, &saved);
+            }
+            EXPECT_TRUE(unreadable.empty()) << unreadable.front() << ", " << where;
+            EXPECT_EQ(readFile(dir.file("site/d0/f.txt")), "new") << where;
+            const std::string last = "site/d" + std::to_string(directories - 1) + "/f.txt";
+            EXPECT_EQ(readFile(dir.file(last)), c.everyFileMatches ? "new" : "plain") << where;
         }
-        EXPECT_TRUE(unreadable.empty()) << unreadable.front() << ", " << threads << " threads";
-        EXPECT_EQ(readFile(dir.file("site/d0/f.txt")), "new") << threads << " threads";
     }
 }
