@@ -304,7 +304,8 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         std::fprintf(err, "quillet-cli: cannot write the result list: %s\n", std::strerror(finalWriteError));
         return 2;
     }
-    if (totals.Failed > 0)
+    // A folder the walk could not read is a part of the tree left out.
+    if (totals.Failed > 0 || !warned.empty())
         return 2;
     return matchedFiles > 0 ? 0 : 1;
 }

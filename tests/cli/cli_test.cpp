@@ -169,6 +169,7 @@ TEST_F(CliTest, WalkWarnsAboutAnUnreadableDirectoryAndGoesOn) {
     EXPECT_EQ(r.Out, "site/a.htm\n");
     EXPECT_NE(r.Err.find("site/locked"), std::string::npos) << r.Err;
     EXPECT_TRUE(r.Err.ends_with(finished(1)));
+    EXPECT_EQ(r.ExitCode, 2) << "a part of the tree was left out";
 }
 
 TEST_F(CliTest, AMissingDirectoryIsAnErrorForTheListingAndTheWalk) {
