@@ -13,7 +13,6 @@ constexpr std::int64_t kInFlightBytes = 64 << 20;
 // Files in flight at most. Far enough ahead that the workers still have
 // files to read while the run's thread puts a batch of rewrites in place.
 constexpr std::size_t kInFlightFiles = 1024;
-
 // Tasks handed to workers between batches that wake an idle one.
 constexpr std::size_t kAssistsPerWake = 8;
 

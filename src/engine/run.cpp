@@ -134,22 +134,29 @@ private:
     // Takes the oldest file from the workers. It waits for its turn behind
     // a few others, while a worker stages its rewrite (the temporary file
     // written and synced): the run's thread then only checks and renames.
+    // A file with nothing to write and none waiting before it (every file
+    // of a search) is settled at once.
     void settleOldest() {
-        auto turn = std::make_shared<Turn>();
-        turn->entry = std::move(m_waiting.front());
+        Entry entry = std::move(m_waiting.front());
         m_waiting.pop_front();
-        turn->prepared = std::make_unique<PreparedFile>(m_pipeline->takeOldest(turn->error));
-        const PreparedFile& prepared = *turn->prepared;
-        if (!turn->error && prepared.NeedsWrite && !stale(prepared) && !madeByHooks(turn->entry, prepared)) {
+        std::exception_ptr error;
+        auto prepared = std::make_unique<PreparedFile>(m_pipeline->takeOldest(error));
+        const bool ahead = !error && prepared->NeedsWrite && !stale(*prepared) && !madeByHooks(entry, *prepared);
+        if (!ahead && m_turns.empty()) {
+            settle(entry, std::move(prepared), error, StagedRewrite());
+            return;
+        }
+        auto turn = std::make_shared<Turn>();
+        turn->entry = std::move(entry);
+        turn->prepared = std::move(prepared);
+        turn->error = error;
+        if (ahead) {
             m_pipeline->assist([turn] {
                 if (turn->claimed.exchange(true))
                     return; // its turn came first
                 const PreparedFile& file = *turn->prepared;
-                RewriteRequest rewrite;
-                rewrite.Expected = &file.Identity;
-                rewrite.OldText = file.Original.view();
                 const std::vector<std::string_view> pieces = file.Result.pieces();
-                turn->rewrite.stageAhead(turn->entry.location, pieces, rewrite);
+                turn->rewrite.stageAhead(turn->entry.location, pieces, rewriteOf(file, nullptr));
                 turn->staged.store(true);
                 turn->staged.notify_one();
             });
@@ -273,6 +280,15 @@ private:
             m_events.OnFileError(entry.location.Path, failure.what());
     }
 
+    // The rewrite of a prepared file, checked against the file as it was read.
+    static RewriteRequest rewriteOf(const PreparedFile& prepared, CommitHooks* hooks) {
+        RewriteRequest rewrite;
+        rewrite.Expected = &prepared.Identity;
+        rewrite.OldText = prepared.Original.view();
+        rewrite.Hooks = hooks;
+        return rewrite;
+    }
+
     // Puts the prepared content in place, or with keepStaged stages it in
     // `staged` (which may come staged ahead); Changed when the file is no
     // longer the one that was read.
@@ -284,12 +300,8 @@ private:
             if (staged.staged()) {
                 outcome = staged.announce(m_request.Hooks);
             } else {
-                RewriteRequest rewrite;
-                rewrite.Expected = &prepared.Identity;
-                rewrite.OldText = prepared.Original.view();
-                rewrite.Hooks = m_request.Hooks;
                 const std::vector<std::string_view> pieces = prepared.Result.pieces();
-                outcome = staged.stage(entry.location, pieces, rewrite);
+                outcome = staged.stage(entry.location, pieces, rewriteOf(prepared, m_request.Hooks));
             }
             if (outcome == RewriteOutcome::Staged && keepStaged)
                 return outcome;
