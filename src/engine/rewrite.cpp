@@ -31,6 +31,8 @@ namespace quillet::engine {
 
 namespace detail {
 
+std::atomic<TemporaryFiles> g_temporaryFiles{TemporaryFiles::Unnamed};
+
 void FileDescriptor::reset(int fd) {
     if (m_fd >= 0)
         ::close(m_fd);
@@ -114,7 +116,7 @@ using namespace detail;
 
 namespace {
 
-// The temporary files in being, for a signal handler: each slot holds a
+// The temporary files that have a name, for a signal handler: each slot holds a
 // directory descriptor and a name. A slot is claimed before its
 // file is created and cleared after the rename, so that a handler running at
 // any moment removes at most files of this run's own. Rewrites are put in
@@ -138,6 +140,30 @@ int claimTempSlot() {
     return -1; // none free: the file is still made, but a signal leaves it behind
 }
 
+// Whether new content may wait in an unnamed file (O_TMPFILE) until its
+// turn: linking one may need /proc (linkUnnamed), checked once.
+bool unnamedFilesCanBeLinked() {
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can && detail::g_temporaryFiles.load(std::memory_order_relaxed) != TemporaryFiles::Named;
+}
+
+// Links an unnamed file. Straight from its descriptor where the system lets
+// the process (Linux 6.10 on, for a file it opened itself; earlier, with
+// CAP_DAC_READ_SEARCH), else through its /proc link, a path lookup more.
+bool linkUnnamed(int fd, int directoryFd, const char* name) {
+    static std::atomic<bool> throughProc{false};
+    if (!throughProc.load(std::memory_order_relaxed) &&
+        detail::g_temporaryFiles.load(std::memory_order_relaxed) != TemporaryFiles::UnnamedLinkedThroughProc) {
+        if (::linkat(fd, "", directoryFd, name, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM)
+            return false;
+        throughProc.store(true, std::memory_order_relaxed);
+    }
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, link.c_str(), directoryFd, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
 class TemporaryFile {
 public:
     TemporaryFile() = default;
@@ -145,25 +171,75 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    // Creates ".quillet-XXXXXX" (six random letters or digits) in the
-    // directory: a fixed length, so that the name of the file beside it
-    // does not matter. Returns false with errno set on failure.
+    // Makes the file that will hold the new content, in the directory:
+    // unnamed where the file system can (ext4, xfs, btrfs, tmpfs), so that a
+    // run killed by SIGKILL, which no handler sees, leaves no file behind;
+    // else ".quillet-XXXXXX" at once. Returns false with errno set on failure.
     bool create(int directoryFd) {
+        if (m_slot < 0)
+            m_slot = claimTempSlot();
+        if (unnamedFilesCanBeLinked()) {
+            const int fd = ::openat(directoryFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                m_unnamed = directoryFd;
+                m_fd.reset(fd);
+                return true;
+            }
+            // Any other error is the directory's, and a named file meets it too.
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+                return false;
+        }
+        return makeName(directoryFd, [&](const char* name) {
+            const int fd = ::openat(directoryFd, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+            if (fd >= 0)
+                m_fd.reset(fd);
+            return fd >= 0;
+        });
+    }
+    int fd() const { return m_fd.get(); }
+    // Gives an unnamed file its ".quillet-XXXXXX" name, right before the swap
+    // that needs one; false with errno set on failure. A fixed length, so
+    // that the name of the file beside it does not matter.
+    bool giveName() {
+        if (m_unnamed < 0)
+            return true;
+        const int directoryFd = std::exchange(m_unnamed, -1);
+        return makeName(directoryFd, [&](const char* name) { return linkUnnamed(m_fd.get(), directoryFd, name); });
+    }
+    const char* name() const { return m_name; }
+    // The file is in place under another name: nothing to remove any more.
+    void markRenamed() {
+        announce(kClaimedSlot, nullptr);
+        m_directory = -1;
+    }
+    bool renamed() const { return m_directory < 0; }
+    void discard() {
+        m_fd.reset();
+        m_unnamed = -1;
+        if (m_directory >= 0) {
+            ::unlinkat(m_directory, m_name, 0);
+            m_directory = -1;
+        }
+        if (m_slot >= 0)
+            g_tempDirectory[m_slot].store(kFreeSlot);
+        m_slot = -1;
+    }
+
+private:
+    // Calls make(name) with fresh random names until one is free.
+    template <typename Make>
+    bool makeName(int directoryFd, Make make) {
         static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
         thread_local std::mt19937 random{std::random_device{}()};
         std::uniform_int_distribution<int> pick(0, sizeof kLetters - 2);
-        if (m_slot < 0)
-            m_slot = claimTempSlot();
         for (int attempt = 0; attempt < 100; ++attempt) {
             char name[kTempNameSize] = ".quillet-";
             for (std::size_t i = 9; i < kTempNameSize - 1; ++i)
                 name[i] = kLetters[pick(random)];
             announce(directoryFd, name);
-            const int fd = ::openat(directoryFd, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-            if (fd >= 0) {
+            if (make(name)) {
                 m_directory = directoryFd;
                 std::memcpy(m_name, name, kTempNameSize);
-                m_fd.reset(fd);
                 return true;
             }
             const int error = errno;
@@ -176,26 +252,7 @@ public:
         errno = EEXIST;
         return false;
     }
-    int fd() const { return m_fd.get(); }
-    const char* name() const { return m_name; }
-    // The file is in place under another name: nothing to remove any more.
-    void markRenamed() {
-        announce(kClaimedSlot, nullptr);
-        m_directory = -1;
-    }
-    bool renamed() const { return m_directory < 0; }
-    void discard() {
-        m_fd.reset();
-        if (m_directory >= 0) {
-            ::unlinkat(m_directory, m_name, 0);
-            m_directory = -1;
-        }
-        if (m_slot >= 0)
-            g_tempDirectory[m_slot].store(kFreeSlot);
-        m_slot = -1;
-    }
 
-private:
     // Tells a signal handler which file to remove: `name` in directoryFd,
     // or none (directoryFd kClaimedSlot, name null).
     void announce(int directoryFd, const char* name) {
@@ -209,7 +266,8 @@ private:
     }
 
     FileDescriptor m_fd;
-    int m_directory = -1;
+    int m_unnamed = -1;   // the directory of an unnamed file, until name()
+    int m_directory = -1; // the directory of a named file
     int m_slot = -1;
     char m_name[kTempNameSize] = {};
 };
@@ -623,6 +681,8 @@ RewriteOutcome StagedRewrite::finish() {
     TemporaryFile& temp = state.temp;
     if (state.request.Hooks != nullptr)
         state.request.Hooks->makeDurable();
+    if (!temp.giveName())
+        failErrno(kCannotCreate, listed, errno);
 
     if (state.expected) {
         const FileIdentity expected = afterHooks(state.old.get(), state.info, *state.expected);

@@ -7,6 +7,7 @@
 #include "engine/file_identity.h"
 #include "engine/file_location.h"
 
+#include <atomic>
 #include <memory>
 #include <string_view>
 
@@ -52,11 +53,14 @@ struct RewriteRequest {
 //   - refuses a file whose owner has no write permission, also for root
 //     ("Cannot create file "<path>". Permission denied"), and a file the
 //     process may not write;
-//   - writes a temporary file with a short fixed-length name beside it (so a
-//     name of 255 bytes can still be rewritten), gives it the file's owner,
-//     group, mode, extended attributes and ACLs (refusing the rewrite where a
+//   - writes a temporary file beside it, gives it the file's owner, group,
+//     mode, extended attributes and ACLs (refusing the rewrite where a
 //     user.* attribute or an ACL cannot be kept), syncs it, calls the hooks,
-//     checks again, renames it over the file and syncs the directory;
+//     checks again, renames it over the file and syncs the directory. The
+//     temporary file has no name until the rename needs one, where the file
+//     system allows (so that a SIGKILL meanwhile leaves nothing behind), and
+//     then a short fixed-length one (so a name of 255 bytes can still be
+//     rewritten);
 //   - where the directory is not writable or is append-only, rewrites the
 //     file in place, but only when request.Hooks keep the old bytes; it then
 //     reserves the space first, overwrites from the start, cuts to the new
@@ -122,5 +126,15 @@ private:
     struct State;
     std::unique_ptr<State> m_state;
 };
+
+namespace detail {
+// For tests: how rewrites make their temporary files, whatever the system
+// allows. Unnamed (the default) links them straight from the descriptor, or
+// through /proc where the system refuses that (before Linux 6.10, without
+// CAP_DAC_READ_SEARCH); Named names them from the start, as on a file system
+// without unnamed files.
+enum class TemporaryFiles { Unnamed, UnnamedLinkedThroughProc, Named };
+extern std::atomic<TemporaryFiles> g_temporaryFiles;
+} // namespace detail
 
 } // namespace quillet::engine

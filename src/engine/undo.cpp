@@ -113,8 +113,9 @@ Restore EntryRestorer::restore(bool force) {
     return copyBack(kept.get(), regular);
 }
 
-// A run killed after it wrote a file's new content and before it put it in
-// place left that content in a hidden temporary file beside the file. The
+// A run killed after it named a file's new content and before it put it in
+// place left that content in a hidden temporary file beside the file (on a
+// file system without unnamed files, any time after it was written). The
 // journal recorded its identity, so it is this very file that goes, never
 // another program's.
 void EntryRestorer::removeUnplacedNewFile() const {

@@ -9,10 +9,12 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <csignal>
 #include <functional>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -28,6 +30,17 @@ int temporaryFilesIn(const fs::path& dir) {
         count += entry.path().filename().string().starts_with(".quillet-");
     return count;
 }
+
+// How the rewrites make their temporary files while it lives.
+class TemporaryFilesMade {
+public:
+    explicit TemporaryFilesMade(detail::TemporaryFiles how) { detail::g_temporaryFiles = how; }
+    ~TemporaryFilesMade() { detail::g_temporaryFiles = detail::TemporaryFiles::Unnamed; }
+    TemporaryFilesMade(const TemporaryFilesMade&) = delete;
+    TemporaryFilesMade& operator=(const TemporaryFilesMade&) = delete;
+};
+constexpr detail::TemporaryFiles kEveryWay[] = {
+    detail::TemporaryFiles::Unnamed, detail::TemporaryFiles::UnnamedLinkedThroughProc, detail::TemporaryFiles::Named};
 
 FileIdentity identityOf(const std::string& path) {
     struct stat info {};
@@ -138,25 +151,34 @@ TEST(RewriteFile, AFileThatChangedBeforeTheRenameIsLeftAsTheOtherProgramMadeIt) 
     EXPECT_EQ(temporaryFilesIn(dir.path()), 0);
 }
 
-// The handler of a second Ctrl-C removes the temporary file being written.
+// Where the file system has no unnamed files, or for the instant one is
+// named before its swap, the handler of a second Ctrl-C removes it.
 TEST(RewriteFile, DiscardingOnASignalLeavesNoTemporaryFile) {
-    TempDir dir;
-    const std::string path = dir.write("a.txt", "old");
-    RecordingHooks hooks;
-    int during = -1;
-    hooks.during = [&](const ReplaceContext&) {
-        during = temporaryFilesIn(dir.path());
-        DiscardTemporaryFileOnSignal();
-    };
-    EXPECT_NE(rewrite(path, "old", "new", &hooks), "replaced");
-    EXPECT_EQ(during, 1);
-    EXPECT_EQ(temporaryFilesIn(dir.path()), 0);
-    EXPECT_EQ(readFile(path), "old");
-    DiscardTemporaryFileOnSignal(); // between rewrites: nothing to do
+    for (const detail::TemporaryFiles how : kEveryWay) {
+        const TemporaryFilesMade mode(how);
+        const bool named = how == detail::TemporaryFiles::Named;
+        TempDir dir;
+        const std::string path = dir.write("a.txt", "old");
+        RecordingHooks hooks;
+        int during = -1;
+        hooks.during = [&](const ReplaceContext&) {
+            during = temporaryFilesIn(dir.path());
+            DiscardTemporaryFileOnSignal();
+        };
+        const std::string outcome = rewrite(path, "old", "new", &hooks);
+        EXPECT_EQ(during, named ? 1 : 0) << "named " << named;
+        EXPECT_EQ(temporaryFilesIn(dir.path()), 0) << "named " << named;
+        if (named) {
+            EXPECT_NE(outcome, "replaced");
+            EXPECT_EQ(readFile(path), "old");
+        }
+        DiscardTemporaryFileOnSignal(); // between rewrites: nothing to do
+    }
 }
 
 // Every staged rewrite's temporary file is removed, not only the last one's.
 TEST(RewriteFile, DiscardingOnASignalRemovesTheTemporaryFilesOfEveryStagedRewrite) {
+    const TemporaryFilesMade mode(detail::TemporaryFiles::Named);
     TempDir dir;
     std::vector<std::string> paths;
     std::vector<FileIdentity> read;
@@ -176,6 +198,37 @@ TEST(RewriteFile, DiscardingOnASignalRemovesTheTemporaryFilesOfEveryStagedRewrit
     EXPECT_EQ(temporaryFilesIn(dir.path()), 0);
     for (const std::string& path : paths)
         EXPECT_EQ(readFile(path), "old");
+}
+
+// No handler runs on SIGKILL: the rewrites a run had staged, for the journal
+// and ahead of their turn, must not have left files beside the old ones.
+TEST(RewriteFile, RewritesStagedWhenARunIsKilledLeaveNoFileBehind) {
+    TempDir dir;
+    const std::string a = dir.write("a.txt", "old");
+    const std::string b = dir.write("b.txt", "old");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const FileIdentity readA = identityOf(a);
+        const FileIdentity readB = identityOf(b);
+        const std::string_view newText[] = {"new"};
+        RewriteRequest request;
+        request.OldText = "old";
+        StagedRewrite now;
+        StagedRewrite ahead;
+        request.Expected = &readA;
+        const bool stagedNow = now.stage(FileLocation::atPath(a), newText, request) == RewriteOutcome::Staged;
+        request.Expected = &readB;
+        if (stagedNow && ahead.stageAhead(FileLocation::atPath(b), newText, request))
+            ::raise(SIGKILL);
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "both rewrites staged";
+    EXPECT_EQ(temporaryFilesIn(dir.path()), 0);
+    EXPECT_EQ(readFile(a), "old");
+    EXPECT_EQ(readFile(b), "old");
 }
 
 // Where no temporary file can be made, the file is rewritten in place only
@@ -229,29 +282,32 @@ TEST(RewriteFile, StagedAheadOnlyWhatItsTurnCanTakeOverUnchanged) {
         {"folder locked",
          [](TempDir& dir, const std::string&, FileIdentity&) { return lockDirectory(dir.path() / "d"); }, false},
     };
-    for (const Case& c : cases) {
-        TempDir dir;
-        const std::string path = dir.write("d/a.txt", "old");
-        FileIdentity read = identityOf(path);
-        if (!c.before(dir, path, read))
-            continue;
-        RewriteRequest request;
-        request.Expected = &read;
-        request.OldText = "old";
-        const std::string_view newText[] = {"new"};
-        StagedRewrite rewrite;
-        const bool staged = rewrite.stageAhead(FileLocation::atPath(path), newText, request);
-        const int temporary = temporaryFilesIn(dir.path() / "d");
-        unlockDirectory(dir.path() / "d");
-        EXPECT_EQ(staged, c.staged) << c.name;
-        EXPECT_EQ(temporary, c.staged ? 1 : 0) << c.name;
-        if (!staged)
-            continue;
-        RecordingHooks hooks;
-        EXPECT_EQ(rewrite.announce(&hooks), RewriteOutcome::Staged);
-        EXPECT_EQ(rewrite.finish(), RewriteOutcome::Replaced);
-        EXPECT_EQ(readFile(path), "new");
-        EXPECT_EQ(hooks.calls, (std::vector<std::string>{"before old -> new", "after ok"})) << c.name;
-        EXPECT_EQ(temporaryFilesIn(dir.path() / "d"), 0);
-    }
+    for (const detail::TemporaryFiles how : kEveryWay)
+        for (const Case& c : cases) {
+            const TemporaryFilesMade mode(how);
+            const bool named = how == detail::TemporaryFiles::Named;
+            TempDir dir;
+            const std::string path = dir.write("d/a.txt", "old");
+            FileIdentity read = identityOf(path);
+            if (!c.before(dir, path, read))
+                continue;
+            RewriteRequest request;
+            request.Expected = &read;
+            request.OldText = "old";
+            const std::string_view newText[] = {"new"};
+            StagedRewrite rewrite;
+            const bool staged = rewrite.stageAhead(FileLocation::atPath(path), newText, request);
+            const int temporary = temporaryFilesIn(dir.path() / "d");
+            unlockDirectory(dir.path() / "d");
+            EXPECT_EQ(staged, c.staged) << c.name;
+            EXPECT_EQ(temporary, c.staged && named ? 1 : 0) << c.name << " named " << named;
+            if (!staged)
+                continue;
+            RecordingHooks hooks;
+            EXPECT_EQ(rewrite.announce(&hooks), RewriteOutcome::Staged);
+            EXPECT_EQ(rewrite.finish(), RewriteOutcome::Replaced);
+            EXPECT_EQ(readFile(path), "new");
+            EXPECT_EQ(hooks.calls, (std::vector<std::string>{"before old -> new", "after ok"})) << c.name;
+            EXPECT_EQ(temporaryFilesIn(dir.path() / "d"), 0);
+        }
 }
