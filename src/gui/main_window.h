@@ -100,11 +100,12 @@ private:
     // Count one handled file and gather its result-list entries.
     void DoOnFileFinderFileFound(const FileBatch& batch, QStringList& results);
     void DoOnListProgress(const FileBatch& batch, QStringList& results);
-    void ShowFinished();
+    // The final message, with the folders the walk passed over.
+    void ShowFinished(const QStringList& unreadableFolders);
     void onFilesHandled(const QList<FileBatch>& batches);
     // Hands what the run changed to the Changes page.
     void showRunChanges();
-    void onRunFinished();
+    void onRunFinished(qint64 filesDone, const QStringList& unreadableFolders);
     void onRunFailed(const QString& message);
 
     void fitWindowToScreen();

@@ -204,10 +204,10 @@ void MainWindow::showRunChanges() {
     m_runChanges.reset();
 }
 
-void MainWindow::onRunFinished() {
+void MainWindow::onRunFinished(qint64, const QStringList& unreadableFolders) {
     showRunChanges();
     restoreCursor();
-    ShowFinished();
+    ShowFinished(unreadableFolders);
     ui->Execute_Btn->setEnabled(true);
     emit runEnded();
 }
@@ -220,10 +220,10 @@ void MainWindow::onRunFailed(const QString& message) {
     emit runEnded();
 }
 
-void MainWindow::ShowFinished() {
+void MainWindow::ShowFinished(const QStringList& unreadableFolders) {
     setBarPosition(m_barMaximum);
     ui->ProgressBar->repaint();
-    userDialogs().showInformation(this, QStringLiteral("Finished! Found and Processed %1 files.").arg(FilesDone));
+    userDialogs().showInformation(this, finishedText(FilesDone, unreadableFolders));
     ui->CurFileName_Lab->clear();
     ui->Progress_Lab->clear();
     setBarMaximum(0);

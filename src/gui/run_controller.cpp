@@ -1,11 +1,13 @@
 #include "run_controller.h"
 
+#include "text_bytes.h"
 #include "user_dialogs.h"
 
 #include <QLocale>
 #include <QMetaObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -91,6 +93,13 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
                                const std::string& path, std::string_view oldText, std::string_view newText,
                                const std::vector<core::KeptStretch>*) { onChanged(path, oldText, newText); };
     events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
+    QStringList unreadable;
+    events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {
+        QString path = pathFromBytes(directory);
+        if (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+            path.chop(1);
+        unreadable << path + QStringLiteral(": ") + QString::fromLocal8Bit(reason);
+    };
     events.OnFile = [&](const engine::FileReport& report, bool& stop) {
         queue(FileBatch{report, std::move(pendingResults)}, generation);
         pendingResults.clear();
@@ -115,7 +124,7 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
 
     QMetaObject::invokeMethod(
         this,
-        [this, generation, filesDone, failedRun, error] {
+        [this, generation, filesDone, failedRun, error, unreadable] {
             if (generation != m_generation)
                 return;
             if (m_thread.joinable())
@@ -126,9 +135,25 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
             if (failedRun)
                 emit failed(error);
             else
-                emit finished(static_cast<qint64>(filesDone));
+                emit finished(static_cast<qint64>(filesDone), unreadable);
         },
         Qt::QueuedConnection);
+}
+
+QString finishedText(qint64 filesDone, const QStringList& unreadableFolders) {
+    constexpr qsizetype kNamed = 10;
+    QString text = QStringLiteral("Finished! Found and Processed %1 files.").arg(filesDone);
+    if (unreadableFolders.isEmpty())
+        return text;
+    const qsizetype count = unreadableFolders.size();
+    text += QStringLiteral("\n\nPassed over %1 %2 that could not be read:")
+                .arg(count)
+                .arg(count == 1 ? QStringLiteral("folder") : QStringLiteral("folders"));
+    for (const QString& folder : unreadableFolders.first(std::min(count, kNamed)))
+        text += QLatin1Char('\n') + folder;
+    if (count > kNamed)
+        text += QStringLiteral("\nand %1 more").arg(count - kNamed);
+    return text;
 }
 
 QString listProgressText(std::int64_t done, std::int64_t total) {

@@ -8,8 +8,8 @@
 // after every file of the run was delivered. The window's Stop box is
 // mirrored into an atomic flag that the run reads after every file.
 //
-// Also the texts of the progress display, which are pure functions of the
-// counts.
+// Also the texts of the progress display and of the final message, which
+// are pure functions of the counts.
 #pragma once
 
 #include "engine/run.h"
@@ -18,6 +18,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <chrono>
@@ -83,8 +84,10 @@ public:
 signals:
     // The files handled since the last delivery, in run order (never empty).
     void filesHandled(const QList<quillet::gui::FileBatch>& batches);
-    // The run ended (normally or stopped) with the count of the final message.
-    void finished(qint64 filesDone);
+    // The run ended (normally or stopped) with the count of the final message
+    // and the folders of a walk that could not be read and were passed over,
+    // each as "<path>: <reason>", in the order met.
+    void finished(qint64 filesDone, const QStringList& unreadableFolders);
     // The run ended with an error; the message as the user reads it.
     void failed(const QString& message);
 
@@ -116,6 +119,13 @@ private:
 // shortest form ("50", "12.5", "33.33") with the locale's decimal point.
 // An empty text when total is not positive.
 QString listProgressText(std::int64_t done, std::int64_t total);
+
+// The final message of a run that ended normally: "Finished! Found and
+// Processed 2 files." and, where a walk passed over folders it could not
+// read, a paragraph that names them (the first 10, then how many more):
+//     Passed over 1 folder that could not be read:
+//     /web/private: Permission denied
+QString finishedText(qint64 filesDone, const QStringList& unreadableFolders);
 
 // The walk's progress bar position for the count of matching files: cycles
 // 1..100, full at 100, 200, ...; 0 before the first match.

@@ -32,6 +32,7 @@
 #include <QTreeView>
 
 #include <functional>
+#include <unistd.h>
 #include <memory>
 
 using quillet::gui::MainWindow;
@@ -521,6 +522,50 @@ private slots:
         QVERIFY(m_atFinish.startsWith(QLatin1String("2|")));
         QVERIFY(m_atFinish.endsWith(QLatin1String("|100/100")));
         QCOMPARE(progressState(), QStringLiteral("||0/1"));
+    }
+
+    // Root reads every folder: the unprivileged suite runs this one.
+    void walkNamesTheFoldersItCouldNotRead() {
+        if (::geteuid() == 0)
+            QSKIP("root reads every folder");
+        writeFile(tempPath(QStringLiteral("a.htm")), "foo");
+        writeFile(tempPath(QStringLiteral("locked/b.htm")), "foo");
+        QVERIFY(QFile::setPermissions(tempPath(QStringLiteral("locked")), QFileDevice::Permissions()));
+        m_window->setCurrentDirectory(m_dir->path());
+        setPattern(QStringLiteral("foo"), QStringLiteral("bar"), 1);
+        control<QCheckBox>("SubFolders_Chk")->click();
+        execute();
+        QFile::setPermissions(tempPath(QStringLiteral("locked")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        checkIdleAfterRun();
+        QCOMPARE(m_dialogs.informations,
+                 QStringList{QStringLiteral("Finished! Found and Processed 1 files.\n\n"
+                                            "Passed over 1 folder that could not be read:\n") +
+                             tempPath(QStringLiteral("locked")) + QStringLiteral(": Permission denied")});
+        QCOMPARE(readFile(tempPath(QStringLiteral("a.htm"))), QByteArray("bar"));
+    }
+
+    void finalMessageTexts() {
+        QStringList twelve;
+        for (int i = 1; i <= 12; ++i)
+            twelve << QStringLiteral("/w/%1: Permission denied").arg(i);
+        const struct {
+            qint64 files;
+            QStringList folders;
+            QString text;
+        } cases[] = {
+            {2, {}, QStringLiteral("Finished! Found and Processed 2 files.")},
+            {0,
+             {QStringLiteral("/w/x: Permission denied"), QStringLiteral("/w/y: Too many open files")},
+             QStringLiteral("Finished! Found and Processed 0 files.\n\nPassed over 2 folders that could not be "
+                            "read:\n/w/x: Permission denied\n/w/y: Too many open files")},
+            {5, twelve,
+             QStringLiteral("Finished! Found and Processed 5 files.\n\nPassed over 12 folders that could not be "
+                            "read:\n") +
+                 twelve.first(10).join(QLatin1Char('\n')) + QStringLiteral("\nand 2 more")},
+        };
+        for (const auto& c : cases)
+            QCOMPARE(quillet::gui::finishedText(c.files, c.folders), c.text);
     }
 
     void directoryListingRun() {
