@@ -63,6 +63,10 @@ std::string CopyFileMetadata(int from, int to) {
     struct stat info {};
     if (::fstat(from, &info) != 0)
         return failure("Cannot read the file's attributes", errno);
+    return CopyFileMetadata(from, info, to);
+}
+
+std::string CopyFileMetadata(int from, const struct stat& info, int to) {
     if (::fchown(to, info.st_uid, info.st_gid) != 0)
         (void)!::fchown(to, static_cast<uid_t>(-1), info.st_gid);
     if (::fchmod(to, info.st_mode & 07777) != 0)

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include <sys/stat.h>
+
 namespace quillet::engine {
 
 // Gives the open file `to` the metadata of the open file `from`, in this
@@ -21,5 +23,7 @@ namespace quillet::engine {
 //   - an owner or group that cannot be kept is no failure (a user rewrites a
 //     file it may write, but the new file is its own), as with `sed -i`.
 std::string CopyFileMetadata(int from, int to);
+// The same, with the status of `from` as the caller just took it.
+std::string CopyFileMetadata(int from, const struct stat& fromStatus, int to);
 
 } // namespace quillet::engine

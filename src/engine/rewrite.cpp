@@ -1,6 +1,7 @@
 #include "engine/rewrite.h"
 
 #include "core/error.h"
+#include "engine/durable_files.h"
 #include "engine/file_io.h"
 #include "engine/file_metadata.h"
 #include "engine/posix_file.h"
@@ -15,6 +16,8 @@
 #include <filesystem>
 #include <optional>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <random>
 #include <utility>
 
@@ -458,6 +461,24 @@ bool appendOnly(int directory) {
     return ::ioctl(directory, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
 }
 
+// Whether the file system of `device` (which holds fd) loses its files on a
+// restart (tmpfs): flushing to it does nothing there but cost a system call,
+// twice per rewrite. Known once per device for the whole process.
+bool onVolatileDevice(dev_t device, int fd) {
+    static std::mutex mutex;
+    static std::vector<std::pair<dev_t, bool>> known; // guarded by mutex
+    {
+        const std::lock_guard lock(mutex);
+        for (const auto& [seen, isVolatile] : known)
+            if (seen == device)
+                return isVolatile;
+    }
+    const bool isVolatile = OnVolatileFileSystem(fd);
+    const std::lock_guard lock(mutex);
+    known.emplace_back(device, isVolatile);
+    return isVolatile;
+}
+
 void syncDirectory(int directory) {
     // The rename is made; a directory that cannot be synced (some file
     // systems refuse) leaves it to the system's next flush.
@@ -516,6 +537,7 @@ struct StagedRewrite::State {
     struct stat info {};
     ReplaceContext context;
     TemporaryFile temp;
+    bool volatileFileSystem = false; // a restart empties it: nothing to flush
     std::optional<Announcement> announced;
 };
 
@@ -655,7 +677,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
         failErrno(kCannotCreate, listed, errno);
     }
     if (old.get() >= 0) {
-        const std::string refused = CopyFileMetadata(old.get(), temp.fd());
+        const std::string refused = CopyFileMetadata(old.get(), info, temp.fd());
         if (!refused.empty())
             fail(kCannotCreate, listed, refused);
     } else {
@@ -664,7 +686,9 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
         if (::fchmod(temp.fd(), 0666 & ~mask) != 0)
             failErrno(kCannotCreate, listed, errno);
     }
-    if (::fsync(temp.fd()) != 0)
+    state.volatileFileSystem =
+        old.get() >= 0 ? onVolatileDevice(info.st_dev, old.get()) : OnVolatileFileSystem(target.directory);
+    if (!state.volatileFileSystem && ::fsync(temp.fd()) != 0)
         failErrno(kCannotCreate, listed, errno);
     if (!ahead)
         state.announced.emplace(request.Hooks, context);
@@ -694,7 +718,8 @@ RewriteOutcome StagedRewrite::finish() {
     if (!temp.renamed() && ::renameat(target.directory, temp.name(), target.directory, target.name.c_str()) != 0)
         failErrno(kCannotCreate, listed, errno);
     temp.markRenamed();
-    syncDirectory(target.directory);
+    if (!state.volatileFileSystem)
+        syncDirectory(target.directory);
     state.lease.reset();
 
     if (state.request.Hooks != nullptr) {
