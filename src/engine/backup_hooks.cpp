@@ -31,8 +31,7 @@ void BackupHooks::beforeReplace(const ReplaceContext& context) {
     if (!temp.Fd.valid())
         fail(temp.Error);
     auto abandon = [&](int error) {
-        temp.Fd.reset();
-        ::unlinkat(context.DirectoryFd, temp.Name.c_str(), 0);
+        DiscardTempFile(temp);
         fail(error);
     };
     if (!WriteAll(temp.Fd.get(), context.OldText))
@@ -50,7 +49,8 @@ void BackupHooks::beforeReplace(const ReplaceContext& context) {
         std::lock_guard lock(m_mutex);
         m_made.emplace(made.st_dev, made.st_ino);
     }
-    if (::renameat(context.DirectoryFd, temp.Name.c_str(), context.DirectoryFd, backupName.c_str()) != 0) {
+    if (!NameTempFile(temp) ||
+        ::renameat(context.DirectoryFd, temp.Name.c_str(), context.DirectoryFd, backupName.c_str()) != 0) {
         const int error = errno;
         {
             std::lock_guard lock(m_mutex);

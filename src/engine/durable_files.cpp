@@ -82,8 +82,48 @@ std::string RandomHex(std::size_t digits) {
     return text;
 }
 
+namespace detail {
+std::atomic<TemporaryFiles> g_temporaryFiles{TemporaryFiles::Unnamed};
+} // namespace detail
+
+UniqueFd CreateUnnamedFileAt(int directoryFd, mode_t mode) {
+    // Linking one may need /proc, checked once.
+    static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
+    if (!canLink || detail::g_temporaryFiles.load(std::memory_order_relaxed) == detail::TemporaryFiles::Named) {
+        errno = EOPNOTSUPP;
+        return UniqueFd();
+    }
+    return UniqueFd(::openat(directoryFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+}
+
+bool NoUnnamedFiles(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+bool LinkUnnamedFile(int fd, int directoryFd, const char* name) {
+    static std::atomic<bool> throughProc{false};
+    if (!throughProc.load(std::memory_order_relaxed) &&
+        detail::g_temporaryFiles.load(std::memory_order_relaxed) != detail::TemporaryFiles::UnnamedLinkedThroughProc) {
+        if (::linkat(fd, "", directoryFd, name, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM)
+            return false;
+        throughProc.store(true, std::memory_order_relaxed);
+    }
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, link.c_str(), directoryFd, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
 TempFile CreateTempFileAt(int directoryFd, mode_t mode) {
     TempFile temp;
+    temp.Directory = directoryFd;
+    temp.Fd = CreateUnnamedFileAt(directoryFd, mode);
+    if (temp.Fd.valid())
+        return temp;
+    if (!NoUnnamedFiles(errno)) {
+        temp.Error = errno;
+        return temp;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp.Name = ".quillet-" + RandomHex(16) + ".tmp";
         const int fd =
@@ -99,6 +139,28 @@ TempFile CreateTempFileAt(int directoryFd, mode_t mode) {
     }
     temp.Name.clear();
     return temp;
+}
+
+bool NameTempFile(TempFile& temp) {
+    if (!temp.Name.empty())
+        return true;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = ".quillet-" + RandomHex(16) + ".tmp";
+        if (LinkUnnamedFile(temp.Fd.get(), temp.Directory, name.c_str())) {
+            temp.Name = std::move(name);
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+void DiscardTempFile(TempFile& temp) {
+    temp.Fd.reset();
+    if (!temp.Name.empty())
+        ::unlinkat(temp.Directory, temp.Name.c_str(), 0);
+    temp.Name.clear();
 }
 
 bool CopyFileBytes(int from, int to, std::int64_t size, std::int64_t fromOffset) {

@@ -6,9 +6,11 @@
 // failed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <sys/types.h>
 #include <vector>
 
@@ -27,6 +29,7 @@ public:
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
     void reset(int fd = -1);
+    int release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd;
@@ -47,16 +50,35 @@ bool ReadAll(int fd, std::string& text);
 // random source (falling back to the clock and process id where it fails).
 std::string RandomHex(std::size_t digits);
 
-// A file created in `directoryFd` under a fresh name that starts with a dot
-// and is short enough for any directory (".quillet-<16 hex>.tmp"), opened for
-// writing with O_EXCL and the given permission bits. On failure `fd` is
-// invalid and `error` holds errno.
+// Unnamed files (O_TMPFILE: ext4, xfs, btrfs, tmpfs), for content that is to
+// take another file's place: a process killed before it is put in place
+// leaves nothing behind. Invalid with errno on failure; NoUnnamedFiles(errno)
+// tells that the file system has none (or they could not be linked here), so
+// a named file must do.
+UniqueFd CreateUnnamedFileAt(int directoryFd, mode_t mode);
+bool NoUnnamedFiles(int error);
+// Gives the unnamed file open as `fd` the name `name` in directoryFd, straight
+// from its descriptor where the system lets the process (Linux 6.10 on, for a
+// file it opened itself; earlier, with CAP_DAC_READ_SEARCH), else through
+// /proc. False with errno (EEXIST: the name is taken).
+bool LinkUnnamedFile(int fd, int directoryFd, const char* name);
+
+// A file for content that is to take another file's place in `directoryFd`,
+// opened for writing with the given permission bits: unnamed where the file
+// system allows, else created at once (O_EXCL) under a fresh name that starts
+// with a dot and is short enough for any directory (".quillet-<16 hex>.tmp").
+// NameTempFile gives an unnamed one such a name right before the rename that
+// puts it in place; DiscardTempFile gives it up. On failure `Fd` is invalid
+// and `Error` holds errno.
 struct TempFile {
     UniqueFd Fd;
-    std::string Name;
+    std::string Name; // empty while unnamed
+    int Directory = -1;
     int Error = 0;
 };
 TempFile CreateTempFileAt(int directoryFd, mode_t mode = 0600);
+bool NameTempFile(TempFile& temp); // false with errno
+void DiscardTempFile(TempFile& temp);
 
 // Copies `size` bytes of `from`, read from fromOffset on (whatever its
 // position), to `to` at offset 0, then truncates `to` to `size`. Tries, in
@@ -79,5 +101,15 @@ std::vector<std::string> NamesIn(int directoryFd);
 // (tmpfs, ramfs): nothing written about its files needs to outlast a crash.
 // False where it cannot be told.
 bool OnVolatileFileSystem(int fd);
+
+namespace detail {
+// For tests: how temporary files are made, whatever the system allows.
+// Unnamed (the default) links them straight from the descriptor where the
+// system lets the process, else through /proc; UnnamedLinkedThroughProc
+// always through /proc; Named names them from the start, as on a file system
+// without unnamed files.
+enum class TemporaryFiles { Unnamed, UnnamedLinkedThroughProc, Named };
+extern std::atomic<TemporaryFiles> g_temporaryFiles;
+} // namespace detail
 
 } // namespace quillet::engine

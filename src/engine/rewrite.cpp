@@ -34,8 +34,6 @@ namespace quillet::engine {
 
 namespace detail {
 
-std::atomic<TemporaryFiles> g_temporaryFiles{TemporaryFiles::Unnamed};
-
 void FileDescriptor::reset(int fd) {
     if (m_fd >= 0)
         ::close(m_fd);
@@ -143,30 +141,6 @@ int claimTempSlot() {
     return -1; // none free: the file is still made, but a signal leaves it behind
 }
 
-// Whether new content may wait in an unnamed file (O_TMPFILE) until its
-// turn: linking one may need /proc (linkUnnamed), checked once.
-bool unnamedFilesCanBeLinked() {
-    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
-    return can && detail::g_temporaryFiles.load(std::memory_order_relaxed) != TemporaryFiles::Named;
-}
-
-// Links an unnamed file. Straight from its descriptor where the system lets
-// the process (Linux 6.10 on, for a file it opened itself; earlier, with
-// CAP_DAC_READ_SEARCH), else through its /proc link, a path lookup more.
-bool linkUnnamed(int fd, int directoryFd, const char* name) {
-    static std::atomic<bool> throughProc{false};
-    if (!throughProc.load(std::memory_order_relaxed) &&
-        detail::g_temporaryFiles.load(std::memory_order_relaxed) != TemporaryFiles::UnnamedLinkedThroughProc) {
-        if (::linkat(fd, "", directoryFd, name, AT_EMPTY_PATH) == 0)
-            return true;
-        if (errno != ENOENT && errno != EPERM)
-            return false;
-        throughProc.store(true, std::memory_order_relaxed);
-    }
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    return ::linkat(AT_FDCWD, link.c_str(), directoryFd, name, AT_SYMLINK_FOLLOW) == 0;
-}
-
 class TemporaryFile {
 public:
     TemporaryFile() = default;
@@ -181,17 +155,15 @@ public:
     bool create(int directoryFd) {
         if (m_slot < 0)
             m_slot = claimTempSlot();
-        if (unnamedFilesCanBeLinked()) {
-            const int fd = ::openat(directoryFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-            if (fd >= 0) {
-                m_unnamed = directoryFd;
-                m_fd.reset(fd);
-                return true;
-            }
-            // Any other error is the directory's, and a named file meets it too.
-            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-                return false;
+        UniqueFd unnamed = CreateUnnamedFileAt(directoryFd, 0600);
+        if (unnamed.valid()) {
+            m_unnamed = directoryFd;
+            m_fd.reset(unnamed.release());
+            return true;
         }
+        // Any other error is the directory's, and a named file meets it too.
+        if (!NoUnnamedFiles(errno))
+            return false;
         return makeName(directoryFd, [&](const char* name) {
             const int fd = ::openat(directoryFd, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
             if (fd >= 0)
@@ -207,7 +179,7 @@ public:
         if (m_unnamed < 0)
             return true;
         const int directoryFd = std::exchange(m_unnamed, -1);
-        return makeName(directoryFd, [&](const char* name) { return linkUnnamed(m_fd.get(), directoryFd, name); });
+        return makeName(directoryFd, [&](const char* name) { return LinkUnnamedFile(m_fd.get(), directoryFd, name); });
     }
     const char* name() const { return m_name; }
     // The file is in place under another name: nothing to remove any more.

@@ -7,7 +7,6 @@
 #include "engine/file_identity.h"
 #include "engine/file_location.h"
 
-#include <atomic>
 #include <memory>
 #include <string_view>
 
@@ -126,15 +125,5 @@ private:
     struct State;
     std::unique_ptr<State> m_state;
 };
-
-namespace detail {
-// For tests: how rewrites make their temporary files, whatever the system
-// allows. Unnamed (the default) links them straight from the descriptor, or
-// through /proc where the system refuses that (before Linux 6.10, without
-// CAP_DAC_READ_SEARCH); Named names them from the start, as on a file system
-// without unnamed files.
-enum class TemporaryFiles { Unnamed, UnnamedLinkedThroughProc, Named };
-extern std::atomic<TemporaryFiles> g_temporaryFiles;
-} // namespace detail
 
 } // namespace quillet::engine

@@ -198,8 +198,7 @@ Restore EntryRestorer::copyBack(int keptFd, bool exists) {
         return {};
     }
     auto abandon = [&](const std::string& reason) {
-        temp.Fd.reset();
-        ::unlinkat(m_directory.get(), temp.Name.c_str(), 0);
+        DiscardTempFile(temp);
         return failed(reason);
     };
     if (!CopyFileBytes(keptFd, temp.Fd.get(), size, m_keptOffset))
@@ -217,7 +216,8 @@ Restore EntryRestorer::copyBack(int keptFd, bool exists) {
     }
     if (::fchmod(temp.Fd.get(), m_entry.Mode) != 0 || ::fsync(temp.Fd.get()) != 0)
         return abandon(ErrnoText(errno));
-    if (::renameat(m_directory.get(), temp.Name.c_str(), m_directory.get(), m_entry.Name.c_str()) != 0)
+    if (!NameTempFile(temp) ||
+        ::renameat(m_directory.get(), temp.Name.c_str(), m_directory.get(), m_entry.Name.c_str()) != 0)
         return abandon(ErrnoText(errno));
     SyncDirectory(m_directory.get());
     return {};

@@ -6,11 +6,14 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
+#include <iterator>
 #include <set>
 #include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace fs = std::filesystem;
 using namespace quillet::engine;
 using quillet::testutil::readFile;
 using quillet::testutil::TempDir;
@@ -45,23 +48,31 @@ TEST(CopyFileBytes, SourceShorterThanTheSizeFails) {
     EXPECT_EQ(errno, EIO);
 }
 
+// Unnamed until named, where the file system has unnamed files; either way
+// hidden, short and distinct once named.
 TEST(CreateTempFileAt, MakesDistinctHiddenFilesWithTheMode) {
     TempDir dir;
     UniqueFd directory(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
     std::set<std::string> names;
-    for (const mode_t mode : {0600u, 0640u, 0400u}) {
-        TempFile temp = CreateTempFileAt(directory.get(), mode);
-        ASSERT_TRUE(temp.Fd.valid()) << ErrnoText(temp.Error);
-        EXPECT_EQ(temp.Name.front(), '.');
-        EXPECT_LT(temp.Name.size(), 40u);
-        struct stat info {};
-        ::fstat(temp.Fd.get(), &info);
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        EXPECT_EQ(info.st_mode & 07777, mode & ~mask) << temp.Name;
-        names.insert(temp.Name);
-    }
-    EXPECT_EQ(names.size(), 3u);
+    for (const auto how : {detail::TemporaryFiles::Unnamed, detail::TemporaryFiles::Named})
+        for (const mode_t mode : {0600u, 0640u, 0400u}) {
+            detail::g_temporaryFiles = how;
+            TempFile temp = CreateTempFileAt(directory.get(), mode);
+            detail::g_temporaryFiles = detail::TemporaryFiles::Unnamed;
+            ASSERT_TRUE(temp.Fd.valid()) << ErrnoText(temp.Error);
+            EXPECT_EQ(temp.Name.empty(), how == detail::TemporaryFiles::Unnamed);
+            ASSERT_TRUE(NameTempFile(temp)) << ErrnoText(errno);
+            EXPECT_EQ(temp.Name.front(), '.');
+            EXPECT_LT(temp.Name.size(), 40u);
+            struct stat info {};
+            ::fstat(temp.Fd.get(), &info);
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            EXPECT_EQ(info.st_mode & 07777, mode & ~mask) << temp.Name;
+            names.insert(temp.Name);
+        }
+    EXPECT_EQ(names.size(), 6u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 6);
 }
 
 TEST(OnVolatileFileSystem, AgreesWithTheTypeStatNames) {

@@ -55,8 +55,11 @@ inline void rewriteWithHooks(engine::CommitHooks& hooks, const std::string& path
     engine::TempFile temp;
     if (!inPlace) {
         temp = engine::CreateTempFileAt(dir.get());
+        // Named at once: a run killed before its rename is one killed between
+        // naming the new content and putting it in place.
         if (!temp.Fd.valid() || !engine::WriteAll(temp.Fd.get(), newText) ||
-            !engine::CopyFileMetadata(old.get(), temp.Fd.get()).empty() || ::fsync(temp.Fd.get()) != 0)
+            !engine::CopyFileMetadata(old.get(), temp.Fd.get()).empty() || ::fsync(temp.Fd.get()) != 0 ||
+            !engine::NameTempFile(temp))
             throw std::runtime_error("cannot write the new file for " + path);
         context.NewFd = temp.Fd.get();
     }

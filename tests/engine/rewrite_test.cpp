@@ -2,6 +2,7 @@
 #include "engine/rewrite.h"
 
 #include "core/error.h"
+#include "engine/durable_files.h"
 #include "engine/file_io.h"
 #include "testutil/temp_dir.h"
 
