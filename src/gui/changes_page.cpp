@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTreeWidget>
@@ -176,10 +177,16 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
 
 ChangesPage::~ChangesPage() {
     m_run->stopAndWait();
+    // An undo cannot be stopped halfway: each file it has begun is put back
+    // whole, so closing the window waits for the rest.
+    if (m_undoThread.joinable()) {
+        m_undoThread.join();
+        QApplication::restoreOverrideCursor();
+    }
 }
 
 bool ChangesPage::isBusy() const {
-    return m_run->isRunning();
+    return m_run->isRunning() || m_undoThread.joinable();
 }
 
 void ChangesPage::setWindowRunning(bool running) {
@@ -192,7 +199,7 @@ QList<QWidget*> ChangesPage::focusChain() const {
 }
 
 void ChangesPage::updateButtons() {
-    const bool idle = !m_windowRunning && !m_run->isRunning();
+    const bool idle = !m_windowRunning && !isBusy();
     m_preview->setEnabled(idle);
     m_apply->setEnabled(idle && m_shown == Shown::Preview && !m_rows.empty());
     m_undo->setEnabled(idle);
@@ -364,22 +371,47 @@ void ChangesPage::Undo_BtnClick() {
         return;
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    std::vector<Row> rows;
-    engine::UndoSummary summary;
-    try {
-        engine::UndoRequest request;
-        request.RunId = last.Id;
-        request.OnFile = [&rows](const engine::UndoFileReport& report) {
-            FileChange change;
-            change.Path = std::string(report.ListedPath);
-            rows.push_back({std::move(change), undoNote(report.Outcome, report.Reason), false});
-        };
-        summary = engine::UndoRun(place, request);
-    } catch (...) {
-        QApplication::restoreOverrideCursor();
-        throw;
-    }
+    const QString before = m_status->text();
+    m_status->setText(QStringLiteral("Undoing the last run..."));
+    m_undoThread = std::thread([this, place, id = last.Id, before] {
+        std::vector<Row> rows;
+        engine::UndoSummary summary;
+        std::exception_ptr error;
+        try {
+            engine::UndoRequest request;
+            request.RunId = id;
+            request.OnFile = [&rows](const engine::UndoFileReport& report) {
+                FileChange change;
+                change.Path = std::string(report.ListedPath);
+                rows.push_back({std::move(change), undoNote(report.Outcome, report.Reason), false});
+            };
+            summary = engine::UndoRun(place, request);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, rows = std::move(rows), summary, error, before]() mutable {
+                showUndoOutcome(std::move(rows), summary, error, before);
+            },
+            Qt::QueuedConnection);
+    });
+    updateButtons();
+    emit busyChanged(true);
+}
+
+void ChangesPage::showUndoOutcome(std::vector<Row> rows, const engine::UndoSummary& summary, std::exception_ptr error,
+                                  const QString& statusBefore) {
+    m_undoThread.join();
     QApplication::restoreOverrideCursor();
+    updateButtons();
+    emit busyChanged(false);
+    if (error) {
+        m_status->setText(statusBefore);
+        runGuarded([&] { std::rethrow_exception(error); });
+        emit actionEnded();
+        return;
+    }
     m_rows = std::move(rows);
     m_shown = Shown::UndoOutcome;
     QString status = QStringLiteral("Undone: %1 restored").arg(filesText(summary.Restored + summary.AlreadyOld));

@@ -10,6 +10,8 @@
 //   Undo Last Run    gives the newest journaled run's files their old content
 //                    back, after a confirmation that says how many; files
 //                    changed since that run are left alone and listed so.
+//                    It runs on a thread of its own, so that the window
+//                    answers meanwhile; the page and Execute wait for it.
 // Selecting a file shows its changes as a coloured diff with line numbers.
 // After a real run of the window (Execute), the page lists what that run
 // changed, the same way. A double-click opens a file with the desktop's
@@ -21,14 +23,17 @@
 
 #include "change_list.h"
 #include "engine/run.h"
+#include "engine/undo.h"
 
 #include <QString>
 #include <QWidget>
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 class QLabel;
@@ -67,14 +72,14 @@ public:
 
     // While the window's own run goes, the page starts nothing.
     void setWindowRunning(bool running);
-    // A preview or an apply is going on.
+    // A preview, an apply or an undo is going on.
     bool isBusy() const;
 
     // The page's controls in the order Tab visits them.
     QList<QWidget*> focusChain() const;
 
 signals:
-    // A preview or apply started (true) or ended (false): the window's
+    // A preview, apply or undo started (true) or ended (false): the window's
     // Execute waits for it.
     void busyChanged(bool busy);
     // A preview, apply or undo has ended and the list shows its outcome.
@@ -93,6 +98,9 @@ private:
     void Preview_BtnClick();
     void Apply_BtnClick();
     void Undo_BtnClick();
+    // On the window's thread, once the undo's thread has ended.
+    void showUndoOutcome(std::vector<Row> rows, const engine::UndoSummary& summary, std::exception_ptr error,
+                         const QString& statusBefore);
     void onRunFinished();
     void onRunFailed(const QString& message);
     void showRunOutcome(bool complete);
@@ -115,6 +123,7 @@ private:
     DiffView* m_diff;
 
     bool m_windowRunning = false;
+    std::thread m_undoThread; // joined when it has ended, or by the destructor
     Shown m_shown = Shown::Nothing;
     Shown m_running = Shown::Nothing;    // what the run going on will show
     engine::RunRequest m_previewRequest; // the settings of the preview shown

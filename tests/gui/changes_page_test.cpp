@@ -383,7 +383,17 @@ private slots:
         QCOMPARE(readFile(path("b.htm")), QByteArray("bar\n"));
 
         writeFile(path("b.htm"), "edited since\n");
-        clickAndWaitForPage("Undo_Btn");
+        // The undo goes on its own thread: until it has ended, nothing else
+        // may start on these files.
+        auto* page = m_window->findChild<ChangesPage*>();
+        QSignalSpy undone(page, &ChangesPage::actionEnded);
+        QTest::mouseClick(child<QPushButton>(m_window.get(), "Undo_Btn"), Qt::LeftButton);
+        for (const char* button : {"Undo_Btn", "Preview_Btn", "Execute_Btn"})
+            QVERIFY2(!child<QPushButton>(m_window.get(), button)->isEnabled(), button);
+        QVERIFY(undone.count() > 0 || undone.wait(10000));
+        for (const char* button : {"Undo_Btn", "Preview_Btn", "Execute_Btn"})
+            QVERIFY2(child<QPushButton>(m_window.get(), button)->isEnabled(), button);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
         QCOMPARE(m_dialogs.questions.size(), 1);
         QCOMPARE(readFile(path("a.htm")), QByteArray("one foo\ntwo\nfoo three foo\n"));
         QCOMPARE(readFile(path("b.htm")), QByteArray("edited since\n"));
