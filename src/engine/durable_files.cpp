@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace quillet::engine {
@@ -258,6 +260,21 @@ bool OnVolatileFileSystem(int fd) {
     if (::fstatfs(fd, &info) != 0)
         return false;
     return info.f_type == TMPFS_MAGIC || info.f_type == RAMFS_MAGIC;
+}
+
+bool OnVolatileDevice(dev_t device, int fd) {
+    static std::mutex mutex;
+    static std::vector<std::pair<dev_t, bool>> known; // guarded by mutex
+    {
+        const std::lock_guard lock(mutex);
+        for (const auto& [seen, isVolatile] : known)
+            if (seen == device)
+                return isVolatile;
+    }
+    const bool isVolatile = OnVolatileFileSystem(fd);
+    const std::lock_guard lock(mutex);
+    known.emplace_back(device, isVolatile);
+    return isVolatile;
 }
 
 } // namespace quillet::engine

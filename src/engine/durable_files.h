@@ -101,6 +101,9 @@ std::vector<std::string> NamesIn(int directoryFd);
 // (tmpfs, ramfs): nothing written about its files needs to outlast a crash.
 // False where it cannot be told.
 bool OnVolatileFileSystem(int fd);
+// The same for the file system of `device` (which holds fd), asked once per
+// device for the whole process. Safe to call from any thread.
+bool OnVolatileDevice(dev_t device, int fd);
 
 namespace detail {
 // For tests: how temporary files are made, whatever the system allows.

@@ -318,7 +318,7 @@ KeptAs RunJournal::keepOldBytes(const ReplaceContext& context, const struct stat
     // it cannot be carried over (a file system without extended attributes),
     // undo takes it from the file it replaces instead.
     entry.KeptMetadata = CopyFileMetadata(context.OldFd, copy.get()).empty();
-    if (!onVolatileFileSystem(old.st_dev, context.DirectoryFd))
+    if (!OnVolatileDevice(old.st_dev, context.DirectoryFd))
         m_unsyncedCopies.push_back(std::move(copy));
     return KeptAs::Copy;
 }
@@ -364,13 +364,6 @@ bool RunJournal::writePending() {
     m_manifestPending.clear();
     m_entriesUnwritten = false;
     return true;
-}
-
-bool RunJournal::onVolatileFileSystem(dev_t device, int directoryFd) {
-    const auto known = m_volatileDevices.find(device);
-    if (known != m_volatileDevices.end())
-        return known->second;
-    return m_volatileDevices[device] = OnVolatileFileSystem(directoryFd);
 }
 
 void RunJournal::beforeReplace(const ReplaceContext& context) {
@@ -424,7 +417,7 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     if (context.NewFd >= 0 && ::fstat(context.NewFd, &fresh) == 0)
         AppendManifestNewLine(m_manifestPending, entry.Number, FileIdentity::of(fresh));
     m_entriesUnwritten = true;
-    m_unsynced = m_unsynced || !onVolatileFileSystem(old.st_dev, context.DirectoryFd);
+    m_unsynced = m_unsynced || !OnVolatileDevice(old.st_dev, context.DirectoryFd);
     ++m_recorded;
     m_bytes += entry.Bytes;
     m_announced[&context] = entry.Number;

@@ -143,7 +143,6 @@ private:
     bool pack(std::string_view oldBytes, JournalEntry& entry);
     bool writePendingPack();
     bool writePending(); // false with errno
-    bool onVolatileFileSystem(dev_t device, int directoryFd);
     // The absolute path of a rewritten file's open directory (undo finds the
     // file by it); nullopt when no path leads to that very directory.
     std::optional<std::string> pathOfDirectory(int directoryFd, std::string_view listedPath);
@@ -165,13 +164,12 @@ private:
     UniqueFd m_pack;                        // opened with the first packed file
     std::int64_t m_packSize = 0;
     bool m_packUnsynced = false;
-    std::string m_packPending;                         // the end of the pack, not yet written
-    std::string m_manifestPending;                     // records not yet written
-    bool m_entriesUnwritten = false;                   // m_manifestPending holds a file's "old" record
-    dev_t m_runsDevice = 0;                            // the file system of the journal's folder
-    bool m_unsynced = false;                           // records of files that outlast a crash, not yet flushed
-    bool m_synced = false;                             // the run's directory and records were flushed once
-    std::unordered_map<dev_t, bool> m_volatileDevices; // file systems seen, and whether a restart empties them
+    std::string m_packPending;       // the end of the pack, not yet written
+    std::string m_manifestPending;   // records not yet written
+    bool m_entriesUnwritten = false; // m_manifestPending holds a file's "old" record
+    dev_t m_runsDevice = 0;          // the file system of the journal's folder
+    bool m_unsynced = false;         // records of files that outlast a crash, not yet flushed
+    bool m_synced = false;           // the run's directory and records were flushed once
     // The last directory whose path was found, until the batch is put in
     // place: the files of a batch are renamed right after, and most share a
     // directory, so its path is looked up once per batch, not per file.

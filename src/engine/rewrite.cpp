@@ -16,8 +16,6 @@
 #include <filesystem>
 #include <optional>
 #include <memory>
-#include <mutex>
-#include <vector>
 #include <random>
 #include <utility>
 
@@ -241,7 +239,7 @@ private:
     }
 
     FileDescriptor m_fd;
-    int m_unnamed = -1;   // the directory of an unnamed file, until name()
+    int m_unnamed = -1;   // the directory of an unnamed file, until giveName()
     int m_directory = -1; // the directory of a named file
     int m_slot = -1;
     char m_name[kTempNameSize] = {};
@@ -431,24 +429,6 @@ RewriteOutcome exchange(const Target& target, TemporaryFile& temp, const FileIde
 bool appendOnly(int directory) {
     int flags = 0;
     return ::ioctl(directory, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
-}
-
-// Whether the file system of `device` (which holds fd) loses its files on a
-// restart (tmpfs): flushing to it does nothing there but cost a system call,
-// twice per rewrite. Known once per device for the whole process.
-bool onVolatileDevice(dev_t device, int fd) {
-    static std::mutex mutex;
-    static std::vector<std::pair<dev_t, bool>> known; // guarded by mutex
-    {
-        const std::lock_guard lock(mutex);
-        for (const auto& [seen, isVolatile] : known)
-            if (seen == device)
-                return isVolatile;
-    }
-    const bool isVolatile = OnVolatileFileSystem(fd);
-    const std::lock_guard lock(mutex);
-    known.emplace_back(device, isVolatile);
-    return isVolatile;
 }
 
 void syncDirectory(int directory) {
@@ -659,7 +639,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
             failErrno(kCannotCreate, listed, errno);
     }
     state.volatileFileSystem =
-        old.get() >= 0 ? onVolatileDevice(info.st_dev, old.get()) : OnVolatileFileSystem(target.directory);
+        old.get() >= 0 ? OnVolatileDevice(info.st_dev, old.get()) : OnVolatileFileSystem(target.directory);
     if (!state.volatileFileSystem && ::fsync(temp.fd()) != 0)
         failErrno(kCannotCreate, listed, errno);
     if (!ahead)
