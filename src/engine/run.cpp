@@ -9,10 +9,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <tuple>
@@ -150,15 +152,11 @@ private:
         turn->entry = std::move(entry);
         turn->prepared = std::move(prepared);
         turn->error = error;
+        turn->ahead = ahead;
         if (ahead) {
             m_pipeline->assist([turn] {
-                if (turn->claimed.exchange(true))
-                    return; // its turn came first
-                const PreparedFile& file = *turn->prepared;
-                const std::vector<std::string_view> pieces = file.Result.pieces();
-                turn->rewrite.stageAhead(turn->entry.location, pieces, rewriteOf(file, nullptr));
-                turn->staged.store(true);
-                turn->staged.notify_one();
+                if (!turn->claimed.exchange(true)) // else its turn came first
+                    stageAheadOf(*turn);
             });
         }
         m_turns.push_back(std::move(turn));
@@ -169,8 +167,17 @@ private:
     void settleNextTurn() {
         const std::shared_ptr<Turn> turn = std::move(m_turns.front());
         m_turns.pop_front();
-        if (turn->claimed.exchange(true)) // a worker is staging it
-            turn->staged.wait(false);
+        if (turn->claimed.exchange(true)) { // a worker is staging it
+            // Rather than sleep meanwhile, stage the files after it here.
+            for (const std::shared_ptr<Turn>& later : m_turns) {
+                if (turn->isStaged())
+                    break;
+                if (later->ahead && !later->claimed.exchange(true))
+                    stageAheadOf(*later);
+            }
+            std::unique_lock lock(turn->mutex);
+            turn->stagedChanged.wait(lock, [&] { return turn->staged; });
+        }
         settle(turn->entry, std::move(turn->prepared), turn->error, std::move(turn->rewrite));
     }
 
@@ -400,8 +407,33 @@ private:
         std::exception_ptr error;
         StagedRewrite rewrite;
         std::atomic<bool> claimed{false};
-        std::atomic<bool> staged{false}; // the worker that claimed it is done
+        // The run's thread sleeps until the worker that claimed the file is
+        // done. An atomic wait would spin and yield first: with more threads
+        // than cores, each yield gives the core to a worker reading ahead,
+        // and the run's thread, which alone puts files in place, waits for
+        // whole time slices.
+        std::mutex mutex;
+        std::condition_variable stagedChanged;
+        bool staged = false; // guarded by mutex: the worker that claimed it is done
+        bool ahead = false;  // its rewrite may be staged before its turn
+
+        bool isStaged() {
+            std::lock_guard lock(mutex);
+            return staged;
+        }
     };
+
+    // Precondition: the caller has claimed the turn.
+    static void stageAheadOf(Turn& turn) {
+        const PreparedFile& file = *turn.prepared;
+        const std::vector<std::string_view> pieces = file.Result.pieces();
+        turn.rewrite.stageAhead(turn.entry.location, pieces, rewriteOf(file, nullptr));
+        {
+            std::lock_guard lock(turn.mutex);
+            turn.staged = true;
+        }
+        turn.stagedChanged.notify_one();
+    }
 
     // An entry settled after a staged rewrite, or one itself, waiting in run order.
     struct Queued {
