@@ -365,28 +365,25 @@ void resolve(const FileLocation& location, bool mayCreate, Target& target) {
     target.name = baseNameOf(resolved);
 }
 
-// What stands at the target now is still `expected`: by name in the
-// directory, not following a symlink, and through the path as written.
-// The identity to expect once the hooks have run. A hook that keeps the old
-// file by linking it (the journal) raises its link count, which moves its
-// change time; that is the one change a hook makes, and it is not taken for
-// another program's edit.
-FileIdentity afterHooks(int oldFd, const struct stat& before, const FileIdentity& expected) {
-    struct stat now {};
-    if (oldFd < 0 || ::fstat(oldFd, &now) != 0 || now.st_nlink <= before.st_nlink)
-        return expected;
-    FileIdentity relinked = expected;
-    relinked.ChangedNs = FileIdentity::of(now).ChangedNs;
-    return relinked;
-}
-
-bool unchanged(const Target& target, const FileIdentity& expected) {
+// What stands at the target now, by name in the directory (not following a
+// symlink) and through the path as written, is still the file read, with the
+// identity given; returns the identity to expect from then on. A hook that
+// keeps the old file by linking it (the journal) raises its link count,
+// which moves its change time: that is the one change a hook makes, and it
+// is not taken for another program's edit.
+std::optional<FileIdentity> unchangedSinceRead(const Target& target, const struct stat& read, FileIdentity expected) {
     struct stat info {};
-    if (::fstatat(target.directory, target.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !(FileIdentity::of(info) == expected))
-        return false;
-    return target.followPath == nullptr ||
-           (::stat(target.followPath, &info) == 0 && FileIdentity::of(info) == expected);
+    if (::fstatat(target.directory, target.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    const FileIdentity now = FileIdentity::of(info);
+    if (now.sameInode(expected) && info.st_nlink > read.st_nlink)
+        expected.ChangedNs = now.ChangedNs;
+    if (!(now == expected))
+        return std::nullopt;
+    if (target.followPath != nullptr &&
+        (::stat(target.followPath, &info) != 0 || !(FileIdentity::of(info) == expected)))
+        return std::nullopt;
+    return expected;
 }
 
 // Puts the new file in place by swapping it with the old one, so that the old
@@ -661,10 +658,9 @@ RewriteOutcome StagedRewrite::finish() {
         failErrno(kCannotCreate, listed, errno);
 
     if (state.expected) {
-        const FileIdentity expected = afterHooks(state.old.get(), state.info, *state.expected);
-        if (!unchanged(target, expected) || (state.lease && state.lease->broken()))
-            return RewriteOutcome::Changed;
-        if (exchange(target, temp, expected, state.lease ? &*state.lease : nullptr) == RewriteOutcome::Changed)
+        const std::optional<FileIdentity> expected = unchangedSinceRead(target, state.info, *state.expected);
+        if (!expected || (state.lease && state.lease->broken()) ||
+            exchange(target, temp, *expected, state.lease ? &*state.lease : nullptr) == RewriteOutcome::Changed)
             return RewriteOutcome::Changed;
     }
     if (!temp.renamed() && ::renameat(target.directory, temp.name(), target.directory, target.name.c_str()) != 0)
