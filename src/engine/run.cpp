@@ -424,10 +424,15 @@ private:
     };
 
     // Precondition: the caller has claimed the turn.
-    static void stageAheadOf(Turn& turn) {
-        const PreparedFile& file = *turn.prepared;
-        const std::vector<std::string_view> pieces = file.Result.pieces();
-        turn.rewrite.stageAhead(turn.entry.location, pieces, rewriteOf(file, nullptr));
+    // Whatever happens, the turn is marked staged: its thread waits for that.
+    static void stageAheadOf(Turn& turn) noexcept {
+        try {
+            const PreparedFile& file = *turn.prepared;
+            const std::vector<std::string_view> pieces = file.Result.pieces();
+            turn.rewrite.stageAhead(turn.entry.location, pieces, rewriteOf(file, nullptr));
+        } catch (...) {
+            // Out of memory for the list of pieces: staged at its turn instead.
+        }
         {
             std::lock_guard lock(turn.mutex);
             turn.staged = true;
