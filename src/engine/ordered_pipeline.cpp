@@ -1,5 +1,6 @@
 #include "engine/ordered_pipeline.h"
 
+#include <chrono>
 #include <system_error>
 
 namespace quillet::engine {
@@ -18,12 +19,12 @@ constexpr std::size_t kAssistsPerWake = 8;
 
 } // namespace
 
-OrderedPipeline::OrderedPipeline(TSRParam operation, int threads, std::size_t maxDirectories)
-    : m_operation(std::move(operation)), m_maxBatches(static_cast<std::size_t>(threads < 1 ? 1 : threads) * 8),
+OrderedPipeline::OrderedPipeline(TSRParam operation, int workers, std::size_t maxDirectories)
+    : m_operation(std::move(operation)), m_maxBatches(static_cast<std::size_t>(workers < 1 ? 2 : workers + 1) * 8),
       m_maxDirectories(maxDirectories < 1 ? 1 : maxDirectories) {
     m_operation.FileList = nullptr;
     m_operation.ResultList = nullptr;
-    for (int i = 0; i < (threads < 1 ? 1 : threads); ++i) {
+    for (int i = 0; i < (workers < 1 ? 1 : workers); ++i) {
         try {
             m_workers.emplace_back([this] { work(); });
         } catch (const std::system_error&) {
@@ -104,6 +105,19 @@ PreparedFile OrderedPipeline::takeOldest(std::exception_ptr& error) {
             flush();
         auto [future, bytes] = std::move(m_batches.front());
         m_batches.pop_front();
+        // Rather than wait for it, prepare here the batches no worker has
+        // begun, oldest first: the one awaited, or later ones meanwhile.
+        while (future.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            std::packaged_task<std::vector<Outcome>()> own;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_tasks.empty())
+                    break;
+                own = std::move(m_tasks.front());
+                m_tasks.pop_front();
+            }
+            own();
+        }
         m_ready = future.get();
         m_readyNext = 0;
         m_inFlightBytes -= bytes;

@@ -9,6 +9,10 @@
 //
 // Files go to the workers in batches (many small files, or one large one), so
 // that handing work between threads costs little beside reading the files.
+// The run's thread prepares batches too, whenever it would otherwise wait for
+// one: with a thread of its own per core, a run that rewrites many files
+// would leave the cores to more threads than there are, and a search would
+// leave one idle.
 #pragma once
 
 #include "engine/file_ops.h"
@@ -30,10 +34,10 @@ namespace quillet::engine {
 
 class OrderedPipeline {
 public:
-    // Starts up to `threads` workers; where the system refuses more threads,
-    // runs with those it started (see workers()). The files in flight hold
-    // at most `maxDirectories` walk directories (and so descriptors) open.
-    OrderedPipeline(TSRParam operation, int threads, std::size_t maxDirectories);
+    // Starts up to `workers` threads; where the system refuses more, runs
+    // with those it started (see workers()). The files in flight hold at
+    // most `maxDirectories` walk directories (and so descriptors) open.
+    OrderedPipeline(TSRParam operation, int workers, std::size_t maxDirectories);
     // Drops what was not taken yet and waits for the workers.
     ~OrderedPipeline();
     OrderedPipeline(const OrderedPipeline&) = delete;
@@ -48,7 +52,8 @@ public:
     // Enough is prepared or under way: take before submitting more.
     bool full() const;
     // Waits for the oldest file and hands it over, in submission order;
-    // rethrows the error its preparation met.
+    // rethrows the error its preparation met. Meanwhile prepares, on the
+    // calling thread, batches that no worker has begun.
     PreparedFile takeOldest();
     // The same, handing over the error instead of raising it.
     PreparedFile takeOldest(std::exception_ptr& error);

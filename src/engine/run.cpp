@@ -89,7 +89,7 @@ public:
     RunDriver(const RunRequest& request, const RunEvents& events, RunTotals& totals)
         : m_request(request), m_events(events), m_totals(totals), m_held(HeldOpen::forThisProcess()) {
         if (request.Threads > 1) {
-            m_pipeline.emplace(request.Param, request.Threads, m_held.directoriesAhead);
+            m_pipeline.emplace(request.Param, request.Threads - 1, m_held.directoriesAhead);
             if (m_pipeline->workers() == 0)
                 m_pipeline.reset();
         }

@@ -40,10 +40,10 @@ struct RunRequest {
     std::vector<std::string> Entries;
     TSRParam Param;             // operation, pattern, new text ...; its FileList is ignored
     std::int64_t MaxFiles = -1; // stop after this many matching files; <= 0: no limit
-    // Files read and matched at once on worker threads (writing, counting and
-    // reporting stay in run order on the calling thread); 1: one at a time.
-    // Where fewer threads can be started, the run uses those (at least the
-    // calling thread).
+    // Files read and matched at once: the calling thread and Threads - 1
+    // workers (writing, counting and reporting stay in run order on the
+    // calling thread); 1: one at a time. Where fewer threads can be started,
+    // the run uses those (at least the calling thread).
     int Threads = 1;
     // Called around each rewrite (the run journal, backups); borrowed, may be
     // null. Without hooks that keep the old bytes, a file in a directory that
