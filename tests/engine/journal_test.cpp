@@ -378,6 +378,19 @@ TEST_F(JournalTest, RewriteInPlaceKilledHalfwayCanBeUndone) {
     EXPECT_EQ(readFile(path), "the old content, long enough");
 }
 
+namespace {
+
+// Bytes that differ from one offset to the next, so that a stretch kept from
+// the wrong place or cut short shows.
+std::string varied(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>('a' + (i * 7 + i / 23) % 26);
+    return bytes;
+}
+
+} // namespace
+
 TEST_F(JournalTest, JournalOnAnotherFileSystemPacksSmallFilesAndCopiesLargeOnes) {
     struct stat shm {
     }, tmp{};
@@ -394,7 +407,7 @@ TEST_F(JournalTest, JournalOnAnotherFileSystemPacksSmallFilesAndCopiesLargeOnes)
         {"small", "old bytes", KeptAs::Packed},
         {"empty", "", KeptAs::Packed},
         {"second small", "more old bytes", KeptAs::Packed},
-        {"large", std::string(static_cast<std::size_t>(kPackUpTo) + 1, 'x'), KeptAs::Copy},
+        {"large", varied(static_cast<std::size_t>(kPackUpTo) + 1), KeptAs::Copy},
     };
     std::vector<std::pair<std::string, std::string>> rewrites;
     for (const auto& c : cases) {
