@@ -10,9 +10,9 @@
 // Files go to the workers in batches (many small files, or one large one), so
 // that handing work between threads costs little beside reading the files.
 // The run's thread prepares batches too, whenever it would otherwise wait for
-// one: with a thread of its own per core, a run that rewrites many files
-// would leave the cores to more threads than there are, and a search would
-// leave one idle.
+// one, so that it counts among the run's threads: a worker per core beside
+// it would put more busy threads than cores on a run that rewrites many
+// files, and leave it idle in a search.
 #pragma once
 
 #include "engine/file_ops.h"
@@ -94,7 +94,7 @@ private:
     std::deque<std::packaged_task<std::vector<Outcome>()>> m_tasks; // guarded by m_mutex
     std::deque<std::function<void()>> m_assists;                    // guarded by m_mutex
     std::size_t m_idleWorkers = 0;                                  // guarded by m_mutex
-    bool m_closing = false;
+    bool m_closing = false;                                         // guarded by m_mutex
     std::vector<std::thread> m_workers;
 };
 
