@@ -38,11 +38,12 @@ TEST(OrderedPipeline, FilesComeInOrderWhileTheOnlyWorkerIsBusy) {
         done.wait_for(std::chrono::seconds(20));
         release.set_value();
     });
-    while (!workerHeld)
-        std::this_thread::yield();
-
+    // The first full batch wakes the worker, which takes the task above
+    // before any batch.
     for (int i = 0; i < kFiles; ++i)
         pipeline.submit(FileLocation::atPath(dir.file("f" + std::to_string(i))), 8);
+    while (!workerHeld && released.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        std::this_thread::yield();
     std::vector<bool> matched;
     for (int i = 0; i < kFiles; ++i)
         matched.push_back(pipeline.takeOldest().Matched);
@@ -50,6 +51,7 @@ TEST(OrderedPipeline, FilesComeInOrderWhileTheOnlyWorkerIsBusy) {
     taken.set_value();
     watchdog.join(); // the worker is let go, and the pipeline can close
 
+    ASSERT_TRUE(workerHeld);
     EXPECT_TRUE(tookAll) << "the calling thread waited for the held worker";
     for (std::size_t i = 0; i < matched.size(); ++i)
         EXPECT_EQ(matched[i], i % 3 == 0) << i;
