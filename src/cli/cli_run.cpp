@@ -3,11 +3,11 @@
 #include "core/error.h"
 #include "core/text_diff.h"
 #include "core/text_ops.h"
-#include "engine/backup_hooks.h"
-#include "engine/file_io.h"
-#include "engine/journal.h"
-#include "engine/path_list.h"
-#include "engine/run.h"
+#include "engine/keep/backup_hooks.h"
+#include "engine/fs/file_io.h"
+#include "engine/keep/journal.h"
+#include "engine/run/path_list.h"
+#include "engine/run/run.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include "cli/undo_command.h"
 
-#include "engine/journal.h"
-#include "engine/undo.h"
+#include "engine/keep/journal.h"
+#include "engine/keep/undo.h"
 
 #include <ctime>
 #include <exception>

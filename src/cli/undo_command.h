@@ -1,5 +1,5 @@
 // `quillet-cli undo`: gives a journaled run's old file contents back, or
-// lists the runs in the journal (engine/undo.h, engine/journal.h do the work).
+// lists the runs in the journal (engine/keep/undo.h, engine/keep/journal.h do the work).
 #pragma once
 
 #include "cli/options.h"

@@ -1,10 +1,10 @@
 #include "engine/file_ops.h"
 
-#include "engine/file_io.h"
-#include "engine/posix_file.h"
-#include "engine/rewrite.h"
-#include "engine/run.h"
-#include "engine/stream_match.h"
+#include "engine/fs/file_io.h"
+#include "engine/fs/posix_file.h"
+#include "engine/fs/rewrite.h"
+#include "engine/run/run.h"
+#include "engine/run/stream_match.h"
 
 #include <cerrno>
 #include <sys/stat.h>

@@ -5,9 +5,9 @@
 #include "core/spliced_text.h"
 #include "core/text_diff.h"
 #include "core/text_ops.h"
-#include "engine/file_identity.h"
-#include "engine/file_io.h"
-#include "engine/file_location.h"
+#include "engine/fs/file_identity.h"
+#include "engine/fs/file_io.h"
+#include "engine/fs/file_location.h"
 
 #include <cstdint>
 #include <functional>

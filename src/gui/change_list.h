@@ -8,7 +8,7 @@
 // has ended.
 #pragma once
 
-#include "engine/file_identity.h"
+#include "engine/fs/file_identity.h"
 #include "engine/file_ops.h"
 
 #include <cstddef>

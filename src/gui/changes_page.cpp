@@ -2,8 +2,8 @@
 
 #include "core/error.h"
 #include "diff_view.h"
-#include "engine/journal.h"
-#include "engine/undo.h"
+#include "engine/keep/journal.h"
+#include "engine/keep/undo.h"
 #include "launcher/shell_launcher.h"
 #include "run_controller.h"
 #include "user_dialogs.h"

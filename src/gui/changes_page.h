@@ -22,8 +22,8 @@
 #pragma once
 
 #include "change_list.h"
-#include "engine/run.h"
-#include "engine/undo.h"
+#include "engine/run/run.h"
+#include "engine/keep/undo.h"
 
 #include <QString>
 #include <QWidget>

@@ -4,7 +4,7 @@
 #include "core/version.h"
 #include "changes_page.h"
 #include "directory_panel.h"
-#include "engine/file_io.h"
+#include "engine/fs/file_io.h"
 #include "file_list_actions.h"
 #include "help_window.h"
 #include "memo_history.h"

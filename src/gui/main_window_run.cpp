@@ -7,7 +7,7 @@
 #include "changes_page.h"
 #include "core/error.h"
 #include "directory_panel.h"
-#include "engine/journal.h"
+#include "engine/keep/journal.h"
 #include "file_list_actions.h"
 #include "memo_history.h"
 #include "text_bytes.h"

@@ -12,7 +12,7 @@
 // are pure functions of the counts.
 #pragma once
 
-#include "engine/run.h"
+#include "engine/run/run.h"
 
 #include <QElapsedTimer>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "engine/backup_hooks.h"
+#include "engine/keep/backup_hooks.h"
 
 #include "core/error.h"
 #include "rewrite_simulation.h"

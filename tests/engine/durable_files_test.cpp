@@ -1,4 +1,4 @@
-#include "engine/durable_files.h"
+#include "engine/fs/durable_files.h"
 
 #include "testutil/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "engine/file_io.h"
+#include "engine/fs/file_io.h"
 
 #include "core/error.h"
 #include "testutil/error_of.h"

@@ -1,4 +1,4 @@
-#include "engine/journal_settings.h"
+#include "engine/keep/journal_settings.h"
 
 #include "core/error.h"
 #include "testutil/error_of.h"

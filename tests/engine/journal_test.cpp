@@ -1,5 +1,5 @@
-#include "engine/journal.h"
-#include "engine/undo.h"
+#include "engine/keep/journal.h"
+#include "engine/keep/undo.h"
 
 #include "core/error.h"
 #include "rewrite_simulation.h"

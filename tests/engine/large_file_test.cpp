@@ -1,7 +1,7 @@
 // A file over 2 GiB: sizes and positions must not wrap at 32 bits. The file
 // is sparse, so it costs little disk space.
 #include "core/pattern.h"
-#include "engine/file_io.h"
+#include "engine/fs/file_io.h"
 #include "engine/file_ops.h"
 #include "testutil/temp_dir.h"
 

@@ -1,9 +1,9 @@
 // Large files are mapped, not read, and written back from pieces of the
 // mapping: a file cut short by someone else meanwhile must neither crash the
 // run nor end up in anything it writes.
-#include "engine/file_io.h"
-#include "engine/posix_file.h"
-#include "engine/rewrite.h"
+#include "engine/fs/file_io.h"
+#include "engine/fs/posix_file.h"
+#include "engine/fs/rewrite.h"
 #include "testutil/temp_dir.h"
 
 #include <gtest/gtest.h>

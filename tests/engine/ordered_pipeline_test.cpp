@@ -1,4 +1,4 @@
-#include "engine/ordered_pipeline.h"
+#include "engine/run/ordered_pipeline.h"
 
 #include "testutil/temp_dir.h"
 

@@ -4,9 +4,9 @@
 // and apart from the run.
 #pragma once
 
-#include "engine/commit_hooks.h"
-#include "engine/durable_files.h"
-#include "engine/file_metadata.h"
+#include "engine/fs/commit_hooks.h"
+#include "engine/fs/durable_files.h"
+#include "engine/fs/file_metadata.h"
 
 #include <csignal>
 #include <fcntl.h>

@@ -1,9 +1,9 @@
 // The rewrite's own road: hooks, the in-place path, the temporary file.
-#include "engine/rewrite.h"
+#include "engine/fs/rewrite.h"
 
 #include "core/error.h"
-#include "engine/durable_files.h"
-#include "engine/file_io.h"
+#include "engine/fs/durable_files.h"
+#include "engine/fs/file_io.h"
 #include "testutil/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // A walk passes over what the run's own hooks made: the journal's folder when
 // it lies inside the walked tree, whatever the threads.
-#include "engine/journal.h"
-#include "engine/rewrite.h"
-#include "engine/run.h"
-#include "engine/undo.h"
+#include "engine/keep/journal.h"
+#include "engine/fs/rewrite.h"
+#include "engine/run/run.h"
+#include "engine/keep/undo.h"
 #include "testutil/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // A run rewrites exactly the file it read: aliases, outside edits, deletes,
 // re-pointed symlinks and swapped folders, with one thread and with several.
-#include "engine/run.h"
+#include "engine/run/run.h"
 
 #include "core/error.h"
-#include "engine/file_io.h"
+#include "engine/fs/file_io.h"
 #include "testutil/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "engine/run.h"
+#include "engine/run/run.h"
 
 #include "core/error.h"
 #include "testutil/temp_dir.h"

@@ -1,6 +1,6 @@
 // Only Search reads a file through a small buffer; its answer must be that of
 // matching the whole text, also when a piece straddles two reads.
-#include "engine/stream_match.h"
+#include "engine/run/stream_match.h"
 
 #include "core/error.h"
 #include "core/text_ops.h"

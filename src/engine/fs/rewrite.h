@@ -3,9 +3,9 @@
 // it. SaveFileText and every run commit through here.
 #pragma once
 
-#include "engine/commit_hooks.h"
-#include "engine/file_identity.h"
-#include "engine/file_location.h"
+#include "engine/fs/commit_hooks.h"
+#include "engine/fs/file_identity.h"
+#include "engine/fs/file_location.h"
 
 #include <memory>
 #include <string_view>

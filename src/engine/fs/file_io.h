@@ -3,9 +3,9 @@
 #pragma once
 
 #include "core/text_ops.h"
-#include "engine/file_identity.h"
-#include "engine/file_location.h"
-#include "engine/mapping_guard.h"
+#include "engine/fs/file_identity.h"
+#include "engine/fs/file_location.h"
+#include "engine/fs/mapping_guard.h"
 
 #include <cstdint>
 

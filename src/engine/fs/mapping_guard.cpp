@@ -1,4 +1,4 @@
-#include "engine/mapping_guard.h"
+#include "engine/fs/mapping_guard.h"
 
 #include <atomic>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "engine/file_metadata.h"
+#include "engine/fs/file_metadata.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "engine/path_list.h"
+#include "engine/run/path_list.h"
 
 namespace quillet::engine {
 

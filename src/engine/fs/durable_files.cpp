@@ -1,6 +1,6 @@
-#include "engine/durable_files.h"
+#include "engine/fs/durable_files.h"
 
-#include "engine/posix_file.h"
+#include "engine/fs/posix_file.h"
 
 #include <cerrno>
 #include <chrono>

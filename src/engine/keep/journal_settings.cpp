@@ -1,7 +1,7 @@
-#include "engine/journal_settings.h"
+#include "engine/keep/journal_settings.h"
 
 #include "core/error.h"
-#include "engine/durable_files.h"
+#include "engine/fs/durable_files.h"
 
 #include <cerrno>
 #include <charconv>

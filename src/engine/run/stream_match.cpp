@@ -1,7 +1,7 @@
-#include "engine/stream_match.h"
+#include "engine/run/stream_match.h"
 
 #include "core/pattern.h"
-#include "engine/file_io.h"
+#include "engine/fs/file_io.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 // Where the run journal lives and how much it keeps: the user's state and
 // configuration folders, and the settings file journal.conf. Engine layer;
-// engine/journal.h uses them.
+// engine/keep/journal.h uses them.
 #pragma once
 
 #include <cstddef>

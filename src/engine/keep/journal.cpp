@@ -1,7 +1,7 @@
-#include "engine/journal.h"
+#include "engine/keep/journal.h"
 
 #include "core/error.h"
-#include "engine/file_metadata.h"
+#include "engine/fs/file_metadata.h"
 
 #include <algorithm>
 #include <condition_variable>

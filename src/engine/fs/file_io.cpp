@@ -1,8 +1,8 @@
-#include "engine/file_io.h"
+#include "engine/fs/file_io.h"
 
 #include "core/error.h"
-#include "engine/posix_file.h"
-#include "engine/rewrite.h"
+#include "engine/fs/posix_file.h"
+#include "engine/fs/rewrite.h"
 
 #include <cerrno>
 #include <climits>

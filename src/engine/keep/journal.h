@@ -2,11 +2,11 @@
 // the file's old bytes and metadata and what the run left in its place, so
 // that `undo` can give the old content back later, even after the run was
 // killed. Engine layer; the run calls it through CommitHooks, the command
-// line and the window list runs and undo them (engine/undo.h).
+// line and the window list runs and undo them (engine/keep/undo.h).
 //
 // Where it lives: $XDG_STATE_HOME/quillet/runs/ (default
 // ~/.local/state/quillet/runs/), one directory per run, named by the run's
-// id, made 0700. In it, "manifest" (engine/journal_manifest.h) and the old
+// id, made 0700. In it, "manifest" (engine/keep/journal_manifest.h) and the old
 // bytes of each rewritten file: the old inode itself, hard-linked under the
 // file's number (no copy: the rename would unlink it anyway) where the
 // journal is on the same file system; otherwise, and where the file has other
@@ -33,10 +33,10 @@
 // crash halfway.
 #pragma once
 
-#include "engine/commit_hooks.h"
-#include "engine/durable_files.h"
-#include "engine/journal_manifest.h"
-#include "engine/journal_settings.h"
+#include "engine/fs/commit_hooks.h"
+#include "engine/fs/durable_files.h"
+#include "engine/keep/journal_manifest.h"
+#include "engine/keep/journal_settings.h"
 
 #include <cstdint>
 #include <functional>

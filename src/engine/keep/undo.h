@@ -1,8 +1,8 @@
-// Giving a journaled run's old file contents back (engine/journal.h keeps
+// Giving a journaled run's old file contents back (engine/keep/journal.h keeps
 // them). Engine layer; `quillet-cli undo` and the window call it.
 #pragma once
 
-#include "engine/journal.h"
+#include "engine/keep/journal.h"
 
 #include <cstddef>
 #include <functional>

@@ -8,7 +8,7 @@
 // prints.
 #pragma once
 
-#include "engine/commit_hooks.h"
+#include "engine/fs/commit_hooks.h"
 #include "engine/file_ops.h"
 
 #include <cstdint>

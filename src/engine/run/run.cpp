@@ -1,9 +1,9 @@
-#include "engine/run.h"
+#include "engine/run/run.h"
 
 #include "core/error.h"
-#include "engine/ordered_pipeline.h"
-#include "engine/posix_file.h"
-#include "engine/rewrite.h"
+#include "engine/run/ordered_pipeline.h"
+#include "engine/fs/posix_file.h"
+#include "engine/fs/rewrite.h"
 #include "finder/dir_listing.h"
 #include "finder/file_finder.h"
 

@@ -2,7 +2,7 @@
 // old content (the run journal, backups) without the run knowing them.
 #pragma once
 
-#include "engine/file_identity.h"
+#include "engine/fs/file_identity.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>

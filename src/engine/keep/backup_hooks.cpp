@@ -1,7 +1,7 @@
-#include "engine/backup_hooks.h"
+#include "engine/keep/backup_hooks.h"
 
 #include "core/error.h"
-#include "engine/durable_files.h"
+#include "engine/fs/durable_files.h"
 
 #include <cerrno>
 #include <fcntl.h>

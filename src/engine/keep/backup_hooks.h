@@ -3,7 +3,7 @@
 // together). Engine layer; the run calls them through CommitHooks.
 #pragma once
 
-#include "engine/commit_hooks.h"
+#include "engine/fs/commit_hooks.h"
 
 #include <mutex>
 #include <set>

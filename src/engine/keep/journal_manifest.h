@@ -25,7 +25,7 @@
 // any point can still be read and undone.
 #pragma once
 
-#include "engine/file_identity.h"
+#include "engine/fs/file_identity.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,10 +1,10 @@
-#include "engine/rewrite.h"
+#include "engine/fs/rewrite.h"
 
 #include "core/error.h"
-#include "engine/durable_files.h"
-#include "engine/file_io.h"
-#include "engine/file_metadata.h"
-#include "engine/posix_file.h"
+#include "engine/fs/durable_files.h"
+#include "engine/fs/file_io.h"
+#include "engine/fs/file_metadata.h"
+#include "engine/fs/posix_file.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "engine/journal_manifest.h"
+#include "engine/keep/journal_manifest.h"
 
 #include <charconv>
 

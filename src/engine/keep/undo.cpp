@@ -1,7 +1,7 @@
-#include "engine/undo.h"
+#include "engine/keep/undo.h"
 
 #include "core/error.h"
-#include "engine/file_metadata.h"
+#include "engine/fs/file_metadata.h"
 
 #include <algorithm>
 #include <cerrno>
