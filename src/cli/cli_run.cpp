@@ -102,7 +102,7 @@ std::string readStream(std::FILE* in) {
 
 engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     engine::RunRequest request;
-    engine::TSRParam& param = request.Param;
+    engine::FileOperation& param = request.Param;
     param.Operation = options.Operation;
     param.SearchPattern = options.Pattern;
     param.CaseSensitive = options.CaseSensitive;

@@ -10,7 +10,7 @@
 
 namespace quillet::gui {
 
-std::int64_t countMatches(const engine::TSRParam& param, std::string_view oldText, std::string_view diff) {
+std::int64_t countMatches(const engine::FileOperation& param, std::string_view oldText, std::string_view diff) {
     if (param.Operation == core::OpRemoveScript || param.Operation == core::OpStripWordHtml) {
         // Runs of "-" and "+" lines; the "---" and "+++" heading lines come
         // before the first hunk and are not changes.
@@ -55,8 +55,8 @@ std::string fileDiff(const std::string& path, std::string_view oldText, std::str
     return diff;
 }
 
-std::string diffOfFileNow(const engine::TSRParam& param, const std::string& path) {
-    engine::TSRParam dry = param;
+std::string diffOfFileNow(const engine::FileOperation& param, const std::string& path) {
+    engine::FileOperation dry = param;
     dry.DryRun = true;
     const engine::PreparedFile prepared = engine::PrepareFile(path, dry);
     if (!prepared.Changed)
@@ -71,7 +71,7 @@ bool sameFileNow(const std::string& path, const engine::FileIdentity& identity) 
     return engine::FileIdentity::of(info) == identity;
 }
 
-ChangeCollector::ChangeCollector(engine::TSRParam param, ChangeLimits limits)
+ChangeCollector::ChangeCollector(engine::FileOperation param, ChangeLimits limits)
     : m_param(std::move(param)), m_limits(limits) {}
 
 void ChangeCollector::record(const std::string& path, std::string_view oldText, std::string_view newText) {

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "engine/fs/file_identity.h"
-#include "engine/file_ops.h"
+#include "engine/run/prepare.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -48,7 +48,7 @@ struct ChangeLimits {
 // clean-up recipes (Remove Script, Strip Word HTML) have no pattern: for them
 // the count is the number of changed places, that is runs of removed and
 // added lines in `diff`.
-std::int64_t countMatches(const engine::TSRParam& param, std::string_view oldText, std::string_view diff);
+std::int64_t countMatches(const engine::FileOperation& param, std::string_view oldText, std::string_view diff);
 
 // The unified diff of one file's texts, labelled with its path.
 std::string fileDiff(const std::string& path, std::string_view oldText, std::string_view newText);
@@ -56,7 +56,7 @@ std::string fileDiff(const std::string& path, std::string_view oldText, std::str
 // Reads the file at `path` and returns the diff that `param` would make of
 // it now; empty when it would not change. Errors of reading pass through
 // ("Cannot open file ...").
-std::string diffOfFileNow(const engine::TSRParam& param, const std::string& path);
+std::string diffOfFileNow(const engine::FileOperation& param, const std::string& path);
 
 // Whether the file at `path` is still exactly `identity` (false when it is
 // gone or no longer a regular file).
@@ -66,7 +66,7 @@ bool sameFileNow(const std::string& path, const engine::FileIdentity& identity);
 // thread while the window's thread waits; take() after the run has ended.
 class ChangeCollector {
 public:
-    explicit ChangeCollector(engine::TSRParam param, ChangeLimits limits = {});
+    explicit ChangeCollector(engine::FileOperation param, ChangeLimits limits = {});
 
     // One changed file: counts its matches, looks at the file and keeps its
     // diff within the limits.
@@ -76,7 +76,7 @@ public:
     std::vector<FileChange> take();
 
 private:
-    const engine::TSRParam m_param;
+    const engine::FileOperation m_param;
     const ChangeLimits m_limits;
     std::mutex m_mutex;
     std::vector<FileChange> m_changes; // guarded by m_mutex

@@ -90,7 +90,7 @@ void openWithDesktop(const QString& path) {
 } // namespace
 
 std::string describeRun(const engine::RunRequest& request) {
-    const engine::TSRParam& param = request.Param;
+    const engine::FileOperation& param = request.Param;
     std::string text = operationName(param.Operation);
     const bool recipe = param.Operation == core::OpRemoveScript || param.Operation == core::OpStripWordHtml;
     if (!recipe) {
@@ -221,8 +221,6 @@ void ChangesPage::Apply_BtnClick() {
     request.Shape = engine::RunShape::PathList;
     request.Param = m_previewRequest.Param;
     request.Param.DryRun = false;
-    request.Param.RootDir.clear();
-    request.Param.SubFolders = false;
     request.Threads = m_previewRequest.Threads;
     m_changedSincePreview.clear();
     for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
@@ -297,7 +295,7 @@ void ChangesPage::onRunFailed(const QString& message) {
     userDialogs().showError(this, errorBoxText(message));
 }
 
-void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::TSRParam& param) {
+void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::FileOperation& param) {
     m_rows.clear();
     for (FileChange& change : changes)
         m_rows.push_back({std::move(change), {}, true});

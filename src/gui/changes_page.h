@@ -68,7 +68,7 @@ public:
 
     // Shows what a real run of the window changed (its collector's record),
     // `param` being the run's settings.
-    void showRunChanges(std::vector<FileChange> changes, const engine::TSRParam& param);
+    void showRunChanges(std::vector<FileChange> changes, const engine::FileOperation& param);
 
     // While the window's own run goes, the page starts nothing.
     void setWindowRunning(bool running);
@@ -127,7 +127,7 @@ private:
     Shown m_shown = Shown::Nothing;
     Shown m_running = Shown::Nothing;    // what the run going on will show
     engine::RunRequest m_previewRequest; // the settings of the preview shown
-    engine::TSRParam m_param;            // the settings of the changes shown
+    engine::FileOperation m_param;       // the settings of the changes shown
     std::shared_ptr<ChangeCollector> m_collector;
     std::vector<Row> m_rows;
     // The checked files of an apply that had changed since the preview.

@@ -10,7 +10,7 @@
 // opening files and folders).
 #pragma once
 
-#include "engine/file_ops.h"
+#include "engine/run/prepare.h"
 #include "run_controller.h"
 
 #include <QWidget>
@@ -140,7 +140,7 @@ private:
     MemoHistory* m_newTextHistory = nullptr;
 
     // The run state.
-    engine::TSRParam RunParam;
+    engine::FileOperation RunParam;
     std::int64_t FilesDone = 0;
     qsizetype PathCutLen = 0;
     QString DriveTail;

@@ -38,22 +38,16 @@ void MainWindow::Execute_BtnClick() {
 // controls during the run changes the next run only.
 engine::RunRequest MainWindow::runRequestFromSettings() const {
     engine::RunRequest request;
-    engine::TSRParam& param = request.Param;
+    engine::FileOperation& param = request.Param;
     const QString directory = currentDirectory();
     const bool fromDirectory = ui->FileListFrom_Rdg->itemIndex() == 0;
     if (fromDirectory) {
         for (const QString& name : m_directories->fileNames())
             request.Entries.push_back(pathToBytes(name));
-        param.RootDir = pathToBytes(directory);
-        if (param.RootDir.empty() || param.RootDir.back() != '/')
-            param.RootDir += '/';
-        param.SubFolders = ui->SubFolders_Chk->isChecked();
     } else {
         const QStringList lines = ui->FileList_Memo->toPlainText().split(QLatin1Char('\n'));
         for (const QString& line : lines)
             request.Entries.push_back(pathToBytes(line));
-        param.RootDir.clear();
-        param.SubFolders = false;
     }
     param.CaseSensitive = ui->CaseSensitive_Chk->isChecked();
     param.SearchPattern = toBytes(ui->SearchPattern_Memo->toPlainText());
@@ -69,7 +63,7 @@ engine::RunRequest MainWindow::runRequestFromSettings() const {
     // Files are read and matched ahead on the other processors; writing,
     // progress and Stop still go file by file, in order.
     request.Threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    if (param.SubFolders) {
+    if (fromDirectory && ui->SubFolders_Chk->isChecked()) {
         request.Shape = engine::RunShape::DirectoryWalk;
         request.Mask = toBytes(ui->Mask_Edt->text());
     } else {

@@ -21,7 +21,7 @@ TEST(OrderedPipeline, FilesComeInOrderWhileTheOnlyWorkerIsBusy) {
     constexpr int kFiles = 200; // several batches
     for (int i = 0; i < kFiles; ++i)
         dir.write("f" + std::to_string(i), i % 3 == 0 ? "a needle" : "hay");
-    TSRParam operation;
+    FileOperation operation;
     operation.SearchPattern = "needle";
 
     OrderedPipeline pipeline(operation, 1, 1024);

@@ -189,7 +189,7 @@ private slots:
         QFETCH(QByteArray, text);
         QFETCH(QByteArray, diff);
         QFETCH(qint64, expected);
-        quillet::engine::TSRParam param;
+        quillet::engine::FileOperation param;
         param.Operation = static_cast<std::uint8_t>(operation);
         param.SearchPattern = pattern.toStdString();
         param.CaseSensitive = caseSensitive;
@@ -244,7 +244,7 @@ private slots:
         QFETCH(double, maxTotalInDiffs);
         QFETCH(int, maxText);
         QFETCH(QString, expected);
-        quillet::engine::TSRParam param;
+        quillet::engine::FileOperation param;
         param.SearchPattern = "foo";
         const double oneDiff =
             static_cast<double>(quillet::gui::fileDiff(path("a.htm").toStdString(), "foo\n", "bar\n").size());

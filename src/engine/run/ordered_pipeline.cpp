@@ -19,11 +19,9 @@ constexpr std::size_t kAssistsPerWake = 8;
 
 } // namespace
 
-OrderedPipeline::OrderedPipeline(TSRParam operation, int workers, std::size_t maxDirectories)
+OrderedPipeline::OrderedPipeline(FileOperation operation, int workers, std::size_t maxDirectories)
     : m_operation(std::move(operation)), m_maxBatches(static_cast<std::size_t>(workers < 1 ? 2 : workers + 1) * 8),
       m_maxDirectories(maxDirectories < 1 ? 1 : maxDirectories) {
-    m_operation.FileList = nullptr;
-    m_operation.ResultList = nullptr;
     for (int i = 0; i < (workers < 1 ? 1 : workers); ++i) {
         try {
             m_workers.emplace_back([this] { work(); });

@@ -15,7 +15,7 @@
 // files, and leave it idle in a search.
 #pragma once
 
-#include "engine/file_ops.h"
+#include "engine/run/prepare.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -37,7 +37,7 @@ public:
     // Starts up to `workers` threads; where the system refuses more, runs
     // with those it started (see workers()). The files in flight hold at
     // most `maxDirectories` walk directories (and so descriptors) open.
-    OrderedPipeline(TSRParam operation, int workers, std::size_t maxDirectories);
+    OrderedPipeline(FileOperation operation, int workers, std::size_t maxDirectories);
     // Drops what was not taken yet and waits for the workers.
     ~OrderedPipeline();
     OrderedPipeline(const OrderedPipeline&) = delete;
@@ -76,7 +76,7 @@ private:
     void flush();
     void work();
 
-    TSRParam m_operation; // the worker threads' own copy: no borrowed lists
+    FileOperation m_operation; // the worker threads' own copy
     std::size_t m_maxBatches;
     std::size_t m_maxDirectories;
     Batch m_open;

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "engine/fs/commit_hooks.h"
-#include "engine/file_ops.h"
+#include "engine/run/prepare.h"
 
 #include <cstdint>
 #include <functional>
@@ -38,7 +38,7 @@ struct RunRequest {
     // Listing: bare names (empty: the run lists Directory with Mask itself, as
     // ListMatchingFiles does); path list: paths (taken at the start).
     std::vector<std::string> Entries;
-    TSRParam Param;             // operation, pattern, new text ...; its FileList is ignored
+    FileOperation Param;        // operation, pattern, new text ...
     std::int64_t MaxFiles = -1; // stop after this many matching files; <= 0: no limit
     // Files read and matched at once: the calling thread and Threads - 1
     // workers (writing, counting and reporting stay in run order on the
@@ -72,7 +72,7 @@ struct RunEvents {
     // bytes, once the new content is in place (under DryRun: instead of
     // writing it), before the file is reported. Not called for a file that
     // matches but keeps its bytes. The views live until the call returns.
-    // `kept`: with TSRParam::RecordKept, the stretches of the old text that
+    // `kept`: with FileOperation::RecordKept, the stretches of the old text that
     // stand unchanged in the new (a diff then need not search for them);
     // null otherwise, and for the clean-up recipes, which rebuild the text.
     std::function<void(const std::string& listedPath, std::string_view oldText, std::string_view newText,
