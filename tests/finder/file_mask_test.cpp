@@ -74,35 +74,19 @@ bool referenceTakes(const std::string& mask, const std::string& path) {
 
 // Files of the tree the masks are tried on. "Build" is a folder at the top,
 // "lib/build" a file; no folder here begins with ".".
-const char* const kTree[] = {
-    "a.js",
-    "a.min.js",
-    "README",
-    "notes.txt",
-    "Build/x.js",
-    "lib/build",
-    "node_modules/p.js",
-    "node_modules/q.min.js",
-    "src/b.js",
-    "src/b.min.js",
-    "src/notes.txt",
-    "src/build/y.js",
-    "src/node_modules/r.js",
-    "src/docs/old/f.js",
-    "docs/a.html",
-    "docs/b.js",
-    "docs/old/c.html",
-    "docs/old2/d.html",
-    "docs/sub/e.html",
-    "vendor/lib/g.js",
-};
+const std::vector<std::string> kTree = split("a.js a.min.js README notes.txt Build/x.js lib/build "
+                                             "node_modules/p.js node_modules/q.min.js "
+                                             "src/b.js src/b.min.js src/notes.txt src/build/y.js "
+                                             "src/node_modules/r.js src/docs/old/f.js docs/a.html docs/b.js "
+                                             "docs/old/c.html docs/old2/d.html docs/sub/e.html vendor/lib/g.js",
+                                             ' ');
 
 class FileMaskTreeTest : public ::testing::Test {
 protected:
     TempDir tmp;
 
     void SetUp() override {
-        for (const char* path : kTree)
+        for (const std::string& path : kTree)
             tmp.write(path, "x");
     }
 
@@ -123,41 +107,40 @@ protected:
 };
 
 TEST_F(FileMaskTreeTest, WalkAndListingTakeWhatTheReferenceTakes) {
-    const char* const masks[] = {
-        "*",
-        "*.js",
-        "*.js;!*.min.js",
-        "!*.min.js;*.js",
-        "!*.min.js",
-        "!node_modules/",
-        "*.js;!NODE_MODULES/;!*.min.js",
-        "!build/",
-        "!/build/",
-        "!build",
-        "!docs/old/",
-        "!docs/*.html",
-        "!/docs/*/",
-        "!*/old/",
-        "!/notes.txt",
-        "!notes.txt",
-        "!docs/old/;!*.js",
-        "!*/",
-        "!src/*/",
-        "!vendor/lib/",
-        "!vendor/lib/g.js;!a.*",
-        "!",
-        "!/",
-        "*.JS;!SRC/",
-        "*.html; !docs/*", // the space makes the second token an including one
-        "*.txt;;!",
-        "",
-        ";",
-    };
+    // In "*.html; !docs/*" the space makes the second token an including one.
+    const char* const masks[] = {"*",
+                                 "*.js",
+                                 "*.js;!*.min.js",
+                                 "!*.min.js;*.js",
+                                 "!*.min.js",
+                                 "!node_modules/",
+                                 "*.js;!NODE_MODULES/;!*.min.js",
+                                 "!build/",
+                                 "!/build/",
+                                 "!build",
+                                 "!docs/old/",
+                                 "!docs/*.html",
+                                 "!/docs/*/",
+                                 "!*/old/",
+                                 "!/notes.txt",
+                                 "!notes.txt",
+                                 "!docs/old/;!*.js",
+                                 "!*/",
+                                 "!src/*/",
+                                 "!vendor/lib/",
+                                 "!vendor/lib/g.js;!a.*",
+                                 "!",
+                                 "!/",
+                                 "*.JS;!SRC/",
+                                 "*.html; !docs/*",
+                                 "*.txt;;!",
+                                 "",
+                                 ";"};
     for (const std::string mask : masks) {
         std::vector<std::string> expected;
-        for (const char* path : kTree)
+        for (const std::string& path : kTree)
             if (referenceTakes(mask, path))
-                expected.emplace_back(path);
+                expected.push_back(path);
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(walk(mask), expected) << "mask \"" << mask << "\"";
 
