@@ -57,7 +57,8 @@ void TFileFinder::Start() {
         return;
     }
     m_ancestors.clear();
-    m_mask = FuzzySearch ? FileMask(Filename, IgnoreCase) : FileMask();
+    m_fuzzy = FuzzySearch;
+    m_mask = m_fuzzy ? FileMask(Filename, IgnoreCase) : FileMask();
     struct stat info {};
     if (::fstat(fd, &info) == 0)
         m_ancestors.emplace_back(info.st_dev, info.st_ino);
@@ -84,19 +85,15 @@ void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
     for (std::size_t i = 0; i < entries.size() && !m_stopped.load() && !localStop; ++i) {
         const TSearchRec& entry = entries[i];
         const bool folder = (entry.Attr & faDirectory) != 0;
-        const bool leftOut = FuzzySearch && folder && m_mask.leavesOutFolder(below, entry.Name);
+        const bool leftOut = m_fuzzy && folder && m_mask.leavesOutFolder(below, entry.Name);
         if (folder && entry.Name[0] != '.' && !leftOut)
             subDirectories.push_back(entry.Name);
 
         bool passed = false;
-        if (!Filename.empty()) {
-            if (FuzzySearch)
-                passed = !leftOut && m_mask.takes(below, entry.Name);
-            else if (IgnoreCase)
-                passed = sameNameFoldingAscii(entry.Name, Filename);
-            else
-                passed = entry.Name == Filename;
-        }
+        if (m_fuzzy)
+            passed = !leftOut && m_mask.takes(below, entry.Name);
+        else if (!Filename.empty())
+            passed = IgnoreCase ? sameNameFoldingAscii(entry.Name, Filename) : entry.Name == Filename;
         if (passed && OnFileFound) {
             m_current = opened;
             OnFileFound(*this, directory, entry, localStop);

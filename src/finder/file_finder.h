@@ -22,9 +22,10 @@
 // under a directory the walk actually holds open (CurrentDirectory()).
 //
 // Threads: Start runs the whole walk on the calling thread. Stop() and
-// Stopped() may be called from any thread. Filename, FuzzySearch and
-// IgnoreCase are read when Start begins; the other properties are read afresh
-// at each use. Change them from another thread only while no walk runs.
+// Stopped() may be called from any thread. FuzzySearch is read when Start
+// begins, and so are Filename and IgnoreCase with it (the mask is parsed once
+// per walk); the other properties are read afresh at each use. Change them
+// from another thread only while no walk runs.
 #pragma once
 
 #include "finder/dir_listing.h"
@@ -82,11 +83,11 @@ public:
 
     // Called for each entry whose name passes, directories included (a folder
     // named "old.htm" fits "*.htm"; check searchRec.isRegularFile()) unless
-    // the mask leaves them out. The
-    // directory is Root or Root + sub-directory names, each followed by "/";
-    // the entry's full path is directory + searchRec.Name. `stop` arrives
-    // false; set it to true to end the walk. An exception thrown here ends the
-    // walk at once and passes out of Start; OnStop is then not called.
+    // the mask leaves them out. The directory is Root or Root + sub-directory
+    // names, each followed by "/"; the entry's full path is directory +
+    // searchRec.Name. `stop` arrives false; set it to true to end the walk. An
+    // exception thrown here ends the walk at once and passes out of Start;
+    // OnStop is then not called.
     std::function<void(TFileFinder& sender, const std::string& directory, TSearchRec searchRec, bool& stop)>
         OnFileFound;
     // Called once when the scan of Root has ended, whether it ran to its end or
@@ -125,7 +126,8 @@ private:
 
     std::atomic<bool> m_stopped{false};
     std::string m_root;                               // Root as Start received it, with its trailing "/"
-    FileMask m_mask;                                  // Filename, parsed when Start begins (FuzzySearch)
+    bool m_fuzzy = false;                             // FuzzySearch when Start began
+    FileMask m_mask;                                  // and then Filename, parsed
     std::vector<std::pair<dev_t, ino_t>> m_ancestors; // the directories being walked, Root first
     std::shared_ptr<const OpenDirectory> m_current;
 };
