@@ -60,7 +60,9 @@ constexpr std::string_view kHelp =
     "                              writes them, not by line ends\n"
     "  -d, --dir DIR               the files of directory DIR whose names fit the mask\n"
     "  -r, --recursive             with --dir: walk the whole tree below DIR\n"
-    "  -m, --mask MASK             file-name mask for --dir (default \"*\")\n"
+    "  -m, --mask MASK             file-name mask for --dir (default \"*\"; see Masks)\n"
+    "      --exclude GLOB          with --dir: leave out what GLOB names, as a '!GLOB'\n"
+    "                              token of the mask does (may be given several times)\n"
     "  -c, --case-sensitive        compare letters exactly\n"
     "      --template              expand {$n} in NEWTEXT (default when NEWTEXT holds \"{$\")\n"
     "      --literal               insert NEWTEXT as written\n"
@@ -85,9 +87,20 @@ constexpr std::string_view kHelp =
     "\n"
     "Files: PATH... or --list FILE (one path per line, used as written), or --dir DIR\n"
     "(the regular files of DIR whose names fit --mask; with --recursive the whole\n"
-    "tree below DIR). Masks use '*' and '?'; ';' separates several (\"*.htm;*.html\").\n"
-    "Letters compare without regard to case unless --case-sensitive is given.\n"
+    "tree below DIR). Letters compare without regard to case unless --case-sensitive\n"
+    "is given.\n"
     "A matching file is rewritten atomically (a new file renamed over the old one).\n"
+    "\n"
+    "Masks: '*' stands for any run of characters, '?' for one; ';' separates\n"
+    "several, in any order, and case is ignored. A file is taken when its name fits\n"
+    "one that does not begin with '!' (or there is none) and fits none that does:\n"
+    "  *.htm;*.html      the files whose names fit either\n"
+    "  *.js;!*.min.js    leave out files whose names fit *.min.js, at any depth\n"
+    "  !node_modules/    a trailing '/': leave out folders of that name; a walk\n"
+    "                    never enters them\n"
+    "  !docs/old/        a '/' inside: a path below DIR ('*' never stands for a '/');\n"
+    "  !docs/*.html      with a trailing '/' a folder, without it files\n"
+    "  !/build/          a leading '/': only DIR's own build, not src/build\n"
     "\n"
     "Undo: every run that writes keeps a journal of the files it changed (the\n"
     "last 20 runs, at most 1 GiB; see journal.conf in the manual).\n"
@@ -114,6 +127,7 @@ constexpr std::string_view kHelp =
     "  find . -name '*.txt' -print0 | quillet-cli search 'TODO' -z -l -\n"
     "  quillet-cli replace -- '-old-' '-new-' a.txt\n"
     "  quillet-cli replace --dry-run --diff 'colour' 'color' -d docs -r -m '*.txt'\n"
+    "  quillet-cli search 'TODO' -d . -r -m '*.js;!*.min.js' --exclude node_modules/\n"
     "  quillet-cli undo --list\n";
 
 // Every option the line may hold; Short is 0 where there is no short form.
@@ -125,6 +139,7 @@ enum class OptionId {
     Dir,
     Recursive,
     Mask,
+    Exclude,
     CaseSensitive,
     Template,
     Literal,
@@ -152,7 +167,7 @@ struct OptionSpec {
     ValueKind Value;
 };
 
-constexpr std::array<OptionSpec, 21> kOptionSpecs{{
+constexpr std::array<OptionSpec, 22> kOptionSpecs{{
     {OptionId::Help, 'h', "help", ValueKind::None},
     {OptionId::Version, 0, "version", ValueKind::None},
     {OptionId::List, 'l', "list", ValueKind::Required},
@@ -160,6 +175,7 @@ constexpr std::array<OptionSpec, 21> kOptionSpecs{{
     {OptionId::Dir, 'd', "dir", ValueKind::Required},
     {OptionId::Recursive, 'r', "recursive", ValueKind::None},
     {OptionId::Mask, 'm', "mask", ValueKind::Required},
+    {OptionId::Exclude, 0, "exclude", ValueKind::Required},
     {OptionId::CaseSensitive, 'c', "case-sensitive", ValueKind::None},
     {OptionId::Template, 0, "template", ValueKind::None},
     {OptionId::Literal, 0, "literal", ValueKind::None},
@@ -213,6 +229,7 @@ struct LineState {
     bool TemplateFlag = false;
     bool LiteralFlag = false;
     bool MaskGiven = false;
+    std::vector<std::string> Excludes; // --exclude GLOB, in order
     std::array<bool, kOptionSpecs.size()> Seen{};
 };
 
@@ -228,7 +245,7 @@ std::optional<std::int64_t> parseNumber(std::string_view text) {
 // Applies one option; returns a usage mistake's reason, or "" when all is well.
 std::string apply(LineState& state, const OptionSpec& option, const std::string& value) {
     const std::string name = "--" + std::string(option.Long);
-    if (option.Value != ValueKind::None) {
+    if (option.Value != ValueKind::None && option.Id != OptionId::Exclude) {
         bool& seen = state.Seen[static_cast<std::size_t>(option.Id)];
         if (seen)
             return name + " given more than once";
@@ -257,6 +274,9 @@ std::string apply(LineState& state, const OptionSpec& option, const std::string&
     case OptionId::Mask:
         options.Mask = value;
         state.MaskGiven = true;
+        break;
+    case OptionId::Exclude:
+        state.Excludes.push_back(value);
         break;
     case OptionId::CaseSensitive:
         options.CaseSensitive = true;
@@ -511,8 +531,24 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
 
     if (options.Directory && (!options.Paths.empty() || options.ListFile))
         return usageError("--dir cannot be combined with PATHs or --list");
-    if (!options.Directory && (options.Recursive || state.MaskGiven))
-        return usageError(std::string(options.Recursive ? "--recursive" : "--mask") + " needs --dir");
+    if (!options.Directory && (options.Recursive || state.MaskGiven || !state.Excludes.empty()))
+        return usageError(std::string(options.Recursive ? "--recursive"
+                                      : state.MaskGiven ? "--mask"
+                                                        : "--exclude") +
+                          " needs --dir");
+    // Each piece of GLOB becomes an excluding token of its own, so that
+    // "--exclude 'a;b'" cannot slip "b" in as an including one.
+    for (const std::string& glob : state.Excludes) {
+        std::string_view rest = glob;
+        while (true) {
+            const std::size_t cut = rest.find(';');
+            if (const std::string_view piece = rest.substr(0, cut); !piece.empty())
+                (options.Mask += ";!") += piece;
+            if (cut == std::string_view::npos)
+                break;
+            rest.remove_prefix(cut + 1);
+        }
+    }
     if (options.NulSeparatedList && !options.ListFile)
         return usageError("--null-data needs --list");
     if (!options.Directory && !options.ListFile && options.Paths.empty())

@@ -36,6 +36,8 @@ struct CliOptions {
     std::optional<std::string> ListFile;  // -l FILE ("-" is standard input)
     std::optional<std::string> Directory; // -d DIR
     bool Recursive = false;
+    // -m MASK, then ";!GLOB" for each piece of each --exclude GLOB
+    // ("*.js;!*.min.js;!node_modules/"); the run parses it (finder/file_mask.h).
     std::string Mask = "*";
     bool CaseSensitive = false;
     std::optional<bool> Template; // --template / --literal; unset: expand when NewText holds "{$"

@@ -1,6 +1,6 @@
 #include "finder/dir_listing.h"
 
-#include "finder/wildcard.h"
+#include "finder/file_mask.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -160,10 +160,11 @@ std::vector<std::string> ListMatchingFiles(const std::string& directory, std::st
     const bool opened = ListDirectory(directory, faReadOnly | faArchive, entries, reason);
     if (errorText)
         *errorText = opened ? std::string() : reason;
-    if (masks.empty())
+    const FileMask mask(masks, true);
+    if (mask.takesNothing())
         return names;
     for (TSearchRec& rec : entries) {
-        if (rec.isRegularFile() && MatchesAnyMask(rec.Name, masks, true))
+        if (rec.isRegularFile() && mask.takes("", rec.Name))
             names.push_back(std::move(rec.Name));
     }
     return names;

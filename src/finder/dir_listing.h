@@ -61,9 +61,10 @@ bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& ent
 
 // The files a run over one directory (no sub-folders) handles, as the window's
 // file list shows them: bare names of the regular, non-hidden files of
-// `directory` whose names fit any ";"-separated mask of `masks`, ignoring case,
-// in byte order. Symlinks, directories, FIFOs and the like are never listed.
-// An empty `masks` gives an empty list. When the directory cannot be opened the
+// `directory` that the FileMask `masks` takes ("*.htm;*.html", "!*.bak"; see
+// file_mask.h), ignoring case, in byte order; `directory` is the start folder
+// of its path tokens. Symlinks, directories, FIFOs and the like are never
+// listed. An empty `masks` gives an empty list. When the directory cannot be opened the
 // list is empty and, if errorText is given, it receives the reason (it is
 // cleared otherwise).
 std::vector<std::string> ListMatchingFiles(const std::string& directory, std::string_view masks,

@@ -1,11 +1,10 @@
 #include "finder/file_finder.h"
 
-#include "finder/wildcard.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 #include <cstddef>
+#include <string_view>
 #include <system_error>
 
 #include <fcntl.h>
@@ -58,6 +57,8 @@ void TFileFinder::Start() {
         return;
     }
     m_ancestors.clear();
+    m_fuzzy = FuzzySearch;
+    m_mask = m_fuzzy ? FileMask(Filename, IgnoreCase) : FileMask();
     struct stat info {};
     if (::fstat(fd, &info) == 0)
         m_ancestors.emplace_back(info.st_dev, info.st_ino);
@@ -71,6 +72,8 @@ void TFileFinder::Stop() {
 
 void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
     const std::string& directory = opened->Path;
+    // The folder's path below Root, as the mask's path tokens read it.
+    const std::string_view below = std::string_view(directory).substr(m_root.size());
     bool localStop = m_stopped.load();
     std::vector<std::string> subDirectories;
 
@@ -81,18 +84,16 @@ void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
 
     for (std::size_t i = 0; i < entries.size() && !m_stopped.load() && !localStop; ++i) {
         const TSearchRec& entry = entries[i];
-        if ((entry.Attr & faDirectory) != 0 && entry.Name[0] != '.')
+        const bool folder = (entry.Attr & faDirectory) != 0;
+        const bool leftOut = m_fuzzy && folder && m_mask.leavesOutFolder(below, entry.Name);
+        if (folder && entry.Name[0] != '.' && !leftOut)
             subDirectories.push_back(entry.Name);
 
         bool passed = false;
-        if (!Filename.empty()) {
-            if (FuzzySearch)
-                passed = MatchesAnyMask(entry.Name, Filename, IgnoreCase);
-            else if (IgnoreCase)
-                passed = sameNameFoldingAscii(entry.Name, Filename);
-            else
-                passed = entry.Name == Filename;
-        }
+        if (m_fuzzy)
+            passed = !leftOut && m_mask.takes(below, entry.Name);
+        else if (!Filename.empty())
+            passed = IgnoreCase ? sameNameFoldingAscii(entry.Name, Filename) : entry.Name == Filename;
         if (passed && OnFileFound) {
             m_current = opened;
             OnFileFound(*this, directory, entry, localStop);

@@ -10,7 +10,8 @@
 // folder mounted inside itself (a bind mount): a sub-directory that is one of
 // the directories it lies in is reported through OnDirectoryError ("Recursive
 // directory loop") and not entered. Directories whose names begin with "."
-// ('.', '..', '.git') are never entered either.
+// ('.', '..', '.git') are never entered either, nor folders the mask leaves
+// out ("!node_modules/", see file_mask.h): the walk does not open them.
 //
 // The walk holds directory descriptors, not paths: Root is opened once (a
 // symlink naming the root is followed, as `find` does for a start point), and
@@ -21,11 +22,14 @@
 // under a directory the walk actually holds open (CurrentDirectory()).
 //
 // Threads: Start runs the whole walk on the calling thread. Stop() and
-// Stopped() may be called from any thread. The other properties are read
-// afresh at each use; change them from another thread only while no walk runs.
+// Stopped() may be called from any thread. FuzzySearch is read when Start
+// begins, and so are Filename and IgnoreCase with it (the mask is parsed once
+// per walk); the other properties are read afresh at each use. Change them
+// from another thread only while no walk runs.
 #pragma once
 
 #include "finder/dir_listing.h"
+#include "finder/file_mask.h"
 
 #include <atomic>
 #include <functional>
@@ -70,18 +74,20 @@ public:
     std::string Filename;
     // Called after every entry with the directory being scanned.
     std::function<void(const std::string& directory)> StatusLabel;
-    // True: Filename is one or several ";"-separated masks (MatchesAnyMask).
-    // False: the whole name is compared, wildcards meaning nothing; with
-    // IgnoreCase only the letters a..z are folded.
+    // True: Filename is a FileMask, ";"-separated masks with exclusions,
+    // whose paths are taken relative to Root. False: the whole name is
+    // compared, wildcards and "!" meaning nothing; with IgnoreCase only the
+    // letters a..z are folded.
     bool FuzzySearch = false;
     bool IgnoreCase = true;
 
     // Called for each entry whose name passes, directories included (a folder
-    // named "old.htm" fits "*.htm"; check searchRec.isRegularFile()). The
-    // directory is Root or Root + sub-directory names, each followed by "/";
-    // the entry's full path is directory + searchRec.Name. `stop` arrives
-    // false; set it to true to end the walk. An exception thrown here ends the
-    // walk at once and passes out of Start; OnStop is then not called.
+    // named "old.htm" fits "*.htm"; check searchRec.isRegularFile()) unless
+    // the mask leaves them out. The directory is Root or Root + sub-directory
+    // names, each followed by "/"; the entry's full path is directory +
+    // searchRec.Name. `stop` arrives false; set it to true to end the walk. An
+    // exception thrown here ends the walk at once and passes out of Start;
+    // OnStop is then not called.
     std::function<void(TFileFinder& sender, const std::string& directory, TSearchRec searchRec, bool& stop)>
         OnFileFound;
     // Called once when the scan of Root has ended, whether it ran to its end or
@@ -120,6 +126,8 @@ private:
 
     std::atomic<bool> m_stopped{false};
     std::string m_root;                               // Root as Start received it, with its trailing "/"
+    bool m_fuzzy = false;                             // FuzzySearch when Start began
+    FileMask m_mask;                                  // and then Filename, parsed
     std::vector<std::pair<dev_t, ino_t>> m_ancestors; // the directories being walked, Root first
     std::shared_ptr<const OpenDirectory> m_current;
 };

@@ -131,16 +131,4 @@ bool MatchesWildcard(std::string_view nameIn, std::string_view maskIn, bool igno
     return true;
 }
 
-bool MatchesAnyMask(std::string_view name, std::string_view masks, bool ignoreCase) {
-    while (true) {
-        const std::size_t cut = masks.find(';');
-        const std::string_view piece = masks.substr(0, cut);
-        if (!piece.empty() && MatchesWildcard(name, piece, ignoreCase))
-            return true;
-        if (cut == std::string_view::npos)
-            return false;
-        masks.remove_prefix(cut + 1);
-    }
-}
-
 } // namespace quillet::finder

@@ -1,7 +1,7 @@
 // File-name masks: "*" stands for any run of characters (possibly empty), "?"
-// for exactly one. The directory walker and the one-directory listing use
-// these to decide which entries a run hands on; nothing here touches the file
-// system.
+// for exactly one. One mask against one name; a run's whole mask, several
+// ";"-separated tokens with exclusions, is a FileMask (file_mask.h), which
+// decides through these. Nothing here touches the file system.
 //
 // The matcher is deliberately not a full glob: it scans once from left to
 // right and never backtracks. A literal run between two stars is taken at its
@@ -42,10 +42,5 @@ core::Pos CutAtStar(std::string& text);
 // mask made of stars only fits every name, the empty one included. Apart from
 // those, an empty name or an empty mask fits nothing.
 bool MatchesWildcard(std::string_view name, std::string_view mask, bool ignoreCase);
-
-// Several masks separated by ";" ("*.htm;*.html"): true when `name` fits any
-// of them. Empty pieces are ignored, so an empty `masks` fits nothing. Spaces
-// around a piece are part of it.
-bool MatchesAnyMask(std::string_view name, std::string_view masks, bool ignoreCase);
 
 } // namespace quillet::finder

@@ -129,9 +129,9 @@ TEST_F(CliTest, UsageMistakesTouchNothing) {
 TEST_F(CliTest, HelpAndVersion) {
     ProcessResult r = cli({"--help"});
     EXPECT_EQ(r.ExitCode, 0);
-    for (const char* word :
-         {"search PATTERN", "strip-word-html", "--max-files", "--recursive", "--null", "--null-data",
-          "--backup[=SUFFIX]", "--diff", "--color=WHEN", "--keep-going", "--no-journal", "undo --list", "--force"})
+    for (const char* word : {"search PATTERN", "strip-word-html", "--max-files", "--recursive", "--null", "--null-data",
+                             "--backup[=SUFFIX]", "--diff", "--exclude GLOB", "!node_modules/", "--color=WHEN",
+                             "--keep-going", "--no-journal", "undo --list", "--force"})
         EXPECT_NE(r.Out.find(word), std::string::npos) << word;
     r = cli({"--version"});
     EXPECT_EQ(r.Out, "quillet-cli 1.3.0\n");
@@ -157,6 +157,33 @@ TEST_F(CliTest, DirectoryListingShowsBareNamesAndWalkShowsFullPaths) {
     r = cli({"search", "", "-d", "site", "-r", "-m", "*.htm"});
     EXPECT_EQ(r.Out, "site/.hidden.htm\nsite/b.htm\nsite/sub/d.htm\n");
     EXPECT_EQ(r.Err, finished(3));
+}
+
+TEST_F(CliTest, ExclusionsInTheMaskAndExcludeLeaveFilesAndFoldersOut) {
+    for (const char* path : {"site/a.js", "site/a.min.js", "site/b.txt", "site/node_modules/p.js", "site/docs/old/c.js",
+                             "site/src/docs/old/d.js", "site/src/e.js"})
+        dir.write(path, "x");
+    struct Case {
+        std::vector<std::string> options;
+        std::string out;
+    } cases[] = {
+        {{"-r", "-m", "*.js;!*.min.js"},
+         "site/a.js\nsite/docs/old/c.js\nsite/node_modules/p.js\nsite/src/e.js\nsite/src/docs/old/d.js\n"},
+        {{"-r", "-m", "!*.min.js;*.js", "--exclude", "node_modules/", "--exclude=docs/old/"},
+         "site/a.js\nsite/src/e.js\nsite/src/docs/old/d.js\n"},
+        {{"-r", "--exclude", "*.js"}, "site/b.txt\n"},
+        {{"-m", "!*.txt"}, "a.js\na.min.js\n"}, // a listing: no folder is listed
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"search", "x", "-d", "site"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const ProcessResult r = cli(args);
+        const std::string& label = c.options.back();
+        EXPECT_EQ(r.Out, c.out) << label;
+        const auto lines = static_cast<int>(std::count(c.out.begin(), c.out.end(), '\n'));
+        EXPECT_EQ(r.Err, finished(lines)) << label;
+        EXPECT_EQ(r.ExitCode, 0) << label;
+    }
 }
 
 TEST_F(CliTest, WalkWarnsAboutAnUnreadableDirectoryAndGoesOn) {

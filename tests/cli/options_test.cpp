@@ -81,6 +81,25 @@ TEST(ParseArgumentsTest, OptionSpellingsAndPlaces) {
         {{"search", "p", "-zl", "-"}, 0, -1, "*", false, false, false, true, {}},
         {{"search", "p", "--null-data", "--list=l"}, 0, -1, "*", false, false, false, true, {}},
         {{"search", "p", "-m", "-q", "-d", "x"}, 0, -1, "-q", false, false, false, false, {}},
+        // --exclude, before or after -m, adds each of its pieces as a "!" token
+        {{"search", "p", "--exclude", "*.min.js", "-d", "x", "-m", "*.js"},
+         0,
+         -1,
+         "*.js;!*.min.js",
+         false,
+         false,
+         false,
+         false,
+         {}},
+        {{"search", "p", "-d", "x", "--exclude=a/;b", "--exclude", ";!c"},
+         0,
+         -1,
+         "*;!a/;!b;!!c",
+         false,
+         false,
+         false,
+         false,
+         {}},
     };
     for (const Case& c : cases) {
         const ParseOutcome r = parse(c.args);
@@ -121,6 +140,8 @@ TEST(ParseArgumentsTest, UsageMistakesGiveTheirReason) {
         {{"search", "p", "a", "--max-count="}, "--max-count needs a number, not ''"},
         {{"search", "p", "-d", "x", "-m", "a", "-m", "b"}, "--mask given more than once"},
         {{"search", "p", "a", "-z"}, "--null-data needs --list"},
+        {{"search", "p", "a", "--exclude", "b"}, "--exclude needs --dir"},
+        {{"search", "p", "-d", "x", "--exclude"}, "--exclude needs a value"},
         {{"search", "--", "--help"}, "no files given: name PATHs, --list FILE or --dir DIR"},
     };
     for (const Case& c : cases) {

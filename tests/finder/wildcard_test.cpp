@@ -1,3 +1,4 @@
+#include "finder/file_mask.h"
 #include "finder/wildcard.h"
 
 #include <gtest/gtest.h>

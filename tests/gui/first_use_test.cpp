@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QFileSystemModel>
 #include <QLabel>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -283,6 +284,51 @@ private slots:
         QCOMPARE(m_dialogs.informations, QStringList{QStringLiteral("Finished! Found and Processed 2 files.")});
         QCOMPARE(child<QPlainTextEdit>(m_window.get(), "ResultFileNames_Memo")->toPlainText(),
                  QStringLiteral("b.txt\nc.txt"));
+    }
+
+    // One rule for the list and the runs: the file list shows what a run
+    // over the folder handles, exclusions included, and a walk under the same
+    // mask leaves out the same names and never takes a file of the left-out
+    // folder.
+    void maskWithExclusionsListsWhatTheRunsHandle() {
+        QTemporaryDir dir;
+        for (const char* name : {"a.txt", "b.min.txt", "c.htm", "node_modules/d.txt", "sub/e.txt", "sub/f.MIN.txt"})
+            quillet::testing::writeFile(dir.filePath(QLatin1String(name)), "word");
+        freshWindow();
+        m_window->setCurrentDirectory(dir.path());
+        QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
+        auto* mask = child<QWidget>(m_window.get(), "Mask_Edt");
+        QTest::mouseClick(mask, Qt::LeftButton);
+        QTest::keyClick(mask, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(mask, QStringLiteral("!*.min.txt;*.txt;!node_modules/"));
+        auto* list = child<QListWidget>(m_window.get(), "FileListBox");
+        const auto listed = [list] {
+            QStringList names;
+            for (int i = 0; i < list->count(); ++i)
+                names << list->item(i)->text();
+            return names.join(QLatin1Char('\n'));
+        };
+        QTRY_COMPARE(listed(), QStringLiteral("a.txt"));
+
+        clickPage(1);
+        QTest::mouseClick(child<QPlainTextEdit>(m_window.get(), "SearchPattern_Memo")->viewport(), Qt::LeftButton);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("word"));
+        clickRadio(child<QRadioButton>(m_window.get(), "SROperation_Rdg_0"));
+        QTest::mouseClick(child<QPushButton>(m_window.get(), "Execute_Btn"), Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
+        const auto* results = child<QPlainTextEdit>(m_window.get(), "ResultFileNames_Memo");
+        QCOMPARE(results->toPlainText(), listed());
+
+        clickPage(0);
+        auto* subFolders = child<QCheckBox>(m_window.get(), "SubFolders_Chk");
+        QTest::mouseClick(subFolders, Qt::LeftButton, {}, QPoint(8, subFolders->height() / 2));
+        QVERIFY(subFolders->isChecked());
+        QTest::mouseClick(child<QPushButton>(m_window.get(), "Execute_Btn"), Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(results->toPlainText(),
+                 dir.filePath(QStringLiteral("a.txt")) + QLatin1Char('\n') + dir.filePath(QStringLiteral("sub/e.txt")));
+        QCOMPARE(m_dialogs.informations, (QStringList{QStringLiteral("Finished! Found and Processed 1 files."),
+                                                      QStringLiteral("Finished! Found and Processed 2 files.")}));
     }
 
     // Regression: only the window's own call cleared the controller's stop

@@ -34,7 +34,7 @@ struct FileReport {
 struct RunRequest {
     RunShape Shape = RunShape::PathList;
     std::string Directory; // walk and listing: the chosen directory
-    std::string Mask;      // walk, and a listing without Entries: the file-name mask, ";" separating several
+    std::string Mask;      // walk, and a listing without Entries: a FileMask ("*.js;!*.min.js;!node_modules/")
     // Listing: bare names (empty: the run lists Directory with Mask itself, as
     // ListMatchingFiles does); path list: paths (taken at the start).
     std::vector<std::string> Entries;
