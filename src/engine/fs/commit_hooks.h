@@ -35,6 +35,10 @@ struct ReplaceContext {
     std::string_view OldText; // its bytes
     TextPieces NewText;       // what replaces them, piece after piece
     int NewFd = -1;           // the new file, not yet in place; -1 for a rewrite in place
+    // A rewrite in place has begun to overwrite the old bytes: given up now,
+    // the file may be left half written, and only what the hooks kept can
+    // mend it.
+    bool OldBytesTouched = false;
 };
 
 class CommitHooks {
@@ -58,8 +62,10 @@ public:
     virtual void afterReplace(const ReplaceContext&, const FileIdentity& /*now*/) {}
     // Instead of afterReplace, when the rewrite was given up after
     // beforeReplace returned: the file changed meanwhile (the run reads it again and
-    // may call beforeReplace anew) or an error came up. The old file is in
-    // place, as it was. Must not throw.
+    // may call beforeReplace anew), the run stopped before the file's turn
+    // came, or an error came up. The old file is in place, as it was, unless
+    // the context's OldBytesTouched says a rewrite in place began. Must not
+    // throw.
     virtual void replaceAbandoned(const ReplaceContext&) noexcept {}
     // Whether beforeReplace keeps the old bytes where they can be restored
     // (a journal does). A rewrite in place, which a crash could leave half

@@ -434,9 +434,48 @@ void syncDirectory(int directory) {
     ::fsync(directory);
 }
 
+// The bytes of a stretch of another file, read whole: a rewrite in place
+// cannot copy them straight in (the stretch may be this very file).
+std::string readCopied(const CopiedContent& copied, const std::string& listed) {
+    std::string bytes(static_cast<std::size_t>(copied.Size), '\0');
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t got = ::pread(copied.Fd, bytes.data() + done, bytes.size() - done,
+                                    static_cast<off_t>(copied.Offset + static_cast<std::int64_t>(done)));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            failErrno(kCannotCreate, listed, got == 0 ? EIO : errno);
+        done += static_cast<std::size_t>(got);
+    }
+    return bytes;
+}
+
+// Gives the new file the metadata a request asks for, where it asks.
+std::string applyMetadata(const NewFileMetadata& metadata, int fd) {
+    if (metadata.Owner || metadata.Group) {
+        // Only root may give a file away; anyone else keeps the file its own,
+        // as for any rewrite.
+        const uid_t owner = metadata.Owner.value_or(static_cast<uid_t>(-1));
+        const gid_t group = metadata.Group.value_or(static_cast<gid_t>(-1));
+        if (::fchown(fd, owner, group) != 0)
+            (void)!::fchown(fd, static_cast<uid_t>(-1), group);
+    }
+    if (metadata.Mode && ::fchmod(fd, *metadata.Mode) != 0)
+        return std::strerror(errno);
+    return {};
+}
+
+bool inPlaceAllowed(const RewriteRequest& request) {
+    if (request.Expected == nullptr)
+        return false;
+    if (request.InPlace == InPlaceRewrite::Allowed)
+        return true;
+    return request.Hooks != nullptr && request.Hooks->keepsOldBytes();
+}
+
 RewriteOutcome rewriteInPlace(const Target& target, TextPieces newText, std::size_t newSize,
                               const RewriteRequest& request, ReplaceContext& context, const std::string& reason) {
-    if (request.Hooks == nullptr || !request.Hooks->keepsOldBytes() || request.Expected == nullptr)
+    if (!inPlaceAllowed(request))
         fail(kCannotCreate, *target.listed, reason);
     FileDescriptor fd(
         ::openat(target.directory, target.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -450,18 +489,30 @@ RewriteOutcome rewriteInPlace(const Target& target, TextPieces newText, std::siz
     // The pieces may be views of this very file (a large file is mapped):
     // overwriting it from them would read bytes already overwritten.
     std::string copied;
-    copied.reserve(newSize);
-    for (std::string_view piece : newText)
-        copied.append(piece);
+    if (request.Copied != nullptr) {
+        copied = readCopied(*request.Copied, *target.listed);
+    } else {
+        copied.reserve(newSize);
+        for (std::string_view piece : newText)
+            copied.append(piece);
+    }
+    newSize = copied.size();
     Announcement announced(request.Hooks, context);
-    request.Hooks->makeDurable();
+    if (request.Hooks != nullptr)
+        request.Hooks->makeDurable();
     // Reserve the space first: a full disk then fails here, before one old
     // byte is overwritten.
     const auto size = static_cast<off_t>(newSize);
     if (size > info.st_size && ::fallocate(fd.get(), 0, 0, size) != 0 && errno != EOPNOTSUPP)
         failErrno(kCannotCreate, *target.listed, errno);
+    context.OldBytesTouched = true;
     if (!writeAll(fd.get(), copied, 0) || ::ftruncate(fd.get(), size) != 0 || ::fsync(fd.get()) != 0)
         failErrno(kCannotCreate, *target.listed, errno);
+    if (request.Metadata != nullptr) {
+        const std::string refused = applyMetadata(*request.Metadata, fd.get());
+        if (!refused.empty())
+            fail(kCannotCreate, *target.listed, refused);
+    }
     if (::fstat(fd.get(), &info) != 0)
         failErrno(kCannotCreate, *target.listed, errno);
     if (fd.close() != 0)
@@ -530,9 +581,13 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
     auto owned = std::make_unique<State>();
     State& state = *owned;
     state.location = location;
-    state.newText.assign(newText.begin(), newText.end());
-    for (std::string_view piece : newText)
-        state.newSize += piece.size();
+    if (request.Copied == nullptr) {
+        state.newText.assign(newText.begin(), newText.end());
+        for (std::string_view piece : newText)
+            state.newSize += piece.size();
+    } else {
+        state.newSize = static_cast<std::size_t>(request.Copied->Size);
+    }
     if (request.Expected != nullptr)
         state.expected = *request.Expected;
     state.request = request;
@@ -618,15 +673,20 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
     }
     context.NewFd = temp.fd();
 
-    if (!writePieces(temp.fd(), state.newText)) {
+    const bool written = request.Copied != nullptr ? CopyFileBytes(request.Copied->Fd, temp.fd(), request.Copied->Size,
+                                                                   request.Copied->Offset)
+                                                   : writePieces(temp.fd(), state.newText);
+    if (!written) {
         // Bytes mapped from a file that has since shrunk cannot be copied:
         // the file is not the one that was read.
         if (errno == EFAULT && state.expected)
             return RewriteOutcome::Changed;
         failErrno(kCannotCreate, listed, errno);
     }
-    if (old.get() >= 0) {
-        const std::string refused = CopyFileMetadata(old.get(), info, temp.fd());
+    const int metadataFrom = request.Metadata != nullptr ? request.Metadata->From : -1;
+    if (metadataFrom >= 0 || old.get() >= 0) {
+        const std::string refused = metadataFrom >= 0 ? CopyFileMetadata(metadataFrom, temp.fd())
+                                                      : CopyFileMetadata(old.get(), info, temp.fd());
         if (!refused.empty())
             fail(kCannotCreate, listed, refused);
     } else {
@@ -634,6 +694,11 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
         ::umask(mask);
         if (::fchmod(temp.fd(), 0666 & ~mask) != 0)
             failErrno(kCannotCreate, listed, errno);
+    }
+    if (request.Metadata != nullptr) {
+        const std::string refused = applyMetadata(*request.Metadata, temp.fd());
+        if (!refused.empty())
+            fail(kCannotCreate, listed, refused);
     }
     state.volatileFileSystem =
         old.get() >= 0 ? OnVolatileDevice(info.st_dev, old.get()) : OnVolatileFileSystem(target.directory);
@@ -656,6 +721,10 @@ RewriteOutcome StagedRewrite::finish() {
         state.request.Hooks->makeDurable();
     if (!temp.giveName())
         failErrno(kCannotCreate, listed, errno);
+    // The new file as it is put in place, before anyone else can reach it.
+    struct stat placed {};
+    if (::fstat(temp.fd(), &placed) != 0)
+        failErrno(kCannotCreate, listed, errno);
 
     if (state.expected) {
         const std::optional<FileIdentity> expected = unchangedSinceRead(target, state.info, *state.expected);
@@ -666,15 +735,20 @@ RewriteOutcome StagedRewrite::finish() {
     if (!temp.renamed() && ::renameat(target.directory, temp.name(), target.directory, target.name.c_str()) != 0)
         failErrno(kCannotCreate, listed, errno);
     temp.markRenamed();
+    // What the rewrite left, for the hooks: the new file as it was put in
+    // place. A program that writes to it once it is in place (and before the
+    // status below) makes it another file than the one the rewrite left,
+    // and that write must not pass for the rewrite's own.
+    struct stat now {};
+    if (::fstat(temp.fd(), &now) != 0 || now.st_size != placed.st_size || now.st_mtim.tv_sec != placed.st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != placed.st_mtim.tv_nsec)
+        now = placed;
     if (!state.volatileFileSystem)
         syncDirectory(target.directory);
     state.lease.reset();
 
-    if (state.request.Hooks != nullptr) {
-        struct stat now {};
-        ::fstat(temp.fd(), &now);
+    if (state.request.Hooks != nullptr)
         state.announced->completed(FileIdentity::of(now));
-    }
     return RewriteOutcome::Replaced;
 }
 

@@ -8,7 +8,10 @@
 #include "engine/fs/file_location.h"
 
 #include <memory>
+#include <optional>
 #include <string_view>
+
+#include <sys/types.h>
 
 namespace quillet::engine {
 
@@ -22,6 +25,34 @@ enum class RewriteOutcome {
 inline constexpr int kMaxStagedRewrites = 32;
 // How many files, at most, a run's workers stage ahead of its turn.
 inline constexpr int kMaxRewritesAhead = 32;
+
+// New content that is a stretch of another open file (the bytes a journal
+// kept), copied by the system, sharing blocks where the file system can.
+struct CopiedContent {
+    int Fd = -1;
+    std::int64_t Offset = 0;
+    std::int64_t Size = 0;
+};
+
+// The metadata a new file gets where it is not to be the old file's own.
+struct NewFileMetadata {
+    // Owner, group, mode, extended attributes and ACLs come from this open
+    // file instead of the old one; -1: from the old file.
+    int From = -1;
+    // Then set, in this order (a change of owner may clear set-id bits):
+    // owner and group where the process may (root), and the mode.
+    std::optional<uid_t> Owner;
+    std::optional<gid_t> Group;
+    std::optional<mode_t> Mode;
+};
+
+// Whether a file may be overwritten in place where no new file can be made
+// beside it (its folder is not writable, or append-only). A crash halfway
+// leaves it half written, so only where its old bytes are kept elsewhere.
+enum class InPlaceRewrite {
+    WhenHooksKeepOldBytes, // a run: the hooks say whether they keep them
+    Allowed,               // the new content is itself kept elsewhere (undo)
+};
 
 // What a rewrite needs beyond the location and the new text.
 struct RewriteRequest {
@@ -38,6 +69,13 @@ struct RewriteRequest {
     // rewrite Changed, so that it is read again rather than cut short.
     std::string_view OldText;
     CommitHooks* Hooks = nullptr;
+    // Where set, the new content is this stretch of another file, and the
+    // new text given is not used.
+    const CopiedContent* Copied = nullptr;
+    // Where set, what the new file is given in place of the old file's
+    // metadata.
+    const NewFileMetadata* Metadata = nullptr;
+    InPlaceRewrite InPlace = InPlaceRewrite::WhenHooksKeepOldBytes;
 };
 
 // Replaces the content of the file at `location` with newText (its pieces

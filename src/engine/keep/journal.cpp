@@ -393,7 +393,8 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     entry.Mode = old.st_mode & 07777;
     entry.Owner = old.st_uid;
     entry.Group = old.st_gid;
-    const std::optional<std::string> directory = pathOfDirectory(context.DirectoryFd, context.ListedPath);
+    struct stat folder {};
+    const std::optional<std::string> directory = pathOfDirectory(context.DirectoryFd, context.ListedPath, folder);
     entry.Directory = directory.value_or(std::string());
     entry.Name = context.Name;
     entry.ListedPath = context.ListedPath;
@@ -420,6 +421,8 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     // Written, with the kept bytes, when the file is put in place, and on
     // disk by then unless a crash would take the file too (makeDurable).
     AppendManifestOldLine(m_manifestPending, entry);
+    if (directory)
+        AppendManifestFolderLine(m_manifestPending, entry.Number, folder.st_dev, folder.st_ino);
     struct stat fresh {};
     if (context.NewFd >= 0 && ::fstat(context.NewFd, &fresh) == 0)
         AppendManifestNewLine(m_manifestPending, entry.Number, FileIdentity::of(fresh));
@@ -435,8 +438,8 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     }
 }
 
-std::optional<std::string> RunJournal::pathOfDirectory(int directoryFd, std::string_view listedPath) {
-    struct stat directory {};
+std::optional<std::string> RunJournal::pathOfDirectory(int directoryFd, std::string_view listedPath,
+                                                       struct stat& directory) {
     if (::fstat(directoryFd, &directory) != 0)
         return std::nullopt;
     if (m_batchDirectory && m_batchDirectory->Device == directory.st_dev && m_batchDirectory->Inode == directory.st_ino)
@@ -484,7 +487,25 @@ void RunJournal::afterReplace(const ReplaceContext& context, const FileIdentity&
 }
 
 void RunJournal::replaceAbandoned(const ReplaceContext& context) noexcept {
-    m_announced.erase(&context);
+    const auto announced = m_announced.find(&context);
+    if (announced == m_announced.end())
+        return;
+    const std::size_t number = announced->second;
+    m_announced.erase(announced);
+    // A rewrite in place given up halfway may have left the file half
+    // written: its record stays, for undo to mend it.
+    if (context.OldBytesTouched || m_finished)
+        return;
+    // Only rewrites that took place are undone: the file is read again and
+    // rewritten under a new record, or left as it is (the run stopped), and
+    // undo must not bring back the bytes of a try that was given up.
+    try {
+        AppendManifestAbandonedLine(m_manifestPending, number);
+    } catch (...) {
+        return; // no memory: the record stays, and undo finds the file as it was
+    }
+    ++m_abandoned;
+    m_entriesUnwritten = true;
 }
 
 void RunJournal::finish() noexcept {
@@ -499,7 +520,7 @@ void RunJournal::finish() noexcept {
 void RunJournal::closeRun() noexcept {
     if (!m_manifest.valid())
         return;
-    if (m_recorded == 0) {
+    if (m_recorded == m_abandoned) {
         m_manifest.reset();
         m_runDirectory.reset();
         removeRun(m_runsDirectory.get(), m_id);

@@ -120,8 +120,9 @@ public:
 
     // The run's id; empty until the first file was journaled.
     const std::string& id() const { return m_id; }
-    // Files recorded so far, and how many of them were not kept.
-    std::size_t files() const { return m_recorded; }
+    // Files recorded so far (rewrites that did not take place aside), and
+    // how many of them were not kept.
+    std::size_t files() const { return m_recorded - m_abandoned; }
     std::size_t notKept() const { return m_notKept; }
 
     // Marks the run finished and lets it be pruned; removes its directory
@@ -145,7 +146,7 @@ private:
     bool writePending(); // false with errno
     // The absolute path of a rewritten file's open directory (undo finds the
     // file by it); nullopt when no path leads to that very directory.
-    std::optional<std::string> pathOfDirectory(int directoryFd, std::string_view listedPath);
+    std::optional<std::string> pathOfDirectory(int directoryFd, std::string_view listedPath, struct stat& directory);
 
     JournalOptions m_options;
     std::string m_id;
@@ -158,6 +159,7 @@ private:
     std::int64_t m_bytes = 0;            // what this run keeps
     std::size_t m_recorded = 0;
     std::size_t m_notKept = 0;
+    std::size_t m_abandoned = 0; // of m_recorded: rewrites given up before they took place
     // The entry beforeReplace recorded for each file not yet put in place.
     std::unordered_map<const ReplaceContext*, std::size_t> m_announced;
     std::vector<UniqueFd> m_unsyncedCopies; // kept copies not yet flushed

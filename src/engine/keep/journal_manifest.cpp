@@ -233,12 +233,24 @@ void AppendManifestOldLine(std::string& manifest, const JournalEntry& entry) {
     line.end();
 }
 
+void AppendManifestFolderLine(std::string& manifest, std::size_t number, dev_t device, ino_t inode) {
+    LineBuilder(manifest, "folder")
+        .number(number)
+        .number(static_cast<std::uint64_t>(device))
+        .number(static_cast<std::uint64_t>(inode))
+        .end();
+}
+
 void AppendManifestNewLine(std::string& manifest, std::size_t number, const FileIdentity& identity) {
     LineBuilder(manifest, "new").number(number).identity(identity).end();
 }
 
 void AppendManifestDoneLine(std::string& manifest, std::size_t number, const FileIdentity& identity) {
     LineBuilder(manifest, "done").number(number).identity(identity).end();
+}
+
+void AppendManifestAbandonedLine(std::string& manifest, std::size_t number) {
+    manifest.append("abandoned ").append(std::to_string(number)).push_back('\n');
 }
 
 std::string ManifestRestoredLine(std::size_t number) {
@@ -295,9 +307,18 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
             JournalEntry* entry = manifest.entry(number);
             if (entry != nullptr && parseIdentity(words, 2, identity))
                 (kind == "new" ? entry->Expected : entry->Left) = identity;
-        } else if (kind == "restored" && words.size() == 2 && parseNumber(words[1], number)) {
+        } else if (kind == "folder" && words.size() == 4 && parseNumber(words[1], number)) {
+            std::uint64_t device = 0;
+            std::uint64_t inode = 0;
+            JournalEntry* entry = manifest.entry(number);
+            if (entry != nullptr && parseNumber(words[2], device) && parseNumber(words[3], inode)) {
+                entry->Folder.emplace();
+                entry->Folder->Device = static_cast<dev_t>(device);
+                entry->Folder->Inode = static_cast<ino_t>(inode);
+            }
+        } else if ((kind == "restored" || kind == "abandoned") && words.size() == 2 && parseNumber(words[1], number)) {
             if (JournalEntry* entry = manifest.entry(number))
-                entry->Restored = true;
+                (kind == "restored" ? entry->Restored : entry->Abandoned) = true;
         } else if (kind == "kept" && words.size() == 2) {
             std::int64_t bytes = 0;
             if (parseNumber(words[1], bytes) && bytes >= 0)
@@ -310,6 +331,7 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
     }
     if (!sawRun)
         return std::nullopt;
+    std::erase_if(manifest.Entries, [](const JournalEntry& entry) { return entry.Abandoned; });
     return manifest;
 }
 

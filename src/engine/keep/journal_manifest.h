@@ -13,8 +13,12 @@
 //   old <n> <link|copy|packed|none> <metadata 0|1> <in-place 0|1> <bytes> <dev> <ino> <size> <mtime-ns>
 //       <mode-octal> <uid> <gid> <directory> <name> <listed-path> <reason-not-kept> [<pack-offset>]
 //                                              the offset only, and always, for "packed"
+//   folder <n> <dev> <ino>                     the folder that holds the file, so that undo
+//                                              never takes another folder at the same path for it
 //   new <n> <dev> <ino> <size> <mtime-ns>      what the rename is about to put in place
 //   done <n> <dev> <ino> <size> <mtime-ns>     what the run left in place
+//   abandoned <n>                              the rewrite recorded as <n> did not take place (the
+//                                              file changed first, or the run stopped): undo passes over it
 //   restored <n>                               undo gave the old bytes back (or found them there)
 //   kept <bytes>                               what the run keeps in all, written with "end"
 //   end <ns>                                   the run finished
@@ -66,9 +70,11 @@ struct JournalEntry {
     std::string Name;       // the file's name in it
     std::string ListedPath; // as the run listed it, for messages
     std::string NotKeptReason;
+    std::optional<FileIdentity> Folder;   // from a "folder" line: Device and Inode only
     std::optional<FileIdentity> Expected; // from a "new" line
     std::optional<FileIdentity> Left;     // from a "done" line
     bool Restored = false;
+    bool Abandoned = false; // from an "abandoned" line; ParseManifest drops such entries
 };
 
 struct RunManifest {
@@ -95,15 +101,18 @@ std::optional<std::string> UnescapeJournalText(std::string_view escaped);
 // appended to the text that collects them.
 std::string ManifestHeaderLines(std::string_view id, std::int64_t startedNs, std::string_view description);
 void AppendManifestOldLine(std::string& manifest, const JournalEntry& entry);
+void AppendManifestFolderLine(std::string& manifest, std::size_t number, dev_t device, ino_t inode);
 void AppendManifestNewLine(std::string& manifest, std::size_t number, const FileIdentity& identity);
 void AppendManifestDoneLine(std::string& manifest, std::size_t number, const FileIdentity& identity);
+void AppendManifestAbandonedLine(std::string& manifest, std::size_t number);
 std::string ManifestRestoredLine(std::size_t number);
 std::string ManifestKeptLine(std::int64_t bytes);
 std::string ManifestEndLine(std::int64_t ns);
 std::string ManifestUndoneLine(std::int64_t ns);
 
 // Reads a manifest; nullopt when it lacks the header lines (a run directory
-// still being created, or not the journal's).
+// still being created, or not the journal's). Entries of rewrites that did
+// not take place ("abandoned") are left out.
 std::optional<RunManifest> ParseManifest(std::string_view text);
 
 // The part of a manifest's text that ParseManifest needs for the run's id,

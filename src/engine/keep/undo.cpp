@@ -1,11 +1,13 @@
 #include "engine/keep/undo.h"
 
 #include "core/error.h"
-#include "engine/fs/file_metadata.h"
+#include "engine/fs/rewrite.h"
+#include "finder/file_finder.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <fcntl.h>
 #include <set>
@@ -22,6 +24,42 @@ struct Restore {
     std::string Reason;
 };
 
+// The folder at `path`, reached as a walk reaches it: each component opened
+// from the one before, never following a symbolic link, so that a link
+// planted anywhere on the path since the run cannot send the restore
+// elsewhere. The recorded path has its symlinks resolved already. On failure
+// the descriptor is invalid and `problem` says why ("" with errno ENOENT:
+// the folder is gone).
+UniqueFd openFolderAsWalked(const std::string& path, std::string& problem) {
+    UniqueFd folder(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::string reached;
+    for (std::size_t start = 1; folder.valid() && start < path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty() || component == ".")
+            continue;
+        reached += "/" + component;
+        UniqueFd next(::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.valid()) {
+            const int error = errno;
+            struct stat info {};
+            if (error == ELOOP || error == ENOTDIR ||
+                (::fstatat(folder.get(), component.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)))
+                problem = "The path no longer leads to the folder the run wrote in: \"" + reached +
+                          "\" is not a folder but " + (error == ENOTDIR ? "a file" : "a symbolic link");
+            else if (error != ENOENT)
+                problem = ErrnoText(error);
+            errno = error;
+            return UniqueFd();
+        }
+        folder = std::move(next);
+    }
+    return folder;
+}
+
 class EntryRestorer {
 public:
     EntryRestorer(const detail::LockedRun& run, const JournalEntry& entry, std::string path)
@@ -37,9 +75,8 @@ private:
     // it still holds all of them; the reason when it does not.
     std::optional<std::string> openKept(UniqueFd& kept, struct stat& keptInfo) const;
     bool holdsKeptBytes(const struct stat& now) const;
-    bool linkBack(int keptFd, const struct stat& kept);
     void removeUnplacedNewFile() const;
-    Restore copyBack(int keptFd, bool exists);
+    Restore putBack(int keptFd, const struct stat* now);
 
     const detail::LockedRun& m_run;
     const JournalEntry& m_entry;
@@ -47,13 +84,15 @@ private:
     const bool m_packed = m_entry.Kept == KeptAs::Packed;
     const std::string m_keptName = m_packed ? "pack" : std::to_string(m_entry.Number);
     const std::int64_t m_keptOffset = m_packed ? m_entry.PackOffset : 0;
-    UniqueFd m_directory;
+    std::shared_ptr<finder::OpenDirectory> m_directory;
 };
 
 std::optional<std::string> EntryRestorer::openKept(UniqueFd& kept, struct stat& keptInfo) const {
-    kept.reset(::openat(m_run.Directory.get(), m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    kept.reset(::openat(m_run.Directory.get(), m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!kept.valid() || ::fstat(kept.get(), &keptInfo) != 0)
         return "The journal no longer holds its old content: " + ErrnoText(errno);
+    if (!S_ISREG(keptInfo.st_mode))
+        return std::string("The journal no longer holds its old content: Not a regular file");
     // A kept file changed since (written through another name, or by hand)
     // would give back something else than the old content.
     const bool whole = m_packed
@@ -68,14 +107,24 @@ std::optional<std::string> EntryRestorer::openKept(UniqueFd& kept, struct stat& 
 Restore EntryRestorer::restore(bool force) {
     if (m_entry.Directory.empty()) // recorded as not kept: the run could not tell where the file was
         return {UndoOutcome::NotKept, "not kept by the journal: " + m_entry.NotKeptReason};
-    m_directory.reset(::open(m_entry.Directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!m_directory.valid()) {
-        if (!force && errno == ENOENT)
+    std::string problem;
+    UniqueFd folder = openFolderAsWalked(m_entry.Directory, problem);
+    if (!folder.valid()) {
+        if (problem.empty() && !force)
             return {UndoOutcome::LeftAlone, "it no longer exists"};
-        return failed(ErrnoText(errno));
+        return failed(problem.empty() ? ErrnoText(errno) : problem);
     }
+    struct stat folderInfo {};
+    if (::fstat(folder.get(), &folderInfo) != 0)
+        return failed(ErrnoText(errno));
+    if (m_entry.Folder && (m_entry.Folder->Device != folderInfo.st_dev || m_entry.Folder->Inode != folderInfo.st_ino))
+        return failed("The path no longer leads to the folder the run wrote in: another folder stands at \"" +
+                      m_entry.Directory + "\"");
+    m_directory = std::make_shared<finder::OpenDirectory>(folder.release(), m_entry.Directory);
+
     struct stat now {};
-    const bool exists = ::fstatat(m_directory.get(), m_entry.Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+    const int directoryFd = m_directory->Fd;
+    const bool exists = ::fstatat(directoryFd, m_entry.Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT)
         return failed(ErrnoText(errno));
     const bool regular = exists && S_ISREG(now.st_mode);
@@ -106,11 +155,9 @@ Restore EntryRestorer::restore(bool force) {
 
     UniqueFd kept;
     struct stat keptInfo {};
-    if (const auto problem = openKept(kept, keptInfo))
-        return failed(*problem);
-    if (m_entry.KeptMetadata && !m_packed && linkBack(kept.get(), keptInfo))
-        return {};
-    return copyBack(kept.get(), regular);
+    if (const auto missing = openKept(kept, keptInfo))
+        return failed(*missing);
+    return putBack(kept.get(), exists ? &now : nullptr);
 }
 
 // A run killed after it named a file's new content and before it put it in
@@ -121,12 +168,12 @@ Restore EntryRestorer::restore(bool force) {
 void EntryRestorer::removeUnplacedNewFile() const {
     if (!m_entry.Expected || m_entry.Left)
         return;
-    for (const std::string& name : NamesIn(m_directory.get())) {
+    for (const std::string& name : NamesIn(m_directory->Fd)) {
         struct stat info {};
         if (name.starts_with(".quillet-") &&
-            ::fstatat(m_directory.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+            ::fstatat(m_directory->Fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
             SameAsLeft(*m_entry.Expected, FileIdentity::of(info))) {
-            ::unlinkat(m_directory.get(), name.c_str(), 0);
+            ::unlinkat(m_directory->Fd, name.c_str(), 0);
             return;
         }
     }
@@ -139,7 +186,7 @@ bool EntryRestorer::holdsKeptBytes(const struct stat& now) const {
         return false;
     UniqueFd kept;
     struct stat keptInfo {};
-    UniqueFd current(::openat(m_directory.get(), m_entry.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd current(::openat(m_directory->Fd, m_entry.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (openKept(kept, keptInfo) || !current.valid())
         return false;
     if (keptInfo.st_dev == now.st_dev && keptInfo.st_ino == now.st_ino)
@@ -157,69 +204,44 @@ bool EntryRestorer::holdsKeptBytes(const struct stat& now) const {
     return true;
 }
 
-// Links the kept inode back in place; false where it cannot be linked (another
-// file system, or a directory the user may not write), to copy instead.
-bool EntryRestorer::linkBack(int keptFd, const struct stat& kept) {
-    struct stat directory {};
-    if (::fstat(m_directory.get(), &directory) != 0 || directory.st_dev != kept.st_dev)
-        return false;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temp = ".quillet-" + RandomHex(16) + ".tmp";
-        if (::linkat(m_run.Directory.get(), m_keptName.c_str(), m_directory.get(), temp.c_str(), 0) != 0) {
-            if (errno == EEXIST)
-                continue;
-            return false;
-        }
-        if (::renameat(m_directory.get(), temp.c_str(), m_directory.get(), m_entry.Name.c_str()) != 0) {
-            ::unlinkat(m_directory.get(), temp.c_str(), 0);
-            return false;
-        }
-        // Back with a fresh modification time, as from any rewrite: with its
-        // old one, make and the like would take what was built from the
-        // run's content for up to date.
-        ::futimens(keptFd, nullptr);
-        SyncDirectory(m_directory.get());
-        return true;
-    }
-    return false;
-}
-
-Restore EntryRestorer::copyBack(int keptFd, bool exists) {
-    const std::int64_t size = m_entry.Old.Size;
-    TempFile temp = CreateTempFileAt(m_directory.get());
-    if (!temp.Fd.valid()) {
-        if (!exists || (temp.Error != EACCES && temp.Error != EPERM))
-            return failed(ErrnoText(temp.Error));
-        // No new file can be made beside it: write the old bytes over the
-        // file itself, as the run did. The journal keeps them meanwhile.
-        UniqueFd fd(::openat(m_directory.get(), m_entry.Name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
-        if (!fd.valid() || !CopyFileBytes(keptFd, fd.get(), size, m_keptOffset) || ::fsync(fd.get()) != 0)
+// The old bytes go back down the road every rewrite takes (fs/rewrite.h): a
+// new file beside the one in place, checked to be still the file undo
+// looked at (`now`; null where none stands there) just before and after
+// the swap, under a read lease, so that a program writing to it meanwhile
+// keeps its write. The file gets the owner, group and mode it had before
+// the run, and the extended attributes kept with it (else those of the
+// file it replaces, which the run gave the old file's).
+Restore EntryRestorer::putBack(int keptFd, const struct stat* now) {
+    // Forced over a symbolic link that took the file's place: the link goes,
+    // never followed, and the file comes back in its place.
+    if (now != nullptr && S_ISLNK(now->st_mode)) {
+        if (::unlinkat(m_directory->Fd, m_entry.Name.c_str(), 0) != 0 && errno != ENOENT)
             return failed(ErrnoText(errno));
-        return {};
+        now = nullptr;
     }
-    auto abandon = [&](const std::string& reason) {
-        DiscardTempFile(temp);
-        return failed(reason);
-    };
-    if (!CopyFileBytes(keptFd, temp.Fd.get(), size, m_keptOffset))
-        return abandon(ErrnoText(errno));
-    UniqueFd current;
-    if (!m_entry.KeptMetadata && exists)
-        current.reset(::openat(m_directory.get(), m_entry.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    const int metadataFrom = m_entry.KeptMetadata && !m_packed ? keptFd : current.get();
-    if (metadataFrom >= 0) {
-        const std::string problem = CopyFileMetadata(metadataFrom, temp.Fd.get());
-        if (!problem.empty())
-            return abandon(problem);
-    } else if (::fchown(temp.Fd.get(), m_entry.Owner, m_entry.Group) != 0) {
-        (void)!::fchown(temp.Fd.get(), static_cast<uid_t>(-1), m_entry.Group);
+    const CopiedContent content{keptFd, m_keptOffset, m_entry.Old.Size};
+    NewFileMetadata metadata;
+    if (m_entry.KeptMetadata && !m_packed)
+        metadata.From = keptFd;
+    metadata.Owner = m_entry.Owner;
+    metadata.Group = m_entry.Group;
+    metadata.Mode = m_entry.Mode & 0777;
+    const FileIdentity expected = now != nullptr ? FileIdentity::of(*now) : FileIdentity();
+    RewriteRequest request;
+    request.Expected = now != nullptr ? &expected : nullptr;
+    request.Copied = &content;
+    request.Metadata = &metadata;
+    request.InPlace = InPlaceRewrite::Allowed;
+    FileLocation location;
+    location.Directory = m_directory;
+    location.Name = m_entry.Name;
+    location.Path = m_path;
+    try {
+        if (RewriteFile(location, std::string_view(), request) != RewriteOutcome::Replaced)
+            return {UndoOutcome::LeftAlone, "it changed while it was being restored"};
+    } catch (const Error& error) {
+        return {UndoOutcome::Failed, error.what()};
     }
-    if (::fchmod(temp.Fd.get(), m_entry.Mode) != 0 || ::fsync(temp.Fd.get()) != 0)
-        return abandon(ErrnoText(errno));
-    if (!NameTempFile(temp) ||
-        ::renameat(m_directory.get(), temp.Name.c_str(), m_directory.get(), m_entry.Name.c_str()) != 0)
-        return abandon(ErrnoText(errno));
-    SyncDirectory(m_directory.get());
     return {};
 }
 

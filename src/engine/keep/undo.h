@@ -54,16 +54,19 @@ struct UndoSummary {
 
 // Restores the old bytes of each file of a run whose content is still what
 // the run left (same device, inode, size and modification time), or of every
-// kept file with Force. Each restore is atomic: where the journal is on the
-// file's file system, the kept inode is linked back under a temporary name
-// and renamed over the file, so it returns with its own mode, owner and
-// extended attributes (and a fresh modification time, as from any rewrite,
-// so that build tools do not take what they built from the run's content
-// for up to date); elsewhere a copy in a temporary file beside it, with
-// the metadata of the kept file (or of the file it replaces, and the old
-// permission bits), is renamed over it; the directory is flushed after.
-// Where the directory is not writable, the file is rewritten in place.
-// A file is marked restored in the journal as soon as it is.
+// kept file with Force. Each file is reached as a walk reaches it: every
+// folder of its recorded path opened from the one before without following
+// a symbolic link, and the folder checked to be the one the run wrote in; a
+// path that no longer leads there fails ("Cannot restore "<path>". The path
+// no longer leads to the folder the run wrote in: ...") even with Force.
+// The old bytes then go back as a run writes: a new file beside the one in
+// place, given the owner, group and permission bits the file had before
+// the run (the owner where the process may) and its extended attributes,
+// swapped in only if the file is still the one undo looked at, under a read
+// lease (a program that writes to it meanwhile keeps its write: LeftAlone),
+// and the folder flushed. Where the folder is not writable, the file is
+// rewritten in place. A file is marked restored in the journal as soon as
+// it is; rewrites the run gave up before they took place are not listed.
 // Raises, before touching any file:
 //   "No run to undo: the journal is empty"
 //   "No run <id> in the journal"
