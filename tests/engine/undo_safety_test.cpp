@@ -142,6 +142,8 @@ TEST_F(UndoSafety, AForcedUndoGivesTheFileBackItsOwnerGroupAndMode) {
     const std::string path = files.write("f.txt", "old text");
     ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    // A second name makes the journal keep a copy rather than the inode itself.
+    ASSERT_EQ(::link(path.c_str(), files.file("second name").c_str()), 0);
     ASSERT_EQ(replace({path}), 1);
     // Another file takes its place: the restore must not take its owner.
     fs::remove(path);

@@ -51,7 +51,7 @@ std::string fullPath(const std::string& fileName) {
 }
 
 void fail(const char* what, const std::string& fileName, const std::string& reason) {
-    throw Error(std::string(what) + " \"" + fullPath(fileName) + "\". " + reason);
+    throw Error(std::string(what) + " \"" + fullPath(fileName) + "\". " + reason, reason);
 }
 
 void failErrno(const char* what, const std::string& fileName, int error) {
@@ -725,6 +725,8 @@ RewriteOutcome StagedRewrite::finish() {
     struct stat placed {};
     if (::fstat(temp.fd(), &placed) != 0)
         failErrno(kCannotCreate, listed, errno);
+    if (state.request.OnNewFile)
+        state.request.OnNewFile(FileIdentity::of(placed));
 
     if (state.expected) {
         const std::optional<FileIdentity> expected = unchangedSinceRead(target, state.info, *state.expected);

@@ -7,6 +7,7 @@
 #include "engine/fs/file_identity.h"
 #include "engine/fs/file_location.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -76,6 +77,9 @@ struct RewriteRequest {
     // metadata.
     const NewFileMetadata* Metadata = nullptr;
     InPlaceRewrite InPlace = InPlaceRewrite::WhenHooksKeepOldBytes;
+    // Called with the new file's identity once it is complete, before it
+    // can be seen under its name (never for a rewrite in place).
+    std::function<void(const FileIdentity&)> OnNewFile;
 };
 
 // Replaces the content of the file at `location` with newText (its pieces

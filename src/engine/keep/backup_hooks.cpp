@@ -2,6 +2,8 @@
 
 #include "core/error.h"
 #include "engine/fs/durable_files.h"
+#include "engine/fs/rewrite.h"
+#include "finder/file_finder.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -16,50 +18,35 @@ BackupHooks::BackupHooks(std::string suffix) : m_suffix(std::move(suffix)) {
 }
 
 void BackupHooks::beforeReplace(const ReplaceContext& context) {
-    const std::string backupName = std::string(context.Name) + m_suffix;
-    auto fail = [&](int error) {
-        std::string path(context.ListedPath);
-        const auto slash = path.rfind('/');
-        path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + backupName;
-        throw Error("Cannot create backup \"" + path + "\". " + ErrnoText(error));
-    };
-    struct stat old {};
-    if (::fstat(context.OldFd, &old) != 0)
-        fail(errno);
-
-    TempFile temp = CreateTempFileAt(context.DirectoryFd);
-    if (!temp.Fd.valid())
-        fail(temp.Error);
-    auto abandon = [&](int error) {
-        DiscardTempFile(temp);
-        fail(error);
-    };
-    if (!WriteAll(temp.Fd.get(), context.OldText))
-        abandon(errno);
-    // Owner and group first: changing them may clear set-id bits.
-    if (::fchown(temp.Fd.get(), old.st_uid, old.st_gid) != 0)
-        (void)!::fchown(temp.Fd.get(), static_cast<uid_t>(-1), old.st_gid);
-    struct stat made {};
-    if (::fchmod(temp.Fd.get(), old.st_mode & 07777) != 0 || ::fsync(temp.Fd.get()) != 0 ||
-        ::fstat(temp.Fd.get(), &made) != 0)
-        abandon(errno);
-    {
-        // Known before it shows under its name, so a walk never meets it
-        // unrecognised.
+    // The backup is written down the road every rewrite takes: complete and
+    // flushed beside the file, put in place by a rename over an earlier
+    // backup (never through a link standing in its place), the folder
+    // flushed after. It takes the old file's owner, group, mode and
+    // extended attributes.
+    auto directory = std::make_shared<finder::OpenDirectory>(::dup(context.DirectoryFd), std::string());
+    FileLocation location;
+    location.Name = std::string(context.Name) + m_suffix;
+    std::string listed(context.ListedPath);
+    const auto slash = listed.rfind('/');
+    location.Path = (slash == std::string::npos ? std::string() : listed.substr(0, slash + 1)) + location.Name;
+    if (directory->Fd < 0)
+        throw Error("Cannot create backup \"" + location.Path + "\". " + ErrnoText(errno));
+    location.Directory = std::move(directory);
+    NewFileMetadata metadata;
+    metadata.From = context.OldFd;
+    RewriteRequest request;
+    request.Metadata = &metadata;
+    // Known before it shows under its name, so a walk never meets it
+    // unrecognised.
+    request.OnNewFile = [this](const FileIdentity& made) {
         std::lock_guard lock(m_mutex);
-        m_made.emplace(made.st_dev, made.st_ino);
+        m_made.emplace(made.Device, made.Inode);
+    };
+    try {
+        RewriteFile(location, context.OldText, request);
+    } catch (const Error& error) {
+        throw Error("Cannot create backup \"" + location.Path + "\". " + error.reason());
     }
-    if (!NameTempFile(temp) ||
-        ::renameat(context.DirectoryFd, temp.Name.c_str(), context.DirectoryFd, backupName.c_str()) != 0) {
-        const int error = errno;
-        {
-            std::lock_guard lock(m_mutex);
-            m_made.erase({made.st_dev, made.st_ino});
-        }
-        abandon(error);
-    }
-    if (!SyncDirectory(context.DirectoryFd))
-        fail(errno);
 }
 
 bool BackupHooks::madeThisRun(dev_t device, ino_t inode) const {
