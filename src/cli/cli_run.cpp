@@ -5,6 +5,7 @@
 #include "core/text_ops.h"
 #include "engine/keep/backup_hooks.h"
 #include "engine/fs/file_io.h"
+#include "engine/fs/temporary_file.h"
 #include "engine/keep/journal.h"
 #include "engine/run/path_list.h"
 #include "engine/run/run.h"

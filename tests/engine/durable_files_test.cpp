@@ -1,4 +1,5 @@
 #include "engine/fs/durable_files.h"
+#include "engine/fs/temporary_file.h"
 
 #include "testutil/temp_dir.h"
 
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <vector>
 #include <sys/stat.h>
@@ -49,30 +51,33 @@ TEST(CopyFileBytes, SourceShorterThanTheSizeFails) {
 }
 
 // Unnamed until named, where the file system has unnamed files; either way
-// hidden, short and distinct once named.
-TEST(CreateTempFileAt, MakesDistinctHiddenFilesWithTheMode) {
+// hidden, short, private and distinct once named.
+TEST(TemporaryFile, MakesDistinctHiddenPrivateFiles) {
     TempDir dir;
     UniqueFd directory(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
     std::set<std::string> names;
+    std::vector<std::unique_ptr<TemporaryFile>> kept;
     for (const auto how : {detail::TemporaryFiles::Unnamed, detail::TemporaryFiles::Named})
-        for (const mode_t mode : {0600u, 0640u, 0400u}) {
+        for (int i = 0; i < 3; ++i) {
             detail::g_temporaryFiles = how;
-            TempFile temp = CreateTempFileAt(directory.get(), mode);
+            auto& temp = *kept.emplace_back(std::make_unique<TemporaryFile>());
+            const bool made = temp.create(directory.get());
             detail::g_temporaryFiles = detail::TemporaryFiles::Unnamed;
-            ASSERT_TRUE(temp.Fd.valid()) << ErrnoText(temp.Error);
-            EXPECT_EQ(temp.Name.empty(), how == detail::TemporaryFiles::Unnamed);
-            ASSERT_TRUE(NameTempFile(temp)) << ErrnoText(errno);
-            EXPECT_EQ(temp.Name.front(), '.');
-            EXPECT_LT(temp.Name.size(), 40u);
+            ASSERT_TRUE(made) << ErrnoText(errno);
+            EXPECT_EQ(std::string(temp.name()).empty(), how == detail::TemporaryFiles::Unnamed);
+            ASSERT_TRUE(temp.giveName()) << ErrnoText(errno);
+            const std::string name = temp.name();
+            EXPECT_EQ(name.front(), '.');
+            EXPECT_LT(name.size(), 40u);
             struct stat info {};
-            ::fstat(temp.Fd.get(), &info);
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            EXPECT_EQ(info.st_mode & 07777, mode & ~mask) << temp.Name;
-            names.insert(temp.Name);
+            ::fstat(temp.fd(), &info);
+            EXPECT_EQ(info.st_mode & 07777, 0600u) << name;
+            names.insert(name);
         }
     EXPECT_EQ(names.size(), 6u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 6);
+    kept.clear();
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 0);
 }
 
 TEST(OnVolatileFileSystem, AgreesWithTheTypeStatNames) {

@@ -51,7 +51,7 @@ TEST(WritePieces, WritesEveryPieceInOrder) {
             expected += piece;
         for (const long long offset : {-1LL, 3LL}) {
             const std::string path = dir.write("out.bin", "XYZ");
-            detail::FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND));
+            UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND));
             ASSERT_TRUE(detail::writePieces(fd.get(), pieces, offset)) << strings.size();
             EXPECT_EQ(readFile(path), "XYZ" + expected) << strings.size() << " pieces, offset " << offset;
         }

@@ -6,6 +6,7 @@
 
 #include "engine/fs/commit_hooks.h"
 #include "engine/fs/durable_files.h"
+#include "engine/fs/temporary_file.h"
 #include "engine/fs/file_metadata.h"
 
 #include <csignal>
@@ -52,25 +53,17 @@ inline void rewriteWithHooks(engine::CommitHooks& hooks, const std::string& path
     const std::string_view newPiece = newText;
     context.NewText = engine::TextPieces(&newPiece, 1);
     const bool inPlace = shape == RewriteShape::InPlace || shape == RewriteShape::KilledHalfwayInPlace;
-    engine::TempFile temp;
+    engine::TemporaryFile temp;
     if (!inPlace) {
-        temp = engine::CreateTempFileAt(dir.get());
         // Named at once: a run killed before its rename is one killed between
         // naming the new content and putting it in place.
-        if (!temp.Fd.valid() || !engine::WriteAll(temp.Fd.get(), newText) ||
-            !engine::CopyFileMetadata(old.get(), temp.Fd.get()).empty() || ::fsync(temp.Fd.get()) != 0 ||
-            !engine::NameTempFile(temp))
+        if (!temp.create(dir.get()) || !engine::WriteAll(temp.fd(), newText) ||
+            !engine::CopyFileMetadata(old.get(), temp.fd()).empty() || ::fsync(temp.fd()) != 0 || !temp.giveName())
             throw std::runtime_error("cannot write the new file for " + path);
-        context.NewFd = temp.Fd.get();
+        context.NewFd = temp.fd();
     }
-    try {
-        hooks.beforeReplace(context);
-    } catch (...) {
-        if (!inPlace)
-            ::unlinkat(dir.get(), temp.Name.c_str(), 0);
-        throw;
-    }
-    hooks.makeDurable(); // as the run does before it puts any file in place
+    hooks.beforeReplace(context); // a refusal leaves the new file to `temp`, which removes it
+    hooks.makeDurable();          // as the run does before it puts any file in place
     struct stat now {};
     if (inPlace) {
         UniqueFd out(::openat(dir.get(), name.c_str(), O_WRONLY | O_CLOEXEC));
@@ -84,11 +77,12 @@ inline void rewriteWithHooks(engine::CommitHooks& hooks, const std::string& path
     } else {
         if (shape == RewriteShape::KilledBeforeRename)
             ::raise(SIGKILL);
-        if (::renameat(dir.get(), temp.Name.c_str(), dir.get(), name.c_str()) != 0)
+        if (::renameat(dir.get(), temp.name(), dir.get(), name.c_str()) != 0)
             throw std::runtime_error("cannot rename over " + path);
+        temp.markRenamed();
         if (shape == RewriteShape::KilledAfterRename)
             ::raise(SIGKILL);
-        ::fstat(temp.Fd.get(), &now);
+        ::fstat(temp.fd(), &now);
     }
     hooks.afterReplace(context, engine::FileIdentity::of(now));
 }

@@ -1,5 +1,6 @@
 // The rewrite's own road: hooks, the in-place path, the temporary file.
 #include "engine/fs/rewrite.h"
+#include "engine/fs/temporary_file.h"
 
 #include "core/error.h"
 #include "engine/fs/durable_files.h"

@@ -40,12 +40,16 @@ void UniqueFd::reset(int fd) {
     m_fd = fd;
 }
 
+int UniqueFd::close() {
+    return ::close(std::exchange(m_fd, -1));
+}
+
 std::string ErrnoText(int error) {
     return std::strerror(error);
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    return detail::writeAll(fd, bytes);
+bool WriteAll(int fd, std::string_view bytes, long long offset) {
+    return detail::writePieces(fd, std::span<const std::string_view>(&bytes, 1), offset);
 }
 
 bool ReadAll(int fd, std::string& text) {
@@ -114,55 +118,6 @@ bool LinkUnnamedFile(int fd, int directoryFd, const char* name) {
     }
     const std::string link = "/proc/self/fd/" + std::to_string(fd);
     return ::linkat(AT_FDCWD, link.c_str(), directoryFd, name, AT_SYMLINK_FOLLOW) == 0;
-}
-
-TempFile CreateTempFileAt(int directoryFd, mode_t mode) {
-    TempFile temp;
-    temp.Directory = directoryFd;
-    temp.Fd = CreateUnnamedFileAt(directoryFd, mode);
-    if (temp.Fd.valid())
-        return temp;
-    if (!NoUnnamedFiles(errno)) {
-        temp.Error = errno;
-        return temp;
-    }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp.Name = ".quillet-" + RandomHex(16) + ".tmp";
-        const int fd =
-            ::openat(directoryFd, temp.Name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-        if (fd >= 0) {
-            temp.Fd.reset(fd);
-            temp.Error = 0;
-            return temp;
-        }
-        temp.Error = errno;
-        if (errno != EEXIST)
-            break;
-    }
-    temp.Name.clear();
-    return temp;
-}
-
-bool NameTempFile(TempFile& temp) {
-    if (!temp.Name.empty())
-        return true;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = ".quillet-" + RandomHex(16) + ".tmp";
-        if (LinkUnnamedFile(temp.Fd.get(), temp.Directory, name.c_str())) {
-            temp.Name = std::move(name);
-            return true;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    return false;
-}
-
-void DiscardTempFile(TempFile& temp) {
-    temp.Fd.reset();
-    if (!temp.Name.empty())
-        ::unlinkat(temp.Directory, temp.Name.c_str(), 0);
-    temp.Name.clear();
 }
 
 bool CopyFileBytes(int from, int to, std::int64_t size, std::int64_t fromOffset) {

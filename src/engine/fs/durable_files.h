@@ -30,6 +30,8 @@ public:
     bool valid() const { return m_fd >= 0; }
     void reset(int fd = -1);
     int release() { return std::exchange(m_fd, -1); }
+    // Closes now and reports the result: a deferred write error can show up here.
+    int close();
 
 private:
     int m_fd;
@@ -38,9 +40,10 @@ private:
 // The text of errno value `error` ("No such file or directory").
 std::string ErrnoText(int error);
 
-// Writes all of bytes at the descriptor's position; false with errno set on
-// failure (a write of 0 bytes counts as EIO).
-bool WriteAll(int fd, std::string_view bytes);
+// Writes all of bytes at the descriptor's position (or, with offset >= 0,
+// from there on); false with errno set on failure (a write of 0 bytes counts
+// as EIO).
+bool WriteAll(int fd, std::string_view bytes, long long offset = -1);
 
 // Reads from the descriptor's position to the end of file into text; false
 // with errno set on failure.
@@ -62,23 +65,6 @@ bool NoUnnamedFiles(int error);
 // file it opened itself; earlier, with CAP_DAC_READ_SEARCH), else through
 // /proc. False with errno (EEXIST: the name is taken).
 bool LinkUnnamedFile(int fd, int directoryFd, const char* name);
-
-// A file for content that is to take another file's place in `directoryFd`,
-// opened for writing with the given permission bits: unnamed where the file
-// system allows, else created at once (O_EXCL) under a fresh name that starts
-// with a dot and is short enough for any directory (".quillet-<16 hex>.tmp").
-// NameTempFile gives an unnamed one such a name right before the rename that
-// puts it in place; DiscardTempFile gives it up. On failure `Fd` is invalid
-// and `Error` holds errno.
-struct TempFile {
-    UniqueFd Fd;
-    std::string Name; // empty while unnamed
-    int Directory = -1;
-    int Error = 0;
-};
-TempFile CreateTempFileAt(int directoryFd, mode_t mode = 0600);
-bool NameTempFile(TempFile& temp); // false with errno
-void DiscardTempFile(TempFile& temp);
 
 // Copies `size` bytes of `from`, read from fromOffset on (whatever its
 // position), to `to` at offset 0, then truncates `to` to `size`. Tries, in

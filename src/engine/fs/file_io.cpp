@@ -74,7 +74,7 @@ FileReader::FileReader(const FileLocation& location) : m_fileName(location.Path)
 
 void FileReader::open(int directoryFd, const char* name, int noFollow) {
     // Non-blocking, so that opening a FIFO never waits for a writer.
-    FileDescriptor fd(::openat(directoryFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | noFollow));
+    UniqueFd fd(::openat(directoryFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | noFollow));
     if (fd.get() < 0)
         failErrno(kCannotOpen, m_fileName, errno);
     struct stat info {};

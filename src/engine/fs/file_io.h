@@ -124,9 +124,4 @@ private:
 // Failures raise "Cannot create file "<path>". <reason>".
 void SaveFileText(std::string_view text, const std::string& fileName);
 
-// Removes the temporary file being written at this moment, if any: for a
-// signal handler that is about to end the process. Async-signal-safe (one
-// unlinkat on names kept in static storage); does nothing between rewrites.
-void DiscardTemporaryFileOnSignal() noexcept;
-
 } // namespace quillet::engine

@@ -5,6 +5,7 @@
 #include "engine/fs/file_io.h"
 #include "engine/fs/file_metadata.h"
 #include "engine/fs/posix_file.h"
+#include "engine/fs/temporary_file.h"
 
 #include <algorithm>
 #include <atomic>
@@ -32,18 +33,6 @@ namespace quillet::engine {
 
 namespace detail {
 
-void FileDescriptor::reset(int fd) {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
-}
-
-int FileDescriptor::close() {
-    const int result = ::close(m_fd);
-    m_fd = -1;
-    return result;
-}
-
 std::string fullPath(const std::string& fileName) {
     std::error_code ec;
     const auto absolute = std::filesystem::absolute(fileName, ec);
@@ -56,10 +45,6 @@ void fail(const char* what, const std::string& fileName, const std::string& reas
 
 void failErrno(const char* what, const std::string& fileName, int error) {
     fail(what, fileName, std::strerror(error));
-}
-
-bool writeAll(int fd, std::string_view text, long long offset) {
-    return writePieces(fd, std::span<const std::string_view>(&text, 1), offset);
 }
 
 bool writePieces(int fd, std::span<const std::string_view> pieces, long long offset) {
@@ -114,136 +99,6 @@ bool writePieces(int fd, std::span<const std::string_view> pieces, long long off
 using namespace detail;
 
 namespace {
-
-// The temporary files that have a name, for a signal handler: each slot holds a
-// directory descriptor and a name. A slot is claimed before its
-// file is created and cleared after the rename, so that a handler running at
-// any moment removes at most files of this run's own. Rewrites are put in
-// place on one thread (the run's own); several may be staged at once, some of
-// them ahead on workers.
-constexpr std::size_t kTempNameSize = 16; // ".quillet-XXXXXX" and its NUL
-constexpr int kTempSlots = 2 * kMaxStagedRewrites + kMaxRewritesAhead;
-// A slot holds the directory descriptor plus one, so that the zero every
-// slot starts with means free before any code has run.
-constexpr int kFreeSlot = 0;
-constexpr int kClaimedSlot = -1; // in use, no file to remove
-std::atomic<int> g_tempDirectory[kTempSlots];
-char g_tempName[kTempSlots][kTempNameSize] = {};
-
-int claimTempSlot() {
-    for (int i = 0; i < kTempSlots; ++i) {
-        int expected = kFreeSlot;
-        if (g_tempDirectory[i].compare_exchange_strong(expected, kClaimedSlot))
-            return i;
-    }
-    return -1; // none free: the file is still made, but a signal leaves it behind
-}
-
-class TemporaryFile {
-public:
-    TemporaryFile() = default;
-    ~TemporaryFile() { discard(); }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    // Makes the file that will hold the new content, in the directory:
-    // unnamed where the file system can (ext4, xfs, btrfs, tmpfs), so that a
-    // run killed by SIGKILL, which no handler sees, leaves no file behind;
-    // else ".quillet-XXXXXX" at once. Returns false with errno set on failure.
-    bool create(int directoryFd) {
-        if (m_slot < 0)
-            m_slot = claimTempSlot();
-        UniqueFd unnamed = CreateUnnamedFileAt(directoryFd, 0600);
-        if (unnamed.valid()) {
-            m_unnamed = directoryFd;
-            m_fd.reset(unnamed.release());
-            return true;
-        }
-        // Any other error is the directory's, and a named file meets it too.
-        if (!NoUnnamedFiles(errno))
-            return false;
-        return makeName(directoryFd, [&](const char* name) {
-            const int fd = ::openat(directoryFd, name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-            if (fd >= 0)
-                m_fd.reset(fd);
-            return fd >= 0;
-        });
-    }
-    int fd() const { return m_fd.get(); }
-    // Gives an unnamed file its ".quillet-XXXXXX" name, right before the swap
-    // that needs one; false with errno set on failure. A fixed length, so
-    // that the name of the file beside it does not matter.
-    bool giveName() {
-        if (m_unnamed < 0)
-            return true;
-        const int directoryFd = std::exchange(m_unnamed, -1);
-        return makeName(directoryFd, [&](const char* name) { return LinkUnnamedFile(m_fd.get(), directoryFd, name); });
-    }
-    const char* name() const { return m_name; }
-    // The file is in place under another name: nothing to remove any more.
-    void markRenamed() {
-        announce(kClaimedSlot, nullptr);
-        m_directory = -1;
-    }
-    bool renamed() const { return m_directory < 0; }
-    void discard() {
-        m_fd.reset();
-        m_unnamed = -1;
-        if (m_directory >= 0) {
-            ::unlinkat(m_directory, m_name, 0);
-            m_directory = -1;
-        }
-        if (m_slot >= 0)
-            g_tempDirectory[m_slot].store(kFreeSlot);
-        m_slot = -1;
-    }
-
-private:
-    // Calls make(name) with fresh random names until one is free.
-    template <typename Make>
-    bool makeName(int directoryFd, Make make) {
-        static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-        thread_local std::mt19937 random{std::random_device{}()};
-        std::uniform_int_distribution<int> pick(0, sizeof kLetters - 2);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            char name[kTempNameSize] = ".quillet-";
-            for (std::size_t i = 9; i < kTempNameSize - 1; ++i)
-                name[i] = kLetters[pick(random)];
-            announce(directoryFd, name);
-            if (make(name)) {
-                m_directory = directoryFd;
-                std::memcpy(m_name, name, kTempNameSize);
-                return true;
-            }
-            const int error = errno;
-            announce(kClaimedSlot, nullptr);
-            if (error != EEXIST) {
-                errno = error;
-                return false;
-            }
-        }
-        errno = EEXIST;
-        return false;
-    }
-
-    // Tells a signal handler which file to remove: `name` in directoryFd,
-    // or none (directoryFd kClaimedSlot, name null).
-    void announce(int directoryFd, const char* name) {
-        if (m_slot < 0)
-            return;
-        if (name != nullptr) {
-            g_tempDirectory[m_slot].store(kClaimedSlot);
-            std::memcpy(g_tempName[m_slot], name, kTempNameSize);
-        }
-        g_tempDirectory[m_slot].store(directoryFd == kClaimedSlot ? kClaimedSlot : directoryFd + 1);
-    }
-
-    FileDescriptor m_fd;
-    int m_unnamed = -1;   // the directory of an unnamed file, until giveName()
-    int m_directory = -1; // the directory of a named file
-    int m_slot = -1;
-    char m_name[kTempNameSize] = {};
-};
 
 // A read lease on the old file, held from the first check to the rename. A
 // program opening the file for writing meanwhile is made to wait (until the
@@ -314,7 +169,7 @@ private:
 
 // The directory and name a rewrite works in.
 struct Target {
-    FileDescriptor ownedDirectory; // path entries: the target's directory
+    UniqueFd ownedDirectory; // path entries: the target's directory
     int directory = -1;
     std::string name;
     const std::string* listed = nullptr; // for messages
@@ -428,12 +283,6 @@ bool appendOnly(int directory) {
     return ::ioctl(directory, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
 }
 
-void syncDirectory(int directory) {
-    // The rename is made; a directory that cannot be synced (some file
-    // systems refuse) leaves it to the system's next flush.
-    ::fsync(directory);
-}
-
 // The bytes of a stretch of another file, read whole: a rewrite in place
 // cannot copy them straight in (the stretch may be this very file).
 std::string readCopied(const CopiedContent& copied, const std::string& listed) {
@@ -477,7 +326,7 @@ RewriteOutcome rewriteInPlace(const Target& target, TextPieces newText, std::siz
                               const RewriteRequest& request, ReplaceContext& context, const std::string& reason) {
     if (!inPlaceAllowed(request))
         fail(kCannotCreate, *target.listed, reason);
-    FileDescriptor fd(
+    UniqueFd fd(
         ::openat(target.directory, target.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
         failErrno(kCannotCreate, *target.listed, errno);
@@ -506,7 +355,7 @@ RewriteOutcome rewriteInPlace(const Target& target, TextPieces newText, std::siz
     if (size > info.st_size && ::fallocate(fd.get(), 0, 0, size) != 0 && errno != EOPNOTSUPP)
         failErrno(kCannotCreate, *target.listed, errno);
     context.OldBytesTouched = true;
-    if (!writeAll(fd.get(), copied, 0) || ::ftruncate(fd.get(), size) != 0 || ::fsync(fd.get()) != 0)
+    if (!WriteAll(fd.get(), copied, 0) || ::ftruncate(fd.get(), size) != 0 || ::fsync(fd.get()) != 0)
         failErrno(kCannotCreate, *target.listed, errno);
     if (request.Metadata != nullptr) {
         const std::string refused = applyMetadata(*request.Metadata, fd.get());
@@ -532,7 +381,7 @@ struct StagedRewrite::State {
     std::optional<FileIdentity> expected;
     RewriteRequest request;
     Target target;
-    FileDescriptor old;
+    UniqueFd old;
     std::optional<ReadLease> lease;
     struct stat info {};
     ReplaceContext context;
@@ -597,7 +446,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
     resolve(state.location, mayCreate, target);
     const std::string& listed = *target.listed;
 
-    FileDescriptor& old = state.old;
+    UniqueFd& old = state.old;
     old.reset(
         ::openat(target.directory, target.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (old.get() < 0) {
@@ -746,7 +595,8 @@ RewriteOutcome StagedRewrite::finish() {
         now.st_mtim.tv_nsec != placed.st_mtim.tv_nsec)
         now = placed;
     if (!state.volatileFileSystem)
-        syncDirectory(target.directory);
+        (void)SyncDirectory(
+            target.directory); // the rename is made: a folder that cannot be flushed is left to the system
     state.lease.reset();
 
     if (state.request.Hooks != nullptr)
@@ -758,14 +608,6 @@ RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, con
     StagedRewrite rewrite;
     const RewriteOutcome outcome = rewrite.stage(location, newText, request);
     return outcome == RewriteOutcome::Staged ? rewrite.finish() : outcome;
-}
-
-void DiscardTemporaryFileOnSignal() noexcept {
-    for (int i = 0; i < kTempSlots; ++i) {
-        const int slot = g_tempDirectory[i].load();
-        if (slot > 0)
-            ::unlinkat(slot - 1, g_tempName[i], 0);
-    }
 }
 
 } // namespace quillet::engine
