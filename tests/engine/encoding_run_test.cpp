@@ -184,6 +184,27 @@ TEST(EncodedFiles, AUtf8MarkIsNeverPartOfAMatch) {
     }
 }
 
+// A search reads a first piece to look for a mark, and goes on from it: a
+// match across the piece's end, or wholly past it, is found.
+TEST(EncodedFiles, SearchGoesOnFromWhatWasReadForTheMark) {
+    const std::string mark = "\xEF\xBB\xBF";
+    const struct {
+        std::string head; // before the filler
+        std::size_t filler;
+        bool matched;
+    } cases[] = {
+        {"", 65536 - 3, true}, {"", 65536, true}, {mark, 65536 - 6, true}, {mark, 200000, true},
+        {"", 0, true},         {mark, 0, true},   {"n", 65536, false},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const std::string text = c.head + std::string(c.filler, 'x') + (c.matched ? "needle" : "needl");
+        const std::string path = dir.write("f.txt", text);
+        const Ran ran = run({path}, operation(core::OpOnlySearch, "need*le"));
+        EXPECT_EQ(ran.results.size(), c.matched ? 1u : 0u) << c.head.size() << " + " << c.filler;
+    }
+}
+
 // Searched as far as it decodes, never rewritten: a rewrite could not give
 // back what did not decode.
 TEST(EncodedFiles, TextThatDoesNotDecodeIsNeverRewritten) {

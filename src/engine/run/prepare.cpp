@@ -49,17 +49,23 @@ private:
     bool m_changed = false;
 };
 
+constexpr std::size_t kSearchHeadBytes = 64 * 1024;
+
 // Only Search: a file with a UTF-16 or UTF-32 mark is decoded whole and
 // matched as far as it decodes; any other is matched as it is read, after
 // its UTF-8 mark if it has one.
 bool searchFile(FileReader& reader, const FileOperation& op) {
     if (op.FileEncoding == FileOperation::Encoding::Bytes)
         return FileMatches(reader, op.SearchPattern, op.CaseSensitive);
-    char head[kLongestMark];
+    // The mark is looked for in a first read of up to 64 KiB, which the
+    // search goes on from: most files fit in it whole, and looking costs no
+    // extra call.
+    thread_local std::vector<char> head;
+    head.resize(std::max(kLongestMark, std::min(reader.sizeHint() + 1, kSearchHeadBytes)));
     std::size_t got = 0;
-    for (std::size_t more = 1; got < sizeof head && more != 0; got += more)
-        more = reader.read(head + got, sizeof head - got);
-    const std::string_view start(head, got);
+    for (std::size_t more = 1; got < kLongestMark && more != 0; got += more)
+        more = reader.read(head.data() + got, head.size() - got);
+    const std::string_view start(head.data(), got);
     const TextEncoding encoding = SniffEncoding(start);
     const std::string_view afterMark = start.substr(MarkSize(encoding));
     if (!NeedsDecoding(encoding))
