@@ -1,10 +1,7 @@
-// The reference for the encoding tests: the C library's iconv(3), which the
-// code under test does not use, and a TextSink that gathers a string.
+// The reference of the encoding tests: the C library's iconv(3), which the
+// code under test does not use.
 #pragma once
 
-#include "core/text_ops.h"
-
-#include <cerrno>
 #include <iconv.h>
 #include <stdexcept>
 #include <string>
@@ -12,9 +9,9 @@
 
 namespace quillet::testutil {
 
-// `text` converted from encoding `from` to `to` by iconv (names as iconv -l
-// lists them: "UTF-16LE" has no mark, "UTF-16" has one). Raises
-// std::runtime_error where iconv refuses.
+// `text` converted from encoding `from` to `to`, named as `iconv -l` lists
+// them ("UTF-16LE" writes no mark). Raises std::runtime_error where iconv
+// refuses.
 inline std::string Iconv(const char* to, const char* from, std::string_view text) {
     const iconv_t converter = iconv_open(to, from);
     if (converter == reinterpret_cast<iconv_t>(-1))
@@ -25,20 +22,12 @@ inline std::string Iconv(const char* to, const char* from, std::string_view text
     std::size_t inLeft = input.size();
     char* out = output.data();
     std::size_t outLeft = output.size();
-    const std::size_t done = iconv(converter, &in, &inLeft, &out, &outLeft);
-    const int error = errno;
+    const bool converted = iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
     iconv_close(converter);
-    if (done == static_cast<std::size_t>(-1))
-        throw std::runtime_error("iconv: " + std::to_string(error));
+    if (!converted)
+        throw std::runtime_error(std::string("iconv refuses the text as ") + from);
     output.resize(output.size() - outLeft);
     return output;
 }
-
-struct StringSink final : core::TextSink {
-    std::string text;
-    void clear() override { text.clear(); }
-    void reserve(std::size_t bytes) override { text.reserve(bytes); }
-    void append(std::string_view bytes) override { text.append(bytes); }
-};
 
 } // namespace quillet::testutil
