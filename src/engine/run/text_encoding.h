@@ -1,8 +1,8 @@
 // The encodings a file announces with a byte-order mark, and the exact
-// conversions between them and UTF-8, the text the operations work on. Part
-// of the prepare step (prepare.h): a file that begins with a mark is decoded,
-// processed and encoded back; a file without one is bytes, and no code page
-// is ever guessed.
+// conversions between them and UTF-8, the text the operations work on. The
+// prepare step (prepare.h) uses them: a file that begins with a mark is
+// decoded, processed and encoded back; a file without one is bytes, and no
+// code page is ever guessed. Pure text work, no I/O.
 //
 // The conversions are strict in both directions: nothing is replaced, added
 // or dropped, so that a text decoded and encoded again gives back the very
