@@ -112,6 +112,8 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     param.MaxCount = options.MaxCount;
     param.DryRun = options.DryRun;
     param.RecordKept = options.Diff;
+    param.FileEncoding = options.FileEncoding;
+    param.Binary = options.Binary;
     request.KeepGoing = options.KeepGoing;
     request.MaxFiles = options.MaxFiles;
     request.Threads =
@@ -268,6 +270,10 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         std::fflush(out);
         printLine(err, path, "", message);
     };
+    events.OnPassedOver = [&](const std::string& path, std::string_view reason) {
+        std::fflush(out);
+        printLine(err, path, "", reason);
+    };
     events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {
         if (warned.insert(directory).second)
             std::fprintf(err, "quillet-cli: cannot read directory \"%s\": %s\n", directory.c_str(), reason.c_str());
@@ -284,6 +290,9 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         if (std::fflush(out) != 0 || std::ferror(out))
             finalWriteError = errno != 0 ? errno : EIO;
         keepers->finish(err);
+        if (totals.PassedOver > 0)
+            std::fprintf(err, "quillet-cli: %lld binary %s passed over; --binary processes them\n",
+                         static_cast<long long>(totals.PassedOver), totals.PassedOver == 1 ? "file" : "files");
         std::fprintf(err, "Finished! Found and Processed %lld files.\n", static_cast<long long>(filesDone));
     } catch (const std::exception& error) {
         std::fflush(out);

@@ -16,8 +16,10 @@ namespace quillet::cli {
 // A run that writes (not a search, not --dry-run) keeps a run journal unless
 // NoJournal, and backups with BackupSuffix. On err, in this order:
 //   quillet-cli: PATH: REASON                               a failed file (KeepGoing; exit 2)
+//   quillet-cli: PATH: binary file passed over              a binary file left as it is
 //   quillet-cli: PATH: not kept in the run journal: REASON  a file undo cannot give back
 //   quillet-cli: run ID journaled; undo with: quillet-cli undo ID
+//   quillet-cli: N binary files passed over; --binary processes them
 //   Finished! Found and Processed N files.                  (or the error that ended the run)
 // With Diff, out receives the unified diff of each changed file, labelled
 // "a/PATH" and "b/PATH" with PATH as listed, instead of the list.

@@ -82,6 +82,10 @@ constexpr std::string_view kHelp =
     "      --keep-going            report a file that cannot be read or written and go on;\n"
     "                              the exit status is then 2\n"
     "      --no-journal            keep no run journal: this run cannot be undone\n"
+    "      --encoding=WHICH        auto (default): a UTF-16 or UTF-32 byte-order mark\n"
+    "                              decodes a file, a UTF-8 mark stays out of matches;\n"
+    "                              bytes: every file is bytes, no mark looked for\n"
+    "      --binary                replace, insert and clean up binary files too\n"
     "  --                          end of the options: every later argument is PATTERN,\n"
     "                              NEWTEXT or a PATH, even one that starts with '-'\n"
     "\n"
@@ -102,6 +106,13 @@ constexpr std::string_view kHelp =
     "  !docs/*.html      with a trailing '/' a folder, without it files\n"
     "  !/build/          a leading '/': only DIR's own build, not src/build\n"
     "\n"
+    "Text: a file that begins with a UTF-16 or UTF-32 byte-order mark (either byte\n"
+    "order) is searched and changed as text, and written back in its own encoding\n"
+    "with its mark; one that does not decode is never rewritten. After a UTF-8 mark\n"
+    "the text begins after it. A file without a mark is bytes. A binary file (a NUL\n"
+    "byte in the first 8 KiB of its text) is passed over by every operation but\n"
+    "search: left as it is, named on standard error and not counted, unless --binary.\n"
+    "\n"
     "Undo: every run that writes keeps a journal of the files it changed (the\n"
     "last 20 runs, at most 1 GiB; see journal.conf in the manual).\n"
     "  undo                        give the newest run's files their old content back\n"
@@ -114,9 +125,11 @@ constexpr std::string_view kHelp =
     "\n"
     "Output: the matching files on standard output; \"Finished! Found and Processed N\n"
     "files.\" on standard error, where N counts matching files in a --recursive walk\n"
-    "and files handled otherwise.\n"
-    "After a run that journaled files, the line before the final one names the run\n"
-    "to undo. With --diff the diffs take the place of the list on standard output.\n"
+    "and files handled otherwise; binary files passed over count in neither.\n"
+    "After a run that journaled files, a line before the final one names the run to\n"
+    "undo; after a run that passed over binary files, the line before the final one\n"
+    "says how many. With --diff the diffs take the place of the list on standard\n"
+    "output.\n"
     "Exit status: 0 when a file matched, 1 when none did, 2 on an error (with\n"
     "--keep-going: when any file failed).\n"
     "\n"
@@ -154,6 +167,8 @@ enum class OptionId {
     Color,
     KeepGoing,
     NoJournal,
+    Encoding,
+    Binary,
 };
 
 // Whether an option takes a value: never, always ("--name=value" or
@@ -167,7 +182,7 @@ struct OptionSpec {
     ValueKind Value;
 };
 
-constexpr std::array<OptionSpec, 22> kOptionSpecs{{
+constexpr std::array<OptionSpec, 24> kOptionSpecs{{
     {OptionId::Help, 'h', "help", ValueKind::None},
     {OptionId::Version, 0, "version", ValueKind::None},
     {OptionId::List, 'l', "list", ValueKind::Required},
@@ -190,6 +205,8 @@ constexpr std::array<OptionSpec, 22> kOptionSpecs{{
     {OptionId::Color, 0, "color", ValueKind::Required},
     {OptionId::KeepGoing, 0, "keep-going", ValueKind::None},
     {OptionId::NoJournal, 0, "no-journal", ValueKind::None},
+    {OptionId::Encoding, 0, "encoding", ValueKind::Required},
+    {OptionId::Binary, 0, "binary", ValueKind::None},
 }};
 
 const OptionSpec* findLong(std::string_view name) {
@@ -320,6 +337,15 @@ std::string apply(LineState& state, const OptionSpec& option, const std::string&
         break;
     case OptionId::NoJournal:
         options.NoJournal = true;
+        break;
+    case OptionId::Encoding:
+        if (value != "auto" && value != "bytes")
+            return "--encoding needs auto or bytes, not '" + value + "'";
+        options.FileEncoding =
+            value == "bytes" ? engine::FileOperation::Encoding::Bytes : engine::FileOperation::Encoding::Sniff;
+        break;
+    case OptionId::Binary:
+        options.Binary = engine::FileOperation::BinaryFiles::Process;
         break;
     case OptionId::MaxCount:
     case OptionId::MaxFiles:

@@ -18,6 +18,8 @@
 //   quillet-cli undo --list                 list the runs in the journal
 #pragma once
 
+#include "engine/run/prepare.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -53,6 +55,10 @@ struct CliOptions {
     ColorWhen Color = ColorWhen::Auto;       // --color=WHEN
     bool KeepGoing = false;                  // a file that fails is reported and the run goes on
     bool NoJournal = false;                  // keep no run journal for this run
+    // --encoding=bytes: no byte-order mark is looked for; --binary: the
+    // writing operations change binary files too.
+    engine::FileOperation::Encoding FileEncoding = engine::FileOperation::Encoding::Sniff;
+    engine::FileOperation::BinaryFiles Binary = engine::FileOperation::BinaryFiles::PassOver;
     // The command line as a shell would take it back (see QuoteCommandLine),
     // starting "quillet-cli " whatever argv[0] was; the run journal keeps it
     // to show what the run did.

@@ -8,7 +8,7 @@ namespace quillet::engine {
 
 void CommitFile(const PreparedFile& prepared, const std::string& outName) {
     if (prepared.NeedsWrite) {
-        const std::vector<std::string_view> pieces = prepared.Result.pieces();
+        const std::vector<std::string_view> pieces = prepared.newBytes();
         RewriteFile(FileLocation::atPath(outName), pieces, RewriteRequest{});
     }
 }

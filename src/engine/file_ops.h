@@ -37,8 +37,10 @@ using TListProgressEvent =
 // operation is Only Search, `write` is false, or the new content is the old
 // one (then the file keeps its bytes, inode and times). Rewriting the file
 // read (outName == inName) checks that it is still the file that was read
-// and reads it again if not (see ExecuteRun). Errors of LoadFileText and
-// SaveFileText pass through.
+// and reads it again if not (see ExecuteRun). A file with a UTF-16 or UTF-32
+// mark is processed as its text, and a binary file that a writing operation
+// matches is left as it is and gives false (see prepare.h). Errors of
+// LoadFileText and SaveFileText pass through.
 bool ProcessFile(const std::string& outName, const std::string& inName, std::uint8_t operation,
                  const std::string& pattern, bool caseSensitive, const std::string& newText, bool isPattern,
                  const std::string& tagOpen, const std::string& tagClose, std::int64_t maxCount, bool write = true);

@@ -61,7 +61,7 @@ std::string diffOfFileNow(const engine::FileOperation& param, const std::string&
     const engine::PreparedFile prepared = engine::PrepareFile(path, dry);
     if (!prepared.Changed)
         return {};
-    return fileDiff(path, prepared.Original.view(), prepared.Result.joined());
+    return fileDiff(path, prepared.oldText(), prepared.Result.joined());
 }
 
 bool sameFileNow(const std::string& path, const engine::FileIdentity& identity) {

@@ -100,12 +100,12 @@ private:
     // Count one handled file and gather its result-list entries.
     void DoOnFileFinderFileFound(const FileBatch& batch, QStringList& results);
     void DoOnListProgress(const FileBatch& batch, QStringList& results);
-    // The final message, with the folders the walk passed over.
-    void ShowFinished(const QStringList& unreadableFolders);
+    // The final message, with the folders and binary files the run passed over.
+    void ShowFinished(const QStringList& unreadableFolders, qint64 passedOver);
     void onFilesHandled(const QList<FileBatch>& batches);
     // Hands what the run changed to the Changes page.
     void showRunChanges();
-    void onRunFinished(qint64 filesDone, const QStringList& unreadableFolders);
+    void onRunFinished(qint64 filesDone, const QStringList& unreadableFolders, qint64 passedOver);
     void onRunFailed(const QString& message);
 
     void fitWindowToScreen();

@@ -198,10 +198,10 @@ void MainWindow::showRunChanges() {
     m_runChanges.reset();
 }
 
-void MainWindow::onRunFinished(qint64, const QStringList& unreadableFolders) {
+void MainWindow::onRunFinished(qint64, const QStringList& unreadableFolders, qint64 passedOver) {
     showRunChanges();
     restoreCursor();
-    ShowFinished(unreadableFolders);
+    ShowFinished(unreadableFolders, passedOver);
     ui->Execute_Btn->setEnabled(true);
     emit runEnded();
 }
@@ -214,10 +214,10 @@ void MainWindow::onRunFailed(const QString& message) {
     emit runEnded();
 }
 
-void MainWindow::ShowFinished(const QStringList& unreadableFolders) {
+void MainWindow::ShowFinished(const QStringList& unreadableFolders, qint64 passedOver) {
     setBarPosition(m_barMaximum);
     ui->ProgressBar->repaint();
-    userDialogs().showInformation(this, finishedText(FilesDone, unreadableFolders));
+    userDialogs().showInformation(this, finishedText(FilesDone, unreadableFolders, passedOver));
     ui->CurFileName_Lab->clear();
     ui->Progress_Lab->clear();
     setBarMaximum(0);

@@ -107,10 +107,11 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
     };
 
     std::int64_t filesDone = 0;
+    engine::RunTotals totals;
     QString error;
     bool failedRun = false;
     try {
-        filesDone = engine::ExecuteRun(request, events);
+        filesDone = engine::ExecuteRun(request, events, &totals);
     } catch (const std::exception& e) {
         failedRun = true;
         error = errorMessage(e);
@@ -124,7 +125,7 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
 
     QMetaObject::invokeMethod(
         this,
-        [this, generation, filesDone, failedRun, error, unreadable] {
+        [this, generation, filesDone, failedRun, error, unreadable, passedOver = totals.PassedOver] {
             if (generation != m_generation)
                 return;
             if (m_thread.joinable())
@@ -135,14 +136,18 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
             if (failedRun)
                 emit failed(error);
             else
-                emit finished(static_cast<qint64>(filesDone), unreadable);
+                emit finished(static_cast<qint64>(filesDone), unreadable, static_cast<qint64>(passedOver));
         },
         Qt::QueuedConnection);
 }
 
-QString finishedText(qint64 filesDone, const QStringList& unreadableFolders) {
+QString finishedText(qint64 filesDone, const QStringList& unreadableFolders, qint64 passedOver) {
     constexpr qsizetype kNamed = 10;
     QString text = QStringLiteral("Finished! Found and Processed %1 files.").arg(filesDone);
+    if (passedOver > 0)
+        text += QStringLiteral(" Passed over %1 binary %2.")
+                    .arg(passedOver)
+                    .arg(passedOver == 1 ? QStringLiteral("file") : QStringLiteral("files"));
     if (unreadableFolders.isEmpty())
         return text;
     const qsizetype count = unreadableFolders.size();

@@ -84,10 +84,11 @@ public:
 signals:
     // The files handled since the last delivery, in run order (never empty).
     void filesHandled(const QList<quillet::gui::FileBatch>& batches);
-    // The run ended (normally or stopped) with the count of the final message
-    // and the folders of a walk that could not be read and were passed over,
-    // each as "<path>: <reason>", in the order met.
-    void finished(qint64 filesDone, const QStringList& unreadableFolders);
+    // The run ended (normally or stopped) with the count of the final message,
+    // the folders of a walk that could not be read and were passed over,
+    // each as "<path>: <reason>", in the order met, and the number of binary
+    // files the run passed over (RunTotals::PassedOver).
+    void finished(qint64 filesDone, const QStringList& unreadableFolders, qint64 passedOver);
     // The run ended with an error; the message as the user reads it.
     void failed(const QString& message);
 
@@ -121,11 +122,13 @@ private:
 QString listProgressText(std::int64_t done, std::int64_t total);
 
 // The final message of a run that ended normally: "Finished! Found and
-// Processed 2 files." and, where a walk passed over folders it could not
-// read, a paragraph that names them (the first 10, then how many more):
+// Processed 2 files.", then " Passed over 1 binary file." (or "3 binary
+// files") where the run left binary files as they were, and, where a walk
+// passed over folders it could not read, a paragraph that names them (the
+// first 10, then how many more):
 //     Passed over 1 folder that could not be read:
 //     /web/private: Permission denied
-QString finishedText(qint64 filesDone, const QStringList& unreadableFolders);
+QString finishedText(qint64 filesDone, const QStringList& unreadableFolders, qint64 passedOver = 0);
 
 // The walk's progress bar position for the count of matching files: cycles
 // 1..100, full at 100, 200, ...; 0 before the first match.

@@ -230,6 +230,8 @@ TEST(ParseArgumentsTest, MistakesWithTheNewOptions) {
         {{"replace", "p", "n", "--color=sometimes", "a"}, "--color needs auto, always or never, not 'sometimes'"},
         {{"replace", "p", "n", "--diff=yes", "a"}, "--diff takes no value"},
         {{"replace", "p", "n", "--diff", "-0", "a"}, "--diff and --null exclude each other"},
+        {{"replace", "p", "n", "--encoding=latin1", "a"}, "--encoding needs auto or bytes, not 'latin1'"},
+        {{"replace", "p", "n", "--binary=yes", "a"}, "--binary takes no value"},
     };
     for (const Case& c : cases) {
         const ParseOutcome r = parse(c.args);

@@ -117,7 +117,7 @@ TEST_F(CliTest, DiffColoursAndBinaryFiles) {
          "old\n",
          "\033[1m--- a/t.txt\033[m\n\033[1m+++ b/t.txt\033[m\n\033[36m@@ -1 +1 @@\033[m\n\033[31m-old\033[m\n"
          "\033[32m+new\033[m\n"},
-        {{"--color=always"}, std::string("old\0\n", 5), "Binary files a/t.txt and b/t.txt differ\n"},
+        {{"--color=always", "--binary"}, std::string("old\0\n", 5), "Binary files a/t.txt and b/t.txt differ\n"},
         {{"--color=never"}, std::string(9000, 'x') + std::string("\0old", 4), "--- a/t.txt\n"},
     };
     for (const Case& c : cases) {

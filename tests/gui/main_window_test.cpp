@@ -524,6 +524,27 @@ private slots:
         QCOMPARE(progressState(), QStringLiteral("||0/1"));
     }
 
+    // A replace meant for text leaves an image as it is, and says so.
+    void walkPassesOverBinaryFiles() {
+        const QByteArray image("\x89PNG\r\n\x1A\n\0\0foo", 13);
+        writeFile(tempPath(QStringLiteral("a.htm")), "foo");
+        writeFile(tempPath(QStringLiteral("img/b.png")), image);
+        m_window->setCurrentDirectory(m_dir->path());
+        setPattern(QStringLiteral("foo"), QStringLiteral("bar"), 1);
+        control<QCheckBox>("SubFolders_Chk")->click();
+        auto* mask = control<QLineEdit>("Mask_Edt");
+        mask->selectAll();
+        QTest::keyClicks(mask, QStringLiteral("*.htm;*.png"));
+        execute();
+        checkIdleAfterRun();
+        QCOMPARE(m_dialogs.informations,
+                 QStringList{QStringLiteral("Finished! Found and Processed 1 files. Passed over 1 binary file.")});
+        QCOMPARE(memoLines(control<QPlainTextEdit>("ResultFileNames_Memo")),
+                 QStringList{tempPath(QStringLiteral("a.htm"))});
+        QCOMPARE(readFile(tempPath(QStringLiteral("a.htm"))), QByteArray("bar"));
+        QCOMPARE(readFile(tempPath(QStringLiteral("img/b.png"))), image);
+    }
+
     // Root reads every folder: the unprivileged suite runs this one.
     void walkNamesTheFoldersItCouldNotRead() {
         if (::geteuid() == 0)
@@ -553,8 +574,15 @@ private slots:
             qint64 files;
             QStringList folders;
             QString text;
+            qint64 passedOver = 0;
         } cases[] = {
             {2, {}, QStringLiteral("Finished! Found and Processed 2 files.")},
+            {2, {}, QStringLiteral("Finished! Found and Processed 2 files. Passed over 3 binary files."), 3},
+            {0,
+             {QStringLiteral("/w/x: Permission denied")},
+             QStringLiteral("Finished! Found and Processed 0 files. Passed over 1 binary file.\n\nPassed over 1 folder "
+                            "that could not be read:\n/w/x: Permission denied"),
+             1},
             {0,
              {QStringLiteral("/w/x: Permission denied"), QStringLiteral("/w/y: Too many open files")},
              QStringLiteral("Finished! Found and Processed 0 files.\n\nPassed over 2 folders that could not be "
@@ -565,7 +593,7 @@ private slots:
                  twelve.first(10).join(QLatin1Char('\n')) + QStringLiteral("\nand 2 more")},
         };
         for (const auto& c : cases)
-            QCOMPARE(quillet::gui::finishedText(c.files, c.folders), c.text);
+            QCOMPARE(quillet::gui::finishedText(c.files, c.folders, c.passedOver), c.text);
     }
 
     void directoryListingRun() {

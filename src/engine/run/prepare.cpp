@@ -1,8 +1,11 @@
 #include "engine/run/prepare.h"
 
+#include "core/error.h"
+#include "core/text_diff.h"
 #include "engine/fs/posix_file.h"
 #include "engine/run/stream_match.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -46,7 +49,58 @@ private:
     bool m_changed = false;
 };
 
+constexpr std::size_t kSearchHeadBytes = 64 * 1024;
+
+// Only Search: a file with a UTF-16 or UTF-32 mark is decoded whole and
+// matched as far as it decodes; any other is matched as it is read, after
+// its UTF-8 mark if it has one.
+bool searchFile(FileReader& reader, const FileOperation& op) {
+    if (op.FileEncoding == FileOperation::Encoding::Bytes)
+        return FileMatches(reader, op.SearchPattern, op.CaseSensitive);
+    // The mark is looked for in a first read of up to 64 KiB, which the
+    // search goes on from: most files fit in it whole, and looking costs no
+    // extra call.
+    thread_local std::vector<char> head;
+    head.resize(std::max(kLongestMark, std::min(reader.sizeHint() + 1, kSearchHeadBytes)));
+    std::size_t got = 0;
+    for (std::size_t more = 1; got < kLongestMark && more != 0; got += more)
+        more = reader.read(head.data() + got, head.size() - got);
+    const std::string_view start(head.data(), got);
+    const TextEncoding encoding = SniffEncoding(start);
+    const std::string_view afterMark = start.substr(MarkSize(encoding));
+    if (!NeedsDecoding(encoding))
+        return FileMatches(reader, op.SearchPattern, op.CaseSensitive, afterMark);
+    FileBytes bytes;
+    reader.readAll(bytes);
+    std::string encoded(afterMark);
+    encoded.append(bytes.view());
+    bytes = FileBytes();
+    FileBytes text;
+    DecodeText(encoded, encoding, text);
+    return core::TextMatches(text.view(), op.SearchPattern, op.CaseSensitive);
+}
+
+[[noreturn]] void cannotRewrite(const FileLocation& location, const std::string& reason) {
+    throw Error("Cannot rewrite \"" + detail::fullPath(location.Path) + "\": " + reason);
+}
+
 } // namespace
+
+std::string_view PreparedFile::oldText() const {
+    if (NeedsDecoding(Encoding))
+        return Decoded.view();
+    const std::string_view bytes = Original.view();
+    return bytes.substr(std::min(MarkSize(Encoding), bytes.size()));
+}
+
+std::vector<std::string_view> PreparedFile::newBytes() const {
+    if (NeedsDecoding(Encoding))
+        return {Encoded.view()};
+    std::vector<std::string_view> pieces = Result.pieces();
+    if (Encoding == TextEncoding::Utf8)
+        pieces.insert(pieces.begin(), Original.view().substr(0, MarkSize(Encoding)));
+    return pieces;
+}
 
 PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op) {
     PreparedFile prepared;
@@ -70,11 +124,27 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
     prepared.Opened = true;
     prepared.Identity = reader.identity();
     if (op.Operation == core::OpOnlySearch) {
-        prepared.Matched = FileMatches(reader, op.SearchPattern, op.CaseSensitive);
+        prepared.Matched = searchFile(reader, op);
         return prepared;
     }
     reader.readAll(prepared.Original);
-    const std::string_view text = prepared.Original.view();
+    const std::string_view bytes = prepared.Original.view();
+    if (op.FileEncoding == FileOperation::Encoding::Sniff)
+        prepared.Encoding = SniffEncoding(bytes);
+    const TextEncoding encoding = prepared.Encoding;
+    bool decodedWhole = true;
+    if (NeedsDecoding(encoding))
+        decodedWhole = DecodeText(bytes.substr(MarkSize(encoding)), encoding, prepared.Decoded);
+    const std::string_view text = prepared.oldText();
+
+    if (op.Binary == FileOperation::BinaryFiles::PassOver && core::LooksBinary(text)) {
+        prepared.PassedOver = recipe || core::TextMatches(text, op.SearchPattern, op.CaseSensitive);
+        prepared.Torn = prepared.Original.torn();
+        prepared.Original = FileBytes();
+        prepared.Decoded = FileBytes();
+        return prepared;
+    }
+
     prepared.Result = core::SplicedText(text);
     CopyOnChange result(prepared.Result);
     core::KeptStretchRecorder recorder(result, text);
@@ -89,6 +159,16 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
     if (!prepared.Changed) {
         prepared.Result = core::SplicedText();
         prepared.Original = FileBytes();
+        prepared.Decoded = FileBytes();
+        return prepared;
+    }
+    // Torn bytes are read again by the run; only whole ones are judged.
+    if (NeedsDecoding(encoding) && !prepared.Torn) {
+        if (!decodedWhole)
+            cannotRewrite(location, "not valid " + std::string(EncodingName(encoding)));
+        prepared.Encoded.append(bytes.substr(0, MarkSize(encoding)));
+        if (!EncodeText(prepared.Result.joined(), encoding, prepared.Encoded))
+            cannotRewrite(location, "the new text is not valid UTF-8");
     }
     return prepared;
 }

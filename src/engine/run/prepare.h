@@ -1,9 +1,26 @@
 // The per-file step of every run: read a file and apply the operation to its
-// bytes, writing nothing, so that it can run ahead on worker threads while
+// text, writing nothing, so that it can run ahead on worker threads while
 // the run's own thread writes files in order. This is the one seam between a
 // file's bytes and the text operations: whatever decides how a file is read
 // or what is done to its text is added here, for the run, the preview and the
 // command line alike.
+//
+// How bytes become text (FileOperation::Encoding::Sniff):
+//   - a file that begins with a UTF-16 or UTF-32 byte-order mark (either
+//     byte order; text_encoding.h) is decoded to UTF-8, the operation works
+//     on that text, and the result is encoded back and written with the
+//     file's own mark: where nothing changed, the bytes are the same;
+//   - after a UTF-8 mark, the bytes that follow are the text: the mark stays
+//     first and is never part of a match or a capture;
+//   - without a mark the bytes are the text; no code page is guessed.
+// Offsets, line ends, kept stretches and the texts given to a diff are those
+// of the text (PreparedFile::oldText), never of the encoded bytes.
+//
+// A binary file (one whose text holds a NUL byte among its first
+// core::kBinaryProbeBytes, the rule by which a diff says "Binary files ...
+// differ") is passed over by the operations that write, unless
+// BinaryFiles::Process: see PreparedFile::PassedOver. Only Search reads
+// every file alike.
 #pragma once
 
 #include "core/spliced_text.h"
@@ -12,6 +29,7 @@
 #include "engine/fs/file_identity.h"
 #include "engine/fs/file_io.h"
 #include "engine/fs/file_location.h"
+#include "engine/run/text_encoding.h"
 
 #include <cstdint>
 #include <string>
@@ -31,32 +49,71 @@ struct FileOperation {
     std::int64_t MaxCount = -1; // matches handled per file; <= 0: no limit
     bool DryRun = false;        // find and count, but write nothing
     bool RecordKept = false;    // note which stretches of a changed file stay (PreparedFile::Kept), for a diff
+
+    // How a file's bytes become the text the operation works on.
+    enum class Encoding : std::uint8_t {
+        Sniff, // a byte-order mark decides (see the top of this header)
+        Bytes, // the bytes are the text, a mark included
+    };
+    Encoding FileEncoding = Encoding::Sniff;
+
+    // What the operations that write do with a binary file.
+    enum class BinaryFiles : std::uint8_t {
+        PassOver, // leave it as it is, and say so (PreparedFile::PassedOver)
+        Process,  // handle it as any other file
+    };
+    BinaryFiles Binary = BinaryFiles::PassOver;
 };
 
 struct PreparedFile {
     bool Matched = false;
-    bool Changed = false;    // the operation changes the file's bytes (dry run or not)
+    bool Changed = false;    // the operation changes the file's text (dry run or not)
     bool NeedsWrite = false; // Changed, and not a dry run
-    FileBytes Original;      // the bytes read, when Changed
-    // The new content when Changed, partly as stretches of Original.
+    // A binary file that a writing operation matched and left as it is
+    // (BinaryFiles::PassOver); Matched and Changed are then false, and a run
+    // neither counts nor lists it.
+    bool PassedOver = false;
+    TextEncoding Encoding = TextEncoding::Bytes; // as the file's mark said
+    FileBytes Original;                          // the bytes read, when Changed
+    // For UTF-16 and UTF-32, when Changed: Original decoded, without its mark.
+    FileBytes Decoded;
+    // The new text when Changed, partly as stretches of oldText().
     core::SplicedText Result;
-    // With FileOperation::RecordKept, when Changed: the stretches of Original
-    // that stand unchanged in Result, so that a diff need not search for them.
+    // For UTF-16 and UTF-32, when Changed: Result encoded, after the mark.
+    FileBytes Encoded;
+    // With FileOperation::RecordKept, when Changed: the stretches of
+    // oldText() that stand unchanged in Result, so that a diff need not
+    // search for them.
     std::vector<core::KeptStretch> Kept;
     // The file shrank while it was read (see FileBytes::torn): nothing above
     // holds; read it again.
     bool Torn = false;
     bool Opened = false;   // the file was opened (an empty pattern only checks it is there)
     FileIdentity Identity; // the file as it was opened, when Opened
+
+    // When Changed: the text the operation worked on (Original after its
+    // mark, or Decoded), which Result and Kept refer to.
+    std::string_view oldText() const;
+    // When NeedsWrite: the file's new bytes, its mark first. Valid while this
+    // object stays where it is, unchanged.
+    std::vector<std::string_view> newBytes() const;
 };
 
-// Reads the file at `location` and applies `op` to its bytes; never writes.
+// Reads the file at `location` and applies `op` to its text; never writes.
 // For operations 0 to 3 an empty pattern matches nothing without reading the
 // file, except that Only Search counts it as a match; a path must still name
 // a regular file ("Cannot open file "<path>". <reason>"). Operations 4 and 5
-// run their recipes whatever the pattern. Only Search reads no more of the
-// file than it needs to find the first match. Errors of LoadFileText pass
-// through.
+// run their recipes whatever the pattern. Only Search reads no more of a
+// file without a UTF-16 or UTF-32 mark than it needs to find the first
+// match. Errors of LoadFileText pass through.
+//
+// A UTF-16 or UTF-32 file that does not decode to the end (an unpaired
+// surrogate, an odd length) is searched as far as it decodes; where the
+// operation would change it, it raises "Cannot rewrite "<path>": not valid
+// UTF-16" (or UTF-32), dry run or not, since it could not be written back
+// whole. So does a new text that cannot be encoded ("Cannot rewrite
+// "<path>": the new text is not valid UTF-8"): a NEWTEXT that is not UTF-8
+// makes one, and so does a match that begins or ends inside a character.
 PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op);
 inline PreparedFile PrepareFile(const std::string& inName, const FileOperation& op) {
     return PrepareFileAt(FileLocation::atPath(inName), op);

@@ -226,19 +226,19 @@ private:
             m_stagedInodes.insert({held->Identity.Device, held->Identity.Inode});
         }
         if (settled == Settled::Done && m_batch.empty()) {
-            report(entry, held->Matched);
+            report(entry, verdictOf(*held));
             return;
         }
         // A file done already waits only for its report: its bytes go now,
         // and so does its hold on the walk's directory, whose descriptor
         // stays open while anything refers to it (thousands of files may wait
         // behind one staged rewrite, each in a directory of its own).
-        const bool matched = held->Matched;
+        const Verdict verdict = verdictOf(*held);
         if (settled == Settled::Done) {
             held.reset();
             entry.location.Directory.reset();
         }
-        m_batch.push_back({std::move(entry), std::move(held), std::move(staged), matched});
+        m_batch.push_back({std::move(entry), std::move(held), std::move(staged), verdict});
         if (m_stagedFiles >= m_held.stagedRewrites || m_stagedBytes >= kMaxStagedBytes)
             putStagedInPlace();
     }
@@ -307,7 +307,7 @@ private:
             if (staged.staged()) {
                 outcome = staged.announce(m_request.Hooks);
             } else {
-                const std::vector<std::string_view> pieces = prepared.Result.pieces();
+                const std::vector<std::string_view> pieces = prepared.newBytes();
                 outcome = staged.stage(entry.location, pieces, rewriteOf(prepared, m_request.Hooks));
             }
             if (outcome == RewriteOutcome::Staged && keepStaged)
@@ -325,7 +325,7 @@ private:
         if (prepared.NeedsWrite)
             m_replaced.insert(key(prepared.Identity));
         if (m_events.OnChanged)
-            m_events.OnChanged(entry.location.Path, prepared.Original.view(), prepared.Result.joined(),
+            m_events.OnChanged(entry.location.Path, prepared.oldText(), prepared.Result.joined(),
                                prepared.Kept.empty() ? nullptr : &prepared.Kept);
     }
 
@@ -353,19 +353,36 @@ private:
                     *queued.prepared = prepare(queued.entry.location, error);
                     if (resolve(queued.entry, *queued.prepared, error, 2, queued.rewrite, false) != Settled::Done)
                         continue;
-                    queued.matched = queued.prepared->Matched;
+                    queued.verdict = verdictOf(*queued.prepared);
                 } else {
                     replaced(queued.entry, *queued.prepared);
                 }
             }
-            report(queued.entry, queued.matched);
+            report(queued.entry, queued.verdict);
         }
         batch.clear(); // gives up what a stop left staged
         if (m_batch.empty())
             m_batch.swap(batch); // its room serves the next batch
     }
 
-    void report(const Entry& entry, bool matched) {
+    // What a settled file comes to in the run's counts and reports.
+    enum class Verdict : std::uint8_t { NoMatch, Match, PassedOver };
+    static Verdict verdictOf(const PreparedFile& prepared) {
+        if (prepared.PassedOver)
+            return Verdict::PassedOver;
+        return prepared.Matched ? Verdict::Match : Verdict::NoMatch;
+    }
+
+    void report(const Entry& entry, Verdict verdict) {
+        if (verdict == Verdict::PassedOver) {
+            // Neither handled nor counted, as a failed file; the stop flag is
+            // read at the next file reported.
+            ++m_totals.PassedOver;
+            if (m_events.OnPassedOver)
+                m_events.OnPassedOver(entry.location.Path, kBinaryPassedOver);
+            return;
+        }
+        const bool matched = verdict == Verdict::Match;
         // Assigned into the strings of the last report, which keep their room.
         FileReport& report = m_report;
         if (entry.walked) {
@@ -428,7 +445,7 @@ private:
     static void stageAheadOf(Turn& turn) noexcept {
         try {
             const PreparedFile& file = *turn.prepared;
-            const std::vector<std::string_view> pieces = file.Result.pieces();
+            const std::vector<std::string_view> pieces = file.newBytes();
             turn.rewrite.stageAhead(turn.entry.location, pieces, rewriteOf(file, nullptr));
         } catch (...) {
             // Out of memory for the list of pieces: staged at its turn instead.
@@ -445,7 +462,7 @@ private:
         Entry entry;
         std::unique_ptr<PreparedFile> prepared; // never moved while staged; none once done
         StagedRewrite rewrite;
-        bool matched = false;
+        Verdict verdict = Verdict::NoMatch;
     };
     // Bytes read of the files staged at once, so that large ones are not
     // held in memory together.

@@ -68,10 +68,17 @@ struct RunEvents {
     // ("Cannot open file "..."..."); the file is neither reported through
     // OnFile nor counted as handled.
     std::function<void(const std::string& listedPath, const std::string& message)> OnFileError;
+    // A file a writing operation passed over, in run order, with the reason
+    // (kBinaryPassedOver: a binary file it matched, see prepare.h); the file
+    // is left as it is, neither reported through OnFile nor counted as
+    // handled or matching.
+    std::function<void(const std::string& listedPath, std::string_view reason)> OnPassedOver;
     // Each file whose content the operation changes, with its old and new
-    // bytes, once the new content is in place (under DryRun: instead of
-    // writing it), before the file is reported. Not called for a file that
-    // matches but keeps its bytes. The views live until the call returns.
+    // text, once the new content is in place (under DryRun: instead of
+    // writing it), before the file is reported: the bytes, or for a file
+    // with a byte-order mark its text without the mark, decoded to UTF-8
+    // from UTF-16 or UTF-32 (PreparedFile::oldText). Not called for a file
+    // that matches but keeps its bytes. The views live until the call returns.
     // `kept`: with FileOperation::RecordKept, the stretches of the old text that
     // stand unchanged in the new (a diff then need not search for them);
     // null otherwise, and for the clean-up recipes, which rebuild the text.
@@ -82,15 +89,21 @@ struct RunEvents {
 
 // What a run did, beyond the count ExecuteRun returns.
 struct RunTotals {
-    std::int64_t Handled = 0; // files reported through OnFile
-    std::int64_t Matched = 0; // of those, the matching ones
-    std::int64_t Failed = 0;  // files reported through OnFileError (KeepGoing)
+    std::int64_t Handled = 0;    // files reported through OnFile
+    std::int64_t Matched = 0;    // of those, the matching ones
+    std::int64_t Failed = 0;     // files reported through OnFileError (KeepGoing)
+    std::int64_t PassedOver = 0; // files reported through OnPassedOver
 };
+
+// The reason OnPassedOver gives for a binary file.
+inline constexpr std::string_view kBinaryPassedOver = "binary file passed over";
 
 // Runs the request and returns the count the final message shows: matching
 // files in a walk, files handled in a listing or path list. Entries of a walk
 // that are not regular files (directories whose name fits the mask, FIFOs,
-// symlinks) are passed over without counting. Errors end the run and pass
+// symlinks) are passed over without counting, and so are the binary files a
+// writing operation matches (OnPassedOver), which the run leaves as they
+// are unless FileOperation::BinaryFiles::Process. Errors end the run and pass
 // through (unless KeepGoing); files handled before stay handled. `totals`,
 // where given, receives the counts also when an error passes through.
 //

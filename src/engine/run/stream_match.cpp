@@ -20,11 +20,11 @@ bool FileMatches(const std::string& fileName, std::string_view pattern, bool cas
     return FileMatches(reader, pattern, caseSensitive);
 }
 
-bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitive) {
+bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitive, std::string_view alreadyRead) {
     const core::CompiledPattern compiled = core::CompilePattern(pattern);
     char probe = 0;
     if (compiled.Pieces.empty()) // '*' matches any text that is not empty; '**' nothing
-        return compiled.Text == "*" && reader.read(&probe, 1) == 1;
+        return compiled.Text == "*" && (!alreadyRead.empty() || reader.read(&probe, 1) == 1);
 
     std::size_t longest = 0;
     for (const std::string& piece : compiled.Pieces)
@@ -33,11 +33,12 @@ bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitiv
     // and allocating (and clearing) a new one for each would cost more than
     // reading it.
     thread_local std::vector<char> buffer;
-    const std::size_t wanted = std::min(kChunk, reader.sizeHint() + 1) + longest;
+    const std::size_t wanted = std::min(kChunk, reader.sizeHint() + 1) + longest + alreadyRead.size();
     if (buffer.size() < wanted)
         buffer.resize(std::max(wanted, std::min(kChunk + longest, 2 * buffer.size())));
-    std::size_t have = 0;  // bytes in the buffer
-    std::size_t start = 0; // where the current piece may begin
+    std::copy(alreadyRead.begin(), alreadyRead.end(), buffer.begin());
+    std::size_t have = alreadyRead.size(); // bytes in the buffer
+    std::size_t start = 0;                 // where the current piece may begin
     bool atEnd = false;
     for (std::size_t i = 0; i < compiled.Pieces.size();) {
         const std::string& piece = compiled.Pieces[i];

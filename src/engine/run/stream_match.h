@@ -14,7 +14,9 @@ class FileReader;
 // (a pattern's pieces found one after the other, each at its leftmost place
 // after the one before). Raises the errors of LoadFileText.
 bool FileMatches(const std::string& fileName, std::string_view pattern, bool caseSensitive);
-// The same on a file already open, read from where the reader stands.
-bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitive);
+// The same on a file already open, read from where the reader stands, after
+// `alreadyRead`: bytes taken from the reader before (looking for a mark),
+// which begin the text.
+bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitive, std::string_view alreadyRead = {});
 
 } // namespace quillet::engine
