@@ -140,6 +140,11 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
             text = readStream(in);
         else
             engine::LoadFileText(*options.ListFile, text);
+        // Without -z a NUL would end up inside a name, which no file has: the
+        // list was meant for -z (find -print0) and read as lines it names
+        // files that do not exist, or the wrong ones.
+        if (!options.NulSeparatedList && text.find('\0') != std::string::npos)
+            throw Error("list holds NUL bytes: use -z");
         const auto separator = options.NulSeparatedList ? engine::ListSeparator::Nul : engine::ListSeparator::Lines;
         for (std::string& path : engine::SplitPathList(text, separator))
             request.Entries.push_back(std::move(path));

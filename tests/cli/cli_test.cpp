@@ -76,6 +76,15 @@ TEST_F(CliTest, ListFromFileAndStandardInput) {
     EXPECT_EQ(r.Out, std::string("b c.txt\0a.txt\0", 14));
 }
 
+TEST_F(CliTest, AListHoldingNulBytesWithoutDashZIsRefused) {
+    dir.write("a.txt", "x");
+    const ProcessResult r = cli({"replace", "x", "y", "--list", "-"}, std::string("a.txt\0a.txt\0", 12));
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "quillet-cli: list holds NUL bytes: use -z\n");
+    EXPECT_EQ(readFile(dir.file("a.txt")), "x");
+}
+
 TEST_F(CliTest, QuietAndMaxFiles) {
     for (const char* name : {"a", "b", "c"})
         dir.write(name, "x");

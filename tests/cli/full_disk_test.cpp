@@ -31,34 +31,39 @@ private:
 
 } // namespace
 
+// With several threads, the files written ahead of their turn must not take
+// the room the file at its turn needs (they once made even the first fail).
 TEST_F(CliTest, AFullDiskEndsTheRunWithEveryFileOldOrNewAndTheRunUndoable) {
-    const fs::path disk = dir.path() / "disk";
-    SmallFileSystem small(disk);
-    if (!small.mounted())
-        GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
-    const std::string old(10000, 'a');
-    const std::string grown(40000, 'a'); // each "a" becomes "aaaa": the disk fills after a few files
-    std::vector<std::string> args = {"replace", "a", "aaaa", "-j", "1"}; // the journal lives elsewhere
-    for (int i = 0; i < 12; ++i)
-        args.push_back(dir.write("disk/f" + std::to_string(i), old));
-    const ProcessResult r = cli(args);
-    EXPECT_EQ(r.ExitCode, 2) << r.Err;
-    EXPECT_NE(r.Err.find("No space left on device"), std::string::npos) << r.Err;
-    int rewritten = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(disk)) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_FALSE(name.starts_with(".quillet-")) << "temporary file left: " << name;
-        const std::string content = readFile(entry.path());
-        EXPECT_TRUE(content == old || content == grown) << name << " holds " << content.size() << " bytes";
-        rewritten += content == grown ? 1 : 0;
-    }
-    EXPECT_GT(rewritten, 0);
-    EXPECT_LT(rewritten, 12);
+    for (const char* threads : {"1", "3"}) {
+        SCOPED_TRACE(std::string("-j ") + threads);
+        const fs::path disk = dir.path() / ("disk" + std::string(threads));
+        SmallFileSystem small(disk);
+        if (!small.mounted())
+            GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
+        const std::string old(10000, 'a');
+        const std::string grown(40000, 'a'); // each "a" becomes "aaaa": the disk fills after a few files
+        std::vector<std::string> args = {"replace", "a", "aaaa", "-j", threads}; // the journal lives elsewhere
+        for (int i = 0; i < 12; ++i)
+            args.push_back(dir.write(disk.filename().string() + "/f" + std::to_string(i), old));
+        const ProcessResult r = cli(args);
+        EXPECT_EQ(r.ExitCode, 2) << r.Err;
+        EXPECT_NE(r.Err.find("No space left on device"), std::string::npos) << r.Err;
+        int rewritten = 0;
+        for (const fs::directory_entry& entry : fs::directory_iterator(disk)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_FALSE(name.starts_with(".quillet-")) << "temporary file left: " << name;
+            const std::string content = readFile(entry.path());
+            EXPECT_TRUE(content == old || content == grown) << name << " holds " << content.size() << " bytes";
+            rewritten += content == grown ? 1 : 0;
+        }
+        EXPECT_GT(rewritten, 0);
+        EXPECT_LT(rewritten, 12);
 
-    // Room again (the user freed some), then the run is undone.
-    ASSERT_TRUE(small.grow());
-    const ProcessResult undo = cli({"undo"});
-    EXPECT_EQ(undo.ExitCode, 0) << undo.Out << undo.Err;
-    for (const fs::directory_entry& entry : fs::directory_iterator(disk))
-        EXPECT_EQ(readFile(entry.path()), old) << entry.path().filename();
+        // Room again (the user freed some), then the run is undone.
+        ASSERT_TRUE(small.grow());
+        const ProcessResult undo = cli({"undo"});
+        EXPECT_EQ(undo.ExitCode, 0) << undo.Out << undo.Err;
+        for (const fs::directory_entry& entry : fs::directory_iterator(disk))
+            EXPECT_EQ(readFile(entry.path()), old) << entry.path().filename();
+    }
 }

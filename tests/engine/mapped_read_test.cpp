@@ -114,7 +114,7 @@ TEST(MappedRead, ARewriteFromAMappingOfAFileCutShortSinceIsRefused) {
     const FileIdentity current = FileIdentity::of(now);
     RewriteRequest request;
     request.Expected = &current;
-    EXPECT_EQ(RewriteFile(FileLocation::atPath(path), pieces, request), RewriteOutcome::Changed);
+    EXPECT_EQ(RewriteFile(FileLocation::atPath(path), pieces, request), RewriteOutcome::NotTheFileRead);
     EXPECT_EQ(readFile(path), patterned(10));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }

@@ -26,6 +26,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -271,11 +272,21 @@ RewriteOutcome exchange(const Target& target, TemporaryFile& temp, const FileIde
             temp.markRenamed(); // it holds the other program's file now: keep it
             failErrno(kCannotCreate, *target.listed, error);
         }
-        return RewriteOutcome::Changed;
+        return RewriteOutcome::NotTheFileRead;
     }
     ::unlinkat(directory, temp.name(), 0);
     temp.markRenamed();
     return RewriteOutcome::Replaced;
+}
+
+// Whether the file system keeps plenty of room after a new file of `bytes`:
+// twice that, and 64 MiB besides.
+bool roomToStageAhead(int directory, std::size_t bytes) {
+    struct statvfs space {};
+    if (::fstatvfs(directory, &space) != 0)
+        return true; // cannot tell: the write itself will
+    const auto free = static_cast<unsigned long long>(space.f_bavail) * space.f_frsize;
+    return free / 2 >= bytes + (std::size_t{32} << 20);
 }
 
 bool appendOnly(int directory) {
@@ -334,7 +345,7 @@ RewriteOutcome rewriteInPlace(const Target& target, TextPieces newText, std::siz
     if (::fstat(fd.get(), &info) != 0)
         failErrno(kCannotCreate, *target.listed, errno);
     if (!(FileIdentity::of(info) == *request.Expected))
-        return RewriteOutcome::Changed;
+        return RewriteOutcome::NotTheFileRead;
     // The pieces may be views of this very file (a large file is mapped):
     // overwriting it from them would read bytes already overwritten.
     std::string copied;
@@ -452,7 +463,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
     if (old.get() < 0) {
         const int error = errno;
         if (error == ELOOP && !mayCreate)
-            return RewriteOutcome::Changed; // a symlink stands where the file was
+            return RewriteOutcome::NotTheFileRead; // a symlink stands where the file was
         if (error != ENOENT || !mayCreate)
             failErrno(error == ENOENT ? kCannotOpen : kCannotCreate, listed, error);
     }
@@ -460,16 +471,16 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
     if (old.get() >= 0) {
         state.lease.emplace(old.get());
         if (state.lease->openForWriting() && !mayCreate)
-            return RewriteOutcome::Changed;
+            return RewriteOutcome::NotTheFileRead;
         if (::fstat(old.get(), &info) != 0)
             failErrno(kCannotCreate, listed, errno);
         if (!S_ISREG(info.st_mode))
             fail(kCannotCreate, listed, "Not a regular file");
         if (state.expected && !(FileIdentity::of(info) == *state.expected))
-            return RewriteOutcome::Changed;
+            return RewriteOutcome::NotTheFileRead;
         // Another name of this file may come earlier in the run.
         if (ahead && info.st_nlink != 1)
-            return RewriteOutcome::Changed;
+            return RewriteOutcome::NotTheFileRead;
         // The run stopped reading at the size the file reported; a byte past
         // what it read (on a file system whose sizes lag) must not be cut off.
         if (state.expected) {
@@ -479,7 +490,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
             if (got < 0)
                 failErrno(kCannotCreate, listed, errno);
             if (got > 0)
-                return RewriteOutcome::Changed;
+                return RewriteOutcome::NotTheFileRead;
         }
         // The owner's write bit decides for everyone: root may write any file,
         // but a file its owner made read-only is kept as it is.
@@ -502,9 +513,15 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
     context.NewText = state.newText;
 
     TemporaryFile& temp = state.temp;
+    // Written ahead, a new file holds its space until its turn, while the
+    // files before it still need theirs: on a nearly full disk the files
+    // ahead would take the room the next file needs, and the run would fail
+    // at its first file. There, each file is written at its turn.
+    if (ahead && !roomToStageAhead(target.directory, state.newSize))
+        return RewriteOutcome::NotTheFileRead;
     if (appendOnly(target.directory)) {
         if (ahead)
-            return RewriteOutcome::Changed; // a rewrite in place is made only at its turn
+            return RewriteOutcome::NotTheFileRead; // a rewrite in place is made only at its turn
         if (old.get() < 0)
             fail(kCannotCreate, listed, "Folder is append-only");
         state.lease.reset(); // an in-place write would wait for our own lease
@@ -514,7 +531,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
         const int error = errno;
         if (old.get() >= 0 && (error == EACCES || error == EPERM || error == EROFS)) {
             if (ahead)
-                return RewriteOutcome::Changed;
+                return RewriteOutcome::NotTheFileRead;
             state.lease.reset();
             return rewriteInPlace(target, state.newText, state.newSize, state.request, context, std::strerror(error));
         }
@@ -529,7 +546,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
         // Bytes mapped from a file that has since shrunk cannot be copied:
         // the file is not the one that was read.
         if (errno == EFAULT && state.expected)
-            return RewriteOutcome::Changed;
+            return RewriteOutcome::NotTheFileRead;
         failErrno(kCannotCreate, listed, errno);
     }
     const int metadataFrom = request.Metadata != nullptr ? request.Metadata->From : -1;
@@ -580,8 +597,8 @@ RewriteOutcome StagedRewrite::finish() {
     if (state.expected) {
         const std::optional<FileIdentity> expected = unchangedSinceRead(target, state.info, *state.expected);
         if (!expected || (state.lease && state.lease->broken()) ||
-            exchange(target, temp, *expected, state.lease ? &*state.lease : nullptr) == RewriteOutcome::Changed)
-            return RewriteOutcome::Changed;
+            exchange(target, temp, *expected, state.lease ? &*state.lease : nullptr) == RewriteOutcome::NotTheFileRead)
+            return RewriteOutcome::NotTheFileRead;
     }
     if (!temp.renamed() && ::renameat(target.directory, temp.name(), target.directory, target.name.c_str()) != 0)
         failErrno(kCannotCreate, listed, errno);

@@ -17,9 +17,9 @@
 namespace quillet::engine {
 
 enum class RewriteOutcome {
-    Replaced, // the new content is in place and on disk
-    Changed,  // the file is no longer the one that was read: nothing was written
-    Staged,   // StagedRewrite::stage only: ready to be put in place by finish()
+    Replaced,       // the new content is in place and on disk
+    NotTheFileRead, // the file is no longer the one that was read: nothing was written
+    Staged,         // StagedRewrite::stage only: ready to be put in place by finish()
 };
 
 // How many rewrites a run stages before it puts them in place together.
@@ -67,7 +67,7 @@ struct RewriteRequest {
     // The bytes read, for the hooks. With Expected, the file must end where
     // they end (or at its size, if that is further): a byte past them (a size
     // that lagged behind the content when the file was read) makes the
-    // rewrite Changed, so that it is read again rather than cut short.
+    // rewrite NotTheFileRead, so that it is read again rather than cut short.
     std::string_view OldText;
     CommitHooks* Hooks = nullptr;
     // Where set, the new content is this stretch of another file, and the
@@ -84,7 +84,7 @@ struct RewriteRequest {
 
 // Replaces the content of the file at `location` with newText (its pieces
 // one after another), or returns
-// Changed (having written nothing, and left no temporary file) when the file
+// NotTheFileRead (having written nothing, and left no temporary file) when the file
 // is not the one described by request.Expected any more.
 //
 // The rewrite:
@@ -111,7 +111,7 @@ struct RewriteRequest {
 //   - holds a read lease on the file from the first check to the rename where
 //     the system grants one (the owner, or root, on a local file system): a
 //     program that opens the file for writing meanwhile waits, and the
-//     rewrite sees it and returns Changed instead of renaming over its write.
+//     rewrite sees it and returns NotTheFileRead instead of renaming over its write.
 // Errors raise quillet::Error: "Cannot open file "<path>". <reason>" when the
 // file is gone, "Cannot create file "<path>". <reason>" for the rest; no
 // temporary file stays behind.
@@ -129,10 +129,10 @@ namespace quillet::engine {
 // puts any in place: the hooks then make what they keep durable once for all
 // of them (CommitHooks::makeDurable) instead of once per file. stage() does
 // everything up to the rename (checks, temporary file written and synced,
-// beforeReplace) and returns Staged, or Changed (nothing left behind), or
+// beforeReplace) and returns Staged, or NotTheFileRead (nothing left behind), or
 // Replaced where the file had to be rewritten in place (done at once).
 // finish() makes the hooks' records durable, checks again, renames and
-// returns Replaced or Changed, as RewriteFile does. A staged rewrite that is
+// returns Replaced or NotTheFileRead, as RewriteFile does. A staged rewrite that is
 // never finished is given up when it is destroyed: the temporary file is
 // removed and the hooks hear replaceAbandoned. The pieces are copied; the
 // bytes they point to must stay until finish() returns. Errors raise as for

@@ -261,7 +261,7 @@ private:
                     return Settled::Skipped;
                 if (!stale(prepared)) {
                     const RewriteOutcome outcome = commit(entry, prepared, rewrite, keepStaged);
-                    if (outcome != RewriteOutcome::Changed)
+                    if (outcome != RewriteOutcome::NotTheFileRead)
                         return outcome == RewriteOutcome::Staged ? Settled::Staged : Settled::Done;
                 }
                 rewrite = StagedRewrite(); // what was staged ahead is of the bytes read before
@@ -314,7 +314,7 @@ private:
                 return outcome;
             if (outcome == RewriteOutcome::Staged)
                 outcome = staged.finish();
-            if (outcome == RewriteOutcome::Changed)
+            if (outcome == RewriteOutcome::NotTheFileRead)
                 return outcome;
         }
         replaced(entry, prepared);
@@ -341,14 +341,14 @@ private:
             if (m_stopped)
                 break;
             if (queued.rewrite.staged()) {
-                RewriteOutcome outcome = RewriteOutcome::Changed;
+                RewriteOutcome outcome = RewriteOutcome::NotTheFileRead;
                 try {
                     outcome = queued.rewrite.finish();
                 } catch (const Error& failure) {
                     failed(queued.entry, failure);
                     continue;
                 }
-                if (outcome == RewriteOutcome::Changed) {
+                if (outcome == RewriteOutcome::NotTheFileRead) {
                     std::exception_ptr error;
                     *queued.prepared = prepare(queued.entry.location, error);
                     if (resolve(queued.entry, *queued.prepared, error, 2, queued.rewrite, false) != Settled::Done)
