@@ -1,6 +1,8 @@
 #include "engine/journal_manifest.h"
 
 #include <charconv>
+#include <cstdint>
+#include <unordered_map>
 
 namespace quillet::engine {
 
@@ -111,9 +113,42 @@ const char* keptWord(KeptAs kept) {
     return "none";
 }
 
-bool parseOld(const std::vector<std::string_view>& words, JournalEntry& entry) {
-    if (words.size() < 17 || !parseNumber(words[1], entry.Number) || entry.Number == 0)
+// A name the run could have written: one path component.
+bool isSingleComponent(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+bool isAbsoluteDirectory(std::string_view directory) {
+    return directory.starts_with('/') && directory.find('\0') == std::string_view::npos;
+}
+
+bool parseFlag(std::string_view word, bool& value) {
+    if (word != "0" && word != "1")
         return false;
+    value = word == "1";
+    return true;
+}
+
+enum class OldLine { Read, Damaged, Unnumbered };
+
+OldLine parseOld(const std::vector<std::string_view>& words, JournalEntry& entry) {
+    if (words.size() < 2 || !parseNumber(words[1], entry.Number) || entry.Number == 0)
+        return OldLine::Unnumbered;
+    // What a listing shows for a damaged entry, where it can be read.
+    if (words.size() > 15)
+        entry.ListedPath = UnescapeJournalText(words[15]).value_or(std::string());
+    const auto damaged = [&entry] {
+        const std::size_t number = entry.Number;
+        std::string listed = std::move(entry.ListedPath);
+        entry = JournalEntry();
+        entry.Number = number;
+        entry.ListedPath = std::move(listed);
+        entry.Damaged = true;
+        return OldLine::Damaged;
+    };
+    if (words.size() < 17)
+        return damaged();
     if (words[2] == "link")
         entry.Kept = KeptAs::Link;
     else if (words[2] == "copy")
@@ -123,30 +158,32 @@ bool parseOld(const std::vector<std::string_view>& words, JournalEntry& entry) {
     else if (words[2] == "none")
         entry.Kept = KeptAs::None;
     else
-        return false;
-    entry.KeptMetadata = words[3] == "1";
-    entry.InPlace = words[4] == "1";
+        return damaged();
     unsigned mode = 0;
-    if (!parseNumber(words[5], entry.Bytes) || !parseIdentity(words, 6, entry.Old) ||
-        !parseNumber(words[10], mode, 8) || !parseNumber(words[11], entry.Owner) ||
-        !parseNumber(words[12], entry.Group))
-        return false;
+    if (!parseFlag(words[3], entry.KeptMetadata) || !parseFlag(words[4], entry.InPlace) ||
+        !parseNumber(words[5], entry.Bytes) || entry.Bytes < 0 || !parseIdentity(words, 6, entry.Old) ||
+        entry.Old.Size < 0 || !parseNumber(words[10], mode, 8) || mode > 07777 ||
+        !parseNumber(words[11], entry.Owner) || !parseNumber(words[12], entry.Group))
+        return damaged();
     // Only a packed entry has an 18th word: where its bytes start in the pack.
     if (words.size() != (entry.Kept == KeptAs::Packed ? 18u : 17u) ||
-        (entry.Kept == KeptAs::Packed && (!parseNumber(words[17], entry.PackOffset) || entry.PackOffset < 0)))
-        return false;
-    entry.Mode = static_cast<mode_t>(mode);
+        (entry.Kept == KeptAs::Packed && (!parseNumber(words[17], entry.PackOffset) || entry.PackOffset < 0 ||
+                                          entry.PackOffset > INT64_MAX - entry.Old.Size)))
+        return damaged();
+    entry.Mode = static_cast<mode_t>(mode & 0777);
     auto directory = UnescapeJournalText(words[13]);
     auto name = UnescapeJournalText(words[14]);
     auto listed = UnescapeJournalText(words[15]);
     auto reason = UnescapeJournalText(words[16]);
-    if (!directory || !name || !listed || !reason)
-        return false;
+    // A file not kept may have no directory: the run could not tell it.
+    if (!directory || !name || !listed || !reason || !isSingleComponent(*name) ||
+        !(isAbsoluteDirectory(*directory) || (directory->empty() && entry.Kept == KeptAs::None)))
+        return damaged();
     entry.Directory = std::move(*directory);
     entry.Name = std::move(*name);
     entry.ListedPath = std::move(*listed);
     entry.NotKeptReason = std::move(*reason);
-    return true;
+    return OldLine::Read;
 }
 
 } // namespace
@@ -249,6 +286,10 @@ std::string ManifestKeptLine(std::int64_t bytes) {
     return "kept " + std::to_string(bytes) + '\n';
 }
 
+std::string ManifestFilesLine(std::size_t files, std::size_t notKept) {
+    return "files " + std::to_string(files) + ' ' + std::to_string(notKept) + '\n';
+}
+
 std::string ManifestEndLine(std::int64_t ns) {
     return "end " + std::to_string(ns) + '\n';
 }
@@ -261,6 +302,13 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
     RunManifest manifest;
     bool sawMagic = false;
     bool sawRun = false;
+    // Where each number's entry is: a run numbers them 1, 2, 3..., yet a
+    // manifest edited by hand may not.
+    std::unordered_map<std::size_t, std::size_t> index;
+    const auto entryNumbered = [&](std::size_t number) -> JournalEntry* {
+        const auto found = index.find(number);
+        return found == index.end() ? nullptr : &manifest.Entries[found->second];
+    };
     while (!text.empty()) {
         const auto newline = text.find('\n');
         if (newline == std::string_view::npos)
@@ -288,20 +336,29 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
             sawRun = true;
         } else if (kind == "old") {
             JournalEntry entry;
-            if (parseOld(words, entry) && manifest.entry(entry.Number) == nullptr)
-                manifest.Entries.push_back(std::move(entry));
+            if (parseOld(words, entry) == OldLine::Unnumbered || !index.emplace(entry.Number, index.size()).second) {
+                manifest.Damaged = true;
+                continue;
+            }
+            manifest.Entries.push_back(std::move(entry));
         } else if ((kind == "new" || kind == "done") && words.size() == 6 && parseNumber(words[1], number)) {
             FileIdentity identity;
-            JournalEntry* entry = manifest.entry(number);
-            if (entry != nullptr && parseIdentity(words, 2, identity))
+            JournalEntry* entry = entryNumbered(number);
+            if (entry != nullptr && !entry->Damaged && parseIdentity(words, 2, identity))
                 (kind == "new" ? entry->Expected : entry->Left) = identity;
         } else if (kind == "restored" && words.size() == 2 && parseNumber(words[1], number)) {
-            if (JournalEntry* entry = manifest.entry(number))
+            manifest.AnyRestored = true;
+            if (JournalEntry* entry = entryNumbered(number))
                 entry->Restored = true;
         } else if (kind == "kept" && words.size() == 2) {
             std::int64_t bytes = 0;
             if (parseNumber(words[1], bytes) && bytes >= 0)
                 manifest.KeptTotal = bytes;
+        } else if (kind == "files" && words.size() == 3) {
+            RunManifest::Counts counts;
+            if (parseNumber(words[1], counts.Files) && parseNumber(words[2], counts.NotKept) &&
+                counts.NotKept <= counts.Files)
+                manifest.Totals = counts;
         } else if ((kind == "end" || kind == "undone") && words.size() == 2) {
             std::int64_t ns = 0;
             if (parseNumber(words[1], ns))
