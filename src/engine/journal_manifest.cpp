@@ -1,5 +1,6 @@
 #include "engine/journal_manifest.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <unordered_map>
@@ -10,8 +11,10 @@ namespace {
 
 constexpr std::string_view kMagic = "quillet-journal 1";
 
-std::vector<std::string_view> wordsOf(std::string_view line) {
-    std::vector<std::string_view> words;
+// The words of a line, into `words` (reused from line to line: one
+// allocation per manifest, not per line).
+void wordsOf(std::string_view line, std::vector<std::string_view>& words) {
+    words.clear();
     while (!line.empty()) {
         const auto space = line.find(' ');
         words.push_back(line.substr(0, space));
@@ -19,7 +22,6 @@ std::vector<std::string_view> wordsOf(std::string_view line) {
             break;
         line.remove_prefix(space + 1);
     }
-    return words;
 }
 
 template <typename Number>
@@ -226,23 +228,25 @@ std::optional<std::string> UnescapeJournalText(std::string_view escaped) {
         return std::nullopt;
     std::string text;
     text.reserve(escaped.size());
-    for (std::size_t i = 0; i < escaped.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(escaped[i]);
-        if (byte <= ' ' || byte >= 0x7f)
-            return std::nullopt;
-        if (escaped[i] != '\\') {
-            text.push_back(escaped[i]);
-            continue;
+    std::size_t at = 0;
+    for (;;) {
+        // A run of plain bytes at once, up to the next escape.
+        const std::size_t backslash = std::min(escaped.find('\\', at), escaped.size());
+        for (std::size_t i = at; i < backslash; ++i) {
+            const auto byte = static_cast<unsigned char>(escaped[i]);
+            if (byte <= ' ' || byte >= 0x7f)
+                return std::nullopt;
         }
+        text.append(escaped.substr(at, backslash - at));
+        if (backslash == escaped.size())
+            return text;
         unsigned value = 0;
-        if (i + 3 >= escaped.size())
-            return std::nullopt;
-        if (escaped.substr(i + 1, 1) != "x" || !parseNumber(escaped.substr(i + 2, 2), value, 16))
+        if (backslash + 3 >= escaped.size() || escaped[backslash + 1] != 'x' ||
+            !parseNumber(escaped.substr(backslash + 2, 2), value, 16))
             return std::nullopt;
         text.push_back(static_cast<char>(value));
-        i += 3;
+        at = backslash + 4;
     }
-    return text;
 }
 
 std::string ManifestHeaderLines(std::string_view id, std::int64_t startedNs, std::string_view description) {
@@ -302,13 +306,31 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
     RunManifest manifest;
     bool sawMagic = false;
     bool sawRun = false;
-    // Where each number's entry is: a run numbers them 1, 2, 3..., yet a
-    // manifest edited by hand may not.
+    // Where each number's entry is: a run numbers them 1, 2, 3..., so that
+    // entry n is at n - 1; a manifest edited by hand may not, and is then
+    // looked up in a map from its first number out of order on.
+    bool inOrder = true;
     std::unordered_map<std::size_t, std::size_t> index;
     const auto entryNumbered = [&](std::size_t number) -> JournalEntry* {
+        if (inOrder)
+            return number >= 1 && number <= manifest.Entries.size() ? &manifest.Entries[number - 1] : nullptr;
         const auto found = index.find(number);
         return found == index.end() ? nullptr : &manifest.Entries[found->second];
     };
+    const auto addEntry = [&](JournalEntry&& entry) {
+        if (inOrder && entry.Number != manifest.Entries.size() + 1) {
+            if (entryNumbered(entry.Number) != nullptr)
+                return false;
+            inOrder = false;
+            for (std::size_t at = 0; at < manifest.Entries.size(); ++at)
+                index.emplace(manifest.Entries[at].Number, at);
+        }
+        if (!inOrder && !index.emplace(entry.Number, manifest.Entries.size()).second)
+            return false;
+        manifest.Entries.push_back(std::move(entry));
+        return true;
+    };
+    std::vector<std::string_view> words;
     while (!text.empty()) {
         const auto newline = text.find('\n');
         if (newline == std::string_view::npos)
@@ -321,7 +343,7 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
             sawMagic = true;
             continue;
         }
-        const std::vector<std::string_view> words = wordsOf(line);
+        wordsOf(line, words);
         if (words.empty())
             continue;
         const std::string_view kind = words[0];
@@ -336,11 +358,8 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
             sawRun = true;
         } else if (kind == "old") {
             JournalEntry entry;
-            if (parseOld(words, entry) == OldLine::Unnumbered || !index.emplace(entry.Number, index.size()).second) {
+            if (parseOld(words, entry) == OldLine::Unnumbered || !addEntry(std::move(entry)))
                 manifest.Damaged = true;
-                continue;
-            }
-            manifest.Entries.push_back(std::move(entry));
         } else if ((kind == "new" || kind == "done") && words.size() == 6 && parseNumber(words[1], number)) {
             FileIdentity identity;
             JournalEntry* entry = entryNumbered(number);
