@@ -156,6 +156,20 @@ private:
 
 namespace {
 
+// The manifest of run `name`, opened to read, where the run's folder and
+// the manifest are safe to use; invalid for what is not a run (a name
+// starting with '.', a file, a folder without a manifest). Raises the
+// error of detail::OpenOwn.
+UniqueFd openRunManifest(int runsFd, const std::string& runsPath, const std::string& name) {
+    struct stat info {};
+    if (name[0] == '.' || ::fstatat(runsFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || S_ISREG(info.st_mode))
+        return UniqueFd(); // a run is a folder
+    const std::string path = runsPath + "/" + name;
+    const UniqueFd directory = detail::OpenOwn(runsFd, name, O_RDONLY, true, path);
+    return directory.valid() ? detail::OpenOwn(directory.get(), "manifest", O_RDONLY, false, path + "/manifest")
+                             : UniqueFd();
+}
+
 // Whether a process holds the run (its own, an undo, a pruning). A shared
 // lock, so that two listings do not see each other as busy.
 bool runIsBusy(int runsFd, const std::string& name) {
@@ -174,16 +188,8 @@ JournalOptions JournalOptionsFromEnvironment(std::string description) {
     // anything: later, it would fail at each file it was about to rewrite.
     const UniqueFd runs = detail::OpenRunsDirectory(options.Place.RunsDirectory, false);
     if (runs.valid())
-        for (const std::string& name : NamesIn(runs.get())) {
-            const std::string path = options.Place.RunsDirectory + "/" + name;
-            struct stat info {};
-            if (name[0] == '.' || ::fstatat(runs.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-                S_ISREG(info.st_mode))
-                continue;
-            const UniqueFd run = detail::OpenOwn(runs.get(), name, O_RDONLY, true, path);
-            if (run.valid())
-                (void)detail::OpenOwn(run.get(), "manifest", O_RDONLY, false, path + "/manifest");
-        }
+        for (const std::string& name : NamesIn(runs.get()))
+            (void)openRunManifest(runs.get(), options.Place.RunsDirectory, name);
     return options;
 }
 
@@ -720,13 +726,7 @@ UniqueFd OpenRunsDirectory(const std::string& path, bool create) {
 std::vector<RunManifest> ReadRuns(int runsFd, const std::string& runsPath, RunDetail detail) {
     std::vector<RunManifest> runs;
     for (const std::string& name : NamesIn(runsFd)) {
-        struct stat info {};
-        if (name[0] == '.' || ::fstatat(runsFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || S_ISREG(info.st_mode))
-            continue; // not a run: a run is a folder
-        const std::string path = runsPath + "/" + name;
-        const UniqueFd directory = OpenOwn(runsFd, name, O_RDONLY, true, path);
-        const UniqueFd manifest =
-            directory.valid() ? OpenOwn(directory.get(), "manifest", O_RDONLY, false, path + "/manifest") : UniqueFd();
+        const UniqueFd manifest = openRunManifest(runsFd, runsPath, name);
         std::string text;
         if (!manifest.valid() || !readManifest(manifest.get(), detail, text))
             continue;
