@@ -238,15 +238,18 @@ void ChangesPage::Apply_BtnClick() {
         userDialogs().showInformation(this, QStringLiteral("No file is checked: nothing to apply."));
         return;
     }
-    auto journal = std::make_shared<engine::RunJournal>(
-        engine::JournalOptionsFromEnvironment(describeRun(m_previewRequest) + " (applied from a preview)"));
-    startRun(std::move(request), Shown::RunChanges, std::move(journal));
+    startRun(std::move(request), Shown::RunChanges,
+             [description = describeRun(m_previewRequest) +
+                            " (applied from a preview)"]() -> std::shared_ptr<engine::CommitHooks> {
+                 return std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(description));
+             });
 }
 
-void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::shared_ptr<engine::CommitHooks> hooks) {
+void ChangesPage::startRun(engine::RunRequest request, Shown shows,
+                           std::function<std::shared_ptr<engine::CommitHooks>()> makeHooks) {
     m_collector = std::make_shared<ChangeCollector>(request.Param);
     RunAttachments attachments;
-    attachments.Hooks = std::move(hooks);
+    attachments.MakeHooks = std::move(makeHooks);
     attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
                                                       std::string_view newText) {
         collector->record(path, oldText, newText);

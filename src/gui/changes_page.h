@@ -117,7 +117,9 @@ private:
     void showContextMenu(const QPoint& at);
     void openItem(QTreeWidgetItem* item);
 
-    void startRun(engine::RunRequest request, Shown shows, std::shared_ptr<engine::CommitHooks> hooks);
+    // `makeHooks` (may be empty) makes the run's journal on the run's thread.
+    void startRun(engine::RunRequest request, Shown shows,
+                  std::function<std::shared_ptr<engine::CommitHooks>()> makeHooks);
     void fillList(QString status);
     void updateButtons();
     QString absolutePath(QTreeWidgetItem* item) const;
