@@ -204,16 +204,6 @@ std::int64_t RunManifest::keptBytes() const {
     return total;
 }
 
-JournalEntry* RunManifest::entry(std::size_t number) {
-    // Entries are numbered in order from 1, so the index is a good first guess.
-    if (number >= 1 && number <= Entries.size() && Entries[number - 1].Number == number)
-        return &Entries[number - 1];
-    for (JournalEntry& entry : Entries)
-        if (entry.Number == number)
-            return &entry;
-    return nullptr;
-}
-
 std::string EscapeJournalText(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());

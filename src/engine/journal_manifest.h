@@ -107,8 +107,6 @@ struct RunManifest {
     // Bytes the run's kept files cost the journal: the "kept" line's, else
     // the sum over the entries.
     std::int64_t keptBytes() const;
-    // The entry numbered `number`, or nullptr.
-    JournalEntry* entry(std::size_t number);
 };
 
 std::string EscapeJournalText(std::string_view text);

@@ -659,3 +659,30 @@ TEST_F(JournalTest, DamagedEntryIsRefusedAndTheOthersAreRestored) {
     EXPECT_FALSE(fs::exists(files.path().parent_path() / "edited"));
     EXPECT_FALSE(summary.Complete);
 }
+
+// A FIFO in place of the pack or of a kept file hung undo; now only the
+// files whose old bytes were there fail, without waiting.
+TEST_F(JournalTest, KeptBytesReplacedByAFifoFailOnlyTheirFileWithoutWaiting) {
+    for (const bool packed : {true, false}) {
+        fs::remove_all(m_home.file("state"));
+        const std::string file = files.write("f", "old");
+        // A file with another name is packed; one without is linked.
+        if (packed)
+            fs::create_hard_link(file, files.file("f-link"));
+        const std::string id = run({{file, "new"}});
+        const std::string kept = JournalPlace::fromEnvironment().RunsDirectory + "/" + id + (packed ? "/pack" : "/1");
+        fs::remove(kept);
+        ASSERT_EQ(::mkfifo(kept.c_str(), 0600), 0);
+        ::alarm(20);
+        const UndoSummary summary = undo();
+        ::alarm(0);
+        EXPECT_EQ(outcomes[file],
+                  std::make_pair(UndoOutcome::Failed, "Cannot restore \"" + file +
+                                                          "\". The journal's copy of it is not safe to use: it is not "
+                                                          "a regular file"))
+            << packed;
+        EXPECT_FALSE(summary.Complete) << packed;
+        EXPECT_EQ(readFile(file), "new") << packed;
+        fs::remove(files.file("f-link"));
+    }
+}
