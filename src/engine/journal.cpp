@@ -689,7 +689,7 @@ UniqueFd OpenRunsDirectory(const std::string& path, bool create) {
     const std::size_t runsSlash = path.rfind('/');
     const std::size_t ownSlash =
         runsSlash == 0 || runsSlash == std::string::npos ? runsSlash : path.rfind('/', runsSlash - 1);
-    if (ownSlash == std::string::npos || runsSlash + 1 == path.size()) {
+    if (ownSlash == std::string::npos || ownSlash == runsSlash || runsSlash + 1 == path.size()) {
         errno = EINVAL; // not an absolute path of at least two folders
         return UniqueFd();
     }
