@@ -90,7 +90,12 @@ int undoRun(const UndoOptions& options, std::FILE* out, std::FILE* err) {
                      "quillet-cli: files changed since the run were left alone; "
                      "quillet-cli undo %s --force restores them too\n",
                      summary.RunId.c_str());
-    if (summary.Failed > 0)
+    if (summary.RecordIncomplete)
+        std::fprintf(err,
+                     "quillet-cli: the journal's record of run %s is damaged or cut short: "
+                     "files it does not name may still hold the run's changes\n",
+                     summary.RunId.c_str());
+    if (summary.Failed > 0 || summary.RecordIncomplete)
         return 2;
     return summary.Complete && summary.LeftAlone == 0 && summary.NotKept == 0 ? 0 : 1;
 }

@@ -236,15 +236,18 @@ void ChangesPage::Apply_BtnClick() {
         userDialogs().showInformation(this, QStringLiteral("No file is checked: nothing to apply."));
         return;
     }
-    auto journal = std::make_shared<engine::RunJournal>(
-        engine::JournalOptionsFromEnvironment(describeRun(m_previewRequest) + " (applied from a preview)"));
-    startRun(std::move(request), Shown::RunChanges, std::move(journal));
+    startRun(std::move(request), Shown::RunChanges,
+             [description = describeRun(m_previewRequest) +
+                            " (applied from a preview)"]() -> std::shared_ptr<engine::CommitHooks> {
+                 return std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(description));
+             });
 }
 
-void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::shared_ptr<engine::CommitHooks> hooks) {
+void ChangesPage::startRun(engine::RunRequest request, Shown shows,
+                           std::function<std::shared_ptr<engine::CommitHooks>()> makeHooks) {
     m_collector = std::make_shared<ChangeCollector>(request.Param);
     RunAttachments attachments;
-    attachments.Hooks = std::move(hooks);
+    attachments.MakeHooks = std::move(makeHooks);
     attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
                                                       std::string_view newText) {
         collector->record(path, oldText, newText);
@@ -353,9 +356,47 @@ void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
     m_diff->showMessage(QStringLiteral("The changes of this file are too large to keep for display."));
 }
 
+void ChangesPage::startUndoWork(const QString& status, std::function<std::function<void()>()> work) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_status->setText(status);
+    m_undoThread = std::thread([this, work = std::move(work)] {
+        std::function<void()> done = work();
+        QMetaObject::invokeMethod(
+            this,
+            [this, done = std::move(done)] {
+                m_undoThread.join();
+                QApplication::restoreOverrideCursor();
+                updateButtons();
+                emit busyChanged(false);
+                done();
+            },
+            Qt::QueuedConnection);
+    });
+    updateButtons();
+    emit busyChanged(true);
+}
+
 void ChangesPage::Undo_BtnClick() {
+    // Even the listing reads every run's record: the window does not wait
+    // for the disk meanwhile.
     const engine::JournalPlace place = engine::JournalPlace::fromEnvironment();
-    const std::vector<engine::RunSummary> runs = engine::ListRuns(place);
+    const QString before = m_status->text();
+    startUndoWork(QStringLiteral("Reading the run journal..."), [this, place, before]() -> std::function<void()> {
+        try {
+            return [this, place, before, runs = engine::ListRuns(place)] {
+                m_status->setText(before);
+                askToUndo(place, runs);
+            };
+        } catch (...) {
+            return [this, before, error = std::current_exception()] {
+                m_status->setText(before);
+                runGuarded([&] { std::rethrow_exception(error); });
+            };
+        }
+    });
+}
+
+void ChangesPage::askToUndo(const engine::JournalPlace& place, const std::vector<engine::RunSummary>& runs) {
     if (runs.empty()) {
         userDialogs().showInformation(this, QStringLiteral("No run to undo: the journal is empty."));
         return;
@@ -367,11 +408,12 @@ void ChangesPage::Undo_BtnClick() {
     }
     if (!userDialogs().askConfirmation(this, undoQuestion(QString::fromLocal8Bit(last.Description), last.Files)))
         return;
+    startUndo(place, last.Id);
+}
 
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+void ChangesPage::startUndo(const engine::JournalPlace& place, const std::string& id) {
     const QString before = m_status->text();
-    m_status->setText(QStringLiteral("Undoing the last run..."));
-    m_undoThread = std::thread([this, place, id = last.Id, before] {
+    startUndoWork(QStringLiteral("Undoing the last run..."), [this, place, id, before]() -> std::function<void()> {
         std::vector<Row> rows;
         engine::UndoSummary summary;
         std::exception_ptr error;
@@ -387,23 +429,14 @@ void ChangesPage::Undo_BtnClick() {
         } catch (...) {
             error = std::current_exception();
         }
-        QMetaObject::invokeMethod(
-            this,
-            [this, rows = std::move(rows), summary, error, before]() mutable {
-                showUndoOutcome(std::move(rows), summary, error, before);
-            },
-            Qt::QueuedConnection);
+        return [this, rows = std::move(rows), summary, error, before]() mutable {
+            showUndoOutcome(std::move(rows), summary, error, before);
+        };
     });
-    updateButtons();
-    emit busyChanged(true);
 }
 
 void ChangesPage::showUndoOutcome(std::vector<Row> rows, const engine::UndoSummary& summary, std::exception_ptr error,
                                   const QString& statusBefore) {
-    m_undoThread.join();
-    QApplication::restoreOverrideCursor();
-    updateButtons();
-    emit busyChanged(false);
     if (error) {
         m_status->setText(statusBefore);
         runGuarded([&] { std::rethrow_exception(error); });
@@ -417,6 +450,9 @@ void ChangesPage::showUndoOutcome(std::vector<Row> rows, const engine::UndoSumma
         status += QStringLiteral(", %1 changed since and left alone").arg(filesText(summary.LeftAlone));
     if (summary.NotKept + summary.Failed > 0)
         status += QStringLiteral(", %1 not restored").arg(filesText(summary.NotKept + summary.Failed));
+    if (summary.RecordIncomplete)
+        status += QStringLiteral("; the journal's record of the run is damaged or cut short: files it does not "
+                                 "name may still hold the run's changes");
     fillList(status + QLatin1Char('.'));
     emit actionEnded();
 }

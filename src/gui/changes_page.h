@@ -10,8 +10,10 @@
 //   Undo Last Run    gives the newest journaled run's files their old content
 //                    back, after a confirmation that says how many; files
 //                    changed since that run are left alone and listed so.
-//                    It runs on a thread of its own, so that the window
-//                    answers meanwhile; the page and Execute wait for it.
+//                    The journal is read, and the undo runs, on a thread of
+//                    the page's own, so that the window answers meanwhile
+//                    (a large run's record takes a while); the page and
+//                    Execute wait for it.
 // Selecting a file shows its changes as a coloured diff with line numbers.
 // After a real run of the window (Execute), the page lists what that run
 // changed, the same way. A double-click opens a file with the desktop's
@@ -98,6 +100,13 @@ private:
     void Preview_BtnClick();
     void Apply_BtnClick();
     void Undo_BtnClick();
+    // Runs `work` on m_undoThread, with the page busy, the wait cursor and
+    // `status` shown, then, on the window's thread once that thread has
+    // ended, the function `work` returned.
+    void startUndoWork(const QString& status, std::function<std::function<void()>()> work);
+    // On the window's thread, once the journal has been listed.
+    void askToUndo(const engine::JournalPlace& place, const std::vector<engine::RunSummary>& runs);
+    void startUndo(const engine::JournalPlace& place, const std::string& id);
     // On the window's thread, once the undo's thread has ended.
     void showUndoOutcome(std::vector<Row> rows, const engine::UndoSummary& summary, std::exception_ptr error,
                          const QString& statusBefore);
@@ -108,7 +117,9 @@ private:
     void showContextMenu(const QPoint& at);
     void openItem(QTreeWidgetItem* item);
 
-    void startRun(engine::RunRequest request, Shown shows, std::shared_ptr<engine::CommitHooks> hooks);
+    // `makeHooks` (may be empty) makes the run's journal on the run's thread.
+    void startRun(engine::RunRequest request, Shown shows,
+                  std::function<std::shared_ptr<engine::CommitHooks>()> makeHooks);
     void fillList(QString status);
     void updateButtons();
     QString absolutePath(QTreeWidgetItem* item) const;

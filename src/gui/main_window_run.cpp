@@ -85,8 +85,9 @@ void MainWindow::PrepareAndRun() {
     m_newTextHistory->remember(ui->NewText_Memo->toPlainText());
     RunAttachments attachments;
     if (RunParam.Operation != core::OpOnlySearch) {
-        attachments.Hooks =
-            std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(describeRun(request)));
+        attachments.MakeHooks = [description = describeRun(request)]() -> std::shared_ptr<engine::CommitHooks> {
+            return std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(description));
+        };
         m_runChanges = std::make_shared<ChangeCollector>(RunParam);
         attachments.OnChanged = [collector = m_runChanges](const std::string& path, std::string_view oldText,
                                                            std::string_view newText) {

@@ -84,8 +84,6 @@ void RunController::deliverNow() {
 // Runs on the worker thread. The end of the run is posted to this object's
 // thread; a posted call whose generation is stale belongs to an abandoned run.
 void RunController::work(engine::RunRequest request, RunAttachments attachments, int generation) {
-    if (attachments.Hooks)
-        request.Hooks = attachments.Hooks.get();
     std::vector<std::string> pendingResults;
     engine::RunEvents events;
     if (attachments.OnChanged)
@@ -111,6 +109,10 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
     QString error;
     bool failedRun = false;
     try {
+        if (attachments.MakeHooks)
+            attachments.Hooks = attachments.MakeHooks();
+        if (attachments.Hooks)
+            request.Hooks = attachments.Hooks.get();
         filesDone = engine::ExecuteRun(request, events, &totals);
     } catch (const std::exception& e) {
         failedRun = true;

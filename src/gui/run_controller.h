@@ -52,6 +52,11 @@ enum class StopAtStart { No, Yes };
 // with the file's old and new bytes (RunEvents::OnChanged).
 struct RunAttachments {
     std::shared_ptr<engine::CommitHooks> Hooks;
+    // Makes Hooks on the run's thread before the run starts, so that the
+    // window never waits on the journal's folder (its settings are read and
+    // its folders checked there). An exception it raises ends the run as
+    // failed before it has touched a file.
+    std::function<std::shared_ptr<engine::CommitHooks>()> MakeHooks;
     std::function<void(const std::string& path, std::string_view oldText, std::string_view newText)> OnChanged;
 };
 

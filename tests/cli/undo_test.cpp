@@ -2,6 +2,7 @@
 // keeps, `undo` and `undo --list`.
 #include "cli_fixture.h"
 
+#include <fstream>
 #include <sys/stat.h>
 
 using namespace clitest;
@@ -293,4 +294,83 @@ TEST_F(CliTest, ADirectoryTwoHundredLevelsDeepIsWalkedAndUndone) {
     r = cli({"undo"});
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(snapshotTree(dir.path() / "deep"), before);
+}
+
+// Another user who used a shared state folder first (XDG_STATE_HOME=/tmp/...)
+// planted a run under an id of their choice, whose entry names root's file
+// and whose kept "old content" is their own file. Root's undo linked it in.
+TEST_F(CliTest, ARunPlantedByAnotherUserInASharedStateFolderIsRefused) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a folder to another user";
+    const fs::path shared = home.path() / "shared";
+    fs::create_directories(shared / "quillet/runs/20200101-000000-0bad");
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    setenv("XDG_STATE_HOME", shared.c_str(), 1);
+    dir.write("secret", "root's secret");
+    ::chmod(dir.file("secret").c_str(), 0600);
+    const fs::path forged = shared / "quillet/runs/20200101-000000-0bad";
+    std::ofstream(forged / "1") << "attacker's text";
+    std::ofstream(forged / "manifest")
+        << "quillet-journal 1\nrun 20200101-000000-0bad 1 forged\nold 1 link 1 0 15 0 0 15 0 600 0 0 "
+        << dir.path().string() << " secret secret \\-\nkept 0\nend 2\n";
+    for (const fs::path& path :
+         {shared / "quillet", shared / "quillet/runs", forged, forged / "manifest", forged / "1"})
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    dir.write("a.txt", "old");
+
+    const std::string refusal = "quillet-cli: The run journal \"" + (shared / "quillet").string() +
+                                "\" is not safe to use: it belongs to another user\n";
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"undo", "20200101-000000-0bad"}, {"undo"}, {"undo", "--list"}, {"replace", "old", "new", "a.txt"}}) {
+        const ProcessResult r = cli(args);
+        EXPECT_EQ(r.Err, refusal) << args.back();
+        EXPECT_EQ(r.ExitCode, 2) << args.back();
+    }
+    EXPECT_EQ(readFile(dir.file("secret")), "root's secret");
+    EXPECT_EQ(readFile(dir.file("a.txt")), "old");
+    EXPECT_EQ(cli({"replace", "old", "new", "--no-journal", "a.txt"}).ExitCode, 0);
+}
+
+// A FIFO where the journal keeps a run's manifest hung the next run,
+// undo and the listing, each waiting for a writer that never came.
+TEST_F(CliTest, AFifoInTheJournalHangsNothing) {
+    dir.write("a.txt", "old");
+    ASSERT_EQ(cli({"replace", "old", "new", "a.txt"}).ExitCode, 0);
+    const fs::path manifest = runsDirectory() / lastRunId() / "manifest";
+    fs::remove(manifest);
+    ASSERT_EQ(::mkfifo(manifest.c_str(), 0600), 0);
+    const std::string refusal =
+        "quillet-cli: The run journal \"" + manifest.string() + "\" is not safe to use: it is not a regular file\n";
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"undo", "--list"}, {"undo"}, {"replace", "new", "newer", "a.txt"}}) {
+        std::vector<std::string> timed = {"-s", "KILL", "20", cliPath()};
+        timed.insert(timed.end(), args.begin(), args.end());
+        const ProcessResult r = runProcess("/usr/bin/timeout", timed, {}, dir.path().string());
+        EXPECT_EQ(r.Err, refusal) << args.back();
+        EXPECT_EQ(r.ExitCode, 2) << args.back();
+    }
+    EXPECT_EQ(readFile(dir.file("a.txt")), "new");
+}
+
+// A manifest cut after its first file's lines: undo restored that file,
+// exited 0 and marked the run undone, with the two others still changed.
+TEST_F(CliTest, UndoOfAManifestCutShortSaysSoAndLeavesTheRunToUndo) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        dir.write(name, "old");
+    ASSERT_EQ(cli({"replace", "old", "new", "a.txt", "b.txt", "c.txt"}).ExitCode, 0);
+    const std::string id = lastRunId();
+    const fs::path manifest = runsDirectory() / id / "manifest";
+    std::string text = readFile(manifest);
+    text.resize(text.find("\nold 2 ") + 1);
+    std::ofstream(manifest, std::ios::trunc) << text;
+
+    ProcessResult r = cli({"undo"});
+    EXPECT_EQ(r.ExitCode, 2) << r.Err;
+    EXPECT_NE(r.Err.find("quillet-cli: the journal's record of run " + id +
+                         " is damaged or cut short: files it does not name may still hold the run's changes\n"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_EQ(readFile(dir.file("a.txt")), "old");
+    r = cli({"undo", "--list"});
+    EXPECT_NE(r.Out.find(" partly undone "), std::string::npos) << r.Out;
 }

@@ -72,6 +72,8 @@ TEST(JournalManifest, OnlyAPackedEntryCarriesAndNeedsItsOffset) {
     packed.Number = 1;
     packed.Kept = KeptAs::Packed;
     packed.PackOffset = 4096;
+    packed.Directory = "/d";
+    packed.Name = "f";
     const std::string line = oldLine(packed);
     const auto parsed = ParseManifest(header + line);
     ASSERT_TRUE(parsed && parsed->Entries.size() == 1);
@@ -87,8 +89,93 @@ TEST(JournalManifest, OnlyAPackedEntryCarriesAndNeedsItsOffset) {
         line.substr(0, line.rfind(' ')) + " -1\n",           // negative offset
         copyLine.substr(0, copyLine.size() - 1) + " 4096\n", // an offset on a copy
     };
-    for (const std::string& bad : malformed)
-        EXPECT_TRUE(ParseManifest(header + bad)->Entries.empty()) << bad;
+    for (const std::string& bad : malformed) {
+        const auto entries = ParseManifest(header + bad)->Entries;
+        EXPECT_TRUE(entries.size() == 1 && entries[0].Damaged) << bad;
+    }
+}
+
+// Every field a hand can edit, each to what no run writes: undo must not
+// act on such an entry, while it still lists it.
+TEST(JournalManifest, EditedEntryIsDamagedAndNothingOfItIsBelieved) {
+    const std::string header = ManifestHeaderLines("id-1", 5, "what");
+    JournalEntry good;
+    good.Number = 1;
+    good.Kept = KeptAs::Copy;
+    good.Directory = "/home/u";
+    good.Name = "f.txt";
+    good.ListedPath = "f.txt";
+    good.Old.Size = 10;
+    const struct {
+        const char* what;
+        void (*edit)(JournalEntry&);
+    } edits[] = {
+        {"name with a slash", [](JournalEntry& e) { e.Name = "../x"; }},
+        {"name ..", [](JournalEntry& e) { e.Name = ".."; }},
+        {"name .", [](JournalEntry& e) { e.Name = "."; }},
+        {"empty name", [](JournalEntry& e) { e.Name = ""; }},
+        {"name with a NUL", [](JournalEntry& e) { e.Name = std::string("f\0x", 3); }},
+        {"relative directory", [](JournalEntry& e) { e.Directory = "home/u"; }},
+        {"directory with a NUL", [](JournalEntry& e) { e.Directory = std::string("/a\0b", 4); }},
+        {"kept file without a directory", [](JournalEntry& e) { e.Directory = ""; }},
+        {"negative size", [](JournalEntry& e) { e.Old.Size = -1; }},
+        {"negative bytes", [](JournalEntry& e) { e.Bytes = -5; }},
+    };
+    for (const auto& edit : edits) {
+        JournalEntry entry = good;
+        edit.edit(entry);
+        const auto parsed = ParseManifest(header + oldLine(entry) + doneLine(1, {}));
+        ASSERT_TRUE(parsed && parsed->Entries.size() == 1) << edit.what;
+        const JournalEntry& read = parsed->Entries[0];
+        EXPECT_TRUE(read.Damaged) << edit.what;
+        EXPECT_TRUE(read.Directory.empty() && read.Name.empty() && !read.Left) << edit.what;
+        EXPECT_EQ(read.ListedPath, "f.txt") << edit.what;
+    }
+    const std::string line = oldLine(good);
+    // The mode (the 11th word) past 07777, and a flag (the 4th) that is not 0 or 1.
+    auto replaceWord = [&line](std::size_t index, const std::string& word) {
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < index; ++i)
+            start = line.find(' ', start) + 1;
+        return line.substr(0, start) + word + line.substr(line.find(' ', start));
+    };
+    EXPECT_TRUE(ParseManifest(header + replaceWord(10, "17777"))->Entries[0].Damaged);
+    EXPECT_TRUE(ParseManifest(header + replaceWord(3, "2"))->Entries[0].Damaged);
+    // Set-id and sticky bits never come from the manifest.
+    const auto setId = ParseManifest(header + replaceWord(10, "7777"));
+    ASSERT_FALSE(setId->Entries[0].Damaged);
+    EXPECT_EQ(setId->Entries[0].Mode, 0777u);
+    // A number given twice, or none: the entries may not be all the run's.
+    EXPECT_TRUE(ParseManifest(header + line + line)->Damaged);
+    EXPECT_TRUE(ParseManifest(header + "old x\n")->Damaged);
+    EXPECT_FALSE(ParseManifest(header + line)->Damaged);
+}
+
+TEST(JournalManifest, TextCutAnywhereReadsAsAPrefixOfItsEntries) {
+    std::string text = ManifestHeaderLines("id-1", 5, "what");
+    for (std::size_t n = 1; n <= 3; ++n) {
+        JournalEntry entry;
+        entry.Number = n;
+        entry.Kept = KeptAs::Packed;
+        entry.Directory = "/d";
+        entry.Name = "f" + std::to_string(n);
+        AppendManifestOldLine(text, entry);
+        AppendManifestNewLine(text, n, {});
+    }
+    for (std::size_t n = 1; n <= 3; ++n)
+        AppendManifestDoneLine(text, n, {});
+    text += ManifestKeptLine(0) + ManifestFilesLine(3, 0) + ManifestEndLine(7);
+    const auto whole = ParseManifest(text);
+    ASSERT_TRUE(whole && whole->Entries.size() == 3 && whole->Totals && whole->Totals->Files == 3);
+    for (std::size_t cut = 0; cut < text.size(); ++cut) {
+        const auto part = ParseManifest(std::string_view(text).substr(0, cut));
+        if (!part)
+            continue;
+        ASSERT_LE(part->Entries.size(), 3u) << cut;
+        for (std::size_t i = 0; i < part->Entries.size(); ++i)
+            EXPECT_EQ(part->Entries[i].Name, whole->Entries[i].Name) << cut;
+        EXPECT_FALSE(part->FinishedNs) << cut;
+    }
 }
 
 TEST(JournalManifest, SummaryOfARunAgreesWithTheWholeManifestOrIsEmpty) {

@@ -2,12 +2,16 @@
 
 #include "core/error.h"
 #include "testutil/error_of.h"
+#include "testutil/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quillet::engine;
 using quillet::Error;
@@ -46,6 +50,21 @@ TEST(JournalLimitsFile, ReadsSettingsAndNamesTheBadLine) {
         EXPECT_EQ(error, "(no error)") << c.text;
         EXPECT_EQ(limits.MaxRuns, c.runs) << c.text;
         EXPECT_EQ(limits.MaxBytes, c.bytes) << c.text;
+    }
+}
+
+// A FIFO named journal.conf hung every run that writes.
+TEST(JournalLimitsFile, AFifoOrAFolderInItsPlaceIsRefusedWithoutWaiting) {
+    const quillet::testutil::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.path() / "folder");
+    for (const char* name : {"fifo", "folder"}) {
+        JournalPlace place;
+        place.ConfigFile = dir.file(name);
+        ::alarm(20);
+        EXPECT_EQ(errorOf([&] { LoadJournalLimits(place); }),
+                  "Cannot read \"" + place.ConfigFile + "\". It is not a regular file");
+        ::alarm(0);
     }
 }
 

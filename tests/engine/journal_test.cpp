@@ -563,3 +563,126 @@ TEST_F(JournalTest, KeptFileLostFromTheJournalFailsThatFileOnly) {
     EXPECT_EQ(readFile(lost), "new");
     EXPECT_EQ(readFile(kept), "old kept");
 }
+
+// What another user (or a careless hand) can leave in a journal: each
+// makes listing, undo and a new run refuse the journal with the path and the
+// reason, before any file is touched. A FIFO hung all three until now: the
+// alarm turns a hang into a failure.
+TEST_F(JournalTest, JournalThatIsNotTheUsersOwnIsRefusedAndNothingIsTouched) {
+    const bool root = ::geteuid() == 0;
+    const struct {
+        const char* what;
+        const char* path; // under the state folder; "<run>" is the run's id
+        const char* reason;
+        bool needsRoot;
+        void (*tamper)(const std::string& path);
+    } cases[] = {
+        {"runs folder of another user", "quillet/runs", "it belongs to another user", true,
+         [](const std::string& p) { ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0); }},
+        {"quillet folder others may write", "quillet", "others have access to it (mode 0777", false,
+         [](const std::string& p) { ASSERT_EQ(::chmod(p.c_str(), 0777), 0); }},
+        {"run folder of another user", "quillet/runs/<run>", "it belongs to another user", true,
+         [](const std::string& p) { ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0); }},
+        {"manifest of another user", "quillet/runs/<run>/manifest", "it belongs to another user", true,
+         [](const std::string& p) { ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0); }},
+        {"manifest others may read", "quillet/runs/<run>/manifest", "others have access to it (mode 0644", false,
+         [](const std::string& p) { ASSERT_EQ(::chmod(p.c_str(), 0644), 0); }},
+        {"runs folder a symlink", "quillet/runs", "it is a symbolic link", false,
+         [](const std::string& p) {
+             fs::rename(p, p + "-real");
+             fs::create_directory_symlink(p + "-real", p);
+         }},
+        {"manifest a FIFO", "quillet/runs/<run>/manifest", "it is not a regular file", false,
+         [](const std::string& p) {
+             fs::remove(p);
+             ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+         }},
+    };
+    for (const auto& c : cases) {
+        if (c.needsRoot && !root)
+            continue;
+        fs::remove_all(m_home.file("state"));
+        const std::string file = files.write("f.txt", "old");
+        const std::string id = run({{file, "new"}});
+        std::string path = m_home.file("state/") + c.path;
+        if (const auto at = path.find("<run>"); at != std::string::npos)
+            path.replace(at, 5, id);
+        c.tamper(path);
+        const std::string expected = "The run journal \"" + path + "\" is not safe to use: " + c.reason;
+        ::alarm(20);
+        const JournalPlace place = JournalPlace::fromEnvironment();
+        EXPECT_TRUE(errorOf([&] { ListRuns(place); }).starts_with(expected)) << c.what;
+        EXPECT_TRUE(errorOf([&] { undo(); }).starts_with(expected)) << c.what;
+        EXPECT_TRUE(errorOf([&] { undo(id); }).starts_with(expected)) << c.what;
+        EXPECT_TRUE(errorOf([&] { JournalOptionsFromEnvironment("next"); }).starts_with(expected)) << c.what;
+        ::alarm(0);
+        EXPECT_EQ(readFile(file), "new") << c.what;
+    }
+}
+
+// A manifest cut after its first file's lines, as a lost write leaves it:
+// undo gave the first file back, said the run was undone, and left the
+// others changed.
+TEST_F(JournalTest, ManifestCutShortIsNotMarkedUndoneWhileFilesStayChanged) {
+    std::vector<std::pair<std::string, std::string>> rewrites;
+    for (const char* name : {"a", "b", "c"})
+        rewrites.emplace_back(files.write(name, std::string("old ") + name), "new");
+    const std::string id = run(rewrites);
+    const std::string manifest = JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/manifest";
+    std::string text = readFile(manifest);
+    text.resize(text.find("\nold 2 ") + 1);
+    std::ofstream(manifest, std::ios::trunc) << text;
+
+    UndoSummary summary = undo();
+    EXPECT_EQ(readFile(rewrites[0].first), "old a");
+    EXPECT_TRUE(summary.RecordIncomplete);
+    EXPECT_FALSE(summary.Complete);
+    EXPECT_NE(ListRuns(JournalPlace::fromEnvironment())[0].State, RunState::Undone);
+}
+
+TEST_F(JournalTest, DamagedEntryIsRefusedAndTheOthersAreRestored) {
+    const std::string edited = files.write("edited", "old edited");
+    const std::string other = files.write("other", "old other");
+    const std::string id = run({{edited, "new"}, {other, "new"}});
+    const std::string manifest = JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/manifest";
+    std::string text = readFile(manifest);
+    // The first entry's name, edited to lead out of its folder.
+    const std::string name = " edited ";
+    text.replace(text.find(name), name.size(), " ..\\x2fedited ");
+    std::ofstream(manifest, std::ios::trunc) << text;
+
+    const UndoSummary summary = undo();
+    EXPECT_EQ(outcomes[edited],
+              std::make_pair(UndoOutcome::Failed, std::string("The run journal's record of it is damaged")));
+    EXPECT_EQ(readFile(edited), "new");
+    EXPECT_EQ(readFile(other), "old other");
+    EXPECT_FALSE(fs::exists(files.path().parent_path() / "edited"));
+    EXPECT_FALSE(summary.Complete);
+}
+
+// A FIFO in place of the pack or of a kept file hung undo; now only the
+// files whose old bytes were there fail, without waiting.
+TEST_F(JournalTest, KeptBytesReplacedByAFifoFailOnlyTheirFileWithoutWaiting) {
+    for (const bool packed : {true, false}) {
+        fs::remove_all(m_home.file("state"));
+        const std::string file = files.write("f", "old");
+        // A file with another name is packed; one without is linked.
+        if (packed)
+            fs::create_hard_link(file, files.file("f-link"));
+        const std::string id = run({{file, "new"}});
+        const std::string kept = JournalPlace::fromEnvironment().RunsDirectory + "/" + id + (packed ? "/pack" : "/1");
+        fs::remove(kept);
+        ASSERT_EQ(::mkfifo(kept.c_str(), 0600), 0);
+        ::alarm(20);
+        const UndoSummary summary = undo();
+        ::alarm(0);
+        EXPECT_EQ(outcomes[file],
+                  std::make_pair(UndoOutcome::Failed, "Cannot restore \"" + file +
+                                                          "\". The journal's copy of it is not safe to use: it is not "
+                                                          "a regular file"))
+            << packed;
+        EXPECT_FALSE(summary.Complete) << packed;
+        EXPECT_EQ(readFile(file), "new") << packed;
+        fs::remove(files.file("f-link"));
+    }
+}

@@ -404,6 +404,39 @@ private slots:
         QCOMPARE(rows(), (QStringList{"b.htm [left alone: it changed since the run]", "a.htm [restored]"}));
     }
 
+    // The journal is made on the run's thread: one that is not the user's
+    // own ends the run before its first file, with the reason in the box.
+    void runWithAJournalNotTheUsersOwnStopsBeforeAnyFile_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Execute") << QStringLiteral("Execute_Btn");
+        QTest::newRow("Apply") << QStringLiteral("Apply_Btn");
+    }
+    void runWithAJournalNotTheUsersOwnStopsBeforeAnyFile() {
+        QFETCH(QString, how);
+        const QString quillet = m_state->filePath(QStringLiteral("state/quillet"));
+        QVERIFY(QDir().mkpath(quillet + QStringLiteral("/runs")));
+        QVERIFY(QFile::setPermissions(quillet, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                   QFile::ReadOther | QFile::ExeOther));
+        freshWindowIn(m_dir->path());
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        if (how == QLatin1String("Execute_Btn")) {
+            QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
+            QTest::mouseClick(child<QPushButton>(m_window.get(), "Execute_Btn"), Qt::LeftButton);
+            QVERIFY(ended.wait(10000));
+        } else {
+            clickPage(QStringLiteral("Changes"));
+            clickAndWaitForPage("Preview_Btn");
+            clickAndWaitForPage("Apply_Btn");
+        }
+        QCOMPARE(m_dialogs.plain.errors.size(), 1);
+        QVERIFY2(m_dialogs.plain.errors.front().contains(QStringLiteral("The run journal \"%1\" is not safe to use: "
+                                                                        "others have access to it (mode 0705")
+                                                             .arg(quillet)),
+                 qPrintable(m_dialogs.plain.errors.front()));
+        QCOMPARE(readFile(path("a.htm")), QByteArray("one foo\ntwo\nfoo three foo\n"));
+        QCOMPARE(readFile(path("b.htm")), QByteArray("foo\n"));
+    }
+
     void undoDeclinedTouchesNothing() {
         freshWindowIn(m_dir->path());
         replace(QStringLiteral("foo"), QStringLiteral("bar"));
@@ -413,7 +446,13 @@ private slots:
         clickPage(QStringLiteral("Changes"));
         m_dialogs.answer = false;
         QTest::mouseClick(child<QPushButton>(m_window.get(), "Undo_Btn"), Qt::LeftButton);
-        QCOMPARE(m_dialogs.questions.size(), 1);
+        // The journal is read off the window's thread: the click returns
+        // before the question, with the page waiting.
+        QCOMPARE(m_dialogs.questions.size(), 0);
+        QVERIFY(!child<QPushButton>(m_window.get(), "Undo_Btn")->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.questions.size(), 1, 10000);
+        QTRY_VERIFY(child<QPushButton>(m_window.get(), "Undo_Btn")->isEnabled());
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
         QCOMPARE(readFile(path("a.htm")), QByteArray("one bar\ntwo\nbar three bar\n"));
     }
 

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -84,7 +85,7 @@ void removeRun(int runsFd, const std::string& name) {
 // again.
 class RunPruner {
 public:
-    explicit RunPruner(int runsFd) : m_runsFd(::dup(runsFd)) {}
+    RunPruner(int runsFd, std::string runsPath) : m_runsFd(::dup(runsFd)), m_runsPath(std::move(runsPath)) {}
     ~RunPruner() { finish(); }
     RunPruner(const RunPruner&) = delete;
     RunPruner& operator=(const RunPruner&) = delete;
@@ -93,10 +94,14 @@ public:
     // true when it will be gone by finish().
     bool drop(const std::string& name) {
         detail::LockedRun run;
-        // Only its summary: a run is pruned whole, whatever its entries.
-        if (!m_runsFd.valid() ||
-            detail::LockRun(m_runsFd.get(), name, run, detail::RunDetail::Summary) != detail::LockResult::Locked)
-            return false;
+        try {
+            // Only its summary: a run is pruned whole, whatever its entries.
+            if (!m_runsFd.valid() || detail::LockRun(m_runsFd.get(), m_runsPath, name, run,
+                                                     detail::RunDetail::Summary) != detail::LockResult::Locked)
+                return false;
+        } catch (const Error&) {
+            return false; // not the journal's to remove
+        }
         std::lock_guard lock(m_mutex);
         m_queue.emplace_back(name, std::move(run));
         if (!m_thread.joinable()) {
@@ -141,6 +146,7 @@ private:
     }
 
     UniqueFd m_runsFd;
+    std::string m_runsPath;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::pair<std::string, detail::LockedRun>> m_queue; // guarded by m_mutex
@@ -150,10 +156,24 @@ private:
 
 namespace {
 
+// The manifest of run `name`, opened to read, where the run's folder and
+// the manifest are safe to use; invalid for what is not a run (a name
+// starting with '.', a file, a folder without a manifest). Raises the
+// error of detail::OpenOwn.
+UniqueFd openRunManifest(int runsFd, const std::string& runsPath, const std::string& name) {
+    struct stat info {};
+    if (name[0] == '.' || ::fstatat(runsFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || S_ISREG(info.st_mode))
+        return UniqueFd(); // a run is a folder
+    const std::string path = runsPath + "/" + name;
+    const UniqueFd directory = detail::OpenOwn(runsFd, name, O_RDONLY, true, path);
+    return directory.valid() ? detail::OpenOwn(directory.get(), "manifest", O_RDONLY, false, path + "/manifest")
+                             : UniqueFd();
+}
+
 // Whether a process holds the run (its own, an undo, a pruning). A shared
 // lock, so that two listings do not see each other as busy.
 bool runIsBusy(int runsFd, const std::string& name) {
-    UniqueFd manifest(::openat(runsFd, (name + "/manifest").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd manifest(::openat(runsFd, (name + "/manifest").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     return manifest.valid() && ::flock(manifest.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
@@ -164,6 +184,12 @@ JournalOptions JournalOptionsFromEnvironment(std::string description) {
     options.Place = JournalPlace::fromEnvironment();
     options.Limits = LoadJournalLimits(options.Place);
     options.Description = std::move(description);
+    // Checked before the run starts, so that it stops before it writes
+    // anything: later, it would fail at each file it was about to rewrite.
+    const UniqueFd runs = detail::OpenRunsDirectory(options.Place.RunsDirectory, false);
+    if (runs.valid())
+        for (const std::string& name : NamesIn(runs.get()))
+            (void)openRunManifest(runs.get(), options.Place.RunsDirectory, name);
     return options;
 }
 
@@ -225,10 +251,10 @@ void RunJournal::start() {
     if (!m_runsDirectory.valid() || ::fstat(m_runsDirectory.get(), &runsInfo) != 0)
         fail(errno);
     noteRunsDirectory(runsInfo);
-    m_pruner = std::make_unique<RunPruner>(m_runsDirectory.get());
+    m_pruner = std::make_unique<RunPruner>(m_runsDirectory.get(), runsPath);
 
     // Drop the oldest runs no process holds: one place is kept for this run.
-    std::vector<RunManifest> runs = detail::ReadRuns(m_runsDirectory.get(), detail::RunDetail::Summary);
+    std::vector<RunManifest> runs = detail::ReadRuns(m_runsDirectory.get(), runsPath, detail::RunDetail::Summary);
     std::size_t count = runs.size();
     for (const RunManifest& run : runs) {
         if (count + 1 > m_options.Limits.MaxRuns && m_pruner->drop(run.Id)) {
@@ -533,7 +559,8 @@ void RunJournal::closeRun() noexcept {
         m_manifestPending.clear(); // those files were not put in place: nothing depends on their records
     // Flushed only where earlier records were: a run over files that a
     // restart takes along needs none of its records after a crash.
-    const std::string end = ManifestKeptLine(m_bytes) + ManifestEndLine(detail::NowNs());
+    const std::string end =
+        ManifestKeptLine(m_bytes) + ManifestFilesLine(files(), m_notKept) + ManifestEndLine(detail::NowNs());
     (void)(m_synced ? detail::AppendDurably(m_manifest.get(), end) : WriteAll(m_manifest.get(), end));
     m_pack.reset();
     m_manifest.reset(); // releases the lock: the run may now be pruned or undone
@@ -547,23 +574,26 @@ std::vector<RunSummary> ListRuns(const JournalPlace& place) {
         throw Error("Cannot read the run journal \"" + place.RunsDirectory + "\". " + ErrnoText(errno));
     }
     std::vector<RunSummary> summaries;
-    for (const RunManifest& run : detail::ReadRuns(runsFd.get())) {
+    for (const RunManifest& run : detail::ReadRuns(runsFd.get(), place.RunsDirectory, detail::RunDetail::Listing)) {
         RunSummary summary;
         summary.Id = run.Id;
         summary.StartedNs = run.StartedNs;
         summary.Description = run.Description;
-        summary.Files = run.Entries.size();
         summary.Bytes = run.keptBytes();
-        bool anyRestored = false;
-        for (const JournalEntry& entry : run.Entries) {
-            summary.NotKept += entry.Kept == KeptAs::None ? 1 : 0;
-            anyRestored = anyRestored || entry.Restored;
+        if (run.Totals) {
+            summary.Files = run.Totals->Files;
+            summary.NotKept = run.Totals->NotKept;
+        } else {
+            for (const JournalEntry& entry : run.Entries) {
+                summary.Files += entry.Abandoned ? 0 : 1;
+                summary.NotKept += !entry.Abandoned && entry.Kept == KeptAs::None ? 1 : 0;
+            }
         }
         if (runIsBusy(runsFd.get(), run.Id))
             summary.State = RunState::Running;
         else if (run.UndoneNs)
             summary.State = RunState::Undone;
-        else if (anyRestored)
+        else if (run.AnyRestored)
             summary.State = RunState::PartlyUndone;
         else if (!run.FinishedNs)
             summary.State = RunState::Interrupted;
@@ -586,6 +616,47 @@ bool AppendDurably(int manifestFd, std::string_view lines) {
     return WriteAll(manifestFd, lines) && ::fdatasync(manifestFd) == 0;
 }
 
+std::optional<std::string> UnsafeReason(const struct stat& info, bool folder) {
+    if (S_ISLNK(info.st_mode))
+        return std::string("it is a symbolic link");
+    if (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode))
+        return std::string(folder ? "it is not a folder" : "it is not a regular file");
+    if (info.st_uid != ::geteuid())
+        return std::string("it belongs to another user");
+    if ((info.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        return std::string("others have access to it (mode ") + mode + ", where " + (folder ? "0700" : "0600") +
+               " is the most it may allow)";
+    }
+    return std::nullopt;
+}
+
+std::string UnsafeText(const std::string& path, const std::string& reason) {
+    return "The run journal \"" + path + "\" is not safe to use: " + reason;
+}
+
+UniqueFd OpenOwn(int dirFd, const std::string& name, int flags, bool folder, const std::string& path) {
+    UniqueFd fd(
+        ::openat(dirFd, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (folder ? O_DIRECTORY : 0)));
+    struct stat info {};
+    if (!fd.valid()) {
+        const int error = errno;
+        // O_NOFOLLOW fails with ELOOP on a symbolic link, and O_DIRECTORY
+        // with ENOTDIR on anything else: say which.
+        if ((error == ELOOP || error == ENOTDIR) && ::fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+            if (const auto reason = UnsafeReason(info, folder))
+                throw Error(UnsafeText(path, *reason));
+        errno = error;
+        return fd;
+    }
+    if (::fstat(fd.get(), &info) != 0)
+        return UniqueFd();
+    if (const auto reason = UnsafeReason(info, folder))
+        throw Error(UnsafeText(path, *reason));
+    return fd;
+}
+
 namespace {
 
 // A manifest's text for `detail`: with Summary, only what
@@ -593,14 +664,15 @@ namespace {
 bool readManifest(int fd, RunDetail detail, std::string& text) {
     constexpr std::size_t kEnd = 4096;
     struct stat info {};
-    if (detail == RunDetail::Summary && ::fstat(fd, &info) == 0 && info.st_size > static_cast<off_t>(2 * kEnd)) {
+    if (detail != RunDetail::Full && ::fstat(fd, &info) == 0 && info.st_size > static_cast<off_t>(2 * kEnd)) {
         const auto size = static_cast<std::size_t>(info.st_size);
         std::string head(kEnd, '\0');
         std::string tail(kEnd, '\0');
         if (::pread(fd, head.data(), kEnd, 0) == static_cast<ssize_t>(kEnd) &&
             ::pread(fd, tail.data(), kEnd, info.st_size - static_cast<off_t>(kEnd)) == static_cast<ssize_t>(kEnd)) {
             text = ManifestSummaryText(head, tail, size);
-            if (!text.empty())
+            // A run of an earlier version wrote no counts: its entries give them.
+            if (!text.empty() && (detail != RunDetail::Listing || text.find("\nfiles ") != std::string::npos))
                 return true;
         }
     }
@@ -609,14 +681,15 @@ bool readManifest(int fd, RunDetail detail, std::string& text) {
 
 } // namespace
 
-LockResult LockRun(int runsFd, const std::string& name, LockedRun& run, RunDetail detail) {
+LockResult LockRun(int runsFd, const std::string& runsPath, const std::string& name, LockedRun& run, RunDetail detail) {
     // An id names a directory right inside the journal, never one elsewhere.
     if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos)
         return LockResult::NotARun;
-    run.Directory.reset(::openat(runsFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const std::string path = runsPath + "/" + name;
+    run.Directory = OpenOwn(runsFd, name, O_RDONLY, true, path);
     if (!run.Directory.valid())
         return errno == ENOENT ? LockResult::Missing : LockResult::NotARun;
-    run.Manifest.reset(::openat(run.Directory.get(), "manifest", O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
+    run.Manifest = OpenOwn(run.Directory.get(), "manifest", O_RDWR | O_APPEND, false, path + "/manifest");
     if (!run.Manifest.valid())
         return errno == ENOENT ? LockResult::Missing : LockResult::NotARun;
     if (::flock(run.Manifest.get(), LOCK_EX | LOCK_NB) != 0)
@@ -632,28 +705,50 @@ LockResult LockRun(int runsFd, const std::string& name, LockedRun& run, RunDetai
 }
 
 UniqueFd OpenRunsDirectory(const std::string& path, bool create) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid() || !create || errno != ENOENT)
-        return fd;
-    // Make the missing folders, each private to the user as the state
-    // directory should be.
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string prefix = path.substr(0, slash);
-        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
-            return UniqueFd();
-        if (slash == std::string::npos)
-            break;
+    // The runs folder and the one holding it are the journal's own, opened
+    // one by one without following a link from the folder above, which is
+    // the user's choice ($XDG_STATE_HOME) and may be a link or shared.
+    const std::size_t runsSlash = path.rfind('/');
+    const std::size_t ownSlash =
+        runsSlash == 0 || runsSlash == std::string::npos ? runsSlash : path.rfind('/', runsSlash - 1);
+    if (ownSlash == std::string::npos || ownSlash == runsSlash || runsSlash + 1 == path.size()) {
+        errno = EINVAL; // not an absolute path of at least two folders
+        return UniqueFd();
     }
-    fd.reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::string above = ownSlash == 0 ? "/" : path.substr(0, ownSlash);
+    UniqueFd fd(::open(above.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid() && create && errno == ENOENT) {
+        // Make the missing folders, each private to the user as the state
+        // directory should be.
+        for (std::size_t slash = above.find('/', 1);; slash = above.find('/', slash + 1)) {
+            if (::mkdir(above.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST)
+                return UniqueFd();
+            if (slash == std::string::npos)
+                break;
+        }
+        fd.reset(::open(above.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    for (const std::size_t slash : {ownSlash, runsSlash}) {
+        if (!fd.valid())
+            return fd;
+        const std::size_t end = slash == ownSlash ? runsSlash : path.size();
+        const std::string name = path.substr(slash + 1, end - slash - 1);
+        const std::string at = path.substr(0, end);
+        UniqueFd next = OpenOwn(fd.get(), name, O_RDONLY, true, at);
+        if (!next.valid() && create && errno == ENOENT) {
+            if (::mkdirat(fd.get(), name.c_str(), 0700) != 0 && errno != EEXIST)
+                return UniqueFd();
+            next = OpenOwn(fd.get(), name, O_RDONLY, true, at);
+        }
+        fd = std::move(next);
+    }
     return fd;
 }
 
-std::vector<RunManifest> ReadRuns(int runsFd, RunDetail detail) {
+std::vector<RunManifest> ReadRuns(int runsFd, const std::string& runsPath, RunDetail detail) {
     std::vector<RunManifest> runs;
     for (const std::string& name : NamesIn(runsFd)) {
-        if (name[0] == '.')
-            continue;
-        UniqueFd manifest(::openat(runsFd, (name + "/manifest").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        const UniqueFd manifest = openRunManifest(runsFd, runsPath, name);
         std::string text;
         if (!manifest.valid() || !readManifest(manifest.get(), detail, text))
             continue;

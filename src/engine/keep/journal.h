@@ -45,6 +45,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <utility>
 #include <unordered_map>
 #include <vector>
@@ -74,7 +75,10 @@ struct JournalOptions {
 
 // The options for a run's journal where the user keeps it: the place from
 // the environment and the limits from its journal.conf. Raises the errors of
-// LoadJournalLimits.
+// LoadJournalLimits, and "The run journal "<path>" is not safe to use:
+// <reason>" where a folder or a file the journal would use is not the
+// user's own and private (detail::UnsafeReason): the run then stops before
+// it writes anything.
 JournalOptions JournalOptionsFromEnvironment(std::string description);
 
 // The journal of one run, as the run's CommitHooks. Its directory is made
@@ -205,7 +209,10 @@ struct RunSummary {
 };
 
 // The runs in the journal, newest first. A missing journal is an empty list.
-// Raises "Cannot read the run journal "<dir>". <reason>".
+// Reads each finished run's counts from its manifest's last lines, not its
+// entries. Raises "Cannot read the run journal "<dir>". <reason>", and
+// "The run journal "<path>" is not safe to use: <reason>" where a folder or
+// file of it is not the user's own and private (detail::UnsafeReason).
 std::vector<RunSummary> ListRuns(const JournalPlace& place);
 
 // "finished", "running", "interrupted", "partly undone", "undone".
@@ -224,25 +231,50 @@ struct LockedRun {
 
 enum class LockResult { Locked, Busy, Missing, NotARun };
 
-// How much of a manifest to read: all its entries, or only what a listing
-// and pruning need (ManifestSummaryText).
-enum class RunDetail { Full, Summary };
+// How much of a manifest to read: all its entries, only what pruning needs
+// (ManifestSummaryText), or that and the counts a listing shows (the
+// "files" line; a run that has none is read whole).
+enum class RunDetail { Full, Summary, Listing };
 
-// Opens and locks run `name` in runsFd without waiting; reads its record.
-LockResult LockRun(int runsFd, const std::string& name, LockedRun& run, RunDetail detail = RunDetail::Full);
+// Why the journal does not use a folder or file as fstat describes it;
+// nullopt when it is the user's own (owned by the effective user), private
+// (no permission for group or others) and a folder or a regular file as
+// `folder` says. Another user who could write to the journal could make
+// undo put their bytes in place of the user's files.
+std::optional<std::string> UnsafeReason(const struct stat& info, bool folder);
+// "The run journal "<path>" is not safe to use: <reason>"
+std::string UnsafeText(const std::string& path, const std::string& reason);
+
+// Opens `name` in dirFd as a folder or a file of the journal (flags are
+// added to O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, and O_DIRECTORY for a
+// folder): a symbolic link is never followed, a FIFO never waited on.
+// Invalid with errno when it cannot be opened (ENOENT: it does not exist);
+// raises Error(UnsafeText(path, reason)) where it is there but UnsafeReason
+// refuses it, or it is a symbolic link.
+UniqueFd OpenOwn(int dirFd, const std::string& name, int flags, bool folder, const std::string& path);
+
+// Opens and locks run `name` in runsFd (at runsPath, for messages) without
+// waiting; reads its record. Raises the error of OpenOwn for a run folder or
+// manifest that is not safe to use.
+LockResult LockRun(int runsFd, const std::string& runsPath, const std::string& name, LockedRun& run,
+                   RunDetail detail = RunDetail::Full);
 
 // Appends lines to a manifest and flushes them to disk; false with errno.
 bool AppendDurably(int manifestFd, std::string_view lines);
 
 // Opens (creating, 0700, where `create`) the runs directory; invalid with
-// errno when it does not exist or cannot be made.
+// errno when it does not exist or cannot be made. The runs directory and
+// the one holding it (quillet/ in the state folder) are opened without
+// following a symbolic link and must be safe to use (UnsafeReason), or it
+// raises Error(UnsafeText(...)) naming the one that is not.
 UniqueFd OpenRunsDirectory(const std::string& path, bool create);
 
 // The directory names in runsFd, with their parsed manifests; unreadable
 // entries skipped. Oldest first. With Summary, a finished run's manifest is
 // read at its two ends only, and its Entries stay empty (id, times and kept
-// total are there).
-std::vector<RunManifest> ReadRuns(int runsFd, RunDetail detail = RunDetail::Full);
+// total are there). Raises the error of OpenOwn where a run folder or a
+// manifest is not safe to use.
+std::vector<RunManifest> ReadRuns(int runsFd, const std::string& runsPath, RunDetail detail = RunDetail::Full);
 
 std::int64_t NowNs();
 

@@ -1,6 +1,9 @@
 #include "engine/keep/journal_manifest.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <unordered_map>
 
 namespace quillet::engine {
 
@@ -8,8 +11,10 @@ namespace {
 
 constexpr std::string_view kMagic = "quillet-journal 1";
 
-std::vector<std::string_view> wordsOf(std::string_view line) {
-    std::vector<std::string_view> words;
+// The words of a line, into `words` (reused from line to line: one
+// allocation per manifest, not per line).
+void wordsOf(std::string_view line, std::vector<std::string_view>& words) {
+    words.clear();
     while (!line.empty()) {
         const auto space = line.find(' ');
         words.push_back(line.substr(0, space));
@@ -17,7 +22,6 @@ std::vector<std::string_view> wordsOf(std::string_view line) {
             break;
         line.remove_prefix(space + 1);
     }
-    return words;
 }
 
 template <typename Number>
@@ -111,9 +115,42 @@ const char* keptWord(KeptAs kept) {
     return "none";
 }
 
-bool parseOld(const std::vector<std::string_view>& words, JournalEntry& entry) {
-    if (words.size() < 17 || !parseNumber(words[1], entry.Number) || entry.Number == 0)
+// A name the run could have written: one path component.
+bool isSingleComponent(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+bool isAbsoluteDirectory(std::string_view directory) {
+    return directory.starts_with('/') && directory.find('\0') == std::string_view::npos;
+}
+
+bool parseFlag(std::string_view word, bool& value) {
+    if (word != "0" && word != "1")
         return false;
+    value = word == "1";
+    return true;
+}
+
+enum class OldLine { Read, Damaged, Unnumbered };
+
+OldLine parseOld(const std::vector<std::string_view>& words, JournalEntry& entry) {
+    if (words.size() < 2 || !parseNumber(words[1], entry.Number) || entry.Number == 0)
+        return OldLine::Unnumbered;
+    // What a listing shows for a damaged entry, where it can be read.
+    if (words.size() > 15)
+        entry.ListedPath = UnescapeJournalText(words[15]).value_or(std::string());
+    const auto damaged = [&entry] {
+        const std::size_t number = entry.Number;
+        std::string listed = std::move(entry.ListedPath);
+        entry = JournalEntry();
+        entry.Number = number;
+        entry.ListedPath = std::move(listed);
+        entry.Damaged = true;
+        return OldLine::Damaged;
+    };
+    if (words.size() < 17)
+        return damaged();
     if (words[2] == "link")
         entry.Kept = KeptAs::Link;
     else if (words[2] == "copy")
@@ -123,30 +160,32 @@ bool parseOld(const std::vector<std::string_view>& words, JournalEntry& entry) {
     else if (words[2] == "none")
         entry.Kept = KeptAs::None;
     else
-        return false;
-    entry.KeptMetadata = words[3] == "1";
-    entry.InPlace = words[4] == "1";
+        return damaged();
     unsigned mode = 0;
-    if (!parseNumber(words[5], entry.Bytes) || !parseIdentity(words, 6, entry.Old) ||
-        !parseNumber(words[10], mode, 8) || !parseNumber(words[11], entry.Owner) ||
-        !parseNumber(words[12], entry.Group))
-        return false;
+    if (!parseFlag(words[3], entry.KeptMetadata) || !parseFlag(words[4], entry.InPlace) ||
+        !parseNumber(words[5], entry.Bytes) || entry.Bytes < 0 || !parseIdentity(words, 6, entry.Old) ||
+        entry.Old.Size < 0 || !parseNumber(words[10], mode, 8) || mode > 07777 ||
+        !parseNumber(words[11], entry.Owner) || !parseNumber(words[12], entry.Group))
+        return damaged();
     // Only a packed entry has an 18th word: where its bytes start in the pack.
     if (words.size() != (entry.Kept == KeptAs::Packed ? 18u : 17u) ||
-        (entry.Kept == KeptAs::Packed && (!parseNumber(words[17], entry.PackOffset) || entry.PackOffset < 0)))
-        return false;
-    entry.Mode = static_cast<mode_t>(mode);
+        (entry.Kept == KeptAs::Packed && (!parseNumber(words[17], entry.PackOffset) || entry.PackOffset < 0 ||
+                                          entry.PackOffset > INT64_MAX - entry.Old.Size)))
+        return damaged();
+    entry.Mode = static_cast<mode_t>(mode & 0777);
     auto directory = UnescapeJournalText(words[13]);
     auto name = UnescapeJournalText(words[14]);
     auto listed = UnescapeJournalText(words[15]);
     auto reason = UnescapeJournalText(words[16]);
-    if (!directory || !name || !listed || !reason)
-        return false;
+    // A file not kept may have no directory: the run could not tell it.
+    if (!directory || !name || !listed || !reason || !isSingleComponent(*name) ||
+        !(isAbsoluteDirectory(*directory) || (directory->empty() && entry.Kept == KeptAs::None)))
+        return damaged();
     entry.Directory = std::move(*directory);
     entry.Name = std::move(*name);
     entry.ListedPath = std::move(*listed);
     entry.NotKeptReason = std::move(*reason);
-    return true;
+    return OldLine::Read;
 }
 
 } // namespace
@@ -165,16 +204,6 @@ std::int64_t RunManifest::keptBytes() const {
     return total;
 }
 
-JournalEntry* RunManifest::entry(std::size_t number) {
-    // Entries are numbered in order from 1, so the index is a good first guess.
-    if (number >= 1 && number <= Entries.size() && Entries[number - 1].Number == number)
-        return &Entries[number - 1];
-    for (JournalEntry& entry : Entries)
-        if (entry.Number == number)
-            return &entry;
-    return nullptr;
-}
-
 std::string EscapeJournalText(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());
@@ -189,23 +218,25 @@ std::optional<std::string> UnescapeJournalText(std::string_view escaped) {
         return std::nullopt;
     std::string text;
     text.reserve(escaped.size());
-    for (std::size_t i = 0; i < escaped.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(escaped[i]);
-        if (byte <= ' ' || byte >= 0x7f)
-            return std::nullopt;
-        if (escaped[i] != '\\') {
-            text.push_back(escaped[i]);
-            continue;
+    std::size_t at = 0;
+    for (;;) {
+        // A run of plain bytes at once, up to the next escape.
+        const std::size_t backslash = std::min(escaped.find('\\', at), escaped.size());
+        for (std::size_t i = at; i < backslash; ++i) {
+            const auto byte = static_cast<unsigned char>(escaped[i]);
+            if (byte <= ' ' || byte >= 0x7f)
+                return std::nullopt;
         }
+        text.append(escaped.substr(at, backslash - at));
+        if (backslash == escaped.size())
+            return text;
         unsigned value = 0;
-        if (i + 3 >= escaped.size())
-            return std::nullopt;
-        if (escaped.substr(i + 1, 1) != "x" || !parseNumber(escaped.substr(i + 2, 2), value, 16))
+        if (backslash + 3 >= escaped.size() || escaped[backslash + 1] != 'x' ||
+            !parseNumber(escaped.substr(backslash + 2, 2), value, 16))
             return std::nullopt;
         text.push_back(static_cast<char>(value));
-        i += 3;
+        at = backslash + 4;
     }
-    return text;
 }
 
 std::string ManifestHeaderLines(std::string_view id, std::int64_t startedNs, std::string_view description) {
@@ -261,6 +292,10 @@ std::string ManifestKeptLine(std::int64_t bytes) {
     return "kept " + std::to_string(bytes) + '\n';
 }
 
+std::string ManifestFilesLine(std::size_t files, std::size_t notKept) {
+    return "files " + std::to_string(files) + ' ' + std::to_string(notKept) + '\n';
+}
+
 std::string ManifestEndLine(std::int64_t ns) {
     return "end " + std::to_string(ns) + '\n';
 }
@@ -273,6 +308,31 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
     RunManifest manifest;
     bool sawMagic = false;
     bool sawRun = false;
+    // Where each number's entry is: a run numbers them 1, 2, 3..., so that
+    // entry n is at n - 1; a manifest edited by hand may not, and is then
+    // looked up in a map from its first number out of order on.
+    bool inOrder = true;
+    std::unordered_map<std::size_t, std::size_t> index;
+    const auto entryNumbered = [&](std::size_t number) -> JournalEntry* {
+        if (inOrder)
+            return number >= 1 && number <= manifest.Entries.size() ? &manifest.Entries[number - 1] : nullptr;
+        const auto found = index.find(number);
+        return found == index.end() ? nullptr : &manifest.Entries[found->second];
+    };
+    const auto addEntry = [&](JournalEntry&& entry) {
+        if (inOrder && entry.Number != manifest.Entries.size() + 1) {
+            if (entryNumbered(entry.Number) != nullptr)
+                return false;
+            inOrder = false;
+            for (std::size_t at = 0; at < manifest.Entries.size(); ++at)
+                index.emplace(manifest.Entries[at].Number, at);
+        }
+        if (!inOrder && !index.emplace(entry.Number, manifest.Entries.size()).second)
+            return false;
+        manifest.Entries.push_back(std::move(entry));
+        return true;
+    };
+    std::vector<std::string_view> words;
     while (!text.empty()) {
         const auto newline = text.find('\n');
         if (newline == std::string_view::npos)
@@ -285,7 +345,7 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
             sawMagic = true;
             continue;
         }
-        const std::vector<std::string_view> words = wordsOf(line);
+        wordsOf(line, words);
         if (words.empty())
             continue;
         const std::string_view kind = words[0];
@@ -300,29 +360,38 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
             sawRun = true;
         } else if (kind == "old") {
             JournalEntry entry;
-            if (parseOld(words, entry) && manifest.entry(entry.Number) == nullptr)
-                manifest.Entries.push_back(std::move(entry));
+            if (parseOld(words, entry) == OldLine::Unnumbered || !addEntry(std::move(entry)))
+                manifest.Damaged = true;
         } else if ((kind == "new" || kind == "done") && words.size() == 6 && parseNumber(words[1], number)) {
             FileIdentity identity;
-            JournalEntry* entry = manifest.entry(number);
-            if (entry != nullptr && parseIdentity(words, 2, identity))
+            JournalEntry* entry = entryNumbered(number);
+            if (entry != nullptr && !entry->Damaged && parseIdentity(words, 2, identity))
                 (kind == "new" ? entry->Expected : entry->Left) = identity;
         } else if (kind == "folder" && words.size() == 4 && parseNumber(words[1], number)) {
             std::uint64_t device = 0;
             std::uint64_t inode = 0;
-            JournalEntry* entry = manifest.entry(number);
+            JournalEntry* entry = entryNumbered(number);
             if (entry != nullptr && parseNumber(words[2], device) && parseNumber(words[3], inode)) {
                 entry->Folder.emplace();
                 entry->Folder->Device = static_cast<dev_t>(device);
                 entry->Folder->Inode = static_cast<ino_t>(inode);
             }
-        } else if ((kind == "restored" || kind == "abandoned") && words.size() == 2 && parseNumber(words[1], number)) {
-            if (JournalEntry* entry = manifest.entry(number))
-                (kind == "restored" ? entry->Restored : entry->Abandoned) = true;
+        } else if (kind == "restored" && words.size() == 2 && parseNumber(words[1], number)) {
+            manifest.AnyRestored = true;
+            if (JournalEntry* entry = entryNumbered(number))
+                entry->Restored = true;
+        } else if (kind == "abandoned" && words.size() == 2 && parseNumber(words[1], number)) {
+            if (JournalEntry* entry = entryNumbered(number))
+                entry->Abandoned = true;
         } else if (kind == "kept" && words.size() == 2) {
             std::int64_t bytes = 0;
             if (parseNumber(words[1], bytes) && bytes >= 0)
                 manifest.KeptTotal = bytes;
+        } else if (kind == "files" && words.size() == 3) {
+            RunManifest::Counts counts;
+            if (parseNumber(words[1], counts.Files) && parseNumber(words[2], counts.NotKept) &&
+                counts.NotKept <= counts.Files)
+                manifest.Totals = counts;
         } else if ((kind == "end" || kind == "undone") && words.size() == 2) {
             std::int64_t ns = 0;
             if (parseNumber(words[1], ns))
@@ -331,7 +400,6 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
     }
     if (!sawRun)
         return std::nullopt;
-    std::erase_if(manifest.Entries, [](const JournalEntry& entry) { return entry.Abandoned; });
     return manifest;
 }
 

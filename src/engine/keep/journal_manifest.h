@@ -21,12 +21,23 @@
 //                                              file changed first, or the run stopped): undo passes over it
 //   restored <n>                               undo gave the old bytes back (or found them there)
 //   kept <bytes>                               what the run keeps in all, written with "end"
+//   files <count> <not-kept>                   how many files it recorded, and of them not kept,
+//                                              written with "end" (a listing reads no entry)
 //   end <ns>                                   the run finished
 //   undone <ns>                                every file of the run was dealt with by undo
 //
 // A line cut short by a crash (no final '\n') and a line of a kind this
 // version does not know are skipped when reading, so that a run killed at
 // any point can still be read and undone.
+//
+// Nothing read back is believed beyond what a run can write: an "old" line
+// whose name is not one path component (empty, ".", "..", or holding '/' or
+// a NUL byte), whose directory is not an absolute path without NUL bytes
+// (or empty, for a file not kept), whose mode has bits beyond 07777, or
+// whose numbers are out of range is a damaged entry: undo refuses it and
+// touches nothing of it. The mode is kept to its permission bits (0777):
+// set-id and sticky bits come back only with the kept inode's own metadata,
+// so that a manifest edited by hand cannot make a file set-id.
 #pragma once
 
 #include "engine/fs/file_identity.h"
@@ -74,7 +85,12 @@ struct JournalEntry {
     std::optional<FileIdentity> Expected; // from a "new" line
     std::optional<FileIdentity> Left;     // from a "done" line
     bool Restored = false;
-    bool Abandoned = false; // from an "abandoned" line; ParseManifest drops such entries
+    // From an "abandoned" line: the rewrite did not take place, and undo and
+    // the listing pass over the entry (its kept bytes stay the run's own).
+    bool Abandoned = false;
+    // The "old" line is not one a run writes (see the file's comment): only
+    // Number and, where it could be read, ListedPath are set.
+    bool Damaged = false;
 };
 
 struct RunManifest {
@@ -85,12 +101,20 @@ struct RunManifest {
     std::optional<std::int64_t> KeptTotal; // from the "kept" line
     std::optional<std::int64_t> FinishedNs;
     std::optional<std::int64_t> UndoneNs;
+    // From the "files" line: what a listing shows without reading entries.
+    struct Counts {
+        std::size_t Files = 0;
+        std::size_t NotKept = 0;
+    };
+    std::optional<Counts> Totals;
+    bool AnyRestored = false; // a "restored" line was read
+    // An "old" line whose number could not be read, or a number recorded
+    // twice: the entries may not name every file the run changed.
+    bool Damaged = false;
 
     // Bytes the run's kept files cost the journal: the "kept" line's, else
     // the sum over the entries.
     std::int64_t keptBytes() const;
-    // The entry numbered `number`, or nullptr.
-    JournalEntry* entry(std::size_t number);
 };
 
 std::string EscapeJournalText(std::string_view text);
@@ -107,16 +131,17 @@ void AppendManifestDoneLine(std::string& manifest, std::size_t number, const Fil
 void AppendManifestAbandonedLine(std::string& manifest, std::size_t number);
 std::string ManifestRestoredLine(std::size_t number);
 std::string ManifestKeptLine(std::int64_t bytes);
+std::string ManifestFilesLine(std::size_t files, std::size_t notKept);
 std::string ManifestEndLine(std::int64_t ns);
 std::string ManifestUndoneLine(std::int64_t ns);
 
-// Reads a manifest; nullopt when it lacks the header lines (a run directory
-// still being created, or not the journal's). Entries of rewrites that did
-// not take place ("abandoned") are left out.
+// Reads a manifest, in time linear in its length; nullopt when it lacks the
+// header lines (a run directory still being created, or not the journal's).
+// A text cut short anywhere reads as the entries of its whole lines.
 std::optional<RunManifest> ParseManifest(std::string_view text);
 
 // The part of a manifest's text that ParseManifest needs for the run's id,
-// start, end and kept total without its entries: the header lines and, where
+// start, end, kept total and counts without its entries: the header lines and, where
 // the run finished, the lines from its "kept" line on. Empty where either
 // is not within `head` and `tail`, the text's first and last bytes (each at
 // most all of it); `size` is the text's length.

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillet::engine {
@@ -107,12 +108,16 @@ JournalLimits ParseJournalLimits(std::string_view text, std::string_view fileNam
 }
 
 JournalLimits LoadJournalLimits(const JournalPlace& place) {
-    UniqueFd fd(::open(place.ConfigFile.c_str(), O_RDONLY | O_CLOEXEC));
+    // Never waits on a FIFO put in its place: every run that writes reads it.
+    UniqueFd fd(::open(place.ConfigFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         if (errno == ENOENT || errno == ENOTDIR)
             return {};
         throw Error("Cannot read \"" + place.ConfigFile + "\". " + ErrnoText(errno));
     }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw Error("Cannot read \"" + place.ConfigFile + "\". It is not a regular file");
     std::string text;
     if (!ReadAll(fd.get(), text))
         throw Error("Cannot read \"" + place.ConfigFile + "\". " + ErrnoText(errno));

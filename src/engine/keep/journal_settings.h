@@ -34,7 +34,8 @@ struct JournalPlace {
 JournalLimits ParseJournalLimits(std::string_view text, std::string_view fileName);
 
 // The limits from place.ConfigFile; the defaults when it does not exist.
-// Raises "Cannot read "<file>". <reason>" or the errors of ParseJournalLimits.
+// Raises "Cannot read "<file>". <reason>" (for a FIFO or a folder, without
+// waiting: "It is not a regular file") or the errors of ParseJournalLimits.
 JournalLimits LoadJournalLimits(const JournalPlace& place);
 
 // A byte count as journal.conf writes it, for messages: "1G", "512K",

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -88,11 +89,14 @@ private:
 };
 
 std::optional<std::string> EntryRestorer::openKept(UniqueFd& kept, struct stat& keptInfo) const {
+    // Never waits on a FIFO put in its place. The pack is the journal's own
+    // file; a kept file has the old file's owner and mode, and the run's
+    // folder, private to the user, vouches for it.
     kept.reset(::openat(m_run.Directory.get(), m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!kept.valid() || ::fstat(kept.get(), &keptInfo) != 0)
         return "The journal no longer holds its old content: " + ErrnoText(errno);
-    if (!S_ISREG(keptInfo.st_mode))
-        return std::string("The journal no longer holds its old content: Not a regular file");
+    if (const auto unsafe = detail::UnsafeReason(keptInfo, false); unsafe && (m_packed || !S_ISREG(keptInfo.st_mode)))
+        return "The journal's copy of it is not safe to use: " + *unsafe;
     // A kept file changed since (written through another name, or by hand)
     // would give back something else than the old content.
     const bool whole = m_packed
@@ -245,6 +249,33 @@ Restore EntryRestorer::putBack(int keptFd, const struct stat* now) {
     return {};
 }
 
+// Whether the run's folder keeps old content that its manifest names no
+// file for, in a way that tells that the file was replaced: the manifest of a
+// run that did not end was cut short after that file's record (by hand, or
+// by a file system that lost it). A kept inode still linked at its place
+// is only a file the run was about to replace when it was killed.
+bool keepsUnrecordedContent(const detail::LockedRun& run) {
+    std::set<std::size_t> recorded;
+    std::int64_t packed = 0; // how much of the pack the entries name
+    for (const JournalEntry& entry : run.Record.Entries) {
+        recorded.insert(entry.Number);
+        if (entry.Kept == KeptAs::Packed)
+            packed = std::max(packed, entry.PackOffset + entry.Old.Size);
+    }
+    for (const std::string& name : NamesIn(run.Directory.get())) {
+        struct stat info {};
+        if (::fstatat(run.Directory.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (name == "pack" && info.st_size > packed)
+            return true;
+        std::size_t number = 0;
+        const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
+        if (error == std::errc() && end == name.data() + name.size() && !recorded.contains(number) && info.st_nlink < 2)
+            return true;
+    }
+    return false;
+}
+
 std::string runsError(const JournalPlace& place, int error) {
     return "Cannot read the run journal \"" + place.RunsDirectory + "\". " + ErrnoText(error);
 }
@@ -263,14 +294,15 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
     UndoSummary summary;
     summary.RunId = request.RunId;
     if (summary.RunId.empty()) {
-        const std::vector<RunManifest> runs = detail::ReadRuns(runsFd.get(), detail::RunDetail::Summary);
+        const std::vector<RunManifest> runs =
+            detail::ReadRuns(runsFd.get(), place.RunsDirectory, detail::RunDetail::Summary);
         if (runs.empty())
             throw Error("No run to undo: the journal is empty");
         summary.RunId = runs.back().Id;
     }
     const std::string& id = summary.RunId;
     detail::LockedRun run;
-    switch (detail::LockRun(runsFd.get(), id, run)) {
+    switch (detail::LockRun(runsFd.get(), place.RunsDirectory, id, run)) {
     case detail::LockResult::Locked:
         break;
     case detail::LockResult::Busy:
@@ -282,15 +314,22 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
     if (run.Record.UndoneNs)
         throw Error("Run " + id + " was already undone");
 
-    bool complete = true;
+    // A run that ended wrote its records whole; one that did not may have
+    // lost some besides those of files it never replaced.
+    summary.RecordIncomplete = run.Record.Damaged || (!run.Record.FinishedNs && keepsUnrecordedContent(run));
+    bool complete = !summary.RecordIncomplete;
     // A file the run rewrote twice: once its later rewrite is undone, it
     // holds what the earlier one left, in a file this undo made.
     std::set<std::string> restoredNow;
     for (auto entry = run.Record.Entries.rbegin(); entry != run.Record.Entries.rend(); ++entry) {
-        if (entry->Restored)
+        if (entry->Restored || entry->Abandoned)
             continue;
-        const std::string path = entry->Directory == "/" ? "/" + entry->Name : entry->Directory + "/" + entry->Name;
-        Restore result = EntryRestorer(run, *entry, path).restore(request.Force || restoredNow.contains(path));
+        const std::string path = entry->Damaged            ? entry->ListedPath
+                                 : entry->Directory == "/" ? "/" + entry->Name
+                                                           : entry->Directory + "/" + entry->Name;
+        Restore result = entry->Damaged
+                             ? Restore{UndoOutcome::Failed, "The run journal's record of it is damaged"}
+                             : EntryRestorer(run, *entry, path).restore(request.Force || restoredNow.contains(path));
         if (result.Outcome == UndoOutcome::Restored || result.Outcome == UndoOutcome::AlreadyOld) {
             // Recorded at once, so that an undo cut short is not repeated
             // over files restored meanwhile.

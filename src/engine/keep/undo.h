@@ -46,6 +46,10 @@ struct UndoSummary {
     std::size_t LeftAlone = 0;
     std::size_t NotKept = 0;
     std::size_t Failed = 0;
+    // The journal's record of the run is damaged, or was cut short after
+    // files the run replaced: files it does not name may still hold the
+    // run's changes, and the run is not marked undone.
+    bool RecordIncomplete = false;
     // Every file is dealt with; the run is marked undone and a second undo
     // is refused. Otherwise the files left alone or failed may be tried
     // again (with Force), and those restored are not touched again.
@@ -73,6 +77,11 @@ struct UndoSummary {
 //   "Run <id> is still going, or being undone"
 //   "Run <id> was already undone"
 //   "Cannot read the run journal "<dir>". <reason>"
+//   "The run journal "<path>" is not safe to use: <reason>"   a folder or file of it is not the
+//                                     user's own and private (detail::UnsafeReason)
+// An entry of the manifest that a run could not have written (see
+// engine/journal_manifest.h) is reported as Failed, "The run journal's
+// record of it is damaged", and nothing of it is touched.
 UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request);
 
 } // namespace quillet::engine
