@@ -85,24 +85,6 @@ QPixmap withRightMargin(const QString& file, int margin) {
     return wider;
 }
 
-// A text file's lines as a string list loads them: CR LF, LF and CR all end
-// a line, and a line break at the very end adds no empty line.
-QStringList splitLines(const std::string& text) {
-    QStringList lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\n' && text[i] != '\r')
-            continue;
-        lines << QString::fromLocal8Bit(text.data() + start, static_cast<qsizetype>(i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines << QString::fromLocal8Bit(text.data() + start, static_cast<qsizetype>(text.size() - start));
-    return lines;
-}
-
 } // namespace
 } // namespace detail
 
@@ -429,7 +411,7 @@ void MainWindow::OpenFileList_BtnClick() {
         return;
     std::string text;
     engine::LoadFileText(pathToBytes(fileName), text);
-    ui->FileList_Memo->setPlainText(detail::splitLines(text).join(QLatin1Char('\n')));
+    ui->FileList_Memo->setPlainText(m_listedPaths.load(text));
 }
 
 void MainWindow::FileListBoxDblClick() {

@@ -45,9 +45,7 @@ engine::RunRequest MainWindow::runRequestFromSettings() const {
         for (const QString& name : m_directories->fileNames())
             request.Entries.push_back(pathToBytes(name));
     } else {
-        const QStringList lines = ui->FileList_Memo->toPlainText().split(QLatin1Char('\n'));
-        for (const QString& line : lines)
-            request.Entries.push_back(pathToBytes(line));
+        request.Entries = m_listedPaths.entries(ui->FileList_Memo->toPlainText());
     }
     param.CaseSensitive = ui->CaseSensitive_Chk->isChecked();
     param.SearchPattern = toBytes(ui->SearchPattern_Memo->toPlainText());
