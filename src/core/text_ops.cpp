@@ -62,7 +62,7 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
                  std::string_view tagClose, std::int64_t maxCount) {
     result.clear();
-    if (operation == OpRemoveScript || operation == OpStripWordHtml) {
+    if (IsRecipe(operation)) {
         std::string cleaned;
         if (operation == OpRemoveScript)
             RemoveScripts(cleaned, text, maxCount);

@@ -11,7 +11,7 @@
 namespace quillet::gui {
 
 std::int64_t countMatches(const engine::FileOperation& param, std::string_view oldText, std::string_view diff) {
-    if (param.Operation == core::OpRemoveScript || param.Operation == core::OpStripWordHtml) {
+    if (core::IsRecipe(param.Operation)) {
         // Runs of "-" and "+" lines; the "---" and "+++" heading lines come
         // before the first hunk and are not changes.
         std::int64_t places = 0;
@@ -77,7 +77,7 @@ ChangeCollector::ChangeCollector(engine::FileOperation param, ChangeLimits limit
 void ChangeCollector::record(const std::string& path, std::string_view oldText, std::string_view newText) {
     FileChange change;
     change.Path = path;
-    const bool recipe = m_param.Operation == core::OpRemoveScript || m_param.Operation == core::OpStripWordHtml;
+    const bool recipe = core::IsRecipe(m_param.Operation);
     if (oldText.size() > m_limits.MaxTextBytes || newText.size() > m_limits.MaxTextBytes) {
         change.DiffKept = false;
         change.Matches = recipe ? -1 : countMatches(m_param, oldText, {});

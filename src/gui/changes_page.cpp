@@ -1,6 +1,7 @@
 #include "changes_page.h"
 
 #include "core/error.h"
+#include "core/text_ops.h"
 #include "diff_view.h"
 #include "engine/keep/journal.h"
 #include "engine/keep/undo.h"
@@ -35,25 +36,6 @@ constexpr int kRowRole = Qt::UserRole;
 
 QString fromBytes(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-
-const char* operationName(std::uint8_t operation) {
-    switch (operation) {
-    case core::OpOnlySearch:
-        return "Only Search";
-    case core::OpReplaceText:
-        return "Replace Text";
-    case core::OpInsertBefore:
-        return "Insert Before";
-    case core::OpInsertAfter:
-        return "Insert After";
-    case core::OpRemoveScript:
-        return "Remove Script";
-    case core::OpStripWordHtml:
-        return "Strip Word HTML";
-    default:
-        return "Operation";
-    }
 }
 
 QString filesText(std::size_t count) {
@@ -91,8 +73,9 @@ void openWithDesktop(const QString& path) {
 
 std::string describeRun(const engine::RunRequest& request) {
     const engine::FileOperation& param = request.Param;
-    std::string text = operationName(param.Operation);
-    const bool recipe = param.Operation == core::OpRemoveScript || param.Operation == core::OpStripWordHtml;
+    const core::OperationInfo* operation = core::FindOperation(param.Operation);
+    std::string text = operation ? std::string(operation->Caption) : std::string("Operation");
+    const bool recipe = core::IsRecipe(param.Operation);
     if (!recipe) {
         text += " \"" + param.SearchPattern + "\"";
         if (param.Operation != core::OpOnlySearch)

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "core/error.h"
+#include "core/text_ops.h"
 #include "core/version.h"
 #include "changes_page.h"
 #include "directory_panel.h"
@@ -361,24 +362,10 @@ void MainWindow::FileListFrom_RdgClick() {
 void MainWindow::SROperation_RdgClick() {
     const int operation = ui->SROperation_Rdg->itemIndex();
     ui->ResultIsPattern_Chk->setEnabled(operation != core::OpOnlySearch);
-    switch (operation) {
-    case core::OpOnlySearch:
-        SetMemoReadOnly(ui->SearchPattern_Memo, false);
-        SetMemoReadOnly(ui->NewText_Memo, true);
-        break;
-    case core::OpReplaceText:
-    case core::OpInsertBefore:
-    case core::OpInsertAfter:
-        SetMemoReadOnly(ui->SearchPattern_Memo, false);
-        SetMemoReadOnly(ui->NewText_Memo, false);
-        break;
-    case core::OpRemoveScript:
-    case core::OpStripWordHtml:
-        SetMemoReadOnly(ui->SearchPattern_Memo, true);
-        SetMemoReadOnly(ui->NewText_Memo, true);
-        break;
-    default:
-        break;
+    // A memo the operation takes no text from is read-only.
+    if (const core::OperationInfo* info = core::FindOperation(static_cast<std::uint8_t>(operation))) {
+        SetMemoReadOnly(ui->SearchPattern_Memo, info->Arguments < 1);
+        SetMemoReadOnly(ui->NewText_Memo, info->Arguments < 2);
     }
 }
 

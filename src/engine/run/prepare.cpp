@@ -50,7 +50,7 @@ private:
 
 PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op) {
     PreparedFile prepared;
-    const bool recipe = op.Operation == core::OpRemoveScript || op.Operation == core::OpStripWordHtml;
+    const bool recipe = core::IsRecipe(op.Operation);
     // The recipes ignore the pattern, so an empty one must not stop them.
     if (op.SearchPattern.empty() && !recipe) {
         // Decided without reading, but a path names a file or fails as with
