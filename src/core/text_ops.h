@@ -109,9 +109,13 @@ public:
     virtual void keep(std::string_view piece) { append(piece); }
 };
 
+// `matches`, where given, receives the number of matches handled: those
+// replaced or inserted at (at most maxCount when it is positive), 1 or 0
+// for Only Search, and -1 for the clean-up recipes, which rebuild the text
+// in several passes and count no matches.
 bool ProcessText(TextSink& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
-                 std::string_view tagClose, std::int64_t maxCount);
+                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches = nullptr);
 
 // Whether pattern matches anywhere in text: the answer of ProcessText for
 // Only Search, without building a result.

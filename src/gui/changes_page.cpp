@@ -225,12 +225,12 @@ void ChangesPage::Apply_BtnClick() {
 }
 
 void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::shared_ptr<engine::CommitHooks> hooks) {
-    m_collector = std::make_shared<ChangeCollector>(request.Param);
+    m_collector = std::make_shared<ChangeCollector>();
     RunAttachments attachments;
     attachments.Hooks = std::move(hooks);
     attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
-                                                      std::string_view newText) {
-        collector->record(path, oldText, newText);
+                                                      std::string_view newText, std::int64_t matches) {
+        collector->record(path, oldText, newText, matches);
     };
     m_param = request.Param;
     m_running = shows;

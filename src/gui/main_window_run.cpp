@@ -85,10 +85,10 @@ void MainWindow::PrepareAndRun() {
     if (RunParam.Operation != core::OpOnlySearch) {
         attachments.Hooks =
             std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(describeRun(request)));
-        m_runChanges = std::make_shared<ChangeCollector>(RunParam);
+        m_runChanges = std::make_shared<ChangeCollector>();
         attachments.OnChanged = [collector = m_runChanges](const std::string& path, std::string_view oldText,
-                                                           std::string_view newText) {
-            collector->record(path, oldText, newText);
+                                                           std::string_view newText, std::int64_t matches) {
+            collector->record(path, oldText, newText, matches);
         };
     } else {
         m_runChanges.reset();

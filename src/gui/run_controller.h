@@ -49,10 +49,13 @@ enum class StopAtStart { No, Yes };
 // What a run takes beyond its request: the hooks around each rewrite (the run
 // journal), kept alive until the run has ended and then released on its
 // thread, and a listener for each changed file, called on the run's thread
-// with the file's old and new bytes (RunEvents::OnChanged).
+// with the file's old and new bytes and its count of matches
+// (RunEvents::OnChanged).
 struct RunAttachments {
     std::shared_ptr<engine::CommitHooks> Hooks;
-    std::function<void(const std::string& path, std::string_view oldText, std::string_view newText)> OnChanged;
+    std::function<void(const std::string& path, std::string_view oldText, std::string_view newText,
+                       std::int64_t matches)>
+        OnChanged;
 };
 
 class RunController : public QObject {

@@ -80,7 +80,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
     core::KeptStretchRecorder recorder(result, text);
     core::TextSink& sink = op.RecordKept ? static_cast<core::TextSink&>(recorder) : result;
     prepared.Matched = core::ProcessText(sink, text, op.Operation, op.SearchPattern, op.CaseSensitive, op.NewText,
-                                         op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount);
+                                         op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount, &prepared.Matches);
     prepared.Changed = prepared.Matched && result.changed() && !prepared.Result.equals(text);
     prepared.NeedsWrite = prepared.Changed && !op.DryRun;
     if (op.RecordKept && prepared.Changed)

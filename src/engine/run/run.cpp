@@ -326,7 +326,7 @@ private:
             m_replaced.insert(key(prepared.Identity));
         if (m_events.OnChanged)
             m_events.OnChanged(entry.location.Path, prepared.Original.view(), prepared.Result.joined(),
-                               prepared.Kept.empty() ? nullptr : &prepared.Kept);
+                               prepared.Kept.empty() ? nullptr : &prepared.Kept, prepared.Matches);
     }
 
     // Puts the staged rewrites in place, in run order, and reports them and

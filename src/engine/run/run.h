@@ -75,8 +75,11 @@ struct RunEvents {
     // `kept`: with FileOperation::RecordKept, the stretches of the old text that
     // stand unchanged in the new (a diff then need not search for them);
     // null otherwise, and for the clean-up recipes, which rebuild the text.
+    // `matches`: the matches the operation handled in the file (at most
+    // MaxCount when it is positive); -1 for the clean-up recipes, which count
+    // none.
     std::function<void(const std::string& listedPath, std::string_view oldText, std::string_view newText,
-                       const std::vector<core::KeptStretch>* kept)>
+                       const std::vector<core::KeptStretch>* kept, std::int64_t matches)>
         OnChanged;
 };
 
