@@ -41,7 +41,7 @@ TEST(OrderedPipeline, FilesComeInOrderWhileTheOnlyWorkerIsBusy) {
     // The first full batch wakes the worker, which takes the task above
     // before any batch.
     for (int i = 0; i < kFiles; ++i)
-        pipeline.submit(FileLocation::atPath(dir.file("f" + std::to_string(i))), 8);
+        pipeline.submit(FileLocation::atPath(dir.file("f" + std::to_string(i))));
     while (!workerHeld && released.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
         std::this_thread::yield();
     std::vector<bool> matched;

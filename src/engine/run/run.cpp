@@ -76,8 +76,7 @@ struct Entry {
     FileLocation location;
     std::string listedName;  // list shapes: the entry as given; walk: empty
     std::int64_t total = -1; // list shapes: number of entries; walk: -1
-    std::int64_t sizeHint = 0;
-    bool walked = false; // found by a walk, not named by the user
+    bool walked = false;     // found by a walk, not named by the user
 };
 
 // The one road every entry takes, whatever the shape and the threads:
@@ -107,7 +106,7 @@ public:
             settle(entry, std::move(prepared), error, StagedRewrite());
             return m_stopped;
         }
-        m_pipeline->submit(entry.location, entry.sizeHint);
+        m_pipeline->submit(entry.location);
         m_waiting.push_back(std::move(entry));
         while (!m_stopped && m_pipeline->full())
             settleOldest();
@@ -390,8 +389,6 @@ private:
             m_events.OnFile(report, stop);
         if (m_request.MaxFiles > 0 && m_totals.Matched >= m_request.MaxFiles)
             stop = true;
-        if (!stop && m_events.ProcessMessages)
-            m_events.ProcessMessages();
         m_stopped = stop;
     }
 
@@ -493,7 +490,6 @@ void runList(const RunRequest& request, RunDriver& driver) {
         entry.location = FileLocation::atPath(root + name);
         entry.listedName = name;
         entry.total = total;
-        entry.sizeHint = -1; // not needed to bound what is read ahead (see runWalk)
         if (driver.add(std::move(entry)))
             return;
     }
@@ -508,12 +504,9 @@ void runWalk(const RunRequest& request, const RunEvents& events, RunDriver& driv
     fileFinder.FuzzySearch = true;
     fileFinder.IgnoreCase = true;
     fileFinder.Filename = request.Mask;
-    // Sizes are not needed to bound what is read ahead: a search streams each
-    // file, and a rewrite holds in memory only files smaller than
-    // kMapFilesFrom (larger ones are mapped), a bounded number at a time.
+    // Sizes are not needed to bound what is read ahead (see OrderedPipeline).
     fileFinder.Detail = finder::EntryDetail::TypeOnly;
-    fileFinder.ProcessMessages = static_cast<bool>(events.ProcessMessages);
-    fileFinder.MessagePump = events.ProcessMessages;
+    fileFinder.ProcessMessages = false;
     std::optional<std::string> rootError;
     fileFinder.OnDirectoryError = [&](const std::string& directory, const std::string& reason) {
         if (directory == fileFinder.Root)
@@ -534,7 +527,6 @@ void runWalk(const RunRequest& request, const RunEvents& events, RunDriver& driv
             return;
         Entry entry;
         entry.location = FileLocation::inDirectory(sender.CurrentDirectory(), std::move(found.Name));
-        entry.sizeHint = found.Size;
         entry.walked = true;
         stop = driver.add(std::move(entry));
     };

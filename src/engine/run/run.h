@@ -62,8 +62,6 @@ struct RunEvents {
     std::function<void(const std::string& entry)> OnResult;
     // A directory of the walk that cannot be opened (reported once each).
     std::function<void(const std::string& directory, const std::string& reason)> OnUnreadableDirectory;
-    // Lets a caller on the user-interface thread keep its window alive.
-    std::function<void()> ProcessMessages;
     // With KeepGoing: a file that failed, in run order, with the error's text
     // ("Cannot open file "..."..."); the file is neither reported through
     // OnFile nor counted as handled.
