@@ -1,5 +1,6 @@
 #include "engine/fs/rewrite.h"
 
+#include "core/checks.h"
 #include "core/error.h"
 #include "engine/fs/durable_files.h"
 #include "engine/fs/file_io.h"
@@ -512,6 +513,7 @@ bool StagedRewrite::stageAhead(const FileLocation& location, TextPieces newText,
 }
 
 RewriteOutcome StagedRewrite::announce(CommitHooks* hooks) {
+    QUILLET_ASSERT(m_state != nullptr, "announce() of a rewrite that is staged");
     State& state = *m_state;
     state.request.Hooks = hooks;
     try {
@@ -646,6 +648,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
 }
 
 RewriteOutcome StagedRewrite::finish() {
+    QUILLET_ASSERT(m_state != nullptr, "finish() once, after stage() or announce() returned Staged");
     // Whatever happens, the staged rewrite is used up.
     const std::unique_ptr<State> owned = std::move(m_state);
     State& state = *owned;
@@ -671,9 +674,12 @@ RewriteOutcome StagedRewrite::finish() {
     state.lease.reset();
 
     if (state.request.Hooks != nullptr) {
+        // The file is in place whatever fstat says. Where it cannot tell what
+        // the run left, the hooks hear an identity no file has (inode 0), so
+        // that an undo finds the file changed and leaves it alone rather than
+        // trust a guess.
         struct stat now {};
-        ::fstat(temp.fd(), &now);
-        state.announced->completed(FileIdentity::of(now));
+        state.announced->completed(::fstat(temp.fd(), &now) == 0 ? FileIdentity::of(now) : FileIdentity{});
     }
     return RewriteOutcome::Replaced;
 }

@@ -1,5 +1,7 @@
 #include "engine/run/ordered_pipeline.h"
 
+#include "core/checks.h"
+
 #include <chrono>
 #include <system_error>
 
@@ -92,6 +94,7 @@ PreparedFile OrderedPipeline::takeOldest() {
 }
 
 PreparedFile OrderedPipeline::takeOldest(std::exception_ptr& error) {
+    QUILLET_ASSERT(m_inFlightFiles > 0, "takeOldest() with a file in flight");
     if (m_readyNext >= m_ready.size()) {
         if (m_batches.empty())
             flush();

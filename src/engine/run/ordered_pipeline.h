@@ -56,7 +56,8 @@ public:
     bool full() const;
     // Waits for the oldest file and hands it over, in submission order;
     // rethrows the error its preparation met. Meanwhile prepares, on the
-    // calling thread, batches that no worker has begun.
+    // calling thread, batches that no worker has begun. Precondition
+    // (checked): !empty().
     PreparedFile takeOldest();
     // The same, handing over the error instead of raising it.
     PreparedFile takeOldest(std::exception_ptr& error);

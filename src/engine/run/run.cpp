@@ -1,5 +1,6 @@
 #include "engine/run/run.h"
 
+#include "core/checks.h"
 #include "core/error.h"
 #include "engine/run/ordered_pipeline.h"
 #include "engine/fs/posix_file.h"
@@ -277,8 +278,10 @@ private:
     }
 
     // A file that cannot be processed: the run's end, or with KeepGoing a
-    // report and the next file. Precondition: called from a catch block.
+    // report and the next file. Precondition (checked): called from a catch
+    // block, whose exception it raises again.
     void failed(const Entry& entry, const Error& failure) {
+        QUILLET_ASSERT(std::current_exception() != nullptr, "failed() from a catch block");
         if (!m_request.KeepGoing)
             throw;
         ++m_totals.Failed;
