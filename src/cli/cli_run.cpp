@@ -4,6 +4,7 @@
 #include "core/text_diff.h"
 #include "core/text_ops.h"
 #include "engine/keep/backup_hooks.h"
+#include "engine/fs/durable_files.h"
 #include "engine/fs/file_io.h"
 #include "engine/keep/journal.h"
 #include "engine/run/path_list.h"
@@ -93,7 +94,7 @@ std::string readStream(std::FILE* in) {
         text.append(buffer, got);
         if (got < sizeof buffer) {
             if (std::ferror(in))
-                throw Error(std::string("Cannot read standard input. ") + std::strerror(errno));
+                throw Error(std::string("Cannot read standard input. ") + engine::ErrnoText(errno));
             break;
         }
     }
@@ -297,11 +298,12 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     }
     if (listWriteError != 0) {
         std::fprintf(err, "quillet-cli: cannot write the result list: %s; the run stopped between two files\n",
-                     std::strerror(listWriteError));
+                     engine::ErrnoText(listWriteError).c_str());
         return 2;
     }
     if (finalWriteError != 0) {
-        std::fprintf(err, "quillet-cli: cannot write the result list: %s\n", std::strerror(finalWriteError));
+        std::fprintf(err, "quillet-cli: cannot write the result list: %s\n",
+                     engine::ErrnoText(finalWriteError).c_str());
         return 2;
     }
     // A folder the walk could not read is a part of the tree left out.

@@ -43,7 +43,7 @@ QString filesText(std::size_t count) {
 }
 
 QString undoNote(engine::UndoOutcome outcome, std::string_view reason) {
-    const QString why = QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size()));
+    QString why = QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size()));
     switch (outcome) {
     case engine::UndoOutcome::Restored:
         return QStringLiteral("restored");
@@ -287,7 +287,7 @@ void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::
     fillList(QStringLiteral("The last run changed %1.").arg(filesText(m_rows.size())));
 }
 
-void ChangesPage::fillList(QString status) {
+void ChangesPage::fillList(const QString& status) {
     m_list->clear();
     QList<QTreeWidgetItem*> items;
     for (std::size_t i = 0; i < m_rows.size(); ++i) {

@@ -109,7 +109,7 @@ private:
     void openItem(QTreeWidgetItem* item);
 
     void startRun(engine::RunRequest request, Shown shows, std::shared_ptr<engine::CommitHooks> hooks);
-    void fillList(QString status);
+    void fillList(const QString& status);
     void updateButtons();
     QString absolutePath(QTreeWidgetItem* item) const;
 

@@ -76,7 +76,7 @@ constexpr int kExecuteGlyphSpacing = 16;
 constexpr int kStyleIconSpacing = 2;
 
 QPixmap withRightMargin(const QString& file, int margin) {
-    const QPixmap glyph(file);
+    QPixmap glyph(file);
     if (glyph.isNull())
         return glyph;
     QPixmap wider(glyph.width() + margin, glyph.height());

@@ -56,7 +56,7 @@ void fail(const char* what, const std::string& fileName, const std::string& reas
 }
 
 void failErrno(const char* what, const std::string& fileName, int error) {
-    fail(what, fileName, std::strerror(error));
+    fail(what, fileName, ErrnoText(error));
 }
 
 bool writeAll(int fd, std::string_view text, long long offset) {
@@ -614,7 +614,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
             if (ahead)
                 return RewriteOutcome::Changed;
             state.lease.reset();
-            return rewriteInPlace(target, state.newText, state.newSize, state.request, context, std::strerror(error));
+            return rewriteInPlace(target, state.newText, state.newSize, state.request, context, ErrnoText(error));
         }
         failErrno(kCannotCreate, listed, error);
     }

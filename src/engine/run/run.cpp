@@ -213,7 +213,7 @@ private:
         StagedRewrite staged = std::move(ahead);
         Settled settled = Settled::Done;
         try {
-            settled = resolve(entry, *held, error, 1, staged, staging());
+            settled = resolve(entry, *held, std::move(error), 1, staged, staging());
         } catch (...) {
             putStagedInPlace(); // the entries before this one come first
             throw;
