@@ -3,6 +3,7 @@
 // run with their counts, result lists and progress texts, Stop, failing runs,
 // closing during a run, and the links. Message boxes and the launcher's back
 // end are replaced by recording fakes, so nothing blocks and nothing opens.
+#include "core/text_ops.h"
 #include "launcher/shell_launcher.h"
 #include "main_window.h"
 #include "radio_group.h"
@@ -299,8 +300,15 @@ private slots:
                                      QStringLiteral("Insert Before"), QStringLiteral("Insert After          "),
                                      QStringLiteral("Remove Script"), QStringLiteral("Strip Word HTML")};
         QCOMPARE(operation->count(), int(operations.size()));
-        for (int i = 0; i < operation->count(); ++i)
+        for (int i = 0; i < operation->count(); ++i) {
             QCOMPARE(operation->item(i)->text(), operations.at(i));
+            // The item index is the operation code, whose caption the
+            // Changes page and the run journal show.
+            const auto* info = quillet::core::FindOperation(static_cast<std::uint8_t>(i));
+            QVERIFY(info != nullptr);
+            QCOMPARE(operations.at(i).trimmed(),
+                     QString::fromLatin1(info->Caption.data(), static_cast<qsizetype>(info->Caption.size())));
+        }
         QCOMPARE(operation->itemIndex(), 1);
 
         const auto* maxCount = control<QComboBox>("MaxCount_Cbo");
