@@ -1,8 +1,8 @@
 // Runs a fuzz target without libFuzzer: on the files named on the command
 // line, or else on inputs drawn from a fixed seed out of bytes that make
-// patterns interesting ('*', '{$1}', '<', case pairs, NUL separators). The
-// tests run it this way; a clang build with QUILLET_BUILD_FUZZERS makes real
-// fuzzers of the same targets.
+// patterns, path lists and argument lists interesting ('*', '{$1}', '<', case
+// pairs, '-', line ends, NUL separators). The tests run it this way; a clang
+// build with QUILLET_BUILD_FUZZERS makes real fuzzers of the same targets.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    const std::string alphabet = std::string("aAbB*?.;<>/=x{$1}2 ") + '\0' + "\xe9\xc9";
+    const std::string alphabet = std::string("aAbB*?.;<>/=x{$1}2 -\r\n") + '\0' + "\xe9\xc9";
     std::mt19937 random(1234);
     std::vector<std::uint8_t> input;
     for (int run = 0; run < 30000; ++run) {

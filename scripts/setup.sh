@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth xdotool x11-utils imagemagick
-  dpkg-dev file clang-format clang libclang-rt-14-dev
+  dpkg-dev file clang-format clang-tidy clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

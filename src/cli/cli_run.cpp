@@ -4,6 +4,7 @@
 #include "core/text_diff.h"
 #include "core/text_ops.h"
 #include "engine/keep/backup_hooks.h"
+#include "engine/fs/durable_files.h"
 #include "engine/fs/file_io.h"
 #include "engine/fs/temporary_file.h"
 #include "engine/keep/journal.h"
@@ -94,7 +95,7 @@ std::string readStream(std::FILE* in) {
         text.append(buffer, got);
         if (got < sizeof buffer) {
             if (std::ferror(in))
-                throw Error(std::string("Cannot read standard input. ") + std::strerror(errno));
+                throw Error(std::string("Cannot read standard input. ") + engine::ErrnoText(errno));
             break;
         }
     }
@@ -256,7 +257,7 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
             ChooseDiffColor(options.Color, isatty(fileno(out)) == 1, std::getenv("NO_COLOR"), std::getenv("TERM"));
         events.OnResult = [&](const std::string&) { ++matchedFiles; };
         events.OnChanged = [&, color](const std::string& path, std::string_view oldText, std::string_view newText,
-                                      const std::vector<core::KeptStretch>* kept) {
+                                      const std::vector<core::KeptStretch>* kept, std::int64_t) {
             if (listWriteError != 0)
                 return;
             std::string diff;
@@ -312,11 +313,12 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     }
     if (listWriteError != 0) {
         std::fprintf(err, "quillet-cli: cannot write the result list: %s; the run stopped between two files\n",
-                     std::strerror(listWriteError));
+                     engine::ErrnoText(listWriteError).c_str());
         return 2;
     }
     if (finalWriteError != 0) {
-        std::fprintf(err, "quillet-cli: cannot write the result list: %s\n", std::strerror(finalWriteError));
+        std::fprintf(err, "quillet-cli: cannot write the result list: %s\n",
+                     engine::ErrnoText(finalWriteError).c_str());
         return 2;
     }
     // A folder the walk could not read is a part of the tree left out.

@@ -9,7 +9,8 @@
 
 int main(int argc, char** argv) {
     // Case folding follows the user's locale; the table is built before any search.
-    std::setlocale(LC_CTYPE, "");
+    // Before any other thread starts, so setlocale's race cannot happen.
+    std::setlocale(LC_CTYPE, ""); // NOLINT(concurrency-mt-unsafe)
     quillet::core::BuildUpperTable();
 
     const quillet::cli::ParseOutcome parsed = quillet::cli::ParseArguments(argc, argv);

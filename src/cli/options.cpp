@@ -13,21 +13,6 @@ namespace quillet::cli {
 
 namespace {
 
-struct OperationName {
-    std::string_view Name;
-    std::uint8_t Code;
-    int Arguments; // PATTERN, or PATTERN NEWTEXT, or none
-};
-
-constexpr std::array<OperationName, 6> kOperations{{
-    {"search", core::OpOnlySearch, 1},
-    {"replace", core::OpReplaceText, 2},
-    {"insert-before", core::OpInsertBefore, 2},
-    {"insert-after", core::OpInsertAfter, 2},
-    {"remove-script", core::OpRemoveScript, 0},
-    {"strip-word-html", core::OpStripWordHtml, 0},
-}};
-
 constexpr std::string_view kUsage = "Usage: quillet-cli OPERATION [ARGS] [OPTIONS] [PATH...]\n"
                                     "Try 'quillet-cli --help' for more information.\n";
 
@@ -220,13 +205,6 @@ const OptionSpec* findShort(char letter) {
     for (const OptionSpec& option : kOptionSpecs)
         if (option.Short != 0 && option.Short == letter)
             return &option;
-    return nullptr;
-}
-
-const OperationName* findOperation(std::string_view name) {
-    for (const OperationName& operation : kOperations)
-        if (operation.Name == name)
-            return &operation;
     return nullptr;
 }
 
@@ -539,7 +517,7 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
     if (state.Operands.empty())
         return usageError("no operation given");
     const std::string& operationName = state.Operands.front();
-    const OperationName* operation = findOperation(operationName);
+    const core::OperationInfo* operation = core::FindOperation(std::string_view(operationName));
     if (operation == nullptr)
         return usageError("unknown operation '" + operationName + "'");
     options.Operation = operation->Code;

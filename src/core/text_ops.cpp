@@ -60,9 +60,11 @@ void keep(TextSink& result, std::string_view piece) {
 template <class Out>
 bool processText(Out& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
-                 std::string_view tagClose, std::int64_t maxCount) {
+                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches = nullptr) {
     result.clear();
-    if (operation == OpRemoveScript || operation == OpStripWordHtml) {
+    if (IsRecipe(operation)) {
+        if (matches != nullptr)
+            *matches = -1;
         std::string cleaned;
         if (operation == OpRemoveScript)
             RemoveScripts(cleaned, text, maxCount);
@@ -88,8 +90,10 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
         if (!matched)
             reserveForResult(result, text.size(), newText.size());
         matched = true;
-        if (operation == OpOnlySearch)
+        if (operation == OpOnlySearch) {
+            count = 1;
             break;
+        }
         std::string_view replacement = newText;
         if (isPattern) {
             ExpandCaptures(text, ranges, newText, tagOpen, tagClose, expanded);
@@ -107,6 +111,8 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
             break;
     }
     keep(result, Copy(text, from, textLen));
+    if (matches != nullptr)
+        *matches = count;
     return matched;
 }
 
@@ -129,9 +135,9 @@ bool ProcessText(std::string& result, std::string_view text, std::uint8_t operat
 
 bool ProcessText(TextSink& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
-                 std::string_view tagClose, std::int64_t maxCount) {
-    return processText(result, text, operation, pattern, caseSensitive, newText, isPattern, tagOpen, tagClose,
-                       maxCount);
+                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches) {
+    return processText(result, text, operation, pattern, caseSensitive, newText, isPattern, tagOpen, tagClose, maxCount,
+                       matches);
 }
 
 bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensitive) {

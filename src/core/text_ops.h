@@ -4,6 +4,7 @@
 #include "core/byte_search.h"
 #include "core/pattern.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,6 +20,59 @@ enum Operation : std::uint8_t {
     OpRemoveScript = 4,
     OpStripWordHtml = 5,
 };
+
+// What the front ends need to know of each operation, in one place.
+struct OperationInfo {
+    Operation Code;
+    std::string_view CliName; // the command line's OPERATION word
+    std::string_view Caption; // the window's name for it, as in its "Operation" group
+    // A fixed clean-up recipe: takes neither pattern nor new text, and
+    // rebuilds the text rather than changing it at matches.
+    bool Recipe;
+    // Operands after the command line's OPERATION word: PATTERN (1), PATTERN
+    // and NEWTEXT (2), none (the recipes).
+    int Arguments;
+};
+
+inline constexpr std::array<OperationInfo, 6> kOperations{{
+    {OpOnlySearch, "search", "Only Search", false, 1},
+    {OpReplaceText, "replace", "Replace Text", false, 2},
+    {OpInsertBefore, "insert-before", "Insert Before", false, 2},
+    {OpInsertAfter, "insert-after", "Insert After", false, 2},
+    {OpRemoveScript, "remove-script", "Remove Script", true, 0},
+    {OpStripWordHtml, "strip-word-html", "Strip Word HTML", true, 0},
+}};
+
+namespace detail {
+constexpr bool codesAreIndices() {
+    for (std::size_t i = 0; i < kOperations.size(); ++i)
+        if (static_cast<std::size_t>(kOperations[i].Code) != i ||
+            (kOperations[i].Recipe && kOperations[i].Arguments != 0))
+            return false;
+    return true;
+}
+} // namespace detail
+// FindOperation(code) indexes the table; a recipe takes no operands.
+static_assert(detail::codesAreIndices());
+
+// The entry of an operation code; null for a code that names none.
+constexpr const OperationInfo* FindOperation(std::uint8_t operation) {
+    return operation < kOperations.size() ? &kOperations[operation] : nullptr;
+}
+
+// The entry whose CliName is `cliName` exactly; null if none.
+constexpr const OperationInfo* FindOperation(std::string_view cliName) {
+    for (const OperationInfo& info : kOperations)
+        if (info.CliName == cliName)
+            return &info;
+    return nullptr;
+}
+
+// Whether `operation` is one of the clean-up recipes (false for an unknown code).
+constexpr bool IsRecipe(std::uint8_t operation) {
+    const OperationInfo* info = FindOperation(operation);
+    return info != nullptr && info->Recipe;
+}
 
 inline constexpr std::string_view kTagOpen = "{$";
 inline constexpr std::string_view kTagClose = "}";
@@ -55,9 +109,13 @@ public:
     virtual void keep(std::string_view piece) { append(piece); }
 };
 
+// `matches`, where given, receives the number of matches handled: those
+// replaced or inserted at (at most maxCount when it is positive), 1 or 0
+// for Only Search, and -1 for the clean-up recipes, which rebuild the text
+// in several passes and count no matches.
 bool ProcessText(TextSink& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
-                 std::string_view tagClose, std::int64_t maxCount);
+                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches = nullptr);
 
 // Whether pattern matches anywhere in text: the answer of ProcessText for
 // Only Search, without building a result.

@@ -1,8 +1,6 @@
 #include "change_list.h"
 
-#include "core/pattern.h"
 #include "core/text_diff.h"
-#include "core/text_ops.h"
 
 #include <sys/stat.h>
 
@@ -10,43 +8,25 @@
 
 namespace quillet::gui {
 
-std::int64_t countMatches(const engine::FileOperation& param, std::string_view oldText, std::string_view diff) {
-    if (param.Operation == core::OpRemoveScript || param.Operation == core::OpStripWordHtml) {
-        // Runs of "-" and "+" lines; the "---" and "+++" heading lines come
-        // before the first hunk and are not changes.
-        std::int64_t places = 0;
-        bool inChange = false;
-        bool inHunks = false;
-        std::size_t start = 0;
-        while (start < diff.size()) {
-            std::size_t end = diff.find('\n', start);
-            if (end == std::string_view::npos)
-                end = diff.size();
-            const char first = diff[start];
-            inHunks = inHunks || first == '@';
-            const bool changed = inHunks && (first == '-' || first == '+');
-            if (changed && !inChange)
-                ++places;
-            inChange = changed;
-            start = end + 1;
-        }
-        return places;
+std::int64_t countChangedPlaces(std::string_view diff) {
+    // The "---" and "+++" heading lines come before the first hunk.
+    std::int64_t places = 0;
+    bool inChange = false;
+    bool inHunks = false;
+    std::size_t start = 0;
+    while (start < diff.size()) {
+        std::size_t end = diff.find('\n', start);
+        if (end == std::string_view::npos)
+            end = diff.size();
+        const char first = diff[start];
+        inHunks = inHunks || first == '@';
+        const bool changed = inHunks && (first == '-' || first == '+');
+        if (changed && !inChange)
+            ++places;
+        inChange = changed;
+        start = end + 1;
     }
-    const core::CompiledPattern compiled = core::CompilePattern(param.SearchPattern);
-    const auto textLen = static_cast<core::Pos>(oldText.size());
-    core::TSubStrPosArray ranges;
-    std::int64_t count = 0;
-    for (core::Pos from = 1; from <= textLen;) {
-        core::Pos start = 0;
-        core::Pos end = 0;
-        if (!core::MatchPattern(start, end, ranges, oldText, compiled, textLen, true, from, param.CaseSensitive, true))
-            break;
-        ++count;
-        if (param.MaxCount > 0 && count >= param.MaxCount)
-            break;
-        from = end + 1;
-    }
-    return count;
+    return places;
 }
 
 std::string fileDiff(const std::string& path, std::string_view oldText, std::string_view newText) {
@@ -71,19 +51,19 @@ bool sameFileNow(const std::string& path, const engine::FileIdentity& identity) 
     return engine::FileIdentity::of(info) == identity;
 }
 
-ChangeCollector::ChangeCollector(engine::FileOperation param, ChangeLimits limits)
-    : m_param(std::move(param)), m_limits(limits) {}
+ChangeCollector::ChangeCollector(ChangeLimits limits) : m_limits(limits) {}
 
-void ChangeCollector::record(const std::string& path, std::string_view oldText, std::string_view newText) {
+void ChangeCollector::record(const std::string& path, std::string_view oldText, std::string_view newText,
+                             std::int64_t matches) {
     FileChange change;
     change.Path = path;
-    const bool recipe = m_param.Operation == core::OpRemoveScript || m_param.Operation == core::OpStripWordHtml;
+    change.Matches = matches;
     if (oldText.size() > m_limits.MaxTextBytes || newText.size() > m_limits.MaxTextBytes) {
         change.DiffKept = false;
-        change.Matches = recipe ? -1 : countMatches(m_param, oldText, {});
     } else {
         change.Diff = fileDiff(path, oldText, newText);
-        change.Matches = countMatches(m_param, oldText, change.Diff);
+        if (matches < 0)
+            change.Matches = countChangedPlaces(change.Diff);
     }
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) {

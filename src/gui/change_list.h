@@ -22,7 +22,7 @@ namespace quillet::gui {
 
 struct FileChange {
     std::string Path;              // as the run listed it (a directory's files with the directory)
-    std::int64_t Matches = 0;      // see countMatches; -1: not counted (a recipe on a text too large to diff)
+    std::int64_t Matches = 0;      // see ChangeCollector::record; -1: not counted
     bool HasIdentity = false;      // the file could be looked at after the change was seen
     engine::FileIdentity Identity; // a preview: the file as it was read; a real run: as the run left it
     // The unified diff (old "a/PATH", new "b/PATH"), or empty when it was too
@@ -42,13 +42,11 @@ struct ChangeLimits {
     std::size_t MaxTextBytes = std::size_t{16} << 20;
 };
 
-// The number of matches that `param` handles in `oldText`, as the run handles
-// them: non-overlapping, left to right, at most MaxCount when it is positive;
-// Only Search counts each match although the run stops at the first. The
-// clean-up recipes (Remove Script, Strip Word HTML) have no pattern: for them
-// the count is the number of changed places, that is runs of removed and
-// added lines in `diff`.
-std::int64_t countMatches(const engine::FileOperation& param, std::string_view oldText, std::string_view diff);
+// The number of changed places in a unified diff: runs of removed and added
+// lines, the "---" and "+++" heading lines not counted. What the page shows
+// as the count of a clean-up recipe (Remove Script, Strip Word HTML), which
+// has no pattern to count matches of.
+std::int64_t countChangedPlaces(std::string_view diff);
 
 // The unified diff of one file's texts, labelled with its path.
 std::string fileDiff(const std::string& path, std::string_view oldText, std::string_view newText);
@@ -66,17 +64,18 @@ bool sameFileNow(const std::string& path, const engine::FileIdentity& identity);
 // thread while the window's thread waits; take() after the run has ended.
 class ChangeCollector {
 public:
-    explicit ChangeCollector(engine::FileOperation param, ChangeLimits limits = {});
+    explicit ChangeCollector(ChangeLimits limits = {});
 
-    // One changed file: counts its matches, looks at the file and keeps its
-    // diff within the limits.
-    void record(const std::string& path, std::string_view oldText, std::string_view newText);
+    // One changed file, with the matches the run handled in it
+    // (RunEvents::OnChanged): looks at the file and keeps its diff within the
+    // limits. A recipe's file (matches -1) counts its changed places instead,
+    // or stays not counted when its texts are too large to diff.
+    void record(const std::string& path, std::string_view oldText, std::string_view newText, std::int64_t matches);
 
     // The changes recorded so far, in run order; the collector starts afresh.
     std::vector<FileChange> take();
 
 private:
-    const engine::FileOperation m_param;
     const ChangeLimits m_limits;
     std::mutex m_mutex;
     std::vector<FileChange> m_changes; // guarded by m_mutex

@@ -1,6 +1,7 @@
 #include "changes_page.h"
 
 #include "core/error.h"
+#include "core/text_ops.h"
 #include "diff_view.h"
 #include "engine/keep/journal.h"
 #include "engine/keep/undo.h"
@@ -37,31 +38,12 @@ QString fromBytes(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
-const char* operationName(std::uint8_t operation) {
-    switch (operation) {
-    case core::OpOnlySearch:
-        return "Only Search";
-    case core::OpReplaceText:
-        return "Replace Text";
-    case core::OpInsertBefore:
-        return "Insert Before";
-    case core::OpInsertAfter:
-        return "Insert After";
-    case core::OpRemoveScript:
-        return "Remove Script";
-    case core::OpStripWordHtml:
-        return "Strip Word HTML";
-    default:
-        return "Operation";
-    }
-}
-
 QString filesText(std::size_t count) {
     return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
 }
 
 QString undoNote(engine::UndoOutcome outcome, std::string_view reason) {
-    const QString why = QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size()));
+    QString why = QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size()));
     switch (outcome) {
     case engine::UndoOutcome::Restored:
         return QStringLiteral("restored");
@@ -91,8 +73,9 @@ void openWithDesktop(const QString& path) {
 
 std::string describeRun(const engine::RunRequest& request) {
     const engine::FileOperation& param = request.Param;
-    std::string text = operationName(param.Operation);
-    const bool recipe = param.Operation == core::OpRemoveScript || param.Operation == core::OpStripWordHtml;
+    const core::OperationInfo* operation = core::FindOperation(param.Operation);
+    std::string text = operation ? std::string(operation->Caption) : std::string("Operation");
+    const bool recipe = core::IsRecipe(param.Operation);
     if (!recipe) {
         text += " \"" + param.SearchPattern + "\"";
         if (param.Operation != core::OpOnlySearch)
@@ -245,12 +228,12 @@ void ChangesPage::Apply_BtnClick() {
 
 void ChangesPage::startRun(engine::RunRequest request, Shown shows,
                            std::function<std::shared_ptr<engine::CommitHooks>()> makeHooks) {
-    m_collector = std::make_shared<ChangeCollector>(request.Param);
+    m_collector = std::make_shared<ChangeCollector>();
     RunAttachments attachments;
     attachments.MakeHooks = std::move(makeHooks);
     attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
-                                                      std::string_view newText) {
-        collector->record(path, oldText, newText);
+                                                      std::string_view newText, std::int64_t matches) {
+        collector->record(path, oldText, newText, matches);
     };
     m_param = request.Param;
     m_running = shows;
@@ -307,7 +290,7 @@ void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::
     fillList(QStringLiteral("The last run changed %1.").arg(filesText(m_rows.size())));
 }
 
-void ChangesPage::fillList(QString status) {
+void ChangesPage::fillList(const QString& status) {
     m_list->clear();
     QList<QTreeWidgetItem*> items;
     for (std::size_t i = 0; i < m_rows.size(); ++i) {

@@ -120,7 +120,7 @@ private:
     // `makeHooks` (may be empty) makes the run's journal on the run's thread.
     void startRun(engine::RunRequest request, Shown shows,
                   std::function<std::shared_ptr<engine::CommitHooks>()> makeHooks);
-    void fillList(QString status);
+    void fillList(const QString& status);
     void updateButtons();
     QString absolutePath(QTreeWidgetItem* item) const;
 

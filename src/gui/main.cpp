@@ -23,7 +23,9 @@
 int main(int argc, char* argv[]) {
     quillet::gui::Application app(argc, argv);
     // Case folding follows the user's locale; the table is built before any search.
-    std::setlocale(LC_CTYPE, "");
+    // Before any of the program's own threads (runs, listings) start, so that
+    // no locale-dependent call races with it.
+    std::setlocale(LC_CTYPE, ""); // NOLINT(concurrency-mt-unsafe)
     quillet::core::BuildUpperTable();
     // The layout holds fixed positions; Fusion draws the same on every desktop.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "core/error.h"
+#include "core/text_ops.h"
 #include "core/version.h"
 #include "changes_page.h"
 #include "directory_panel.h"
@@ -75,7 +76,7 @@ constexpr int kExecuteGlyphSpacing = 16;
 constexpr int kStyleIconSpacing = 2;
 
 QPixmap withRightMargin(const QString& file, int margin) {
-    const QPixmap glyph(file);
+    QPixmap glyph(file);
     if (glyph.isNull())
         return glyph;
     QPixmap wider(glyph.width() + margin, glyph.height());
@@ -83,24 +84,6 @@ QPixmap withRightMargin(const QString& file, int margin) {
     QPainter painter(&wider);
     painter.drawPixmap(0, 0, glyph);
     return wider;
-}
-
-// A text file's lines as a string list loads them: CR LF, LF and CR all end
-// a line, and a line break at the very end adds no empty line.
-QStringList splitLines(const std::string& text) {
-    QStringList lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\n' && text[i] != '\r')
-            continue;
-        lines << QString::fromLocal8Bit(text.data() + start, static_cast<qsizetype>(i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines << QString::fromLocal8Bit(text.data() + start, static_cast<qsizetype>(text.size() - start));
-    return lines;
 }
 
 } // namespace
@@ -379,24 +362,10 @@ void MainWindow::FileListFrom_RdgClick() {
 void MainWindow::SROperation_RdgClick() {
     const int operation = ui->SROperation_Rdg->itemIndex();
     ui->ResultIsPattern_Chk->setEnabled(operation != core::OpOnlySearch);
-    switch (operation) {
-    case core::OpOnlySearch:
-        SetMemoReadOnly(ui->SearchPattern_Memo, false);
-        SetMemoReadOnly(ui->NewText_Memo, true);
-        break;
-    case core::OpReplaceText:
-    case core::OpInsertBefore:
-    case core::OpInsertAfter:
-        SetMemoReadOnly(ui->SearchPattern_Memo, false);
-        SetMemoReadOnly(ui->NewText_Memo, false);
-        break;
-    case core::OpRemoveScript:
-    case core::OpStripWordHtml:
-        SetMemoReadOnly(ui->SearchPattern_Memo, true);
-        SetMemoReadOnly(ui->NewText_Memo, true);
-        break;
-    default:
-        break;
+    // A memo the operation takes no text from is read-only.
+    if (const core::OperationInfo* info = core::FindOperation(static_cast<std::uint8_t>(operation))) {
+        SetMemoReadOnly(ui->SearchPattern_Memo, info->Arguments < 1);
+        SetMemoReadOnly(ui->NewText_Memo, info->Arguments < 2);
     }
 }
 
@@ -429,7 +398,7 @@ void MainWindow::OpenFileList_BtnClick() {
         return;
     std::string text;
     engine::LoadFileText(pathToBytes(fileName), text);
-    ui->FileList_Memo->setPlainText(detail::splitLines(text).join(QLatin1Char('\n')));
+    ui->FileList_Memo->setPlainText(m_listedPaths.load(text));
 }
 
 void MainWindow::FileListBoxDblClick() {

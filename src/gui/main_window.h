@@ -11,6 +11,7 @@
 #pragma once
 
 #include "engine/run/prepare.h"
+#include "listed_paths.h"
 #include "run_controller.h"
 
 #include <QWidget>
@@ -135,6 +136,8 @@ private:
     std::shared_ptr<ChangeCollector> m_runChanges;
     // Open, Open Containing Folder and Copy Path on the Result page's list.
     FileListActions* m_resultActions = nullptr;
+    // The names the path list box shows, as the loaded list file spells them.
+    ListedPaths m_listedPaths;
     // This session's earlier patterns and new texts.
     MemoHistory* m_patternHistory = nullptr;
     MemoHistory* m_newTextHistory = nullptr;

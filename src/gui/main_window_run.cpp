@@ -45,9 +45,7 @@ engine::RunRequest MainWindow::runRequestFromSettings() const {
         for (const QString& name : m_directories->fileNames())
             request.Entries.push_back(pathToBytes(name));
     } else {
-        const QStringList lines = ui->FileList_Memo->toPlainText().split(QLatin1Char('\n'));
-        for (const QString& line : lines)
-            request.Entries.push_back(pathToBytes(line));
+        request.Entries = m_listedPaths.entries(ui->FileList_Memo->toPlainText());
     }
     param.CaseSensitive = ui->CaseSensitive_Chk->isChecked();
     param.SearchPattern = toBytes(ui->SearchPattern_Memo->toPlainText());
@@ -88,10 +86,10 @@ void MainWindow::PrepareAndRun() {
         attachments.MakeHooks = [description = describeRun(request)]() -> std::shared_ptr<engine::CommitHooks> {
             return std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(description));
         };
-        m_runChanges = std::make_shared<ChangeCollector>(RunParam);
+        m_runChanges = std::make_shared<ChangeCollector>();
         attachments.OnChanged = [collector = m_runChanges](const std::string& path, std::string_view oldText,
-                                                           std::string_view newText) {
-            collector->record(path, oldText, newText);
+                                                           std::string_view newText, std::int64_t matches) {
+            collector->record(path, oldText, newText, matches);
         };
     } else {
         m_runChanges.reset();

@@ -89,7 +89,8 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
     if (attachments.OnChanged)
         events.OnChanged = [onChanged = std::move(attachments.OnChanged)](
                                const std::string& path, std::string_view oldText, std::string_view newText,
-                               const std::vector<core::KeptStretch>*) { onChanged(path, oldText, newText); };
+                               const std::vector<core::KeptStretch>*,
+                               std::int64_t matches) { onChanged(path, oldText, newText, matches); };
     events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
     QStringList unreadable;
     events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {

@@ -49,7 +49,8 @@ enum class StopAtStart { No, Yes };
 // What a run takes beyond its request: the hooks around each rewrite (the run
 // journal), kept alive until the run has ended and then released on its
 // thread, and a listener for each changed file, called on the run's thread
-// with the file's old and new bytes (RunEvents::OnChanged).
+// with the file's old and new bytes and its count of matches
+// (RunEvents::OnChanged).
 struct RunAttachments {
     std::shared_ptr<engine::CommitHooks> Hooks;
     // Makes Hooks on the run's thread before the run starts, so that the
@@ -57,7 +58,9 @@ struct RunAttachments {
     // its folders checked there). An exception it raises ends the run as
     // failed before it has touched a file.
     std::function<std::shared_ptr<engine::CommitHooks>()> MakeHooks;
-    std::function<void(const std::string& path, std::string_view oldText, std::string_view newText)> OnChanged;
+    std::function<void(const std::string& path, std::string_view oldText, std::string_view newText,
+                       std::int64_t matches)>
+        OnChanged;
 };
 
 class RunController : public QObject {

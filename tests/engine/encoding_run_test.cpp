@@ -55,7 +55,8 @@ Ran run(const std::vector<std::string>& paths, FileOperation op, int threads = 1
         ran.passedOver.push_back(path + ": " + std::string(reason));
     };
     events.OnFileError = [&](const std::string&, const std::string& message) { ran.errors.push_back(message); };
-    events.OnChanged = [&](const std::string&, std::string_view oldText, std::string_view newText, const auto*) {
+    events.OnChanged = [&](const std::string&, std::string_view oldText, std::string_view newText, const auto*,
+                           std::int64_t) {
         ran.oldText = oldText;
         ran.newText = newText;
     };

@@ -1,3 +1,4 @@
+#include "engine/fs/rewrite.h"
 #include "engine/run/ordered_pipeline.h"
 
 #include "testutil/temp_dir.h"
@@ -41,7 +42,7 @@ TEST(OrderedPipeline, FilesComeInOrderWhileTheOnlyWorkerIsBusy) {
     // The first full batch wakes the worker, which takes the task above
     // before any batch.
     for (int i = 0; i < kFiles; ++i)
-        pipeline.submit(FileLocation::atPath(dir.file("f" + std::to_string(i))), 8);
+        pipeline.submit(FileLocation::atPath(dir.file("f" + std::to_string(i))));
     while (!workerHeld && released.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
         std::this_thread::yield();
     std::vector<bool> matched;
@@ -55,4 +56,24 @@ TEST(OrderedPipeline, FilesComeInOrderWhileTheOnlyWorkerIsBusy) {
     EXPECT_TRUE(tookAll) << "the calling thread waited for the held worker";
     for (std::size_t i = 0; i < matched.size(); ++i)
         EXPECT_EQ(matched[i], i % 3 == 0) << i;
+}
+
+// Broken preconditions stop the test and sanitizer builds where they break,
+// rather than as a null dereference or a lost error somewhere later.
+TEST(OrderedPipeline, BrokenPreconditionsAbortWithTheirMeaning) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const struct {
+        const char* what;
+        void (*call)();
+    } cases[] = {
+        {"takeOldest\\(\\) with a file in flight",
+         [] {
+             OrderedPipeline pipeline(FileOperation{}, 1, 4);
+             pipeline.takeOldest();
+         }},
+        {"finish\\(\\) once", [] { StagedRewrite().finish(); }},
+        {"announce\\(\\) of a rewrite that is staged", [] { StagedRewrite().announce(nullptr); }},
+    };
+    for (const auto& c : cases)
+        EXPECT_DEATH(c.call(), c.what) << c.what;
 }

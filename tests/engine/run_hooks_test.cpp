@@ -100,7 +100,7 @@ TEST(RunHooks, ChangedFilesComeWithTheStretchesTheOperationKept) {
         bool called = false;
         RunEvents events;
         events.OnChanged = [&](const std::string&, std::string_view oldText, std::string_view newText,
-                               const std::vector<quillet::core::KeptStretch>* kept) {
+                               const std::vector<quillet::core::KeptStretch>* kept, std::int64_t) {
             called = true;
             ASSERT_EQ(kept != nullptr, c.expectKept) << int(c.operation);
             if (kept == nullptr)
@@ -111,6 +111,39 @@ TEST(RunHooks, ChangedFilesComeWithTheStretchesTheOperationKept) {
         };
         ExecuteRun(request, events);
         EXPECT_TRUE(called) << int(c.operation);
+    }
+}
+
+// The change event carries the count of matches the run handled, which the
+// window shows instead of searching the text again.
+TEST(RunHooks, ChangeEventCarriesTheMatchesHandled) {
+    const struct Case {
+        std::uint8_t operation;
+        const char* pattern;
+        std::int64_t maxCount;
+        std::int64_t expected;
+    } cases[] = {
+        {quillet::core::OpReplaceText, "foo", -1, 3},  {quillet::core::OpReplaceText, "foo", 2, 2},
+        {quillet::core::OpReplaceText, "f*o ", -1, 2}, // stars: matches never overlap
+        {quillet::core::OpInsertAfter, "FOO", -1, 3},  // case ignored
+        {quillet::core::OpRemoveScript, "", -1, -1},   // a recipe counts no matches
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = dir.write("a.htm", "<body x>foo foo foo<link a>");
+        RunRequest request;
+        request.Entries = {path};
+        request.Param.Operation = c.operation;
+        request.Param.SearchPattern = c.pattern;
+        request.Param.NewText = "1";
+        request.Param.MaxCount = c.maxCount;
+        std::vector<std::int64_t> seen;
+        RunEvents events;
+        events.OnChanged = [&](const std::string&, std::string_view, std::string_view,
+                               const std::vector<quillet::core::KeptStretch>*,
+                               std::int64_t matches) { seen.push_back(matches); };
+        ExecuteRun(request, events);
+        EXPECT_EQ(seen, std::vector<std::int64_t>{c.expected}) << int(c.operation) << " " << c.pattern;
     }
 }
 

@@ -154,47 +154,20 @@ private slots:
 
     void cleanup() { m_window.reset(); }
 
-    void countMatches_data() {
-        QTest::addColumn<int>("operation");
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<bool>("caseSensitive");
-        QTest::addColumn<qint64>("maxCount");
-        QTest::addColumn<QByteArray>("text");
+    void countChangedPlaces_data() {
         QTest::addColumn<QByteArray>("diff");
         QTest::addColumn<qint64>("expected");
-        const QByteArray none;
-        QTest::newRow("each match once") << 1 << "foo" << false << qint64(-1) << QByteArray("foo foo x foo") << none
-                                         << qint64(3);
-        QTest::newRow("matches do not overlap")
-            << 1 << "aa" << false << qint64(-1) << QByteArray("aaaaa") << none << qint64(2);
-        QTest::newRow("limit per file") << 2 << "foo" << false << qint64(2) << QByteArray("foo foo foo") << none
-                                        << qint64(2);
-        QTest::newRow("case ignored") << 1 << "FOO" << false << qint64(-1) << QByteArray("foo Foo") << none
-                                      << qint64(2);
-        QTest::newRow("case kept") << 1 << "FOO" << true << qint64(-1) << QByteArray("foo FOO") << none << qint64(1);
-        QTest::newRow("stars span text") << 1 << "<b>*</b>" << false << qint64(-1) << QByteArray("<b>x</b> <b>y</b>")
-                                         << none << qint64(2);
-        QTest::newRow("only search counts all")
-            << 0 << "x" << false << qint64(-1) << QByteArray("x x x") << none << qint64(3);
-        QTest::newRow("recipe counts changed places")
-            << 4 << "" << false << qint64(-1) << QByteArray()
+        QTest::newRow("runs of removed and added lines")
             << QByteArray("--- a/f\n+++ b/f\n@@ -1,5 +1,4 @@\n-a\n+b\n c\n-d\n e\n+f\n") << qint64(3);
+        QTest::newRow("headings are no change") << QByteArray("--- a/f\n+++ b/f\n") << qint64(0);
+        QTest::newRow("a run across hunks is two")
+            << QByteArray("--- a/f\n+++ b/f\n@@ -1 +1 @@\n-a\n@@ -9 +9 @@\n+b\n") << qint64(2);
     }
 
-    void countMatches() {
-        QFETCH(int, operation);
-        QFETCH(QString, pattern);
-        QFETCH(bool, caseSensitive);
-        QFETCH(qint64, maxCount);
-        QFETCH(QByteArray, text);
+    void countChangedPlaces() {
         QFETCH(QByteArray, diff);
         QFETCH(qint64, expected);
-        quillet::engine::FileOperation param;
-        param.Operation = static_cast<std::uint8_t>(operation);
-        param.SearchPattern = pattern.toStdString();
-        param.CaseSensitive = caseSensitive;
-        param.MaxCount = maxCount;
-        QCOMPARE(quillet::gui::countMatches(param, text.toStdString(), diff.toStdString()), expected);
+        QCOMPARE(quillet::gui::countChangedPlaces(diff.toStdString()), expected);
     }
 
     void parseUnifiedDiff_data() {
@@ -244,17 +217,15 @@ private slots:
         QFETCH(double, maxTotalInDiffs);
         QFETCH(int, maxText);
         QFETCH(QString, expected);
-        quillet::engine::FileOperation param;
-        param.SearchPattern = "foo";
         const double oneDiff =
             static_cast<double>(quillet::gui::fileDiff(path("a.htm").toStdString(), "foo\n", "bar\n").size());
         quillet::gui::ChangeLimits limits;
         limits.MaxDiffBytes = static_cast<std::size_t>(maxDiff);
         limits.MaxTotalBytes = static_cast<std::size_t>(oneDiff * maxTotalInDiffs);
         limits.MaxTextBytes = static_cast<std::size_t>(maxText);
-        quillet::gui::ChangeCollector collector(param, limits);
+        quillet::gui::ChangeCollector collector(limits);
         for (const char* name : {"a.htm", "b.htm", "c.htm"})
-            collector.record(path(name).toStdString(), "foo\n", "bar\n");
+            collector.record(path(name).toStdString(), "foo\n", "bar\n", 1);
         QStringList kept;
         for (const quillet::gui::FileChange& change : collector.take()) {
             QCOMPARE(change.Matches, 1);

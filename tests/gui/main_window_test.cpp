@@ -3,6 +3,7 @@
 // run with their counts, result lists and progress texts, Stop, failing runs,
 // closing during a run, and the links. Message boxes and the launcher's back
 // end are replaced by recording fakes, so nothing blocks and nothing opens.
+#include "core/text_ops.h"
 #include "launcher/shell_launcher.h"
 #include "main_window.h"
 #include "radio_group.h"
@@ -32,6 +33,7 @@
 #include <QTreeView>
 
 #include <functional>
+#include <fcntl.h>
 #include <unistd.h>
 #include <memory>
 
@@ -298,8 +300,15 @@ private slots:
                                      QStringLiteral("Insert Before"), QStringLiteral("Insert After          "),
                                      QStringLiteral("Remove Script"), QStringLiteral("Strip Word HTML")};
         QCOMPARE(operation->count(), int(operations.size()));
-        for (int i = 0; i < operation->count(); ++i)
+        for (int i = 0; i < operation->count(); ++i) {
             QCOMPARE(operation->item(i)->text(), operations.at(i));
+            // The item index is the operation code, whose caption the
+            // Changes page and the run journal show.
+            const auto* info = quillet::core::FindOperation(static_cast<std::uint8_t>(i));
+            QVERIFY(info != nullptr);
+            QCOMPARE(operations.at(i).trimmed(),
+                     QString::fromLatin1(info->Caption.data(), static_cast<qsizetype>(info->Caption.size())));
+        }
         QCOMPARE(operation->itemIndex(), 1);
 
         const auto* maxCount = control<QComboBox>("MaxCount_Cbo");
@@ -862,14 +871,59 @@ private slots:
         m_dialogs.fileAnswer = listFile;
         control<QToolButton>("OpenFileList_Btn")->click();
         QCOMPARE(m_dialogs.filter, QStringLiteral("Text Files(*.txt);;All Files(*)"));
-        QCOMPARE(memo->toPlainText(), QStringLiteral("/x/a.htm\n/y/b.htm\n\n/z/c.htm"));
+        QCOMPARE(memo->toPlainText(), QStringLiteral("/x/a.htm\n/y/b.htm\n/z/c.htm"));
 
         m_dialogs.fileAnswer = tempPath(QStringLiteral("missing.txt"));
         control<QToolButton>("OpenFileList_Btn")->click();
         QCOMPARE(m_dialogs.errors.size(), 1);
         QVERIFY2(m_dialogs.errors.at(0).startsWith(QLatin1String("Cannot open file")),
                  qPrintable(m_dialogs.errors.at(0)));
-        QCOMPARE(memo->toPlainText(), QStringLiteral("/x/a.htm\n/y/b.htm\n\n/z/c.htm"));
+        QCOMPARE(memo->toPlainText(), QStringLiteral("/x/a.htm\n/y/b.htm\n/z/c.htm"));
+    }
+
+    // A listed name that is not valid UTF-8 came back from the box altered
+    // (each invalid byte as U+FFFD), and the run looked for a file that does
+    // not exist; it must be found under its own bytes, also when another line
+    // of the box was edited after the list was loaded.
+    void pathListFromFileKeepsNamesThatAreNotText() {
+        const QByteArray dir = QFile::encodeName(m_dir->path());
+        const QByteArray odd = dir + "/odd\xff\xfe.txt";
+        const QByteArray plain = dir + "/plain.txt";
+        for (const QByteArray& name : {odd, plain}) {
+            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, "say hello", 9), ssize_t{9});
+            ::close(fd);
+        }
+        const QString listFile = tempPath(QStringLiteral("list.txt"));
+        writeFile(listFile, odd + "\n" + plain + "\n");
+        m_dialogs.fileAnswer = listFile;
+        control<RadioGroup>("FileListFrom_Rdg")->item(1)->click();
+        control<QToolButton>("OpenFileList_Btn")->click();
+        setPattern(QStringLiteral("hello"), QStringLiteral("bye"), 1);
+        execute();
+        QCOMPARE(m_dialogs.errors, QStringList());
+        QCOMPARE(m_dialogs.informations, QStringList{QStringLiteral("Finished! Found and Processed 2 files.")});
+        QCOMPARE(readFile(QFile::decodeName(plain)), QByteArray("say bye"));
+
+        // The second line typed anew, by keys: the first keeps its bytes.
+        auto* memo = control<QPlainTextEdit>("FileList_Memo");
+        memo->setFocus();
+        QTest::keyClick(memo, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(memo, Qt::Key_Home, Qt::ShiftModifier);
+        QTest::keyClicks(memo, QFile::decodeName(dir + "//plain.txt"));
+        setPattern(QStringLiteral("bye"), QStringLiteral("hi"), 1);
+        m_dialogs.informations.clear();
+        execute();
+        QCOMPARE(m_dialogs.errors, QStringList());
+        QCOMPARE(m_dialogs.informations, QStringList{QStringLiteral("Finished! Found and Processed 2 files.")});
+        const int fd = ::open(odd.constData(), O_RDONLY);
+        QVERIFY(fd >= 0);
+        char bytes[16] = {};
+        const ssize_t got = ::read(fd, bytes, sizeof bytes);
+        ::close(fd);
+        QCOMPARE(QByteArray(bytes, static_cast<int>(got)), QByteArray("say hi"));
+        QCOMPARE(readFile(QFile::decodeName(plain)), QByteArray("say hi"));
     }
 
     void progressTexts() {

@@ -45,7 +45,9 @@ int UniqueFd::close() {
 }
 
 std::string ErrnoText(int error) {
-    return std::strerror(error);
+    // The GNU strerror_r: returns either `buffer` or a text of its own.
+    char buffer[256];
+    return ::strerror_r(error, buffer, sizeof buffer);
 }
 
 bool WriteAll(int fd, std::string_view bytes, long long offset) {

@@ -37,7 +37,8 @@ private:
     int m_fd;
 };
 
-// The text of errno value `error` ("No such file or directory").
+// The text of errno value `error` ("No such file or directory"). Safe on any
+// thread (files are read and staged on the run's workers), unlike strerror.
 std::string ErrnoText(int error);
 
 // Writes all of bytes at the descriptor's position (or, with offset >= 0,

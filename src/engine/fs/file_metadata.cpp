@@ -1,5 +1,7 @@
 #include "engine/fs/file_metadata.h"
 
+#include "engine/fs/durable_files.h"
+
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -17,7 +19,7 @@ bool mustKeep(std::string_view name) {
 }
 
 std::string failure(std::string_view what, int error) {
-    return std::string(what) + ": " + std::strerror(error);
+    return std::string(what) + ": " + ErrnoText(error);
 }
 
 // The attribute names of fd, NUL-separated; false with errno on failure.

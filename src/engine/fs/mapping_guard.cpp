@@ -32,9 +32,17 @@ void onBusError(int signal, siginfo_t* info, void* context) {
         if (begin == 0 || address < begin || address - begin >= slot.Size.load(std::memory_order_relaxed))
             continue;
         // Zero pages over the whole range: the faulting read goes on, and
-        // no later read of the range can fault again.
-        ::mmap(reinterpret_cast<void*>(begin), slot.Size.load(std::memory_order_relaxed), PROT_READ,
-               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+        // no later read of the range can fault again. Where the system
+        // refuses them, the read would fault again at once, without end:
+        // the signal's default action ends the process instead.
+        // The slot keeps the address as an integer, so that the handler
+        // compares it with si_addr without comparing unrelated pointers.
+        // NOLINTNEXTLINE(performance-no-int-to-ptr)
+        if (::mmap(reinterpret_cast<void*>(begin), slot.Size.load(std::memory_order_relaxed), PROT_READ,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
+            ::signal(SIGBUS, SIG_DFL);
+            return;
+        }
         slot.Torn.store(true, std::memory_order_release);
         return;
     }

@@ -1,5 +1,6 @@
 #include "engine/fs/rewrite.h"
 
+#include "core/checks.h"
 #include "core/error.h"
 #include "engine/fs/durable_files.h"
 #include "engine/fs/file_io.h"
@@ -45,7 +46,7 @@ void fail(const char* what, const std::string& fileName, const std::string& reas
 }
 
 void failErrno(const char* what, const std::string& fileName, int error) {
-    fail(what, fileName, std::strerror(error));
+    fail(what, fileName, ErrnoText(error));
 }
 
 bool writePieces(int fd, std::span<const std::string_view> pieces, long long offset) {
@@ -423,6 +424,7 @@ bool StagedRewrite::stageAhead(const FileLocation& location, TextPieces newText,
 }
 
 RewriteOutcome StagedRewrite::announce(CommitHooks* hooks) {
+    QUILLET_ASSERT(m_state != nullptr, "announce() of a rewrite that is staged");
     State& state = *m_state;
     state.request.Hooks = hooks;
     try {
@@ -533,7 +535,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
             if (ahead)
                 return RewriteOutcome::NotTheFileRead;
             state.lease.reset();
-            return rewriteInPlace(target, state.newText, state.newSize, state.request, context, std::strerror(error));
+            return rewriteInPlace(target, state.newText, state.newSize, state.request, context, ErrnoText(error));
         }
         failErrno(kCannotCreate, listed, error);
     }
@@ -577,6 +579,7 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
 }
 
 RewriteOutcome StagedRewrite::finish() {
+    QUILLET_ASSERT(m_state != nullptr, "finish() once, after stage() or announce() returned Staged");
     // Whatever happens, the staged rewrite is used up.
     const std::unique_ptr<State> owned = std::move(m_state);
     State& state = *owned;

@@ -154,9 +154,10 @@ public:
     bool stageAhead(const FileLocation& location, TextPieces newText, const RewriteRequest& request) noexcept;
     // At the file's turn, for a rewrite stageAhead() staged: tells `hooks`
     // (beforeReplace), as stage() does, and returns Staged. A hook's refusal
-    // raises and gives the rewrite up. Precondition: staged().
+    // raises and gives the rewrite up. Precondition (checked): staged().
     RewriteOutcome announce(CommitHooks* hooks);
-    // Precondition: stage() returned Staged, and finish() has not run since.
+    // Precondition (checked): stage() or announce() returned Staged, and
+    // finish() has not run since.
     RewriteOutcome finish();
     bool staged() const { return m_state != nullptr; }
 

@@ -1,5 +1,7 @@
 #include "engine/run/ordered_pipeline.h"
 
+#include "core/checks.h"
+
 #include <chrono>
 #include <system_error>
 
@@ -8,9 +10,6 @@ namespace quillet::engine {
 namespace {
 
 constexpr std::size_t kBatchFiles = 64;
-constexpr std::int64_t kBatchBytes = 1 << 20;
-// Bytes read ahead at most, unless a single file is larger.
-constexpr std::int64_t kInFlightBytes = 64 << 20;
 // Files in flight at most. Far enough ahead that the workers still have
 // files to read while the run's thread puts a batch of rewrites in place.
 constexpr std::size_t kInFlightFiles = 1024;
@@ -43,17 +42,15 @@ OrderedPipeline::~OrderedPipeline() {
         worker.join();
 }
 
-void OrderedPipeline::submit(const FileLocation& location, std::int64_t size) {
+void OrderedPipeline::submit(const FileLocation& location) {
     const finder::OpenDirectory* directory = location.Directory.get();
     if (!m_directoryRuns.empty() && m_directoryRuns.back().first == directory)
         ++m_directoryRuns.back().second;
     else
         m_directoryRuns.emplace_back(directory, 1);
-    m_open.paths.push_back(location);
-    m_open.bytes += size > 0 ? size : 0;
+    m_open.push_back(location);
     ++m_inFlightFiles;
-    m_inFlightBytes += size > 0 ? size : 0;
-    if (m_open.paths.size() >= kBatchFiles || m_open.bytes >= kBatchBytes)
+    if (m_open.size() >= kBatchFiles)
         flush();
 }
 
@@ -61,13 +58,13 @@ bool OrderedPipeline::full() const {
     // Directories are counted also in the batch not yet handed out: files in
     // a directory of their own each hold one (takeOldest hands it out).
     return m_batches.size() >= m_maxBatches || m_directoryRuns.size() >= m_maxDirectories ||
-           ((m_inFlightBytes >= kInFlightBytes || m_inFlightFiles >= kInFlightFiles) && !m_batches.empty());
+           (m_inFlightFiles >= kInFlightFiles && !m_batches.empty());
 }
 
 void OrderedPipeline::flush() {
-    if (m_open.paths.empty())
+    if (m_open.empty())
         return;
-    std::packaged_task<std::vector<Outcome>()> task([this, paths = std::move(m_open.paths)] {
+    std::packaged_task<std::vector<Outcome>()> task([this, paths = std::exchange(m_open, {})] {
         std::vector<Outcome> outcomes(paths.size());
         for (std::size_t i = 0; i < paths.size(); ++i) {
             try {
@@ -80,8 +77,7 @@ void OrderedPipeline::flush() {
         }
         return outcomes;
     });
-    m_batches.emplace_back(task.get_future(), m_open.bytes);
-    m_open = Batch{};
+    m_batches.push_back(task.get_future());
     {
         std::lock_guard lock(m_mutex);
         m_tasks.push_back(std::move(task));
@@ -98,10 +94,11 @@ PreparedFile OrderedPipeline::takeOldest() {
 }
 
 PreparedFile OrderedPipeline::takeOldest(std::exception_ptr& error) {
+    QUILLET_ASSERT(m_inFlightFiles > 0, "takeOldest() with a file in flight");
     if (m_readyNext >= m_ready.size()) {
         if (m_batches.empty())
             flush();
-        auto [future, bytes] = std::move(m_batches.front());
+        std::future<std::vector<Outcome>> future = std::move(m_batches.front());
         m_batches.pop_front();
         // Rather than wait for it, prepare here the batches no worker has
         // begun, oldest first: the one awaited, or later ones meanwhile.
@@ -118,7 +115,6 @@ PreparedFile OrderedPipeline::takeOldest(std::exception_ptr& error) {
         }
         m_ready = future.get();
         m_readyNext = 0;
-        m_inFlightBytes -= bytes;
     }
     Outcome& outcome = m_ready[m_readyNext++];
     --m_inFlightFiles;

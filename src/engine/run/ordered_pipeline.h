@@ -7,8 +7,12 @@
 // after k untouched (their speculative results are dropped), and an error
 // met ahead of time is raised only when its file's turn comes.
 //
-// Files go to the workers in batches (many small files, or one large one), so
-// that handing work between threads costs little beside reading the files.
+// Files go to the workers in batches of several files, so that handing work
+// between threads costs little beside reading the files. What is read ahead
+// is bounded by counts of files, batches and walk directories, not by bytes:
+// a search streams each file through a small buffer, and a prepared rewrite
+// holds in memory only a file below the size from which files are mapped, so
+// that a bounded number of files in flight is a bounded amount of memory.
 // The run's thread prepares batches too, whenever it would otherwise wait for
 // one, so that it counts among the run's threads: a worker per core beside
 // it would put more busy threads than cores on a run that rewrites many
@@ -46,14 +50,14 @@ public:
     // The workers that could be started; with none, the caller must prepare
     // files itself.
     std::size_t workers() const { return m_workers.size(); }
-    // `size` is the file's size as listed (a hint for batching).
-    void submit(const FileLocation& location, std::int64_t size);
+    void submit(const FileLocation& location);
     bool empty() const { return m_inFlightFiles == 0; }
     // Enough is prepared or under way: take before submitting more.
     bool full() const;
     // Waits for the oldest file and hands it over, in submission order;
     // rethrows the error its preparation met. Meanwhile prepares, on the
-    // calling thread, batches that no worker has begun.
+    // calling thread, batches that no worker has begun. Precondition
+    // (checked): !empty().
     PreparedFile takeOldest();
     // The same, handing over the error instead of raising it.
     PreparedFile takeOldest(std::exception_ptr& error);
@@ -68,23 +72,17 @@ private:
         PreparedFile file;
         std::exception_ptr error;
     };
-    struct Batch {
-        std::vector<FileLocation> paths;
-        std::int64_t bytes = 0;
-    };
-
     void flush();
     void work();
 
     FileOperation m_operation; // the worker threads' own copy
     std::size_t m_maxBatches;
     std::size_t m_maxDirectories;
-    Batch m_open;
-    std::deque<std::pair<std::future<std::vector<Outcome>>, std::int64_t>> m_batches; // with their bytes
+    std::vector<FileLocation> m_open; // the batch not handed out yet
+    std::deque<std::future<std::vector<Outcome>>> m_batches;
     std::vector<Outcome> m_ready;
     std::size_t m_readyNext = 0;
     std::size_t m_inFlightFiles = 0;
-    std::int64_t m_inFlightBytes = 0;
     // The files in flight as runs of files from one walk directory (null
     // for paths), in submission order: each run holds one directory open.
     std::deque<std::pair<const finder::OpenDirectory*, std::size_t>> m_directoryRuns;

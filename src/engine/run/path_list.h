@@ -1,5 +1,6 @@
 // Splitting a list of paths (a list file, standard input, the window's path
-// list) into entries: one rule for the command line and the window alike.
+// list box and the list files loaded into it) into entries: one rule for the
+// command line and the window alike.
 #pragma once
 
 #include <string>

@@ -104,7 +104,7 @@ std::vector<std::string_view> PreparedFile::newBytes() const {
 
 PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op) {
     PreparedFile prepared;
-    const bool recipe = op.Operation == core::OpRemoveScript || op.Operation == core::OpStripWordHtml;
+    const bool recipe = core::IsRecipe(op.Operation);
     // The recipes ignore the pattern, so an empty one must not stop them.
     if (op.SearchPattern.empty() && !recipe) {
         // Decided without reading, but a path names a file or fails as with
@@ -150,7 +150,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
     core::KeptStretchRecorder recorder(result, text);
     core::TextSink& sink = op.RecordKept ? static_cast<core::TextSink&>(recorder) : result;
     prepared.Matched = core::ProcessText(sink, text, op.Operation, op.SearchPattern, op.CaseSensitive, op.NewText,
-                                         op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount);
+                                         op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount, &prepared.Matches);
     prepared.Changed = prepared.Matched && result.changed() && !prepared.Result.equals(text);
     prepared.NeedsWrite = prepared.Changed && !op.DryRun;
     if (op.RecordKept && prepared.Changed)

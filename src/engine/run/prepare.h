@@ -85,6 +85,9 @@ struct PreparedFile {
     // oldText() that stand unchanged in Result, so that a diff need not
     // search for them.
     std::vector<core::KeptStretch> Kept;
+    // When Changed: the matches the operation handled (see core::ProcessText;
+    // -1 for the clean-up recipes, which count none).
+    std::int64_t Matches = 0;
     // The file shrank while it was read (see FileBytes::torn): nothing above
     // holds; read it again.
     bool Torn = false;

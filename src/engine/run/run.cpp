@@ -1,5 +1,6 @@
 #include "engine/run/run.h"
 
+#include "core/checks.h"
 #include "core/error.h"
 #include "engine/run/ordered_pipeline.h"
 #include "engine/fs/posix_file.h"
@@ -76,8 +77,7 @@ struct Entry {
     FileLocation location;
     std::string listedName;  // list shapes: the entry as given; walk: empty
     std::int64_t total = -1; // list shapes: number of entries; walk: -1
-    std::int64_t sizeHint = 0;
-    bool walked = false; // found by a walk, not named by the user
+    bool walked = false;     // found by a walk, not named by the user
 };
 
 // The one road every entry takes, whatever the shape and the threads:
@@ -107,7 +107,7 @@ public:
             settle(entry, std::move(prepared), error, StagedRewrite());
             return m_stopped;
         }
-        m_pipeline->submit(entry.location, entry.sizeHint);
+        m_pipeline->submit(entry.location);
         m_waiting.push_back(std::move(entry));
         while (!m_stopped && m_pipeline->full())
             settleOldest();
@@ -213,7 +213,7 @@ private:
         StagedRewrite staged = std::move(ahead);
         Settled settled = Settled::Done;
         try {
-            settled = resolve(entry, *held, error, 1, staged, staging());
+            settled = resolve(entry, *held, std::move(error), 1, staged, staging());
         } catch (...) {
             putStagedInPlace(); // the entries before this one come first
             throw;
@@ -278,8 +278,10 @@ private:
     }
 
     // A file that cannot be processed: the run's end, or with KeepGoing a
-    // report and the next file. Precondition: called from a catch block.
+    // report and the next file. Precondition (checked): called from a catch
+    // block, whose exception it raises again.
     void failed(const Entry& entry, const Error& failure) {
+        QUILLET_ASSERT(std::current_exception() != nullptr, "failed() from a catch block");
         if (!m_request.KeepGoing)
             throw;
         ++m_totals.Failed;
@@ -326,7 +328,7 @@ private:
             m_replaced.insert(key(prepared.Identity));
         if (m_events.OnChanged)
             m_events.OnChanged(entry.location.Path, prepared.oldText(), prepared.Result.joined(),
-                               prepared.Kept.empty() ? nullptr : &prepared.Kept);
+                               prepared.Kept.empty() ? nullptr : &prepared.Kept, prepared.Matches);
     }
 
     // Puts the staged rewrites in place, in run order, and reports them and
@@ -407,8 +409,6 @@ private:
             m_events.OnFile(report, stop);
         if (m_request.MaxFiles > 0 && m_totals.Matched >= m_request.MaxFiles)
             stop = true;
-        if (!stop && m_events.ProcessMessages)
-            m_events.ProcessMessages();
         m_stopped = stop;
     }
 
@@ -510,7 +510,6 @@ void runList(const RunRequest& request, RunDriver& driver) {
         entry.location = FileLocation::atPath(root + name);
         entry.listedName = name;
         entry.total = total;
-        entry.sizeHint = -1; // not needed to bound what is read ahead (see runWalk)
         if (driver.add(std::move(entry)))
             return;
     }
@@ -525,12 +524,9 @@ void runWalk(const RunRequest& request, const RunEvents& events, RunDriver& driv
     fileFinder.FuzzySearch = true;
     fileFinder.IgnoreCase = true;
     fileFinder.Filename = request.Mask;
-    // Sizes are not needed to bound what is read ahead: a search streams each
-    // file, and a rewrite holds in memory only files smaller than
-    // kMapFilesFrom (larger ones are mapped), a bounded number at a time.
+    // Sizes are not needed to bound what is read ahead (see OrderedPipeline).
     fileFinder.Detail = finder::EntryDetail::TypeOnly;
-    fileFinder.ProcessMessages = static_cast<bool>(events.ProcessMessages);
-    fileFinder.MessagePump = events.ProcessMessages;
+    fileFinder.ProcessMessages = false;
     std::optional<std::string> rootError;
     fileFinder.OnDirectoryError = [&](const std::string& directory, const std::string& reason) {
         if (directory == fileFinder.Root)
@@ -551,7 +547,6 @@ void runWalk(const RunRequest& request, const RunEvents& events, RunDriver& driv
             return;
         Entry entry;
         entry.location = FileLocation::inDirectory(sender.CurrentDirectory(), std::move(found.Name));
-        entry.sizeHint = found.Size;
         entry.walked = true;
         stop = driver.add(std::move(entry));
     };

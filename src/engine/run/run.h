@@ -62,8 +62,6 @@ struct RunEvents {
     std::function<void(const std::string& entry)> OnResult;
     // A directory of the walk that cannot be opened (reported once each).
     std::function<void(const std::string& directory, const std::string& reason)> OnUnreadableDirectory;
-    // Lets a caller on the user-interface thread keep its window alive.
-    std::function<void()> ProcessMessages;
     // With KeepGoing: a file that failed, in run order, with the error's text
     // ("Cannot open file "..."..."); the file is neither reported through
     // OnFile nor counted as handled.
@@ -82,8 +80,11 @@ struct RunEvents {
     // `kept`: with FileOperation::RecordKept, the stretches of the old text that
     // stand unchanged in the new (a diff then need not search for them);
     // null otherwise, and for the clean-up recipes, which rebuild the text.
+    // `matches`: the matches the operation handled in the file (at most
+    // MaxCount when it is positive); -1 for the clean-up recipes, which count
+    // none.
     std::function<void(const std::string& listedPath, std::string_view oldText, std::string_view newText,
-                       const std::vector<core::KeptStretch>* kept)>
+                       const std::vector<core::KeptStretch>* kept, std::int64_t matches)>
         OnChanged;
 };
 

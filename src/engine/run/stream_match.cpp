@@ -11,7 +11,7 @@ namespace quillet::engine {
 
 namespace {
 
-constexpr std::size_t kChunk = 256 * 1024;
+constexpr std::size_t kChunk = std::size_t{256} * 1024;
 
 } // namespace
 

@@ -176,13 +176,13 @@ QString manualPath() {
     if (QCoreApplication::instance() == nullptr)
         return {};
     const QDir programDir(QCoreApplication::applicationDirPath());
-    const QString installed = QDir::cleanPath(programDir.filePath(QStringLiteral(QUILLET_BINDIR_TO_MANUAL)));
+    QString installed = QDir::cleanPath(programDir.filePath(QStringLiteral(QUILLET_BINDIR_TO_MANUAL)));
     if (QFileInfo(installed).isFile())
         return installed;
     // In a build tree the program sits a few levels below its top.
     QDir up = programDir;
     for (int level = 0; level < 4; ++level) {
-        const QString source = QDir::cleanPath(up.filePath(QStringLiteral(QUILLET_BUILD_TO_SOURCE_MANUAL)));
+        QString source = QDir::cleanPath(up.filePath(QStringLiteral(QUILLET_BUILD_TO_SOURCE_MANUAL)));
         if (QFileInfo(source).isFile())
             return source;
         if (!up.cdUp())
