@@ -29,6 +29,22 @@ struct FoldedBytes {
     static CaseForms forms(char c) { return UpperForms[upperByte(c)]; }
 };
 
+// a..z folded to A..Z and nothing else, whatever the locale: how the search
+// of case_fold.h sees a pattern whose letters have no partners beyond them.
+constexpr std::uint8_t asciiUpper(std::uint8_t b) {
+    return b >= 'a' && b <= 'z' ? static_cast<std::uint8_t>(b - ('a' - 'A')) : b;
+}
+
+struct AsciiFoldedBytes {
+    static std::uint8_t key(char c) { return asciiUpper(static_cast<std::uint8_t>(c)); }
+    static CaseForms forms(char c) {
+        const std::uint8_t up = key(c);
+        if (up >= 'A' && up <= 'Z')
+            return {2, {static_cast<char>(up), static_cast<char>(up + ('a' - 'A'))}};
+        return {1, {c, c}};
+    }
+};
+
 template <class Bytes>
 void buildSkipTable(const char* pattern, Pos m, TSkipTable& table) {
     if (m == 0)
@@ -553,6 +569,13 @@ Pos findBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
     return 0;
 }
 
+Pos FindFromAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
+    return findFrom<AsciiFoldedBytes>(s, p, e, m, f);
+}
+Pos FindBackAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
+    return findBack<AsciiFoldedBytes>(s, p, e, m, f);
+}
+
 const char* TwoWayForward(const char* range, const char* pattern, Pos n, Pos m, bool caseSensitive) {
     return caseSensitive ? twoWayForward<ExactBytes>(range, pattern, n, m)
                          : twoWayForward<FoldedBytes>(range, pattern, n, m);
@@ -579,14 +602,8 @@ const char* ScanForwardNoCase(const char* range, const char* pattern, Pos n, Pos
 Pos FindFrom(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
     return detail::findFrom<detail::ExactBytes>(s, p, e, m, f);
 }
-Pos FindFromNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
-    return detail::findFrom<detail::FoldedBytes>(s, p, e, m, f);
-}
 Pos FindBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
     return detail::findBack<detail::ExactBytes>(s, p, e, m, f);
-}
-Pos FindBackNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
-    return detail::findBack<detail::FoldedBytes>(s, p, e, m, f);
 }
 
 } // namespace quillet::core

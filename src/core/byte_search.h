@@ -1,8 +1,10 @@
 // Literal byte searches on which all text processing rests: a forward
 // Boyer-Moore-Horspool search (one table of 256 shifts, looked up with the text
 // byte under the last position of the window) and a plain backward search,
-// each in a case-sensitive form and a NoCase form that compares UpperTable
-// entries.
+// each in a case-sensitive form and a NoCase form. FindFromNoCase and
+// FindBackNoCase fold case by Unicode simple case folding (case_fold.h), so a
+// match may be longer or shorter than the pattern; BuildSkipTableNoCase and
+// ScanForwardNoCase stay byte scans that compare UpperTable entries.
 //
 // Over ranges of 256 bytes or more the forward search first looks for the
 // pattern's rarest byte (memchr, or both case forms of it and of a second
@@ -52,13 +54,19 @@ const char* ScanForwardNoCase(const char* range, const char* pattern, Pos n, Pos
 // position f and ends at or before position e; 0 when there is none, when
 // m < 1 or when e < m. The caller keeps f >= 1 and e <= size of s.
 Pos FindFrom(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
-Pos FindFromNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+// The same without regard to case: where the pattern and the text hold valid
+// UTF-8, code points compare by their simple case folding; other bytes compare
+// as they are, except a..z with A..Z. The match's length in bytes goes to
+// *matchLen (when given): the Kelvin sign (3 bytes) matches "k" (1 byte), so
+// a match can even be shorter than the pattern, and e < m does not rule one
+// out. Details with FoldedNeedle (folded_search.h).
+Pos FindFromNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f, Pos* matchLen = nullptr);
 
 // Rightmost match that begins at or before position f (0: no limit) and ends
 // at or before position e (s is taken to end there); 0 when there is none.
 // A plain scan from the back with a first-byte test; no skip table.
 Pos FindBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
-Pos FindBackNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+Pos FindBackNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f, Pos* matchLen = nullptr);
 
 // Picks the twin by the flag every caller carries (true: case-sensitive).
 inline Pos findFrom(bool caseSensitive, std::string_view s, std::string_view p, Pos e, Pos f) {
@@ -78,6 +86,12 @@ namespace detail {
 // match inside the n bytes at `range`, or nullptr; n < m or m < 1 give nullptr.
 const char* TwoWayForward(const char* range, const char* pattern, Pos n, Pos m, bool caseSensitive);
 const char* TwoWayBackward(const char* range, const char* pattern, Pos n, Pos m, bool caseSensitive);
+
+// FindFrom and FindBack with a..z folded to A..Z and every other byte exact,
+// whatever the locale: the NoCase searches hand a pattern over to these when
+// folding cannot change what its bytes match.
+Pos FindFromAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+Pos FindBackAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
 
 } // namespace detail
 

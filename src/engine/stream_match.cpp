@@ -26,9 +26,14 @@ bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitiv
     if (compiled.Pieces.empty()) // '*' matches any text that is not empty; '**' nothing
         return compiled.Text == "*" && reader.read(&probe, 1) == 1;
 
+    // Without regard to case a match can be longer than its piece (the
+    // Kelvin sign for "k"): room and carry-over go by the longest match.
+    auto longestMatch = [&](std::size_t i) {
+        return static_cast<std::size_t>(core::LongestPieceMatch(compiled, i, caseSensitive));
+    };
     std::size_t longest = 0;
-    for (const std::string& piece : compiled.Pieces)
-        longest = std::max(longest, piece.size());
+    for (std::size_t i = 0; i < compiled.Pieces.size(); ++i)
+        longest = std::max(longest, longestMatch(i));
     // One buffer per thread, kept from file to file: most files are small,
     // and allocating (and clearing) a new one for each would cost more than
     // reading it.
@@ -40,20 +45,21 @@ bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitiv
     std::size_t start = 0; // where the current piece may begin
     bool atEnd = false;
     for (std::size_t i = 0; i < compiled.Pieces.size();) {
-        const std::string& piece = compiled.Pieces[i];
         const std::string_view text(buffer.data(), have);
-        const core::Pos found = have > start ? core::findFrom(caseSensitive, text, piece, static_cast<core::Pos>(have),
-                                                              static_cast<core::Pos>(start) + 1)
-                                             : 0;
+        core::Pos length = 0;
+        const core::Pos found = have > start
+                                    ? core::FindPiece(compiled, i, caseSensitive, text, static_cast<core::Pos>(have),
+                                                      static_cast<core::Pos>(start) + 1, length)
+                                    : 0;
         if (found != 0) {
-            start = static_cast<std::size_t>(found - 1) + piece.size();
+            start = static_cast<std::size_t>(found - 1 + length);
             ++i;
             continue;
         }
         if (atEnd)
             return false;
         // Keep what could still be the beginning of this piece, then read on.
-        const std::size_t tail = piece.size() - 1;
+        const std::size_t tail = longestMatch(i) - 1;
         const std::size_t keepFrom = std::max(start, have > tail ? have - tail : 0);
         std::memmove(buffer.data(), buffer.data() + keepFrom, have - keepFrom);
         have -= keepFrom;

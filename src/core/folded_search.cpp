@@ -1,0 +1,291 @@
+#include "core/folded_search.h"
+
+#include <algorithm>
+
+namespace quillet::core {
+
+namespace {
+
+// Whether every byte of the pattern is ASCII other than k and s: then folding
+// matches exactly what the byte search with a..z folded matches, and the
+// pattern needs no preparing. (k and s have partners beyond ASCII: the Kelvin
+// sign and the long s.)
+bool plainAscii(std::string_view p) {
+    for (char c : p) {
+        const auto b = static_cast<std::uint8_t>(c);
+        if (b >= 0x80 || b == 'k' || b == 'K' || b == 's' || b == 'S')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+FoldedNeedle::FoldedNeedle(std::string_view pattern) : m_pattern(pattern) {
+    const char* const begin = m_pattern.data();
+    const char* const end = begin + m_pattern.size();
+    bool bytesOnly = true;
+    std::vector<bool> unitBytesOnly;
+    for (const char* p = begin; p < end;) {
+        Unit u;
+        u.Offset = p - begin;
+        char32_t cp = 0;
+        const int len = DecodeUtf8(p, end, cp);
+        u.Valid = len > 0;
+        u.Len = u.Valid ? len : 1;
+        bool own = true; // matched by its own bytes, a..z folded
+        if (u.Valid) {
+            u.Partners = CasePartners(cp);
+            u.Fold = u.Partners.Key;
+            u.MinLen = 4;
+            u.MaxLen = 1;
+            for (int i = 0; i < u.Partners.Count; ++i) {
+                const int l = Utf8Length(u.Partners.Members[i]);
+                u.Lengths |= 1U << l;
+                u.MinLen = std::min(u.MinLen, l);
+                u.MaxLen = std::max(u.MaxLen, l);
+                own = own && (u.Partners.Count == 1 || u.Partners.Members[i] < 0x80);
+            }
+        }
+        bytesOnly = bytesOnly && own;
+        unitBytesOnly.push_back(own);
+        m_minLen += u.MinLen;
+        m_maxLen += u.MaxLen;
+        m_units.push_back(u);
+        p += u.Len;
+    }
+    m_bytesOnly = bytesOnly;
+    if (m_units.empty() || m_bytesOnly)
+        return;
+
+    // The longest stretch of units whose partners all have their own length.
+    for (std::size_t i = 0; i < m_units.size();) {
+        if (m_units[i].MinLen != m_units[i].MaxLen) {
+            ++i;
+            continue;
+        }
+        std::size_t j = i;
+        Pos bytes = 0;
+        while (j < m_units.size() && m_units[j].MinLen == m_units[j].MaxLen)
+            bytes += m_units[j++].Len;
+        if (bytes > m_stretchLen) {
+            m_first = i;
+            m_end = j;
+            m_stretchOffset = m_units[i].Offset;
+            m_stretchLen = bytes;
+        }
+        i = j;
+    }
+    for (std::size_t i = 0; i < m_first; ++i) {
+        m_beforeMin += m_units[i].MinLen;
+        m_beforeMax += m_units[i].MaxLen;
+    }
+    for (std::size_t i = m_end; i < m_units.size(); ++i)
+        m_afterMin += m_units[i].MinLen;
+
+    // Which bytes each unit's partners have where.
+    auto eachByte = [this](const Unit& u, auto visit) {
+        if (!u.Valid) {
+            visit(0, m_pattern[static_cast<std::size_t>(u.Offset)]);
+            return;
+        }
+        for (int i = 0; i < u.Partners.Count; ++i) {
+            char bytes[4];
+            const int len = EncodeUtf8(u.Partners.Members[i], bytes);
+            for (int k = 0; k < len; ++k)
+                visit(k, bytes[k]);
+        }
+    };
+    eachByte(m_units[0], [this](int k, char b) {
+        if (k == 0)
+            m_firstBytes[static_cast<std::uint8_t>(b)] = true;
+    });
+    if (m_stretchLen == 0)
+        return;
+    m_stretchBytesOnly =
+        std::all_of(unitBytesOnly.begin() + static_cast<std::ptrdiff_t>(m_first),
+                    unitBytesOnly.begin() + static_cast<std::ptrdiff_t>(m_end), [](bool b) { return b; });
+    // Horspool's table over byte classes: a byte moves the window so that
+    // its rightmost possible place in the stretch (before the last) comes
+    // under it.
+    m_shift.fill(m_stretchLen);
+    for (std::size_t i = m_first; i < m_end; ++i) {
+        const Unit& u = m_units[i];
+        const Pos at = u.Offset - m_stretchOffset;
+        eachByte(u, [&](int k, char b) {
+            const Pos j = at + k;
+            const auto key = static_cast<std::uint8_t>(b);
+            if (j == m_stretchLen - 1)
+                m_lastClass[key] = true;
+            else
+                m_shift[key] = std::min(m_shift[key], m_stretchLen - 1 - j);
+        });
+    }
+}
+
+// Units [first, end) compared from offset `at` onward, not past `limit`: where
+// they end, or -1.
+Pos FoldedNeedle::matchForward(const char* text, Pos at, Pos limit, std::size_t first, std::size_t end) const {
+    for (std::size_t i = first; i < end; ++i) {
+        const Unit& u = m_units[i];
+        if (!u.Valid) {
+            if (at >= limit || text[at] != m_pattern[static_cast<std::size_t>(u.Offset)])
+                return -1;
+            ++at;
+            continue;
+        }
+        char32_t cp = 0;
+        const int len = DecodeUtf8(text + at, text + limit, cp);
+        if (len == 0 || FoldCase(cp) != u.Fold)
+            return -1;
+        at += len;
+    }
+    return at;
+}
+
+// Units [first, end) compared backward from offset `at`, not before `low`:
+// where they begin, or -1. At most one valid sequence ends at any place, so
+// trying each length a partner has finds it.
+Pos FoldedNeedle::matchBackward(const char* text, Pos at, Pos low, std::size_t first, std::size_t end) const {
+    for (std::size_t i = end; i-- > first;) {
+        const Unit& u = m_units[i];
+        if (!u.Valid) {
+            if (at <= low || text[at - 1] != m_pattern[static_cast<std::size_t>(u.Offset)])
+                return -1;
+            --at;
+            continue;
+        }
+        int found = 0;
+        for (int len = 1; len <= 4 && found == 0; ++len) {
+            char32_t cp = 0;
+            if ((u.Lengths & (1U << len)) != 0 && at - low >= len &&
+                DecodeUtf8(text + at - len, text + at, cp) == len && FoldCase(cp) == u.Fold)
+                found = len;
+        }
+        if (found == 0)
+            return -1;
+        at -= found;
+    }
+    return at;
+}
+
+// The leftmost offset q >= from at which the stretch matches and ends at or
+// before `to`, or -1.
+Pos FoldedNeedle::findStretch(std::string_view s, Pos from, Pos to) const {
+    if (to - from < m_stretchLen)
+        return -1;
+    if (m_stretchBytesOnly) {
+        const Pos at =
+            detail::FindFromAscii(s, std::string_view(m_pattern).substr(static_cast<std::size_t>(m_stretchOffset)), to,
+                                  m_stretchLen, from + 1);
+        return at - 1;
+    }
+    const char* const text = s.data();
+    for (Pos last = from + m_stretchLen - 1; last < to;) {
+        const auto under = static_cast<std::uint8_t>(text[last]);
+        if (m_lastClass[under]) {
+            const Pos q = last - (m_stretchLen - 1);
+            if (matchForward(text, q, to, m_first, m_end) >= 0)
+                return q;
+        }
+        last += m_shift[under];
+    }
+    return -1;
+}
+
+Pos FoldedNeedle::findFrom(std::string_view s, Pos e, Pos f, Pos& matchLen) const {
+    if (m_units.empty())
+        return 0;
+    if (f < 1)
+        f = 1;
+    const auto m = static_cast<Pos>(m_pattern.size());
+    if (m_bytesOnly) {
+        matchLen = m;
+        return detail::FindFromAscii(s, m_pattern, e, m, f);
+    }
+    const char* const text = s.data();
+    const Pos low = f - 1; // offsets: a match spans [start, end) within [low, e)
+    if (e - low < m_minLen)
+        return 0;
+    if (m_stretchLen == 0) {
+        for (Pos at = low; at + m_minLen <= e; ++at) {
+            if (!m_firstBytes[static_cast<std::uint8_t>(text[at])])
+                continue;
+            const Pos end = matchForward(text, at, e, 0, m_units.size());
+            if (end >= 0) {
+                matchLen = end - at;
+                return at + 1;
+            }
+        }
+        return 0;
+    }
+    // Stretches come in order, but the units before them can differ in
+    // length: a later stretch can still give an earlier start, as long as it
+    // lies within the most those units can span of the best start.
+    Pos best = -1;
+    Pos bestEnd = -1;
+    Pos to = e - m_afterMin;
+    for (Pos q = findStretch(s, low + m_beforeMin, to); q >= 0; q = findStretch(s, q + 1, to)) {
+        const Pos start = matchBackward(text, q, low, 0, m_first);
+        if (start >= 0 && (best < 0 || start < best)) {
+            const Pos end = matchForward(text, q + m_stretchLen, e, m_end, m_units.size());
+            if (end >= 0) {
+                best = start;
+                bestEnd = end;
+                to = std::min(to, best + m_beforeMax - 1 + m_stretchLen);
+            }
+        }
+    }
+    if (best < 0)
+        return 0;
+    matchLen = bestEnd - best;
+    return best + 1;
+}
+
+Pos FoldedNeedle::findBack(std::string_view s, Pos e, Pos f, Pos& matchLen) const {
+    if (m_units.empty())
+        return 0;
+    const auto m = static_cast<Pos>(m_pattern.size());
+    if (m_bytesOnly) {
+        matchLen = m;
+        return detail::FindBackAscii(s, m_pattern, e, m, f);
+    }
+    const char* const text = s.data();
+    Pos at = e - m_minLen;
+    if (f > 0)
+        at = std::min(at, f - 1);
+    for (; at >= 0; --at) {
+        if (!m_firstBytes[static_cast<std::uint8_t>(text[at])])
+            continue;
+        const Pos end = matchForward(text, at, e, 0, m_units.size());
+        if (end >= 0) {
+            matchLen = end - at;
+            return at + 1;
+        }
+    }
+    return 0;
+}
+
+Pos FindFromNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f, Pos* matchLen) {
+    if (m < 1)
+        return 0;
+    p = p.substr(0, static_cast<std::size_t>(m));
+    Pos len = m;
+    const Pos at = plainAscii(p) ? detail::FindFromAscii(s, p, e, m, f) : FoldedNeedle(p).findFrom(s, e, f, len);
+    if (matchLen != nullptr)
+        *matchLen = len;
+    return at;
+}
+
+Pos FindBackNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f, Pos* matchLen) {
+    if (m < 1)
+        return 0;
+    p = p.substr(0, static_cast<std::size_t>(m));
+    Pos len = m;
+    const Pos at = plainAscii(p) ? detail::FindBackAscii(s, p, e, m, f) : FoldedNeedle(p).findBack(s, e, f, len);
+    if (matchLen != nullptr)
+        *matchLen = len;
+    return at;
+}
+
+} // namespace quillet::core

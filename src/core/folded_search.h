@@ -1,0 +1,94 @@
+// The case-insensitive literal search: FindFromNoCase and FindBackNoCase, and
+// FoldedNeedle, a pattern prepared once for callers that search for it many
+// times (replace-all, the pieces of a '*' pattern).
+//
+// What matches: the pattern is read as a row of units, each either a valid
+// UTF-8 sequence (one code point) or a single byte that does not start one.
+// A match is a stretch of text that holds, unit after unit, a valid UTF-8
+// sequence whose code point folds (FoldCase) as the pattern's does, or the very
+// same byte for a byte unit. So "привет" finds "ПРИВЕТ", "café" finds "CAFÉ",
+// "σ" finds "ς", and a byte such as \xE9 (not UTF-8 on its own) finds \xE9 only.
+// Nothing before or after the match is looked at: a match may begin inside
+// another character's bytes only where the pattern begins with a byte unit.
+//
+// A match need not be as long as the pattern: "k" matches the Kelvin sign
+// (3 bytes), "s" matches "ſ" (2 bytes), and the other way round. Callers take
+// the length each search reports, never the pattern's.
+//
+// How it searches: a pattern whose units all match only their own bytes
+// (a..z folded) goes to the byte search of byte_search.h, unchanged. Any other
+// pattern is searched for by its longest stretch of units whose partners all
+// have their own UTF-8 length, with a skip loop over byte classes (for each
+// position, every byte a partner can have there); each candidate is then
+// compared unit by unit, and the units before and after that stretch, whose
+// partners differ in length, are compared outward from it. A pattern made only
+// of such units ("ss", "Ω") is looked for by the bytes its first unit can
+// begin with. These routes compare more bytes than the byte search on
+// texts full of near matches: the worst case is the text's length times the
+// pattern's, not linear.
+#pragma once
+
+#include "core/byte_search.h"
+#include "core/case_fold.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::core {
+
+class FoldedNeedle {
+public:
+    // Prepares `pattern`; an empty pattern never matches.
+    explicit FoldedNeedle(std::string_view pattern);
+
+    // As FindFromNoCase (byte_search.h): the leftmost match that begins at or
+    // after position f and ends at or before position e (f below 1 counts as
+    // 1), or 0; its length in bytes goes to matchLen.
+    Pos findFrom(std::string_view s, Pos e, Pos f, Pos& matchLen) const;
+    // As FindBackNoCase: the rightmost match that begins at or before f
+    // (0: anywhere) and ends at or before e, or 0.
+    Pos findBack(std::string_view s, Pos e, Pos f, Pos& matchLen) const;
+
+    // The fewest and the most bytes a match can span.
+    Pos minLength() const { return m_minLen; }
+    Pos maxLength() const { return m_maxLen; }
+
+private:
+    struct Unit {
+        Pos Offset = 0;     // where it starts in the pattern
+        int Len = 1;        // its bytes in the pattern
+        bool Valid = false; // a code point; otherwise one byte that must be equal
+        char32_t Fold = 0;
+        unsigned Lengths = 0; // bit L set when a partner is L bytes long
+        int MinLen = 1;
+        int MaxLen = 1;
+        FoldClass Partners;
+    };
+
+    Pos matchForward(const char* text, Pos at, Pos limit, std::size_t first, std::size_t end) const;
+    Pos matchBackward(const char* text, Pos at, Pos low, std::size_t first, std::size_t end) const;
+    Pos findStretch(std::string_view s, Pos from, Pos to) const;
+
+    std::string m_pattern;
+    std::vector<Unit> m_units;
+    bool m_bytesOnly = false; // the byte search finds exactly the matches
+    Pos m_minLen = 0;
+    Pos m_maxLen = 0;
+    // The stretch of same-length units searched for first: units
+    // [m_first, m_end), m_stretchLen bytes from m_stretchOffset.
+    std::size_t m_first = 0;
+    std::size_t m_end = 0;
+    Pos m_stretchOffset = 0;
+    Pos m_stretchLen = 0;
+    bool m_stretchBytesOnly = false;
+    Pos m_beforeMin = 0; // bytes the units before the stretch can span
+    Pos m_beforeMax = 0;
+    Pos m_afterMin = 0; // and the units after it
+    TSkipTable m_shift{};
+    std::array<bool, 256> m_lastClass{};  // bytes the stretch's last byte can be
+    std::array<bool, 256> m_firstBytes{}; // bytes a match can begin with
+};
+
+} // namespace quillet::core
