@@ -19,6 +19,16 @@ bool plainAscii(std::string_view p) {
     return true;
 }
 
+// Whether the byte at `at` lies inside a valid sequence that begins before
+// it, in a text of `size` bytes.
+bool insideSequence(const char* text, Pos at, Pos size) {
+    char32_t cp = 0;
+    for (Pos k = 1; k <= 3 && k <= at; ++k)
+        if (DecodeUtf8(text + at - k, text + size, cp) > k)
+            return true;
+    return false;
+}
+
 } // namespace
 
 FoldedNeedle::FoldedNeedle(std::string_view pattern) : m_pattern(pattern) {
@@ -33,7 +43,9 @@ FoldedNeedle::FoldedNeedle(std::string_view pattern) : m_pattern(pattern) {
         const int len = DecodeUtf8(p, end, cp);
         u.Valid = len > 0;
         u.Len = u.Valid ? len : 1;
-        bool own = true; // matched by its own bytes, a..z folded
+        // Matched by its own bytes, a..z folded? A byte unit is not: it must
+        // also not begin a valid sequence in the text.
+        bool own = u.Valid;
         if (u.Valid) {
             u.Partners = CasePartners(cp);
             u.Fold = u.Partners.Key;
@@ -123,13 +135,21 @@ FoldedNeedle::FoldedNeedle(std::string_view pattern) : m_pattern(pattern) {
     }
 }
 
+// Whether a byte unit matches at `at`: the same byte, and not the start of a
+// valid sequence (which the whole text reads as one character).
+bool FoldedNeedle::byteMatches(const Unit& u, const char* text, Pos at, Pos size) const {
+    char32_t cp = 0;
+    return text[at] == m_pattern[static_cast<std::size_t>(u.Offset)] && DecodeUtf8(text + at, text + size, cp) == 0;
+}
+
 // Units [first, end) compared from offset `at` onward, not past `limit`: where
 // they end, or -1.
-Pos FoldedNeedle::matchForward(const char* text, Pos at, Pos limit, std::size_t first, std::size_t end) const {
+Pos FoldedNeedle::matchForward(const char* text, Pos size, Pos at, Pos limit, std::size_t first,
+                               std::size_t end) const {
     for (std::size_t i = first; i < end; ++i) {
         const Unit& u = m_units[i];
         if (!u.Valid) {
-            if (at >= limit || text[at] != m_pattern[static_cast<std::size_t>(u.Offset)])
+            if (at >= limit || !byteMatches(u, text, at, size))
                 return -1;
             ++at;
             continue;
@@ -146,11 +166,11 @@ Pos FoldedNeedle::matchForward(const char* text, Pos at, Pos limit, std::size_t 
 // Units [first, end) compared backward from offset `at`, not before `low`:
 // where they begin, or -1. At most one valid sequence ends at any place, so
 // trying each length a partner has finds it.
-Pos FoldedNeedle::matchBackward(const char* text, Pos at, Pos low, std::size_t first, std::size_t end) const {
+Pos FoldedNeedle::matchBackward(const char* text, Pos size, Pos at, Pos low, std::size_t first, std::size_t end) const {
     for (std::size_t i = end; i-- > first;) {
         const Unit& u = m_units[i];
         if (!u.Valid) {
-            if (at <= low || text[at - 1] != m_pattern[static_cast<std::size_t>(u.Offset)])
+            if (at <= low || !byteMatches(u, text, at - 1, size))
                 return -1;
             --at;
             continue;
@@ -181,16 +201,23 @@ Pos FoldedNeedle::findStretch(std::string_view s, Pos from, Pos to) const {
         return at - 1;
     }
     const char* const text = s.data();
+    const auto size = static_cast<Pos>(s.size());
     for (Pos last = from + m_stretchLen - 1; last < to;) {
         const auto under = static_cast<std::uint8_t>(text[last]);
         if (m_lastClass[under]) {
             const Pos q = last - (m_stretchLen - 1);
-            if (matchForward(text, q, to, m_first, m_end) >= 0)
+            if (matchForward(text, size, q, to, m_first, m_end) >= 0)
                 return q;
         }
         last += m_shift[under];
     }
     return -1;
+}
+
+// Whether a match that the units say begins at `start` does: a pattern that
+// begins with a byte unit must not begin inside another character.
+bool FoldedNeedle::startsHere(const char* text, Pos size, Pos start) const {
+    return m_units[0].Valid || !insideSequence(text, start, size);
 }
 
 Pos FoldedNeedle::findFrom(std::string_view s, Pos e, Pos f, Pos& matchLen) const {
@@ -204,6 +231,7 @@ Pos FoldedNeedle::findFrom(std::string_view s, Pos e, Pos f, Pos& matchLen) cons
         return detail::FindFromAscii(s, m_pattern, e, m, f);
     }
     const char* const text = s.data();
+    const auto size = static_cast<Pos>(s.size());
     const Pos low = f - 1; // offsets: a match spans [start, end) within [low, e)
     if (e - low < m_minLen)
         return 0;
@@ -211,8 +239,8 @@ Pos FoldedNeedle::findFrom(std::string_view s, Pos e, Pos f, Pos& matchLen) cons
         for (Pos at = low; at + m_minLen <= e; ++at) {
             if (!m_firstBytes[static_cast<std::uint8_t>(text[at])])
                 continue;
-            const Pos end = matchForward(text, at, e, 0, m_units.size());
-            if (end >= 0) {
+            const Pos end = matchForward(text, size, at, e, 0, m_units.size());
+            if (end >= 0 && startsHere(text, size, at)) {
                 matchLen = end - at;
                 return at + 1;
             }
@@ -226,9 +254,9 @@ Pos FoldedNeedle::findFrom(std::string_view s, Pos e, Pos f, Pos& matchLen) cons
     Pos bestEnd = -1;
     Pos to = e - m_afterMin;
     for (Pos q = findStretch(s, low + m_beforeMin, to); q >= 0; q = findStretch(s, q + 1, to)) {
-        const Pos start = matchBackward(text, q, low, 0, m_first);
-        if (start >= 0 && (best < 0 || start < best)) {
-            const Pos end = matchForward(text, q + m_stretchLen, e, m_end, m_units.size());
+        const Pos start = matchBackward(text, size, q, low, 0, m_first);
+        if (start >= 0 && (best < 0 || start < best) && startsHere(text, size, start)) {
+            const Pos end = matchForward(text, size, q + m_stretchLen, e, m_end, m_units.size());
             if (end >= 0) {
                 best = start;
                 bestEnd = end;
@@ -251,14 +279,15 @@ Pos FoldedNeedle::findBack(std::string_view s, Pos e, Pos f, Pos& matchLen) cons
         return detail::FindBackAscii(s, m_pattern, e, m, f);
     }
     const char* const text = s.data();
+    const auto size = static_cast<Pos>(s.size());
     Pos at = e - m_minLen;
     if (f > 0)
         at = std::min(at, f - 1);
     for (; at >= 0; --at) {
         if (!m_firstBytes[static_cast<std::uint8_t>(text[at])])
             continue;
-        const Pos end = matchForward(text, at, e, 0, m_units.size());
-        if (end >= 0) {
+        const Pos end = matchForward(text, size, at, e, 0, m_units.size());
+        if (end >= 0 && startsHere(text, size, at)) {
             matchLen = end - at;
             return at + 1;
         }

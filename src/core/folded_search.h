@@ -2,14 +2,17 @@
 // FoldedNeedle, a pattern prepared once for callers that search for it many
 // times (replace-all, the pieces of a '*' pattern).
 //
-// What matches: the pattern is read as a row of units, each either a valid
-// UTF-8 sequence (one code point) or a single byte that does not start one.
-// A match is a stretch of text that holds, unit after unit, a valid UTF-8
-// sequence whose code point folds (FoldCase) as the pattern's does, or the very
-// same byte for a byte unit. So "привет" finds "ПРИВЕТ", "café" finds "CAFÉ",
-// "σ" finds "ς", and a byte such as \xE9 (not UTF-8 on its own) finds \xE9 only.
-// Nothing before or after the match is looked at: a match may begin inside
-// another character's bytes only where the pattern begins with a byte unit.
+// What matches: the text and the pattern are read as rows of characters,
+// each either a valid UTF-8 sequence (one code point) or a single byte that
+// does not begin one (as UTF-8 decoders read broken text: one byte, then on).
+// A match is a row of the text's characters that equals the pattern's, a code
+// point where the code points fold (FoldCase) alike, a byte where the bytes
+// are the same. So "привет" finds "ПРИВЕТ", "café" finds "CAFÉ", "σ" finds
+// "ς", and a stray byte such as \xE9 finds \xE9 alone, never the first byte
+// of "é" (\xC3\xA9 in the text reads as one character) nor a byte inside one.
+// Whether a byte begins a character can depend on up to three bytes before it
+// and after it, and those are read even where they lie outside the range
+// searched (but inside s).
 //
 // A match need not be as long as the pattern: "k" matches the Kelvin sign
 // (3 bytes), "s" matches "ſ" (2 bytes), and the other way round. Callers take
@@ -67,8 +70,10 @@ private:
         FoldClass Partners;
     };
 
-    Pos matchForward(const char* text, Pos at, Pos limit, std::size_t first, std::size_t end) const;
-    Pos matchBackward(const char* text, Pos at, Pos low, std::size_t first, std::size_t end) const;
+    bool byteMatches(const Unit& u, const char* text, Pos at, Pos size) const;
+    Pos matchForward(const char* text, Pos size, Pos at, Pos limit, std::size_t first, std::size_t end) const;
+    Pos matchBackward(const char* text, Pos size, Pos at, Pos low, std::size_t first, std::size_t end) const;
+    bool startsHere(const char* text, Pos size, Pos start) const;
     Pos findStretch(std::string_view s, Pos from, Pos to) const;
 
     std::string m_pattern;

@@ -12,6 +12,9 @@ namespace quillet::engine {
 namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
+// Whether a byte begins a character (and so whether a stray byte in a piece
+// matches it) can hang on up to three bytes before and after it.
+constexpr std::size_t kLook = 3;
 
 } // namespace
 
@@ -38,17 +41,19 @@ bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitiv
     // and allocating (and clearing) a new one for each would cost more than
     // reading it.
     thread_local std::vector<char> buffer;
-    const std::size_t wanted = std::min(kChunk, reader.sizeHint() + 1) + longest;
+    const std::size_t wanted = std::min(kChunk, reader.sizeHint() + 1) + longest + 2 * kLook;
     if (buffer.size() < wanted)
-        buffer.resize(std::max(wanted, std::min(kChunk + longest, 2 * buffer.size())));
+        buffer.resize(std::max(wanted, std::min(kChunk + longest + 2 * kLook, 2 * buffer.size())));
     std::size_t have = 0;  // bytes in the buffer
     std::size_t start = 0; // where the current piece may begin
     bool atEnd = false;
     for (std::size_t i = 0; i < compiled.Pieces.size();) {
         const std::string_view text(buffer.data(), have);
+        // Short of the file's end, a match must leave kLook bytes after it.
+        const std::size_t end = atEnd ? have : have - std::min(have, kLook);
         core::Pos length = 0;
-        const core::Pos found = have > start
-                                    ? core::FindPiece(compiled, i, caseSensitive, text, static_cast<core::Pos>(have),
+        const core::Pos found = end > start
+                                    ? core::FindPiece(compiled, i, caseSensitive, text, static_cast<core::Pos>(end),
                                                       static_cast<core::Pos>(start) + 1, length)
                                     : 0;
         if (found != 0) {
@@ -58,12 +63,14 @@ bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitiv
         }
         if (atEnd)
             return false;
-        // Keep what could still be the beginning of this piece, then read on.
-        const std::size_t tail = longestMatch(i) - 1;
-        const std::size_t keepFrom = std::max(start, have > tail ? have - tail : 0);
+        // Keep what could still be the beginning of this piece, and the
+        // bytes before it that say where characters begin, then read on.
+        const std::size_t tail = longestMatch(i) - 1 + kLook;
+        const std::size_t from = std::max(start, have > tail ? have - tail : 0);
+        const std::size_t keepFrom = from - std::min(from, kLook);
         std::memmove(buffer.data(), buffer.data() + keepFrom, have - keepFrom);
         have -= keepFrom;
-        start -= std::min(start, keepFrom);
+        start = from - keepFrom;
         const std::size_t got = reader.read(buffer.data() + have, buffer.size() - have);
         atEnd = got == 0;
         have += got;
