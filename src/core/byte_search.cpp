@@ -569,6 +569,16 @@ Pos findBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
     return 0;
 }
 
+const char* FindBytePair(const char* from, const char* lastStart, Pos offset1, const char* forms1, Pos offset2,
+                         const char* forms2) {
+    const BytePair pair{offset1, {forms1[0], forms1[1]}, offset2, {forms2[0], forms2[1]}};
+    return findPair(from, lastStart, pair);
+}
+
+int ByteRank(std::uint8_t b) {
+    return kByteRanks[b];
+}
+
 Pos FindFromAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
     return findFrom<AsciiFoldedBytes>(s, p, e, m, f);
 }

@@ -93,6 +93,15 @@ const char* TwoWayBackward(const char* range, const char* pattern, Pos n, Pos m,
 Pos FindFromAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
 Pos FindBackAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
 
+// The first start s in [from, lastStart] with s[offset1] one of the two bytes
+// forms1 and s[offset2] one of forms2 (a byte may be given twice), or
+// nullptr; 16 or 32 starts at a time. Reads only bytes of those windows.
+const char* FindBytePair(const char* from, const char* lastStart, Pos offset1, const char* forms1, Pos offset2,
+                         const char* forms2);
+// How common byte b is in the texts searched (higher: more common); only the
+// order means anything.
+int ByteRank(std::uint8_t b);
+
 } // namespace detail
 
 } // namespace quillet::core

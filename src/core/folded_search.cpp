@@ -117,6 +117,7 @@ FoldedNeedle::FoldedNeedle(std::string_view pattern) : m_pattern(pattern) {
     m_stretchBytesOnly =
         std::all_of(unitBytesOnly.begin() + static_cast<std::ptrdiff_t>(m_first),
                     unitBytesOnly.begin() + static_cast<std::ptrdiff_t>(m_end), [](bool b) { return b; });
+    choosePair(eachByte);
     // Horspool's table over byte classes: a byte moves the window so that
     // its rightmost possible place in the stretch (before the last) comes
     // under it.
@@ -140,6 +141,60 @@ FoldedNeedle::FoldedNeedle(std::string_view pattern) : m_pattern(pattern) {
 bool FoldedNeedle::byteMatches(const Unit& u, const char* text, Pos at, Pos size) const {
     char32_t cp = 0;
     return text[at] == m_pattern[static_cast<std::size_t>(u.Offset)] && DecodeUtf8(text + at, text + size, cp) == 0;
+}
+
+// Picks the two places of the stretch for the vector scan: the rarest, by
+// the ranks of the byte search (bytes that begin a character count as common,
+// those that continue one as rare), then the rarest other, preferably in
+// another unit and with other bytes.
+template <class EachByte>
+void FoldedNeedle::choosePair(const EachByte& eachByte) {
+    std::vector<std::vector<std::uint8_t>> forms(static_cast<std::size_t>(m_stretchLen));
+    std::vector<std::size_t> unitAt(forms.size());
+    for (std::size_t i = m_first; i < m_end; ++i) {
+        const Pos at = m_units[i].Offset - m_stretchOffset;
+        eachByte(m_units[i], [&](int k, char b) {
+            const auto j = static_cast<std::size_t>(at + k);
+            unitAt[j] = i;
+            auto& f = forms[j];
+            if (std::find(f.begin(), f.end(), static_cast<std::uint8_t>(b)) == f.end())
+                f.push_back(static_cast<std::uint8_t>(b));
+        });
+    }
+    constexpr int kNever = 1 << 20;
+    auto rank = [&forms](std::size_t j) {
+        if (forms[j].size() > 2)
+            return kNever;
+        int sum = 0;
+        for (std::uint8_t b : forms[j])
+            sum += b < 0x80 ? detail::ByteRank(b) : b >= 0xC0 ? 200 : 20;
+        return sum;
+    };
+    std::size_t first = 0;
+    for (std::size_t j = 1; j < forms.size(); ++j)
+        if (rank(j) < rank(first))
+            first = j;
+    std::size_t second = first;
+    int secondRank = kNever;
+    for (std::size_t j = 0; j < forms.size(); ++j) {
+        if (j == first || rank(j) >= kNever)
+            continue;
+        const int r = rank(j) + (unitAt[j] == unitAt[first] ? 500 : 0) + (forms[j] == forms[first] ? 1000 : 0);
+        if (r < secondRank) {
+            secondRank = r;
+            second = j;
+        }
+    }
+    if (rank(first) >= kNever || second == first)
+        return;
+    m_byPair = true;
+    const std::size_t places[2] = {first, second};
+    for (int p = 0; p < 2; ++p) {
+        const auto& f = forms[places[p]];
+        m_pairAt[p] = static_cast<Pos>(places[p]);
+        m_pairForms[p][0] = static_cast<char>(f[0]);
+        m_pairForms[p][1] = static_cast<char>(f.size() > 1 ? f[1] : f[0]);
+    }
 }
 
 // Units [first, end) compared from offset `at` onward, not past `limit`: where
@@ -202,6 +257,29 @@ Pos FoldedNeedle::findStretch(std::string_view s, Pos from, Pos to) const {
     }
     const char* const text = s.data();
     const auto size = static_cast<Pos>(s.size());
+    if (m_byPair) {
+        const char* const lastStart = text + (to - m_stretchLen);
+        const char* const scanStart = text + from;
+        Pos misses = 0;
+        bool dense = false;
+        for (const char* at = scanStart; at <= lastStart && !dense;) {
+            const char* hit =
+                detail::FindBytePair(at, lastStart, m_pairAt[0], m_pairForms[0], m_pairAt[1], m_pairForms[1]);
+            if (hit == nullptr)
+                return -1;
+            const Pos q = hit - text;
+            if (matchForward(text, size, q, to, m_first, m_end) >= 0)
+                return q;
+            at = hit + 1;
+            // Candidates closer than every 32 bytes: the skip loop does better.
+            if (++misses > 64 && (at - scanStart) < misses * 32) {
+                from = at - text;
+                dense = true;
+            }
+        }
+        if (!dense)
+            return -1;
+    }
     for (Pos last = from + m_stretchLen - 1; last < to;) {
         const auto under = static_cast<std::uint8_t>(text[last]);
         if (m_lastClass[under]) {

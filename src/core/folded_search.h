@@ -24,7 +24,10 @@
 // have their own UTF-8 length, with a skip loop over byte classes (for each
 // position, every byte a partner can have there); each candidate is then
 // compared unit by unit, and the units before and after that stretch, whose
-// partners differ in length, are compared outward from it. A pattern made only
+// partners differ in length, are compared outward from it. The skip loop
+// is preceded by a vector scan for two rare places of the stretch whose bytes
+// have at most two forms (the second bytes of "п" or "é": \xBF or \x9F,
+// \xA9 or \x89), left for the skip loop where candidates come thick. A pattern made only
 // of such units ("ss", "Ω") is looked for by the bytes its first unit can
 // begin with. These routes compare more bytes than the byte search on
 // texts full of near matches: the worst case is the text's length times the
@@ -75,6 +78,8 @@ private:
     Pos matchBackward(const char* text, Pos size, Pos at, Pos low, std::size_t first, std::size_t end) const;
     bool startsHere(const char* text, Pos size, Pos start) const;
     Pos findStretch(std::string_view s, Pos from, Pos to) const;
+    template <class EachByte>
+    void choosePair(const EachByte& eachByte);
 
     std::string m_pattern;
     std::vector<Unit> m_units;
@@ -91,6 +96,11 @@ private:
     Pos m_beforeMin = 0; // bytes the units before the stretch can span
     Pos m_beforeMax = 0;
     Pos m_afterMin = 0; // and the units after it
+    // Two places in the stretch whose bytes have at most two forms each, the
+    // rarest, looked for together before the skip loop.
+    bool m_byPair = false;
+    Pos m_pairAt[2] = {0, 0};
+    char m_pairForms[2][2] = {};
     TSkipTable m_shift{};
     std::array<bool, 256> m_lastClass{};  // bytes the stretch's last byte can be
     std::array<bool, 256> m_firstBytes{}; // bytes a match can begin with

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Case-insensitive search in mixed-script text: quillet-cli side by side with
+# grep -iF (in a UTF-8 locale) and rg -iF on one file of about 100 MB of
+# English, German, French, Russian and Greek words. Each pattern occurs once,
+# in the file's last line, so every tool reads the whole file and finds it.
+# Usage: bench/fold_rows.sh QUILLET_CLI [WORK_DIR]   (REPS=5 by default)
+set -euo pipefail
+cli=${1:?usage: bench/fold_rows.sh QUILLET_CLI [WORK_DIR]}
+work=${2:-/tmp/qbench-fold}
+reps=${REPS:-5}
+mkdir -p "$work"
+text=$work/mixed.txt
+if [ ! -f "$text" ]; then
+  python3 - "$text" <<'PY'
+import random, sys
+words = """the of and to in is that for it as was with be by on not he this are or his from at which
+but have an they you were her all she there would their we him been has when who will more no if out
+und der die das nicht mit sich auf für über schön größe straße müssen würde während mädchen
+le la les des est une pour dans qui sur pas plus être été français élève déjà où très après
+и в не на что он как это по но из его мир они только было всё уже человек время жизнь дело
+και το της την που είναι με για από στο τα οι ένα δεν θα σαν όταν ήταν ψυχή""".split()
+rng = random.Random(7)
+with open(sys.argv[1], "w", encoding="utf-8") as out:
+    size = 0
+    while size < 100_000_000:
+        line = " ".join(rng.choice(words) for _ in range(rng.randint(6, 14))) + "\n"
+        out.write(line)
+        size += len(line.encode())
+    out.write("TENDERLY QUESTION ПРИВЕТ КАФЕ CAFÉ ÜBERMÄẞIG ΣΟΦΟΣ\n")
+PY
+fi
+export LC_ALL=C.UTF-8
+best() { # the fastest of $reps runs, in seconds
+  local t fastest=
+  for _ in $(seq "$reps"); do
+    local start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1 || true
+    t=$(echo "$(date +%s.%N) - $start" | bc)
+    if [ -z "$fastest" ] || (( $(echo "$t < $fastest" | bc) )); then fastest=$t; fi
+  done
+  printf '%.3f' "$fastest"
+}
+printf '| pattern | quillet-cli search | grep -iF | rg -iF | vs grep | vs rg |\n|---|---|---|---|---|---|\n'
+for p in tenderly question привет кафе café übermäßig σοφος; do
+  q=$(best "$cli" search "$p" "$text")
+  g=$(best grep -ciF "$p" "$text")
+  r=$(best rg -ciF "$p" "$text")
+  printf '| %s | %s s | %s s | %s s | %.2f× | %.2f× |\n' "$p" "$q" "$g" "$r" "$(echo "$q / $g" | bc -l)" "$(echo "$q / $r" | bc -l)"
+done
