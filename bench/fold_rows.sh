@@ -3,7 +3,8 @@
 # grep -iF (in a UTF-8 locale) and rg -iF on one file of about 100 MB of
 # English, German, French, Russian and Greek words. Each pattern occurs once,
 # in the file's last line, so every tool reads the whole file and finds it.
-# Usage: bench/fold_rows.sh QUILLET_CLI [WORK_DIR]   (REPS=5 by default)
+# Usage: bench/fold_rows.sh QUILLET_CLI [WORK_DIR]   (REPS=5 by default;
+# BASE_CLI=another quillet-cli adds a column for it, run in the same rounds)
 set -euo pipefail
 cli=${1:?usage: bench/fold_rows.sh QUILLET_CLI [WORK_DIR]}
 work=${2:-/tmp/qbench-fold}
@@ -30,20 +31,25 @@ with open(sys.argv[1], "w", encoding="utf-8") as out:
 PY
 fi
 export LC_ALL=C.UTF-8
-best() { # the fastest of $reps runs, in seconds
-  local t fastest=
-  for _ in $(seq "$reps"); do
-    local start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || true
-    t=$(echo "$(date +%s.%N) - $start" | bc)
-    if [ -z "$fastest" ] || (( $(echo "$t < $fastest" | bc) )); then fastest=$t; fi
-  done
-  printf '%.3f' "$fastest"
-}
-printf '| pattern | quillet-cli search | grep -iF | rg -iF | vs grep | vs rg |\n|---|---|---|---|---|---|\n'
+now() { date +%s.%N; }
+# Each tool once per round, in turn, so that a busy moment of the machine
+# falls on all of them; the fastest round of each counts.
+printf '| pattern | quillet-cli search |%s grep -iF | rg -iF | vs grep | vs rg |\n' "${BASE_CLI:+ before this change |}"
+printf '|---|---|%s---|---|---|---|\n' "${BASE_CLI:+---|}"
 for p in tenderly question привет кафе café übermäßig σοφος; do
-  q=$(best "$cli" search "$p" "$text")
-  g=$(best grep -ciF "$p" "$text")
-  r=$(best rg -ciF "$p" "$text")
-  printf '| %s | %s s | %s s | %s s | %.2f× | %.2f× |\n' "$p" "$q" "$g" "$r" "$(echo "$q / $g" | bc -l)" "$(echo "$q / $r" | bc -l)"
+  tools=("$cli search $p" "grep -ciF $p" "rg -ciF $p")
+  [ -z "${BASE_CLI:-}" ] || tools+=("$BASE_CLI search $p")
+  declare -a fastest=()
+  for _ in $(seq "$reps"); do
+    for i in "${!tools[@]}"; do
+      start=$(now)
+      ${tools[$i]} "$text" >/dev/null 2>&1 || true
+      t=$(echo "$(now) - $start" | bc)
+      if [ -z "${fastest[$i]:-}" ] || (( $(echo "$t < ${fastest[$i]}" | bc) )); then fastest[$i]=$t; fi
+    done
+  done
+  q=${fastest[0]} g=${fastest[1]} r=${fastest[2]}
+  printf '| %s | %.3f s |%s %.3f s | %.3f s | %.2f× | %.2f× |\n' "$p" "$q" \
+    "${BASE_CLI:+ $(printf '%.3f s |' "${fastest[3]}")}" "$g" "$r" "$(echo "$q / $g" | bc -l)" "$(echo "$q / $r" | bc -l)"
+  unset fastest
 done
