@@ -21,17 +21,16 @@
 // How it searches: a pattern whose units all match only their own bytes
 // (a..z folded) goes to the byte search of byte_search.h, unchanged. Any other
 // pattern is searched for by its longest stretch of units whose partners all
-// have their own UTF-8 length, with a skip loop over byte classes (for each
-// position, every byte a partner can have there); each candidate is then
-// compared unit by unit, and the units before and after that stretch, whose
-// partners differ in length, are compared outward from it. The skip loop
-// is preceded by a vector scan for two rare places of the stretch whose bytes
-// have at most two forms (the second bytes of "п" or "é": \xBF or \x9F,
-// \xA9 or \x89), left for the skip loop where candidates come thick. A pattern made only
-// of such units ("ss", "Ω") is looked for by the bytes its first unit can
-// begin with. These routes compare more bytes than the byte search on
-// texts full of near matches: the worst case is the text's length times the
-// pattern's, not linear.
+// have their own UTF-8 length: first by a vector scan for two rare places of
+// the stretch whose bytes have at most two forms (the second bytes of "п" or
+// "é": \xBF or \x9F, \xA9 or \x89), then, where such candidates come thick,
+// by a skip loop over byte classes (for each position, every byte a partner
+// can have there). Each candidate is compared unit by unit, and the units
+// before and after the stretch, whose partners differ in length, are compared
+// outward from it. A pattern made only of such units ("ss", "Ω") is looked
+// for by the bytes its first unit can begin with. These routes compare more
+// bytes than the byte search on texts full of near matches: the worst case is
+// the text's length times the pattern's, not linear.
 #pragma once
 
 #include "core/byte_search.h"
