@@ -98,6 +98,9 @@ Pos FindBackAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
 // nullptr; 16 or 32 starts at a time. Reads only bytes of those windows.
 const char* FindBytePair(const char* from, const char* lastStart, Pos offset1, const char* forms1, Pos offset2,
                          const char* forms2);
+// The first byte in [from, to) that equals a or b, or nullptr; 16 bytes at a
+// time.
+const char* FindEither(const char* from, const char* to, char a, char b);
 // How common byte b is in the texts searched (higher: more common); only the
 // order means anything.
 int ByteRank(std::uint8_t b);

@@ -35,7 +35,7 @@ FoldedNeedle::FoldedNeedle(std::string_view pattern) : m_pattern(pattern) {
     const char* const begin = m_pattern.data();
     const char* const end = begin + m_pattern.size();
     bool bytesOnly = true;
-    std::vector<bool> unitBytesOnly;
+    bool sameBytesOnly = true;
     for (const char* p = begin; p < end;) {
         Unit u;
         u.Offset = p - begin;
@@ -43,60 +43,59 @@ FoldedNeedle::FoldedNeedle(std::string_view pattern) : m_pattern(pattern) {
         const int len = DecodeUtf8(p, end, cp);
         u.Valid = len > 0;
         u.Len = u.Valid ? len : 1;
-        // Matched by its own bytes, a..z folded? A byte unit is not: it must
+        // Matched by its own bytes, a..z folded? A byte unit never is: it must
         // also not begin a valid sequence in the text.
         bool own = u.Valid;
+        bool sameOwn = u.Valid;
+        int minLen = 1;
+        int maxLen = 1;
         if (u.Valid) {
             u.Partners = CasePartners(cp);
             u.Fold = u.Partners.Key;
-            u.MinLen = 4;
-            u.MaxLen = 1;
+            minLen = 4;
+            int sameCount = 0;
             for (int i = 0; i < u.Partners.Count; ++i) {
-                const int l = Utf8Length(u.Partners.Members[i]);
-                u.Lengths |= 1U << l;
-                u.MinLen = std::min(u.MinLen, l);
-                u.MaxLen = std::max(u.MaxLen, l);
-                own = own && (u.Partners.Count == 1 || u.Partners.Members[i] < 0x80);
+                const char32_t partner = u.Partners.Members[i];
+                const int l = Utf8Length(partner);
+                minLen = std::min(minLen, l);
+                maxLen = std::max(maxLen, l);
+                own = own && (u.Partners.Count == 1 || partner < 0x80);
+                if (l == u.Len) {
+                    ++sameCount;
+                    sameOwn = sameOwn && partner < 0x80;
+                } else {
+                    m_otherLength.push_back(partner);
+                }
             }
+            sameOwn = sameOwn || sameCount == 1;
         }
         bytesOnly = bytesOnly && own;
-        unitBytesOnly.push_back(own);
-        m_minLen += u.MinLen;
-        m_maxLen += u.MaxLen;
+        sameBytesOnly = sameBytesOnly && sameOwn;
+        m_minLen += minLen;
+        m_maxLen += maxLen;
         m_units.push_back(u);
         p += u.Len;
     }
     m_bytesOnly = bytesOnly;
+    m_sameBytesOnly = sameBytesOnly;
     if (m_units.empty() || m_bytesOnly)
         return;
 
-    // The longest stretch of units whose partners all have their own length.
-    for (std::size_t i = 0; i < m_units.size();) {
-        if (m_units[i].MinLen != m_units[i].MaxLen) {
-            ++i;
-            continue;
-        }
-        std::size_t j = i;
-        Pos bytes = 0;
-        while (j < m_units.size() && m_units[j].MinLen == m_units[j].MaxLen)
-            bytes += m_units[j++].Len;
-        if (bytes > m_stretchLen) {
-            m_first = i;
-            m_end = j;
-            m_stretchOffset = m_units[i].Offset;
-            m_stretchLen = bytes;
-        }
-        i = j;
+    std::sort(m_otherLength.begin(), m_otherLength.end());
+    m_otherLength.erase(std::unique(m_otherLength.begin(), m_otherLength.end()), m_otherLength.end());
+    for (char32_t c : m_otherLength) {
+        char bytes[4];
+        EncodeUtf8(c, bytes);
+        const auto lead = static_cast<std::uint8_t>(bytes[0]);
+        if (!m_otherLead[lead] && m_otherLeadCount < 2)
+            m_otherLeads[m_otherLeadCount] = bytes[0];
+        m_otherLeadCount += m_otherLead[lead] ? 0 : 1;
+        m_otherLead[lead] = true;
     }
-    for (std::size_t i = 0; i < m_first; ++i) {
-        m_beforeMin += m_units[i].MinLen;
-        m_beforeMax += m_units[i].MaxLen;
-    }
-    for (std::size_t i = m_end; i < m_units.size(); ++i)
-        m_afterMin += m_units[i].MinLen;
 
-    // Which bytes each unit's partners have where.
-    auto eachByte = [this](const Unit& u, auto visit) {
+    // Which bytes each unit's partners have where: all of them, or only
+    // those as long as the unit.
+    auto eachByte = [this](const Unit& u, bool sameLengthOnly, auto visit) {
         if (!u.Valid) {
             visit(0, m_pattern[static_cast<std::size_t>(u.Offset)]);
             return;
@@ -104,57 +103,48 @@ FoldedNeedle::FoldedNeedle(std::string_view pattern) : m_pattern(pattern) {
         for (int i = 0; i < u.Partners.Count; ++i) {
             char bytes[4];
             const int len = EncodeUtf8(u.Partners.Members[i], bytes);
+            if (sameLengthOnly && len != u.Len)
+                continue;
             for (int k = 0; k < len; ++k)
                 visit(k, bytes[k]);
         }
     };
-    eachByte(m_units[0], [this](int k, char b) {
+    eachByte(m_units[0], false, [this](int k, char b) {
         if (k == 0)
             m_firstBytes[static_cast<std::uint8_t>(b)] = true;
     });
-    if (m_stretchLen == 0)
+    if (m_sameBytesOnly)
         return;
-    m_stretchBytesOnly =
-        std::all_of(unitBytesOnly.begin() + static_cast<std::ptrdiff_t>(m_first),
-                    unitBytesOnly.begin() + static_cast<std::ptrdiff_t>(m_end), [](bool b) { return b; });
-    choosePair(eachByte);
+    auto sameLength = [&eachByte](const Unit& u, auto visit) { eachByte(u, true, visit); };
+    choosePair(sameLength);
     // Horspool's table over byte classes: a byte moves the window so that
-    // its rightmost possible place in the stretch (before the last) comes
+    // its rightmost possible place in the pattern (before the last) comes
     // under it.
-    m_shift.fill(m_stretchLen);
-    for (std::size_t i = m_first; i < m_end; ++i) {
-        const Unit& u = m_units[i];
-        const Pos at = u.Offset - m_stretchOffset;
-        eachByte(u, [&](int k, char b) {
-            const Pos j = at + k;
+    const auto m = static_cast<Pos>(m_pattern.size());
+    m_shift.fill(m);
+    for (const Unit& u : m_units) {
+        sameLength(u, [&](int k, char b) {
+            const Pos j = u.Offset + k;
             const auto key = static_cast<std::uint8_t>(b);
-            if (j == m_stretchLen - 1)
+            if (j == m - 1)
                 m_lastClass[key] = true;
             else
-                m_shift[key] = std::min(m_shift[key], m_stretchLen - 1 - j);
+                m_shift[key] = std::min(m_shift[key], m - 1 - j);
         });
     }
 }
 
-// Whether a byte unit matches at `at`: the same byte, and not the start of a
-// valid sequence (which the whole text reads as one character).
-bool FoldedNeedle::byteMatches(const Unit& u, const char* text, Pos at, Pos size) const {
-    char32_t cp = 0;
-    return text[at] == m_pattern[static_cast<std::size_t>(u.Offset)] && DecodeUtf8(text + at, text + size, cp) == 0;
-}
-
-// Picks the two places of the stretch for the vector scan: the rarest, by
+// Picks the two places of the pattern for the vector scan: the rarest, by
 // the ranks of the byte search (bytes that begin a character count as common,
 // those that continue one as rare), then the rarest other, preferably in
 // another unit and with other bytes.
 template <class EachByte>
 void FoldedNeedle::choosePair(const EachByte& eachByte) {
-    std::vector<std::vector<std::uint8_t>> forms(static_cast<std::size_t>(m_stretchLen));
+    std::vector<std::vector<std::uint8_t>> forms(m_pattern.size());
     std::vector<std::size_t> unitAt(forms.size());
-    for (std::size_t i = m_first; i < m_end; ++i) {
-        const Pos at = m_units[i].Offset - m_stretchOffset;
+    for (std::size_t i = 0; i < m_units.size(); ++i) {
         eachByte(m_units[i], [&](int k, char b) {
-            const auto j = static_cast<std::size_t>(at + k);
+            const auto j = static_cast<std::size_t>(m_units[i].Offset + k);
             unitAt[j] = i;
             auto& f = forms[j];
             if (std::find(f.begin(), f.end(), static_cast<std::uint8_t>(b)) == f.end())
@@ -197,12 +187,17 @@ void FoldedNeedle::choosePair(const EachByte& eachByte) {
     }
 }
 
-// Units [first, end) compared from offset `at` onward, not past `limit`: where
-// they end, or -1.
-Pos FoldedNeedle::matchForward(const char* text, Pos size, Pos at, Pos limit, std::size_t first,
-                               std::size_t end) const {
-    for (std::size_t i = first; i < end; ++i) {
-        const Unit& u = m_units[i];
+// Whether a byte unit matches at `at`: the same byte, and not the start of a
+// valid sequence (which the whole text reads as one character).
+bool FoldedNeedle::byteMatches(const Unit& u, const char* text, Pos at, Pos size) const {
+    char32_t cp = 0;
+    return text[at] == m_pattern[static_cast<std::size_t>(u.Offset)] && DecodeUtf8(text + at, text + size, cp) == 0;
+}
+
+// The whole pattern compared from offset `at` onward, not past `limit`: where
+// the match ends, or -1.
+Pos FoldedNeedle::matchForward(const char* text, Pos size, Pos at, Pos limit) const {
+    for (const Unit& u : m_units) {
         if (!u.Valid) {
             if (at >= limit || !byteMatches(u, text, at, size))
                 return -1;
@@ -218,47 +213,34 @@ Pos FoldedNeedle::matchForward(const char* text, Pos size, Pos at, Pos limit, st
     return at;
 }
 
-// Units [first, end) compared backward from offset `at`, not before `low`:
-// where they begin, or -1. At most one valid sequence ends at any place, so
-// trying each length a partner has finds it.
-Pos FoldedNeedle::matchBackward(const char* text, Pos size, Pos at, Pos low, std::size_t first, std::size_t end) const {
-    for (std::size_t i = end; i-- > first;) {
-        const Unit& u = m_units[i];
-        if (!u.Valid) {
-            if (at <= low || !byteMatches(u, text, at - 1, size))
-                return -1;
-            --at;
-            continue;
-        }
-        int found = 0;
-        for (int len = 1; len <= 4 && found == 0; ++len) {
-            char32_t cp = 0;
-            if ((u.Lengths & (1U << len)) != 0 && at - low >= len &&
-                DecodeUtf8(text + at - len, text + at, cp) == len && FoldCase(cp) == u.Fold)
-                found = len;
-        }
-        if (found == 0)
-            return -1;
-        at -= found;
-    }
-    return at;
+// Whether a match that the units say begins at `start` does: a pattern that
+// begins with a byte unit must not begin inside another character.
+bool FoldedNeedle::startsHere(const char* text, Pos size, Pos start) const {
+    return m_units[0].Valid || !insideSequence(text, start, size);
 }
 
-// The leftmost offset q >= from at which the stretch matches and ends at or
-// before `to`, or -1.
-Pos FoldedNeedle::findStretch(std::string_view s, Pos from, Pos to) const {
-    if (to - from < m_stretchLen)
+// The leftmost match at or after offset `low`, ending at or before `e`, among
+// those found where the text holds partners as long as the pattern's units;
+// -1 when there is none. It may hold others too: every candidate is compared
+// in full.
+Pos FoldedNeedle::findSameLength(std::string_view s, Pos low, Pos e, Pos& end) const {
+    const auto m = static_cast<Pos>(m_pattern.size());
+    if (e - low < m)
         return -1;
-    if (m_stretchBytesOnly) {
-        const Pos at =
-            detail::FindFromAscii(s, std::string_view(m_pattern).substr(static_cast<std::size_t>(m_stretchOffset)), to,
-                                  m_stretchLen, from + 1);
+    if (m_sameBytesOnly) {
+        const Pos at = detail::FindFromAscii(s, m_pattern, e, m, low + 1);
+        end = at - 1 + m;
         return at - 1;
     }
     const char* const text = s.data();
     const auto size = static_cast<Pos>(s.size());
+    auto fits = [&](Pos q) {
+        end = matchForward(text, size, q, e);
+        return end >= 0 && startsHere(text, size, q);
+    };
+    Pos from = low;
     if (m_byPair) {
-        const char* const lastStart = text + (to - m_stretchLen);
+        const char* const lastStart = text + (e - m);
         const char* const scanStart = text + from;
         Pos misses = 0;
         bool dense = false;
@@ -267,9 +249,8 @@ Pos FoldedNeedle::findStretch(std::string_view s, Pos from, Pos to) const {
                 detail::FindBytePair(at, lastStart, m_pairAt[0], m_pairForms[0], m_pairAt[1], m_pairForms[1]);
             if (hit == nullptr)
                 return -1;
-            const Pos q = hit - text;
-            if (matchForward(text, size, q, to, m_first, m_end) >= 0)
-                return q;
+            if (fits(hit - text))
+                return hit - text;
             at = hit + 1;
             // Candidates closer than every 32 bytes: the skip loop does better.
             if (++misses > 64 && (at - scanStart) < misses * 32) {
@@ -280,22 +261,54 @@ Pos FoldedNeedle::findStretch(std::string_view s, Pos from, Pos to) const {
         if (!dense)
             return -1;
     }
-    for (Pos last = from + m_stretchLen - 1; last < to;) {
+    for (Pos last = from + m - 1; last < e;) {
         const auto under = static_cast<std::uint8_t>(text[last]);
-        if (m_lastClass[under]) {
-            const Pos q = last - (m_stretchLen - 1);
-            if (matchForward(text, size, q, to, m_first, m_end) >= 0)
-                return q;
-        }
+        if (m_lastClass[under] && fits(last - (m - 1)))
+            return last - (m - 1);
         last += m_shift[under];
     }
     return -1;
 }
 
-// Whether a match that the units say begins at `start` does: a pattern that
-// begins with a byte unit must not begin inside another character.
-bool FoldedNeedle::startsHere(const char* text, Pos size, Pos start) const {
-    return m_units[0].Valid || !insideSequence(text, start, size);
+// The leftmost match at or after offset `low` that begins before `before`
+// (-1: anywhere) and holds a partner of another length than the pattern's
+// unit there; -1 when there is none. Such a partner lies at most
+// m_maxLen - 1 bytes after the match's start.
+Pos FoldedNeedle::findWithOtherLength(std::string_view s, Pos low, Pos e, Pos before, Pos& end) const {
+    if (m_otherLength.empty())
+        return -1;
+    const char* const text = s.data();
+    const auto size = static_cast<Pos>(s.size());
+    const Pos scanEnd = before < 0 ? e : std::min(e, before + m_maxLen - 1);
+    Pos best = before;
+    for (Pos x = low; x < scanEnd; ++x) {
+        if (m_otherLeadCount <= 2) {
+            const char* hit = detail::FindEither(text + x, text + scanEnd, m_otherLeads[0],
+                                                 m_otherLeads[m_otherLeadCount == 2 ? 1 : 0]);
+            if (hit == nullptr)
+                break;
+            x = hit - text;
+        } else if (!m_otherLead[static_cast<std::uint8_t>(text[x])]) {
+            continue;
+        }
+        if (best >= 0 && x - (m_maxLen - 1) >= best)
+            break;
+        char32_t cp = 0;
+        if (DecodeUtf8(text + x, text + size, cp) == 0 ||
+            !std::binary_search(m_otherLength.begin(), m_otherLength.end(), cp))
+            continue;
+        for (Pos start = std::max(low, x - (m_maxLen - 1)); start <= x && (best < 0 || start < best); ++start) {
+            if (!m_firstBytes[static_cast<std::uint8_t>(text[start])])
+                continue;
+            const Pos at = matchForward(text, size, start, e);
+            if (at >= 0 && startsHere(text, size, start)) {
+                best = start;
+                end = at;
+                break;
+            }
+        }
+    }
+    return best == before ? -1 : best;
 }
 
 Pos FoldedNeedle::findFrom(std::string_view s, Pos e, Pos f, Pos& matchLen) const {
@@ -308,39 +321,16 @@ Pos FoldedNeedle::findFrom(std::string_view s, Pos e, Pos f, Pos& matchLen) cons
         matchLen = m;
         return detail::FindFromAscii(s, m_pattern, e, m, f);
     }
-    const char* const text = s.data();
-    const auto size = static_cast<Pos>(s.size());
     const Pos low = f - 1; // offsets: a match spans [start, end) within [low, e)
     if (e - low < m_minLen)
         return 0;
-    if (m_stretchLen == 0) {
-        for (Pos at = low; at + m_minLen <= e; ++at) {
-            if (!m_firstBytes[static_cast<std::uint8_t>(text[at])])
-                continue;
-            const Pos end = matchForward(text, size, at, e, 0, m_units.size());
-            if (end >= 0 && startsHere(text, size, at)) {
-                matchLen = end - at;
-                return at + 1;
-            }
-        }
-        return 0;
-    }
-    // Stretches come in order, but the units before them can differ in
-    // length: a later stretch can still give an earlier start, as long as it
-    // lies within the most those units can span of the best start.
-    Pos best = -1;
-    Pos bestEnd = -1;
-    Pos to = e - m_afterMin;
-    for (Pos q = findStretch(s, low + m_beforeMin, to); q >= 0; q = findStretch(s, q + 1, to)) {
-        const Pos start = matchBackward(text, size, q, low, 0, m_first);
-        if (start >= 0 && (best < 0 || start < best) && startsHere(text, size, start)) {
-            const Pos end = matchForward(text, size, q + m_stretchLen, e, m_end, m_units.size());
-            if (end >= 0) {
-                best = start;
-                bestEnd = end;
-                to = std::min(to, best + m_beforeMax - 1 + m_stretchLen);
-            }
-        }
+    Pos end = 0;
+    Pos best = findSameLength(s, low, e, end);
+    Pos bestEnd = end;
+    const Pos other = findWithOtherLength(s, low, e, best, end);
+    if (other >= 0) {
+        best = other;
+        bestEnd = end;
     }
     if (best < 0)
         return 0;
@@ -364,7 +354,7 @@ Pos FoldedNeedle::findBack(std::string_view s, Pos e, Pos f, Pos& matchLen) cons
     for (; at >= 0; --at) {
         if (!m_firstBytes[static_cast<std::uint8_t>(text[at])])
             continue;
-        const Pos end = matchForward(text, size, at, e, 0, m_units.size());
+        const Pos end = matchForward(text, size, at, e);
         if (end >= 0 && startsHere(text, size, at)) {
             matchLen = end - at;
             return at + 1;

@@ -20,17 +20,23 @@
 //
 // How it searches: a pattern whose units all match only their own bytes
 // (a..z folded) goes to the byte search of byte_search.h, unchanged. Any other
-// pattern is searched for by its longest stretch of units whose partners all
-// have their own UTF-8 length: first by a vector scan for two rare places of
-// the stretch whose bytes have at most two forms (the second bytes of "п" or
-// "é": \xBF or \x9F, \xA9 or \x89), then, where such candidates come thick,
-// by a skip loop over byte classes (for each position, every byte a partner
-// can have there). Each candidate is compared unit by unit, and the units
-// before and after the stretch, whose partners differ in length, are compared
-// outward from it. A pattern made only of such units ("ss", "Ω") is looked
-// for by the bytes its first unit can begin with. These routes compare more
-// bytes than the byte search on texts full of near matches: the worst case is
-// the text's length times the pattern's, not linear.
+// pattern is searched for twice, and the earlier match wins:
+// - spelled with partners of the pattern's own UTF-8 lengths (k or K for k,
+//   é or É for é), so that every match is as long as the pattern: by the same
+//   byte search where those partners are a..z pairs ("search"), otherwise by a
+//   vector scan for two rare places whose bytes have at most two forms (the
+//   second bytes of "п" or "é": \xBF or \x9F, \xA9 or \x89), then, where
+//   such candidates come thick, by a skip loop over byte classes (for each
+//   place, every byte a partner can have there); each candidate is then
+//   compared character by character;
+// - holding a partner of another length (the Kelvin sign, ſ, the rounded
+//   Cyrillic forms such as U+1C80): the text is scanned for such characters,
+//   which are rare, up to the first match, and the few places where a match
+//   around one could begin are compared. Where those partners are ASCII (a
+//   pattern that holds the Kelvin sign also takes k), this scan is slow.
+// These routes compare more bytes than the byte search on texts full of near
+// matches: the worst case is the text's length times the pattern's, not
+// linear.
 #pragma once
 
 #include "core/byte_search.h"
@@ -66,17 +72,14 @@ private:
         int Len = 1;        // its bytes in the pattern
         bool Valid = false; // a code point; otherwise one byte that must be equal
         char32_t Fold = 0;
-        unsigned Lengths = 0; // bit L set when a partner is L bytes long
-        int MinLen = 1;
-        int MaxLen = 1;
         FoldClass Partners;
     };
 
     bool byteMatches(const Unit& u, const char* text, Pos at, Pos size) const;
-    Pos matchForward(const char* text, Pos size, Pos at, Pos limit, std::size_t first, std::size_t end) const;
-    Pos matchBackward(const char* text, Pos size, Pos at, Pos low, std::size_t first, std::size_t end) const;
+    Pos matchForward(const char* text, Pos size, Pos at, Pos limit) const;
     bool startsHere(const char* text, Pos size, Pos start) const;
-    Pos findStretch(std::string_view s, Pos from, Pos to) const;
+    Pos findSameLength(std::string_view s, Pos low, Pos e, Pos& end) const;
+    Pos findWithOtherLength(std::string_view s, Pos low, Pos e, Pos before, Pos& end) const;
     template <class EachByte>
     void choosePair(const EachByte& eachByte);
 
@@ -85,23 +88,18 @@ private:
     bool m_bytesOnly = false; // the byte search finds exactly the matches
     Pos m_minLen = 0;
     Pos m_maxLen = 0;
-    // The stretch of same-length units searched for first: units
-    // [m_first, m_end), m_stretchLen bytes from m_stretchOffset.
-    std::size_t m_first = 0;
-    std::size_t m_end = 0;
-    Pos m_stretchOffset = 0;
-    Pos m_stretchLen = 0;
-    bool m_stretchBytesOnly = false;
-    Pos m_beforeMin = 0; // bytes the units before the stretch can span
-    Pos m_beforeMax = 0;
-    Pos m_afterMin = 0; // and the units after it
-    // Two places in the stretch whose bytes have at most two forms each, the
-    // rarest, looked for together before the skip loop.
-    bool m_byPair = false;
+    // The search for matches as long as the pattern.
+    bool m_sameBytesOnly = false; // by the byte search
+    bool m_byPair = false;        // two places, looked for before the skip loop
     Pos m_pairAt[2] = {0, 0};
     char m_pairForms[2][2] = {};
     TSkipTable m_shift{};
-    std::array<bool, 256> m_lastClass{};  // bytes the stretch's last byte can be
+    std::array<bool, 256> m_lastClass{}; // bytes the last place can hold
+    // The search for matches that hold a partner of another length.
+    std::vector<char32_t> m_otherLength; // those partners, sorted
+    std::array<bool, 256> m_otherLead{}; // the bytes they begin with
+    int m_otherLeadCount = 0;
+    char m_otherLeads[2] = {};
     std::array<bool, 256> m_firstBytes{}; // bytes a match can begin with
 };
 
