@@ -16,6 +16,8 @@
 // scans count the bytes they compare, and once that is more than twice the
 // bytes they have passed (plus twice the pattern), the rest of the range goes
 // to a Two-Way search, whose worst case is linear. Both give the same match.
+// (The folded searches of patterns beyond plain a..z are not bounded so; see
+// folded_search.h.)
 //
 // Texts are byte strings; positions are 1-based and 0 means "not found".
 // Lengths and positions are 64-bit, so texts over 2 GiB work.
@@ -54,9 +56,10 @@ const char* ScanForwardNoCase(const char* range, const char* pattern, Pos n, Pos
 // position f and ends at or before position e; 0 when there is none, when
 // m < 1 or when e < m. The caller keeps f >= 1 and e <= size of s.
 Pos FindFrom(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
-// The same without regard to case: where the pattern and the text hold valid
-// UTF-8, code points compare by their simple case folding; other bytes compare
-// as they are, except a..z with A..Z. The match's length in bytes goes to
+// The same without regard to case: text and pattern are read as UTF-8
+// characters, which compare by their simple case folding (a..z with A..Z
+// among them); bytes that are not valid UTF-8 compare as they are and never
+// match part of a character. The match's length in bytes goes to
 // *matchLen (when given): the Kelvin sign (3 bytes) matches "k" (1 byte), so
 // a match can even be shorter than the pattern, and e < m does not rule one
 // out. Details with FoldedNeedle (folded_search.h).
@@ -98,8 +101,8 @@ Pos FindBackAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
 // nullptr; 16 or 32 starts at a time. Reads only bytes of those windows.
 const char* FindBytePair(const char* from, const char* lastStart, Pos offset1, const char* forms1, Pos offset2,
                          const char* forms2);
-// The first byte in [from, to) that equals a or b, or nullptr; 16 bytes at a
-// time.
+// The first byte in [from, to) that equals a or b, or nullptr; 16 or 64
+// bytes at a time.
 const char* FindEither(const char* from, const char* to, char a, char b);
 // How common byte b is in the texts searched (higher: more common); only the
 // order means anything.
