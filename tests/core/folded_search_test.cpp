@@ -83,9 +83,11 @@ TEST(FoldedSearchTest, WorkedCases) {
         {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBC\xD0\xB8\xD1\x80\nCAF\xC3\x89\n",
          "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", 1, 12}, // привет in Привет
         {"Привет мир\nCAFÉ\n", "café", 21, 5},
-        {"ΣΟΦΟΣ", "σοφος", 1, 10},        // final sigma folds too
-        {"x\u212Ay", "k", 2, 3},          // Kelvin sign for k
-        {"xky", "\u212A", 2, 1},          // and back
+        {"ΣΟΦΟΣ", "σοφος", 1, 10},     // final sigma folds too
+        {"x\u212Ay", "k", 2, 3},       // Kelvin sign for k
+        {"xky", "\u212A", 2, 1},       // and back
+        {"\u212Aab kab", "KAB", 1, 5}, // the earlier match holds the longer partner
+        {"kab \u212Aab", "KAB", 1, 3},
         {"ma\u017Fs", "MASS", 1, 5},      // long s
         {"stra\u00DFe", "STRASSE", 0, 0}, // no full folding
         {"STRA\u1E9EE", "straße", 1, 8},
