@@ -271,15 +271,15 @@ Pos FoldedNeedle::findSameLength(std::string_view s, Pos low, Pos e, Pos& end) c
 }
 
 // The leftmost match at or after offset `low` that begins before `before`
-// (-1: anywhere) and holds a partner of another length than the pattern's
-// unit there; -1 when there is none. Such a partner lies at most
-// m_maxLen - 1 bytes after the match's start.
+// and holds a partner of another length than the pattern's unit there; -1
+// when there is none. Such a partner lies at most m_maxLen - 1 bytes after
+// the match's start.
 Pos FoldedNeedle::findWithOtherLength(std::string_view s, Pos low, Pos e, Pos before, Pos& end) const {
     if (m_otherLength.empty())
         return -1;
     const char* const text = s.data();
     const auto size = static_cast<Pos>(s.size());
-    const Pos scanEnd = before < 0 ? e : std::min(e, before + m_maxLen - 1);
+    const Pos scanEnd = std::min(e, before + m_maxLen - 1);
     Pos best = before;
     for (Pos x = low; x < scanEnd; ++x) {
         if (m_otherLeadCount <= 2) {
@@ -291,13 +291,13 @@ Pos FoldedNeedle::findWithOtherLength(std::string_view s, Pos low, Pos e, Pos be
         } else if (!m_otherLead[static_cast<std::uint8_t>(text[x])]) {
             continue;
         }
-        if (best >= 0 && x - (m_maxLen - 1) >= best)
+        if (x - (m_maxLen - 1) >= best)
             break;
         char32_t cp = 0;
         if (DecodeUtf8(text + x, text + size, cp) == 0 ||
             !std::binary_search(m_otherLength.begin(), m_otherLength.end(), cp))
             continue;
-        for (Pos start = std::max(low, x - (m_maxLen - 1)); start <= x && (best < 0 || start < best); ++start) {
+        for (Pos start = std::max(low, x - (m_maxLen - 1)); start <= x && start < best; ++start) {
             if (!m_firstBytes[static_cast<std::uint8_t>(text[start])])
                 continue;
             const Pos at = matchForward(text, size, start, e);
@@ -324,18 +324,26 @@ Pos FoldedNeedle::findFrom(std::string_view s, Pos e, Pos f, Pos& matchLen) cons
     const Pos low = f - 1; // offsets: a match spans [start, end) within [low, e)
     if (e - low < m_minLen)
         return 0;
-    Pos end = 0;
-    Pos best = findSameLength(s, low, e, end);
-    Pos bestEnd = end;
-    const Pos other = findWithOtherLength(s, low, e, best, end);
-    if (other >= 0) {
-        best = other;
-        bestEnd = end;
+    // Block by block, so that the second search reads bytes the first has
+    // just brought into the cache; each block holds the matches that start
+    // in it.
+    constexpr Pos kBlock = 64 * 1024;
+    for (Pos blockLow = low; blockLow < e; blockLow += kBlock) {
+        const Pos blockEnd = std::min(e, blockLow + kBlock);
+        Pos end = 0;
+        Pos best = findSameLength(s, blockLow, std::min(e, blockEnd - 1 + m), end);
+        Pos bestEnd = end;
+        const Pos other = findWithOtherLength(s, blockLow, e, best >= 0 ? best : blockEnd, end);
+        if (other >= 0) {
+            best = other;
+            bestEnd = end;
+        }
+        if (best >= 0) {
+            matchLen = bestEnd - best;
+            return best + 1;
+        }
     }
-    if (best < 0)
-        return 0;
-    matchLen = bestEnd - best;
-    return best + 1;
+    return 0;
 }
 
 Pos FoldedNeedle::findBack(std::string_view s, Pos e, Pos f, Pos& matchLen) const {

@@ -32,7 +32,8 @@
 // - holding a partner of another length (the Kelvin sign, ſ, the rounded
 //   Cyrillic forms such as U+1C80): the text is scanned for such characters,
 //   which are rare, up to the first match, and the few places where a match
-//   around one could begin are compared. Where those partners are ASCII (a
+//   around one could begin are compared. Both go block by block (64 KiB), so
+//   that the second reads what the first has just brought into the cache. Where those partners are ASCII (a
 //   pattern that holds the Kelvin sign also takes k), this scan is slow.
 // These routes compare more bytes than the byte search on texts full of near
 // matches: the worst case is the text's length times the pattern's, not

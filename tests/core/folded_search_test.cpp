@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 using namespace quillet::core;
@@ -235,4 +236,46 @@ TEST(FoldedSearchTest, StarPatternsAgainstTheKeyText) {
         }
     }
     EXPECT_GT(matched, 500);
+}
+
+// The folded search goes block by block (64 KiB from where it starts): a
+// match that straddles a block's end, or whose longer partner lies past it,
+// is found where the reference finds it.
+TEST(FoldedSearchTest, LongTextsAcrossBlocks) {
+    std::mt19937 rng(22);
+    int found = 0;
+    for (int iter = 0; iter < 40; ++iter) {
+        std::vector<std::size_t> groups(1 + rng() % 3);
+        for (auto& g : groups)
+            g = rng() % kGroups.size();
+        std::string pattern;
+        for (std::size_t g : groups)
+            pattern += member(rng, g);
+        std::string text;
+        while (text.size() < 200000) {
+            const std::size_t g = rng() % kGroups.size();
+            if (std::find(groups.begin(), groups.end(), g) == groups.end())
+                text += member(rng, g);
+        }
+        const Pos f = 1 + static_cast<Pos>(rng() % 1000);
+        for (Pos block : {65536, 2 * 65536}) {
+            std::string rendition;
+            for (std::size_t g : groups)
+                rendition += member(rng, g);
+            const auto at = static_cast<std::size_t>(f - 1 + block - static_cast<Pos>(rng() % 6));
+            text.insert(at, rendition);
+        }
+        const auto n = static_cast<Pos>(text.size());
+        const Pos e = iter % 2 == 0 ? n : f + 65536 + static_cast<Pos>(rng() % 8);
+        Pos expectedLen = 0;
+        const Pos expected = foldref::findFrom(text, pattern, e, f, expectedLen);
+        Pos len = 0;
+        ASSERT_EQ(FindFromNoCase(text, pattern, e, static_cast<Pos>(pattern.size()), f, &len), expected)
+            << quote(pattern) << ", F=" << f << ", E=" << e;
+        if (expected != 0) {
+            ASSERT_EQ(len, expectedLen) << quote(pattern);
+            ++found;
+        }
+    }
+    EXPECT_GT(found, 20);
 }
