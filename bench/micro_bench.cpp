@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -81,6 +82,28 @@ void BM_FindFromManyCandidates(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_FindFromManyCandidates);
+
+// English, German, French, Russian and Greek words, as bench/fold_rows.sh
+// writes them; a pattern that never occurs, so every byte is passed.
+void BM_FindFromNoCaseMixedScripts(benchmark::State& state) {
+    static const char* const words[] = {"the",   "of",   "and",   "question", "schön", "straße",  "müssen", "français",
+                                        "élève", "déjà", "и",     "в",        "не",    "человек", "время",  "жизнь",
+                                        "мир",   "και",  "είναι", "ψυχή",     "όταν",  "για"};
+    static const char* const patterns[] = {"tenderly", "questions", "привет", "кафе", "café", "σοφος"};
+    std::mt19937 random(42);
+    std::string text;
+    while (text.size() < (16 << 20)) {
+        text += words[random() % std::size(words)];
+        text += random() % 10 == 0 ? '\n' : ' ';
+    }
+    const std::string_view pattern = patterns[state.range(0)];
+    state.SetLabel(std::string(pattern));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            FindFromNoCase(text, pattern, static_cast<Pos>(text.size()), static_cast<Pos>(pattern.size()), 1));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_FindFromNoCaseMixedScripts)->DenseRange(0, 5);
 
 void BM_ReplaceLiteral(benchmark::State& state) {
     const std::string text = makeText(16 << 20, 1000, "xq_needle_7");

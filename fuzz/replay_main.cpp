@@ -1,8 +1,8 @@
 // Runs a fuzz target without libFuzzer: on the files named on the command
 // line, or else on inputs drawn from a fixed seed out of bytes that make
 // patterns, path lists and argument lists interesting ('*', '{$1}', '<', case
-// pairs, '-', line ends, NUL separators). The tests run it this way; a clang
-// build with QUILLET_BUILD_FUZZERS makes real fuzzers of the same targets.
+// pairs, UTF-8, '-', line ends, NUL separators). The tests run it this way; a
+// clang build with QUILLET_BUILD_FUZZERS makes real fuzzers of the same targets.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -22,7 +22,9 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    const std::string alphabet = std::string("aAbB*?.;<>/=x{$1}2 -\r\n") + '\0' + "\xe9\xc9";
+    // The UTF-8 bytes join into é, É, the Kelvin sign, ſ, в and ᲀ now and then.
+    const std::string alphabet = std::string("aAbB*?.;<>/=x{$1}2 ksK-\r\n") + '\0' +
+                                 "\xe9\xc9\xc3\xa9\x89\xe2\x84\xaa\xc5\xbf\xd0\xb2\xe1\xb2\x80";
     std::mt19937 random(1234);
     std::vector<std::uint8_t> input;
     for (int run = 0; run < 30000; ++run) {

@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth xdotool x11-utils imagemagick
   dpkg-dev file clang-format clang-tidy clang libclang-rt-14-dev
+  unicode-data libutf8proc-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -29,6 +29,22 @@ struct FoldedBytes {
     static CaseForms forms(char c) { return UpperForms[upperByte(c)]; }
 };
 
+// a..z folded to A..Z and nothing else, whatever the locale: how the search
+// of case_fold.h sees a pattern whose letters have no partners beyond them.
+constexpr std::uint8_t asciiUpper(std::uint8_t b) {
+    return b >= 'a' && b <= 'z' ? static_cast<std::uint8_t>(b - ('a' - 'A')) : b;
+}
+
+struct AsciiFoldedBytes {
+    static std::uint8_t key(char c) { return asciiUpper(static_cast<std::uint8_t>(c)); }
+    static CaseForms forms(char c) {
+        const std::uint8_t up = key(c);
+        if (up >= 'A' && up <= 'Z')
+            return {2, {static_cast<char>(up), static_cast<char>(up + ('a' - 'A'))}};
+        return {1, {c, c}};
+    }
+};
+
 template <class Bytes>
 void buildSkipTable(const char* pattern, Pos m, TSkipTable& table) {
     if (m == 0)
@@ -269,10 +285,8 @@ constexpr std::array<std::uint8_t, 256> kByteRanks = [] {
     return ranks;
 }();
 
-// The first byte in [from, to) that equals a or b.
-const char* findEither(const char* from, const char* to, char a, char b) {
-    if (a == b)
-        return static_cast<const char*>(std::memchr(from, a, static_cast<std::size_t>(to - from)));
+// The first byte in [from, to) that equals a or b (a != b), 16 at a time.
+const char* findEither16(const char* from, const char* to, char a, char b) {
 #if defined(__SSE2__)
     const __m128i va = _mm_set1_epi8(a);
     const __m128i vb = _mm_set1_epi8(b);
@@ -288,6 +302,41 @@ const char* findEither(const char* from, const char* to, char a, char b) {
         if (*from == a || *from == b)
             return from;
     return nullptr;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same, 64 bytes a round, on processors that have AVX2.
+__attribute__((target("avx2"))) const char* findEither64(const char* from, const char* to, char a, char b) {
+    const __m256i va = _mm256_set1_epi8(a);
+    const __m256i vb = _mm256_set1_epi8(b);
+    while (to - from >= 64) {
+        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + 32));
+        const __m256i inLo = _mm256_or_si256(_mm256_cmpeq_epi8(lo, va), _mm256_cmpeq_epi8(lo, vb));
+        const __m256i inHi = _mm256_or_si256(_mm256_cmpeq_epi8(hi, va), _mm256_cmpeq_epi8(hi, vb));
+        const __m256i either = _mm256_or_si256(inLo, inHi);
+        if (!_mm256_testz_si256(either, either)) {
+            const auto maskLo = static_cast<unsigned>(_mm256_movemask_epi8(inLo));
+            if (maskLo != 0)
+                return from + __builtin_ctz(maskLo);
+            return from + 32 + __builtin_ctz(static_cast<unsigned>(_mm256_movemask_epi8(inHi)));
+        }
+        from += 64;
+    }
+    return findEither16(from, to, a, b);
+}
+#endif
+
+// The first byte in [from, to) that equals a or b.
+const char* findEither(const char* from, const char* to, char a, char b) {
+    if (a == b)
+        return static_cast<const char*>(std::memchr(from, a, static_cast<std::size_t>(to - from)));
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool wide = __builtin_cpu_supports("avx2");
+    if (wide)
+        return findEither64(from, to, a, b);
+#endif
+    return findEither16(from, to, a, b);
 }
 
 // Both forms of two pattern bytes, and where they sit in the pattern.
@@ -553,6 +602,27 @@ Pos findBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
     return 0;
 }
 
+const char* FindBytePair(const char* from, const char* lastStart, Pos offset1, const char* forms1, Pos offset2,
+                         const char* forms2) {
+    const BytePair pair{offset1, {forms1[0], forms1[1]}, offset2, {forms2[0], forms2[1]}};
+    return findPair(from, lastStart, pair);
+}
+
+const char* FindEither(const char* from, const char* to, char a, char b) {
+    return findEither(from, to, a, b);
+}
+
+int ByteRank(std::uint8_t b) {
+    return kByteRanks[b];
+}
+
+Pos FindFromAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
+    return findFrom<AsciiFoldedBytes>(s, p, e, m, f);
+}
+Pos FindBackAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
+    return findBack<AsciiFoldedBytes>(s, p, e, m, f);
+}
+
 const char* TwoWayForward(const char* range, const char* pattern, Pos n, Pos m, bool caseSensitive) {
     return caseSensitive ? twoWayForward<ExactBytes>(range, pattern, n, m)
                          : twoWayForward<FoldedBytes>(range, pattern, n, m);
@@ -579,14 +649,8 @@ const char* ScanForwardNoCase(const char* range, const char* pattern, Pos n, Pos
 Pos FindFrom(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
     return detail::findFrom<detail::ExactBytes>(s, p, e, m, f);
 }
-Pos FindFromNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
-    return detail::findFrom<detail::FoldedBytes>(s, p, e, m, f);
-}
 Pos FindBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
     return detail::findBack<detail::ExactBytes>(s, p, e, m, f);
-}
-Pos FindBackNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f) {
-    return detail::findBack<detail::FoldedBytes>(s, p, e, m, f);
 }
 
 } // namespace quillet::core

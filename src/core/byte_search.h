@@ -1,8 +1,10 @@
 // Literal byte searches on which all text processing rests: a forward
 // Boyer-Moore-Horspool search (one table of 256 shifts, looked up with the text
 // byte under the last position of the window) and a plain backward search,
-// each in a case-sensitive form and a NoCase form that compares UpperTable
-// entries.
+// each in a case-sensitive form and a NoCase form. FindFromNoCase and
+// FindBackNoCase fold case by Unicode simple case folding (case_fold.h), so a
+// match may be longer or shorter than the pattern; BuildSkipTableNoCase and
+// ScanForwardNoCase stay byte scans that compare UpperTable entries.
 //
 // Over ranges of 256 bytes or more the forward search first looks for the
 // pattern's rarest byte (memchr, or both case forms of it and of a second
@@ -14,6 +16,8 @@
 // scans count the bytes they compare, and once that is more than twice the
 // bytes they have passed (plus twice the pattern), the rest of the range goes
 // to a Two-Way search, whose worst case is linear. Both give the same match.
+// (The folded searches of patterns beyond plain a..z are not bounded so; see
+// folded_search.h.)
 //
 // Texts are byte strings; positions are 1-based and 0 means "not found".
 // Lengths and positions are 64-bit, so texts over 2 GiB work.
@@ -52,13 +56,20 @@ const char* ScanForwardNoCase(const char* range, const char* pattern, Pos n, Pos
 // position f and ends at or before position e; 0 when there is none, when
 // m < 1 or when e < m. The caller keeps f >= 1 and e <= size of s.
 Pos FindFrom(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
-Pos FindFromNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+// The same without regard to case: text and pattern are read as UTF-8
+// characters, which compare by their simple case folding (a..z with A..Z
+// among them); bytes that are not valid UTF-8 compare as they are and never
+// match part of a character. The match's length in bytes goes to
+// *matchLen (when given): the Kelvin sign (3 bytes) matches "k" (1 byte), so
+// a match can even be shorter than the pattern, and e < m does not rule one
+// out. Details with FoldedNeedle (folded_search.h).
+Pos FindFromNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f, Pos* matchLen = nullptr);
 
 // Rightmost match that begins at or before position f (0: no limit) and ends
 // at or before position e (s is taken to end there); 0 when there is none.
 // A plain scan from the back with a first-byte test; no skip table.
 Pos FindBack(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
-Pos FindBackNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+Pos FindBackNoCase(std::string_view s, std::string_view p, Pos e, Pos m, Pos f, Pos* matchLen = nullptr);
 
 // Picks the twin by the flag every caller carries (true: case-sensitive).
 inline Pos findFrom(bool caseSensitive, std::string_view s, std::string_view p, Pos e, Pos f) {
@@ -78,6 +89,24 @@ namespace detail {
 // match inside the n bytes at `range`, or nullptr; n < m or m < 1 give nullptr.
 const char* TwoWayForward(const char* range, const char* pattern, Pos n, Pos m, bool caseSensitive);
 const char* TwoWayBackward(const char* range, const char* pattern, Pos n, Pos m, bool caseSensitive);
+
+// FindFrom and FindBack with a..z folded to A..Z and every other byte exact,
+// whatever the locale: the NoCase searches hand a pattern over to these when
+// folding cannot change what its bytes match.
+Pos FindFromAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+Pos FindBackAscii(std::string_view s, std::string_view p, Pos e, Pos m, Pos f);
+
+// The first start s in [from, lastStart] with s[offset1] one of the two bytes
+// forms1 and s[offset2] one of forms2 (a byte may be given twice), or
+// nullptr; 16 or 32 starts at a time. Reads only bytes of those windows.
+const char* FindBytePair(const char* from, const char* lastStart, Pos offset1, const char* forms1, Pos offset2,
+                         const char* forms2);
+// The first byte in [from, to) that equals a or b, or nullptr; 16 or 64
+// bytes at a time.
+const char* FindEither(const char* from, const char* to, char a, char b);
+// How common byte b is in the texts searched (higher: more common); only the
+// order means anything.
+int ByteRank(std::uint8_t b);
 
 } // namespace detail
 

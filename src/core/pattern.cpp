@@ -19,46 +19,62 @@ Pos lengthOf(const std::string& s) {
     return static_cast<Pos>(s.size());
 }
 
+// Piece k's rightmost match that begins at or before f and ends at or before e.
+Pos findPieceBack(const CompiledPattern& pattern, std::size_t k, bool caseSensitive, std::string_view text, Pos e,
+                  Pos f, Pos& matchLen) {
+    if (caseSensitive) {
+        matchLen = lengthOf(pattern.Pieces[k]);
+        return FindBack(text, pattern.Pieces[k], e, matchLen, f);
+    }
+    return pattern.Folded[k].findBack(text, e, f, matchLen);
+}
+
 // The first pass and the re-anchoring; fills ranges with the pieces.
 bool findPieces(Pos& matchStart, Pos& matchEnd, TSubStrPosArray& ranges, std::string_view text,
-                const std::vector<std::string>& pieces, Pos textLen, bool shortest, Pos from, bool caseSensitive,
+                const CompiledPattern& pattern, Pos textLen, bool shortest, Pos from, bool caseSensitive,
                 bool needCaptures) {
-    const auto n = static_cast<std::size_t>(pieces.size());
+    const auto n = static_cast<std::size_t>(pattern.Pieces.size());
     bool found = false;
     Pos start = from;
     for (std::size_t i = 0; i < n; ++i) {
-        const Pos at = findFrom(caseSensitive, text, pieces[i], textLen, start);
+        Pos len = 0;
+        const Pos at = FindPiece(pattern, i, caseSensitive, text, textLen, start, len);
         if (at == 0)
             return false;
-        ranges[i] = {at, lengthOf(pieces[i])};
+        ranges[i] = {at, len};
         if (i == 0)
             matchStart = at;
         if (i + 1 == n) {
             found = true;
-            matchEnd = at + lengthOf(pieces[i]) - 1;
+            matchEnd = at + len - 1;
             break;
         }
-        start = at + lengthOf(pieces[i]);
+        start = at + len;
     }
     if (!found || !shortest || n < 2)
         return found;
 
     // Does the first piece occur again before the last piece? Then start as
     // late as possible before that same last piece.
-    const Pos again = findFrom(caseSensitive, text, pieces[0], ranges[n - 1].Pos, ranges[0].Pos + lengthOf(pieces[0]));
+    Pos len = 0;
+    const Pos again = FindPiece(pattern, 0, caseSensitive, text, ranges[n - 1].Pos, ranges[0].Pos + ranges[0].Len, len);
     if (again == 0)
         return true;
-    for (std::size_t k = n - 1; k-- > 0;)
-        ranges[k].Pos = findBack(caseSensitive, text, pieces[k], textLen, ranges[k + 1].Pos - 1);
+    for (std::size_t k = n - 1; k-- > 0;) {
+        // A piece not found keeps its length beside position 0.
+        ranges[k].Pos = findPieceBack(pattern, k, caseSensitive, text, textLen, ranges[k + 1].Pos - 1, len);
+        if (ranges[k].Pos != 0)
+            ranges[k].Len = len;
+    }
     matchStart = ranges[0].Pos;
     if (needCaptures && n >= 3) {
         // Middle pieces go back to their leftmost places; one that is not found
         // there keeps the place the backward step gave it.
         for (std::size_t i = 1; i + 1 < n; ++i) {
-            const Pos at =
-                findFrom(caseSensitive, text, pieces[i], ranges[n - 1].Pos, ranges[i - 1].Pos + ranges[i - 1].Len);
+            const Pos at = FindPiece(pattern, i, caseSensitive, text, ranges[n - 1].Pos,
+                                     ranges[i - 1].Pos + ranges[i - 1].Len, len);
             if (at != 0)
-                ranges[i].Pos = at;
+                ranges[i] = {at, len};
         }
     }
     return true;
@@ -68,6 +84,7 @@ void computeCaptures(Pos& matchStart, Pos& matchEnd, TSubStrPosArray& ranges, co
                      Pos textLen, Pos from) {
     const auto n = pattern.Pieces.size();
     const TSubStrPos last = ranges[n - 1];
+    const Pos firstPiece = ranges[0].Pos;
     std::ptrdiff_t m = static_cast<std::ptrdiff_t>(n) - 2;
     if (pattern.TrailingStar) {
         ranges[n] = {textLen + 1, 0};
@@ -85,7 +102,6 @@ void computeCaptures(Pos& matchStart, Pos& matchEnd, TSubStrPosArray& ranges, co
         ranges.resize(n + 1);
         for (std::size_t k = n; k-- > 0;)
             ranges[k + 1] = ranges[k];
-        const Pos firstPiece = ranges[1].Pos - lengthOf(pattern.Pieces[0]);
         ranges[0] = {from, firstPiece - from};
         matchStart = from;
     }
@@ -124,9 +140,25 @@ CompiledPattern CompilePattern(std::string_view pattern) {
     CompiledPattern compiled;
     compiled.Text = std::string(pattern);
     SplitByChars(compiled.Pieces, pattern, starSet(), false);
+    compiled.Folded.reserve(compiled.Pieces.size());
+    for (const std::string& piece : compiled.Pieces)
+        compiled.Folded.emplace_back(piece);
     compiled.LeadingStar = !pattern.empty() && pattern.front() == '*';
     compiled.TrailingStar = !pattern.empty() && pattern.back() == '*';
     return compiled;
+}
+
+Pos FindPiece(const CompiledPattern& pattern, std::size_t i, bool caseSensitive, std::string_view text, Pos e, Pos f,
+              Pos& matchLen) {
+    if (caseSensitive) {
+        matchLen = lengthOf(pattern.Pieces[i]);
+        return FindFrom(text, pattern.Pieces[i], e, matchLen, f);
+    }
+    return pattern.Folded[i].findFrom(text, e, f, matchLen);
+}
+
+Pos LongestPieceMatch(const CompiledPattern& pattern, std::size_t i, bool caseSensitive) {
+    return caseSensitive ? lengthOf(pattern.Pieces[i]) : pattern.Folded[i].maxLength();
 }
 
 bool MatchPattern(Pos& matchStart, Pos& matchEnd, TSubStrPosArray& ranges, std::string_view text,
@@ -153,8 +185,7 @@ bool MatchPattern(Pos& matchStart, Pos& matchEnd, TSubStrPosArray& ranges, std::
     ranges.assign(n + (pattern.TrailingStar ? 1 : 0), TSubStrPos{});
     if (n == 0)
         return false;
-    if (!findPieces(matchStart, matchEnd, ranges, text, pattern.Pieces, textLen, shortest, from, caseSensitive,
-                    needCaptures))
+    if (!findPieces(matchStart, matchEnd, ranges, text, pattern, textLen, shortest, from, caseSensitive, needCaptures))
         return false;
     if (needCaptures)
         computeCaptures(matchStart, matchEnd, ranges, pattern, textLen, from);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/byte_search.h"
+#include "core/folded_search.h"
 
 #include <bitset>
 #include <cstdint>
@@ -39,12 +40,22 @@ void SplitByChars(std::vector<std::string>& list, std::string_view text, const C
 
 // A pattern split once into its pieces, for callers that match it many times.
 struct CompiledPattern {
-    std::string Text;                // the pattern as given
-    std::vector<std::string> Pieces; // literal runs between stars, none empty
+    std::string Text;                 // the pattern as given
+    std::vector<std::string> Pieces;  // literal runs between stars, none empty
+    std::vector<FoldedNeedle> Folded; // the pieces prepared for case-insensitive search
     bool LeadingStar = false;
     bool TrailingStar = false;
 };
 CompiledPattern CompilePattern(std::string_view pattern);
+
+// Piece i of `pattern` searched for as MatchPattern does: its leftmost match
+// that begins at or after position f and ends at or before position e, or 0.
+// The match's length goes to matchLen; without regard to case it can differ
+// from the piece's (see folded_search.h).
+Pos FindPiece(const CompiledPattern& pattern, std::size_t i, bool caseSensitive, std::string_view text, Pos e, Pos f,
+              Pos& matchLen);
+// The most bytes a match of piece i can span.
+Pos LongestPieceMatch(const CompiledPattern& pattern, std::size_t i, bool caseSensitive);
 
 // Finds the first match of pattern in text[1..textLen] that starts at or after
 // `from`. On success sets matchStart and matchEnd (inclusive) and fills
@@ -53,6 +64,9 @@ CompiledPattern CompilePattern(std::string_view pattern);
 // '*' itself ('**' has no pieces and never matches).
 //
 // Each piece is first taken at its leftmost occurrence after the previous one.
+// Without regard to case, pieces compare as FindFromNoCase compares, and
+// the captures and the match's end follow the bytes each piece matched in
+// the text, whose length can differ from the piece's.
 // With `shortest`, a match of two or more pieces is then re-anchored to start
 // as late as possible before the same last piece ('<b>*</b>' in '<b>x<b>y</b>'
 // matches '<b>y</b>'); the bounds of that step let pieces overlap, so a capture

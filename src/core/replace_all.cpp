@@ -1,8 +1,11 @@
 #include "core/replace_all.h"
 
+#include "core/folded_search.h"
+
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 namespace quillet::core {
@@ -67,12 +70,21 @@ std::string ReplaceAll(std::string_view source, std::string_view find, std::stri
         result.reserve(static_cast<std::size_t>(capacity));
     }
 
+    // One skip table, or one prepared needle, for the whole pass.
     TSkipTable table;
+    std::optional<FoldedNeedle> needle;
     if (caseSensitive)
         BuildSkipTable(find.data(), F, table);
     else
-        BuildSkipTableNoCase(find.data(), F, table);
-    const auto scan = caseSensitive ? ScanForward : ScanForwardNoCase;
+        needle.emplace(find);
+    // The next match from `position` on, and its length.
+    auto next = [&](const char* position, Pos remaining, Pos& length) -> const char* {
+        length = F;
+        if (caseSensitive)
+            return remaining >= F ? ScanForward(position, find.data(), remaining, F, table) : nullptr;
+        const Pos at = needle->findFrom(source, S, (position - source.data()) + 1, length);
+        return at == 0 ? nullptr : source.data() + (at - 1);
+    };
 
     auto emit = [&result](const char* from, Pos count) {
         const std::size_t at = result.size();
@@ -83,10 +95,8 @@ std::string ReplaceAll(std::string_view source, std::string_view find, std::stri
     const char* position = source.data();
     Pos remaining = S;
     Pos written = 0;
-    while (remaining >= F) {
-        const char* match = scan(position, find.data(), remaining, F, table);
-        if (match == nullptr)
-            break;
+    Pos length = 0;
+    while (const char* match = next(position, remaining, length)) {
         const Pos gap = match - position;
         written += gap + R;
         // Grow until the match fits, however much larger than half the
@@ -96,8 +106,8 @@ std::string ReplaceAll(std::string_view source, std::string_view find, std::stri
         result.reserve(static_cast<std::size_t>(capacity));
         emit(position, gap);
         emit(replacement.data(), R);
-        position += gap + F;
-        remaining -= gap + F;
+        position += gap + length;
+        remaining -= gap + length;
     }
     emit(position, remaining);
     return result;

@@ -14,7 +14,9 @@ namespace quillet::core {
 // ("aaa", "aa" -> "b" gives "ba"); the replacement is never searched again
 // ("a", "a" -> "aa" gives "aa"); once fewer bytes remain than `find` is long
 // they are copied unchanged. An empty source or an empty find text gives the
-// source unchanged. Case-insensitive mode compares through UpperTable.
+// source unchanged. Case-insensitive mode compares as FindFromNoCase does
+// (Unicode simple case folding), so a match can be longer or shorter than
+// `find`: "k" replaces the 3-byte Kelvin sign as a whole.
 //
 // The result is reserved up front at (S * R) div F when the replacement is the
 // longer (S when not), falling back to (S + R) * 1.5 when that cannot be had,

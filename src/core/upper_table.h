@@ -1,5 +1,6 @@
-// The process-wide case table that every case-insensitive comparison reads
-// (byte search, replace-all, pattern matching, file-name masks).
+// The process-wide byte case table: file-name masks and the byte scans
+// ScanForwardNoCase and BuildSkipTableNoCase read it. Text searches fold case
+// by Unicode instead (case_fold.h), whatever the locale.
 //
 // Two bytes are equal without regard to case when their UpperTable entries are
 // equal. The table maps one byte to one byte, so folding never changes a

@@ -154,6 +154,33 @@ TEST_F(CliTest, BytesThatAreNotUtf8PassThrough) {
     EXPECT_EQ(readFile(dir.file(name)), "naive");
 }
 
+// The issue's own example: letters beyond ASCII fold too, in search (read
+// piece by piece) and in replace, which keeps the file's own bytes in {$1}.
+TEST_F(CliTest, CaseFoldsBeyondAscii) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string after;
+    } cases[] = {
+        {{"search", "привет"}, 0, ""},
+        {{"search", "café"}, 0, ""},
+        {{"search", "café", "-c"}, 1, ""},
+        {{"search", "strasse"}, 1, ""},
+        {{"replace", "МИР", "мир"}, 0, "Привет мир\nCAFÉ STRAẞE\n"},
+        {{"replace", "caf*s", "[{$1}]"}, 0, "Привет МИР\n[É ]TRAẞE\n"},
+    };
+    for (const Case& c : cases) {
+        dir.write("u8.txt", "Привет МИР\nCAFÉ STRAẞE\n");
+        std::vector<std::string> args = c.args;
+        args.push_back("u8.txt");
+        const ProcessResult r = cli(args);
+        EXPECT_EQ(r.ExitCode, c.exitCode) << args[1] << " " << r.Err;
+        if (!c.after.empty()) {
+            EXPECT_EQ(readFile(dir.file("u8.txt")), c.after) << args[1];
+        }
+    }
+}
+
 TEST_F(CliTest, DirectoryListingShowsBareNamesAndWalkShowsFullPaths) {
     dir.write("site/b.htm", "x");
     dir.write("site/a.html", "x");

@@ -341,7 +341,9 @@ TEST(FindDifferentialTest, LongTextsAgainstNaive) {
         {"mixed case", "aAbB", "abAB"},
         {"prose with rare letters", "eeeeeeeeetttaaoo nnnsss qzxZQX", "etaqzxQZX "},
         {"markup", "<<>>//==\"\"pp  divclass=\n", "<p>/div class=\""},
-        {"high bytes", "a\xe9\xc9\xff\x80 ", "a\xe9\xc9\xff"},
+        // No continuation bytes, so no valid UTF-8 forms and every high byte
+        // stands for itself in both modes.
+        {"high bytes", "a\xe9\xc9\xff\xc0 ", "a\xe9\xc9\xff"},
     };
     std::mt19937 rng(99);
     for (const auto& shape : shapes) {

@@ -47,3 +47,30 @@ TEST(FileMatches, RaisesTheReadErrorsOfAWholeRead) {
     EXPECT_THROW(FileMatches(dir.file("missing"), "x", false), quillet::Error);
     EXPECT_THROW(FileMatches(dir.path().string(), "x", false), quillet::Error);
 }
+
+// Without regard to case a match can be longer than its piece (the Kelvin
+// sign for "k"), and whether a stray byte matches hangs on the bytes after
+// it: both straddling the end of a read.
+TEST(FileMatches, FoldedMatchesStraddlingReadBoundaries) {
+    TempDir dir;
+    constexpr std::size_t kRead = 256 * 1024;
+    struct Case {
+        std::string_view piece; // placed so that it ends just past a read
+        std::string_view pattern;
+    };
+    const Case cases[] = {
+        {"\u212A", "k"},      {"k", "\u212A"},   {"x\u017Fy", "XSY"},     {"\xC3\xA9", "\xC3"},
+        {"\xC3\xA9", "\xA9"}, {"\xC3!", "\xC3"}, {"\u1C80\u0442", "в*Т"}, {"\U00010400", "\U00010428"},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t shift = 0; shift < 8; ++shift) {
+            std::string text(kRead + shift - 4, '.');
+            text += c.piece;
+            text += std::string(100, '.');
+            const std::string path = dir.write("t.txt", text);
+            const bool expected = quillet::core::TextMatches(text, c.pattern, false);
+            EXPECT_EQ(FileMatches(path, c.pattern, false), expected)
+                << "pattern '" << c.pattern << "', piece ending " << shift << " bytes from a read's end";
+        }
+    }
+}
