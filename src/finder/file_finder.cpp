@@ -57,11 +57,14 @@ void TFileFinder::Start() {
         return;
     }
     m_ancestors.clear();
+    m_walked.clear();
     m_fuzzy = FuzzySearch;
     m_mask = m_fuzzy ? FileMask(Filename, IgnoreCase) : FileMask();
     struct stat info {};
-    if (::fstat(fd, &info) == 0)
+    if (::fstat(fd, &info) == 0) {
         m_ancestors.emplace_back(info.st_dev, info.st_ino);
+        m_walked.emplace(info.st_dev, info.st_ino);
+    }
     SearchDirectory(std::make_shared<const OpenDirectory>(fd, m_root));
     m_current.reset();
 }
@@ -139,6 +142,10 @@ void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
                     OnDirectoryError(path, "Recursive directory loop");
                 continue;
             }
+            // The same folder again elsewhere in the tree (a bind mount):
+            // its files were handed over once already.
+            if (!m_walked.insert(id).second)
+                continue;
             m_ancestors.push_back(id);
             SearchDirectory(std::move(sub));
             m_ancestors.pop_back();

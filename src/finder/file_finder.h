@@ -36,6 +36,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <set>
 #include <vector>
 
 #include <sys/types.h>
@@ -129,6 +130,7 @@ private:
     bool m_fuzzy = false;                             // FuzzySearch when Start began
     FileMask m_mask;                                  // and then Filename, parsed
     std::vector<std::pair<dev_t, ino_t>> m_ancestors; // the directories being walked, Root first
+    std::set<std::pair<dev_t, ino_t>> m_walked;       // every directory entered so far
     std::shared_ptr<const OpenDirectory> m_current;
 };
 

@@ -355,6 +355,36 @@ TEST_F(FileFinderTest, AFolderMountedInsideItselfIsNotWalkedAgain) {
         EXPECT_NE(report.rfind("sub2/mounted-root/", 0), 0u) << report << " was handed over a second time";
 }
 
+// A folder bind-mounted elsewhere in the tree was walked twice, so a run
+// handed its files over twice (an insert inserted twice).
+TEST_F(FileFinderTest, AFolderMountedElsewhereInTheTreeIsWalkedOnce) {
+    const std::string mountPoint = tmp.file("sub2/again");
+    fs::create_directory(mountPoint);
+    if (::mount(tmp.file("sub1").c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no bind mount here: " << std::strerror(errno);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{mountPoint};
+    std::vector<std::string> errors;
+    finder.OnDirectoryError = [&](const std::string& directory, const std::string& reason) {
+        errors.push_back(relative(directory) + ": " + reason);
+    };
+    finder.Filename = "*";
+    finder.Start();
+    EXPECT_EQ(errors, std::vector<std::string>{});
+    std::set<std::string> names;
+    for (const std::string& report : reports) {
+        const std::string name = report.substr(report.rfind('/') + 1);
+        if (name == "." || name == "..")
+            continue;
+        if (report.rfind("sub1/", 0) == 0 || report.rfind("sub2/again/", 0) == 0) {
+            EXPECT_TRUE(names.insert(name).second) << report << " was handed over a second time";
+        }
+    }
+    EXPECT_FALSE(names.empty());
+}
+
 // A sub-folder swapped for a symlink after it was listed (another user
 // redirecting a walk made by root) is not followed out of the tree.
 TEST_F(FileFinderTest, ASubFolderSwappedForASymlinkAfterTheListingIsNotFollowed) {
