@@ -132,6 +132,9 @@ TEST_F(UndoSafety, APathThatNoLongerLeadsToTheRunsFolderIsRefusedEvenWhenForced)
             const auto& [outcome, reason] = reports.begin()->second;
             EXPECT_EQ(outcome, UndoOutcome::Failed);
             EXPECT_NE(reason.find("no longer leads to the folder the run wrote in"), std::string::npos) << reason;
+            const char* says =
+                swap == Swap::AnotherFolder ? "another folder stands at" : "is not a folder but a symbolic link";
+            EXPECT_NE(reason.find(says), std::string::npos) << reason;
         }
     }
 }

@@ -47,10 +47,11 @@ UniqueFd openFolderAsWalked(const std::string& path, std::string& problem) {
         if (!next.valid()) {
             const int error = errno;
             struct stat info {};
-            if (error == ELOOP || error == ENOTDIR ||
-                (::fstatat(folder.get(), component.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)))
+            const bool link =
+                ::fstatat(folder.get(), component.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
+            if (link || error == ELOOP || error == ENOTDIR)
                 problem = "The path no longer leads to the folder the run wrote in: \"" + reached +
-                          "\" is not a folder but " + (error == ENOTDIR ? "a file" : "a symbolic link");
+                          "\" is not a folder but " + (link || error == ELOOP ? "a symbolic link" : "a file");
             else if (error != ENOENT)
                 problem = ErrnoText(error);
             errno = error;
