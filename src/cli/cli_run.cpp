@@ -1,5 +1,7 @@
 #include "cli/cli_run.h"
 
+#include "cli/match_printer.h"
+
 #include "core/error.h"
 #include "core/text_diff.h"
 #include "core/text_ops.h"
@@ -113,6 +115,7 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     param.MaxCount = options.MaxCount;
     param.DryRun = options.DryRun;
     param.RecordKept = options.Diff;
+    param.ListMatches = options.Matches;
     param.FileEncoding = options.FileEncoding;
     param.Binary = options.Binary;
     request.KeepGoing = options.KeepGoing;
@@ -269,6 +272,29 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
             const bool written = std::fwrite(diff.data(), 1, diff.size(), out) == diff.size() &&
                                  (!flushEachEntry || std::fflush(out) == 0);
             if (!written)
+                listWriteError = errno != 0 ? errno : EIO;
+        };
+    }
+    std::optional<MatchPrinter> matchPrinter;
+    if (options.Matches) {
+        MatchStyle style;
+        style.Before = options.ContextBefore;
+        style.After = options.ContextAfter;
+        style.Column = options.Column;
+        style.Color = ChooseDiffColor(options.Color, isatty(fileno(out)) == 1, std::getenv("NO_COLOR"),
+                                      std::getenv("TERM")) == core::DiffColor::Ansi;
+        style.Replacement = options.Operation != core::OpOnlySearch;
+        matchPrinter.emplace(style, [&](std::string_view piece) {
+            if (listWriteError == 0 && std::fwrite(piece.data(), 1, piece.size(), out) != piece.size())
+                listWriteError = errno != 0 ? errno : EIO;
+        });
+        events.OnResult = [&](const std::string&) { ++matchedFiles; };
+        events.OnMatches = [&](const std::string& entry, std::string_view text,
+                               const std::vector<engine::MatchLocation>& matches) {
+            if (options.Quiet || listWriteError != 0)
+                return;
+            matchPrinter->print(entry, text, matches);
+            if (flushEachEntry && std::fflush(out) != 0)
                 listWriteError = errno != 0 ? errno : EIO;
         };
     }
