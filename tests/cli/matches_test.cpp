@@ -122,3 +122,18 @@ TEST_F(CliTest, MatchesInABinaryFileAreNamedNotPrinted) {
     EXPECT_EQ(r.Out, "quillet-cli: b.bin: binary file matches\n");
     EXPECT_EQ(r.ExitCode, 0);
 }
+
+// A run that writes (its rewrites staged and put in place in batches, some
+// ahead on workers) shows the matches its dry run shows, in run order.
+TEST_F(CliTest, MatchesOfARunThatWritesAreThoseOfItsDryRun) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+        files.push_back("f" + std::to_string(i) + ".txt");
+        dir.write(files.back(), i % 3 == 0 ? "nothing\n" : "a foo\nb\nfoo " + std::to_string(i) + "\n");
+    }
+    const ProcessResult dry = cli(joined({"replace", "foo", "bar", "-n", "-C1", "-j3"}, files));
+    const ProcessResult ran = cli(joined({"replace", "foo", "bar", "-C1", "-j3"}, files));
+    EXPECT_EQ(ran.Out, dry.Out);
+    EXPECT_NE(dry.Out.find("f38.txt:3:foo 38\nf38.txt>3>bar 38\n"), std::string::npos) << dry.Out;
+    EXPECT_EQ(readFile(dir.file("f1.txt")), "a bar\nb\nbar 1\n");
+}
