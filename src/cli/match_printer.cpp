@@ -108,7 +108,7 @@ void MatchPrinter::line(std::string_view text, std::size_t start, std::size_t en
 }
 
 void MatchPrinter::flushIfLarge() {
-    if (m_out.size() >= 16 * 1024) {
+    if (m_out.size() >= std::size_t{16} * 1024) {
         m_write(m_out);
         m_out.clear();
     }

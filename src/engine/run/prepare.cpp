@@ -51,7 +51,7 @@ private:
     bool m_changed = false;
 };
 
-constexpr std::size_t kSearchHeadBytes = 64 * 1024;
+constexpr std::size_t kSearchHeadBytes = std::size_t{64} * 1024;
 
 // Only Search: a file with a UTF-16 or UTF-32 mark is decoded whole and
 // matched as far as it decodes; any other is matched as it is read, after
