@@ -1,5 +1,8 @@
 #include "cli/cli_run.h"
 
+#include "cli/match_printer.h"
+#include "cli/shown_name.h"
+
 #include "core/error.h"
 #include "core/text_diff.h"
 #include "core/text_ops.h"
@@ -113,6 +116,7 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     param.MaxCount = options.MaxCount;
     param.DryRun = options.DryRun;
     param.RecordKept = options.Diff;
+    param.ListMatches = options.Matches;
     param.FileEncoding = options.FileEncoding;
     param.Binary = options.Binary;
     request.KeepGoing = options.KeepGoing;
@@ -155,7 +159,7 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
 
 void printLine(std::FILE* err, std::string_view path, std::string_view what, std::string_view reason) {
     std::string line = "quillet-cli: ";
-    ((((line += path) += ": ") += what) += reason) += '\n';
+    ((((line += EscapeText(path)) += ": ") += what) += EscapeText(reason)) += '\n';
     std::fwrite(line.data(), 1, line.size(), err);
 }
 
@@ -237,6 +241,9 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     // reader that has gone away is noticed before the next rewrite rather
     // than a bufferful of rewrites later. A search may buffer.
     const bool flushEachEntry = options.Operation != core::OpOnlySearch && !options.DryRun;
+    // A name shown on a terminal must not command it; a list for a script
+    // stays byte for byte.
+    const bool quoteEntries = !options.NullTerminated && isatty(fileno(out)) == 1;
     const SignalGuard signalGuard;
     engine::RunEvents events;
     events.OnFile = [&](const engine::FileReport&, bool& stop) { stop = g_interrupted != 0 || listWriteError != 0; };
@@ -244,7 +251,9 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         ++matchedFiles;
         if (options.Quiet || listWriteError != 0)
             return;
-        const bool written = std::fwrite(entry.data(), 1, entry.size(), out) == entry.size() &&
+        const std::string shown = quoteEntries ? QuotePath(entry) : std::string();
+        const std::string& name = quoteEntries ? shown : entry;
+        const bool written = std::fwrite(name.data(), 1, name.size(), out) == name.size() &&
                              std::fputc(options.NullTerminated ? '\0' : '\n', out) != EOF &&
                              (!flushEachEntry || std::fflush(out) == 0);
         if (!written)
@@ -265,10 +274,34 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
             // places it; a large one the linear diff along the kept stretches,
             // valid too, but free to align a moved blank line differently.
             const bool large = oldText.size() > kShortestDiffUpTo;
-            core::WriteUnifiedDiff(diff, "a/" + path, "b/" + path, oldText, newText, large ? kept : nullptr, color);
+            core::WriteUnifiedDiff(diff, QuotePath("a/" + path), QuotePath("b/" + path), oldText, newText,
+                                   large ? kept : nullptr, color);
             const bool written = std::fwrite(diff.data(), 1, diff.size(), out) == diff.size() &&
                                  (!flushEachEntry || std::fflush(out) == 0);
             if (!written)
+                listWriteError = errno != 0 ? errno : EIO;
+        };
+    }
+    std::optional<MatchPrinter> matchPrinter;
+    if (options.Matches) {
+        MatchStyle style;
+        style.Before = options.ContextBefore;
+        style.After = options.ContextAfter;
+        style.Column = options.Column;
+        style.Color = ChooseDiffColor(options.Color, isatty(fileno(out)) == 1, std::getenv("NO_COLOR"),
+                                      std::getenv("TERM")) == core::DiffColor::Ansi;
+        style.Replacement = options.Operation != core::OpOnlySearch;
+        matchPrinter.emplace(style, [&](std::string_view piece) {
+            if (listWriteError == 0 && std::fwrite(piece.data(), 1, piece.size(), out) != piece.size())
+                listWriteError = errno != 0 ? errno : EIO;
+        });
+        events.OnResult = [&](const std::string&) { ++matchedFiles; };
+        events.OnMatches = [&](const std::string& entry, std::string_view text,
+                               const std::vector<engine::MatchLocation>& matches) {
+            if (options.Quiet || listWriteError != 0)
+                return;
+            matchPrinter->print(QuotePath(entry), text, matches);
+            if (flushEachEntry && std::fflush(out) != 0)
                 listWriteError = errno != 0 ? errno : EIO;
         };
     }
@@ -282,7 +315,8 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     };
     events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {
         if (warned.insert(directory).second)
-            std::fprintf(err, "quillet-cli: cannot read directory \"%s\": %s\n", directory.c_str(), reason.c_str());
+            std::fprintf(err, "quillet-cli: cannot read directory \"%s\": %s\n", EscapeText(directory).c_str(),
+                         EscapeText(reason).c_str());
     };
 
     int finalWriteError = 0;
@@ -304,7 +338,7 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         std::fflush(out);
         if (keepers)
             keepers->finish(err);
-        std::fprintf(err, "quillet-cli: %s\n", error.what());
+        std::fprintf(err, "quillet-cli: %s\n", EscapeText(error.what()).c_str());
         return 2;
     }
     if (g_interrupted != 0) {

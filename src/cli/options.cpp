@@ -60,8 +60,16 @@ constexpr std::string_view kHelp =
     "  -0, --null                  end each listed entry with NUL instead of a newline\n"
     "      --diff                  print a unified diff of each file changed (or, with\n"
     "                              --dry-run, that would change) instead of the list\n"
-    "      --color=WHEN            colour the diffs: auto (default: when standard output\n"
-    "                              is a terminal and NO_COLOR is not set), always, never\n"
+    "      --matches               print each line that holds a match, as grep -n does:\n"
+    "                              NAME:LINE:TEXT (with a writing operation, then the\n"
+    "                              lines as it leaves them: NAME>LINE>TEXT)\n"
+    "      --column                with --matches: NAME:LINE:COLUMN:TEXT\n"
+    "  -A, --after-context N       with --matches: N lines after each match\n"
+    "  -B, --before-context N      with --matches: N lines before each match\n"
+    "  -C, --context N             with --matches: N lines before and after\n"
+    "                              (-A, -B, -C and --column imply --matches)\n"
+    "      --color=WHEN            colour the diffs and matches: auto (default: when standard\n"
+    "                              output is a terminal and NO_COLOR is not set), always, never\n"
     "      --backup[=SUFFIX]       keep each file's old content beside it as FILE+SUFFIX\n"
     "                              (default suffix \".bak\")\n"
     "      --keep-going            report a file that cannot be read or written and go on;\n"
@@ -154,6 +162,11 @@ enum class OptionId {
     NoJournal,
     Encoding,
     Binary,
+    Matches,
+    Column,
+    Context,
+    AfterContext,
+    BeforeContext,
 };
 
 // Whether an option takes a value: never, always ("--name=value" or
@@ -167,7 +180,7 @@ struct OptionSpec {
     ValueKind Value;
 };
 
-constexpr std::array<OptionSpec, 24> kOptionSpecs{{
+constexpr std::array<OptionSpec, 29> kOptionSpecs{{
     {OptionId::Help, 'h', "help", ValueKind::None},
     {OptionId::Version, 0, "version", ValueKind::None},
     {OptionId::List, 'l', "list", ValueKind::Required},
@@ -192,6 +205,11 @@ constexpr std::array<OptionSpec, 24> kOptionSpecs{{
     {OptionId::NoJournal, 0, "no-journal", ValueKind::None},
     {OptionId::Encoding, 0, "encoding", ValueKind::Required},
     {OptionId::Binary, 0, "binary", ValueKind::None},
+    {OptionId::Matches, 0, "matches", ValueKind::None},
+    {OptionId::Column, 0, "column", ValueKind::None},
+    {OptionId::Context, 'C', "context", ValueKind::Required},
+    {OptionId::AfterContext, 'A', "after-context", ValueKind::Required},
+    {OptionId::BeforeContext, 'B', "before-context", ValueKind::Required},
 }};
 
 const OptionSpec* findLong(std::string_view name) {
@@ -225,6 +243,7 @@ struct LineState {
     bool LiteralFlag = false;
     bool MaskGiven = false;
     std::vector<std::string> Excludes; // --exclude GLOB, in order
+    std::int64_t Context = 0;          // -C N, for -A and -B where not given
     std::array<bool, kOptionSpecs.size()> Seen{};
 };
 
@@ -325,6 +344,23 @@ std::string apply(LineState& state, const OptionSpec& option, const std::string&
     case OptionId::Binary:
         options.Binary = engine::FileOperation::BinaryFiles::Process;
         break;
+    case OptionId::Matches:
+    case OptionId::Column:
+        options.Matches = true;
+        options.Column = options.Column || option.Id == OptionId::Column;
+        break;
+    case OptionId::Context:
+    case OptionId::AfterContext:
+    case OptionId::BeforeContext: {
+        const std::optional<std::int64_t> number = parseNumber(value);
+        if (!number || *number < 0)
+            return name + " needs a number of lines, not '" + value + "'";
+        options.Matches = true;
+        (option.Id == OptionId::Context        ? state.Context
+         : option.Id == OptionId::AfterContext ? options.ContextAfter
+                                               : options.ContextBefore) = *number;
+        break;
+    }
     case OptionId::MaxCount:
     case OptionId::MaxFiles:
     case OptionId::Threads: {
@@ -560,6 +596,16 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
 
     if (options.Diff && options.NullTerminated)
         return usageError("--diff and --null exclude each other");
+    if (options.Matches && (options.Diff || options.NullTerminated))
+        return usageError(std::string("--matches (or -A, -B, -C, --column) and ") +
+                          (options.Diff ? "--diff" : "--null") + " exclude each other");
+    if (options.Matches && core::IsRecipe(options.Operation))
+        return usageError("--matches needs an operation with a PATTERN");
+    const auto& seen = state.Seen;
+    if (!seen[static_cast<std::size_t>(OptionId::AfterContext)])
+        options.ContextAfter = state.Context;
+    if (!seen[static_cast<std::size_t>(OptionId::BeforeContext)])
+        options.ContextBefore = state.Context;
     options.CommandLine = "quillet-cli " + QuoteCommandLine(argc - 1, argv + 1);
     ParseOutcome outcome;
     outcome.Options = std::move(options);

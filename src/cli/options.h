@@ -59,6 +59,12 @@ struct CliOptions {
     // writing operations change binary files too.
     engine::FileOperation::Encoding FileEncoding = engine::FileOperation::Encoding::Sniff;
     engine::FileOperation::BinaryFiles Binary = engine::FileOperation::BinaryFiles::PassOver;
+    // --matches (implied by -A, -B, -C, --column): print matching lines as
+    // grep -n does instead of the list (match_printer.h).
+    bool Matches = false;
+    bool Column = false;
+    std::int64_t ContextBefore = 0;
+    std::int64_t ContextAfter = 0;
     // The command line as a shell would take it back (see QuoteCommandLine),
     // starting "quillet-cli " whatever argv[0] was; the run journal keeps it
     // to show what the run did.

@@ -1,5 +1,7 @@
 #include "cli/undo_command.h"
 
+#include "cli/shown_name.h"
+
 #include "engine/keep/journal.h"
 #include "engine/keep/undo.h"
 
@@ -8,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <unistd.h>
 
 namespace quillet::cli {
 
@@ -71,14 +75,17 @@ int undoRun(const UndoOptions& options, std::FILE* out, std::FILE* err) {
     engine::UndoRequest request;
     request.RunId = options.RunId;
     request.Force = options.Force;
-    request.OnFile = [out](const engine::UndoFileReport& report) {
+    // As the result list of a run: byte for byte for a script, escaped
+    // where a terminal would obey what a name holds.
+    const bool escape = isatty(fileno(out)) == 1;
+    request.OnFile = [out, escape](const engine::UndoFileReport& report) {
         std::string line(outcomeWord(report.Outcome));
         (line += ' ') += report.Path;
         if (report.Outcome == engine::UndoOutcome::AlreadyOld)
             line += ": it already holds its old content";
         else if (report.Outcome != engine::UndoOutcome::Restored)
             (line += ": ") += report.Reason;
-        writeText(out, line + "\n");
+        writeText(out, (escape ? EscapeText(line) : line) + "\n");
     };
     const engine::UndoSummary summary = engine::UndoRun(engine::JournalPlace::fromEnvironment(), request);
     std::fflush(out);
@@ -107,7 +114,7 @@ int RunUndo(const UndoOptions& options, std::FILE* out, std::FILE* err) {
         return options.List ? listRuns(out, err) : undoRun(options, out, err);
     } catch (const std::exception& error) {
         std::fflush(out);
-        std::fprintf(err, "quillet-cli: %s\n", error.what());
+        std::fprintf(err, "quillet-cli: %s\n", EscapeText(error.what()).c_str());
         return 2;
     }
 }

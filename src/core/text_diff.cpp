@@ -1,5 +1,7 @@
 #include "core/text_diff.h"
 
+#include "core/text_lines.h"
+
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
@@ -146,10 +148,6 @@ void diffLines(const Lines& a, const Lines& b, std::vector<Edit>& edits) {
     }
 }
 
-bool lineStart(std::string_view text, std::size_t offset) {
-    return offset == 0 || text[offset - 1] == '\n';
-}
-
 // Whether the record describes the texts: in range, in order, equal bytes.
 bool fits(const std::vector<KeptStretch>& kept, std::string_view oldText, std::string_view newText) {
     std::size_t oldEnd = 0;
@@ -202,7 +200,7 @@ void diffAroundKept(const std::vector<KeptStretch>& kept, std::string_view oldTe
         // First and last offsets into the stretch that are line starts (or
         // the ends) of both texts; inside the stretch the bytes are equal.
         std::size_t first = 0;
-        if (!(lineStart(oldText, s.OldOffset) && lineStart(newText, s.NewOffset))) {
+        if (!(IsLineStart(oldText, s.OldOffset) && IsLineStart(newText, s.NewOffset))) {
             const void* nl = std::memchr(bytes, '\n', s.Length);
             if (nl != nullptr)
                 first = static_cast<std::size_t>(static_cast<const char*>(nl) - bytes) + 1;

@@ -56,11 +56,28 @@ void keep(TextSink& result, std::string_view piece) {
     result.keep(piece);
 }
 
+// Tells `observer` of the match at 1-based [start, end], and what takes its
+// place in the result.
+void reportMatch(const MatchObserver& observer, std::string_view text, Pos start, Pos end, std::uint8_t operation,
+                 std::string_view newText) {
+    const std::string_view match = Copy(text, start, end - start + 1);
+    std::string joined;
+    std::string_view replacement = newText;
+    if (operation == OpOnlySearch)
+        replacement = {};
+    else if (operation == OpInsertBefore)
+        replacement = (joined.assign(newText) += match);
+    else if (operation == OpInsertAfter)
+        replacement = (joined.assign(match) += newText);
+    observer({static_cast<std::size_t>(start - 1), static_cast<std::size_t>(end), replacement});
+}
+
 // ProcessText over any output with clear(), reserve() and append().
 template <class Out>
 bool processText(Out& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
-                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches = nullptr) {
+                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches = nullptr,
+                 const MatchObserver* observer = nullptr) {
     result.clear();
     if (IsRecipe(operation)) {
         if (matches != nullptr)
@@ -90,14 +107,22 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
         if (!matched)
             reserveForResult(result, text.size(), newText.size());
         matched = true;
-        if (operation == OpOnlySearch) {
+        if (operation == OpOnlySearch && observer == nullptr) {
             count = 1;
             break;
         }
         std::string_view replacement = newText;
-        if (isPattern) {
+        if (isPattern && operation != OpOnlySearch) {
             ExpandCaptures(text, ranges, newText, tagOpen, tagClose, expanded);
             replacement = expanded;
+        }
+        if (observer != nullptr)
+            reportMatch(*observer, text, start, end, operation, replacement);
+        if (operation == OpOnlySearch) {
+            from = end + 1;
+            if (++count == maxCount)
+                break;
+            continue;
         }
         keep(result, Copy(text, from, start - from));
         if (operation == OpInsertAfter)
@@ -110,6 +135,8 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
         if (maxCount > 0 && count >= maxCount)
             break;
     }
+    if (operation == OpOnlySearch)
+        from = 1; // the text stays as it is
     keep(result, Copy(text, from, textLen));
     if (matches != nullptr)
         *matches = count;
@@ -135,9 +162,10 @@ bool ProcessText(std::string& result, std::string_view text, std::uint8_t operat
 
 bool ProcessText(TextSink& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
-                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches) {
+                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches,
+                 const MatchObserver* observer) {
     return processText(result, text, operation, pattern, caseSensitive, newText, isPattern, tagOpen, tagClose, maxCount,
-                       matches);
+                       matches, observer);
 }
 
 bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensitive) {

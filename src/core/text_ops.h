@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -109,13 +110,29 @@ public:
     virtual void keep(std::string_view piece) { append(piece); }
 };
 
+// One match ProcessText handled: bytes [Start, End) of the text (0-based),
+// and for the writing operations what stands in their place in the result:
+// the new text (expanded), followed by the match for Insert Before, after it
+// for Insert After. Empty for Only Search. The view lives until the call
+// returns.
+struct TextMatch {
+    std::size_t Start = 0;
+    std::size_t End = 0;
+    std::string_view Replacement;
+};
+using MatchObserver = std::function<void(const TextMatch& match)>;
+
 // `matches`, where given, receives the number of matches handled: those
 // replaced or inserted at (at most maxCount when it is positive), 1 or 0
 // for Only Search, and -1 for the clean-up recipes, which rebuild the text
-// in several passes and count no matches.
+// in several passes and count no matches. `observer`, where given, is called
+// for each match handled, in the text's order; Only Search then goes on past
+// the first match to every one (at most maxCount) and counts them all. The
+// recipes report none.
 bool ProcessText(TextSink& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
-                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches = nullptr);
+                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches = nullptr,
+                 const MatchObserver* observer = nullptr);
 
 // Whether pattern matches anywhere in text: the answer of ProcessText for
 // Only Search, without building a result.

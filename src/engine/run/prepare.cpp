@@ -2,11 +2,13 @@
 
 #include "core/error.h"
 #include "core/text_diff.h"
+#include "core/text_lines.h"
 #include "engine/fs/posix_file.h"
 #include "engine/run/stream_match.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <sys/stat.h>
 
 namespace quillet::engine {
@@ -49,7 +51,7 @@ private:
     bool m_changed = false;
 };
 
-constexpr std::size_t kSearchHeadBytes = 64 * 1024;
+constexpr std::size_t kSearchHeadBytes = std::size_t{64} * 1024;
 
 // Only Search: a file with a UTF-16 or UTF-32 mark is decoded whole and
 // matched as far as it decodes; any other is matched as it is read, after
@@ -79,6 +81,47 @@ bool searchFile(FileReader& reader, const FileOperation& op) {
     DecodeText(encoded, encoding, text);
     return core::TextMatches(text.view(), op.SearchPattern, op.CaseSensitive);
 }
+
+// Notes each match with its lines and columns, counting lines once over the
+// text as the matches come in order.
+class MatchLister {
+public:
+    MatchLister(std::string_view text, bool characters, std::vector<MatchLocation>& list)
+        : m_text(text), m_characters(characters), m_list(list), m_lines(text) {}
+    void operator()(const core::TextMatch& match) {
+        MatchLocation& location = m_list.emplace_back();
+        location.Start = match.Start;
+        location.End = match.End;
+        location.Replacement = match.Replacement;
+        location.FirstLine = m_lines.seek(match.Start);
+        location.FirstColumn = columnAt(match.Start);
+        const std::size_t last = std::max(match.Start, match.End - 1);
+        location.LastLine = m_lines.seek(last);
+        location.LastColumn = columnAt(last);
+    }
+
+private:
+    // Counted on from the last offset of the same line, so that a long line
+    // with many matches is still read once.
+    std::int64_t columnAt(std::size_t offset) {
+        if (m_columnLine != m_lines.line()) {
+            m_columnLine = m_lines.line();
+            m_columnOffset = m_lines.lineStart();
+            m_column = 1;
+        }
+        m_column += core::ColumnAt(m_text, m_columnOffset, offset, m_characters) - 1;
+        m_columnOffset = offset;
+        return m_column;
+    }
+
+    std::string_view m_text;
+    bool m_characters;
+    std::vector<MatchLocation>& m_list;
+    core::LineCounter m_lines;
+    std::int64_t m_columnLine = 0;
+    std::size_t m_columnOffset = 0;
+    std::int64_t m_column = 1;
+};
 
 [[noreturn]] void cannotRewrite(const FileLocation& location, const std::string& reason) {
     throw Error("Cannot rewrite \"" + detail::fullPath(location.Path) + "\": " + reason);
@@ -123,7 +166,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
     FileReader reader(location);
     prepared.Opened = true;
     prepared.Identity = reader.identity();
-    if (op.Operation == core::OpOnlySearch) {
+    if (op.Operation == core::OpOnlySearch && !op.ListMatches) {
         prepared.Matched = searchFile(reader, op);
         return prepared;
     }
@@ -137,7 +180,8 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
         decodedWhole = DecodeText(bytes.substr(MarkSize(encoding)), encoding, prepared.Decoded);
     const std::string_view text = prepared.oldText();
 
-    if (op.Binary == FileOperation::BinaryFiles::PassOver && core::LooksBinary(text)) {
+    if (op.Operation != core::OpOnlySearch && op.Binary == FileOperation::BinaryFiles::PassOver &&
+        core::LooksBinary(text)) {
         prepared.PassedOver = recipe || core::TextMatches(text, op.SearchPattern, op.CaseSensitive);
         prepared.Torn = prepared.Original.torn();
         prepared.Original = FileBytes();
@@ -149,8 +193,11 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
     CopyOnChange result(prepared.Result);
     core::KeptStretchRecorder recorder(result, text);
     core::TextSink& sink = op.RecordKept ? static_cast<core::TextSink&>(recorder) : result;
+    MatchLister lister(text, NeedsDecoding(encoding), prepared.MatchList);
+    const core::MatchObserver observer = std::ref(lister);
     prepared.Matched = core::ProcessText(sink, text, op.Operation, op.SearchPattern, op.CaseSensitive, op.NewText,
-                                         op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount, &prepared.Matches);
+                                         op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount, &prepared.Matches,
+                                         op.ListMatches ? &observer : nullptr);
     prepared.Changed = prepared.Matched && result.changed() && !prepared.Result.equals(text);
     prepared.NeedsWrite = prepared.Changed && !op.DryRun;
     if (op.RecordKept && prepared.Changed)
@@ -158,6 +205,8 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
     prepared.Torn = prepared.Original.torn();
     if (!prepared.Changed) {
         prepared.Result = core::SplicedText();
+        if (!prepared.MatchList.empty())
+            return prepared; // the matches refer to the text
         prepared.Original = FileBytes();
         prepared.Decoded = FileBytes();
         return prepared;

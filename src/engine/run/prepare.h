@@ -49,6 +49,9 @@ struct FileOperation {
     std::int64_t MaxCount = -1; // matches handled per file; <= 0: no limit
     bool DryRun = false;        // find and count, but write nothing
     bool RecordKept = false;    // note which stretches of a changed file stay (PreparedFile::Kept), for a diff
+    // Note each match where it stands (PreparedFile::MatchList); Only Search
+    // then reads a matching file whole and finds every match in it.
+    bool ListMatches = false;
 
     // How a file's bytes become the text the operation works on.
     enum class Encoding : std::uint8_t {
@@ -63,6 +66,22 @@ struct FileOperation {
         Process,  // handle it as any other file
     };
     BinaryFiles Binary = BinaryFiles::PassOver;
+};
+
+// One match of a file, where it stands in the text the operation worked on
+// (PreparedFile::oldText): lines and columns as text_lines.h counts them,
+// columns in characters for a text decoded from UTF-16 or UTF-32. A match
+// that spans lines has LastLine > FirstLine.
+struct MatchLocation {
+    std::size_t Start = 0; // bytes [Start, End) of the text
+    std::size_t End = 0;
+    std::int64_t FirstLine = 0;
+    std::int64_t FirstColumn = 0;
+    std::int64_t LastLine = 0;   // the line of the match's last byte
+    std::int64_t LastColumn = 0; // the column of the match's last character
+    std::string Replacement;     // what takes its place (core::TextMatch); empty for Only Search
+
+    bool operator==(const MatchLocation&) const = default;
 };
 
 struct PreparedFile {
@@ -88,14 +107,18 @@ struct PreparedFile {
     // When Changed: the matches the operation handled (see core::ProcessText;
     // -1 for the clean-up recipes, which count none).
     std::int64_t Matches = 0;
+    // With FileOperation::ListMatches, when Matched: each match handled, in
+    // order (as many as Matches counts), and oldText() stays readable.
+    std::vector<MatchLocation> MatchList;
     // The file shrank while it was read (see FileBytes::torn): nothing above
     // holds; read it again.
     bool Torn = false;
     bool Opened = false;   // the file was opened (an empty pattern only checks it is there)
     FileIdentity Identity; // the file as it was opened, when Opened
 
-    // When Changed: the text the operation worked on (Original after its
-    // mark, or Decoded), which Result and Kept refer to.
+    // When Changed, or with MatchList: the text the operation worked on
+    // (Original after its mark, or Decoded), which Result, Kept and MatchList
+    // refer to.
     std::string_view oldText() const;
     // When NeedsWrite: the file's new bytes, its mark first. Valid while this
     // object stays where it is, unchanged.
@@ -108,7 +131,7 @@ struct PreparedFile {
 // a regular file ("Cannot open file "<path>". <reason>"). Operations 4 and 5
 // run their recipes whatever the pattern. Only Search reads no more of a
 // file without a UTF-16 or UTF-32 mark than it needs to find the first
-// match. Errors of LoadFileText pass through.
+// match, unless FileOperation::ListMatches. Errors of LoadFileText pass through.
 //
 // A UTF-16 or UTF-32 file that does not decode to the end (an unpaired
 // surrogate, an odd length) is searched as far as it decodes; where the

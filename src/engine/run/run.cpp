@@ -226,6 +226,7 @@ private:
             m_stagedInodes.insert({held->Identity.Device, held->Identity.Inode});
         }
         if (settled == Settled::Done && m_batch.empty()) {
+            reportMatches(entry, held.get());
             report(entry, verdictOf(*held));
             return;
         }
@@ -234,7 +235,7 @@ private:
         // stays open while anything refers to it (thousands of files may wait
         // behind one staged rewrite, each in a directory of its own).
         const Verdict verdict = verdictOf(*held);
-        if (settled == Settled::Done) {
+        if (settled == Settled::Done && held->MatchList.empty()) {
             held.reset();
             entry.location.Directory.reset();
         }
@@ -360,6 +361,7 @@ private:
                     replaced(queued.entry, *queued.prepared);
                 }
             }
+            reportMatches(queued.entry, queued.prepared.get());
             report(queued.entry, queued.verdict);
         }
         batch.clear(); // gives up what a stop left staged
@@ -373,6 +375,12 @@ private:
         if (prepared.PassedOver)
             return Verdict::PassedOver;
         return prepared.Matched ? Verdict::Match : Verdict::NoMatch;
+    }
+
+    void reportMatches(const Entry& entry, const PreparedFile* prepared) {
+        if (prepared != nullptr && !prepared->MatchList.empty() && m_events.OnMatches)
+            m_events.OnMatches(entry.walked ? entry.location.Path : entry.listedName, prepared->oldText(),
+                               prepared->MatchList);
     }
 
     void report(const Entry& entry, Verdict verdict) {

@@ -86,6 +86,13 @@ struct RunEvents {
     std::function<void(const std::string& listedPath, std::string_view oldText, std::string_view newText,
                        const std::vector<core::KeptStretch>* kept, std::int64_t matches)>
         OnChanged;
+    // With FileOperation::ListMatches: the matches of each matching file, in
+    // run order, just before it is reported (after OnChanged): its
+    // result-list entry (as OnResult gives it), the text the operation worked
+    // on (PreparedFile::oldText) and the matches in it, as many as the
+    // operation handled. The views live until the call returns.
+    std::function<void(const std::string& entry, std::string_view text, const std::vector<MatchLocation>& matches)>
+        OnMatches;
 };
 
 // What a run did, beyond the count ExecuteRun returns.

@@ -1,0 +1,71 @@
+// The matches of `--matches`, `-A`, `-B`, `-C` and `--column`, printed as
+// `grep -n` prints matching lines: "NAME:LINE:TEXT" for each line that holds
+// (a part of) a match, "NAME-LINE-TEXT" for a context line, "--" between two
+// groups of lines that do not touch (only with context, also between
+// files), "NAME:LINE:COLUMN:TEXT" with --column (the first match's column in
+// the line, as `git grep --column` gives it). A match that spans lines
+// prints each of its lines, each with its own number. With colour, the
+// escapes are grep's own (name magenta, numbers green, separators cyan,
+// matched text bold red, each closed by "\033[m\033[K").
+//
+// For the writing operations (with `replacement`), each block of lines that
+// holds matches is followed by the same lines as the operation leaves them,
+// as "NAME>LINE>TEXT", numbered from the block's first line, the new text
+// coloured green.
+//
+// A line longer than kCutWidth bytes is cut around its first match (or, for
+// a context line, after its start), and "[...]" stands for each part left
+// out: a 500 MB line prints about kCutWidth bytes. A cut never splits a
+// UTF-8 character. A binary text (core::LooksBinary) prints only
+// "quillet-cli: NAME: binary file matches", as grep says it.
+#pragma once
+
+#include "engine/run/prepare.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::cli {
+
+struct MatchStyle {
+    std::int64_t Before = 0; // context lines before each group (-B)
+    std::int64_t After = 0;  // and after (-A)
+    bool Column = false;
+    bool Color = false;
+    bool Replacement = false; // show what the writing operation makes of the lines
+};
+
+inline constexpr std::size_t kCutWidth = 300;
+
+class MatchPrinter {
+public:
+    // `write` receives the output in pieces of a few KiB or less, at least
+    // once per file printed.
+    MatchPrinter(MatchStyle style, std::function<void(std::string_view)> write)
+        : m_style(style), m_write(std::move(write)) {}
+
+    // Prints the matches of one file; `name` is printed as given.
+    // Precondition: `matches` in order, not overlapping, within `text`.
+    void print(std::string_view name, std::string_view text, const std::vector<engine::MatchLocation>& matches);
+
+private:
+    struct Span {
+        std::size_t Start;
+        std::size_t End;
+    };
+    void line(std::string_view text, std::size_t start, std::size_t end, std::int64_t number, char separator,
+              const std::vector<Span>& marked, std::int64_t column);
+    void separator();
+    void flushIfLarge();
+
+    MatchStyle m_style;
+    std::function<void(std::string_view)> m_write;
+    std::string m_out;
+    std::string_view m_name;
+    bool m_printedAny = false; // a group was printed, in this file or one before
+};
+
+} // namespace quillet::cli

@@ -1,0 +1,157 @@
+// The matches a run lists (FileOperation::ListMatches): where each stands,
+// in run order, as many as the run counts and replaces.
+#include "engine/run/run.h"
+
+#include "testutil/encoding_reference.h"
+#include "testutil/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace quillet;
+using namespace quillet::engine;
+using quillet::testutil::readFile;
+using quillet::testutil::TempDir;
+
+namespace {
+
+struct Listed {
+    std::vector<std::string> order;                            // entries, as OnMatches came
+    std::map<std::string, std::vector<MatchLocation>> matches; // by entry
+    std::map<std::string, std::string> texts;
+    std::map<std::string, std::int64_t> counted; // OnChanged's count, by path
+};
+
+Listed run(const std::vector<std::string>& paths, FileOperation op, int threads = 1) {
+    RunRequest request;
+    request.Entries = paths;
+    request.Param = op;
+    request.Threads = threads;
+    Listed listed;
+    RunEvents events;
+    events.OnMatches = [&](const std::string& entry, std::string_view text, const std::vector<MatchLocation>& m) {
+        listed.order.push_back(entry);
+        listed.matches[entry] = m;
+        listed.texts[entry] = text;
+    };
+    events.OnChanged = [&](const std::string& path, std::string_view, std::string_view, const auto*,
+                           std::int64_t matches) { listed.counted[path] = matches; };
+    ExecuteRun(request, events);
+    return listed;
+}
+
+FileOperation operation(std::uint8_t code, const std::string& pattern, const std::string& newText = "",
+                        std::int64_t maxCount = -1) {
+    FileOperation op;
+    op.Operation = code;
+    op.SearchPattern = pattern;
+    op.NewText = newText;
+    op.ResultIsPattern = newText.find("{$") != std::string::npos;
+    op.MaxCount = maxCount;
+    op.ListMatches = true;
+    return op;
+}
+
+std::string where(const MatchLocation& m) {
+    return std::to_string(m.FirstLine) + ":" + std::to_string(m.FirstColumn) + "-" + std::to_string(m.LastLine) + ":" +
+           std::to_string(m.LastColumn);
+}
+
+} // namespace
+
+TEST(MatchList, LinesAndColumnsOfEachMatch) {
+    TempDir dir;
+    const std::string text = "one foo\nfoo\n\nbar foo\r\nfoo";
+    const std::string path = dir.write("a.txt", text);
+    const struct {
+        std::string pattern;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"foo", {"1:5-1:7", "2:1-2:3", "4:5-4:7", "5:1-5:3"}},
+        {"foo*bar", {"2:1-4:3"}}, // across lines, counted as one, from the last "foo" before "bar"
+        {"\n", {"1:8-1:8", "2:4-2:4", "3:1-3:1", "4:9-4:9"}},
+        {"oo\r\nf", {"4:6-5:1"}},
+    };
+    for (const auto& c : cases) {
+        Listed listed = run({path}, operation(core::OpOnlySearch, c.pattern));
+        std::vector<std::string> got;
+        for (const MatchLocation& m : listed.matches[path])
+            got.push_back(where(m));
+        EXPECT_EQ(got, c.expected) << c.pattern;
+        EXPECT_EQ(listed.texts[path], text) << c.pattern;
+    }
+}
+
+// Only Search, which stops at the first match otherwise, lists every one,
+// also far past the first piece it reads, and the files come in run order
+// whatever the threads.
+TEST(MatchList, SearchListsEveryMatchInRunOrder) {
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < 12; ++i)
+        paths.push_back(dir.write("f" + std::to_string(i), "x\n" + std::string(i * 20000, 'y') + "\nx x"));
+    paths.push_back(dir.write("none", "nothing"));
+    for (int threads : {1, 3}) {
+        const Listed listed = run(paths, operation(core::OpOnlySearch, "x"), threads);
+        ASSERT_EQ(listed.order, std::vector<std::string>(paths.begin(), paths.end() - 1)) << threads;
+        for (const std::string& path : listed.order) {
+            const std::vector<MatchLocation>& m = listed.matches.at(path);
+            ASSERT_EQ(m.size(), 3U) << path;
+            EXPECT_EQ(where(m[2]), "3:3-3:3") << path;
+        }
+    }
+    EXPECT_EQ(run(paths, operation(core::OpOnlySearch, "x", "", 2)).matches.at(paths[5]).size(), 2U);
+}
+
+// The matches listed are the ones the run counts and replaces: their
+// replacements, put in place of their ranges, give what a real run writes,
+// with a match limit too. The recipes list none.
+TEST(MatchList, CountAndReplacementsAreTheRunsOwn) {
+    TempDir dir;
+    const std::string text = "<a href=1>x</a>\n<a id=2>y</a> <a>z</a>\n";
+    const struct {
+        std::uint8_t code;
+        std::string pattern, newText;
+        std::int64_t maxCount;
+    } cases[] = {
+        {core::OpReplaceText, "<a*>", "<b{$1}>", -1}, {core::OpReplaceText, "<a*>", "<b>", 2},
+        {core::OpInsertBefore, "</a>", "!", -1},      {core::OpInsertAfter, "a", "_", 3},
+        {core::OpRemoveScript, "", "", -1},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.write("a.html", text);
+        FileOperation op = operation(c.code, c.pattern, c.newText, c.maxCount);
+        op.DryRun = true;
+        const Listed listed = run({path}, op);
+        op.DryRun = false;
+        op.ListMatches = false;
+        const Listed written = run({path}, op);
+        const std::string what = c.pattern + " -> " + c.newText;
+        if (core::IsRecipe(c.code)) {
+            EXPECT_TRUE(listed.order.empty()) << what;
+            continue;
+        }
+        const std::vector<MatchLocation>& matches = listed.matches.at(path);
+        EXPECT_EQ(static_cast<std::int64_t>(matches.size()), listed.counted.at(path)) << what;
+        EXPECT_EQ(listed.counted.at(path), written.counted.at(path)) << what;
+        std::string rebuilt;
+        std::size_t at = 0;
+        for (const MatchLocation& m : matches) {
+            rebuilt += text.substr(at, m.Start - at) + m.Replacement;
+            at = m.End;
+        }
+        EXPECT_EQ(rebuilt + text.substr(at), readFile(path)) << what;
+    }
+}
+
+// In a file decoded from UTF-16 or UTF-32, columns count characters.
+TEST(MatchList, ColumnsOfADecodedFileCountCharacters) {
+    TempDir dir;
+    const std::string text = "\xC3\xA9t\xC3\xA9 foo\n\xE2\x82\xAC foo";
+    const std::string path = dir.write("u16.txt", std::string("\xFF\xFE") + testutil::Iconv("UTF-16LE", "UTF-8", text));
+    const std::string plain = dir.write("u8.txt", text);
+    EXPECT_EQ(where(run({path}, operation(core::OpOnlySearch, "foo")).matches[path].at(1)), "2:3-2:5");
+    EXPECT_EQ(where(run({path}, operation(core::OpOnlySearch, "foo")).matches[path].at(0)), "1:5-1:7");
+    EXPECT_EQ(where(run({plain}, operation(core::OpOnlySearch, "foo")).matches[plain].at(0)), "1:7-1:9");
+}
