@@ -63,6 +63,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (operation == OpInsertBefore || operation == OpInsertAfter)
         require(result.size() >= text.size(), "inserting never shortens");
 
+    // Whole words and kept case: Only Search and the operations agree on
+    // them too, and a whole-word match is a match.
+    const MatchOptions wordAndCase{true, true};
+    std::string worded;
+    const bool wordMatched = ProcessText(worded, text, operation, pattern, caseSensitive, newText, isPattern, "{$", "}",
+                                         maxCount, wordAndCase);
+    require(wordMatched == TextMatches(text, pattern, caseSensitive, wordAndCase),
+            "Only Search and the operations agree on whole words");
+    require(!wordMatched || matched, "a whole-word match is a match");
+    require(wordMatched || worded == text, "no whole-word match leaves the text as it is");
+
     // Without stars a pattern is a literal, and replacing it everywhere is
     // what replace-all does.
     if (!pattern.empty() && pattern.find('*') == std::string::npos && operation == OpReplaceText && !isPattern &&

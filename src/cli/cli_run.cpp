@@ -111,6 +111,7 @@ engine::RunRequest buildRequest(const CliOptions& options, std::FILE* in) {
     param.Operation = options.Operation;
     param.SearchPattern = options.Pattern;
     param.CaseSensitive = options.CaseSensitive;
+    param.Match = options.Match;
     param.NewText = options.NewText;
     param.ResultIsPattern = options.Template.value_or(options.NewText.find(core::kTagOpen) != std::string::npos);
     param.MaxCount = options.MaxCount;

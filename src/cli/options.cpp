@@ -49,6 +49,11 @@ constexpr std::string_view kHelp =
     "      --exclude GLOB          with --dir: leave out what GLOB names, as a '!GLOB'\n"
     "                              token of the mask does (may be given several times)\n"
     "  -c, --case-sensitive        compare letters exactly\n"
+    "  -w, --word                  only matches that cut no word: the text before and\n"
+    "                              after a match does not go on with a letter, digit\n"
+    "                              or '_' where the match begins or ends with one\n"
+    "      --keep-case             with replace: a match in lower case, upper case or\n"
+    "                              capitalised gets NEWTEXT in that case\n"
     "      --template              expand {$n} in NEWTEXT (default when NEWTEXT holds \"{$\")\n"
     "      --literal               insert NEWTEXT as written\n"
     "      --max-count N           matches handled per file; N <= 0: no limit (default)\n"
@@ -132,6 +137,7 @@ constexpr std::string_view kHelp =
     "  find . -name '*.txt' | quillet-cli insert-after '</title>' '<meta charset=utf-8>' -l -\n"
     "  find . -name '*.txt' -print0 | quillet-cli search 'TODO' -z -l -\n"
     "  quillet-cli replace -- '-old-' '-new-' a.txt\n"
+    "  quillet-cli replace -w --keep-case colour color notes.txt\n"
     "  quillet-cli replace --dry-run --diff 'colour' 'color' -d docs -r -m '*.txt'\n"
     "  quillet-cli search 'TODO' -d . -r -m '*.js;!*.min.js' --exclude node_modules/\n"
     "  quillet-cli undo --list\n";
@@ -147,6 +153,8 @@ enum class OptionId {
     Mask,
     Exclude,
     CaseSensitive,
+    Word,
+    KeepCase,
     Template,
     Literal,
     MaxCount,
@@ -180,7 +188,7 @@ struct OptionSpec {
     ValueKind Value;
 };
 
-constexpr std::array<OptionSpec, 29> kOptionSpecs{{
+constexpr std::array<OptionSpec, 31> kOptionSpecs{{
     {OptionId::Help, 'h', "help", ValueKind::None},
     {OptionId::Version, 0, "version", ValueKind::None},
     {OptionId::List, 'l', "list", ValueKind::Required},
@@ -190,6 +198,8 @@ constexpr std::array<OptionSpec, 29> kOptionSpecs{{
     {OptionId::Mask, 'm', "mask", ValueKind::Required},
     {OptionId::Exclude, 0, "exclude", ValueKind::Required},
     {OptionId::CaseSensitive, 'c', "case-sensitive", ValueKind::None},
+    {OptionId::Word, 'w', "word", ValueKind::None},
+    {OptionId::KeepCase, 0, "keep-case", ValueKind::None},
     {OptionId::Template, 0, "template", ValueKind::None},
     {OptionId::Literal, 0, "literal", ValueKind::None},
     {OptionId::MaxCount, 0, "max-count", ValueKind::Required},
@@ -294,6 +304,12 @@ std::string apply(LineState& state, const OptionSpec& option, const std::string&
         break;
     case OptionId::CaseSensitive:
         options.CaseSensitive = true;
+        break;
+    case OptionId::Word:
+        options.Match.WholeWord = true;
+        break;
+    case OptionId::KeepCase:
+        options.Match.KeepCase = true;
         break;
     case OptionId::Template:
         state.TemplateFlag = true;
@@ -594,6 +610,10 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
     if (!options.Directory && !options.ListFile && options.Paths.empty())
         return usageError("no files given: name PATHs, --list FILE or --dir DIR");
 
+    if (options.Match.WholeWord && operation->Recipe)
+        return usageError("--word does not apply to " + operationName + ", which takes no PATTERN");
+    if (options.Match.KeepCase && options.Operation != core::OpReplaceText)
+        return usageError("--keep-case applies to replace only");
     if (options.Diff && options.NullTerminated)
         return usageError("--diff and --null exclude each other");
     if (options.Matches && (options.Diff || options.NullTerminated))

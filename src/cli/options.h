@@ -42,6 +42,7 @@ struct CliOptions {
     // ("*.js;!*.min.js;!node_modules/"); the run parses it (finder/file_mask.h).
     std::string Mask = "*";
     bool CaseSensitive = false;
+    core::MatchOptions Match;     // -w/--word, --keep-case (replace only)
     std::optional<bool> Template; // --template / --literal; unset: expand when NewText holds "{$"
     std::int64_t MaxCount = -1;
     std::int64_t MaxFiles = -1;

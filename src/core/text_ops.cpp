@@ -1,6 +1,11 @@
 #include "core/text_ops.h"
 
+#include "core/word_case.h"
+
+#include <algorithm>
+#include <array>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -72,12 +77,76 @@ void reportMatch(const MatchObserver& observer, std::string_view text, Pos start
     observer({static_cast<std::size_t>(start - 1), static_cast<std::size_t>(end), replacement});
 }
 
+// The first match from `from` on that the options let count (see
+// MatchOptions::WholeWord). A '*' at an end of the pattern moves the match's
+// ends, which only the captures' computation sets, so a whole-word test
+// computes them.
+bool nextMatch(Pos& start, Pos& end, TSubStrPosArray& ranges, std::string_view text, const CompiledPattern& compiled,
+               Pos from, bool caseSensitive, bool needCaptures, const MatchOptions& options) {
+    const auto textLen = static_cast<Pos>(text.size());
+    needCaptures = needCaptures || options.WholeWord;
+    for (Pos at = from; at <= textLen; at = start + 1) {
+        if (!MatchPattern(start, end, ranges, text, compiled, textLen, true, at, caseSensitive, needCaptures))
+            return false;
+        if (!options.WholeWord || (!SplitsWord(text, static_cast<std::size_t>(start - 1)) &&
+                                   !SplitsWord(text, static_cast<std::size_t>(end))))
+            return true;
+    }
+    return false;
+}
+
+// The new text of Replace Text with MatchOptions::KeepCase, made once per
+// case shape of the matched texts: its written parts in that shape, its
+// references (tagOpen, digits, tagClose) as they are.
+class ShapedNewText {
+public:
+    ShapedNewText(std::string_view newText, bool isPattern, std::string_view tagOpen, std::string_view tagClose)
+        : m_newText(newText), m_isPattern(isPattern), m_tagOpen(tagOpen), m_tagClose(tagClose) {}
+
+    std::string_view in(CaseShape shape) {
+        if (shape == CaseShape::AsWritten)
+            return m_newText;
+        auto& made = m_made[static_cast<std::size_t>(shape)];
+        if (!made.has_value())
+            made = shaped(shape);
+        return *made;
+    }
+
+private:
+    std::string shaped(CaseShape shape) const {
+        std::string out;
+        bool firstDone = false;
+        std::size_t copied = 0;
+        std::size_t at = m_isPattern && !m_tagOpen.empty() ? m_newText.find(m_tagOpen) : std::string_view::npos;
+        while (at != std::string_view::npos) {
+            std::size_t end = at + m_tagOpen.size();
+            while (end < m_newText.size() && m_newText[end] >= '0' && m_newText[end] <= '9')
+                ++end;
+            if (end > at + m_tagOpen.size() && m_newText.substr(end).starts_with(m_tagClose)) {
+                end += m_tagClose.size();
+                AppendInShape(out, m_newText.substr(copied, at - copied), shape, firstDone);
+                out.append(m_newText.substr(at, end - at));
+                copied = end;
+            }
+            at = m_newText.find(m_tagOpen, std::max(at + 1, copied));
+        }
+        AppendInShape(out, m_newText.substr(copied), shape, firstDone);
+        return out;
+    }
+
+    std::string_view m_newText;
+    bool m_isPattern;
+    std::string_view m_tagOpen;
+    std::string_view m_tagClose;
+    std::array<std::optional<std::string>, 4> m_made;
+};
+
 // ProcessText over any output with clear(), reserve() and append().
 template <class Out>
 bool processText(Out& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
                  std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches = nullptr,
-                 const MatchObserver* observer = nullptr) {
+                 const MatchOptions& options = {}, const MatchObserver* observer = nullptr) {
     result.clear();
     if (IsRecipe(operation)) {
         if (matches != nullptr)
@@ -96,13 +165,15 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
     const auto textLen = static_cast<Pos>(text.size());
     TSubStrPosArray ranges;
     std::string expanded;
+    ShapedNewText shaped(newText, isPattern, tagOpen, tagClose);
+    const bool keepCase = options.KeepCase && operation == OpReplaceText;
     Pos from = 1;
     std::int64_t count = 0;
     bool matched = false;
     while (from <= textLen) {
         Pos start = 0;
         Pos end = 0;
-        if (!MatchPattern(start, end, ranges, text, compiled, textLen, true, from, caseSensitive, needCaptures))
+        if (!nextMatch(start, end, ranges, text, compiled, from, caseSensitive, needCaptures, options))
             break;
         if (!matched)
             reserveForResult(result, text.size(), newText.size());
@@ -111,9 +182,10 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
             count = 1;
             break;
         }
-        std::string_view replacement = newText;
+        const std::string_view written = keepCase ? shaped.in(ShapeOf(Copy(text, start, end - start + 1))) : newText;
+        std::string_view replacement = written;
         if (isPattern && operation != OpOnlySearch) {
-            ExpandCaptures(text, ranges, newText, tagOpen, tagClose, expanded);
+            ExpandCaptures(text, ranges, written, tagOpen, tagClose, expanded);
             replacement = expanded;
         }
         if (observer != nullptr)
@@ -147,7 +219,7 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
 
 bool ProcessText(std::string& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
-                 std::string_view tagClose, std::int64_t maxCount) {
+                 std::string_view tagClose, std::int64_t maxCount, const MatchOptions& options) {
     if (operation == OpRemoveScript) {
         result.clear();
         return RemoveScripts(result, text, maxCount);
@@ -156,24 +228,23 @@ bool ProcessText(std::string& result, std::string_view text, std::uint8_t operat
         result.clear();
         return StripWordHtml(result, text);
     }
-    return processText(result, text, operation, pattern, caseSensitive, newText, isPattern, tagOpen, tagClose,
-                       maxCount);
+    return processText(result, text, operation, pattern, caseSensitive, newText, isPattern, tagOpen, tagClose, maxCount,
+                       nullptr, options);
 }
 
 bool ProcessText(TextSink& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
-                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches,
+                 std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches, const MatchOptions& options,
                  const MatchObserver* observer) {
     return processText(result, text, operation, pattern, caseSensitive, newText, isPattern, tagOpen, tagClose, maxCount,
-                       matches, observer);
+                       matches, options, observer);
 }
 
-bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensitive) {
+bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensitive, const MatchOptions& options) {
     Pos start = 0;
     Pos end = 0;
     TSubStrPosArray ranges;
-    const auto textLen = static_cast<Pos>(text.size());
-    return MatchPattern(start, end, ranges, text, pattern, textLen, true, 1, caseSensitive, false);
+    return nextMatch(start, end, ranges, text, CompilePattern(pattern), 1, caseSensitive, false, options);
 }
 
 bool RemoveScripts(std::string& result, std::string_view text, std::int64_t maxCount) {

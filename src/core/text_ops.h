@@ -75,6 +75,40 @@ constexpr bool IsRecipe(std::uint8_t operation) {
     return info != nullptr && info->Recipe;
 }
 
+// How the operations 0 to 3 choose their matches and write their new text,
+// beyond the pattern. Off by default: every match counts, the new text goes
+// in as written.
+struct MatchOptions {
+    // A match counts only when it does not cut a word: at its start, the
+    // character before it and its first character are not both word
+    // characters (word_case.h: letters, marks, decimal digits, '_'); at its
+    // end, its last character and the one after it are not either. The start
+    // and the end of the text are not word characters. A match that begins
+    // and ends with word characters (a word as typed: "foo", "x_1") so
+    // begins and ends at word boundaries, a letter, digit or '_' on one side
+    // and not on the other; a match whose first or last character is not a
+    // word character (" foo", "(foo)", "<b>*</b>") only needs not to split a
+    // word beside it. With a '*' at an end of the pattern the same rule is
+    // applied where the match ends: a leading '*' covers the text from where
+    // the search starts, so such a match starts where no word is cut; a
+    // trailing '*' runs to the end of the text, which always passes.
+    // A match that fails is passed over and the search goes on from the byte
+    // after its start, so "cat" finds the word in "concat cat". The rule is
+    // the same for every operation and for TextMatches: a text Only Search
+    // finds is one Replace Text changes, and counts agree.
+    // (Each failed match costs a search, so a '*' pattern with many failing
+    // starts far from its last piece can take time quadratic in the text.)
+    bool WholeWord = false;
+    // Replace Text only (the others ignore it): where the matched text is all
+    // lower case, all upper case or capitalised (word_case.h, ShapeOf), the
+    // new text is written in the same case ("foo" -> "bar": "Foo" -> "Bar",
+    // "FOO" -> "BAR"); otherwise as written. In a template only the text
+    // written around the references takes the case: captures are copied as
+    // they stand in the text, and the first cased letter of that written text
+    // is the one capitalised ("{$1}bar" -> "{$1}Bar").
+    bool KeepCase = false;
+};
+
 inline constexpr std::string_view kTagOpen = "{$";
 inline constexpr std::string_view kTagClose = "}";
 
@@ -89,9 +123,11 @@ inline constexpr std::string_view kTagClose = "}";
 // any other value means no limit. With isPattern, newText is a template whose
 // tagOpen + n + tagClose references are expanded per match (ExpandCaptures);
 // otherwise it is inserted literally. An empty pattern finds nothing.
+// `options` can pass over matches that cut words and keep the case of the
+// replaced text (MatchOptions); the recipes ignore them.
 bool ProcessText(std::string& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
-                 std::string_view tagClose, std::int64_t maxCount);
+                 std::string_view tagClose, std::int64_t maxCount, const MatchOptions& options = {});
 
 // Where ProcessText can put the new text instead of a std::string, for a
 // caller that keeps it in a buffer of its own.
@@ -132,11 +168,11 @@ using MatchObserver = std::function<void(const TextMatch& match)>;
 bool ProcessText(TextSink& result, std::string_view text, std::uint8_t operation, std::string_view pattern,
                  bool caseSensitive, std::string_view newText, bool isPattern, std::string_view tagOpen,
                  std::string_view tagClose, std::int64_t maxCount, std::int64_t* matches = nullptr,
-                 const MatchObserver* observer = nullptr);
+                 const MatchOptions& options = {}, const MatchObserver* observer = nullptr);
 
 // Whether pattern matches anywhere in text: the answer of ProcessText for
 // Only Search, without building a result.
-bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensitive);
+bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensitive, const MatchOptions& options = {});
 
 // Clean-up recipe for script-laden pages: strips the attributes of the first
 // <body> tag, removes <link ...> tags and <script ... /script> elements (these

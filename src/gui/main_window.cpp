@@ -196,6 +196,7 @@ QList<QWidget*> MainWindow::focusChain() const {
                               ui->SROperation_Rdg->focusItem(),
                               ui->CaseSensitive_Chk,
                               ui->MaxCount_Cbo,
+                              ui->WholeWord_Chk,
                               ui->ResultIsPattern_Chk,
                               ui->ResultFileNames_Memo,
                               ui->Stop_Chk,

@@ -143,6 +143,9 @@ TEST(ParseArgumentsTest, UsageMistakesGiveTheirReason) {
         {{"search", "p", "a", "--exclude", "b"}, "--exclude needs --dir"},
         {{"search", "p", "-d", "x", "--exclude"}, "--exclude needs a value"},
         {{"search", "--", "--help"}, "no files given: name PATHs, --list FILE or --dir DIR"},
+        {{"search", "p", "--keep-case", "a"}, "--keep-case applies to replace only"},
+        {{"insert-after", "p", "q", "--keep-case", "a"}, "--keep-case applies to replace only"},
+        {{"remove-script", "-w", "a"}, "--word does not apply to remove-script, which takes no PATTERN"},
     };
     for (const Case& c : cases) {
         const ParseOutcome r = parse(c.args);

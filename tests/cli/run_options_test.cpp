@@ -1,4 +1,4 @@
-// quillet-cli's --backup, --diff and --keep-going end to end.
+// quillet-cli's --backup, --diff, --keep-going, --word and --keep-case end to end.
 #include "cli_fixture.h"
 
 using namespace clitest;
@@ -147,4 +147,45 @@ TEST_F(CliTest, KeepGoingReportsAFailedFileAndGoesOn) {
     EXPECT_EQ(r.Err, "quillet-cli: missing.txt: Cannot open file \"" + dir.file("missing.txt") +
                          "\". No such file or directory\n" + finished(1));
     EXPECT_EQ(r.ExitCode, 2);
+}
+
+// Only Search reads files whole with --word; every operation takes the same
+// matches, in UTF-8 and in decoded UTF-16 text alike.
+TEST_F(CliTest, WordAndKeepCaseReachEveryOperation) {
+    const std::string utf16Cat("\xFF\xFE"
+                               "c\0a\0t\0",
+                               8);
+    const std::string utf16Concat("\xFF\xFE"
+                                  "x\0c\0a\0t\0",
+                                  10);
+    struct Case {
+        std::vector<std::string> args;
+        std::string text;
+        std::string out;
+        int exitCode;
+        std::string after;
+    } cases[] = {
+        {{"search", "-w", "cat"}, "concat Cat\n", "a.txt\n", 0, "concat Cat\n"},
+        {{"search", "--word", "cat"}, "concatenate\n", "", 1, "concatenate\n"},
+        {{"search", "-w", "cat"}, std::string(300000, 'x') + "cat " + std::string(300000, 'x'), "", 1, ""},
+        {{"search", "-w", "cat"}, "xcat" + std::string(300000, ' ') + "cat", "a.txt\n", 0, ""},
+        {{"search", "-w", "cat"}, utf16Cat, "a.txt\n", 0, utf16Cat},
+        {{"search", "-w", "cat"}, utf16Concat, "", 1, utf16Concat},
+        {{"replace", "-w", "cat", "dog"}, "concat cat\n", "a.txt\n", 0, "concat dog\n"},
+        {{"insert-after", "-w", "cat", "!"}, "concat cat\n", "a.txt\n", 0, "concat cat!\n"},
+        {{"replace", "--keep-case", "cat", "dog"}, "cat Cat CAT cAT\n", "a.txt\n", 0, "dog Dog DOG dog\n"},
+        {{"replace", "-w", "--keep-case", "-c", "Cat", "dog"}, "Cats Cat cat\n", "a.txt\n", 0, "Cats Dog cat\n"},
+    };
+    for (const Case& c : cases) {
+        dir.write("a.txt", c.text);
+        std::vector<std::string> args = c.args;
+        args.push_back("a.txt");
+        const ProcessResult r = cli(args);
+        const std::string where = c.args[0] + " " + c.args[1] + " on " + c.text.substr(0, 20);
+        EXPECT_EQ(r.ExitCode, c.exitCode) << where << ": " << r.Err;
+        EXPECT_EQ(r.Out, c.out) << where;
+        if (!c.after.empty()) {
+            EXPECT_EQ(readFile(dir.file("a.txt")), c.after) << where;
+        }
+    }
 }

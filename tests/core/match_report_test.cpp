@@ -36,7 +36,7 @@ Reported process(std::string_view text, std::uint8_t operation, std::string_view
     };
     StringSink sink;
     ProcessText(sink, text, operation, pattern, true, newText, newText.find(kTagOpen) != std::string_view::npos,
-                kTagOpen, kTagClose, maxCount, &reported.count, observe ? &observer : nullptr);
+                kTagOpen, kTagClose, maxCount, &reported.count, {}, observe ? &observer : nullptr);
     reported.result = sink.text;
     return reported;
 }

@@ -162,10 +162,10 @@ private slots:
         // To the Text page from the tabs, by the arrow key.
         QCOMPARE(pressAndRecord(Qt::NoModifier, 3).last(), QStringLiteral("tabs"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
-        const QStringList textPage{"SearchPattern_Memo", "NewText_Memo", "SROperation_Rdg_1",
-                                   "CaseSensitive_Chk",  "MaxCount_Cbo", "ResultIsPattern_Chk",
-                                   "Execute_Btn",        "tabs"};
-        QCOMPARE(pressAndRecord(Qt::NoModifier, 8), textPage);
+        const QStringList textPage{"SearchPattern_Memo",  "NewText_Memo", "SROperation_Rdg_1",
+                                   "CaseSensitive_Chk",   "MaxCount_Cbo", "WholeWord_Chk",
+                                   "ResultIsPattern_Chk", "Execute_Btn",  "tabs"};
+        QCOMPARE(pressAndRecord(Qt::NoModifier, 9), textPage);
         QVERIFY(child<QPlainTextEdit>(m_window.get(), "SearchPattern_Memo")->toPlainText().isEmpty());
         QVERIFY(child<QPlainTextEdit>(m_window.get(), "NewText_Memo")->toPlainText().isEmpty());
 
@@ -329,6 +329,41 @@ private slots:
                  dir.filePath(QStringLiteral("a.txt")) + QLatin1Char('\n') + dir.filePath(QStringLiteral("sub/e.txt")));
         QCOMPARE(m_dialogs.informations, (QStringList{QStringLiteral("Finished! Found and Processed 1 files."),
                                                       QStringLiteral("Finished! Found and Processed 2 files.")}));
+    }
+
+    // Whole Word as a user first ticks it: a replace that passes over
+    // parts of words, then Only Search with and without it.
+    void wholeWordReachesTheRuns() {
+        QTemporaryDir dir;
+        quillet::testing::writeFile(dir.filePath(QStringLiteral("a.htm")), "cat concat\n");
+        quillet::testing::writeFile(dir.filePath(QStringLiteral("b.htm")), "concat\n");
+        freshWindow();
+        m_window->setCurrentDirectory(dir.path()); // the mask is "*.htm" at first
+        QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
+        clickPage(1);
+        QTest::mouseClick(child<QPlainTextEdit>(m_window.get(), "SearchPattern_Memo")->viewport(), Qt::LeftButton);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("cat"));
+        QTest::mouseClick(child<QPlainTextEdit>(m_window.get(), "NewText_Memo")->viewport(), Qt::LeftButton);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("dog"));
+        auto* wholeWord = child<QCheckBox>(m_window.get(), "WholeWord_Chk");
+        QTest::mouseClick(wholeWord, Qt::LeftButton, {}, QPoint(8, wholeWord->height() / 2));
+        auto* execute = child<QPushButton>(m_window.get(), "Execute_Btn");
+        QTest::mouseClick(execute, Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(quillet::testing::readFile(dir.filePath(QStringLiteral("a.htm"))), QByteArray("dog concat\n"));
+        QCOMPARE(quillet::testing::readFile(dir.filePath(QStringLiteral("b.htm"))), QByteArray("concat\n"));
+
+        clickRadio(child<QRadioButton>(m_window.get(), "SROperation_Rdg_0"));
+        const auto* results = child<QPlainTextEdit>(m_window.get(), "ResultFileNames_Memo");
+        QTest::mouseClick(execute, Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
+        const QString wholeWordsFound = results->toPlainText();
+        clickPage(1);
+        QTest::mouseClick(wholeWord, Qt::LeftButton, {}, QPoint(8, wholeWord->height() / 2));
+        QTest::mouseClick(execute, Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(wholeWordsFound, QString());
+        QCOMPARE(results->toPlainText(), QStringLiteral("a.htm\nb.htm"));
     }
 
     // Regression: only the window's own call cleared the controller's stop

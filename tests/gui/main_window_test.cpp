@@ -261,6 +261,7 @@ private slots:
         } boxes[] = {
             {"SubFolders_Chk", "Include Sub Folders"},
             {"CaseSensitive_Chk", "Case Sensitive"},
+            {"WholeWord_Chk", "Whole Word"},
             {"ResultIsPattern_Chk", "Is Pattern"},
             {"Stop_Chk", "Stop"},
         };

@@ -57,6 +57,22 @@ constexpr std::size_t kSearchHeadBytes = std::size_t{64} * 1024;
 // matched as far as it decodes; any other is matched as it is read, after
 // its UTF-8 mark if it has one.
 bool searchFile(FileReader& reader, const FileOperation& op) {
+    if (op.Match.WholeWord) {
+        // A piece-by-piece search cannot pass over a match that cuts a word
+        // and look again from inside it; whole texts keep one rule for all.
+        FileBytes bytes;
+        reader.readAll(bytes);
+        std::string_view text = bytes.view();
+        TextEncoding encoding = TextEncoding::Bytes;
+        if (op.FileEncoding == FileOperation::Encoding::Sniff)
+            encoding = SniffEncoding(text);
+        text = text.substr(MarkSize(encoding));
+        if (!NeedsDecoding(encoding))
+            return core::TextMatches(text, op.SearchPattern, op.CaseSensitive, op.Match);
+        FileBytes decoded;
+        DecodeText(text, encoding, decoded);
+        return core::TextMatches(decoded.view(), op.SearchPattern, op.CaseSensitive, op.Match);
+    }
     if (op.FileEncoding == FileOperation::Encoding::Bytes)
         return FileMatches(reader, op.SearchPattern, op.CaseSensitive);
     // The mark is looked for in a first read of up to 64 KiB, which the
@@ -182,7 +198,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
 
     if (op.Operation != core::OpOnlySearch && op.Binary == FileOperation::BinaryFiles::PassOver &&
         core::LooksBinary(text)) {
-        prepared.PassedOver = recipe || core::TextMatches(text, op.SearchPattern, op.CaseSensitive);
+        prepared.PassedOver = recipe || core::TextMatches(text, op.SearchPattern, op.CaseSensitive, op.Match);
         prepared.Torn = prepared.Original.torn();
         prepared.Original = FileBytes();
         prepared.Decoded = FileBytes();
@@ -197,7 +213,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
     const core::MatchObserver observer = std::ref(lister);
     prepared.Matched = core::ProcessText(sink, text, op.Operation, op.SearchPattern, op.CaseSensitive, op.NewText,
                                          op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount, &prepared.Matches,
-                                         op.ListMatches ? &observer : nullptr);
+                                         op.Match, op.ListMatches ? &observer : nullptr);
     prepared.Changed = prepared.Matched && result.changed() && !prepared.Result.equals(text);
     prepared.NeedsWrite = prepared.Changed && !op.DryRun;
     if (op.RecordKept && prepared.Changed)

@@ -47,6 +47,7 @@ struct FileOperation {
     std::string TagOpen{core::kTagOpen};
     std::string TagClose{core::kTagClose};
     std::int64_t MaxCount = -1; // matches handled per file; <= 0: no limit
+    core::MatchOptions Match;   // whole words, kept case
     bool DryRun = false;        // find and count, but write nothing
     bool RecordKept = false;    // note which stretches of a changed file stay (PreparedFile::Kept), for a diff
     // Note each match where it stands (PreparedFile::MatchList); Only Search
@@ -131,7 +132,9 @@ struct PreparedFile {
 // a regular file ("Cannot open file "<path>". <reason>"). Operations 4 and 5
 // run their recipes whatever the pattern. Only Search reads no more of a
 // file without a UTF-16 or UTF-32 mark than it needs to find the first
-// match, unless FileOperation::ListMatches. Errors of LoadFileText pass through.
+// match, unless FileOperation::ListMatches, or with whole words
+// (MatchOptions::WholeWord), when it reads the file whole and judges matches
+// as the other operations do. Errors of LoadFileText pass through.
 //
 // A UTF-16 or UTF-32 file that does not decode to the end (an unpaired
 // surrogate, an odd length) is searched as far as it decodes; where the
