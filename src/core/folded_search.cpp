@@ -151,7 +151,7 @@ void FoldedNeedle::choosePair(const EachByte& eachByte) {
                 f.push_back(static_cast<std::uint8_t>(b));
         });
     }
-    constexpr int kNever = 1 << 20;
+    static constexpr int kNever = 1 << 20;
     auto rank = [&forms](std::size_t j) {
         if (forms[j].size() > 2)
             return kNever;
@@ -327,7 +327,7 @@ Pos FoldedNeedle::findFrom(std::string_view s, Pos e, Pos f, Pos& matchLen) cons
     // Block by block, so that the second search reads bytes the first has
     // just brought into the cache; each block holds the matches that start
     // in it.
-    constexpr Pos kBlock = 64 * 1024;
+    constexpr Pos kBlock = Pos{64} * 1024;
     for (Pos blockLow = low; blockLow < e; blockLow += kBlock) {
         const Pos blockEnd = std::min(e, blockLow + kBlock);
         Pos end = 0;

@@ -322,7 +322,7 @@ std::string applyMetadata(const NewFileMetadata& metadata, int fd) {
             (void)!::fchown(fd, static_cast<uid_t>(-1), group);
     }
     if (metadata.Mode && ::fchmod(fd, *metadata.Mode) != 0)
-        return std::strerror(errno);
+        return ErrnoText(errno);
     return {};
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 // Converted text goes out in pieces of this size: one call of the sink per
 // piece, not one per character.
-constexpr std::size_t kChunk = 16 * 1024;
+constexpr std::size_t kChunk = std::size_t{16} * 1024;
 
 class ChunkWriter {
 public:
