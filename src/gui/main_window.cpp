@@ -250,6 +250,13 @@ void MainWindow::connectHandlers() {
         return [this, handler] { runGuarded([&] { (this->*handler)(); }); };
     };
     connect(ui->FileListFrom_Rdg, &RadioGroup::itemIndexChanged, this, guarded(&MainWindow::FileListFrom_RdgClick));
+    // What the File page shows is always what the radio group chose: that
+    // is what a run takes its files from.
+    connect(ui->FileList_PC, &QTabWidget::currentChanged, this, [this] {
+        const int chosen = std::max(0, ui->FileListFrom_Rdg->itemIndex());
+        if (ui->FileList_PC->currentIndex() != chosen)
+            ui->FileList_PC->setCurrentIndex(chosen);
+    });
     connect(ui->SROperation_Rdg, &RadioGroup::itemIndexChanged, this, guarded(&MainWindow::SROperation_RdgClick));
     connect(ui->NewText_Memo, &QPlainTextEdit::textChanged, this, guarded(&MainWindow::NewText_MemoChange));
     connect(ui->Mask_Edt, &QLineEdit::textChanged, this, guarded(&MainWindow::Mask_EdtChange));
@@ -332,6 +339,21 @@ void MainWindow::fitWindowToScreen() {
 
 // Key preview: every key released anywhere in the window comes here first.
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool pageKey = (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+                             (key->modifiers() & Qt::ControlModifier) && !(key->modifiers() & Qt::AltModifier);
+        // Ctrl+Tab changes the window's page wherever the focus is: the File
+        // page's inner page (a tab widget too) would otherwise take it when
+        // the focus is inside it.
+        if (pageKey && widget && widget->window() == this && isActiveWindow()) {
+            const bool back = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+            const int count = ui->PC->count();
+            ui->PC->setCurrentIndex((ui->PC->currentIndex() + (back ? count - 1 : 1)) % count);
+            return true;
+        }
+    }
     if (event->type() == QEvent::KeyRelease) {
         auto* widget = qobject_cast<QWidget*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);

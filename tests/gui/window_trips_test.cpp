@@ -1,0 +1,107 @@
+// What a user still tripped over in the window, each seen once and mended:
+// every test starts from a window nothing has touched and works it by clicks
+// and key presses, reading a control's state only after the user's action.
+#include "main_window.h"
+#include "window_test_support.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include <memory>
+
+using quillet::gui::MainWindow;
+using quillet::testing::child;
+
+class WindowTripsTest : public QObject {
+    Q_OBJECT
+
+private:
+    quillet::testing::FakeDialogs m_dialogs;
+    quillet::testing::FakeBackend m_backend;
+    std::unique_ptr<MainWindow> m_window;
+
+    void freshWindow() {
+        m_window = std::make_unique<MainWindow>();
+        m_window->show();
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    }
+
+    template <typename T = QWidget>
+    T* control(const char* name) const {
+        return child<T>(m_window.get(), name);
+    }
+
+    static void clickRadio(QRadioButton* button) {
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+    }
+
+    void clickPage(int page) {
+        QTabBar* tabs = control<QTabWidget>("PC")->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
+    }
+
+private slots:
+    void initTestCase() {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        quillet::gui::setUserDialogs(&m_dialogs);
+        quillet::gui::setLauncherBackend(&m_backend);
+    }
+
+    void cleanupTestCase() {
+        quillet::gui::setUserDialogs(nullptr);
+        quillet::gui::setLauncherBackend(nullptr);
+    }
+
+    void init() {
+        m_dialogs = {};
+        m_backend.urls.clear();
+        m_backend.succeeds = true;
+    }
+
+    void cleanup() { m_window.reset(); }
+
+    // Regression: with the focus in the folder tree or the path-list box,
+    // Ctrl+Tab flipped the File page's hidden inner page, so the page showed
+    // one set of files while Execute ran the other.
+    void ctrlTabChangesThePageWhereverTheFocusIs_data() {
+        QTest::addColumn<int>("listFrom");
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("page");
+        QTest::newRow("tree, Ctrl+Tab") << 0 << "DirectoryListBox" << int(Qt::ControlModifier) << 1;
+        QTest::newRow("file list, Ctrl+Shift+Tab")
+            << 0 << "FileListBox" << int(Qt::ControlModifier | Qt::ShiftModifier) << 3;
+        QTest::newRow("path list, Ctrl+Tab") << 1 << "FileList_Memo" << int(Qt::ControlModifier) << 1;
+        QTest::newRow("path list, Ctrl+Shift+Tab")
+            << 1 << "FileList_Memo" << int(Qt::ControlModifier | Qt::ShiftModifier) << 3;
+    }
+
+    void ctrlTabChangesThePageWhereverTheFocusIs() {
+        QFETCH(int, listFrom);
+        QFETCH(QString, focus);
+        QFETCH(int, modifiers);
+        QFETCH(int, page);
+        freshWindow();
+        if (listFrom == 1)
+            clickRadio(control<QRadioButton>("FileListFrom_Rdg_1"));
+        QWidget* target = control(qPrintable(focus));
+        if (auto* view = qobject_cast<QAbstractScrollArea*>(target))
+            target = view->viewport();
+        QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(4, 4));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(control<QTabWidget>("PC")->currentIndex(), page);
+        QCOMPARE(control<QTabWidget>("FileList_PC")->currentIndex(), listFrom);
+    }
+};
+
+QTEST_MAIN(WindowTripsTest)
+#include "window_trips_test.moc"
