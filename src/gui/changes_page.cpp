@@ -270,8 +270,17 @@ void ChangesPage::showRunOutcome(bool complete) {
     m_shown = m_running;
     m_running = Shown::Nothing;
     const QString count = filesText(changed);
-    fillList(m_shown == Shown::Preview ? QStringLiteral("%1 would change. Nothing was written.").arg(count)
-                                       : QStringLiteral("%1 changed.").arg(count));
+    const bool preview = m_shown == Shown::Preview;
+    // A run that failed lists only the files before the failure: the status
+    // must not read like a finished one.
+    if (complete)
+        fillList(preview ? QStringLiteral("%1 would change. Nothing was written.").arg(count)
+                         : QStringLiteral("%1 changed.").arg(count));
+    else
+        fillList(preview ? QStringLiteral("The preview stopped on an error: %1 would change before it. Nothing "
+                                          "was written.")
+                               .arg(count)
+                         : QStringLiteral("The run stopped on an error: %1 changed before it.").arg(count));
     emit busyChanged(false);
     emit actionEnded();
 }

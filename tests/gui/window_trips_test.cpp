@@ -1,10 +1,12 @@
 // What a user still tripped over in the window, each seen once and mended:
 // every test starts from a window nothing has touched and works it by clicks
 // and key presses, reading a control's state only after the user's action.
+#include "changes_page.h"
 #include "main_window.h"
 #include "window_test_support.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -47,6 +49,38 @@ private:
     void clickPage(int page) {
         QTabBar* tabs = control<QTabWidget>("PC")->tabBar();
         QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
+    }
+
+    // Types `text` into a memo after a click into it.
+    void typeInto(const char* memo, const QString& text) {
+        auto* edit = control<QPlainTextEdit>(memo);
+        QTest::mouseClick(edit->viewport(), Qt::LeftButton);
+        const QStringList lines = text.split(QLatin1Char('\n'));
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (i > 0)
+                QTest::keyClick(edit, Qt::Key_Return);
+            QTest::keyClicks(edit, lines.at(i));
+        }
+    }
+
+    // Chooses the path list and types `lines` into it, then the pattern and
+    // the operation.
+    void settings(const QString& lines, const QString& pattern, const char* operation) {
+        if (!lines.isEmpty()) {
+            clickRadio(control<QRadioButton>("FileListFrom_Rdg_1"));
+            typeInto("FileList_Memo", lines);
+        }
+        clickPage(1);
+        typeInto("SearchPattern_Memo", pattern);
+        clickRadio(control<QRadioButton>(operation));
+    }
+
+    // Clicks a button of the Changes page and waits for its outcome.
+    void clickOnChangesPage(const char* button) {
+        clickPage(3);
+        QSignalSpy ended(m_window->findChild<quillet::gui::ChangesPage*>(), &quillet::gui::ChangesPage::actionEnded);
+        QTest::mouseClick(control(button), Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
     }
 
 private slots:
@@ -100,6 +134,21 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::KeyboardModifiers(modifiers));
         QCOMPARE(control<QTabWidget>("PC")->currentIndex(), page);
         QCOMPARE(control<QTabWidget>("FileList_PC")->currentIndex(), listFrom);
+    }
+    // Regression: a preview that failed on a missing file said "0 files
+    // would change. Nothing was written." after the error box, as if it had
+    // finished.
+    void failedPreviewSaysItStopped() {
+        QTemporaryDir dir;
+        quillet::testing::writeFile(dir.filePath(QStringLiteral("a.txt")), "word");
+        freshWindow();
+        settings(dir.filePath(QStringLiteral("a.txt")) + QLatin1Char('\n') + dir.filePath(QStringLiteral("gone.txt")),
+                 QStringLiteral("word"), "SROperation_Rdg_1");
+        clickOnChangesPage("Preview_Btn");
+        QCOMPARE(m_dialogs.errors.size(), 1);
+        QCOMPARE(control<QLabel>("Changes_Lab")->text(),
+                 QStringLiteral("The preview stopped on an error: 1 file would change before it. Nothing was "
+                                "written."));
     }
 };
 
