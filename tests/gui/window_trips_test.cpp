@@ -5,8 +5,10 @@
 #include "main_window.h"
 #include "window_test_support.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -15,9 +17,11 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTreeView>
 
 #include <memory>
+#include <utility>
 
 using quillet::gui::MainWindow;
 using quillet::testing::child;
@@ -149,6 +153,66 @@ private slots:
         QCOMPARE(control<QLabel>("Changes_Lab")->text(),
                  QStringLiteral("The preview stopped on an error: 1 file would change before it. Nothing was "
                                 "written."));
+    }
+    // Regression: Tab reached the result list, but no key moved a visible
+    // line, Return opened nothing and the Menu key acted on an invisible
+    // caret.
+    void resultListWorksFromTheKeyboard() {
+        QTemporaryDir dir;
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            quillet::testing::writeFile(dir.filePath(QLatin1String(name)), "word");
+        freshWindow();
+        m_window->setCurrentDirectory(dir.path());
+        QTest::mouseClick(control("Mask_Edt"), Qt::LeftButton);
+        QTest::keyClick(control("Mask_Edt"), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(control("Mask_Edt"), QStringLiteral("*.txt"));
+        settings({}, QStringLiteral("word"), "SROperation_Rdg_0");
+        QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
+        QTest::mouseClick(control("Execute_Btn"), Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
+        clickPage(2);
+        auto* list = control<QPlainTextEdit>("ResultFileNames_Memo");
+        for (int i = 0; i < 10 && QApplication::focusWidget() != list; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), list);
+
+        const auto drawnLine = [list] {
+            const QList<QTextEdit::ExtraSelection> drawn = list->extraSelections();
+            return drawn.size() == 1 ? drawn.front().cursor.blockNumber() : -1;
+        };
+        const auto opened = [this] {
+            return m_backend.urls.isEmpty() ? QString() : QFileInfo(m_backend.urls.last().toLocalFile()).fileName();
+        };
+        const struct {
+            Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
+            int line;
+            QString opens; // by Return, the Menu key's Open, Shift+F10's Open
+        } steps[] = {{Qt::Key_End, Qt::ControlModifier, 2, "c.txt"},
+                     {Qt::Key_Home, Qt::ControlModifier, 0, "a.txt"},
+                     {Qt::Key_Down, Qt::NoModifier, 1, "b.txt"},
+                     {Qt::Key_Down, Qt::NoModifier, 2, "c.txt"},
+                     {Qt::Key_Up, Qt::NoModifier, 1, "b.txt"}};
+        for (const auto& step : steps) {
+            QTest::keyClick(list, step.key, step.modifiers);
+            QCOMPARE(drawnLine(), step.line);
+            m_backend.urls.clear();
+            QTest::keyClick(list, Qt::Key_Return);
+            QCOMPARE(opened(), step.opens);
+            for (const auto& [key, modifiers] : {std::pair{Qt::Key_Menu, Qt::KeyboardModifiers{}},
+                                                 std::pair{Qt::Key_F10, Qt::KeyboardModifiers{Qt::ShiftModifier}}}) {
+                m_backend.urls.clear();
+                QTest::keyClick(list, key, modifiers);
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                QVERIFY2(menu, "no context menu");
+                auto* open = menu->findChild<QAction*>(QStringLiteral("Open_File_MI"));
+                QVERIFY(open && open->isEnabled());
+                open->trigger();
+                menu->close();
+                QCOMPARE(opened(), step.opens);
+            }
+        }
+        QVERIFY(m_dialogs.errors.isEmpty());
     }
 };
 
