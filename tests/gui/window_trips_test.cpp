@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -213,6 +214,40 @@ private slots:
             }
         }
         QVERIFY(m_dialogs.errors.isEmpty());
+    }
+    // Regression: the first click on the half-visible bottom row of the
+    // folder tree scrolled the tree by a row, so the second click of the
+    // double-click chose the folder below.
+    void doubleClickOnTheHalfVisibleBottomRowChoosesIt() {
+        QTemporaryDir dir;
+        for (int i = 0; i < 40; ++i)
+            QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("d%1/inner").arg(i, 2, 10, QLatin1Char('0'))));
+        freshWindow();
+        m_window->setCurrentDirectory(dir.filePath(QStringLiteral("d00")));
+        auto* tree = control<QTreeView>("DirectoryListBox");
+        auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+        QTRY_COMPARE(model->rowCount(model->index(dir.path())), 40);
+        QTest::qWait(100);
+        const int bottom = tree->viewport()->height();
+        QModelIndex half;
+        for (int row = 0; row < 40 && !half.isValid(); ++row) {
+            const QModelIndex index = model->index(row, 0, model->index(dir.path()));
+            const QRect rect = tree->visualRect(index);
+            if (rect.top() < bottom - 2 && rect.bottom() >= bottom)
+                half = index;
+        }
+        if (!half.isValid())
+            QSKIP("the tree shows whole rows only at this size");
+        const QRect rect = tree->visualRect(half);
+        const QPoint at(rect.center().x(), (rect.top() + bottom) / 2);
+        // The two clicks of a double-click, with the time between them that
+        // the folder's contents take to arrive.
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+        QTest::qWait(150);
+        QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+        QTest::qWait(200);
+        QCOMPARE(m_window->currentDirectory(), model->filePath(half));
+        QCOMPARE(tree->selectionModel()->selectedRows().value(0), half);
     }
 };
 
