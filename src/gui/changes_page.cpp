@@ -121,7 +121,15 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_list->header()->setStretchLastSection(true);
+    // The path takes the room the other columns leave, and loses its middle
+    // rather than its file name when it does not fit; the tooltips show the
+    // whole path and note.
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    QHeaderView* header = m_list->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(MatchesColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(NoteColumn, QHeaderView::Interactive);
     m_diff->showMessage(QStringLiteral("Preview to see what the settings would change."));
     m_status->setWordWrap(true);
 
@@ -311,14 +319,20 @@ void ChangesPage::fillList(const QString& status) {
             item->setText(MatchesColumn, QString::number(row.Change.Matches));
         item->setTextAlignment(MatchesColumn, Qt::AlignRight | Qt::AlignVCenter);
         item->setText(NoteColumn, row.Note);
+        item->setToolTip(NoteColumn, row.Note);
         item->setData(FileColumn, kRowRole, QVariant::fromValue<qulonglong>(i));
         if (m_shown == Shown::Preview)
             item->setCheckState(FileColumn, Qt::Checked);
         items << item;
     }
     m_list->addTopLevelItems(items);
-    m_list->resizeColumnToContents(MatchesColumn);
-    m_list->setColumnWidth(FileColumn, std::max(m_list->columnWidth(FileColumn), m_list->width() * 3 / 5));
+    // A long note (an undo's reason) is cut rather than squeezing the paths.
+    const QFontMetrics metrics = m_list->fontMetrics();
+    int noteWidth = 0;
+    for (const Row& row : m_rows)
+        noteWidth = std::max(noteWidth, metrics.horizontalAdvance(row.Note) + metrics.averageCharWidth() * 2);
+    m_list->setColumnWidth(NoteColumn, std::max(m_list->header()->sectionSizeHint(NoteColumn),
+                                                std::min(noteWidth, metrics.averageCharWidth() * 48)));
     m_status->setText(status);
     const bool diffs = !m_rows.empty() && m_shown != Shown::UndoOutcome;
     m_diff->showMessage(diffs ? QStringLiteral("Select a file to see its changes.") : QString());

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -20,6 +21,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include <memory>
 #include <utility>
@@ -248,6 +250,31 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(m_window->currentDirectory(), model->filePath(half));
         QCOMPARE(tree->selectionModel()->selectedRows().value(0), half);
+    }
+    // Regression: after a run the Changes page's File column was about 100
+    // pixels wide, cutting every path at the right, file name and all, while
+    // the empty Note column took the rest.
+    void changesPageColumnsFitTheirContent() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("a_folder_with_a_rather_long_name/and_another_one/page.txt"));
+        quillet::testing::writeFile(path, "word");
+        freshWindow();
+        settings(path, QStringLiteral("word"), "SROperation_Rdg_1");
+        QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
+        QTest::mouseClick(control("Execute_Btn"), Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
+        clickPage(3);
+        auto* list = control<QTreeWidget>("Changes_List");
+        QTRY_COMPARE(list->topLevelItemCount(), 1);
+        const int room = list->viewport()->width();
+        const int file = list->columnWidth(0);
+        const int note = list->columnWidth(2);
+        QVERIFY2(file + list->columnWidth(1) + note <= room + 1,
+                 qPrintable(QStringLiteral("%1 %2").arg(file).arg(room)));
+        QVERIFY2(file >= room * 2 / 3,
+                 qPrintable(QStringLiteral("file %1, note %2, room %3").arg(file).arg(note).arg(room)));
+        QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
+        QCOMPARE(list->topLevelItem(0)->toolTip(0), path);
     }
 };
 
