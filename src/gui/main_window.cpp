@@ -174,21 +174,27 @@ void MainWindow::setupLook() {
 }
 
 // The memos pass Tab on to the next control (Ctrl+Tab still changes the
-// page); the small image buttons are reached by the mouse only, as laid out.
+// page). Of the small image buttons, the folder and path-list buttons are
+// the only way to type a folder or load a list, so Tab reaches them; the
+// links at the bottom have F1 and the mouse.
 void MainWindow::setupKeyboard() {
     for (QPlainTextEdit* memo : findChildren<QPlainTextEdit*>())
         memo->setTabChangesFocus(true);
     for (QToolButton* button : findChildren<QToolButton*>())
         button->setFocusPolicy(Qt::NoFocus);
+    ui->OpenDir_Btn->setFocusPolicy(Qt::TabFocus);
+    ui->OpenFileList_Btn->setFocusPolicy(Qt::TabFocus);
 }
 
 QList<QWidget*> MainWindow::focusChain() const {
     const QList<QWidget*> all{ui->PC->tabBar(),
                               ui->DriveComboBox,
+                              ui->OpenDir_Btn,
                               ui->DirectoryListBox,
                               ui->FileListBox,
                               ui->SubFolders_Chk,
                               ui->Mask_Edt,
+                              ui->OpenFileList_Btn,
                               ui->FileList_Memo,
                               ui->FileListFrom_Rdg->focusItem(),
                               ui->SearchPattern_Memo,
@@ -437,8 +443,11 @@ void MainWindow::URL_LabClick() {
     showHelp(websiteUrl());
 }
 
+// As for any link that cannot be opened, the user is told.
 void MainWindow::Email_BtnClick() {
-    OpenTarget(supportEmailLink());
+    const QString link = supportEmailLink();
+    if (!OpenTarget(link))
+        throw Error("No program is set up to open \"" + link.toStdString() + "\"");
 }
 
 void MainWindow::HomePage_BtnClick() {

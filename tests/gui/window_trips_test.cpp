@@ -2,6 +2,7 @@
 // every test starts from a window nothing has touched and works it by clicks
 // and key presses, reading a control's state only after the user's action.
 #include "changes_page.h"
+#include "help_window.h"
 #include "main_window.h"
 #include "window_test_support.h"
 
@@ -275,6 +276,31 @@ private slots:
                  qPrintable(QStringLiteral("file %1, note %2, room %3").arg(file).arg(note).arg(room)));
         QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
         QCOMPARE(list->topLevelItem(0)->toolTip(0), path);
+    }
+    // Regression: the help window opened in the screen's top-left corner.
+    void helpWindowOpensOverTheMainWindow() {
+        m_backend.succeeds = false;
+        freshWindow();
+        QTest::keyClick(control("Mask_Edt"), Qt::Key_F1);
+        auto* help = quillet::gui::HelpWindow::instance();
+        QVERIFY(help && help->isVisible());
+        const QPoint offset = help->frameGeometry().center() - m_window->frameGeometry().center();
+        QVERIFY2(offset.manhattanLength() <= 4, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+        delete help;
+    }
+
+    // Regression: Tab never reached the folder and path-list buttons, the
+    // only way to type a folder or load a list.
+    void tabReachesTheFolderAndListButtons() {
+        freshWindow();
+        QTest::mouseClick(control("DriveComboBox"), Qt::LeftButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), control("OpenDir_Btn"));
+        clickRadio(control<QRadioButton>("FileListFrom_Rdg_1"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), control("OpenFileList_Btn"));
     }
 };
 
