@@ -202,7 +202,7 @@ void ChangesPage::Preview_BtnClick() {
     request.Hooks = nullptr;
     m_previewRequest = request;
     m_changedSincePreview.clear();
-    startRun(std::move(request), Shown::Preview, nullptr);
+    startRun(std::move(request), Shown::Preview, std::nullopt);
 }
 
 // The checked files, by the paths the preview listed, with the preview's
@@ -227,18 +227,16 @@ void ChangesPage::Apply_BtnClick() {
         userDialogs().showInformation(this, QStringLiteral("No file is checked: nothing to apply."));
         return;
     }
-    startRun(std::move(request), Shown::RunChanges,
-             [description = describeRun(m_previewRequest) +
-                            " (applied from a preview)"]() -> std::shared_ptr<engine::CommitHooks> {
-                 return std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(description));
-             });
+    engine::RunKeepersOptions keep;
+    keep.Writes = engine::RunWrites(request.Param.Operation, request.Param.DryRun);
+    keep.Description = describeRun(m_previewRequest) + " (applied from a preview)";
+    startRun(std::move(request), Shown::RunChanges, std::move(keep));
 }
 
-void ChangesPage::startRun(engine::RunRequest request, Shown shows,
-                           std::function<std::shared_ptr<engine::CommitHooks>()> makeHooks) {
+void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optional<engine::RunKeepersOptions> keep) {
     m_collector = std::make_shared<ChangeCollector>();
     RunAttachments attachments;
-    attachments.MakeHooks = std::move(makeHooks);
+    attachments.Keep = std::move(keep);
     attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
                                                       std::string_view newText, std::int64_t matches) {
         collector->record(path, oldText, newText, matches);

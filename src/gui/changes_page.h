@@ -25,6 +25,7 @@
 
 #include "change_list.h"
 #include "engine/run/run.h"
+#include "engine/keep/run_keepers.h"
 #include "engine/keep/undo.h"
 
 #include <QString>
@@ -33,6 +34,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -117,9 +119,8 @@ private:
     void showContextMenu(const QPoint& at);
     void openItem(QTreeWidgetItem* item);
 
-    // `makeHooks` (may be empty) makes the run's journal on the run's thread.
-    void startRun(engine::RunRequest request, Shown shows,
-                  std::function<std::shared_ptr<engine::CommitHooks>()> makeHooks);
+    // `keep`: the keepers of a run that writes, made on the run's thread.
+    void startRun(engine::RunRequest request, Shown shows, std::optional<engine::RunKeepersOptions> keep);
     void fillList(const QString& status);
     void updateButtons();
     QString absolutePath(QTreeWidgetItem* item) const;

@@ -7,7 +7,7 @@
 #include "changes_page.h"
 #include "core/error.h"
 #include "directory_panel.h"
-#include "engine/keep/journal.h"
+#include "engine/keep/run_keepers.h"
 #include "file_list_actions.h"
 #include "memo_history.h"
 #include "text_bytes.h"
@@ -82,10 +82,11 @@ void MainWindow::PrepareAndRun() {
     m_patternHistory->remember(ui->SearchPattern_Memo->toPlainText());
     m_newTextHistory->remember(ui->NewText_Memo->toPlainText());
     RunAttachments attachments;
-    if (RunParam.Operation != core::OpOnlySearch) {
-        attachments.MakeHooks = [description = describeRun(request)]() -> std::shared_ptr<engine::CommitHooks> {
-            return std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(description));
-        };
+    if (engine::RunWrites(RunParam.Operation, RunParam.DryRun)) {
+        engine::RunKeepersOptions keep;
+        keep.Writes = true;
+        keep.Description = describeRun(request);
+        attachments.Keep = std::move(keep);
         m_runChanges = std::make_shared<ChangeCollector>();
         attachments.OnChanged = [collector = m_runChanges](const std::string& path, std::string_view oldText,
                                                            std::string_view newText, std::int64_t matches) {
