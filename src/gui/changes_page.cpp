@@ -10,6 +10,7 @@
 #include "user_dialogs.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
@@ -105,11 +106,16 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     : QWidget(parent), m_source(std::move(source)), m_run(new RunController(this)),
       m_preview(new QPushButton(QStringLiteral("&Preview"), this)),
       m_apply(new QPushButton(QStringLiteral("&Apply"), this)),
-      m_undo(new QPushButton(QStringLiteral("&Undo Last Run"), this)), m_status(new QLabel(this)),
+      m_undo(new QPushButton(QStringLiteral("&Undo Last Run"), this)),
+      m_keepBackups(new QCheckBox(QStringLiteral("Keep &Backups"), this)), m_status(new QLabel(this)),
       m_list(new QTreeWidget(this)), m_diff(new DiffView(this)) {
     m_preview->setObjectName(QStringLiteral("Preview_Btn"));
     m_apply->setObjectName(QStringLiteral("Apply_Btn"));
     m_undo->setObjectName(QStringLiteral("Undo_Btn"));
+    m_keepBackups->setObjectName(QStringLiteral("KeepBackups_Chk"));
+    m_keepBackups->setToolTip(QStringLiteral("Execute and Apply keep each rewritten file's old content beside it, "
+                                             "as FILE%1")
+                                  .arg(QLatin1String(kBackupSuffix)));
     m_status->setObjectName(QStringLiteral("Changes_Lab"));
     m_list->setObjectName(QStringLiteral("Changes_List"));
     m_diff->setObjectName(QStringLiteral("Diff_View"));
@@ -136,6 +142,8 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_preview);
     buttons->addWidget(m_apply);
+    buttons->addSpacing(12);
+    buttons->addWidget(m_keepBackups);
     buttons->addStretch(1);
     buttons->addWidget(m_undo);
     auto* splitter = new QSplitter(Qt::Vertical, this);
@@ -186,7 +194,13 @@ void ChangesPage::setWindowRunning(bool running) {
 }
 
 QList<QWidget*> ChangesPage::focusChain() const {
-    return {m_preview, m_apply, m_undo, m_list, m_diff};
+    return {m_preview, m_apply, m_keepBackups, m_undo, m_list, m_diff};
+}
+
+std::optional<std::string> ChangesPage::backupSuffix() const {
+    if (!m_keepBackups->isChecked())
+        return std::nullopt;
+    return std::string(kBackupSuffix);
 }
 
 void ChangesPage::updateButtons() {
@@ -230,6 +244,7 @@ void ChangesPage::Apply_BtnClick() {
     engine::RunKeepersOptions keep;
     keep.Writes = engine::RunWrites(request.Param.Operation, request.Param.DryRun);
     keep.Description = describeRun(m_previewRequest) + " (applied from a preview)";
+    keep.BackupSuffix = backupSuffix();
     startRun(std::move(request), Shown::RunChanges, std::move(keep));
 }
 

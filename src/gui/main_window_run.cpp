@@ -86,6 +86,7 @@ void MainWindow::PrepareAndRun() {
         engine::RunKeepersOptions keep;
         keep.Writes = true;
         keep.Description = describeRun(request);
+        keep.BackupSuffix = m_changes->backupSuffix();
         attachments.Keep = std::move(keep);
         m_runChanges = std::make_shared<ChangeCollector>();
         attachments.OnChanged = [collector = m_runChanges](const std::string& path, std::string_view oldText,

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLabel>
@@ -301,6 +302,44 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
         QCOMPARE(QApplication::focusWidget(), control("OpenFileList_Btn"));
+    }
+    // Backups from the window: Keep Backups, off at every start, makes
+    // Execute and Apply keep FILE.bak beside each file they rewrite.
+    void keepBackupsBoxKeepsTheOldContentBeside_data() {
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<QString>("run");
+        QTest::newRow("Execute, box left off") << false << "Execute_Btn";
+        QTest::newRow("Execute, box ticked") << true << "Execute_Btn";
+        QTest::newRow("Apply, box ticked") << true << "Apply_Btn";
+    }
+
+    void keepBackupsBoxKeepsTheOldContentBeside() {
+        QFETCH(bool, tick);
+        QFETCH(QString, run);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("a.txt"));
+        quillet::testing::writeFile(file, "old word");
+        freshWindow();
+        settings(file, QStringLiteral("old"), "SROperation_Rdg_1");
+        typeInto("NewText_Memo", QStringLiteral("new"));
+        clickPage(3);
+        auto* box = control<QCheckBox>("KeepBackups_Chk");
+        QVERIFY(!box->isChecked());
+        if (tick)
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+        if (run == QLatin1String("Apply_Btn")) {
+            clickOnChangesPage("Preview_Btn");
+            clickOnChangesPage("Apply_Btn");
+        } else {
+            QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
+            QTest::mouseClick(control("Execute_Btn"), Qt::LeftButton);
+            QVERIFY(ended.wait(10000));
+        }
+        QCOMPARE(quillet::testing::readFile(file), QByteArray("new word"));
+        QCOMPARE(QFileInfo::exists(file + QStringLiteral(".bak")), tick);
+        if (tick)
+            QCOMPARE(quillet::testing::readFile(file + QStringLiteral(".bak")), QByteArray("old word"));
+        QVERIFY2(m_dialogs.errors.isEmpty(), qPrintable(m_dialogs.errors.join('\n')));
     }
 };
 
