@@ -150,6 +150,8 @@ private:
     std::int64_t ListMaxMatches = -1;
     engine::RunShape m_shape = engine::RunShape::PathList;
 
+    // The run going on started with Stop ticked: it ends after one file.
+    bool m_stopTickedAtStart = false;
     bool m_waitCursor = false;
     // The bar's maximum as the run sets it; a QProgressBar with the range
     // 0..0 would show a busy animation instead of an empty bar.

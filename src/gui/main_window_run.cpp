@@ -118,7 +118,8 @@ void MainWindow::PrepareAndRun() {
         // A listing's results are bare names in the run's directory.
         m_resultActions->setBaseDirectory(m_shape == engine::RunShape::DirectoryListing ? directory : QString());
         m_changes->setWindowRunning(true);
-        m_run->start(std::move(request), ui->Stop_Chk->isChecked() ? StopAtStart::Yes : StopAtStart::No,
+        m_stopTickedAtStart = ui->Stop_Chk->isChecked();
+        m_run->start(std::move(request), m_stopTickedAtStart ? StopAtStart::Yes : StopAtStart::No,
                      std::move(attachments));
     } catch (...) {
         m_changes->setWindowRunning(false);
@@ -203,6 +204,9 @@ void MainWindow::onRunFinished(qint64, const QStringList& unreadableFolders, qin
     showRunChanges();
     restoreCursor();
     ShowFinished(unreadableFolders, passedOver);
+    // The program never clears Stop; a run it ended at once says why.
+    if (m_stopTickedAtStart)
+        setProgressText(QStringLiteral("Stop is ticked (Result page): the run ended after its first file."));
     ui->Execute_Btn->setEnabled(true);
     emit runEnded();
 }

@@ -341,6 +341,37 @@ private slots:
             QCOMPARE(quillet::testing::readFile(file + QStringLiteral(".bak")), QByteArray("old word"));
         QVERIFY2(m_dialogs.errors.isEmpty(), qPrintable(m_dialogs.errors.join('\n')));
     }
+    // The program never clears Stop; a run it ended at once says why on the
+    // label instead of a bare "Found and Processed 0 files."
+    void runEndedByStopSaysStopIsTicked_data() {
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("Stop ticked") << true << "Stop is ticked (Result page): the run ended after its first file.";
+        QTest::newRow("Stop left off") << false << "";
+    }
+
+    void runEndedByStopSaysStopIsTicked() {
+        QFETCH(bool, tick);
+        QFETCH(QString, label);
+        QTemporaryDir dir;
+        QString lines;
+        for (const char* name : {"a.txt", "b.txt"}) {
+            quillet::testing::writeFile(dir.filePath(QLatin1String(name)), "word");
+            lines += (lines.isEmpty() ? QString() : QStringLiteral("\n")) + dir.filePath(QLatin1String(name));
+        }
+        freshWindow();
+        settings(lines, QStringLiteral("word"), "SROperation_Rdg_0");
+        if (tick) {
+            clickPage(2);
+            auto* stop = control<QCheckBox>("Stop_Chk");
+            QTest::mouseClick(stop, Qt::LeftButton, {}, QPoint(8, stop->height() / 2));
+        }
+        QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
+        QTest::mouseClick(control("Execute_Btn"), Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(control<QLabel>("Progress_Lab")->text(), label);
+        QCOMPARE(control<QCheckBox>("Stop_Chk")->isChecked(), tick);
+    }
 };
 
 QTEST_MAIN(WindowTripsTest)
