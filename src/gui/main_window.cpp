@@ -276,14 +276,36 @@ void MainWindow::connectHandlers() {
     connect(ui->HomePage_Btn, &QToolButton::clicked, this, guarded(&MainWindow::HomePage_BtnClick));
     connect(ui->Execute_Btn, &QPushButton::clicked, this, guarded(&MainWindow::Execute_BtnClick));
 
-    connect(ui->DirectoryListBox, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu->popup(ui->DirectoryListBox->viewport()->mapToGlobal(at)); });
+    connect(ui->DirectoryListBox, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
+    ui->Mask_Edt->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->Mask_Edt, &QWidget::customContextMenuRequested, this, &MainWindow::showMaskMenu);
     connect(ui->Stop_Chk, &QCheckBox::toggled, this, [this](bool checked) { m_run->setStopRequested(checked); });
 
     connect(m_run, &RunController::filesHandled, this, &MainWindow::onFilesHandled);
     connect(m_run, &RunController::finished, this, &MainWindow::onRunFinished);
     connect(m_run, &RunController::failed, this, &MainWindow::onRunFailed);
     connect(m_changes, &ChangesPage::busyChanged, this, [this](bool busy) { ui->Execute_Btn->setEnabled(!busy); });
+}
+
+void MainWindow::showTreeMenu(const QPoint& at) {
+    delete m_earlierFoldersMenu;
+    m_earlierFoldersMenu = m_earlierFolders.createMenu(
+        QStringLiteral("Earlier Folders"), QStringLiteral("EarlierFolders_MI"), PopupMenu,
+        [this](const QString& folder) { runGuarded([&] { setCurrentDirectory(folder); }); });
+    PopupMenu->addMenu(m_earlierFoldersMenu);
+    PopupMenu->popup(ui->DirectoryListBox->viewport()->mapToGlobal(at));
+}
+
+void MainWindow::showMaskMenu(const QPoint& at) {
+    QMenu* menu = ui->Mask_Edt->createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QMenu* earlier = m_earlierMasks.createMenu(QStringLiteral("Earlier Masks"), QStringLiteral("EarlierMasks_MI"), menu,
+                                               [this](const QString& mask) { ui->Mask_Edt->setText(mask); });
+    QAction* first = menu->actions().isEmpty() ? nullptr : menu->actions().front();
+    menu->insertMenu(first, earlier);
+    if (first)
+        menu->insertSeparator(first);
+    menu->popup(ui->Mask_Edt->mapToGlobal(at));
 }
 
 void MainWindow::FormCreate() {

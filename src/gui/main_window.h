@@ -12,6 +12,7 @@
 
 #include "engine/run/prepare.h"
 #include "listed_paths.h"
+#include "memo_history.h"
 #include "run_controller.h"
 
 #include <QWidget>
@@ -34,7 +35,6 @@ class ChangeCollector;
 class ChangesPage;
 class DirectoryPanel;
 class FileListActions;
-class MemoHistory;
 struct StartOptions;
 
 class MainWindow : public QWidget {
@@ -113,6 +113,8 @@ private:
     void setupLook();
     void setupKeyboard();
     void setupDirectoryControls();
+    void showTreeMenu(const QPoint& at);
+    void showMaskMenu(const QPoint& at);
     // The controls Tab visits, in order: the page tabs, the shown page's
     // controls in their laid-out order, then Execute. Hidden, disabled and
     // unfocusable controls are left out.
@@ -141,6 +143,11 @@ private:
     // This session's earlier patterns and new texts.
     MemoHistory* m_patternHistory = nullptr;
     MemoHistory* m_newTextHistory = nullptr;
+    // This session's earlier folders and masks of directory runs, offered
+    // by the folder tree's and the mask field's context menus.
+    EarlierValues m_earlierFolders;
+    EarlierValues m_earlierMasks;
+    QMenu* m_earlierFoldersMenu = nullptr;
 
     // The run state.
     engine::FileOperation RunParam;

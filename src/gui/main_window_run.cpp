@@ -81,6 +81,10 @@ void MainWindow::PrepareAndRun() {
     DriveTail = QStringLiteral("/..");
     m_patternHistory->remember(ui->SearchPattern_Memo->toPlainText());
     m_newTextHistory->remember(ui->NewText_Memo->toPlainText());
+    if (request.Shape != engine::RunShape::PathList) {
+        m_earlierFolders.remember(directory);
+        m_earlierMasks.remember(ui->Mask_Edt->text());
+    }
     RunAttachments attachments;
     if (engine::RunWrites(RunParam.Operation, RunParam.DryRun)) {
         engine::RunKeepersOptions keep;

@@ -9,9 +9,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -371,6 +373,47 @@ private slots:
         QVERIFY(ended.wait(10000));
         QCOMPARE(control<QLabel>("Progress_Lab")->text(), label);
         QCOMPARE(control<QCheckBox>("Stop_Chk")->isChecked(), tick);
+    }
+    // The folder tree and the mask field offer this session's earlier
+    // folders and masks, newest first, as the text boxes offer their texts.
+    void earlierFoldersAndMasksAreOffered() {
+        QTemporaryDir first;
+        QTemporaryDir second;
+        freshWindow();
+        QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
+        const QString masks[] = {QStringLiteral("*.txt"), QStringLiteral("*.htm;*.html")};
+        const QString folders[] = {first.path(), second.path()};
+        settings({}, QStringLiteral("word"), "SROperation_Rdg_0");
+        clickPage(0);
+        for (int run = 0; run < 2; ++run) {
+            m_window->setCurrentDirectory(folders[run]);
+            QTest::mouseClick(control("Mask_Edt"), Qt::LeftButton);
+            QTest::keyClick(control("Mask_Edt"), Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(control("Mask_Edt"), masks[run]);
+            QTest::mouseClick(control("Execute_Btn"), Qt::LeftButton);
+            QVERIFY(ended.wait(10000));
+        }
+        // Opens the context menu of `widget` and picks the entry at `row` of
+        // its submenu `name`, after checking the entries.
+        const auto pick = [](QWidget* widget, const char* name, const QStringList& expected, int row) {
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(5, 5), widget->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(widget, &event);
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY2(menu, name);
+            QAction* earlier = menu->findChild<QAction*>(QLatin1String(name));
+            QVERIFY2(earlier && earlier->menu() && earlier->isEnabled(), name);
+            QStringList shown;
+            for (const QAction* item : earlier->menu()->actions())
+                shown << item->toolTip();
+            QCOMPARE(shown, expected);
+            earlier->menu()->actions().at(row)->trigger();
+            menu->close();
+        };
+        pick(control("Mask_Edt"), "EarlierMasks_MI", {masks[1], masks[0]}, 1);
+        QCOMPARE(control<QLineEdit>("Mask_Edt")->text(), masks[0]);
+        pick(control<QTreeView>("DirectoryListBox")->viewport(), "EarlierFolders_MI", {folders[1], folders[0]}, 1);
+        QCOMPARE(m_window->currentDirectory(), folders[0]);
+        QVERIFY(m_dialogs.errors.isEmpty());
     }
 };
 
