@@ -7,6 +7,7 @@
 #include "directory_panel.h"
 #include "engine/fs/file_io.h"
 #include "file_list_actions.h"
+#include "form_anchors.h"
 #include "help_window.h"
 #include "memo_history.h"
 #include "launcher/shell_launcher.h"
@@ -92,17 +93,18 @@ QPixmap withRightMargin(const QString& file, int margin) {
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::MainWindow>()) {
     initQuilletResources();
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(detail::windowFont());
 
-    // The controls sit on a form of the layout's fixed size inside a scroll
-    // area, so that a screen too small for the scaled layout (a 1024-pixel
-    // screen at twice the scale) still reaches every control.
+    // The controls sit on a form, at least of the layout's size, inside a
+    // scroll area, so that a screen too small for the scaled layout (a
+    // 1024-pixel screen at twice the scale) still reaches every control.
     m_form = new QWidget;
     ui->setupUi(m_form);
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("Form_Scroll"));
     m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
     m_scroll->setWidget(m_form);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -322,8 +324,7 @@ void MainWindow::FormCreate() {
     KeepCaptionsWhole(m_form);
     KeepFramesWhole(m_form);
     FitFormToPage(m_form, ui->PC, ui->URL_Lab, ui->PC);
-    m_form->setFixedSize(m_form->size());
-    fitWindowToScreen();
+    m_form->setMinimumSize(m_form->size());
 
     // Centred in the client width: before the window is shown its frame is
     // unknown, and the frame is the window manager's on Linux.
@@ -335,16 +336,19 @@ void MainWindow::FormCreate() {
     m_directories->setMask(ui->Mask_Edt->text());
     setCurrentDirectory(QDir::currentPath());
     ui->HomePage_Btn->move(ui->PC->x(), ui->HomePage_Btn->y());
+    setupAnchors();
+    fitWindowToScreen();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-// The window has the form's size and cannot be resized, as laid out; only
-// when the screen's available area is smaller does it open at that area's
-// size, resizable up to the form's, with scroll bars.
+// The window opens at the form's laid-out size, which is also its smallest
+// size; the user may make it larger or maximise it. Only when the screen's
+// available area is smaller does it open at that area's size, with scroll
+// bars, and may be made smaller still.
 void MainWindow::fitWindowToScreen() {
-    const QSize form = m_form->size();
+    const QSize form = m_form->minimumSize();
     const QScreen* screen = QGuiApplication::primaryScreen();
     // Room for the window manager's frame and title bar.
     const QSize room = screen ? screen->availableGeometry().size() - QSize(16, 48) : form;
@@ -353,7 +357,8 @@ void MainWindow::fitWindowToScreen() {
         // would stay, each one making room for the other.
         m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setFixedSize(form);
+        setMinimumSize(form);
+        resize(form);
         return;
     }
     // A scroll bar along one side takes room from the other.
@@ -361,8 +366,51 @@ void MainWindow::fitWindowToScreen() {
     const QSize withBars(form.width() + (form.height() > room.height() ? bar : 0),
                          form.height() + (form.width() > room.width() ? bar : 0));
     setMinimumSize(QSize(200, 150));
-    setMaximumSize(withBars);
     resize(withBars.boundedTo(room));
+}
+
+// The lists, the tree and the memos take the room a larger window gives; the
+// tree and the file list share the height, as do the two memos of the Text
+// page; the other controls keep their places against their edges.
+void MainWindow::setupAnchors() {
+    using S = Share;
+    const QVector<AnchorRule> rules{
+        {ui->PC, S::None, S::Full, S::None, S::Full},
+        {ui->Progress_Pnl, S::None, S::Full, S::Full, S::None},
+        {ui->CurFileName_Lab, S::None, S::Full, S::None, S::None},
+        {ui->ProgressBar, S::None, S::Full, S::None, S::None},
+        {ui->Execute_Btn, S::Half, S::None, S::Full, S::None},
+        {ui->Note_Lab, S::Half, S::None, S::Full, S::None},
+        {ui->URL_Lab, S::Half, S::None, S::Full, S::None},
+        {ui->HomePage_Btn, S::None, S::None, S::Full, S::None},
+        {ui->Email_Btn, S::Full, S::None, S::Full, S::None},
+        // The File page.
+        {ui->Image, S::Full, S::None, S::None, S::None},
+        {ui->FileList_PC, S::None, S::Full, S::None, S::Full},
+        {ui->OpenDir_Btn, S::Full, S::None, S::None, S::None},
+        {ui->DirectoryListBox, S::None, S::Full, S::None, S::Half},
+        {ui->Label2, S::None, S::None, S::Half, S::None},
+        {ui->Mask_Edt, S::None, S::None, S::Half, S::None},
+        {ui->SubFolders_Chk, S::Full, S::None, S::Half, S::None},
+        {ui->FileListBox, S::None, S::Full, S::Half, S::OtherHalf},
+        {ui->OpenFileList_Btn, S::Full, S::None, S::None, S::None},
+        {ui->FileList_Memo, S::None, S::Full, S::None, S::Full},
+        // The Text page.
+        {ui->CaseSensitive_Chk, S::Full, S::None, S::None, S::None},
+        {ui->SearchPattern_Memo, S::None, S::Full, S::None, S::Half},
+        {ui->SROperation_Rdg, S::None, S::None, S::Half, S::None},
+        {ui->Process_Lab, S::None, S::None, S::Half, S::None},
+        {ui->MaxCount_Cbo, S::None, S::None, S::Half, S::None},
+        {ui->Label4, S::None, S::None, S::Half, S::None},
+        {ui->Label7, S::None, S::None, S::Half, S::None},
+        {ui->Hint_Lab, S::None, S::None, S::Half, S::None},
+        {ui->ResultIsPattern_Chk, S::Full, S::None, S::Half, S::None},
+        {ui->NewText_Memo, S::None, S::Full, S::Half, S::OtherHalf},
+        // The Result page.
+        {ui->Stop_Chk, S::Full, S::None, S::None, S::None},
+        {ui->ResultFileNames_Memo, S::None, S::Full, S::None, S::Full},
+    };
+    m_anchors = new FormAnchors(m_form, rules);
 }
 
 // Key preview: every key released anywhere in the window comes here first.

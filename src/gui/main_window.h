@@ -35,6 +35,7 @@ class ChangeCollector;
 class ChangesPage;
 class DirectoryPanel;
 class FileListActions;
+class FormAnchors;
 struct StartOptions;
 
 class MainWindow : public QWidget {
@@ -110,6 +111,7 @@ private:
     void onRunFailed(const QString& message);
 
     void fitWindowToScreen();
+    void setupAnchors();
     void setupLook();
     void setupKeyboard();
     void setupDirectoryControls();
@@ -129,6 +131,7 @@ private:
     std::unique_ptr<Ui::MainWindow> ui;
     QWidget* m_form = nullptr;
     QScrollArea* m_scroll = nullptr;
+    FormAnchors* m_anchors = nullptr;
     DirectoryPanel* m_directories = nullptr;
     QMenu* PopupMenu = nullptr;
     QAction* Open_MI = nullptr;
