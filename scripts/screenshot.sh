@@ -7,7 +7,8 @@
 #
 # Writes DOCS_DIR/page-file.png, page-text.png (a pattern and a new text
 # typed in), screenshot-changes.png (the Changes page's preview of them),
-# page-result.png (after a run, the final message answered) and
+# page-result.png (after a run, the final message answered),
+# page-maximised.png (the File page of the window maximised, at half size) and
 # screenshot.png (the File and Text pages side by side, for the README).
 # Needs Xvfb, xdotool and ImageMagick (Debian: xvfb xauth xdotool x11-utils
 # imagemagick). Where the system allows it, the script runs in a private
@@ -127,6 +128,14 @@ xdotool mousemove --window "$window" 119 19 click 1
 sleep 0.5
 import -window "$window" "$docs/page-result.png"
 
+# The File page of the window maximised (Xvfb has no window manager: the
+# window is given the whole screen), scaled down for the manual.
+xdotool windowmove "$window" 0 0 windowsize "$window" 1280 800
+sleep 0.3
+xdotool mousemove --window "$window" 27 19 click 1
+sleep 0.8
+import -window "$window" -resize 50% -depth 8 "$docs/page-maximised.png"
+
 convert "$docs/page-file.png" "$docs/page-text.png" -background white -splice 12x0 +append -chop 12x0 \
     "$docs/screenshot.png"
-echo "screenshot.sh: wrote page-file.png, page-text.png, screenshot-changes.png, page-result.png and screenshot.png in ${QUILLET_SHOT_DOCS:-$docs}"
+echo "screenshot.sh: wrote page-file.png, page-text.png, screenshot-changes.png, page-result.png, page-maximised.png and screenshot.png in ${QUILLET_SHOT_DOCS:-$docs}"

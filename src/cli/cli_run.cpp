@@ -6,11 +6,10 @@
 #include "core/error.h"
 #include "core/text_diff.h"
 #include "core/text_ops.h"
-#include "engine/keep/backup_hooks.h"
+#include "engine/keep/run_keepers.h"
 #include "engine/fs/durable_files.h"
 #include "engine/fs/file_io.h"
 #include "engine/fs/temporary_file.h"
-#include "engine/keep/journal.h"
 #include "engine/run/path_list.h"
 #include "engine/run/run.h"
 
@@ -164,59 +163,35 @@ void printLine(std::FILE* err, std::string_view path, std::string_view what, std
     std::fwrite(line.data(), 1, line.size(), err);
 }
 
-// What keeps the old content of a run that writes: its journal (unless
-// --no-journal) and backups (--backup), chained into the request's hooks.
-class RunKeepers {
-public:
-    RunKeepers(const CliOptions& options, std::FILE* err) {
-        if (options.Operation == core::OpOnlySearch || options.DryRun)
-            return;
-        if (!options.NoJournal) {
-            engine::JournalOptions journal = engine::JournalOptionsFromEnvironment(options.CommandLine);
-            journal.OnNotKept = [err](std::string_view path, std::string_view reason) {
-                printLine(err, path, "not kept in the run journal: ", reason);
-            };
-            m_journal.emplace(std::move(journal));
-            m_chain.add(*m_journal);
-        }
-        if (options.BackupSuffix) {
-            m_backups.emplace(*options.BackupSuffix);
-            m_chain.add(*m_backups);
-        }
-    }
+// The engine's keepers of a run that writes, as the options ask for them:
+// the journal unless --no-journal, backups with --backup.
+engine::RunKeepersOptions keepersOptions(const CliOptions& options, std::FILE* err) {
+    engine::RunKeepersOptions keep;
+    keep.Writes = engine::RunWrites(options.Operation, options.DryRun);
+    keep.Journal = !options.NoJournal;
+    keep.Description = options.CommandLine;
+    keep.OnNotKept = [err](std::string_view path, std::string_view reason) {
+        printLine(err, path, "not kept in the run journal: ", reason);
+    };
+    keep.BackupSuffix = options.BackupSuffix;
+    return keep;
+}
 
-    // The chain points into this object.
-    RunKeepers(const RunKeepers&) = delete;
-    RunKeepers& operator=(const RunKeepers&) = delete;
-
-    engine::CommitHooks* hooks() { return m_chain.empty() ? nullptr : &m_chain; }
-
-    // Ends the journal, and names the run on err when it recorded files, so
-    // that the user knows what to undo.
-    void finish(std::FILE* err) {
-        if (!m_journal || m_finished)
-            return;
-        m_finished = true;
-        m_journal->finish();
-        if (m_journal->files() == 0)
-            return;
-        const std::string& id = m_journal->id();
-        if (m_journal->notKept() > 0)
-            std::fprintf(err,
-                         "quillet-cli: run %s journaled, %zu of its %zu files without their old content; "
-                         "undo with: quillet-cli undo %s\n",
-                         id.c_str(), m_journal->notKept(), m_journal->files(), id.c_str());
-        else
-            std::fprintf(err, "quillet-cli: run %s journaled; undo with: quillet-cli undo %s\n", id.c_str(),
-                         id.c_str());
-    }
-
-private:
-    std::optional<engine::RunJournal> m_journal;
-    std::optional<engine::BackupHooks> m_backups;
-    engine::HookChain m_chain;
-    bool m_finished = false;
-};
+// Ends the journal, and names the run on err when it recorded files, so that
+// the user knows what to undo.
+void finishKeepers(engine::RunKeepers& keepers, std::FILE* err) {
+    keepers.finish();
+    if (keepers.journaledFiles() == 0)
+        return;
+    const std::string& id = keepers.journalId();
+    if (keepers.notKept() > 0)
+        std::fprintf(err,
+                     "quillet-cli: run %s journaled, %zu of its %zu files without their old content; "
+                     "undo with: quillet-cli undo %s\n",
+                     id.c_str(), keepers.notKept(), keepers.journaledFiles(), id.c_str());
+    else
+        std::fprintf(err, "quillet-cli: run %s journaled; undo with: quillet-cli undo %s\n", id.c_str(), id.c_str());
+}
 
 } // namespace
 
@@ -322,15 +297,15 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
 
     int finalWriteError = 0;
     engine::RunTotals totals;
-    std::optional<RunKeepers> keepers;
+    std::optional<engine::RunKeepers> keepers;
     try {
         engine::RunRequest request = buildRequest(options, in);
-        keepers.emplace(options, err);
+        keepers.emplace(keepersOptions(options, err));
         request.Hooks = keepers->hooks();
         const std::int64_t filesDone = engine::ExecuteRun(request, events, &totals);
         if (std::fflush(out) != 0 || std::ferror(out))
             finalWriteError = errno != 0 ? errno : EIO;
-        keepers->finish(err);
+        finishKeepers(*keepers, err);
         if (totals.PassedOver > 0)
             std::fprintf(err, "quillet-cli: %lld binary %s passed over; --binary processes them\n",
                          static_cast<long long>(totals.PassedOver), totals.PassedOver == 1 ? "file" : "files");
@@ -338,7 +313,7 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     } catch (const std::exception& error) {
         std::fflush(out);
         if (keepers)
-            keepers->finish(err);
+            finishKeepers(*keepers, err);
         std::fprintf(err, "quillet-cli: %s\n", EscapeText(error.what()).c_str());
         return 2;
     }

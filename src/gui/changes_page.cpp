@@ -10,6 +10,7 @@
 #include "user_dialogs.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
@@ -105,11 +106,16 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     : QWidget(parent), m_source(std::move(source)), m_run(new RunController(this)),
       m_preview(new QPushButton(QStringLiteral("&Preview"), this)),
       m_apply(new QPushButton(QStringLiteral("&Apply"), this)),
-      m_undo(new QPushButton(QStringLiteral("&Undo Last Run"), this)), m_status(new QLabel(this)),
+      m_undo(new QPushButton(QStringLiteral("&Undo Last Run"), this)),
+      m_keepBackups(new QCheckBox(QStringLiteral("Keep &Backups"), this)), m_status(new QLabel(this)),
       m_list(new QTreeWidget(this)), m_diff(new DiffView(this)) {
     m_preview->setObjectName(QStringLiteral("Preview_Btn"));
     m_apply->setObjectName(QStringLiteral("Apply_Btn"));
     m_undo->setObjectName(QStringLiteral("Undo_Btn"));
+    m_keepBackups->setObjectName(QStringLiteral("KeepBackups_Chk"));
+    m_keepBackups->setToolTip(QStringLiteral("Execute and Apply keep each rewritten file's old content beside it, "
+                                             "as FILE%1")
+                                  .arg(QLatin1String(kBackupSuffix)));
     m_status->setObjectName(QStringLiteral("Changes_Lab"));
     m_list->setObjectName(QStringLiteral("Changes_List"));
     m_diff->setObjectName(QStringLiteral("Diff_View"));
@@ -121,13 +127,23 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_list->header()->setStretchLastSection(true);
+    // The path takes the room the other columns leave, and loses its middle
+    // rather than its file name when it does not fit; the tooltips show the
+    // whole path and note.
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    QHeaderView* header = m_list->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(MatchesColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(NoteColumn, QHeaderView::Interactive);
     m_diff->showMessage(QStringLiteral("Preview to see what the settings would change."));
     m_status->setWordWrap(true);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_preview);
     buttons->addWidget(m_apply);
+    buttons->addSpacing(12);
+    buttons->addWidget(m_keepBackups);
     buttons->addStretch(1);
     buttons->addWidget(m_undo);
     auto* splitter = new QSplitter(Qt::Vertical, this);
@@ -178,7 +194,13 @@ void ChangesPage::setWindowRunning(bool running) {
 }
 
 QList<QWidget*> ChangesPage::focusChain() const {
-    return {m_preview, m_apply, m_undo, m_list, m_diff};
+    return {m_preview, m_apply, m_keepBackups, m_undo, m_list, m_diff};
+}
+
+std::optional<std::string> ChangesPage::backupSuffix() const {
+    if (!m_keepBackups->isChecked())
+        return std::nullopt;
+    return std::string(kBackupSuffix);
 }
 
 void ChangesPage::updateButtons() {
@@ -194,7 +216,7 @@ void ChangesPage::Preview_BtnClick() {
     request.Hooks = nullptr;
     m_previewRequest = request;
     m_changedSincePreview.clear();
-    startRun(std::move(request), Shown::Preview, nullptr);
+    startRun(std::move(request), Shown::Preview, std::nullopt);
 }
 
 // The checked files, by the paths the preview listed, with the preview's
@@ -219,18 +241,17 @@ void ChangesPage::Apply_BtnClick() {
         userDialogs().showInformation(this, QStringLiteral("No file is checked: nothing to apply."));
         return;
     }
-    startRun(std::move(request), Shown::RunChanges,
-             [description = describeRun(m_previewRequest) +
-                            " (applied from a preview)"]() -> std::shared_ptr<engine::CommitHooks> {
-                 return std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(description));
-             });
+    engine::RunKeepersOptions keep;
+    keep.Writes = engine::RunWrites(request.Param.Operation, request.Param.DryRun);
+    keep.Description = describeRun(m_previewRequest) + " (applied from a preview)";
+    keep.BackupSuffix = backupSuffix();
+    startRun(std::move(request), Shown::RunChanges, std::move(keep));
 }
 
-void ChangesPage::startRun(engine::RunRequest request, Shown shows,
-                           std::function<std::shared_ptr<engine::CommitHooks>()> makeHooks) {
+void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optional<engine::RunKeepersOptions> keep) {
     m_collector = std::make_shared<ChangeCollector>();
     RunAttachments attachments;
-    attachments.MakeHooks = std::move(makeHooks);
+    attachments.Keep = std::move(keep);
     attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
                                                       std::string_view newText, std::int64_t matches) {
         collector->record(path, oldText, newText, matches);
@@ -270,8 +291,17 @@ void ChangesPage::showRunOutcome(bool complete) {
     m_shown = m_running;
     m_running = Shown::Nothing;
     const QString count = filesText(changed);
-    fillList(m_shown == Shown::Preview ? QStringLiteral("%1 would change. Nothing was written.").arg(count)
-                                       : QStringLiteral("%1 changed.").arg(count));
+    const bool preview = m_shown == Shown::Preview;
+    // A run that failed lists only the files before the failure: the status
+    // must not read like a finished one.
+    if (complete)
+        fillList(preview ? QStringLiteral("%1 would change. Nothing was written.").arg(count)
+                         : QStringLiteral("%1 changed.").arg(count));
+    else
+        fillList(preview ? QStringLiteral("The preview stopped on an error: %1 would change before it. Nothing "
+                                          "was written.")
+                               .arg(count)
+                         : QStringLiteral("The run stopped on an error: %1 changed before it.").arg(count));
     emit busyChanged(false);
     emit actionEnded();
 }
@@ -302,14 +332,20 @@ void ChangesPage::fillList(const QString& status) {
             item->setText(MatchesColumn, QString::number(row.Change.Matches));
         item->setTextAlignment(MatchesColumn, Qt::AlignRight | Qt::AlignVCenter);
         item->setText(NoteColumn, row.Note);
+        item->setToolTip(NoteColumn, row.Note);
         item->setData(FileColumn, kRowRole, QVariant::fromValue<qulonglong>(i));
         if (m_shown == Shown::Preview)
             item->setCheckState(FileColumn, Qt::Checked);
         items << item;
     }
     m_list->addTopLevelItems(items);
-    m_list->resizeColumnToContents(MatchesColumn);
-    m_list->setColumnWidth(FileColumn, std::max(m_list->columnWidth(FileColumn), m_list->width() * 3 / 5));
+    // A long note (an undo's reason) is cut rather than squeezing the paths.
+    const QFontMetrics metrics = m_list->fontMetrics();
+    int noteWidth = 0;
+    for (const Row& row : m_rows)
+        noteWidth = std::max(noteWidth, metrics.horizontalAdvance(row.Note) + metrics.averageCharWidth() * 2);
+    m_list->setColumnWidth(NoteColumn, std::max(m_list->header()->sectionSizeHint(NoteColumn),
+                                                std::min(noteWidth, metrics.averageCharWidth() * 48)));
     m_status->setText(status);
     const bool diffs = !m_rows.empty() && m_shown != Shown::UndoOutcome;
     m_diff->showMessage(diffs ? QStringLiteral("Select a file to see its changes.") : QString());

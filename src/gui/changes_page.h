@@ -14,6 +14,9 @@
 //                    the page's own, so that the window answers meanwhile
 //                    (a large run's record takes a while); the page and
 //                    Execute wait for it.
+//   Keep Backups     (off at every start) Execute and Apply keep each
+//                    rewritten file's old content beside it as FILE.bak,
+//                    besides the journal, as quillet-cli --backup does.
 // Selecting a file shows its changes as a coloured diff with line numbers.
 // After a real run of the window (Execute), the page lists what that run
 // changed, the same way. A double-click opens a file with the desktop's
@@ -25,6 +28,7 @@
 
 #include "change_list.h"
 #include "engine/run/run.h"
+#include "engine/keep/run_keepers.h"
 #include "engine/keep/undo.h"
 
 #include <QString>
@@ -33,11 +37,13 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
@@ -52,6 +58,9 @@ class RunController;
 // and where it ran, e.g. Replace Text "a" with "b" in /web (*.htm, sub
 // folders). Bytes as the settings hold them.
 std::string describeRun(const engine::RunRequest& request);
+
+// The backups' suffix, as quillet-cli --backup's default.
+inline constexpr const char* kBackupSuffix = ".bak";
 
 // The text of the confirmation before an undo: "Undo the last run
 // (<description>)?" and how many files it restores ("1 file", "3 files").
@@ -76,6 +85,10 @@ public:
     void setWindowRunning(bool running);
     // A preview, an apply or an undo is going on.
     bool isBusy() const;
+
+    // The suffix of the backups a writing run of the window keeps: ".bak"
+    // while Keep Backups is ticked, else none.
+    std::optional<std::string> backupSuffix() const;
 
     // The page's controls in the order Tab visits them.
     QList<QWidget*> focusChain() const;
@@ -117,9 +130,8 @@ private:
     void showContextMenu(const QPoint& at);
     void openItem(QTreeWidgetItem* item);
 
-    // `makeHooks` (may be empty) makes the run's journal on the run's thread.
-    void startRun(engine::RunRequest request, Shown shows,
-                  std::function<std::shared_ptr<engine::CommitHooks>()> makeHooks);
+    // `keep`: the keepers of a run that writes, made on the run's thread.
+    void startRun(engine::RunRequest request, Shown shows, std::optional<engine::RunKeepersOptions> keep);
     void fillList(const QString& status);
     void updateButtons();
     QString absolutePath(QTreeWidgetItem* item) const;
@@ -129,6 +141,7 @@ private:
     QPushButton* m_preview;
     QPushButton* m_apply;
     QPushButton* m_undo;
+    QCheckBox* m_keepBackups;
     QLabel* m_status;
     QTreeWidget* m_list;
     DiffView* m_diff;

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QGuiApplication>
 #include <QListWidget>
 #include <QStorageInfo>
 #include <QTimer>
@@ -171,8 +172,9 @@ void DirectoryPanel::moveTo(const QString& directory, TreeScroll scroll) {
 
 void DirectoryPanel::pickFromTree(const QModelIndex& index) {
     const QString picked = m_model->filePath(index);
+    const bool byPointer = QGuiApplication::mouseButtons() != Qt::NoButton;
     try {
-        moveTo(picked, TreeScroll::KeepVisible);
+        moveTo(picked, byPointer ? TreeScroll::Stay : TreeScroll::KeepVisible);
     } catch (const std::exception& error) {
         showDirectoryInTreeLater();
         showErrorBox(error);
@@ -234,8 +236,9 @@ void DirectoryPanel::showDirectoryInTree() {
     for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
         m_tree->expand(parent);
     m_tree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    m_tree->scrollTo(index, m_scroll == TreeScroll::Centre ? QAbstractItemView::PositionAtCenter
-                                                           : QAbstractItemView::EnsureVisible);
+    if (m_scroll != TreeScroll::Stay)
+        m_tree->scrollTo(index, m_scroll == TreeScroll::Centre ? QAbstractItemView::PositionAtCenter
+                                                               : QAbstractItemView::EnsureVisible);
     m_syncingTree = false;
 }
 

@@ -65,9 +65,11 @@ public:
 private:
     // How the tree brings the current directory into view: centred when
     // the directory came from elsewhere; scrolled as little as possible when
-    // the user picked it in the tree, whose rows must not move under the
-    // pointer between the press and the release of a click.
-    enum class TreeScroll { Centre, KeepVisible };
+    // the user picked it in the tree by the keyboard; not at all when the
+    // pointer picked it: the rows must not move under the pointer between
+    // the press and the release of a click, nor between the two clicks of a
+    // double-click on a half-visible row.
+    enum class TreeScroll { Centre, KeepVisible, Stay };
 
     void connectControls();
     void fillDriveBox();

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -33,12 +34,44 @@ void openOrFail(const QString& path) {
 
 FileListActions::FileListActions(QPlainTextEdit* memo) : QObject(memo), m_memo(memo) {
     m_memo->viewport()->installEventFilter(this);
+    m_memo->installEventFilter(this);
+    // A read-only memo has no caret of its own: the keyboard gets one, and
+    // its line is drawn as the list's current line.
+    m_memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_memo->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_memo, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        QMenu* menu = createMenu(at);
-        menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->popup(m_memo->viewport()->mapToGlobal(at));
-    });
+    connect(m_memo, &QWidget::customContextMenuRequested, this, &FileListActions::popupMenu);
+    connect(m_memo, &QPlainTextEdit::cursorPositionChanged, this, &FileListActions::showCurrentLine);
+    connect(m_memo, &QPlainTextEdit::textChanged, this, &FileListActions::showCurrentLine);
+    showCurrentLine();
+}
+
+void FileListActions::popupMenu(const QPoint& viewportPos) {
+    QMenu* menu = createMenu(viewportPos);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(m_memo->viewport()->mapToGlobal(viewportPos));
+}
+
+void FileListActions::showCurrentLine() {
+    QTextEdit::ExtraSelection line;
+    QColor colour = m_memo->palette().color(QPalette::Highlight);
+    colour.setAlpha(64);
+    line.format.setBackground(colour);
+    line.format.setProperty(QTextFormat::FullWidthSelection, true);
+    line.cursor = m_memo->textCursor();
+    line.cursor.clearSelection();
+    m_memo->setExtraSelections(m_memo->document()->isEmpty() ? QList<QTextEdit::ExtraSelection>{}
+                                                             : QList<QTextEdit::ExtraSelection>{line});
+}
+
+QString FileListActions::currentPath() const {
+    return pathOfLine(m_memo->textCursor().block().text());
+}
+
+QString FileListActions::pathOfLine(const QString& line) const {
+    if (line.trimmed().isEmpty())
+        return {};
+    const QDir base(m_baseDirectory.isEmpty() ? QDir::currentPath() : m_baseDirectory);
+    return QDir::cleanPath(base.absoluteFilePath(line));
 }
 
 void FileListActions::setBaseDirectory(const QString& directory) {
@@ -51,11 +84,7 @@ QString FileListActions::pathAt(const QPoint& viewportPos) const {
     // on no line.
     if (viewportPos.y() > m_memo->cursorRect(cursor).bottom())
         return {};
-    const QString line = cursor.block().text();
-    if (line.trimmed().isEmpty())
-        return {};
-    const QDir base(m_baseDirectory.isEmpty() ? QDir::currentPath() : m_baseDirectory);
-    return QDir::cleanPath(base.absoluteFilePath(line));
+    return pathOfLine(cursor.block().text());
 }
 
 void FileListActions::open(const QString& path) {
@@ -90,6 +119,23 @@ QMenu* FileListActions::createMenu(const QPoint& viewportPos) {
 }
 
 bool FileListActions::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_memo && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+            const QString path = currentPath();
+            if (!path.isEmpty())
+                open(path);
+            return true;
+        }
+        // Qt turns neither key into a context menu for a widget by itself.
+        if ((key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+            (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+            m_memo->ensureCursorVisible();
+            popupMenu(m_memo->cursorRect().center());
+            return true;
+        }
+    }
     if (watched == m_memo->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const QString path = pathAt(mouse->position().toPoint());

@@ -2,7 +2,10 @@
 // line, in a read-only memo: a double-click opens the file under the pointer
 // with the desktop's handler, and the context menu offers "Open", "Open
 // Containing Folder" and "Copy Path" for the line under the pointer above the
-// memo's own "Copy" and "Select All". The Result page's list uses it; any
+// memo's own "Copy" and "Select All". From the keyboard, the list has a
+// current line, drawn across the memo's width, that the arrows, Page Up/Down
+// and Ctrl+Home/End move; Return opens its file, and the Menu key or
+// Shift+F10 shows the context menu for it. The Result page's list uses it; any
 // other page that lists files attaches one to its own memo.
 //
 // Layer: gui. Opens through the shell launcher's OpenWithDesktop, so tests
@@ -33,6 +36,8 @@ public:
     // The absolute path of the line at `viewportPos` (in the memo's viewport
     // coordinates); empty on a blank line or below the last line.
     QString pathAt(const QPoint& viewportPos) const;
+    // The absolute path of the current line; empty on a blank line.
+    QString currentPath() const;
 
     // The three actions. A path that no longer exists, or that the desktop
     // has no handler for, is reported in the error box.
@@ -50,6 +55,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QString pathOfLine(const QString& line) const;
+    void popupMenu(const QPoint& viewportPos);
+    void showCurrentLine();
+
     QPlainTextEdit* m_memo;
     QString m_baseDirectory;
 };

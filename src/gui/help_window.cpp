@@ -41,8 +41,13 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window), m_browser
 }
 
 HelpWindow* HelpWindow::showManual(QWidget* parent) {
-    if (!detail::g_helpWindow)
-        detail::g_helpWindow = new HelpWindow(parent ? parent->window() : nullptr);
+    if (!detail::g_helpWindow) {
+        QWidget* owner = parent ? parent->window() : nullptr;
+        detail::g_helpWindow = new HelpWindow(owner);
+        // Over the window it helps with, not in the screen's corner.
+        if (owner)
+            detail::g_helpWindow->move(owner->frameGeometry().center() - detail::g_helpWindow->rect().center());
+    }
     HelpWindow* help = detail::g_helpWindow;
     help->m_browser->scrollToAnchor(QString());
     help->show();

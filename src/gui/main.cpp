@@ -18,7 +18,7 @@
 
 #include <clocale>
 #include <cstdio>
-#include <exception>
+#include <optional>
 
 int main(int argc, char* argv[]) {
     quillet::gui::Application app(argc, argv);
@@ -31,13 +31,11 @@ int main(int argc, char* argv[]) {
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(style);
 
-    quillet::gui::StartOptions options;
-    try {
-        options = quillet::gui::ParseStartOptions(QCoreApplication::arguments());
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "quillet: %s\n", error.what());
+    const std::optional<quillet::gui::StartOptions> parsed =
+        quillet::gui::StartOptionsOrReport(QCoreApplication::arguments());
+    if (!parsed)
         return 2;
-    }
+    const quillet::gui::StartOptions& options = *parsed;
     if (!options.PrintAndExit.isEmpty()) {
         std::fputs(options.PrintAndExit.toLocal8Bit().constData(), stdout);
         return 0;

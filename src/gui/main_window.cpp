@@ -7,6 +7,7 @@
 #include "directory_panel.h"
 #include "engine/fs/file_io.h"
 #include "file_list_actions.h"
+#include "form_anchors.h"
 #include "help_window.h"
 #include "memo_history.h"
 #include "launcher/shell_launcher.h"
@@ -92,17 +93,18 @@ QPixmap withRightMargin(const QString& file, int margin) {
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::MainWindow>()) {
     initQuilletResources();
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(detail::windowFont());
 
-    // The controls sit on a form of the layout's fixed size inside a scroll
-    // area, so that a screen too small for the scaled layout (a 1024-pixel
-    // screen at twice the scale) still reaches every control.
+    // The controls sit on a form, at least of the layout's size, inside a
+    // scroll area, so that a screen too small for the scaled layout (a
+    // 1024-pixel screen at twice the scale) still reaches every control.
     m_form = new QWidget;
     ui->setupUi(m_form);
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("Form_Scroll"));
     m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
     m_scroll->setWidget(m_form);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -174,21 +176,27 @@ void MainWindow::setupLook() {
 }
 
 // The memos pass Tab on to the next control (Ctrl+Tab still changes the
-// page); the small image buttons are reached by the mouse only, as laid out.
+// page). Of the small image buttons, the folder and path-list buttons are
+// the only way to type a folder or load a list, so Tab reaches them; the
+// links at the bottom have F1 and the mouse.
 void MainWindow::setupKeyboard() {
     for (QPlainTextEdit* memo : findChildren<QPlainTextEdit*>())
         memo->setTabChangesFocus(true);
     for (QToolButton* button : findChildren<QToolButton*>())
         button->setFocusPolicy(Qt::NoFocus);
+    ui->OpenDir_Btn->setFocusPolicy(Qt::TabFocus);
+    ui->OpenFileList_Btn->setFocusPolicy(Qt::TabFocus);
 }
 
 QList<QWidget*> MainWindow::focusChain() const {
     const QList<QWidget*> all{ui->PC->tabBar(),
                               ui->DriveComboBox,
+                              ui->OpenDir_Btn,
                               ui->DirectoryListBox,
                               ui->FileListBox,
                               ui->SubFolders_Chk,
                               ui->Mask_Edt,
+                              ui->OpenFileList_Btn,
                               ui->FileList_Memo,
                               ui->FileListFrom_Rdg->focusItem(),
                               ui->SearchPattern_Memo,
@@ -251,6 +259,13 @@ void MainWindow::connectHandlers() {
         return [this, handler] { runGuarded([&] { (this->*handler)(); }); };
     };
     connect(ui->FileListFrom_Rdg, &RadioGroup::itemIndexChanged, this, guarded(&MainWindow::FileListFrom_RdgClick));
+    // What the File page shows is always what the radio group chose: that
+    // is what a run takes its files from.
+    connect(ui->FileList_PC, &QTabWidget::currentChanged, this, [this] {
+        const int chosen = std::max(0, ui->FileListFrom_Rdg->itemIndex());
+        if (ui->FileList_PC->currentIndex() != chosen)
+            ui->FileList_PC->setCurrentIndex(chosen);
+    });
     connect(ui->SROperation_Rdg, &RadioGroup::itemIndexChanged, this, guarded(&MainWindow::SROperation_RdgClick));
     connect(ui->NewText_Memo, &QPlainTextEdit::textChanged, this, guarded(&MainWindow::NewText_MemoChange));
     connect(ui->Mask_Edt, &QLineEdit::textChanged, this, guarded(&MainWindow::Mask_EdtChange));
@@ -264,14 +279,36 @@ void MainWindow::connectHandlers() {
     connect(ui->HomePage_Btn, &QToolButton::clicked, this, guarded(&MainWindow::HomePage_BtnClick));
     connect(ui->Execute_Btn, &QPushButton::clicked, this, guarded(&MainWindow::Execute_BtnClick));
 
-    connect(ui->DirectoryListBox, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu->popup(ui->DirectoryListBox->viewport()->mapToGlobal(at)); });
+    connect(ui->DirectoryListBox, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
+    ui->Mask_Edt->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->Mask_Edt, &QWidget::customContextMenuRequested, this, &MainWindow::showMaskMenu);
     connect(ui->Stop_Chk, &QCheckBox::toggled, this, [this](bool checked) { m_run->setStopRequested(checked); });
 
     connect(m_run, &RunController::filesHandled, this, &MainWindow::onFilesHandled);
     connect(m_run, &RunController::finished, this, &MainWindow::onRunFinished);
     connect(m_run, &RunController::failed, this, &MainWindow::onRunFailed);
     connect(m_changes, &ChangesPage::busyChanged, this, [this](bool busy) { ui->Execute_Btn->setEnabled(!busy); });
+}
+
+void MainWindow::showTreeMenu(const QPoint& at) {
+    delete m_earlierFoldersMenu;
+    m_earlierFoldersMenu = m_earlierFolders.createMenu(
+        QStringLiteral("Earlier Folders"), QStringLiteral("EarlierFolders_MI"), PopupMenu,
+        [this](const QString& folder) { runGuarded([&] { setCurrentDirectory(folder); }); });
+    PopupMenu->addMenu(m_earlierFoldersMenu);
+    PopupMenu->popup(ui->DirectoryListBox->viewport()->mapToGlobal(at));
+}
+
+void MainWindow::showMaskMenu(const QPoint& at) {
+    QMenu* menu = ui->Mask_Edt->createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QMenu* earlier = m_earlierMasks.createMenu(QStringLiteral("Earlier Masks"), QStringLiteral("EarlierMasks_MI"), menu,
+                                               [this](const QString& mask) { ui->Mask_Edt->setText(mask); });
+    QAction* first = menu->actions().isEmpty() ? nullptr : menu->actions().front();
+    menu->insertMenu(first, earlier);
+    if (first)
+        menu->insertSeparator(first);
+    menu->popup(ui->Mask_Edt->mapToGlobal(at));
 }
 
 void MainWindow::FormCreate() {
@@ -288,8 +325,7 @@ void MainWindow::FormCreate() {
     KeepCaptionsWhole(m_form);
     KeepFramesWhole(m_form);
     FitFormToPage(m_form, ui->PC, ui->URL_Lab, ui->PC);
-    m_form->setFixedSize(m_form->size());
-    fitWindowToScreen();
+    m_form->setMinimumSize(m_form->size());
 
     // Centred in the client width: before the window is shown its frame is
     // unknown, and the frame is the window manager's on Linux.
@@ -301,16 +337,19 @@ void MainWindow::FormCreate() {
     m_directories->setMask(ui->Mask_Edt->text());
     setCurrentDirectory(QDir::currentPath());
     ui->HomePage_Btn->move(ui->PC->x(), ui->HomePage_Btn->y());
+    setupAnchors();
+    fitWindowToScreen();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-// The window has the form's size and cannot be resized, as laid out; only
-// when the screen's available area is smaller does it open at that area's
-// size, resizable up to the form's, with scroll bars.
+// The window opens at the form's laid-out size, which is also its smallest
+// size; the user may make it larger or maximise it. Only when the screen's
+// available area is smaller does it open at that area's size, with scroll
+// bars, and may be made smaller still.
 void MainWindow::fitWindowToScreen() {
-    const QSize form = m_form->size();
+    const QSize form = m_form->minimumSize();
     const QScreen* screen = QGuiApplication::primaryScreen();
     // Room for the window manager's frame and title bar.
     const QSize room = screen ? screen->availableGeometry().size() - QSize(16, 48) : form;
@@ -319,7 +358,8 @@ void MainWindow::fitWindowToScreen() {
         // would stay, each one making room for the other.
         m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setFixedSize(form);
+        setMinimumSize(form);
+        resize(form);
         return;
     }
     // A scroll bar along one side takes room from the other.
@@ -327,12 +367,71 @@ void MainWindow::fitWindowToScreen() {
     const QSize withBars(form.width() + (form.height() > room.height() ? bar : 0),
                          form.height() + (form.width() > room.width() ? bar : 0));
     setMinimumSize(QSize(200, 150));
-    setMaximumSize(withBars);
     resize(withBars.boundedTo(room));
+}
+
+// The lists, the tree and the memos take the room a larger window gives; the
+// tree and the file list share the height, as do the two memos of the Text
+// page; the other controls keep their places against their edges.
+void MainWindow::setupAnchors() {
+    using S = Share;
+    const QVector<AnchorRule> rules{
+        {ui->PC, S::None, S::Full, S::None, S::Full},
+        {ui->Progress_Pnl, S::None, S::Full, S::Full, S::None},
+        {ui->CurFileName_Lab, S::None, S::Full, S::None, S::None},
+        {ui->ProgressBar, S::None, S::Full, S::None, S::None},
+        {ui->Execute_Btn, S::Half, S::None, S::Full, S::None},
+        {ui->Note_Lab, S::Half, S::None, S::Full, S::None},
+        {ui->URL_Lab, S::Half, S::None, S::Full, S::None},
+        {ui->HomePage_Btn, S::None, S::None, S::Full, S::None},
+        {ui->Email_Btn, S::Full, S::None, S::Full, S::None},
+        // The File page.
+        {ui->Image, S::Full, S::None, S::None, S::None},
+        {ui->FileList_PC, S::None, S::Full, S::None, S::Full},
+        {ui->OpenDir_Btn, S::Full, S::None, S::None, S::None},
+        {ui->DirectoryListBox, S::None, S::Full, S::None, S::Half},
+        {ui->Label2, S::None, S::None, S::Half, S::None},
+        {ui->Mask_Edt, S::None, S::None, S::Half, S::None},
+        {ui->SubFolders_Chk, S::Full, S::None, S::Half, S::None},
+        {ui->FileListBox, S::None, S::Full, S::Half, S::OtherHalf},
+        {ui->OpenFileList_Btn, S::Full, S::None, S::None, S::None},
+        {ui->FileList_Memo, S::None, S::Full, S::None, S::Full},
+        // The Text page.
+        {ui->CaseSensitive_Chk, S::Full, S::None, S::None, S::None},
+        {ui->SearchPattern_Memo, S::None, S::Full, S::None, S::Half},
+        {ui->SROperation_Rdg, S::None, S::None, S::Half, S::None},
+        {ui->Process_Lab, S::None, S::None, S::Half, S::None},
+        {ui->MaxCount_Cbo, S::None, S::None, S::Half, S::None},
+        {ui->WholeWord_Chk, S::Full, S::None, S::Half, S::None},
+        {ui->Label4, S::None, S::None, S::Half, S::None},
+        {ui->Label7, S::None, S::None, S::Half, S::None},
+        {ui->Hint_Lab, S::None, S::None, S::Half, S::None},
+        {ui->ResultIsPattern_Chk, S::Full, S::None, S::Half, S::None},
+        {ui->NewText_Memo, S::None, S::Full, S::Half, S::OtherHalf},
+        // The Result page.
+        {ui->Stop_Chk, S::Full, S::None, S::None, S::None},
+        {ui->ResultFileNames_Memo, S::None, S::Full, S::None, S::Full},
+    };
+    m_anchors = new FormAnchors(m_form, rules);
 }
 
 // Key preview: every key released anywhere in the window comes here first.
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool pageKey = (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+                             (key->modifiers() & Qt::ControlModifier) && !(key->modifiers() & Qt::AltModifier);
+        // Ctrl+Tab changes the window's page wherever the focus is: the File
+        // page's inner page (a tab widget too) would otherwise take it when
+        // the focus is inside it.
+        if (pageKey && widget && widget->window() == this && isActiveWindow()) {
+            const bool back = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+            const int count = ui->PC->count();
+            ui->PC->setCurrentIndex((ui->PC->currentIndex() + (back ? count - 1 : 1)) % count);
+            return true;
+        }
+    }
     if (event->type() == QEvent::KeyRelease) {
         auto* widget = qobject_cast<QWidget*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
@@ -416,8 +515,11 @@ void MainWindow::URL_LabClick() {
     showHelp(websiteUrl());
 }
 
+// As for any link that cannot be opened, the user is told.
 void MainWindow::Email_BtnClick() {
-    OpenTarget(supportEmailLink());
+    const QString link = supportEmailLink();
+    if (!OpenTarget(link))
+        throw Error("No program is set up to open \"" + link.toStdString() + "\"");
 }
 
 void MainWindow::HomePage_BtnClick() {

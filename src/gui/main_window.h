@@ -12,6 +12,7 @@
 
 #include "engine/run/prepare.h"
 #include "listed_paths.h"
+#include "memo_history.h"
 #include "run_controller.h"
 
 #include <QWidget>
@@ -34,7 +35,7 @@ class ChangeCollector;
 class ChangesPage;
 class DirectoryPanel;
 class FileListActions;
-class MemoHistory;
+class FormAnchors;
 struct StartOptions;
 
 class MainWindow : public QWidget {
@@ -110,9 +111,12 @@ private:
     void onRunFailed(const QString& message);
 
     void fitWindowToScreen();
+    void setupAnchors();
     void setupLook();
     void setupKeyboard();
     void setupDirectoryControls();
+    void showTreeMenu(const QPoint& at);
+    void showMaskMenu(const QPoint& at);
     // The controls Tab visits, in order: the page tabs, the shown page's
     // controls in their laid-out order, then Execute. Hidden, disabled and
     // unfocusable controls are left out.
@@ -127,6 +131,7 @@ private:
     std::unique_ptr<Ui::MainWindow> ui;
     QWidget* m_form = nullptr;
     QScrollArea* m_scroll = nullptr;
+    FormAnchors* m_anchors = nullptr;
     DirectoryPanel* m_directories = nullptr;
     QMenu* PopupMenu = nullptr;
     QAction* Open_MI = nullptr;
@@ -141,6 +146,11 @@ private:
     // This session's earlier patterns and new texts.
     MemoHistory* m_patternHistory = nullptr;
     MemoHistory* m_newTextHistory = nullptr;
+    // This session's earlier folders and masks of directory runs, offered
+    // by the folder tree's and the mask field's context menus.
+    EarlierValues m_earlierFolders;
+    EarlierValues m_earlierMasks;
+    QMenu* m_earlierFoldersMenu = nullptr;
 
     // The run state.
     engine::FileOperation RunParam;
@@ -150,6 +160,8 @@ private:
     std::int64_t ListMaxMatches = -1;
     engine::RunShape m_shape = engine::RunShape::PathList;
 
+    // The run going on started with Stop ticked: it ends after one file.
+    bool m_stopTickedAtStart = false;
     bool m_waitCursor = false;
     // The bar's maximum as the run sets it; a QProgressBar with the range
     // 0..0 would show a busy animation instead of an empty bar.

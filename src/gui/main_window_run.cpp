@@ -7,7 +7,7 @@
 #include "changes_page.h"
 #include "core/error.h"
 #include "directory_panel.h"
-#include "engine/keep/journal.h"
+#include "engine/keep/run_keepers.h"
 #include "file_list_actions.h"
 #include "memo_history.h"
 #include "text_bytes.h"
@@ -82,11 +82,17 @@ void MainWindow::PrepareAndRun() {
     DriveTail = QStringLiteral("/..");
     m_patternHistory->remember(ui->SearchPattern_Memo->toPlainText());
     m_newTextHistory->remember(ui->NewText_Memo->toPlainText());
+    if (request.Shape != engine::RunShape::PathList) {
+        m_earlierFolders.remember(directory);
+        m_earlierMasks.remember(ui->Mask_Edt->text());
+    }
     RunAttachments attachments;
-    if (RunParam.Operation != core::OpOnlySearch) {
-        attachments.MakeHooks = [description = describeRun(request)]() -> std::shared_ptr<engine::CommitHooks> {
-            return std::make_shared<engine::RunJournal>(engine::JournalOptionsFromEnvironment(description));
-        };
+    if (engine::RunWrites(RunParam.Operation, RunParam.DryRun)) {
+        engine::RunKeepersOptions keep;
+        keep.Writes = true;
+        keep.Description = describeRun(request);
+        keep.BackupSuffix = m_changes->backupSuffix();
+        attachments.Keep = std::move(keep);
         m_runChanges = std::make_shared<ChangeCollector>();
         attachments.OnChanged = [collector = m_runChanges](const std::string& path, std::string_view oldText,
                                                            std::string_view newText, std::int64_t matches) {
@@ -117,7 +123,8 @@ void MainWindow::PrepareAndRun() {
         // A listing's results are bare names in the run's directory.
         m_resultActions->setBaseDirectory(m_shape == engine::RunShape::DirectoryListing ? directory : QString());
         m_changes->setWindowRunning(true);
-        m_run->start(std::move(request), ui->Stop_Chk->isChecked() ? StopAtStart::Yes : StopAtStart::No,
+        m_stopTickedAtStart = ui->Stop_Chk->isChecked();
+        m_run->start(std::move(request), m_stopTickedAtStart ? StopAtStart::Yes : StopAtStart::No,
                      std::move(attachments));
     } catch (...) {
         m_changes->setWindowRunning(false);
@@ -202,6 +209,9 @@ void MainWindow::onRunFinished(qint64, const QStringList& unreadableFolders, qin
     showRunChanges();
     restoreCursor();
     ShowFinished(unreadableFolders, passedOver);
+    // The program never clears Stop; a run it ended at once says why.
+    if (m_stopTickedAtStart)
+        setProgressText(QStringLiteral("Stop is ticked (Result page): the run ended after its first file."));
     ui->Execute_Btn->setEnabled(true);
     emit runEnded();
 }

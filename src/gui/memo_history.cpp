@@ -15,25 +15,33 @@ MemoHistory::MemoHistory(QPlainTextEdit* memo) : QObject(memo), m_memo(memo) {
     });
 }
 
-void MemoHistory::remember(const QString& text) {
-    if (text.isEmpty())
+void EarlierValues::remember(const QString& value) {
+    if (value.isEmpty())
         return;
-    m_entries.removeAll(text);
-    m_entries.prepend(text);
+    m_entries.removeAll(value);
+    m_entries.prepend(value);
     while (m_entries.size() > kMaxEntries)
         m_entries.removeLast();
 }
 
-QMenu* MemoHistory::createMenu(const QPoint& viewportPos) {
-    QMenu* menu = m_memo->createStandardContextMenu(viewportPos);
-    auto* earlier = new QMenu(QStringLiteral("Earlier Texts"), menu);
-    earlier->menuAction()->setObjectName(QStringLiteral("EarlierTexts_MI"));
+QMenu* EarlierValues::createMenu(const QString& title, const QString& objectName, QMenu* parent,
+                                 const std::function<void(const QString&)>& choose, bool enabled) const {
+    auto* earlier = new QMenu(title, parent);
+    earlier->menuAction()->setObjectName(objectName);
     for (const QString& entry : std::as_const(m_entries)) {
         QAction* item = earlier->addAction(historyCaption(entry));
         item->setToolTip(entry);
-        connect(item, &QAction::triggered, m_memo, [memo = m_memo, entry] { memo->setPlainText(entry); });
+        QObject::connect(item, &QAction::triggered, earlier, [choose, entry] { choose(entry); });
     }
-    earlier->setEnabled(!m_entries.isEmpty() && !m_memo->isReadOnly());
+    earlier->setEnabled(enabled && !m_entries.isEmpty());
+    return earlier;
+}
+
+QMenu* MemoHistory::createMenu(const QPoint& viewportPos) {
+    QMenu* menu = m_memo->createStandardContextMenu(viewportPos);
+    QMenu* earlier = m_values.createMenu(
+        QStringLiteral("Earlier Texts"), QStringLiteral("EarlierTexts_MI"), menu,
+        [memo = m_memo](const QString& entry) { memo->setPlainText(entry); }, !m_memo->isReadOnly());
     QAction* first = menu->actions().isEmpty() ? nullptr : menu->actions().front();
     menu->insertMenu(first, earlier);
     if (first)

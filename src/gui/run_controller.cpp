@@ -109,11 +109,13 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
     engine::RunTotals totals;
     QString error;
     bool failedRun = false;
+    std::optional<engine::RunKeepers> keepers;
     try {
-        if (attachments.MakeHooks)
-            attachments.Hooks = attachments.MakeHooks();
-        if (attachments.Hooks)
-            request.Hooks = attachments.Hooks.get();
+        if (attachments.Keep) {
+            keepers.emplace(std::move(*attachments.Keep));
+            if (engine::CommitHooks* hooks = keepers->hooks())
+                request.Hooks = hooks;
+        }
         filesDone = engine::ExecuteRun(request, events, &totals);
     } catch (const std::exception& e) {
         failedRun = true;
@@ -124,7 +126,7 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
     }
     // The journal is finished before the window hears of the end, so that an
     // undo right after finds the run complete.
-    attachments.Hooks.reset();
+    keepers.reset();
 
     QMetaObject::invokeMethod(
         this,

@@ -12,6 +12,7 @@
 // are pure functions of the counts.
 #pragma once
 
+#include "engine/keep/run_keepers.h"
 #include "engine/run/run.h"
 
 #include <QElapsedTimer>
@@ -26,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -46,18 +48,16 @@ struct FileBatch {
 // ends after its first handled file.
 enum class StopAtStart { No, Yes };
 
-// What a run takes beyond its request: the hooks around each rewrite (the run
-// journal), kept alive until the run has ended and then released on its
-// thread, and a listener for each changed file, called on the run's thread
-// with the file's old and new bytes and its count of matches
-// (RunEvents::OnChanged).
+// What a run takes beyond its request: the keepers of a run that writes
+// (the engine's one policy: journal, backups), made on the run's thread from
+// Keep before the run starts, so that the window never waits on the
+// journal's folder (its settings are read and its folders checked there),
+// and finished there once the run has ended; an exception their making
+// raises ends the run as failed before it has touched a file. And a listener
+// for each changed file, called on the run's thread with the file's old and
+// new bytes and its count of matches (RunEvents::OnChanged).
 struct RunAttachments {
-    std::shared_ptr<engine::CommitHooks> Hooks;
-    // Makes Hooks on the run's thread before the run starts, so that the
-    // window never waits on the journal's folder (its settings are read and
-    // its folders checked there). An exception it raises ends the run as
-    // failed before it has touched a file.
-    std::function<std::shared_ptr<engine::CommitHooks>()> MakeHooks;
+    std::optional<engine::RunKeepersOptions> Keep;
     std::function<void(const std::string& path, std::string_view oldText, std::string_view newText,
                        std::int64_t matches)>
         OnChanged;
@@ -76,7 +76,7 @@ public:
 
     // Starts the run on a new thread, its stop flag set as `stop` says (a
     // stop request of an earlier run never carries over). Must not be called
-    // while one runs. The attachments replace the request's Hooks when they
+    // while one runs. The keepers replace the request's Hooks when they
     // hold any.
     void start(engine::RunRequest request, StopAtStart stop = StopAtStart::No, RunAttachments attachments = {});
     bool isRunning() const { return m_running; }

@@ -2,6 +2,10 @@
 
 #include "core/error.h"
 #include "core/version.h"
+#include "user_dialogs.h"
+
+#include <cstdio>
+#include <exception>
 
 namespace quillet::gui {
 
@@ -25,7 +29,8 @@ QString StartUsage() {
                           "  --subfolders       tick \"Include Sub Folders\"\n"
                           "  --pattern TEXT     the search pattern\n"
                           "  --new-text TEXT    the new text\n"
-                          "  --help, --version  print this text or the version, and end\n");
+                          "  -h, --help         print this text, and end\n"
+                          "  --version          print the version, and end\n");
 }
 
 StartOptions ParseStartOptions(const QStringList& arguments) {
@@ -34,6 +39,11 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
     bool optionsEnded = false;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
+        // The short form everyone tries first, never a folder's name.
+        if (!optionsEnded && argument == QLatin1String("-h")) {
+            options.PrintAndExit = StartUsage();
+            continue;
+        }
         if (optionsEnded || !argument.startsWith(QLatin1String("--")) || argument == QLatin1String("--")) {
             if (!optionsEnded && argument == QLatin1String("--")) {
                 optionsEnded = true;
@@ -98,6 +108,16 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
         options.Directory = positional;
     }
     return options;
+}
+
+std::optional<StartOptions> StartOptionsOrReport(const QStringList& arguments) {
+    try {
+        return ParseStartOptions(arguments);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quillet: %s\n", error.what());
+        userDialogs().showError(nullptr, errorBoxText(errorMessage(error)));
+        return std::nullopt;
+    }
 }
 
 } // namespace quillet::gui

@@ -5,8 +5,10 @@
 //
 //   quillet [DIR]
 //   quillet [--dir DIR] [--mask MASK] [--subfolders] [--pattern TEXT] [--new-text TEXT]
+//   quillet -h | --help | --version
 //
-// Layer: gui. Pure: parsing touches neither the file system nor a window.
+// Layer: gui. Parsing is pure: it touches neither the file system nor a
+// window; only StartOptionsOrReport shows a refusal in the error box.
 #pragma once
 
 #include <QString>
@@ -36,6 +38,12 @@ struct StartOptions {
 // unknown option, a missing value, a second folder ("quillet A --dir B") or a
 // page that is not 0, 1 or 2.
 StartOptions ParseStartOptions(const QStringList& arguments);
+
+// Parses as ParseStartOptions does. A refusal is printed on standard error as
+// "quillet: <message>" and shown in the error box as well (a program started
+// from a launcher or a file manager has no terminal to read), and nothing is
+// returned: the program then ends.
+std::optional<StartOptions> StartOptionsOrReport(const QStringList& arguments);
 
 // The --help text.
 QString StartUsage();

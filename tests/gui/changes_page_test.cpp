@@ -433,7 +433,7 @@ private slots:
         freshWindowIn(m_dir->path());
         clickPage(QStringLiteral("Changes"));
         QStringList visited;
-        for (int i = 0; i < 7; ++i) {
+        for (int i = 0; i < 8; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QWidget* focused = QApplication::focusWidget();
             while (focused && focused->objectName().isEmpty())
@@ -441,8 +441,8 @@ private slots:
             visited << (qobject_cast<QTabBar*>(QApplication::focusWidget()) ? QStringLiteral("tabs")
                                                                             : focused->objectName());
         }
-        QCOMPARE(visited,
-                 (QStringList{"tabs", "Preview_Btn", "Undo_Btn", "Changes_List", "Diff_View", "Execute_Btn", "tabs"}));
+        QCOMPARE(visited, (QStringList{"tabs", "Preview_Btn", "KeepBackups_Chk", "Undo_Btn", "Changes_List",
+                                       "Diff_View", "Execute_Btn", "tabs"}));
     }
 
     void contextMenuActsOnTheRowUnderThePointer_data() {

@@ -1,11 +1,14 @@
 // The window at the scale that QT_SCALE_FACTOR sets for this run (the suite
-// is registered at 1.25, 1.5 and 2): every framed list, tree and memo shows
-// all four sides of its frame, and the window never opens larger than the
-// screen's available area (the offscreen screen is 800 x 600).
+// is registered at 1, 1.25, 1.5 and 2): every framed list, tree and memo shows
+// all four sides of its frame, the window never opens larger than the
+// screen's available area (the offscreen screen is 800 x 600), and a larger
+// window gives its room to the lists and memos without any control landing
+// on another.
 #include "main_window.h"
 #include "window_test_support.h"
 
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTabBar>
@@ -71,6 +74,31 @@ private:
         }
     }
 
+    // Where the shown controls directly in the named containers leave their
+    // container or lie on each other.
+    QStringList overlaps() const {
+        QStringList found;
+        for (const char* name :
+             {"Main_Frm", "File_TS", "FileDir_TS", "FileList_TS", "TabSheet4", "Result_TS", "Progress_Pnl"}) {
+            const QWidget* container = child<QWidget>(m_window.get(), name);
+            QList<const QWidget*> shown;
+            for (const QWidget* widget : container->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (!widget->isWindow() && !widget->isHidden() &&
+                    !widget->objectName().startsWith(QLatin1String("qt_")))
+                    shown << widget;
+            }
+            for (qsizetype i = 0; i < shown.size(); ++i) {
+                if (!container->rect().contains(shown.at(i)->geometry()))
+                    found << shown.at(i)->objectName() + QStringLiteral(" leaves ") + container->objectName();
+                for (qsizetype j = i + 1; j < shown.size(); ++j) {
+                    if (shown.at(i)->geometry().intersects(shown.at(j)->geometry()))
+                        found << shown.at(i)->objectName() + QStringLiteral(" on ") + shown.at(j)->objectName();
+                }
+            }
+        }
+        return found;
+    }
+
 private slots:
     void initTestCase() { QApplication::setStyle(QStringLiteral("Fusion")); }
 
@@ -105,6 +133,50 @@ private slots:
                                 .arg(available.height())));
         // Every control can still be reached: the form scrolls.
         QVERIFY(m_window->maximumSize().height() >= 530);
+    }
+
+    // Regression: the window could not be resized or maximised, and a
+    // 15,000-line result list sat in a box 100 pixels high.
+    void largerWindowGivesItsRoomToTheLists() {
+        QWidget* form = child<QWidget>(m_window.get(), "Main_Frm");
+        const QSize laidOut = form->minimumSize();
+        const QSize more(300, 200);
+        const struct {
+            const char* name;
+            int page;
+            QSize growth; // at least
+        } lists[] = {{"DirectoryListBox", 0, {300, 100}}, {"FileListBox", 0, {300, 100}},
+                     {"FileList_Memo", 0, {300, 200}},    {"SearchPattern_Memo", 1, {300, 100}},
+                     {"NewText_Memo", 1, {300, 100}},     {"ResultFileNames_Memo", 2, {300, 200}},
+                     {"Changes_List", 3, {300, 50}},      {"Diff_View", 3, {300, 50}}};
+        const QStringList laidOutOverlaps = overlaps();
+        QList<QSize> before;
+        for (const auto& list : lists) {
+            clickPage(list.page);
+            before << child<QWidget>(m_window.get(), list.name)->size();
+        }
+        m_window->resize(laidOut + more);
+        QTRY_COMPARE(form->size(), laidOut + more);
+        for (qsizetype i = 0; i < before.size(); ++i) {
+            clickPage(lists[i].page);
+            const QSize now = child<QWidget>(m_window.get(), lists[i].name)->size();
+            const QSize grown = now - before.at(i);
+            QVERIFY2(grown.width() >= lists[i].growth.width() && grown.height() >= lists[i].growth.height(),
+                     qPrintable(QStringLiteral("%1 grew by %2x%3")
+                                    .arg(QLatin1String(lists[i].name))
+                                    .arg(grown.width())
+                                    .arg(grown.height())));
+        }
+        // The path list's page takes its size when it is shown.
+        clickPage(0);
+        auto* pathList = child<QRadioButton>(m_window.get(), "FileListFrom_Rdg_1");
+        QTest::mouseClick(pathList, Qt::LeftButton, {}, QPoint(8, pathList->height() / 2));
+        // The layout's own touching captions aside, nothing lands on another.
+        QCOMPARE(overlaps().join(", "), laidOutOverlaps.join(", "));
+        // Never smaller than laid out: a smaller window scrolls.
+        m_window->resize(200, 150);
+        QTest::qWait(50);
+        QVERIFY(form->width() >= laidOut.width() && form->height() >= laidOut.height());
     }
 };
 

@@ -90,7 +90,23 @@ private slots:
 
     void helpAndVersionEnd() {
         QVERIFY(ParseStartOptions({"quillet", "--help"}).PrintAndExit.startsWith(QLatin1String("Usage: quillet")));
+        // Regression: -h was taken as the name of a folder.
+        const StartOptions shortHelp = ParseStartOptions({"quillet", "-h"});
+        QVERIFY(shortHelp.PrintAndExit.startsWith(QLatin1String("Usage: quillet")));
+        QVERIFY(!shortHelp.Directory);
+        QCOMPARE(describe(ParseStartOptions({"quillet", "--", "-h"})), QStringLiteral("dir=-h"));
         QVERIFY(ParseStartOptions({"quillet", "--version"}).PrintAndExit.startsWith(QLatin1String("quillet 1.")));
+    }
+
+    // Regression: a refused command line was reported on standard error
+    // only, which a program started from a launcher does not show.
+    void refusalIsShownInTheErrorBox() {
+        quillet::testing::FakeDialogs dialogs;
+        quillet::gui::setUserDialogs(&dialogs);
+        const bool parsed = quillet::gui::StartOptionsOrReport({"quillet", "--folder", "x"}).has_value();
+        quillet::gui::setUserDialogs(nullptr);
+        QVERIFY(!parsed);
+        QCOMPARE(dialogs.errors, QStringList{QStringLiteral("Unknown option --folder (see quillet --help)")});
     }
 
     // The fields given are filled in, the others keep the layout's defaults,

@@ -269,6 +269,24 @@ private slots:
         QCOMPARE(m_fake.calls.at(2), "url:mailto:" + supportEmail() + "?subject=About%20Quillet");
         QVERIFY(!supportEmail().isEmpty());
     }
+
+    // The manual a user or a package names wins; a name of no file is
+    // passed over.
+    void manualFromTheEnvironment() {
+        QTemporaryDir dir;
+        const QString named = dir.filePath(QStringLiteral("my-manual.html"));
+        QFile file(named);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString found = manualPath();
+        qputenv("QUILLET_MANUAL", QFile::encodeName(named));
+        const QString chosen = manualPath();
+        qputenv("QUILLET_MANUAL", QFile::encodeName(dir.filePath(QStringLiteral("none.html"))));
+        const QString missing = manualPath();
+        qunsetenv("QUILLET_MANUAL");
+        QCOMPARE(chosen, named);
+        QCOMPARE(missing, found);
+    }
 };
 
 QTEST_MAIN(LauncherTest)

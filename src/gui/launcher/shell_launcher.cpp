@@ -175,18 +175,20 @@ bool OpenWithDesktop(const QString& path) {
 QString manualPath() {
     if (QCoreApplication::instance() == nullptr)
         return {};
+    const QString chosen = qEnvironmentVariable("QUILLET_MANUAL");
+    if (!chosen.isEmpty() && QFileInfo(chosen).isFile())
+        return QFileInfo(chosen).absoluteFilePath();
     const QDir programDir(QCoreApplication::applicationDirPath());
     QString installed = QDir::cleanPath(programDir.filePath(QStringLiteral(QUILLET_BINDIR_TO_MANUAL)));
     if (QFileInfo(installed).isFile())
         return installed;
-    // In a build tree the program sits a few levels below its top.
-    QDir up = programDir;
-    for (int level = 0; level < 4; ++level) {
-        QString source = QDir::cleanPath(up.filePath(QStringLiteral(QUILLET_BUILD_TO_SOURCE_MANUAL)));
-        if (QFileInfo(source).isFile())
+    // A program in its build tree: configuring wrote where the source
+    // tree's manual is beside it.
+    QFile pointer(programDir.filePath(QStringLiteral("quillet-manual.path")));
+    if (pointer.open(QIODevice::ReadOnly)) {
+        const QString source = QFile::decodeName(pointer.readLine(4096).trimmed());
+        if (!source.isEmpty() && QFileInfo(source).isFile())
             return source;
-        if (!up.cdUp())
-            break;
     }
     return {};
 }

@@ -86,12 +86,13 @@ bool OpenWithDesktop(const QString& path);
 inline constexpr const char* kBundledManual = ":/help/manual.html";
 inline constexpr const char* kBundledManualUrl = "qrc:/help/manual.html";
 
-// The user manual's file, found from the running program's own directory,
-// never from a path of the machine it was built on: the installed one
-// (<prefix>/share/doc/quillet/manual.html beside <prefix>/bin, so packages
-// and `cmake --install --prefix` work), else docs/manual.html of the source
-// tree when the program runs from its build tree. Empty when neither exists
-// (or before the application object exists).
+// The user manual's file, never from a path of the machine it was built on
+// compiled into the program: the file $QUILLET_MANUAL names, else the
+// installed one (<prefix>/share/doc/quillet/manual.html beside <prefix>/bin,
+// so packages and `cmake --install --prefix` work), else, for a program in
+// its build tree, the one named by the file quillet-manual.path that
+// configuring wrote beside it. Empty when none exists (or before the
+// application object exists).
 QString manualPath();
 // The file:// URL of manualPath(); kBundledManualUrl when it is empty.
 QString manualUrl();
