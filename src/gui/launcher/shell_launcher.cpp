@@ -186,7 +186,7 @@ QString manualPath() {
     // tree's manual is beside it.
     QFile pointer(programDir.filePath(QStringLiteral("quillet-manual.path")));
     if (pointer.open(QIODevice::ReadOnly)) {
-        const QString source = QFile::decodeName(pointer.readLine(4096).trimmed());
+        QString source = QFile::decodeName(pointer.readLine(4096).trimmed());
         if (!source.isEmpty() && QFileInfo(source).isFile())
             return source;
     }
