@@ -16,9 +16,32 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quillet::gui {
+
+// One line of a file's matches as the page shows them after Only Search: a
+// line holding (a part of) a match, a context line around one, or a gap
+// between groups of lines that do not touch (Line 0, no text).
+struct MatchRow {
+    std::int64_t Line = 0;
+    // The line without its "\n", or, past kMatchCutWidth bytes, the part
+    // around its first match, with "[...]" for each part left out.
+    std::string Text;
+    std::vector<std::pair<std::size_t, std::size_t>> Marks; // byte ranges of Text that matched, in order
+
+    bool operator==(const MatchRow&) const = default;
+};
+
+inline constexpr std::size_t kMatchCutWidth = 300;
+
+// The rows that show `matches` (in order, not overlapping, within `text`,
+// numbered by core/text_lines.h) with `context` lines before and after each
+// group of matching lines. A match that spans lines marks a part of each.
+// A cut never splits a UTF-8 character.
+std::vector<MatchRow> matchRows(std::string_view text, const std::vector<engine::MatchLocation>& matches,
+                                std::int64_t context);
 
 struct FileChange {
     std::string Path;              // as the run listed it (a directory's files with the directory)
@@ -29,6 +52,13 @@ struct FileChange {
     // large to keep (DiffKept false).
     std::string Diff;
     bool DiffKept = true;
+    // After Only Search (ChangeCollector::recordMatches): the file's matches
+    // instead of a diff, the first of them when MatchesCut; none for a
+    // binary file (MatchesBinary).
+    bool IsSearch = false;
+    std::vector<MatchRow> MatchRows;
+    bool MatchesCut = false;
+    bool MatchesBinary = false;
 };
 
 // How much of the diffs a collector keeps. A preview over thousands of files
@@ -40,6 +70,11 @@ struct ChangeLimits {
     // Texts larger than this are not diffed at all while the run goes, so
     // that a run over huge files is not slowed by diffs nobody may look at.
     std::size_t MaxTextBytes = std::size_t{16} << 20;
+    // After Only Search: the matches shown of one file, and of all together;
+    // past them a file lists its count only, and says its view is cut.
+    std::size_t MaxFileMatches = 1000;
+    std::size_t MaxTotalMatches = 100000;
+    std::int64_t ContextLines = 2; // shown before and after each group of matching lines
 };
 
 // The number of changed places in a unified diff: runs of removed and added
@@ -72,6 +107,11 @@ public:
     // or stays not counted when its texts are too large to diff.
     void record(const std::string& path, std::string_view oldText, std::string_view newText, std::int64_t matches);
 
+    // One matching file of Only Search, with the matches the run listed in
+    // its text (RunEvents::OnMatches): keeps their rows within the limits.
+    void recordMatches(const std::string& path, std::string_view text,
+                       const std::vector<engine::MatchLocation>& matches);
+
     // The changes recorded so far, in run order; the collector starts afresh.
     std::vector<FileChange> take();
 
@@ -80,6 +120,7 @@ private:
     std::mutex m_mutex;
     std::vector<FileChange> m_changes; // guarded by m_mutex
     std::size_t m_keptBytes = 0;       // guarded by m_mutex
+    std::size_t m_keptMatches = 0;     // guarded by m_mutex
 };
 
 } // namespace quillet::gui

@@ -271,6 +271,7 @@ void ChangesPage::onRunFinished() {
 // A run that failed halfway leaves the checked files after the failure
 // unprocessed: only a complete run says that a file has nothing to change.
 void ChangesPage::showRunOutcome(bool complete) {
+    m_showsMatches = false;
     m_rows.clear();
     for (FileChange& change : m_collector->take()) {
         Row row{std::move(change), {}, true};
@@ -317,7 +318,9 @@ void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::
         m_rows.push_back({std::move(change), {}, true});
     m_param = param;
     m_shown = Shown::RunChanges;
-    fillList(QStringLiteral("The last run changed %1.").arg(filesText(m_rows.size())));
+    m_showsMatches = param.Operation == core::OpOnlySearch;
+    fillList(m_showsMatches ? QStringLiteral("The last search found matches in %1.").arg(filesText(m_rows.size()))
+                            : QStringLiteral("The last run changed %1.").arg(filesText(m_rows.size())));
 }
 
 void ChangesPage::fillList(const QString& status) {
@@ -348,7 +351,9 @@ void ChangesPage::fillList(const QString& status) {
                                                 std::min(noteWidth, metrics.averageCharWidth() * 48)));
     m_status->setText(status);
     const bool diffs = !m_rows.empty() && m_shown != Shown::UndoOutcome;
-    m_diff->showMessage(diffs ? QStringLiteral("Select a file to see its changes.") : QString());
+    m_diff->showMessage(!diffs           ? QString()
+                        : m_showsMatches ? QStringLiteral("Select a file to see its matches.")
+                                         : QStringLiteral("Select a file to see its changes."));
     updateButtons();
 }
 
@@ -360,6 +365,15 @@ void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
     const Row& row = m_rows.at(item->data(FileColumn, kRowRole).toULongLong());
     if (m_shown == Shown::UndoOutcome || !row.Counted) {
         m_diff->showMessage(row.Note);
+        return;
+    }
+    if (row.Change.IsSearch) {
+        QString note;
+        if (row.Change.MatchesBinary)
+            note = QStringLiteral("Binary file: its matches are not shown.");
+        else if (row.Change.MatchesCut)
+            note = QStringLiteral("Only the first matches are shown: there are too many to keep for display.");
+        m_diff->showMatches(row.Change.MatchRows, note);
         return;
     }
     if (row.Change.DiffKept) {
@@ -464,6 +478,7 @@ void ChangesPage::showUndoOutcome(std::vector<Row> rows, const engine::UndoSumma
     }
     m_rows = std::move(rows);
     m_shown = Shown::UndoOutcome;
+    m_showsMatches = false;
     QString status = QStringLiteral("Undone: %1 restored").arg(filesText(summary.Restored + summary.AlreadyOld));
     if (summary.LeftAlone > 0)
         status += QStringLiteral(", %1 changed since and left alone").arg(filesText(summary.LeftAlone));

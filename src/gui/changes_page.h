@@ -19,7 +19,9 @@
 //                    besides the journal, as quillet-cli --backup does.
 // Selecting a file shows its changes as a coloured diff with line numbers.
 // After a real run of the window (Execute), the page lists what that run
-// changed, the same way. A double-click opens a file with the desktop's
+// changed, the same way; after Only Search, each matching file with its
+// count, and selecting one shows its matches, highlighted, with line numbers
+// and context (DiffView::showMatches). A double-click opens a file with the desktop's
 // handler; the context menu offers Open, Open Containing Folder, Copy Path.
 //
 // Layer: gui. Runs go through a RunController of the page's own; the page
@@ -78,7 +80,8 @@ public:
     ~ChangesPage() override;
 
     // Shows what a real run of the window changed (its collector's record),
-    // `param` being the run's settings.
+    // `param` being the run's settings; for Only Search, the files it found
+    // and their matches (ChangeCollector::recordMatches).
     void showRunChanges(std::vector<FileChange> changes, const engine::FileOperation& param);
 
     // While the window's own run goes, the page starts nothing.
@@ -149,6 +152,7 @@ private:
     bool m_windowRunning = false;
     std::thread m_undoThread; // joined when it has ended, or by the destructor
     Shown m_shown = Shown::Nothing;
+    bool m_showsMatches = false;         // the rows are a search's matches, not changes
     Shown m_running = Shown::Nothing;    // what the run going on will show
     engine::RunRequest m_previewRequest; // the settings of the preview shown
     engine::FileOperation m_param;       // the settings of the changes shown

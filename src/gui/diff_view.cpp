@@ -1,6 +1,7 @@
 #include "diff_view.h"
 
 #include <QColor>
+#include <QFont>
 #include <QFontDatabase>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
@@ -88,6 +89,54 @@ DiffView::DiffView(QWidget* parent) : QPlainTextEdit(parent) {
 
 void DiffView::showMessage(const QString& text) {
     setPlainText(text);
+}
+
+void DiffView::showMatches(const std::vector<MatchRow>& rows, const QString& note) {
+    std::int64_t widest = 1;
+    for (const MatchRow& row : rows)
+        widest = std::max(widest, row.Line);
+    const int width = static_cast<int>(QString::number(widest).size());
+    QTextCharFormat plain;
+    QTextCharFormat marked;
+    marked.setBackground(QColor(0xff, 0xe0, 0x40));
+    marked.setFontWeight(QFont::Bold);
+    QTextCharFormat grey;
+    grey.setForeground(QColor(0x80, 0x80, 0x80));
+
+    clear();
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    bool firstBlock = true;
+    const auto newLine = [&] {
+        if (!firstBlock)
+            cursor.insertBlock();
+        firstBlock = false;
+    };
+    for (const MatchRow& row : rows) {
+        newLine();
+        if (row.Line == 0) {
+            cursor.insertText(QStringLiteral("--"), grey);
+            continue;
+        }
+        // A matching line's number is followed by ":", a context line's by
+        // "-", as grep -n writes them.
+        const QString separator = row.Marks.empty() ? QStringLiteral("-  ") : QStringLiteral(":  ");
+        cursor.insertText(QStringLiteral("%1").arg(row.Line, width) + separator, grey);
+        const std::string_view text = row.Text;
+        std::size_t at = 0;
+        for (const auto& [from, to] : row.Marks) {
+            cursor.insertText(lineText(text.substr(at, from - at)), plain);
+            cursor.insertText(lineText(text.substr(from, to - from)), marked);
+            at = to;
+        }
+        cursor.insertText(lineText(text.substr(at)), plain);
+    }
+    if (!note.isEmpty()) {
+        newLine();
+        cursor.insertText(note, grey);
+    }
+    cursor.endEditBlock();
+    moveCursor(QTextCursor::Start);
 }
 
 void DiffView::showDiff(std::string_view diff) {

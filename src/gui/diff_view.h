@@ -3,8 +3,14 @@
 // lines on green, hunk headings grey, in a monospace face, read-only. The
 // "---"/"+++" heading lines are left out: the page names the file.
 //
+// After Only Search it shows a file's matches the same way: each line with
+// its number, the matched text on yellow, context lines plain, "--" between
+// groups of lines that do not touch.
+//
 // Layer: gui.
 #pragma once
+
+#include "change_list.h"
 
 #include <QPlainTextEdit>
 #include <QString>
@@ -39,6 +45,9 @@ public:
 
     // Replaces what the view shows with `diff`'s rows.
     void showDiff(std::string_view diff);
+    // Replaces what the view shows with the rows of a file's matches, then
+    // `note` on a line of its own when it is not empty.
+    void showMatches(const std::vector<MatchRow>& rows, const QString& note);
     // Shows one line of plain text instead of a diff ("Select a file ...").
     void showMessage(const QString& text);
 };

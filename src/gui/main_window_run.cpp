@@ -6,6 +6,7 @@
 
 #include "changes_page.h"
 #include "core/error.h"
+#include "core/text_ops.h"
 #include "directory_panel.h"
 #include "engine/keep/run_keepers.h"
 #include "file_list_actions.h"
@@ -97,6 +98,18 @@ void MainWindow::PrepareAndRun() {
         attachments.OnChanged = [collector = m_runChanges](const std::string& path, std::string_view oldText,
                                                            std::string_view newText, std::int64_t matches) {
             collector->record(path, oldText, newText, matches);
+        };
+    } else if (RunParam.Operation == core::OpOnlySearch) {
+        // The Changes page shows where each file matches. A listing's
+        // entries are bare names: the page opens and names them by path.
+        request.Param.ListMatches = true;
+        m_runChanges = std::make_shared<ChangeCollector>();
+        std::string base;
+        if (request.Shape == engine::RunShape::DirectoryListing && !request.Directory.empty())
+            base = request.Directory.back() == '/' ? request.Directory : request.Directory + '/';
+        attachments.OnMatches = [collector = m_runChanges, base](const std::string& entry, std::string_view text,
+                                                                 const std::vector<engine::MatchLocation>& matches) {
+            collector->recordMatches(base + entry, text, matches);
         };
     } else {
         m_runChanges.reset();

@@ -91,6 +91,7 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
                                const std::string& path, std::string_view oldText, std::string_view newText,
                                const std::vector<core::KeptStretch>*,
                                std::int64_t matches) { onChanged(path, oldText, newText, matches); };
+    events.OnMatches = std::move(attachments.OnMatches);
     events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
     QStringList unreadable;
     events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {

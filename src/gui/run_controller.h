@@ -55,12 +55,17 @@ enum class StopAtStart { No, Yes };
 // and finished there once the run has ended; an exception their making
 // raises ends the run as failed before it has touched a file. And a listener
 // for each changed file, called on the run's thread with the file's old and
-// new bytes and its count of matches (RunEvents::OnChanged).
+// new bytes and its count of matches (RunEvents::OnChanged). And one for
+// the matches of each matching file, with FileOperation::ListMatches
+// (RunEvents::OnMatches), also called on the run's thread.
 struct RunAttachments {
     std::optional<engine::RunKeepersOptions> Keep;
     std::function<void(const std::string& path, std::string_view oldText, std::string_view newText,
                        std::int64_t matches)>
         OnChanged;
+    std::function<void(const std::string& entry, std::string_view text,
+                       const std::vector<engine::MatchLocation>& matches)>
+        OnMatches;
 };
 
 class RunController : public QObject {

@@ -3,6 +3,7 @@
 // nothing has touched and works it by clicks and key presses; the journal
 // lives in a temporary XDG_STATE_HOME.
 #include "change_list.h"
+#include "core/text_lines.h"
 #include "changes_page.h"
 #include "diff_view.h"
 #include "main_window.h"
@@ -23,8 +24,10 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <memory>
 
 using quillet::gui::ChangesPage;
@@ -122,6 +125,39 @@ private:
     void clickRow(int row) {
         const QRect rect = list()->visualItemRect(list()->topLevelItem(row));
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    // Each place of `needle` in `text`, numbered as the engine numbers it.
+    static std::vector<quillet::engine::MatchLocation> literalMatches(std::string_view text, std::string_view needle) {
+        std::vector<quillet::engine::MatchLocation> matches;
+        quillet::core::LineCounter lines(text);
+        for (std::size_t at = text.find(needle); at != std::string_view::npos; at = text.find(needle, at + 1)) {
+            quillet::engine::MatchLocation match;
+            match.Start = at;
+            match.End = at + needle.size();
+            match.FirstLine = lines.seek(at);
+            match.LastLine = match.FirstLine + std::count(needle.begin(), needle.end(), '\n');
+            matches.push_back(match);
+        }
+        return matches;
+    }
+
+    // Rows as "LINE:TEXT" with each mark in [], "--" for a gap.
+    static QStringList shownRows(const std::vector<quillet::gui::MatchRow>& rows) {
+        QStringList shown;
+        for (const quillet::gui::MatchRow& row : rows) {
+            if (row.Line == 0) {
+                shown << QStringLiteral("--");
+                continue;
+            }
+            std::string text = row.Text;
+            for (auto mark = row.Marks.rbegin(); mark != row.Marks.rend(); ++mark) {
+                text.insert(mark->second, "]");
+                text.insert(mark->first, "[");
+            }
+            shown << QString::number(row.Line) + QLatin1Char(':') + QString::fromStdString(text);
+        }
+        return shown;
     }
 
 private slots:
@@ -285,6 +321,94 @@ private slots:
         QCOMPARE(readFile(path("b.htm")), QByteArray("bar\n"));
         QCOMPARE(readFile(path("sub/d.htm")),
                  shape == QLatin1String("directory") ? QByteArray("foo\n") : QByteArray("bar\n"));
+    }
+
+    void matchRowsShowMatchesInContext_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("needle");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("context shared, then a gap")
+            << QByteArray("x1\nfoo\nx3\nx4\nfoo\nx6\nx7\nx8\nx9\nx10\nfoo") << QByteArray("foo")
+            << QStringList{"1:x1", "2:[foo]", "3:x3", "4:x4",   "5:[foo]", "6:x6",
+                           "7:x7", "--",      "9:x9", "10:x10", "11:[foo]"};
+        QTest::newRow("two on a line, one row")
+            << QByteArray("a b a\n") << QByteArray("a") << QStringList{"1:[a] b [a]"};
+        QTest::newRow("a match over lines marks each") << QByteArray("pre ab\ncd post\nz\n") << QByteArray("ab\ncd")
+                                                       << QStringList{"1:pre [ab]", "2:[cd] post", "3:z"};
+        QTest::newRow("carriage return stays in the line")
+            << QByteArray("foo\r\n") << QByteArray("foo") << QStringList{"1:[foo]\r"};
+        const QByteArray longLine = QByteArray(400, 'a') + "foo" + QByteArray(400, 'b');
+        QTest::newRow("a long line is cut around its match")
+            << longLine << QByteArray("foo")
+            << QStringList{QStringLiteral("1:[...]") + QString(100, QLatin1Char('a')) + QStringLiteral("[foo]") +
+                           QString(197, QLatin1Char('b')) + QStringLiteral("[...]")};
+    }
+
+    void matchRowsShowMatchesInContext() {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, needle);
+        QFETCH(QStringList, expected);
+        const std::string_view view(text.constData(), static_cast<std::size_t>(text.size()));
+        const auto matches =
+            literalMatches(view, std::string_view(needle.constData(), static_cast<std::size_t>(needle.size())));
+        QCOMPARE(shownRows(quillet::gui::matchRows(view, matches, 2)), expected);
+    }
+
+    // A search over many matches keeps rows of only so many; each file
+    // keeps its full count and says when its view is cut.
+    void collectorKeepsMatchesWithinItsLimits() {
+        quillet::gui::ChangeLimits limits;
+        limits.MaxFileMatches = 3;
+        limits.MaxTotalMatches = 5;
+        quillet::gui::ChangeCollector collector(limits);
+        const std::string_view text = "foo\nfoo\nfoo\nfoo\n";
+        for (const char* name : {"a", "b", "c"})
+            collector.recordMatches(name, text, literalMatches(text, "foo"));
+        collector.recordMatches("bin", std::string_view("foo\0", 4),
+                                literalMatches(std::string_view("foo\0", 4), "foo"));
+        QStringList kept;
+        for (const quillet::gui::FileChange& change : collector.take()) {
+            QVERIFY(change.IsSearch);
+            std::int64_t marked = 0;
+            for (const quillet::gui::MatchRow& row : change.MatchRows)
+                marked += static_cast<std::int64_t>(row.Marks.size());
+            kept << QStringLiteral("%1 %2/%3%4%5")
+                        .arg(QString::fromStdString(change.Path))
+                        .arg(marked)
+                        .arg(change.Matches)
+                        .arg(change.MatchesCut ? QStringLiteral(" cut") : QString())
+                        .arg(change.MatchesBinary ? QStringLiteral(" binary") : QString());
+        }
+        QCOMPARE(kept, (QStringList{"a 3/4 cut", "b 2/4 cut", "c 0/4 cut", "bin 0/1 binary"}));
+    }
+
+    void onlySearchShowsEachFilesMatchesHighlighted() {
+        freshWindowIn(m_dir->path());
+        clickPage(QStringLiteral("Text"));
+        auto* onlySearch = child<QRadioButton>(m_window.get(), "SROperation_Rdg_0");
+        QTest::mouseClick(onlySearch, Qt::LeftButton, {}, QPoint(8, onlySearch->height() / 2));
+        typeInto("SearchPattern_Memo", QStringLiteral("foo"));
+        QSignalSpy ended(m_window.get(), &MainWindow::runEnded);
+        QTest::mouseClick(child<QPushButton>(m_window.get(), "Execute_Btn"), Qt::LeftButton);
+        QVERIFY(ended.wait(10000));
+        clickPage(QStringLiteral("Changes"));
+        QCOMPARE(rows(), (QStringList{"a.htm 3", "b.htm 1"}));
+        QCOMPARE(child<QLabel>(m_window.get(), "Changes_Lab")->text(),
+                 QStringLiteral("The last search found matches in 2 files."));
+        clickRow(0);
+        auto* view = child<QPlainTextEdit>(m_window.get(), "Diff_View");
+        QCOMPARE(view->toPlainText(), QStringLiteral("1:  one foo\n2-  two\n3:  foo three foo"));
+        // Exactly the matched text is marked.
+        QString marked;
+        for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
+            for (auto part = block.begin(); !part.atEnd(); ++part) {
+                if (part.fragment().charFormat().fontWeight() == QFont::Bold)
+                    marked += QString::number(block.blockNumber() + 1) + QLatin1Char(':') + part.fragment().text() +
+                              QLatin1Char(' ');
+            }
+        }
+        QCOMPARE(marked, QStringLiteral("1:foo 3:foo 3:foo "));
+        QCOMPARE(readFile(path("a.htm")), QByteArray("one foo\ntwo\nfoo three foo\n"));
     }
 
     void selectingAFileShowsItsDiffWithLineNumbers() {
