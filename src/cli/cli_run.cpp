@@ -225,8 +225,9 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     // Asked before anything is read: without a terminal, nothing is done.
     std::unique_ptr<ChangeQuestions> questions;
     if (options.Confirm) {
-        questions = ChangeQuestions::open(ChooseDiffColor(options.Color, true, std::getenv("NO_COLOR"),
-                                                          std::getenv("TERM")) == core::DiffColor::Ansi);
+        questions = ChangeQuestions::open(
+            ChooseDiffColor(options.Color, true, std::getenv("NO_COLOR"), std::getenv("TERM")) == core::DiffColor::Ansi,
+            g_interrupted);
         if (!questions) {
             std::fprintf(err, "quillet-cli: --confirm needs a terminal\n");
             return 2;

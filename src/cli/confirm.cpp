@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace quillet::cli {
@@ -34,11 +35,11 @@ void appendMarked(std::string& out, std::string_view lines, char mark, const cha
 
 } // namespace
 
-std::unique_ptr<ChangeQuestions> ChangeQuestions::open(bool color) {
+std::unique_ptr<ChangeQuestions> ChangeQuestions::open(bool color, const volatile std::sig_atomic_t& interrupted) {
     const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return nullptr;
-    return std::unique_ptr<ChangeQuestions>(new ChangeQuestions(fd, color));
+    return std::unique_ptr<ChangeQuestions>(new ChangeQuestions(fd, color, interrupted));
 }
 
 ChangeQuestions::~ChangeQuestions() {
@@ -59,6 +60,14 @@ void ChangeQuestions::write(std::string_view bytes) const {
 char ChangeQuestions::answer() const {
     std::string line;
     for (;;) {
+        // A signal's handler restarts a read, never a poll: Ctrl-C ends
+        // the wait rather than going unseen until the next answer.
+        pollfd ready{m_fd, POLLIN, 0};
+        if (::poll(&ready, 1, -1) < 0) {
+            if (errno == EINTR && m_interrupted == 0)
+                continue;
+            return 'q';
+        }
         char byte = 0;
         const ssize_t got = ::read(m_fd, &byte, 1);
         if (got < 0 && errno == EINTR)

@@ -9,11 +9,13 @@
 // leaves it and the rest of the file; A applies every change from here on
 // without asking; q leaves it and everything after it: the file in hand
 // gets what was accepted so far, no later file is touched (quit()). Any
-// other answer asks again; the end of the terminal's input counts as q.
+// other answer asks again; the end of the terminal's input counts as q, and
+// so does a stop signal (Ctrl-C) while a question waits.
 #pragma once
 
 #include "engine/run/prepare.h"
 
+#include <csignal>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,8 +25,9 @@ namespace quillet::cli {
 
 class ChangeQuestions {
 public:
-    // Opens /dev/tty; null when the process has no terminal.
-    static std::unique_ptr<ChangeQuestions> open(bool color);
+    // Opens /dev/tty; null when the process has no terminal. `interrupted`
+    // is the flag the stop signals' handler sets.
+    static std::unique_ptr<ChangeQuestions> open(bool color, const volatile std::sig_atomic_t& interrupted);
     ~ChangeQuestions();
     ChangeQuestions(const ChangeQuestions&) = delete;
     ChangeQuestions& operator=(const ChangeQuestions&) = delete;
@@ -37,12 +40,14 @@ public:
     bool quit() const { return m_quit; }
 
 private:
-    ChangeQuestions(int fd, bool color) : m_fd(fd), m_color(color) {}
+    ChangeQuestions(int fd, bool color, const volatile std::sig_atomic_t& interrupted)
+        : m_fd(fd), m_color(color), m_interrupted(interrupted) {}
     void write(std::string_view bytes) const;
     char answer() const; // 'q' at the end of input
 
     int m_fd;
     bool m_color;
+    const volatile std::sig_atomic_t& m_interrupted;
     bool m_all = false;
     bool m_quit = false;
 };

@@ -23,6 +23,7 @@ Answered runOnTerminal(const std::vector<std::string>& arguments, const std::vec
     int master = -1;
     const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
     if (child == 0) {
+        std::signal(SIGINT, SIG_DFL); // as a shell starts it, even from a background job
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -45,7 +46,8 @@ Answered runOnTerminal(const std::vector<std::string>& arguments, const std::vec
                 kill(child, SIGKILL);
                 break;
             }
-            const std::string line = answers[next++] + "\n";
+            const std::string line = answers[next] == "\x03" ? answers[next] : answers[next] + "\n"; // Ctrl-C
+            ++next;
             EXPECT_EQ(write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
         }
     }
@@ -93,6 +95,16 @@ TEST_F(CliTest, ConfirmWritesExactlyTheAcceptedChanges) {
               std::string::npos)
         << shown.Screen;
     unsetenv("NO_COLOR");
+}
+
+// Ctrl-C while a question waits stops the run as q does, at once.
+TEST_F(CliTest, ConfirmStopsOnCtrlCAtAQuestion) {
+    const std::string a = dir.write("a.txt", "x1 x2\n");
+    const std::string b = dir.write("b.txt", "x3\n");
+    const Answered answered = runOnTerminal({"replace", "--confirm", "x", "#", a, b}, {"y", "\x03"});
+    EXPECT_EQ(answered.ExitCode, 128 + SIGINT) << answered.Screen;
+    EXPECT_EQ(readFile(a), "#1 x2\n");
+    EXPECT_EQ(readFile(b), "x3\n");
 }
 
 // Without a terminal nothing is read or written.
