@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Whole words and kept case: Only Search and the operations agree on
     // them too, and a whole-word match is a match.
-    const MatchOptions wordAndCase{true, true};
+    const MatchOptions wordAndCase{true, true, {}};
     std::string worded;
     const bool wordMatched = ProcessText(worded, text, operation, pattern, caseSensitive, newText, isPattern, "{$", "}",
                                          maxCount, wordAndCase);

@@ -1,5 +1,6 @@
 #include "cli/cli_run.h"
 
+#include "cli/confirm.h"
 #include "cli/match_printer.h"
 #include "cli/shown_name.h"
 
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -220,9 +222,27 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     // A name shown on a terminal must not command it; a list for a script
     // stays byte for byte.
     const bool quoteEntries = !options.NullTerminated && isatty(fileno(out)) == 1;
+    // Asked before anything is read: without a terminal, nothing is done.
+    std::unique_ptr<ChangeQuestions> questions;
+    if (options.Confirm) {
+        questions = ChangeQuestions::open(
+            ChooseDiffColor(options.Color, true, std::getenv("NO_COLOR"), std::getenv("TERM")) == core::DiffColor::Ansi,
+            g_interrupted);
+        if (!questions) {
+            std::fprintf(err, "quillet-cli: --confirm needs a terminal\n");
+            return 2;
+        }
+    }
     const SignalGuard signalGuard;
     engine::RunEvents events;
-    events.OnFile = [&](const engine::FileReport&, bool& stop) { stop = g_interrupted != 0 || listWriteError != 0; };
+    events.OnFile = [&](const engine::FileReport&, bool& stop) {
+        stop = g_interrupted != 0 || listWriteError != 0 || (questions && questions->quit());
+    };
+    if (questions)
+        events.ChooseMatches = [&](const std::string& path, std::string_view text,
+                                   const std::vector<engine::MatchLocation>& matches) {
+            return questions->ask(QuotePath(path), text, matches);
+        };
     events.OnResult = [&](const std::string& entry) {
         ++matchedFiles;
         if (options.Quiet || listWriteError != 0)

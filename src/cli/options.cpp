@@ -61,6 +61,9 @@ constexpr std::string_view kHelp =
     "  -j, --threads N             files read and matched at once (default: one per processor);\n"
     "                              files are still written and listed one by one, in order\n"
     "  -n, --dry-run               change no file; list what would change\n"
+    "      --confirm               with replace and the inserts: show each change and\n"
+    "                              ask on the terminal whether to make it: [y]es [n]o\n"
+    "                              [a]ll in this file [d]one with this file [A]ll [q]uit\n"
     "  -q, --quiet                 do not list the files\n"
     "  -0, --null                  end each listed entry with NUL instead of a newline\n"
     "      --diff                  print a unified diff of each file changed (or, with\n"
@@ -139,6 +142,7 @@ constexpr std::string_view kHelp =
     "  quillet-cli replace -- '-old-' '-new-' a.txt\n"
     "  quillet-cli replace -w --keep-case colour color notes.txt\n"
     "  quillet-cli replace --dry-run --diff 'colour' 'color' -d docs -r -m '*.txt'\n"
+    "  quillet-cli replace --confirm 'colour' 'color' -d docs -r -m '*.txt'\n"
     "  quillet-cli search 'TODO' -d . -r -m '*.js;!*.min.js' --exclude node_modules/\n"
     "  quillet-cli undo --list\n";
 
@@ -155,6 +159,7 @@ enum class OptionId {
     CaseSensitive,
     Word,
     KeepCase,
+    Confirm,
     Template,
     Literal,
     MaxCount,
@@ -188,7 +193,7 @@ struct OptionSpec {
     ValueKind Value;
 };
 
-constexpr std::array<OptionSpec, 31> kOptionSpecs{{
+constexpr std::array<OptionSpec, 32> kOptionSpecs{{
     {OptionId::Help, 'h', "help", ValueKind::None},
     {OptionId::Version, 0, "version", ValueKind::None},
     {OptionId::List, 'l', "list", ValueKind::Required},
@@ -200,6 +205,7 @@ constexpr std::array<OptionSpec, 31> kOptionSpecs{{
     {OptionId::CaseSensitive, 'c', "case-sensitive", ValueKind::None},
     {OptionId::Word, 'w', "word", ValueKind::None},
     {OptionId::KeepCase, 0, "keep-case", ValueKind::None},
+    {OptionId::Confirm, 0, "confirm", ValueKind::None},
     {OptionId::Template, 0, "template", ValueKind::None},
     {OptionId::Literal, 0, "literal", ValueKind::None},
     {OptionId::MaxCount, 0, "max-count", ValueKind::Required},
@@ -307,6 +313,9 @@ std::string apply(LineState& state, const OptionSpec& option, const std::string&
         break;
     case OptionId::Word:
         options.Match.WholeWord = true;
+        break;
+    case OptionId::Confirm:
+        options.Confirm = true;
         break;
     case OptionId::KeepCase:
         options.Match.KeepCase = true;
@@ -614,6 +623,8 @@ ParseOutcome ParseArguments(int argc, const char* const* argv) {
         return usageError("--word does not apply to " + operationName + ", which takes no PATTERN");
     if (options.Match.KeepCase && options.Operation != core::OpReplaceText)
         return usageError("--keep-case applies to replace only");
+    if (options.Confirm && (options.Operation == core::OpOnlySearch || operation->Recipe))
+        return usageError("--confirm applies to replace, insert-before and insert-after");
     if (options.Diff && options.NullTerminated)
         return usageError("--diff and --null exclude each other");
     if (options.Matches && (options.Diff || options.NullTerminated))

@@ -64,6 +64,9 @@ struct CliOptions {
     // grep -n does instead of the list (match_printer.h).
     bool Matches = false;
     bool Column = false;
+    // --confirm: each change is shown and asked about on the terminal
+    // (confirm.h); replace and the inserts only.
+    bool Confirm = false;
     std::int64_t ContextBefore = 0;
     std::int64_t ContextAfter = 0;
     // The command line as a shell would take it back (see QuoteCommandLine),

@@ -167,7 +167,11 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
     std::string expanded;
     ShapedNewText shaped(newText, isPattern, tagOpen, tagClose);
     const bool keepCase = options.KeepCase && operation == OpReplaceText;
+    const std::vector<bool>* selection =
+        operation != OpOnlySearch && options.Selection.has_value() ? &*options.Selection : nullptr;
     Pos from = 1;
+    Pos copied = 1; // the text before it is in the result
+    std::int64_t found = 0;
     std::int64_t count = 0;
     bool matched = false;
     while (from <= textLen) {
@@ -175,6 +179,13 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
         Pos end = 0;
         if (!nextMatch(start, end, ranges, text, compiled, from, caseSensitive, needCaptures, options))
             break;
+        const auto number = static_cast<std::size_t>(found++);
+        if (selection != nullptr && (number >= selection->size() || !(*selection)[number])) {
+            from = end + 1;
+            if (maxCount > 0 && found >= maxCount)
+                break;
+            continue;
+        }
         if (!matched)
             reserveForResult(result, text.size(), newText.size());
         matched = true;
@@ -196,20 +207,21 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
                 break;
             continue;
         }
-        keep(result, Copy(text, from, start - from));
+        keep(result, Copy(text, copied, start - copied));
         if (operation == OpInsertAfter)
             keep(result, Copy(text, start, end - start + 1));
         result.append(replacement);
         if (operation == OpInsertBefore)
             keep(result, Copy(text, start, end - start + 1));
         from = end + 1;
+        copied = from;
         ++count;
-        if (maxCount > 0 && count >= maxCount)
+        if (maxCount > 0 && found >= maxCount)
             break;
     }
     if (operation == OpOnlySearch)
-        from = 1; // the text stays as it is
-    keep(result, Copy(text, from, textLen));
+        copied = 1; // the text stays as it is
+    keep(result, Copy(text, copied, textLen));
     if (matches != nullptr)
         *matches = count;
     return matched;

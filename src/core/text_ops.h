@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <optional>
+#include <vector>
 
 namespace quillet::core {
 
@@ -107,6 +109,14 @@ struct MatchOptions {
     // they stand in the text, and the first cased letter of that written text
     // is the one capitalised ("{$1}bar" -> "{$1}Bar").
     bool KeepCase = false;
+    // The writing operations only (Only Search and the recipes ignore it):
+    // which of the matches found are applied, by number in the text's order,
+    // match n at Selection[n - 1]. A match not selected, or past the end of
+    // the vector, stays as it was in the result and is not counted; it still
+    // counts towards maxCount, so that the numbers are those of a run without
+    // a selection, and the search goes on after it as after any match. No
+    // selection applies every match; so does one that selects each.
+    std::optional<std::vector<bool>> Selection;
 };
 
 inline constexpr std::string_view kTagOpen = "{$";
@@ -114,7 +124,7 @@ inline constexpr std::string_view kTagClose = "}";
 
 // Applies `operation` to `text`; result always receives the new text (equal
 // to text when nothing matched). Returns whether at least one match was found
-// for operations 0 to 3, and true always for 4 and 5, whose fixed recipes
+// (and, with MatchOptions::Selection, selected) for operations 0 to 3, and true always for 4 and 5, whose fixed recipes
 // ignore pattern, newText, caseSensitive and isPattern.
 //
 // Matches never overlap: each search starts right after the previous match,

@@ -22,8 +22,8 @@ public:
     std::string out;
 };
 
-constexpr MatchOptions kWord{true, false};
-constexpr MatchOptions kKeep{false, true};
+const MatchOptions kWord{true, false, {}};
+const MatchOptions kKeep{false, true, {}};
 
 struct OptionsCase {
     std::string_view text;
@@ -84,7 +84,7 @@ TEST(MatchOptionsTest, Table) {
         {"Foo", OpInsertAfter, "foo", "bar", false, false, kKeep, -1, "Foobar", 1},
         {"Foo", OpInsertBefore, "foo", "bar", false, false, kKeep, -1, "barFoo", 1},
         // Both.
-        {"Cat concat CAT", OpReplaceText, "cat", "dog", false, false, {true, true}, -1, "Dog concat DOG", 2},
+        {"Cat concat CAT", OpReplaceText, "cat", "dog", false, false, {true, true, {}}, -1, "Dog concat DOG", 2},
     };
     for (const auto& c : cases) {
         StringSink result;

@@ -28,7 +28,7 @@ struct Reported {
 };
 
 Reported process(std::string_view text, std::uint8_t operation, std::string_view pattern, std::string_view newText,
-                 std::int64_t maxCount, bool observe = true) {
+                 std::int64_t maxCount, bool observe = true, const MatchOptions& options = {}) {
     Reported reported;
     const MatchObserver observer = [&](const TextMatch& m) {
         reported.matches.push_back(std::to_string(m.Start) + "-" + std::to_string(m.End) + "=" +
@@ -36,7 +36,7 @@ Reported process(std::string_view text, std::uint8_t operation, std::string_view
     };
     StringSink sink;
     ProcessText(sink, text, operation, pattern, true, newText, newText.find(kTagOpen) != std::string_view::npos,
-                kTagOpen, kTagClose, maxCount, &reported.count, {}, observe ? &observer : nullptr);
+                kTagOpen, kTagClose, maxCount, &reported.count, options, observe ? &observer : nullptr);
     reported.result = sink.text;
     return reported;
 }
@@ -81,6 +81,86 @@ TEST(MatchReportTest, RangesAndReplacementsRebuildTheResult) {
         EXPECT_EQ(rebuilt, plain.result) << what;
         EXPECT_EQ(seen.count, plain.count) << what;
         EXPECT_EQ(static_cast<std::int64_t>(seen.matches.size()), seen.count) << what;
+    }
+}
+
+MatchOptions selecting(std::vector<bool> selection) {
+    MatchOptions options;
+    options.Selection = std::move(selection);
+    return options;
+}
+
+// A selection applies the matches it names, by number in the text's order,
+// and leaves the others as they were, uncounted.
+TEST(MatchSelectionTest, AppliesOnlyTheSelectedMatches) {
+    struct Case {
+        std::uint8_t operation;
+        std::string_view text, pattern;
+        std::int64_t maxCount;
+        std::vector<bool> selection;
+        std::string_view result;
+        std::int64_t count;
+    } cases[] = {
+        {OpReplaceText, "a1a2a3", "a", -1, {true, false, true}, "#1a2#3", 2},
+        {OpReplaceText, "a1a2a3", "a", -1, {false, true}, "a1#2a3", 1}, // past the vector: not selected
+        {OpReplaceText, "a1a2a3", "a", -1, {}, "a1a2a3", 0},
+        {OpReplaceText, "a1a2a3", "a", 2, {false, true, true}, "a1#2a3", 1}, // the limit counts every match found
+        {OpInsertBefore, "<b>x</b><b>y</b>", "<b>*</b>", -1, {false, true}, "<b>x</b>#<b>y</b>", 1},
+        {OpInsertAfter, "ab ab", "b", -1, {true, false}, "ab# ab", 1},
+        {OpOnlySearch, "a1a2", "a", -1, {false, false}, "a1a2", 2}, // Only Search ignores it
+    };
+    for (const Case& c : cases) {
+        const Reported got = process(c.text, c.operation, c.pattern, "#", c.maxCount, true, selecting(c.selection));
+        EXPECT_EQ(got.result, c.result) << c.text << " / " << c.pattern;
+        EXPECT_EQ(got.count, c.count) << c.text << " / " << c.pattern;
+        EXPECT_EQ(static_cast<std::int64_t>(got.matches.size()), c.count) << c.text << " / " << c.pattern;
+    }
+}
+
+// Every match selected gives exactly the plain run; any selection gives the
+// plain run's selected matches put in place, the others left as they were.
+TEST(MatchSelectionTest, RandomSelectionsAgreeWithThePlainRun) {
+    std::mt19937 random(2121);
+    const std::string_view patterns[] = {"a", "ab", "a*b", "*b", "b*", "a*a*", "A"};
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        for (int i = static_cast<int>(random() % 16); i > 0; --i)
+            text += "abA \nc"[random() % 6];
+        const auto operation = static_cast<std::uint8_t>(1 + random() % 3);
+        const std::string_view pattern = patterns[random() % std::size(patterns)];
+        const std::int64_t maxCount = static_cast<std::int64_t>(random() % 4) - 1;
+        MatchOptions options;
+        options.WholeWord = random() % 3 == 0;
+        options.KeepCase = random() % 2 == 0;
+        const std::string_view newText = random() % 2 == 0 ? "{$1}#" : "x";
+        const std::string what = text + " / " + std::string(pattern) + " op " + std::to_string(operation);
+        const Reported plain = process(text, operation, pattern, newText, maxCount, true, options);
+
+        options.Selection = std::vector<bool>(plain.matches.size(), true);
+        const Reported all = process(text, operation, pattern, newText, maxCount, true, options);
+        EXPECT_EQ(all.result, plain.result) << what;
+        EXPECT_EQ(all.count, plain.count) << what;
+        EXPECT_EQ(all.matches, plain.matches) << what;
+
+        std::vector<bool> selection;
+        std::vector<std::string> chosen;
+        std::string expected;
+        std::size_t at = 0;
+        for (const std::string& m : plain.matches) {
+            selection.push_back(random() % 2 == 0);
+            if (!selection.back())
+                continue;
+            chosen.push_back(m);
+            const std::size_t start = std::stoul(m);
+            (expected += text.substr(at, start - at)) += m.substr(m.find('=') + 1);
+            at = std::stoul(m.substr(m.find('-') + 1));
+        }
+        expected += text.substr(at);
+        options.Selection = selection;
+        const Reported some = process(text, operation, pattern, newText, maxCount, true, options);
+        EXPECT_EQ(some.result, expected) << what;
+        EXPECT_EQ(some.count, static_cast<std::int64_t>(chosen.size())) << what;
+        EXPECT_EQ(some.matches, chosen) << what;
     }
 }
 

@@ -128,7 +128,7 @@ std::string randomText(std::mt19937& rng, int maxPieces) {
 
 TEST(WholeWordTest, LiteralPatternsAgreeWithTheReference) {
     std::mt19937 rng(21);
-    const MatchOptions word{true, false};
+    const MatchOptions word{true, false, {}};
     for (int round = 0; round < 20000; ++round) {
         const std::string text = randomText(rng, 24);
         const std::string pattern = randomText(rng, 3);
@@ -156,7 +156,7 @@ TEST(WholeWordTest, LiteralPatternsAgreeWithTheReference) {
 // and without regard to case too.
 TEST(WholeWordTest, SearchReplaceAndInsertsCountTheSameMatches) {
     std::mt19937 rng(4);
-    const MatchOptions options[] = {{true, false}, {true, true}};
+    const MatchOptions options[] = {{true, false, {}}, {true, true, {}}};
     std::uniform_int_distribution<int> coin(0, 1);
     for (int round = 0; round < 20000; ++round) {
         const std::string text = randomText(rng, 20);

@@ -155,3 +155,35 @@ TEST(MatchList, ColumnsOfADecodedFileCountCharacters) {
     EXPECT_EQ(where(run({path}, operation(core::OpOnlySearch, "foo")).matches[path].at(0)), "1:5-1:7");
     EXPECT_EQ(where(run({plain}, operation(core::OpOnlySearch, "foo")).matches[plain].at(0)), "1:7-1:9");
 }
+
+// RunEvents::ChooseMatches: each file that would change is asked about on
+// the run's thread, in run order whatever the threads, and exactly the
+// chosen matches are written, in a UTF-16 file too; a file that changes
+// between the question and the write is asked about again.
+TEST(MatchList, ChosenMatchesAreTheOnesWritten) {
+    TempDir dir;
+    const std::string utf16 = quillet::testutil::Iconv("UTF-16", "UTF-8", "x1 x2 x3");
+    const std::vector<std::string> paths = {dir.write("a", "x1 x2 x3"), dir.write("none", "y"), dir.write("b", utf16),
+                                            dir.write("c", "x")};
+    RunRequest request;
+    request.Entries = paths;
+    request.Param = operation(core::OpReplaceText, "x", "#");
+    request.Param.ListMatches = false;
+    request.Threads = 3;
+    std::vector<std::string> asked;
+    RunEvents events;
+    events.ChooseMatches = [&](const std::string& path, std::string_view text, const std::vector<MatchLocation>& m) {
+        asked.push_back(path + ":" + std::string(text) + ":" + std::to_string(m.size()));
+        if (path == paths[3] && asked.size() == 3)
+            dir.write("c", "xxx"); // changed after the question: asked again
+        return path == paths[3] ? std::vector<bool>{false, true} : std::vector<bool>{true, false, true};
+    };
+    RunTotals totals;
+    ExecuteRun(request, events, &totals);
+    EXPECT_EQ(asked, (std::vector<std::string>{paths[0] + ":x1 x2 x3:3", paths[2] + ":x1 x2 x3:3", paths[3] + ":x:1",
+                                               paths[3] + ":xxx:3"}));
+    EXPECT_EQ(readFile(paths[0]), "#1 x2 #3");
+    EXPECT_EQ(readFile(paths[2]), quillet::testutil::Iconv("UTF-16", "UTF-8", "#1 x2 #3"));
+    EXPECT_EQ(readFile(paths[3]), "x#x");
+    EXPECT_EQ(totals.Matched, 3);
+}

@@ -47,7 +47,7 @@ struct FileOperation {
     std::string TagOpen{core::kTagOpen};
     std::string TagClose{core::kTagClose};
     std::int64_t MaxCount = -1; // matches handled per file; <= 0: no limit
-    core::MatchOptions Match;   // whole words, kept case
+    core::MatchOptions Match;   // whole words, kept case, a selection of the matches
     bool DryRun = false;        // find and count, but write nothing
     bool RecordKept = false;    // note which stretches of a changed file stay (PreparedFile::Kept), for a diff
     // Note each match where it stands (PreparedFile::MatchList); Only Search

@@ -88,7 +88,7 @@ class RunDriver {
 public:
     RunDriver(const RunRequest& request, const RunEvents& events, RunTotals& totals)
         : m_request(request), m_events(events), m_totals(totals), m_held(HeldOpen::forThisProcess()) {
-        if (request.Threads > 1) {
+        if (request.Threads > 1 && !events.ChooseMatches) {
             m_pipeline.emplace(request.Param, request.Threads - 1, m_held.directoriesAhead);
             if (m_pipeline->workers() == 0)
                 m_pipeline.reset();
@@ -126,10 +126,34 @@ public:
 private:
     PreparedFile prepare(const FileLocation& location, std::exception_ptr& error) {
         try {
-            return PrepareFileAt(location, m_request.Param);
+            return m_events.ChooseMatches ? prepareChosen(location) : PrepareFileAt(location, m_request.Param);
         } catch (...) {
             error = std::current_exception();
             return {};
+        }
+    }
+
+    // A file prepared with the changes RunEvents::ChooseMatches picks from
+    // its matches. The second read must find the bytes the choice was made
+    // on; if they changed, the new ones are asked about.
+    PreparedFile prepareChosen(const FileLocation& location) {
+        FileOperation listing = m_request.Param;
+        listing.ListMatches = true;
+        PreparedFile asked = PrepareFileAt(location, listing);
+        for (int tries = 1;; ++tries) {
+            if (!asked.Changed || asked.Matches <= 0) {
+                if (!m_request.Param.ListMatches)
+                    asked.MatchList.clear();
+                return asked;
+            }
+            FileOperation chosen = m_request.Param;
+            chosen.Match.Selection = m_events.ChooseMatches(location.Path, asked.oldText(), asked.MatchList);
+            PreparedFile prepared = PrepareFileAt(location, chosen);
+            if (prepared.Identity == asked.Identity && !prepared.Torn && !asked.Torn)
+                return prepared;
+            if (tries >= kTries)
+                throw Error("File changed while being processed: \"" + detail::fullPath(location.Path) + "\"");
+            asked = PrepareFileAt(location, listing);
         }
     }
 

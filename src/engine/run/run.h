@@ -93,6 +93,20 @@ struct RunEvents {
     // operation handled. The views live until the call returns.
     std::function<void(const std::string& entry, std::string_view text, const std::vector<MatchLocation>& matches)>
         OnMatches;
+    // Where set, the run asks which changes to make: for each file that the
+    // operation would change and whose matches it counts (Replace Text and
+    // the inserts), on the run's own thread and in run order (the run then
+    // reads one file at a time, whatever Threads), with the file's listed
+    // path, its text and its matches as FileOperation::ListMatches notes
+    // them. It returns which of them to apply (core::MatchOptions::Selection,
+    // match n at [n - 1]); the file is then processed again with that
+    // selection, from the same bytes (a file that changed between the two
+    // reads is asked about again), and committed and reported as in any run.
+    // A file read again because it changed before its commit is asked about
+    // again too.
+    std::function<std::vector<bool>(const std::string& listedPath, std::string_view text,
+                                    const std::vector<MatchLocation>& matches)>
+        ChooseMatches;
 };
 
 // What a run did, beyond the count ExecuteRun returns.

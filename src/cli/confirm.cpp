@@ -1,0 +1,121 @@
+#include "cli/confirm.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace quillet::cli {
+
+namespace {
+
+constexpr std::string_view kQuestion =
+    "Apply this change? [y]es [n]o [a]ll in this file [d]one with this file [A]ll [q]uit ";
+
+// Each line of `lines` after `mark`, each ending in a line break ("\r\n"
+// as "\n").
+void appendMarked(std::string& out, std::string_view lines, char mark, const char* color) {
+    for (;;) {
+        const std::size_t cut = lines.find('\n');
+        std::string_view line = lines.substr(0, cut);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (color != nullptr)
+            out += color;
+        (out += mark) += line;
+        if (color != nullptr)
+            out += "\x1b[m";
+        out += '\n';
+        if (cut == std::string_view::npos)
+            return;
+        lines.remove_prefix(cut + 1);
+    }
+}
+
+} // namespace
+
+std::unique_ptr<ChangeQuestions> ChangeQuestions::open(bool color, const volatile std::sig_atomic_t& interrupted) {
+    const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return nullptr;
+    return std::unique_ptr<ChangeQuestions>(new ChangeQuestions(fd, color, interrupted));
+}
+
+ChangeQuestions::~ChangeQuestions() {
+    ::close(m_fd);
+}
+
+void ChangeQuestions::write(std::string_view bytes) const {
+    while (!bytes.empty()) {
+        const ssize_t done = ::write(m_fd, bytes.data(), bytes.size());
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return; // a terminal gone away: the answer reads end of input
+        bytes.remove_prefix(static_cast<std::size_t>(done));
+    }
+}
+
+char ChangeQuestions::answer() const {
+    std::string line;
+    for (;;) {
+        // A signal's handler restarts a read, never a poll: Ctrl-C ends
+        // the wait rather than going unseen until the next answer.
+        pollfd ready{m_fd, POLLIN, 0};
+        if (::poll(&ready, 1, -1) < 0) {
+            if (errno == EINTR && m_interrupted == 0)
+                continue;
+            return 'q';
+        }
+        char byte = 0;
+        const ssize_t got = ::read(m_fd, &byte, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return 'q';
+        if (byte == '\n')
+            break;
+        line += byte;
+    }
+    return line.size() == 1 ? line[0] : '?';
+}
+
+std::vector<bool> ChangeQuestions::ask(std::string_view shownPath, std::string_view text,
+                                       const std::vector<engine::MatchLocation>& matches) {
+    std::vector<bool> selection(matches.size(), m_all);
+    bool fileDecided = m_all || m_quit;
+    for (std::size_t i = 0; i < matches.size() && !fileDecided; ++i) {
+        const engine::MatchLocation& match = matches[i];
+        // The lines from the match's first to the one it ends before, which
+        // it joins to the first when it takes a line end away.
+        const std::size_t from = match.Start == 0 ? 0 : text.rfind('\n', match.Start - 1) + 1; // npos + 1: 0
+        const std::size_t to = std::min(text.find('\n', match.End), text.size());
+        std::string changed(text.substr(from, match.Start - from));
+        (changed += match.Replacement) += text.substr(match.End, to - match.End);
+        std::string shown(shownPath);
+        (shown += ':') += std::to_string(match.FirstLine);
+        shown += '\n';
+        appendMarked(shown, text.substr(from, to - from), '-', m_color ? "\x1b[31m" : nullptr);
+        appendMarked(shown, changed, '+', m_color ? "\x1b[32m" : nullptr);
+        write(shown);
+        for (;;) {
+            write(kQuestion);
+            const char reply = answer();
+            if (reply == 'y' || reply == 'a' || reply == 'A')
+                selection[i] = true;
+            if (reply == 'a' || reply == 'A' || reply == 'd' || reply == 'q') {
+                m_all = reply == 'A';
+                m_quit = reply == 'q';
+                fileDecided = true;
+                for (std::size_t rest = i + 1; rest < matches.size(); ++rest)
+                    selection[rest] = reply == 'a' || reply == 'A';
+            }
+            if (std::string_view("ynadAq").find(reply) != std::string_view::npos)
+                break;
+        }
+    }
+    return selection;
+}
+
+} // namespace quillet::cli
