@@ -61,13 +61,16 @@ char ChangeQuestions::answer() const {
     std::string line;
     for (;;) {
         // A signal's handler restarts a read, never a poll: Ctrl-C ends
-        // the wait rather than going unseen until the next answer.
-        pollfd ready{m_fd, POLLIN, 0};
-        if (::poll(&ready, 1, -1) < 0) {
-            if (errno == EINTR && m_interrupted == 0)
-                continue;
+        // the wait rather than going unseen until the next answer. One that
+        // lands just before the poll begins is seen at its next wake.
+        if (m_interrupted != 0)
             return 'q';
-        }
+        pollfd ready{m_fd, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, 200);
+        if (polled < 0 && errno != EINTR)
+            return 'q';
+        if (polled <= 0)
+            continue;
         char byte = 0;
         const ssize_t got = ::read(m_fd, &byte, 1);
         if (got < 0 && errno == EINTR)
