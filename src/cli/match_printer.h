@@ -13,13 +13,14 @@
 // as "NAME>LINE>TEXT", numbered from the block's first line, the new text
 // coloured green.
 //
-// A line longer than kCutWidth bytes is cut around its first match (or, for
-// a context line, after its start), and "[...]" stands for each part left
-// out: a 500 MB line prints about kCutWidth bytes. A cut never splits a
+// A line longer than engine::kShownLineWidth bytes is cut around its first
+// match (or, for a context line, after its start), and "[...]" stands for
+// each part left out: a 500 MB line prints about that many bytes. A cut never splits a
 // UTF-8 character. A binary text (core::LooksBinary) prints only
 // "quillet-cli: NAME: binary file matches", as grep says it.
 #pragma once
 
+#include "engine/run/match_lines.h"
 #include "engine/run/prepare.h"
 
 #include <cstdint>
@@ -38,8 +39,6 @@ struct MatchStyle {
     bool Replacement = false; // show what the writing operation makes of the lines
 };
 
-inline constexpr std::size_t kCutWidth = 300;
-
 class MatchPrinter {
 public:
     // `write` receives the output in pieces of a few KiB or less, at least
@@ -52,12 +51,9 @@ public:
     void print(std::string_view name, std::string_view text, const std::vector<engine::MatchLocation>& matches);
 
 private:
-    struct Span {
-        std::size_t Start;
-        std::size_t End;
-    };
+    class Lines;
     void line(std::string_view text, std::size_t start, std::size_t end, std::int64_t number, char separator,
-              const std::vector<Span>& marked, std::int64_t column);
+              const std::vector<engine::TextSpan>& marked, std::int64_t column);
     void separator();
     void flushIfLarge();
 

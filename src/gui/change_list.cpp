@@ -1,7 +1,7 @@
 #include "change_list.h"
 
 #include "core/text_diff.h"
-#include "core/text_lines.h"
+#include "engine/run/match_lines.h"
 
 #include <sys/stat.h>
 
@@ -56,98 +56,49 @@ bool sameFileNow(const std::string& path, const engine::FileIdentity& identity) 
 namespace {
 
 constexpr std::string_view kCut = "[...]";
-// How much of a cut line stands before its first match.
-constexpr std::size_t kCutLead = 100;
 
-bool continues(std::string_view text, std::size_t at) {
-    return at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
-}
+// The rows of the lines ShowMatchLines picks.
+class Rows : public engine::MatchLineSink {
+public:
+    explicit Rows(std::string_view text) : m_text(text) {}
 
-// The row of the line [start, end) with the parts of `marks` (ranges of the
-// text) that lie in it.
-MatchRow rowOf(std::string_view text, std::size_t start, std::size_t end, std::int64_t number,
-               const std::vector<std::pair<std::size_t, std::size_t>>& marks) {
-    std::size_t from = start;
-    std::size_t to = end;
-    if (end - start > kMatchCutWidth) {
-        const std::size_t anchor = marks.empty() ? start : std::max(marks.front().first, start);
-        from = anchor - std::min(kCutLead, anchor - start);
-        to = std::min(end, from + kMatchCutWidth);
-        while (from > start && continues(text, from))
-            --from;
-        while (to < end && continues(text, to))
-            ++to;
+    void gap() override { m_rows.push_back(MatchRow{}); }
+
+    void line(const engine::ShownLine& line) override {
+        const std::vector<engine::TextSpan>& marks = *line.Marks;
+        const engine::TextSpan part =
+            engine::ShownPartOfLine(m_text, line.Start, line.End, marks.empty() ? line.Start : marks.front().Start);
+        MatchRow row;
+        row.Line = line.Number;
+        if (part.Start > line.Start)
+            row.Text = kCut;
+        const std::size_t offset = row.Text.size();
+        row.Text.append(m_text.substr(part.Start, part.End - part.Start));
+        for (const engine::TextSpan& mark : marks) {
+            const std::size_t markFrom = std::clamp(mark.Start, part.Start, part.End);
+            const std::size_t markTo = std::clamp(mark.End, part.Start, part.End);
+            if (markFrom < markTo)
+                row.Marks.emplace_back(markFrom - part.Start + offset, markTo - part.Start + offset);
+        }
+        if (part.End < line.End)
+            row.Text += kCut;
+        m_rows.push_back(std::move(row));
     }
-    MatchRow row;
-    row.Line = number;
-    if (from > start)
-        row.Text = kCut;
-    const std::size_t offset = row.Text.size();
-    row.Text.append(text.substr(from, to - from));
-    for (const auto& [markStart, markEnd] : marks) {
-        const std::size_t markFrom = std::clamp(markStart, from, to);
-        const std::size_t markTo = std::clamp(markEnd, from, to);
-        if (markFrom < markTo)
-            row.Marks.emplace_back(markFrom - from + offset, markTo - from + offset);
-    }
-    if (to < end)
-        row.Text += kCut;
-    return row;
-}
+
+    std::vector<MatchRow> take() { return std::move(m_rows); }
+
+private:
+    std::string_view m_text;
+    std::vector<MatchRow> m_rows;
+};
 
 } // namespace
 
 std::vector<MatchRow> matchRows(std::string_view text, const std::vector<engine::MatchLocation>& matches,
                                 std::int64_t context) {
-    std::vector<MatchRow> rows;
-    // Lines are visited forward only, each read once.
-    std::int64_t number = 1;
-    std::size_t lineStart = 0;
-    const auto go = [&](std::int64_t wanted) {
-        while (number < wanted && lineStart < text.size()) {
-            lineStart = core::LineEndAt(text, lineStart) + 1;
-            ++number;
-        }
-        return number == wanted && lineStart < text.size();
-    };
-    std::int64_t shown = 0; // the last line shown
-    const std::vector<std::pair<std::size_t, std::size_t>> none;
-    const auto contextLines = [&](std::int64_t from, std::int64_t to) {
-        for (std::int64_t n = std::max(from, shown + 1); n <= to && go(n); ++n) {
-            rows.push_back(rowOf(text, lineStart, core::LineEndAt(text, lineStart), n, none));
-            shown = n;
-        }
-    };
-    std::int64_t contextTo = 0; // after-context still due up to this line
-    std::vector<std::pair<std::size_t, std::size_t>> marks;
-    for (std::size_t i = 0; i < matches.size();) {
-        // A group: the lines of matches that share or span lines.
-        const std::int64_t first = matches[i].FirstLine;
-        std::int64_t last = matches[i].LastLine;
-        std::size_t j = i + 1;
-        while (j < matches.size() && matches[j].FirstLine <= last)
-            last = std::max(last, matches[j++].LastLine);
-        contextLines(shown + 1, std::min(contextTo, first - 1));
-        const std::int64_t groupStart = std::max(shown + 1, first - context);
-        if (!rows.empty() && groupStart > shown + 1)
-            rows.push_back(MatchRow{});
-        contextLines(groupStart, first - 1);
-        std::size_t k = i;
-        for (std::int64_t n = std::max(first, shown + 1); n <= last && go(n); ++n) {
-            const std::size_t end = core::LineEndAt(text, lineStart);
-            while (k < j && matches[k].LastLine < n)
-                ++k;
-            marks.clear();
-            for (std::size_t m = k; m < j && matches[m].Start <= end; ++m)
-                marks.emplace_back(std::max(matches[m].Start, lineStart), std::min(matches[m].End, end));
-            rows.push_back(rowOf(text, lineStart, end, n, marks));
-            shown = n;
-        }
-        contextTo = last + context;
-        i = j;
-    }
-    contextLines(shown + 1, contextTo);
-    return rows;
+    Rows rows(text);
+    engine::ShowMatchLines(text, matches, context, context, rows);
+    return rows.take();
 }
 
 ChangeCollector::ChangeCollector(ChangeLimits limits) : m_limits(limits) {}

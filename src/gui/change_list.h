@@ -26,20 +26,18 @@ namespace quillet::gui {
 // between groups of lines that do not touch (Line 0, no text).
 struct MatchRow {
     std::int64_t Line = 0;
-    // The line without its "\n", or, past kMatchCutWidth bytes, the part
-    // around its first match, with "[...]" for each part left out.
+    // The line without its "\n", or, past engine::kShownLineWidth bytes, the
+    // part around its first match, with "[...]" for each part left out.
     std::string Text;
     std::vector<std::pair<std::size_t, std::size_t>> Marks; // byte ranges of Text that matched, in order
 
     bool operator==(const MatchRow&) const = default;
 };
 
-inline constexpr std::size_t kMatchCutWidth = 300;
-
 // The rows that show `matches` (in order, not overlapping, within `text`,
 // numbered by core/text_lines.h) with `context` lines before and after each
-// group of matching lines. A match that spans lines marks a part of each.
-// A cut never splits a UTF-8 character.
+// group of matching lines, as engine/run/match_lines.h picks and cuts them.
+// A match that spans lines marks a part of each.
 std::vector<MatchRow> matchRows(std::string_view text, const std::vector<engine::MatchLocation>& matches,
                                 std::int64_t context);
 
