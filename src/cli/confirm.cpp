@@ -1,5 +1,7 @@
 #include "cli/confirm.h"
 
+#include "engine/run/match_lines.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -13,23 +15,46 @@ namespace {
 constexpr std::string_view kQuestion =
     "Apply this change? [y]es [n]o [a]ll in this file [d]one with this file [A]ll [q]uit ";
 
+// How many lines of a change that spans more are shown: the first and the
+// last half of them, with a line that says how many were left out.
+constexpr std::size_t kShownLines = 20;
+
 // Each line of `lines` after `mark`, each ending in a line break ("\r\n"
-// as "\n").
-void appendMarked(std::string& out, std::string_view lines, char mark, const char* color) {
-    for (;;) {
-        const std::size_t cut = lines.find('\n');
-        std::string_view line = lines.substr(0, cut);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (color != nullptr)
-            out += color;
-        (out += mark) += line;
-        if (color != nullptr)
-            out += "\x1b[m";
-        out += '\n';
+// as "\n"). A line longer than engine::kShownLineWidth is cut around
+// `anchor` (an offset in `lines` where the change begins) or after its start,
+// with "[...]" for each part left out, so that a change in a 500 MB line
+// shows a few hundred bytes.
+void appendMarked(std::string& out, std::string_view lines, std::size_t anchor, char mark, const char* color) {
+    std::size_t count = 1;
+    for (const char c : lines)
+        count += c == '\n' ? 1 : 0;
+    std::size_t number = 0;
+    for (std::size_t start = 0;; ++number) {
+        const std::size_t cut = lines.find('\n', start);
+        const std::size_t next = cut == std::string_view::npos ? lines.size() : cut;
+        std::size_t end = next;
+        if (end > start && lines[end - 1] == '\r')
+            --end;
+        const bool shown = count <= kShownLines || number < kShownLines / 2 || number >= count - kShownLines / 2;
+        if (shown) {
+            const engine::TextSpan part = engine::ShownPartOfLine(lines, start, end, anchor);
+            if (color != nullptr)
+                out += color;
+            out += mark;
+            if (part.Start > start)
+                out += "[...]";
+            out += lines.substr(part.Start, part.End - part.Start);
+            if (part.End < end)
+                out += "[...]";
+            if (color != nullptr)
+                out += "\x1b[m";
+            out += '\n';
+        } else if (number == kShownLines / 2) {
+            ((out += mark) += "[... ") += std::to_string(count - kShownLines) += " lines]\n";
+        }
         if (cut == std::string_view::npos)
             return;
-        lines.remove_prefix(cut + 1);
+        start = cut + 1;
     }
 }
 
@@ -99,8 +124,8 @@ std::vector<bool> ChangeQuestions::ask(std::string_view shownPath, std::string_v
         std::string shown(shownPath);
         (shown += ':') += std::to_string(match.FirstLine);
         shown += '\n';
-        appendMarked(shown, text.substr(from, to - from), '-', m_color ? "\x1b[31m" : nullptr);
-        appendMarked(shown, changed, '+', m_color ? "\x1b[32m" : nullptr);
+        appendMarked(shown, text.substr(from, to - from), match.Start - from, '-', m_color ? "\x1b[31m" : nullptr);
+        appendMarked(shown, changed, match.Start - from, '+', m_color ? "\x1b[32m" : nullptr);
         write(shown);
         for (;;) {
             write(kQuestion);

@@ -3,7 +3,9 @@
 // (they may carry a list of paths and the result list).
 //
 // For each change: "PATH:LINE", the lines that hold the match as they are
-// ("-" first) and as the change leaves them ("+" first), then
+// ("-" first) and as the change leaves them ("+" first), a long line cut
+// around the change and a change of many lines shown by its first and last
+// lines, as the match listing cuts them (engine/run/match_lines.h); then
 //   Apply this change? [y]es [n]o [a]ll in this file [d]one with this file [A]ll [q]uit
 // y and n decide the change; a applies it and the rest of the file, d
 // leaves it and the rest of the file; A applies every change from here on

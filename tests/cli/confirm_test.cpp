@@ -116,3 +116,35 @@ TEST_F(CliTest, ConfirmWithoutATerminalIsRefused) {
     EXPECT_EQ(result.ExitCode, 2);
     EXPECT_EQ(readFile(a), "x1\n");
 }
+
+// A change in a long line, or one spanning many lines, used to be shown
+// whole: a question about one word of a 1 MB line filled the terminal.
+TEST_F(CliTest, ConfirmShowsALongChangeCut) {
+    setenv("NO_COLOR", "1", 1);
+    std::string manyLines;
+    for (int n = 1; n <= 100; ++n)
+        manyLines += "l" + std::to_string(n) + "\n";
+    const struct {
+        std::string text, pattern;
+        std::vector<std::string> shown; // in the screen, in this order
+    } cases[] = {
+        {std::string(500000, 'a') + "x" + std::string(500000, 'b') + "\n",
+         "x",
+         {"\r\n-[...]" + std::string(100, 'a') + "x" + std::string(199, 'b') + "[...]\r\n",
+          "\r\n+[...]" + std::string(100, 'a') + "#" + std::string(199, 'b') + "[...]\r\n"}},
+        {"<" + manyLines + ">\n",
+         "<*>",
+         {"\r\n-<l1\r\n", "\r\n-l10\r\n-[... 81 lines]\r\n-l92\r\n", "\r\n-l100\r\n->\r\n+#\r\n"}},
+    };
+    for (const auto& c : cases) {
+        const std::string a = dir.write("a.txt", c.text);
+        const Answered answered = runOnTerminal({"replace", "--confirm", c.pattern, "#", a}, {"n"});
+        EXPECT_LT(answered.Screen.size(), 2000u);
+        std::size_t at = 0;
+        for (const std::string& part : c.shown) {
+            at = answered.Screen.find(part, at);
+            EXPECT_NE(at, std::string::npos) << part << "\n" << answered.Screen.substr(0, 3000);
+        }
+    }
+    unsetenv("NO_COLOR");
+}
