@@ -11,6 +11,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quillet::engine {
 
@@ -19,7 +20,15 @@ namespace {
 std::string homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
         return home;
-    if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr)
+    // The reentrant call: the window builds a run's journal on the run's own
+    // thread, while another thread may ask the same.
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* user = nullptr;
+    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &user) == ERANGE &&
+           buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (user != nullptr && user->pw_dir != nullptr)
         return user->pw_dir;
     return "/";
 }
