@@ -38,7 +38,7 @@ struct ChangedSpans {
 // token: their common leading and trailing tokens are found and everything
 // between is one span on each side, as diff-highlight always does. Keeps a
 // 500 MB line, or two unrelated long lines, from stalling the view.
-inline constexpr std::size_t kMaxDiffedLineBytes = 16 * 1024;
+inline constexpr std::size_t kMaxDiffedLineBytes = std::size_t{16} * 1024;
 inline constexpr std::size_t kMaxLineEdits = 256;
 
 // The tokens of `line`, in order, covering it.

@@ -112,7 +112,7 @@ QString editorFromEnvironment() {
 }
 
 QString terminalFromEnvironment() {
-    const QString chosen = qEnvironmentVariable("TERMINAL").trimmed();
+    QString chosen = qEnvironmentVariable("TERMINAL").trimmed();
     if (!chosen.isEmpty())
         return chosen;
     const QString system = QStringLiteral("x-terminal-emulator");
