@@ -8,6 +8,7 @@
 # Writes DOCS_DIR/page-file.png, page-text.png (a pattern and a new text
 # typed in), screenshot-changes.png (the Changes page's preview of them),
 # page-result.png (after a run, the final message answered),
+# page-matches.png (then Only Search, a file's matches on the Changes page),
 # page-maximised.png (the File page of the window maximised, at half size) and
 # screenshot.png (the File and Text pages side by side, for the README).
 # Needs Xvfb, xdotool and ImageMagick (Debian: xvfb xauth xdotool x11-utils
@@ -72,10 +73,19 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-for page in about contact download faq index; do
+for page in about contact download faq; do
     printf '<html><body><a href="http://example.org/%s.htm">%s</a></body></html>\n' "$page" "$page" \
         > "$demo/$page.htm"
 done
+# A page of several lines, for the matches view's context.
+cat > "$demo/index.htm" <<'PAGE'
+<html><body>
+<h1>Welcome</h1>
+<p>Read <a href="http://example.org/about.htm">about us</a>,</p>
+<p>the <a href="http://example.org/faq.htm">questions</a> people ask,</p>
+<p>or <a href="http://example.org/download.htm">download</a> it.</p>
+</body></html>
+PAGE
 printf 'news\n' > "$demo/news/2024.htm"
 printf 'body{}\n' > "$demo/css/site.css"
 mkdir -p -m 700 "$work/runtime"
@@ -128,6 +138,24 @@ xdotool mousemove --window "$window" 119 19 click 1
 sleep 0.5
 import -window "$window" "$docs/page-result.png"
 
+# The matches view: Only Search for the address, then, on the Changes page,
+# the page of several lines selected.
+xdotool mousemove --window "$window" 70 19 click 1
+sleep 0.3
+xdotool mousemove --window "$window" 37 185 click 1
+xdotool mousemove --window "$window" 200 100 click 1 key ctrl+a
+xdotool type --delay 15 'example.org'
+xdotool mousemove --window "$window" 246 423 click 1
+box=$(xdotool search --sync --onlyvisible --name '^Quillet$' | head -1)
+sleep 0.5
+xdotool mousemove --window "$box" 10 10 click 1 key Return
+sleep 0.5
+xdotool mousemove --window "$window" 180 19 click 1
+sleep 0.3
+xdotool mousemove --window "$window" 80 166 click 1
+sleep 0.5
+import -window "$window" "$docs/page-matches.png"
+
 # The File page of the window maximised (Xvfb has no window manager: the
 # window is given the whole screen), scaled down for the manual.
 xdotool windowmove "$window" 0 0 windowsize "$window" 1280 800
@@ -138,4 +166,4 @@ import -window "$window" -resize 50% -depth 8 "$docs/page-maximised.png"
 
 convert "$docs/page-file.png" "$docs/page-text.png" -background white -splice 12x0 +append -chop 12x0 \
     "$docs/screenshot.png"
-echo "screenshot.sh: wrote page-file.png, page-text.png, screenshot-changes.png, page-result.png, page-maximised.png and screenshot.png in ${QUILLET_SHOT_DOCS:-$docs}"
+echo "screenshot.sh: wrote page-file.png, page-text.png, screenshot-changes.png, page-result.png, page-matches.png, page-maximised.png and screenshot.png in ${QUILLET_SHOT_DOCS:-$docs}"

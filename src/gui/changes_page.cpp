@@ -169,6 +169,8 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     connect(m_list, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item) { runGuarded([&] { openItem(item); }); });
     connect(m_list, &QWidget::customContextMenuRequested, this, &ChangesPage::showContextMenu);
+    connect(m_diff, &DiffView::openLineRequested, this,
+            [this](std::int64_t line) { runGuarded([&] { openItemAtLine(m_list->currentItem(), line); }); });
     connect(m_run, &RunController::finished, this, &ChangesPage::onRunFinished);
     connect(m_run, &RunController::failed, this, &ChangesPage::onRunFailed);
     updateButtons();
@@ -377,13 +379,13 @@ void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
         return;
     }
     if (row.Change.DiffKept) {
-        m_diff->showDiff(row.Change.Diff);
+        m_diff->showDiff(row.Change.Diff, m_shown == Shown::Preview ? DiskSide::Old : DiskSide::New);
         return;
     }
     // A preview's file is still there to be read; a real run's old content
     // is gone (it is in the journal).
     if (m_shown == Shown::Preview) {
-        m_diff->showDiff(diffOfFileNow(m_param, row.Change.Path));
+        m_diff->showDiff(diffOfFileNow(m_param, row.Change.Path), DiskSide::Old);
         return;
     }
     m_diff->showMessage(QStringLiteral("The changes of this file are too large to keep for display."));
@@ -497,6 +499,16 @@ QString ChangesPage::absolutePath(QTreeWidgetItem* item) const {
 
 void ChangesPage::openItem(QTreeWidgetItem* item) {
     openWithDesktop(absolutePath(item));
+}
+
+void ChangesPage::openItemAtLine(QTreeWidgetItem* item, std::int64_t line) {
+    const QString path = absolutePath(item);
+    if (path.isEmpty())
+        return;
+    if (!QFileInfo::exists(path))
+        throw Error("\"" + QFile::encodeName(path).toStdString() + "\" does not exist");
+    if (!OpenFileAtLine(path, line))
+        throw Error("No program is set up to open \"" + QFile::encodeName(path).toStdString() + "\"");
 }
 
 void ChangesPage::showContextMenu(const QPoint& at) {

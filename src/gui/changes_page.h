@@ -23,6 +23,9 @@
 // count, and selecting one shows its matches, highlighted, with line numbers
 // and context (DiffView::showMatches). A double-click opens a file with the desktop's
 // handler; the context menu offers Open, Open Containing Folder, Copy Path.
+// A double-click on a line of the diff or of the matches opens the file at
+// that line in the user's editor when the environment names one that can
+// (OpenFileAtLine), else with the desktop's handler.
 //
 // Layer: gui. Runs go through a RunController of the page's own; the page
 // knows the window only through the RequestSource it is given.
@@ -36,6 +39,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -132,6 +136,7 @@ private:
     void onCurrentItemChanged(QTreeWidgetItem* item);
     void showContextMenu(const QPoint& at);
     void openItem(QTreeWidgetItem* item);
+    void openItemAtLine(QTreeWidgetItem* item, std::int64_t line);
 
     // `keep`: the keepers of a run that writes, made on the run's thread.
     void startRun(engine::RunRequest request, Shown shows, std::optional<engine::RunKeepersOptions> keep);

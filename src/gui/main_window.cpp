@@ -206,6 +206,7 @@ QList<QWidget*> MainWindow::focusChain() const {
                               ui->MaxCount_Cbo,
                               ui->WholeWord_Chk,
                               ui->ResultIsPattern_Chk,
+                              ui->KeepCase_Chk,
                               ui->ResultFileNames_Memo,
                               ui->Stop_Chk,
                               ui->Execute_Btn};
@@ -408,6 +409,7 @@ void MainWindow::setupAnchors() {
         {ui->Hint_Lab, S::None, S::None, S::Half, S::None},
         {ui->ResultIsPattern_Chk, S::Full, S::None, S::Half, S::None},
         {ui->NewText_Memo, S::None, S::Full, S::Half, S::OtherHalf},
+        {ui->KeepCase_Chk, S::Full, S::None, S::Full, S::None},
         // The Result page.
         {ui->Stop_Chk, S::Full, S::None, S::None, S::None},
         {ui->ResultFileNames_Memo, S::None, S::Full, S::None, S::Full},
@@ -462,6 +464,8 @@ void MainWindow::FileListFrom_RdgClick() {
 void MainWindow::SROperation_RdgClick() {
     const int operation = ui->SROperation_Rdg->itemIndex();
     ui->ResultIsPattern_Chk->setEnabled(operation != core::OpOnlySearch);
+    // Only Replace Text writes a new text in place of a match.
+    ui->KeepCase_Chk->setEnabled(operation == core::OpReplaceText);
     // A memo the operation takes no text from is read-only.
     if (const core::OperationInfo* info = core::FindOperation(static_cast<std::uint8_t>(operation))) {
         SetMemoReadOnly(ui->SearchPattern_Memo, info->Arguments < 1);

@@ -50,6 +50,7 @@ engine::RunRequest MainWindow::runRequestFromSettings() const {
     }
     param.CaseSensitive = ui->CaseSensitive_Chk->isChecked();
     param.Match.WholeWord = ui->WholeWord_Chk->isChecked();
+    param.Match.KeepCase = ui->KeepCase_Chk->isEnabled() && ui->KeepCase_Chk->isChecked();
     param.SearchPattern = toBytes(ui->SearchPattern_Memo->toPlainText());
     param.Operation = static_cast<std::uint8_t>(std::max(0, ui->SROperation_Rdg->itemIndex()));
     param.NewText = toBytes(ui->NewText_Memo->toPlainText());

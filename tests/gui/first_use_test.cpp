@@ -163,10 +163,10 @@ private slots:
         // To the Text page from the tabs, by the arrow key.
         QCOMPARE(pressAndRecord(Qt::NoModifier, 3).last(), QStringLiteral("tabs"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
-        const QStringList textPage{"SearchPattern_Memo",  "NewText_Memo", "SROperation_Rdg_1",
-                                   "CaseSensitive_Chk",   "MaxCount_Cbo", "WholeWord_Chk",
-                                   "ResultIsPattern_Chk", "Execute_Btn",  "tabs"};
-        QCOMPARE(pressAndRecord(Qt::NoModifier, 9), textPage);
+        const QStringList textPage{"SearchPattern_Memo", "NewText_Memo",  "SROperation_Rdg_1",   "CaseSensitive_Chk",
+                                   "MaxCount_Cbo",       "WholeWord_Chk", "ResultIsPattern_Chk", "KeepCase_Chk",
+                                   "Execute_Btn",        "tabs"};
+        QCOMPARE(pressAndRecord(Qt::NoModifier, 10), textPage);
         QVERIFY(child<QPlainTextEdit>(m_window.get(), "SearchPattern_Memo")->toPlainText().isEmpty());
         QVERIFY(child<QPlainTextEdit>(m_window.get(), "NewText_Memo")->toPlainText().isEmpty());
 

@@ -1,6 +1,7 @@
 #include "shell_launcher.h"
 
 #include "core/error.h"
+#include "editor_command.h"
 #include "quillet_config.h"
 
 #include <QCoreApplication>
@@ -170,6 +171,17 @@ bool OpenWithDesktop(const QString& path) {
     if (detail::trimmedBelow33(path).isEmpty())
         return false;
     return detail::g_backend->openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+}
+
+bool OpenFileAtLine(const QString& path, std::int64_t line) {
+    if (detail::trimmedBelow33(path).isEmpty())
+        return false;
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const std::optional<EditorCommand> editor =
+        editorCommandAt(editorFromEnvironment(), terminalFromEnvironment(), absolute, line);
+    if (editor && detail::g_backend->startDetached(editor->Program, editor->Arguments))
+        return true;
+    return OpenWithDesktop(absolute);
 }
 
 QString manualPath() {

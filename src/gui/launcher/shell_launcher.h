@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <cstdint>
+
 namespace quillet::gui {
 
 // The seam between the launcher and the outside world. The real back end
@@ -80,6 +82,13 @@ bool ShellOpen(const QString& target, const QString& parameters = {});
 // OpenTarget, for which "setup.exe.txt" is a program). Returns whether the
 // handler took it; false for a blank path.
 bool OpenWithDesktop(const QString& path);
+
+// Opens the existing file `path` at `line` (1-based) in the user's editor,
+// when the environment names one that can jump to a line and can show it
+// (editor_command.h), started detached through the back end; otherwise,
+// or when that editor does not start, as OpenWithDesktop does. Returns
+// whether the editor or the desktop's handler took the file.
+bool OpenFileAtLine(const QString& path, std::int64_t line);
 
 // The resource path of the copy of the manual built into the program; the
 // window's help window shows it when no file of the manual is found.
