@@ -189,8 +189,10 @@ TEST(PairChangedLinesTest, InOrderOrByLikeness) {
 // Lines alike enough to pair, but too many or too long to weigh each against
 // each: no pairs, quickly.
 TEST(PairChangedLinesTest, LargeChangesGetNoPairs) {
-    const std::string line(kMaxPairingWork / 4, 'a');
-    const std::string other = line + "b";
+    std::string line;
+    while (line.size() < kMaxPairingWork / 4)
+        line += "w ";
+    const std::string other = line + "x";
     EXPECT_EQ(PairChangedLines({line}, {other, line}).size(), 0u);
     EXPECT_EQ(PairChangedLines({"a b c"}, {"a b c d", "xyz"}).size(), 1u);
     const std::vector<std::string_view> many(kMaxPairedLines + 1, "same words");
