@@ -196,6 +196,12 @@ std::vector<std::pair<std::size_t, std::size_t>> PairChangedLines(const std::vec
     }
     if (r == 0 || n == 0 || r > kMaxPairedLines || n > kMaxPairedLines)
         return pairs;
+    std::size_t bytes = 0;
+    for (const std::vector<std::string_view>* side : {&removed, &added})
+        for (std::string_view line : *side)
+            bytes += line.size();
+    if (std::max(r, n) * bytes > kMaxPairingWork)
+        return pairs;
     // best[i][j]: the greatest summed similarity of pairs among the first i
     // removed and the first j added lines.
     const auto cell = [n](std::size_t i, std::size_t j) { return i * (n + 1) + j; };

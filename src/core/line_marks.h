@@ -61,11 +61,14 @@ double LineSimilarity(std::string_view oldLine, std::string_view newLine);
 //   - as many removed as added lines: each with its counterpart, in order;
 //   - otherwise the pairs, in order in both lists, whose LineSimilarity is at
 //     least kMinPairSimilarity, chosen to make the summed similarity
-//     greatest; a change of more than kMaxPairedLines lines on a side gets
-//     no pairs.
+//     greatest. Each removed line is weighed against each added one, so a
+//     change of more than kMaxPairedLines lines on a side, or whose longer
+//     side's line count times its bytes passes kMaxPairingWork, gets no
+//     pairs.
 // Lines left unpaired are all new (or all gone): nothing in them is marked.
 inline constexpr double kMinPairSimilarity = 0.5;
 inline constexpr std::size_t kMaxPairedLines = 64;
+inline constexpr std::size_t kMaxPairingWork = std::size_t{256} * 1024;
 std::vector<std::pair<std::size_t, std::size_t>> PairChangedLines(const std::vector<std::string_view>& removed,
                                                                   const std::vector<std::string_view>& added);
 

@@ -186,5 +186,19 @@ TEST(PairChangedLinesTest, InOrderOrByLikeness) {
         EXPECT_EQ(PairChangedLines(c.removed, c.added), c.pairs) << c.removed.size() << " -> " << c.added.size();
 }
 
+// Lines alike enough to pair, but too many or too long to weigh each against
+// each: no pairs, quickly.
+TEST(PairChangedLinesTest, LargeChangesGetNoPairs) {
+    std::string line;
+    while (line.size() < kMaxPairingWork / 4)
+        line += "w ";
+    const std::string other = line + "x";
+    EXPECT_EQ(PairChangedLines({line}, {other, line}).size(), 0u);
+    EXPECT_EQ(PairChangedLines({"a b c"}, {"a b c d", "xyz"}).size(), 1u);
+    const std::vector<std::string_view> many(kMaxPairedLines + 1, "same words");
+    const std::vector<std::string_view> fewer(kMaxPairedLines, "same words");
+    EXPECT_EQ(PairChangedLines(many, fewer).size(), 0u);
+}
+
 } // namespace
 } // namespace quillet::core
