@@ -2,10 +2,13 @@
 # Side-by-side timing of quillet-cli against grep, ripgrep, sed and sd, with
 # the shared harness (../shared/bench beside this repository, or BENCH_HARNESS),
 # then the rows of bench/extra_rows.sh (star patterns on the HTML tree and a
-# worst case of long near matches). Builds a Release quillet-cli first.
+# worst case of long near matches), then those of bench/real_rows.sh (a tree
+# of six Git releases, built once by bench/real_tree.sh in CORPUS_ROOT/real).
+# Builds a Release quillet-cli first.
 # Usage: bench/compare.sh [CORPUS_ROOT]
 # Environment is passed on to the harness (REPS, CORPORA, QUILLET_ARGS, ...);
-# EXTRA_ROWS=0 skips the extra rows.
+# EXTRA_ROWS=0 skips the extra rows, REAL_ROWS=0 the real tree's; REAL_TREE_GIT
+# names a local copy of the Git repository where github.com cannot be reached.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 harness=${BENCH_HARNESS:-$here/../shared/bench}
@@ -24,3 +27,10 @@ cmake --build "$build" --target quillet-cli
 [ -f "$root/MANIFEST.env" ] || "$harness/make_corpus.sh" "$root"
 QUILLET_CLI="$build/src/cli/quillet-cli" "$harness/run_bench.sh" "$root"
 [ "${EXTRA_ROWS:-1}" = 0 ] || QUILLET_CLI="$build/src/cli/quillet-cli" "$here/bench/extra_rows.sh" "$root"
+if [ "${REAL_ROWS:-1}" != 0 ]; then
+  if "$here/bench/real_tree.sh" "$root/real"; then
+    QUILLET_CLI="$build/src/cli/quillet-cli" "$here/bench/real_rows.sh" "$root/real"
+  else
+    echo "compare: real-tree rows skipped: no tree (REAL_TREE_GIT=a local copy of git/git builds it; REAL_ROWS=0 skips them)" >&2
+  fi
+fi

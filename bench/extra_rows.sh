@@ -96,51 +96,7 @@ for row in "${ROWS[@]}"; do
 done
 
 echo "-- timing: $REPS rounds"
-groups=$(printf '%s\n' "${ROWS[@]}" | cut -d'|' -f1 | uniq)
-for g in $groups; do # id, kind and command of each row, for the table
-    i=0
-    while IFS='|' read -r _ kind _ _ cmd; do
-        printf '%s|%s\t%s\t%s\n' "$g" "$i" "$kind" "$cmd"
-        i=$((i + 1))
-    done < <(printf '%s\n' "${ROWS[@]}" | grep "^$g|")
-done >"$TMPD/rows.tsv"
-for ((r = 1; r <= REPS; r++)); do
-    for g in $groups; do
-        mapfile -t mine < <(printf '%s\n' "${ROWS[@]}" | grep "^$g|")
-        n=${#mine[@]} args=()
-        for ((k = 0; k < n; k++)); do
-            i=$(((k + r - 1) % n))
-            IFS='|' read -r _ kind _ prep cmd <<<"${mine[i]}"
-            args+=(-n "$g|$i" --prepare "$prep" "$cmd")
-        done
-        hyperfine --runs 1 -i --output=pipe --style none --export-json "$TMPD/r$r-$g.json" "${args[@]}" >/dev/null 2>&1 ||
-            die "hyperfine failed (round $r, group $g)"
-    done
-done
-
-perl -MJSON::PP -e '
-    use strict; use warnings;
-    my (%t, %kind, %cmd);
-    open my $rows, "<", "$ARGV[0]/rows.tsv" or die;
-    while (<$rows>) { chomp; my ($id, $k, $c) = split /\t/, $_, 3; $kind{$id} = $k; $cmd{$id} = $c; }
-    for my $f (sort glob("$ARGV[0]/r*.json")) {
-        my ($r) = $f =~ m{/r(\d+)-};
-        open my $j, "<", $f or die; local $/; my $d = decode_json(<$j>);
-        $t{ $_->{command} }{$r} = $_->{times}[0] for @{ $d->{results} };
-    }
-    sub median { my @s = sort { $a <=> $b } @_; @s % 2 ? $s[$#s / 2] : ($s[@s / 2 - 1] + $s[@s / 2]) / 2 }
-    my %med = map { $_ => median(values %{ $t{$_} }) } keys %t;
-    my %best;
-    for my $id (grep { $kind{$_} eq "peer" } keys %t) {
-        my ($g) = split /\|/, $id;
-        $best{$g} = $id if !$best{$g} || $med{$id} < $med{ $best{$g} };
-    }
-    printf "%-13s %9s %8s  %s\n", "group", "median_s", "x_fast", "command";
-    for my $id (sort { (split /\|/, $a)[0] cmp (split /\|/, $b)[0] || (split /\|/, $a)[1] <=> (split /\|/, $b)[1] } keys %t) {
-        my ($g) = split /\|/, $id;
-        my @r = map { $t{$id}{$_} / $t{ $best{$g} }{$_} } grep { exists $t{ $best{$g} }{$_} } keys %{ $t{$id} };
-        my $c = $cmd{$id}; $c =~ s/\$\(cat [^)]*needle.\)/NEEDLE/; $c =~ s/\x27[^\x27]*\/(quillet-cli)\x27/$1/; $c = substr($c, 0, 130);
-        printf "%-13s %9.3f %7.2f%s  %s\n", $g, $med{$id}, median(@r), ($best{$g} eq $id ? "*" : " "), $c;
-    }
-    print "x_fast: median over rounds of (row / fastest peer of the group in the same round); * marks that peer.\n";
-' "$TMPD"
+# shellcheck source=bench/rows_lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/rows_lib.sh"
+time_rows "$REPS" "$TMPD" "${ROWS[@]}" || die "timing failed"
+print_table "$TMPD"
