@@ -1021,8 +1021,14 @@ UniqueFd OpenRunKeepFolder(const KeepFolderRecord& record, std::string& problem,
         return fail(*unsafe);
     const std::string name = record.Path.substr(slash + 1);
     UniqueFd folder(::openat(parent.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder.valid() || ::fstat(folder.get(), &info) != 0)
-        return errno == ELOOP || errno == ENOTDIR ? fail("another file stands there") : gone(errno);
+    if (!folder.valid()) {
+        const int error = errno;
+        if (::fstatat(parent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(info.st_mode))
+            return fail(S_ISLNK(info.st_mode) ? "a symbolic link stands there" : "a file stands there");
+        return gone(error);
+    }
+    if (::fstat(folder.get(), &info) != 0)
+        return gone(errno);
     if (info.st_dev != record.Device || info.st_ino != record.Inode)
         return fail("another folder stands there");
     if (const auto unsafe = UnsafeReason(info, true))
