@@ -716,8 +716,8 @@ protected:
         struct stat shm {
         }, state{};
         char tree[] = "/dev/shm/quillet-tree-XXXXXX";
-        if (::stat("/dev/shm", &shm) != 0 || ::stat(m_home.path().c_str(), &state) != 0 ||
-            shm.st_dev == state.st_dev || ::mkdtemp(tree) == nullptr)
+        if (::stat("/dev/shm", &shm) != 0 || ::stat(m_home.path().c_str(), &state) != 0 || shm.st_dev == state.st_dev ||
+            ::mkdtemp(tree) == nullptr)
             GTEST_SKIP() << "/dev/shm is not another file system here";
         m_tree = tree;
     }
@@ -731,8 +731,7 @@ protected:
         return m_tree + "/" + name;
     }
     RunManifest manifestOf(const std::string& id) {
-        auto manifest =
-            ParseManifest(readFile(JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/manifest"));
+        auto manifest = ParseManifest(readFile(JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/manifest"));
         return manifest ? *manifest : RunManifest();
     }
 
@@ -822,6 +821,8 @@ TEST_F(KeepFolderTest, UnreachableKeepFolderFailsItsFilesAndTouchesNothing) {
             << c.what;
         EXPECT_EQ(readFile(a), "new a") << c.what;
         EXPECT_EQ(readFile(b), "new b") << c.what;
+        const auto listed = ListRuns(JournalPlace::fromEnvironment()).at(0).UnusableKeepFolders;
+        EXPECT_EQ(listed, (std::vector<std::pair<std::string, std::string>>{{folder, c.problem}})) << c.what;
     }
     fs::remove(folder);
 }
@@ -881,8 +882,7 @@ std::string runOnAFileSystemOfItsOwn(const std::string& mountPoint, mode_t topMo
                     rewriteWithHooks(journal, file, "new");
                     id = journal.id();
                 }
-                const auto manifest =
-                    ParseManifest(readFile(options.Place.RunsDirectory + "/" + id + "/manifest"));
+                const auto manifest = ParseManifest(readFile(options.Place.RunsDirectory + "/" + id + "/manifest"));
                 const bool linked = manifest && manifest->Entries.at(0).Kept == KeptAs::Link;
                 result = linked ? "linked" : "copied";
                 if (linked) {
@@ -902,7 +902,7 @@ std::string runOnAFileSystemOfItsOwn(const std::string& mountPoint, mode_t topMo
                 UndoRequest request;
                 request.RunId = id;
                 result += UndoRun(options.Place, request).Restored == 1 && readFile(file) == "old" ? ", undone"
-                                                                                                    : ", not undone";
+                                                                                                   : ", not undone";
                 // What was planted holds nothing of the run's.
                 for (const auto& entry : fs::recursive_directory_iterator(mountPoint))
                     if (entry.path().filename() == "f" && entry.path() != file)
@@ -968,4 +968,24 @@ TEST_F(JournalTest, AsRootAKeepFolderThatIsNotItsOwnAndPrivateIsNeverUsed) {
             GTEST_SKIP() << "no mount namespace to be had here";
         EXPECT_EQ(result, c.result) << c.what;
     }
+}
+
+TEST_F(JournalTest, RunUndoneWholeIsListedFromItsManifestsEndsWithWhatItStillKeeps) {
+    std::vector<std::pair<std::string, std::string>> rewrites;
+    for (int i = 0; i < 600; ++i)
+        rewrites.emplace_back(files.write("f" + std::to_string(i), "old"), "new");
+    const std::string id = run(rewrites);
+    ASSERT_TRUE(undo().Complete);
+    const std::string text = readFile(JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/manifest");
+    const std::size_t end = std::min<std::size_t>(4096, text.size());
+    const auto summary = ParseManifest(ManifestSummaryText(std::string_view(text).substr(0, end),
+                                                           std::string_view(text).substr(text.size() - end),
+                                                           text.size()));
+    ASSERT_TRUE(summary) << "a listing and each run's pruning would read every entry";
+    EXPECT_TRUE(summary->UndoneNs);
+    EXPECT_TRUE(summary->FinishedNs);
+    ASSERT_TRUE(summary->Totals);
+    EXPECT_EQ(summary->Totals->Files, 600u);
+    EXPECT_EQ(summary->keptBytes(), 0) << "the kept links went with the undo";
+    EXPECT_EQ(ListRuns(JournalPlace::fromEnvironment()).at(0).State, RunState::Undone);
 }

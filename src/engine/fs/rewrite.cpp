@@ -530,8 +530,8 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
         state.lease.reset(); // an in-place write would wait for our own lease
         return rewriteInPlace(target, state.newText, state.newSize, state.request, context, "Folder is append-only");
     }
-    QUILLET_ASSERT(request.Prepared == nullptr || (request.Copied != nullptr && request.Hooks == nullptr &&
-                                                   !request.OnNewFile),
+    QUILLET_ASSERT(request.Prepared == nullptr ||
+                       (request.Copied != nullptr && request.Hooks == nullptr && !request.OnNewFile),
                    "a prepared inode comes with its bytes to copy, and without hooks");
     state.adopted = request.Prepared != nullptr && !ahead &&
                     temp.adopt(target.directory, request.Prepared->DirectoryFd, request.Prepared->Name);
@@ -547,10 +547,10 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
     }
     context.NewFd = temp.fd();
 
-    const bool written = state.adopted || (request.Copied != nullptr
-                                               ? CopyFileBytes(request.Copied->Fd, temp.fd(), request.Copied->Size,
-                                                               request.Copied->Offset)
-                                               : writePieces(temp.fd(), state.newText));
+    const bool written =
+        state.adopted || (request.Copied != nullptr ? CopyFileBytes(request.Copied->Fd, temp.fd(), request.Copied->Size,
+                                                                    request.Copied->Offset)
+                                                    : writePieces(temp.fd(), state.newText));
     if (!written) {
         // Bytes mapped from a file that has since shrunk cannot be copied:
         // the file is not the one that was read.

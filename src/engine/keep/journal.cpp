@@ -793,6 +793,12 @@ std::vector<RunSummary> ListRuns(const JournalPlace& place) {
                 summary.NotKept += !entry.Abandoned && entry.Kept == KeptAs::None ? 1 : 0;
             }
         }
+        if (!run.UndoneNs)
+            for (const KeepFolderRecord& folder : run.KeepFolders) {
+                std::string problem;
+                if (!detail::OpenRunKeepFolder(folder, problem).valid())
+                    summary.UnusableKeepFolders.emplace_back(folder.Path, problem);
+            }
         if (runIsBusy(runsFd.get(), run.Id))
             summary.State = RunState::Running;
         else if (run.UndoneNs)

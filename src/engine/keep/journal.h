@@ -174,7 +174,7 @@ private:
         KeepFolderRecord Record; // Number 0: none can be used on that file system
         UniqueFd KeepFolder;     // ".quillet-keep-<uid>"
         UniqueFd Folder;         // the run's in it
-        bool Unsynced = false; // holds links not yet flushed
+        bool Unsynced = false;   // holds links not yet flushed
     };
 
     void start();
@@ -254,6 +254,10 @@ struct RunSummary {
     std::size_t NotKept = 0; // of which the journal could not keep the old bytes
     std::int64_t Bytes = 0;  // what the journal keeps for it
     RunState State = RunState::Finished;
+    // The run's folders in keep folders that cannot be used (a disk that is
+    // not mounted): the path, and why (detail::OpenRunKeepFolder). Undo
+    // fails the files kept there.
+    std::vector<std::pair<std::string, std::string>> UnusableKeepFolders;
 };
 
 // The runs in the journal, newest first. A missing journal is an empty list.

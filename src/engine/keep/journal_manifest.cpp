@@ -411,8 +411,8 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
             folder.Path = std::move(*path);
             // Written twice by a run that finished: the same both times.
             if (const KeepFolderRecord* known = manifest.keepFolder(folder.Number))
-                manifest.Damaged = manifest.Damaged || known->Device != folder.Device ||
-                                   known->Inode != folder.Inode || known->Path != folder.Path;
+                manifest.Damaged = manifest.Damaged || known->Device != folder.Device || known->Inode != folder.Inode ||
+                                   known->Path != folder.Path;
             else
                 manifest.KeepFolders.push_back(std::move(folder));
         } else if (kind == "kept-in" && words.size() == 3 && parseNumber(words[1], number)) {

@@ -113,7 +113,7 @@ struct RunManifest {
     std::string Id;
     std::int64_t StartedNs = 0;
     std::string Description;
-    std::vector<JournalEntry> Entries;     // in the order of their "old" lines
+    std::vector<JournalEntry> Entries; // in the order of their "old" lines
     std::vector<KeepFolderRecord> KeepFolders;
     std::optional<std::int64_t> KeptTotal; // from the "kept" line
     std::optional<std::int64_t> FinishedNs;

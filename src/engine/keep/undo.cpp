@@ -86,8 +86,8 @@ int EntryRestorer::keptFolder(std::string& problem) const {
         return -1;
     }
     if (!found->second.Fd.valid())
-        problem = "The journal kept its old content in \"" + found->second.Path + "\", which cannot be used: " +
-                  found->second.Problem;
+        problem = "The journal kept its old content in \"" + found->second.Path +
+                  "\", which cannot be used: " + found->second.Problem;
     return found->second.Fd.get();
 }
 
@@ -311,6 +311,28 @@ bool keepsUnrecordedContent(const detail::LockedRun& run, const KeptFolders& kep
     return false;
 }
 
+// The lines that end a run undone whole: what a listing and pruning read at
+// the manifest's end (engine/keep/journal_manifest.h) once more after the
+// "restored" lines, so that they need not read its entries, then "undone".
+// What it keeps is now its pack alone: the other kept files went.
+std::string undoneLines(const RunManifest& record) {
+    std::int64_t packed = 0;
+    std::size_t files = 0;
+    std::size_t notKept = 0;
+    for (const JournalEntry& entry : record.Entries) {
+        packed += entry.Kept == KeptAs::Packed ? entry.Bytes : 0;
+        files += entry.Abandoned ? 0 : 1;
+        notKept += !entry.Abandoned && entry.Kept == KeptAs::None ? 1 : 0;
+    }
+    std::string lines = ManifestKeptLine(packed);
+    for (const KeepFolderRecord& folder : record.KeepFolders)
+        AppendManifestKeepFolderLine(lines, folder);
+    lines += ManifestFilesLine(files, notKept);
+    if (record.FinishedNs)
+        lines += ManifestEndLine(*record.FinishedNs);
+    return lines + ManifestUndoneLine(detail::NowNs());
+}
+
 std::string runsError(const JournalPlace& place, int error) {
     return "Cannot read the run journal \"" + place.RunsDirectory + "\". " + ErrnoText(error);
 }
@@ -360,7 +382,8 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
 
     // A run that ended wrote its records whole; one that did not may have
     // lost some besides those of files it never replaced.
-    summary.RecordIncomplete = run.Record.Damaged || (!run.Record.FinishedNs && keepsUnrecordedContent(run, keptFolders));
+    summary.RecordIncomplete =
+        run.Record.Damaged || (!run.Record.FinishedNs && keepsUnrecordedContent(run, keptFolders));
     bool complete = !summary.RecordIncomplete;
     // A file the run rewrote twice: once its later rewrite is undone, it
     // holds what the earlier one left, in a file this undo made.
@@ -393,7 +416,7 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
                 // No longer needed, and where it was linked back, the file's
                 // other name: a write to the file must not reach the journal.
                 const auto folder = keptFolders.find(entry.KeptIn);
-                const int folderFd = entry.KeptIn == 0              ? run.Directory.get()
+                const int folderFd = entry.KeptIn == 0             ? run.Directory.get()
                                      : folder != keptFolders.end() ? folder->second.Fd.get()
                                                                    : -1;
                 if (folderFd >= 0)
@@ -438,8 +461,8 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
             records += ManifestRestoredLine(entry->Number);
             // Flushed where the file outlasts a crash: a file system that a
             // restart empties takes the restored file along.
-            recordsToFlush = recordsToFlush || !reached.Directory ||
-                             !OnVolatileDevice(reached.Info.st_dev, reached.Directory->Fd);
+            recordsToFlush =
+                recordsToFlush || !reached.Directory || !OnVolatileDevice(reached.Info.st_dev, reached.Directory->Fd);
         }
         if (result.Outcome == UndoOutcome::Restored)
             restoredNow.insert(path);
@@ -449,7 +472,7 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
     }
     report();
     if (complete)
-        summary.Complete = detail::AppendDurably(run.Manifest.get(), ManifestUndoneLine(detail::NowNs()));
+        summary.Complete = detail::AppendDurably(run.Manifest.get(), undoneLines(run.Record));
     return summary;
 }
 
