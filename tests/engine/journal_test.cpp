@@ -978,9 +978,8 @@ TEST_F(JournalTest, RunUndoneWholeIsListedFromItsManifestsEndsWithWhatItStillKee
     ASSERT_TRUE(undo().Complete);
     const std::string text = readFile(JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/manifest");
     const std::size_t end = std::min<std::size_t>(4096, text.size());
-    const auto summary = ParseManifest(ManifestSummaryText(std::string_view(text).substr(0, end),
-                                                           std::string_view(text).substr(text.size() - end),
-                                                           text.size()));
+    const auto summary = ParseManifest(ManifestSummaryText(
+        std::string_view(text).substr(0, end), std::string_view(text).substr(text.size() - end), text.size()));
     ASSERT_TRUE(summary) << "a listing and each run's pruning would read every entry";
     EXPECT_TRUE(summary->UndoneNs);
     EXPECT_TRUE(summary->FinishedNs);
