@@ -68,6 +68,10 @@ int listRuns(std::FILE* out, std::FILE* err) {
                      engine::RunStateText(run.State));
         writeText(out, oneLine(run.Description) + "\n");
     }
+    for (const engine::RunSummary& run : runs)
+        for (const auto& [path, problem] : run.UnusableKeepFolders)
+            std::fprintf(err, "quillet-cli: run %s kept old content in \"%s\", which cannot be used: %s\n",
+                         run.Id.c_str(), EscapeText(path).c_str(), problem.c_str());
     return 0;
 }
 

@@ -226,3 +226,44 @@ TEST(JournalManifest, SummaryOfARunAgreesWithTheWholeManifestOrIsEmpty) {
         EXPECT_LT(summary.size(), 1000u) << c.name;
     }
 }
+
+TEST(JournalManifest, KeepFoldersAreReadWholeFromTheSummaryAndAConflictIsDamage) {
+    JournalEntry entry;
+    entry.Number = 1;
+    entry.Kept = KeptAs::Link;
+    entry.Directory = "/dev/shm/tree";
+    entry.Name = "f";
+    std::string first;
+    AppendManifestKeepFolderLine(first, {1, 40, 7, "/dev/shm/.quillet-keep-0/id-1"});
+    std::string second;
+    AppendManifestKeepFolderLine(second, {2, 41, 9, "/media/with space/.quillet-keep-0/id-1"});
+    std::string keptIn;
+    AppendManifestKeptInLine(keptIn, 1, 2);
+    std::string other;
+    AppendManifestKeepFolderLine(other, {1, 40, 8, "/dev/shm/.quillet-keep-0/id-1"});
+    const std::string head = ManifestHeaderLines("id-1", 5, "d") + first + second + oldLine(entry) + keptIn;
+    const struct {
+        const char* name;
+        std::string text;
+        bool summary;
+        bool damaged;
+    } cases[] = {
+        {"written once", head, false, false},
+        {"again after the kept line", head + ManifestKeptLine(3) + second + first + ManifestEndLine(7), true, false},
+        {"again as another folder", head + ManifestKeptLine(3) + other + ManifestEndLine(7), false, true},
+    };
+    for (const auto& c : cases) {
+        const auto whole = ParseManifest(c.text);
+        ASSERT_TRUE(whole) << c.name;
+        EXPECT_EQ(whole->Damaged, c.damaged) << c.name;
+        ASSERT_EQ(whole->KeepFolders.size(), 2u) << c.name;
+        EXPECT_EQ(whole->keepFolder(2)->Path, "/media/with space/.quillet-keep-0/id-1") << c.name;
+        EXPECT_EQ(whole->keepFolder(1)->Inode, 7u) << c.name;
+        EXPECT_EQ(whole->Entries.at(0).KeptIn, 2u) << c.name;
+        if (!c.summary)
+            continue;
+        const auto brief = ParseManifest(ManifestSummaryText(c.text, c.text, c.text.size()));
+        ASSERT_TRUE(brief) << c.name;
+        EXPECT_EQ(brief->KeepFolders.size(), 2u) << c.name << ": pruning finds every folder of the run";
+    }
+}

@@ -11,8 +11,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,6 +51,16 @@ protected:
         ::setenv("XDG_CONFIG_HOME", m_home.file("config").c_str(), 1);
     }
     void TearDown() override {
+        // A run's folders in keep folders outlive the test's journal: gone
+        // with it, so that no test leaves anything at the top of /dev/shm.
+        const std::string runs = m_home.file("state") + "/quillet/runs";
+        if (fs::is_directory(runs))
+            for (const auto& run : fs::directory_iterator(runs))
+                if (const auto manifest = fs::is_regular_file(run.path() / "manifest")
+                                              ? ParseManifest(readFile(run.path() / "manifest"))
+                                              : std::nullopt)
+                    for (const KeepFolderRecord& folder : manifest->KeepFolders)
+                        fs::remove_all(folder.Path);
         for (const auto& [name, value] : m_saved)
             value ? (void)::setenv(name.c_str(), value->c_str(), 1) : (void)::unsetenv(name.c_str());
     }
@@ -63,8 +77,10 @@ protected:
 
     // One run that rewrites each path with its new text; returns its id.
     std::string run(const std::vector<std::pair<std::string, std::string>>& rewrites,
-                    RewriteShape shape = RewriteShape::Rename) {
-        RunJournal journal(options());
+                    RewriteShape shape = RewriteShape::Rename, bool keepFolders = true) {
+        JournalOptions journalOptions = options();
+        journalOptions.KeepFoldersOnOtherFileSystems = keepFolders;
+        RunJournal journal(std::move(journalOptions));
         for (const auto& [path, text] : rewrites)
             rewriteWithHooks(journal, path, text, shape);
         return journal.id();
@@ -414,7 +430,9 @@ TEST_F(JournalTest, JournalOnAnotherFileSystemPacksSmallFilesAndCopiesLargeOnes)
         rewrites.emplace_back(files.write(c.name, c.old), "new");
         ::chmod(rewrites.back().first.c_str(), 0604);
     }
-    const std::string id = run(rewrites);
+    // The copies that stand in where no keep folder can be used (here, it
+    // would be one at the top of the tests' own file system).
+    const std::string id = run(rewrites, RewriteShape::Rename, false);
     const auto manifest = ParseManifest(readFile(std::string(state) + "/quillet/runs/" + id + "/manifest"));
     const UndoSummary summary = undo();
     fs::remove_all(state);
@@ -685,4 +703,288 @@ TEST_F(JournalTest, KeptBytesReplacedByAFifoFailOnlyTheirFileWithoutWaiting) {
         EXPECT_EQ(readFile(file), "new") << packed;
         fs::remove(files.file("f-link"));
     }
+}
+
+namespace {
+
+// A folder on /dev/shm, another file system than the tests' journal's, for
+// the files of a run; skips the test where /dev/shm is not one.
+class KeepFolderTest : public JournalTest {
+protected:
+    void SetUp() override {
+        JournalTest::SetUp();
+        struct stat shm {
+        }, state{};
+        char tree[] = "/dev/shm/quillet-tree-XXXXXX";
+        if (::stat("/dev/shm", &shm) != 0 || ::stat(m_home.path().c_str(), &state) != 0 || shm.st_dev == state.st_dev ||
+            ::mkdtemp(tree) == nullptr)
+            GTEST_SKIP() << "/dev/shm is not another file system here";
+        m_tree = tree;
+    }
+    void TearDown() override {
+        if (!m_tree.empty())
+            fs::remove_all(m_tree);
+        JournalTest::TearDown();
+    }
+    std::string write(const std::string& name, const std::string& content) {
+        std::ofstream(m_tree + "/" + name, std::ios::binary) << content;
+        return m_tree + "/" + name;
+    }
+    RunManifest manifestOf(const std::string& id) {
+        auto manifest = ParseManifest(readFile(JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/manifest"));
+        return manifest ? *manifest : RunManifest();
+    }
+
+    std::string m_tree;
+};
+
+} // namespace
+
+TEST_F(KeepFolderTest, OldInodesAreLinkedAtTheTopOfTheirFileSystemAndUndoneByteForByte) {
+    const struct {
+        const char* name;
+        std::string old;
+        mode_t mode;
+    } cases[] = {
+        {"empty", "", 0644},
+        {"small", std::string("a\0b\r\n\xff", 6), 0600},
+        {"large", varied(static_cast<std::size_t>(kPackUpTo) + 7), 0755},
+    };
+    std::vector<std::pair<std::string, std::string>> rewrites;
+    for (const auto& c : cases) {
+        rewrites.emplace_back(write(c.name, c.old), "new");
+        ::chmod(rewrites.back().first.c_str(), c.mode);
+    }
+    const std::string id = run(rewrites);
+    const RunManifest manifest = manifestOf(id);
+    const std::string keep = "/dev/shm/" + KeepFolderName();
+    ASSERT_EQ(manifest.KeepFolders.size(), 1u);
+    EXPECT_EQ(manifest.KeepFolders[0].Path, keep + "/" + id);
+    EXPECT_EQ(modeOf(keep), 0700u);
+    EXPECT_EQ(modeOf(keep + "/" + id), 0700u);
+    // Nothing of the old bytes went to the journal's own file system.
+    EXPECT_EQ(fs::directory_iterator(JournalPlace::fromEnvironment().RunsDirectory + "/" + id)->path().filename(),
+              "manifest");
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(manifest.Entries.at(i).Kept, KeptAs::Link) << cases[i].name;
+        EXPECT_EQ(manifest.Entries.at(i).KeptIn, 1u) << cases[i].name;
+        EXPECT_EQ(readFile(keep + "/" + id + "/" + std::to_string(i + 1)), cases[i].old) << cases[i].name;
+    }
+    EXPECT_EQ(ListRuns(JournalPlace::fromEnvironment())[0].Bytes, static_cast<std::int64_t>(kPackUpTo + 7 + 6));
+
+    const UndoSummary summary = undo();
+    EXPECT_EQ(summary.Restored, std::size(cases));
+    EXPECT_TRUE(summary.Complete);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(readFile(rewrites[i].first), cases[i].old) << cases[i].name;
+        EXPECT_EQ(modeOf(rewrites[i].first), cases[i].mode) << cases[i].name;
+        EXPECT_EQ(fs::hard_link_count(rewrites[i].first), 1u) << cases[i].name << ": the journal let go of it";
+    }
+    EXPECT_TRUE(fs::is_empty(keep + "/" + id));
+}
+
+TEST_F(KeepFolderTest, PruningRemovesTheRunsFolderInTheKeepFolder) {
+    configure("max-runs = 1\n");
+    const std::string path = write("f", "old");
+    const std::string first = run({{path, "one"}});
+    const std::string keep = "/dev/shm/" + KeepFolderName() + "/";
+    ASSERT_TRUE(fs::exists(keep + first + "/1"));
+    const std::string second = run({{path, "two"}});
+    EXPECT_FALSE(fs::exists(keep + first)) << "pruned with its run";
+    EXPECT_TRUE(fs::exists(keep + second + "/1"));
+    ASSERT_EQ(ListRuns(JournalPlace::fromEnvironment()).size(), 1u);
+}
+
+TEST_F(KeepFolderTest, UnreachableKeepFolderFailsItsFilesAndTouchesNothing) {
+    const std::string a = write("a", "old a");
+    const std::string b = write("b", "old b");
+    const std::string id = run({{a, "new a"}, {b, "new b"}});
+    const std::string folder = "/dev/shm/" + KeepFolderName() + "/" + id;
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        std::string problem;
+    } cases[] = {
+        {"removed", [&] { fs::remove_all(folder); }, "it no longer exists (is its disk mounted?)"},
+        {"another folder", [&] { fs::create_directory(folder), fs::permissions(folder, fs::perms::owner_all); },
+         "another folder stands there"},
+        {"a symlink", [&] { fs::remove(folder), fs::create_directory_symlink(m_tree, folder); },
+         "a symbolic link stands there"},
+    };
+    for (const auto& c : cases) {
+        c.make();
+        const UndoSummary summary = undo(id);
+        EXPECT_EQ(summary.Failed, 2u) << c.what;
+        EXPECT_FALSE(summary.Complete) << c.what;
+        EXPECT_EQ(outcomes[a].second, "Cannot restore \"" + a + "\". The journal kept its old content in \"" + folder +
+                                          "\", which cannot be used: " + c.problem)
+            << c.what;
+        EXPECT_EQ(readFile(a), "new a") << c.what;
+        EXPECT_EQ(readFile(b), "new b") << c.what;
+        const auto listed = ListRuns(JournalPlace::fromEnvironment()).at(0).UnusableKeepFolders;
+        EXPECT_EQ(listed, (std::vector<std::pair<std::string, std::string>>{{folder, c.problem}})) << c.what;
+    }
+    fs::remove(folder);
+}
+
+TEST_F(KeepFolderTest, WalkSkipsTheKeepFolderOfAnEarlierRun) {
+    run({{write("f", "old"), "new"}});
+    struct stat keep {};
+    ASSERT_EQ(::stat(("/dev/shm/" + KeepFolderName()).c_str(), &keep), 0);
+    const RunJournal later(options());
+    EXPECT_TRUE(later.isJournalDirectory(keep.st_dev, keep.st_ino));
+    struct stat tree {};
+    ::stat(m_tree.c_str(), &tree);
+    EXPECT_FALSE(later.isJournalDirectory(tree.st_dev, tree.st_ino));
+}
+
+TEST_F(KeepFolderTest, FileWithOtherNamesIsStillCopied) {
+    const std::string path = write("f", "old");
+    fs::create_hard_link(path, m_tree + "/g");
+    const std::string id = run({{path, "new"}});
+    EXPECT_EQ(manifestOf(id).Entries.at(0).Kept, KeptAs::Packed);
+    EXPECT_EQ(undo().Restored, 1u);
+    EXPECT_EQ(readFile(path), "old");
+}
+
+namespace {
+
+// What a run as root made of a keep folder at the top of a fresh tmpfs, in
+// a mount namespace of a child process of its own: the top given `topMode`
+// and `plant`ed first, the tree under it another user's to write.
+std::string runOnAFileSystemOfItsOwn(const std::string& mountPoint, mode_t topMode,
+                                     const std::function<void(const std::string&)>& plant,
+                                     const JournalOptions& options) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return "no pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        std::string result;
+        try {
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "mode=755") != 0) {
+                result = "no mount namespace";
+            } else {
+                ::chmod(mountPoint.c_str(), topMode);
+                plant(mountPoint);
+                const std::string tree = mountPoint + "/tree";
+                const std::string file = tree + "/f";
+                ::mkdir(tree.c_str(), 0777);
+                std::ofstream(file) << "old";
+                (void)!::chown(tree.c_str(), 65534, 65534);
+                (void)!::chown(file.c_str(), 65534, 65534);
+                ::chmod(file.c_str(), 0644);
+                std::string id;
+                {
+                    RunJournal journal(options);
+                    rewriteWithHooks(journal, file, "new");
+                    id = journal.id();
+                }
+                const auto manifest = ParseManifest(readFile(options.Place.RunsDirectory + "/" + id + "/manifest"));
+                const bool linked = manifest && manifest->Entries.at(0).Kept == KeptAs::Link;
+                result = linked ? "linked" : "copied";
+                if (linked) {
+                    // Another user may not read it, though the file's own mode lets all read it.
+                    const std::string kept = manifest->KeepFolders.at(0).Path + "/1";
+                    const pid_t other = ::fork();
+                    if (other == 0) {
+                        const bool denied = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
+                                            ::setuid(65534) == 0 && ::open(kept.c_str(), O_RDONLY) < 0 &&
+                                            errno == EACCES;
+                        ::_exit(denied ? 0 : 1);
+                    }
+                    int status = 1;
+                    ::waitpid(other, &status, 0);
+                    result += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ", private" : ", readable by others";
+                }
+                UndoRequest request;
+                request.RunId = id;
+                result += UndoRun(options.Place, request).Restored == 1 && readFile(file) == "old" ? ", undone"
+                                                                                                   : ", not undone";
+                // What was planted holds nothing of the run's.
+                for (const auto& entry : fs::recursive_directory_iterator(mountPoint))
+                    if (entry.path().filename() == "f" && entry.path() != file)
+                        result += ", old bytes in " + entry.path().string();
+            }
+        } catch (const std::exception& error) {
+            result = error.what();
+        }
+        (void)!::write(pipeFds[1], result.data(), result.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string result;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        result.append(buffer, static_cast<std::size_t>(got));
+    ::close(pipeFds[0]);
+    ::waitpid(child, nullptr, 0);
+    return result;
+}
+
+} // namespace
+
+TEST_F(JournalTest, AsRootAKeepFolderThatIsNotItsOwnAndPrivateIsNeverUsed) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: another user's folders, and a mount of its own";
+    const std::string name = "/" + KeepFolderName();
+    const auto nothing = [](const std::string&) {};
+    const struct {
+        const char* what;
+        mode_t topMode;
+        std::function<void(const std::string&)> plant;
+        const char* result;
+    } cases[] = {
+        {"none yet, sticky top open to all", 01777, nothing, "linked, private, undone"},
+        {"none yet, top of root's", 0755, nothing, "linked, private, undone"},
+        {"another user's folder", 01777,
+         [&](const std::string& top) {
+             ::mkdir((top + name).c_str(), 0700);
+             (void)!::chown((top + name).c_str(), 65534, 65534);
+         },
+         "copied, undone"},
+        {"a symlink to a folder of root's", 01777,
+         [&](const std::string& top) {
+             ::mkdir((top + "/elsewhere").c_str(), 0700);
+             (void)!::symlink("elsewhere", (top + name).c_str());
+         },
+         "copied, undone"},
+        {"root's folder open to others", 01777,
+         [&](const std::string& top) {
+             ::mkdir((top + name).c_str(), 0700);
+             ::chmod((top + name).c_str(), 0755);
+         },
+         "copied, undone"},
+        {"a top others may write without the sticky bit", 0777, nothing, "copied, undone"},
+    };
+    for (const auto& c : cases) {
+        char mountPoint[] = "/tmp/quillet-mount-XXXXXX";
+        ASSERT_NE(::mkdtemp(mountPoint), nullptr);
+        const std::string result = runOnAFileSystemOfItsOwn(mountPoint, c.topMode, c.plant, options());
+        ::rmdir(mountPoint);
+        if (result == "no mount namespace")
+            GTEST_SKIP() << "no mount namespace to be had here";
+        EXPECT_EQ(result, c.result) << c.what;
+    }
+}
+
+TEST_F(JournalTest, RunUndoneWholeIsListedFromItsManifestsEndsWithWhatItStillKeeps) {
+    std::vector<std::pair<std::string, std::string>> rewrites;
+    for (int i = 0; i < 600; ++i)
+        rewrites.emplace_back(files.write("f" + std::to_string(i), "old"), "new");
+    const std::string id = run(rewrites);
+    ASSERT_TRUE(undo().Complete);
+    const std::string text = readFile(JournalPlace::fromEnvironment().RunsDirectory + "/" + id + "/manifest");
+    const std::size_t end = std::min<std::size_t>(4096, text.size());
+    const auto summary = ParseManifest(ManifestSummaryText(
+        std::string_view(text).substr(0, end), std::string_view(text).substr(text.size() - end), text.size()));
+    ASSERT_TRUE(summary) << "a listing and each run's pruning would read every entry";
+    EXPECT_TRUE(summary->UndoneNs);
+    EXPECT_TRUE(summary->FinishedNs);
+    ASSERT_TRUE(summary->Totals);
+    EXPECT_EQ(summary->Totals->Files, 600u);
+    EXPECT_EQ(summary->keptBytes(), 0) << "the kept links went with the undo";
+    EXPECT_EQ(ListRuns(JournalPlace::fromEnvironment()).at(0).State, RunState::Undone);
 }

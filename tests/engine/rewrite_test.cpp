@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <csignal>
 #include <functional>
 #include <linux/fs.h>
@@ -312,4 +313,72 @@ TEST(RewriteFile, StagedAheadOnlyWhatItsTurnCanTakeOverUnchanged) {
             EXPECT_EQ(hooks.calls, (std::vector<std::string>{"before old -> new", "after ok"})) << c.name;
             EXPECT_EQ(temporaryFilesIn(dir.path() / "d"), 0);
         }
+}
+
+TEST(RewriteFile, PreparedInodeTakesThePlaceAsItIsOrIsCopiedWhereItCannotBeLinked) {
+    TempDir dir;
+    char shm[] = "/dev/shm/quillet-prepared-XXXXXX";
+    const bool otherFileSystem = ::mkdtemp(shm) != nullptr && identityOf(shm).Device != identityOf(dir.path()).Device;
+    const struct {
+        const char* what;
+        std::string keptIn;
+        bool changedMeanwhile;
+        const char* outcome;
+        bool sameInode;
+    } cases[] = {
+        {"linked back", dir.file("kept"), false, "replaced", true},
+        {"file changed since it was looked at", dir.file("kept"), true, "changed", false},
+        {"on another file system", std::string(shm) + "/kept", false, "replaced", false},
+    };
+    for (const auto& c : cases) {
+        if (c.keptIn.starts_with("/dev/shm") && !otherFileSystem)
+            continue;
+        const std::string path = dir.write("f", "new");
+        fs::create_directories(fs::path(c.keptIn).parent_path());
+        std::ofstream(c.keptIn) << "old bytes";
+        ::chmod(c.keptIn.c_str(), 0640);
+        struct timespec past[2] = {{1000, 0}, {1000, 0}};
+        ::utimensat(AT_FDCWD, c.keptIn.c_str(), past, 0);
+        const FileIdentity kept = identityOf(c.keptIn);
+        const FileIdentity read = identityOf(path);
+        if (c.changedMeanwhile)
+            std::ofstream(path, std::ios::app) << " and more";
+
+        UniqueFd keptFolder(::open(fs::path(c.keptIn).parent_path().c_str(), O_RDONLY | O_DIRECTORY));
+        UniqueFd keptFd(::open(c.keptIn.c_str(), O_RDONLY));
+        const CopiedContent copied{keptFd.get(), 0, kept.Size};
+        const PreparedInode prepared{keptFolder.get(), "kept"};
+        NewFileMetadata metadata;
+        metadata.Mode = 0604;
+        RewriteRequest request;
+        request.Expected = &read;
+        request.Copied = &copied;
+        request.Prepared = &prepared;
+        request.Metadata = &metadata;
+        std::string outcome;
+        try {
+            outcome = RewriteFile(FileLocation::atPath(path), std::string_view(), request) == RewriteOutcome::Replaced
+                          ? "replaced"
+                          : "changed";
+        } catch (const quillet::Error& error) {
+            outcome = error.what();
+        }
+        EXPECT_EQ(outcome, c.outcome) << c.what;
+        EXPECT_EQ(temporaryFilesIn(dir.path()), 0) << c.what;
+        EXPECT_EQ(identityOf(path).sameInode(kept), c.sameInode) << c.what;
+        if (outcome == "replaced") {
+            EXPECT_EQ(readFile(path), "old bytes") << c.what;
+            struct stat info {};
+            ::stat(path.c_str(), &info);
+            EXPECT_EQ(info.st_mode & 07777, 0604u) << c.what;
+            EXPECT_GT(info.st_mtim.tv_sec, 1000) << c.what << ": a build tool must see the change";
+        } else {
+            // Given up: the prepared inode is as it was.
+            EXPECT_EQ(identityOf(c.keptIn), kept) << c.what;
+            EXPECT_EQ(readFile(path), "new and more") << c.what;
+        }
+        EXPECT_EQ(readFile(c.keptIn), "old bytes") << c.what << ": the prepared inode keeps its name";
+        fs::remove(c.keptIn);
+    }
+    fs::remove_all(shm);
 }

@@ -399,6 +399,7 @@ struct StagedRewrite::State {
     ReplaceContext context;
     TemporaryFile temp;
     bool volatileFileSystem = false; // a restart empties it: nothing to flush
+    bool adopted = false;            // the new file is request.Prepared's inode
     std::optional<Announcement> announced;
 };
 
@@ -529,7 +530,12 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
         state.lease.reset(); // an in-place write would wait for our own lease
         return rewriteInPlace(target, state.newText, state.newSize, state.request, context, "Folder is append-only");
     }
-    if (!temp.create(target.directory)) {
+    QUILLET_ASSERT(request.Prepared == nullptr ||
+                       (request.Copied != nullptr && request.Hooks == nullptr && !request.OnNewFile),
+                   "a prepared inode comes with its bytes to copy, and without hooks");
+    state.adopted = request.Prepared != nullptr && !ahead &&
+                    temp.adopt(target.directory, request.Prepared->DirectoryFd, request.Prepared->Name);
+    if (!state.adopted && !temp.create(target.directory)) {
         const int error = errno;
         if (old.get() >= 0 && (error == EACCES || error == EPERM || error == EROFS)) {
             if (ahead)
@@ -541,9 +547,10 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
     }
     context.NewFd = temp.fd();
 
-    const bool written = request.Copied != nullptr ? CopyFileBytes(request.Copied->Fd, temp.fd(), request.Copied->Size,
-                                                                   request.Copied->Offset)
-                                                   : writePieces(temp.fd(), state.newText);
+    const bool written =
+        state.adopted || (request.Copied != nullptr ? CopyFileBytes(request.Copied->Fd, temp.fd(), request.Copied->Size,
+                                                                    request.Copied->Offset)
+                                                    : writePieces(temp.fd(), state.newText));
     if (!written) {
         // Bytes mapped from a file that has since shrunk cannot be copied:
         // the file is not the one that was read.
@@ -551,22 +558,25 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
             return RewriteOutcome::NotTheFileRead;
         failErrno(kCannotCreate, listed, errno);
     }
+    // A prepared inode has its own metadata, and gets the rest once in place.
     const int metadataFrom = request.Metadata != nullptr ? request.Metadata->From : -1;
-    if (metadataFrom >= 0 || old.get() >= 0) {
-        const std::string refused = metadataFrom >= 0 ? CopyFileMetadata(metadataFrom, temp.fd())
-                                                      : CopyFileMetadata(old.get(), info, temp.fd());
-        if (!refused.empty())
-            fail(kCannotCreate, listed, refused);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        if (::fchmod(temp.fd(), 0666 & ~mask) != 0)
-            failErrno(kCannotCreate, listed, errno);
-    }
-    if (request.Metadata != nullptr) {
-        const std::string refused = applyMetadata(*request.Metadata, temp.fd());
-        if (!refused.empty())
-            fail(kCannotCreate, listed, refused);
+    if (!state.adopted) {
+        if (metadataFrom >= 0 || old.get() >= 0) {
+            const std::string refused = metadataFrom >= 0 ? CopyFileMetadata(metadataFrom, temp.fd())
+                                                          : CopyFileMetadata(old.get(), info, temp.fd());
+            if (!refused.empty())
+                fail(kCannotCreate, listed, refused);
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            if (::fchmod(temp.fd(), 0666 & ~mask) != 0)
+                failErrno(kCannotCreate, listed, errno);
+        }
+        if (request.Metadata != nullptr) {
+            const std::string refused = applyMetadata(*request.Metadata, temp.fd());
+            if (!refused.empty())
+                fail(kCannotCreate, listed, refused);
+        }
     }
     state.volatileFileSystem =
         old.get() >= 0 ? OnVolatileDevice(info.st_dev, old.get()) : OnVolatileFileSystem(target.directory);
@@ -606,6 +616,16 @@ RewriteOutcome StagedRewrite::finish() {
     if (!temp.renamed() && ::renameat(target.directory, temp.name(), target.directory, target.name.c_str()) != 0)
         failErrno(kCannotCreate, listed, errno);
     temp.markRenamed();
+    if (state.adopted) {
+        // In place now: its metadata as asked, and a modification time of now.
+        const std::string refused =
+            state.request.Metadata != nullptr ? applyMetadata(*state.request.Metadata, temp.fd()) : std::string();
+        if (!refused.empty())
+            fail(kCannotCreate, listed, refused);
+        if (::futimens(temp.fd(), nullptr) != 0 || (!state.volatileFileSystem && ::fsync(temp.fd()) != 0) ||
+            ::fstat(temp.fd(), &placed) != 0)
+            failErrno(kCannotCreate, listed, errno);
+    }
     // What the rewrite left, for the hooks: the new file as it was put in
     // place. A program that writes to it once it is in place (and before the
     // status below) makes it another file than the one the rewrite left,

@@ -35,6 +35,14 @@ struct CopiedContent {
     std::int64_t Size = 0;
 };
 
+// An inode ready to take a file's place as it is, with its own content,
+// owner, mode and extended attributes (the old inode a journal kept):
+// `Name` in the open folder `DirectoryFd`, which keeps its name.
+struct PreparedInode {
+    int DirectoryFd = -1;
+    const char* Name = nullptr;
+};
+
 // The metadata a new file gets where it is not to be the old file's own.
 struct NewFileMetadata {
     // Owner, group, mode, extended attributes and ACLs come from this open
@@ -76,6 +84,15 @@ struct RewriteRequest {
     // Where set, what the new file is given in place of the old file's
     // metadata.
     const NewFileMetadata* Metadata = nullptr;
+    // Where set, the new file is this inode itself, linked in beside the file
+    // instead of written: no byte is copied. It takes the file's place down
+    // the same road (checks, lease, swap, folder flush); Metadata and a fresh
+    // modification time (so that build tools see the change) are given to it
+    // only once it is in place, so that a rewrite given up leaves it as it
+    // was. Where it cannot be linked there (another file system, a folder not
+    // writable), the rewrite writes Copied instead, which must be set too.
+    // Not with Hooks nor OnNewFile (checked).
+    const PreparedInode* Prepared = nullptr;
     InPlaceRewrite InPlace = InPlaceRewrite::WhenHooksKeepOldBytes;
     // Called with the new file's identity once it is complete, before it
     // can be seen under its name (never for a rewrite in place).

@@ -61,6 +61,21 @@ bool TemporaryFile::create(int directoryFd) {
     });
 }
 
+bool TemporaryFile::adopt(int directoryFd, int fromDirectoryFd, const char* name) {
+    if (m_slot < 0)
+        m_slot = claimTempSlot();
+    if (!makeName(directoryFd,
+                  [&](const char* fresh) { return ::linkat(fromDirectoryFd, name, directoryFd, fresh, 0) == 0; }))
+        return false;
+    m_fd.reset(::openat(directoryFd, m_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (m_fd.valid())
+        return true;
+    const int error = errno;
+    discard();
+    errno = error;
+    return false;
+}
+
 bool TemporaryFile::giveName() {
     if (m_unnamed < 0)
         return true;

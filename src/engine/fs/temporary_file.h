@@ -25,6 +25,11 @@ public:
     // Returns false with errno set on failure. The folder's descriptor must
     // stay open until the file is renamed or discarded.
     bool create(int directoryFd);
+    // Instead of create(): links an existing inode (`name` in fromDirectoryFd)
+    // into the folder under a fresh ".quillet-XXXXXX" name and opens it to
+    // read; discard() removes that name only. False with errno set where it
+    // cannot be linked there (another file system, a folder not writable).
+    bool adopt(int directoryFd, int fromDirectoryFd, const char* name);
     int fd() const { return m_fd.get(); }
     // Gives an unnamed file its name, right before the swap that needs one;
     // false with errno set on failure. A fixed length, so that the name of

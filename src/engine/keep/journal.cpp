@@ -16,6 +16,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/sysmacros.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +61,101 @@ std::optional<std::string> directoryPath(int directoryFd, const struct stat& dir
     if (sameDirectory(path, directory))
         return path;
     return std::nullopt;
+}
+
+// The folder a file system is mounted on, from a folder on it: up while the
+// device stays the same. Opened as a path only, so that a folder on the way
+// that the user may enter but not read does not stop the walk; invalid where
+// the way up cannot be told.
+UniqueFd topOfFileSystem(int directoryFd, dev_t device) {
+    UniqueFd at(::openat(directoryFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat here {};
+    if (!at.valid() || ::fstat(at.get(), &here) != 0 || here.st_dev != device)
+        return UniqueFd();
+    for (int depth = 0; depth < 4096; ++depth) {
+        UniqueFd up(::openat(at.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat above {};
+        if (!up.valid() || ::fstat(up.get(), &above) != 0)
+            return UniqueFd();
+        if (above.st_dev != device || above.st_ino == here.st_ino)
+            return at; // the next folder up is another file system's, or this is "/"
+        at = std::move(up);
+        here = above;
+    }
+    return UniqueFd();
+}
+
+// Folder `name` in dirFd, where it is the user's own and private
+// (detail::UnsafeReason), never through a symbolic link; else invalid.
+UniqueFd openPrivateFolder(int dirFd, const std::string& name, struct stat& info) {
+    UniqueFd folder(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.valid() || ::fstat(folder.get(), &info) != 0 || detail::UnsafeReason(info, true))
+        return UniqueFd();
+    return folder;
+}
+
+// The absolute path of an open folder, through /proc; nullopt where it does
+// not lead back to that very folder.
+std::optional<std::string> pathOfFolder(int folderFd, const struct stat& folder) {
+    char buffer[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(folderFd);
+    const ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) == sizeof buffer || buffer[0] != '/')
+        return std::nullopt;
+    std::string path(buffer, static_cast<std::size_t>(length));
+    std::string problem;
+    const UniqueFd walked = detail::OpenFolderAsWalked(path, problem);
+    struct stat info {};
+    if (!walked.valid() || ::fstat(walked.get(), &info) != 0 || info.st_dev != folder.st_dev ||
+        info.st_ino != folder.st_ino)
+        return std::nullopt;
+    return path;
+}
+
+// Empties a folder of the journal's and removes it from `parentFd`.
+void removeFolder(int parentFd, int folderFd, const std::string& name) {
+    for (const std::string& entryName : NamesIn(folderFd))
+        ::unlinkat(folderFd, entryName.c_str(), 0);
+    ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+}
+
+// The mount points of file system `device`, from /proc/self/mountinfo
+// (fields: id, parent, major:minor, root, mount point, ...; a space or a
+// backslash in the mount point is written as \ooo).
+std::vector<std::string> mountPointsOf(dev_t device) {
+    std::vector<std::string> points;
+    const UniqueFd fd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    std::string text;
+    if (!fd.valid() || !ReadAll(fd.get(), text))
+        return points;
+    const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::vector<std::string_view> fields;
+        std::string_view line(text.data() + start, end - start);
+        for (std::size_t at = 0; fields.size() < 5 && at <= line.size();) {
+            const std::size_t space = std::min(line.find(' ', at), line.size());
+            fields.push_back(line.substr(at, space - at));
+            at = space + 1;
+        }
+        if (fields.size() == 5 && fields[2] == wanted) {
+            std::string point;
+            for (std::size_t i = 0; i < fields[4].size(); ++i) {
+                if (fields[4][i] == '\\' && i + 3 < fields[4].size()) {
+                    point.push_back(static_cast<char>(std::stoi(std::string(fields[4].substr(i + 1, 3)), nullptr, 8)));
+                    i += 3;
+                } else {
+                    point.push_back(fields[4][i]);
+                }
+            }
+            points.push_back(std::move(point));
+        }
+        start = end + 1;
+    }
+    return points;
 }
 
 // Removes a run's directory: its kept files first and the manifest last, so
@@ -138,6 +234,7 @@ private:
             auto [name, run] = std::move(m_queue.front());
             m_queue.pop_front();
             lock.unlock();
+            detail::RemoveKeepFolders(run.Record);
             removeRun(m_runsFd.get(), name);
             run.Manifest.reset(); // unlocks what is left of it
             run.Directory.reset();
@@ -234,7 +331,93 @@ void RunJournal::noteRunsDirectory(const struct stat& info) {
 
 bool RunJournal::isJournalDirectory(dev_t device, ino_t inode) const {
     std::lock_guard lock(m_mutex);
-    return m_runsIdentity == std::make_pair(device, inode);
+    if (m_runsIdentity == std::make_pair(device, inode))
+        return true;
+    // A keep folder an earlier run made, met by a walk before this run
+    // needs it: looked for at the top of each file system once.
+    if (m_probedDevices.insert(device).second) {
+        const std::string name = "/" + KeepFolderName();
+        for (const std::string& point : mountPointsOf(device)) {
+            struct stat info {};
+            if (::lstat(((point == "/" ? std::string() : point) + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+                m_keepFolders.emplace(info.st_dev, info.st_ino);
+        }
+    }
+    return m_keepFolders.contains({device, inode});
+}
+
+void RunJournal::noteKeepFolder(const struct stat& info) {
+    std::lock_guard lock(m_mutex);
+    m_keepFolders.emplace(info.st_dev, info.st_ino);
+}
+
+std::string KeepFolderName() {
+    return ".quillet-keep-" + std::to_string(::geteuid());
+}
+
+RunJournal::KeepPlace* RunJournal::keepPlaceFor(int directoryFd, dev_t device) {
+    for (KeepPlace& place : m_keepPlaces)
+        if (place.Device == device)
+            return place.Record.Number != 0 ? &place : nullptr;
+    KeepPlace& place = m_keepPlaces.emplace_back();
+    place.Device = device;
+    if (!m_options.KeepFoldersOnOtherFileSystems)
+        return nullptr;
+    const UniqueFd top = topOfFileSystem(directoryFd, device);
+    struct stat topInfo {};
+    if (!top.valid() || ::fstat(top.get(), &topInfo) != 0)
+        return nullptr;
+    // Others who may write there without the sticky bit could remove or
+    // swap the keep folder.
+    if ((topInfo.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (topInfo.st_mode & S_ISVTX) == 0)
+        return nullptr;
+    const std::string name = KeepFolderName();
+    const bool made = ::mkdirat(top.get(), name.c_str(), 0700) == 0;
+    if (!made && errno != EEXIST)
+        return nullptr; // the top is not the user's to write: copies, then
+    struct stat keepInfo {};
+    UniqueFd keep = openPrivateFolder(top.get(), name, keepInfo);
+    if (!keep.valid())
+        return nullptr; // not the user's own, or open to others: never used
+    noteKeepFolder(keepInfo);
+    if (::mkdirat(keep.get(), m_id.c_str(), 0700) != 0)
+        return nullptr;
+    struct stat runInfo {};
+    UniqueFd folder = openPrivateFolder(keep.get(), m_id, runInfo);
+    std::optional<std::string> path = folder.valid() ? pathOfFolder(folder.get(), runInfo) : std::nullopt;
+    // Where a crash keeps the files, the folders that lead to their old
+    // inodes must outlast it too.
+    const auto flushTop = [&top] {
+        const UniqueFd readable(::openat(top.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        return readable.valid() && SyncDirectory(readable.get());
+    };
+    const bool flushed = !folder.valid() || OnVolatileDevice(device, folder.get()) ||
+                         ((!made || flushTop()) && SyncDirectory(keep.get()));
+    if (!path || !flushed) {
+        if (folder.valid())
+            removeFolder(keep.get(), folder.get(), m_id);
+        else
+            ::unlinkat(keep.get(), m_id.c_str(), AT_REMOVEDIR);
+        return nullptr;
+    }
+    std::size_t used = 0;
+    for (const KeepPlace& other : m_keepPlaces)
+        used += other.Record.Number != 0 ? 1 : 0;
+    place.Record = {used + 1, runInfo.st_dev, runInfo.st_ino, std::move(*path)};
+    place.Folder = std::move(folder);
+    place.KeepFolder = std::move(keep);
+    AppendManifestKeepFolderLine(m_manifestPending, place.Record);
+    m_entriesUnwritten = true;
+    return &place;
+}
+
+bool RunJournal::syncKeepPlaces() {
+    for (KeepPlace& place : m_keepPlaces) {
+        if (place.Unsynced && !SyncDirectory(place.Folder.get()))
+            return false;
+        place.Unsynced = false;
+    }
+    return true;
 }
 
 RunJournal::~RunJournal() {
@@ -313,17 +496,26 @@ KeptAs RunJournal::keepOldBytes(const ReplaceContext& context, const struct stat
     // once the rename has unlinked it. Not when other names share the inode
     // (a write through them would change what the journal keeps), nor for a
     // rewrite in place (it overwrites that very inode).
-    // On another file system no link can be made: copy without trying.
-    if (context.NewFd >= 0 && old.st_nlink == 1 && old.st_dev == m_runsDevice &&
-        ::linkat(context.DirectoryFd, std::string(context.Name).c_str(), runFd, keptName.c_str(), 0) == 0) {
-        struct stat linked {};
-        if (::fstatat(runFd, keptName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
-            SameAsLeft(context.Old, FileIdentity::of(linked))) {
-            entry.KeptMetadata = true;
-            return KeptAs::Link;
+    // On another file system than the journal's, the link goes into the
+    // run's folder in that file system's keep folder, where one can be used.
+    if (context.NewFd >= 0 && old.st_nlink == 1) {
+        KeepPlace* place = old.st_dev == m_runsDevice ? nullptr : keepPlaceFor(context.DirectoryFd, old.st_dev);
+        const int linkFd = place != nullptr ? place->Folder.get() : old.st_dev == m_runsDevice ? runFd : -1;
+        if (linkFd >= 0 &&
+            ::linkat(context.DirectoryFd, std::string(context.Name).c_str(), linkFd, keptName.c_str(), 0) == 0) {
+            struct stat linked {};
+            if (::fstatat(linkFd, keptName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
+                SameAsLeft(context.Old, FileIdentity::of(linked))) {
+                entry.KeptMetadata = true;
+                if (place != nullptr) {
+                    entry.KeptIn = place->Record.Number;
+                    place->Unsynced = place->Unsynced || !OnVolatileDevice(old.st_dev, context.DirectoryFd);
+                }
+                return KeptAs::Link;
+            }
+            // Another file took the name since the run read it.
+            ::unlinkat(linkFd, keptName.c_str(), 0);
         }
-        // Another file took the name since the run read it.
-        ::unlinkat(runFd, keptName.c_str(), 0);
     }
 
     // A small file's old bytes, as the run read them (the file was just
@@ -447,6 +639,8 @@ void RunJournal::beforeReplace(const ReplaceContext& context) {
     // Written, with the kept bytes, when the file is put in place, and on
     // disk by then unless a crash would take the file too (makeDurable).
     AppendManifestOldLine(m_manifestPending, entry);
+    if (entry.KeptIn != 0)
+        AppendManifestKeptInLine(m_manifestPending, entry.Number, entry.KeptIn);
     if (directory)
         AppendManifestFolderLine(m_manifestPending, entry.Number, folder.st_dev, folder.st_ino);
     struct stat fresh {};
@@ -485,7 +679,7 @@ void RunJournal::makeDurable() {
     if (!m_unsynced)
         return;
     // One flush of the whole file system costs less than one per kept copy.
-    const bool synced = m_unsyncedCopies.size() > 1
+    const bool synced = syncKeepPlaces() && m_unsyncedCopies.size() > 1
                             ? ::syncfs(m_runDirectory.get()) == 0
                             : (m_unsyncedCopies.empty() || ::fsync(m_unsyncedCopies.front().get()) == 0) &&
                                   (!m_packUnsynced || ::fdatasync(m_pack.get()) == 0) &&
@@ -549,6 +743,10 @@ void RunJournal::closeRun() noexcept {
     if (m_recorded == m_abandoned) {
         m_manifest.reset();
         m_runDirectory.reset();
+        for (KeepPlace& place : m_keepPlaces)
+            if (place.Folder.valid())
+                removeFolder(place.KeepFolder.get(), place.Folder.get(), m_id);
+        m_keepPlaces.clear();
         removeRun(m_runsDirectory.get(), m_id);
         m_id.clear();
         return;
@@ -559,10 +757,16 @@ void RunJournal::closeRun() noexcept {
         m_manifestPending.clear(); // those files were not put in place: nothing depends on their records
     // Flushed only where earlier records were: a run over files that a
     // restart takes along needs none of its records after a crash.
-    const std::string end =
-        ManifestKeptLine(m_bytes) + ManifestFilesLine(files(), m_notKept) + ManifestEndLine(detail::NowNs());
+    // The keep folders once more after the "kept" line, where pruning and
+    // a listing read them without reading the entries.
+    std::string end = ManifestKeptLine(m_bytes);
+    for (const KeepPlace& place : m_keepPlaces)
+        if (place.Record.Number != 0)
+            AppendManifestKeepFolderLine(end, place.Record);
+    end += ManifestFilesLine(files(), m_notKept) + ManifestEndLine(detail::NowNs());
     (void)(m_synced ? detail::AppendDurably(m_manifest.get(), end) : WriteAll(m_manifest.get(), end));
     m_pack.reset();
+    m_keepPlaces.clear();
     m_manifest.reset(); // releases the lock: the run may now be pruned or undone
 }
 
@@ -589,6 +793,12 @@ std::vector<RunSummary> ListRuns(const JournalPlace& place) {
                 summary.NotKept += !entry.Abandoned && entry.Kept == KeptAs::None ? 1 : 0;
             }
         }
+        if (!run.UndoneNs)
+            for (const KeepFolderRecord& folder : run.KeepFolders) {
+                std::string problem;
+                if (!detail::OpenRunKeepFolder(folder, problem).valid())
+                    summary.UnusableKeepFolders.emplace_back(folder.Path, problem);
+            }
         if (runIsBusy(runsFd.get(), run.Id))
             summary.State = RunState::Running;
         else if (run.UndoneNs)
@@ -760,6 +970,88 @@ std::vector<RunManifest> ReadRuns(int runsFd, const std::string& runsPath, RunDe
         return a.StartedNs != b.StartedNs ? a.StartedNs < b.StartedNs : a.Id < b.Id;
     });
     return runs;
+}
+
+UniqueFd OpenFolderAsWalked(const std::string& path, std::string& problem) {
+    UniqueFd folder(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::string reached;
+    for (std::size_t start = 1; folder.valid() && start < path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty() || component == ".")
+            continue;
+        reached += "/" + component;
+        UniqueFd next(::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.valid()) {
+            const int error = errno;
+            struct stat info {};
+            const bool link =
+                ::fstatat(folder.get(), component.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
+            if (link || error == ELOOP || error == ENOTDIR)
+                problem = "The path no longer leads to the folder the run wrote in: \"" + reached +
+                          "\" is not a folder but " + (link || error == ELOOP ? "a symbolic link" : "a file");
+            else if (error != ENOENT)
+                problem = ErrnoText(error);
+            errno = error;
+            return UniqueFd();
+        }
+        folder = std::move(next);
+    }
+    return folder;
+}
+
+UniqueFd OpenRunKeepFolder(const KeepFolderRecord& record, std::string& problem, UniqueFd* keepFolder) {
+    const std::size_t slash = record.Path.rfind('/');
+    if (slash == std::string::npos || slash == 0 || slash + 1 == record.Path.size()) {
+        problem = "it is not a folder of the journal's";
+        return UniqueFd();
+    }
+    const auto fail = [&problem](std::string why) {
+        problem = std::move(why);
+        return UniqueFd();
+    };
+    const auto gone = [&](int error) {
+        return fail(error == ENOENT ? "it no longer exists (is its disk mounted?)" : ErrnoText(error));
+    };
+    std::string walkProblem;
+    UniqueFd parent = OpenFolderAsWalked(record.Path.substr(0, slash), walkProblem);
+    struct stat info {};
+    if (!parent.valid())
+        return walkProblem.empty() ? gone(errno) : fail(walkProblem);
+    if (::fstat(parent.get(), &info) != 0)
+        return gone(errno);
+    if (const auto unsafe = UnsafeReason(info, true))
+        return fail(*unsafe);
+    const std::string name = record.Path.substr(slash + 1);
+    UniqueFd folder(::openat(parent.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.valid()) {
+        const int error = errno;
+        if (::fstatat(parent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(info.st_mode))
+            return fail(S_ISLNK(info.st_mode) ? "a symbolic link stands there" : "a file stands there");
+        return gone(error);
+    }
+    if (::fstat(folder.get(), &info) != 0)
+        return gone(errno);
+    if (info.st_dev != record.Device || info.st_ino != record.Inode)
+        return fail("another folder stands there");
+    if (const auto unsafe = UnsafeReason(info, true))
+        return fail(*unsafe);
+    if (keepFolder != nullptr)
+        *keepFolder = std::move(parent);
+    return folder;
+}
+
+void RemoveKeepFolders(const RunManifest& run) {
+    for (const KeepFolderRecord& record : run.KeepFolders) {
+        std::string problem;
+        UniqueFd keepFolder;
+        const UniqueFd folder = OpenRunKeepFolder(record, problem, &keepFolder);
+        if (folder.valid())
+            removeFolder(keepFolder.get(), folder.get(), record.Path.substr(record.Path.rfind('/') + 1));
+    }
 }
 
 } // namespace detail

@@ -9,15 +9,31 @@
 // id, made 0700. In it, "manifest" (engine/keep/journal_manifest.h) and the old
 // bytes of each rewritten file: the old inode itself, hard-linked under the
 // file's number (no copy: the rename would unlink it anyway) where the
-// journal is on the same file system; otherwise, and where the file has other
-// names (a write through them would change a linked inode) or is rewritten in
-// place (that overwrites the old inode itself), a copy. The copy of a file of
-// up to kPackUpTo bytes is appended to the run's one file "pack", so that
-// neither the run nor its pruning makes or removes a file per file; undo then
-// takes owner, extended attributes and ACLs from the file it replaces (the
-// run gave the new file the old one's) and the mode from the manifest. A
-// larger file's copy is a file of its own, named by its number (a reflink
-// where the file system offers one), with all the old metadata.
+// journal is on the same file system.
+//
+// A file on another file system (tmpfs, another disk) keeps its old inode
+// in a keep folder at the top of that file system, as the desktop's trash
+// does: "$top/.quillet-keep-<uid>/<run id>/<number>", where $top is the
+// folder the file system is mounted on (found by walking up from the file's
+// folder while the device stays the same). The keep folder and the run's
+// folder in it are made by the run, 0700; either is used only when, opened
+// without following a symbolic link, it is a folder of the user's own that
+// no one else may enter (detail::UnsafeReason), and only where $top is not
+// open to others for writing without the sticky bit (as /tmp and /dev/shm
+// have it), so that no other user can remove, swap or read what it keeps.
+// The manifest names each such folder ("keep-folder") and its files
+// ("kept-in").
+//
+// Otherwise (no keep folder can be made or used), and where the file has
+// other names (a write through them would change a linked inode) or is
+// rewritten in place (that overwrites the old inode itself), a copy. The copy
+// of a file of up to kPackUpTo bytes is appended to the run's one file
+// "pack", so that neither the run nor its pruning makes or removes a file
+// per file; undo then takes owner, extended attributes and ACLs from the
+// file it replaces (the run gave the new file the old one's) and the mode
+// from the manifest. A larger file's copy is a file of its own, named by its
+// number (a reflink where the file system offers one), with all the old
+// metadata.
 //
 // How much it keeps: the last 20 runs and 1 GiB, settable in
 // $XDG_CONFIG_HOME/quillet/journal.conf (default ~/.config):
@@ -25,7 +41,9 @@
 //     max-runs = 20
 //     max-bytes = 1G        (a plain number of bytes, or with K, M, G, T: powers of 1024)
 // The oldest runs go first, and only runs no process is using (a run holds
-// a lock on its manifest while it goes; a killed run's lock goes with it).
+// a lock on its manifest while it goes; a killed run's lock goes with it);
+// a run goes with its folders in keep folders. A linked old inode counts
+// with its full size, as a copy: it holds its blocks as long as it is kept.
 // A file whose old bytes do not fit (the run alone has outgrown the limit,
 // or the copy failed) is recorded as not kept and reported through
 // JournalOptions::OnNotKept; its rewrite still goes ahead, except a rewrite
@@ -43,6 +61,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -71,7 +90,15 @@ struct JournalOptions {
     // not fit within the journal's limit of 1G"). The command line prints it
     // on standard error. Called on the run's thread.
     std::function<void(std::string_view listedPath, std::string_view reason)> OnNotKept;
+    // Whether a file on another file system than the journal's keeps its old
+    // inode in a keep folder at the top of that file system (see above);
+    // false: it is copied into the run's directory.
+    bool KeepFoldersOnOtherFileSystems = true;
 };
+
+// The name of the user's keep folder at the top of a file system:
+// ".quillet-keep-<effective uid>".
+std::string KeepFolderName();
 
 // The options for a run's journal where the user keeps it: the place from
 // the environment and the limits from its journal.conf. Raises the errors of
@@ -116,9 +143,11 @@ public:
     void makeDurable() override;
     bool keepsOldBytes() const override { return true; }
 
-    // Whether (device, inode) is the journal's runs directory: a walk skips
-    // it, so that a run over the home folder never rewrites the journal's
-    // own records and kept files. Safe to call from any thread.
+    // Whether (device, inode) is the journal's runs directory or one of the
+    // user's keep folders (at the top of a file system, whether or not this
+    // run made it): a walk skips them, so that a run over the home folder or
+    // a whole disk never rewrites the journal's own records and kept files.
+    // Safe to call from any thread.
     bool isJournalDirectory(dev_t device, ino_t inode) const;
     bool madeByHooks(dev_t device, ino_t inode) const override { return isJournalDirectory(device, inode); }
 
@@ -139,8 +168,22 @@ private:
         std::int64_t Bytes = 0;
     };
 
+    // The run's folder in a keep folder of another file system.
+    struct KeepPlace {
+        dev_t Device = 0;
+        KeepFolderRecord Record; // Number 0: none can be used on that file system
+        UniqueFd KeepFolder;     // ".quillet-keep-<uid>"
+        UniqueFd Folder;         // the run's in it
+        bool Unsynced = false;   // holds links not yet flushed
+    };
+
     void start();
     void closeRun() noexcept;
+    // The run's folder for old inodes of file system `device`, made on its
+    // first use from the folder of a file on it; null where none can be used.
+    KeepPlace* keepPlaceFor(int directoryFd, dev_t device);
+    void noteKeepFolder(const struct stat& info);
+    bool syncKeepPlaces();
     void noteRunsDirectory(const struct stat& info);
     bool makeRoom(std::int64_t bytes);
     KeptAs keepOldBytes(const ReplaceContext& context, const struct stat& old, JournalEntry& entry);
@@ -188,6 +231,11 @@ private:
     bool m_finished = false;
     mutable std::mutex m_mutex;
     std::optional<std::pair<dev_t, ino_t>> m_runsIdentity; // guarded by m_mutex
+    std::vector<KeepPlace> m_keepPlaces;
+    // The user's keep folders, and the file systems whose tops were looked
+    // at for one (a walk meets each file system's folders first).
+    mutable std::set<std::pair<dev_t, ino_t>> m_keepFolders; // guarded by m_mutex
+    mutable std::set<dev_t> m_probedDevices;                 // guarded by m_mutex
 };
 
 enum class RunState {
@@ -206,6 +254,10 @@ struct RunSummary {
     std::size_t NotKept = 0; // of which the journal could not keep the old bytes
     std::int64_t Bytes = 0;  // what the journal keeps for it
     RunState State = RunState::Finished;
+    // The run's folders in keep folders that cannot be used (a disk that is
+    // not mounted): the path, and why (detail::OpenRunKeepFolder). Undo
+    // fails the files kept there.
+    std::vector<std::pair<std::string, std::string>> UnusableKeepFolders;
 };
 
 // The runs in the journal, newest first. A missing journal is an empty list.
@@ -275,6 +327,26 @@ UniqueFd OpenRunsDirectory(const std::string& path, bool create);
 // total are there). Raises the error of OpenOwn where a run folder or a
 // manifest is not safe to use.
 std::vector<RunManifest> ReadRuns(int runsFd, const std::string& runsPath, RunDetail detail = RunDetail::Full);
+
+// The folder at `path`, reached as a walk reaches it: each component opened
+// from the one before, never following a symbolic link, so that a link
+// planted anywhere on the path cannot send undo or pruning elsewhere. On
+// failure the descriptor is invalid and `problem` says why ("" with errno
+// ENOENT: the folder is gone).
+UniqueFd OpenFolderAsWalked(const std::string& path, std::string& problem);
+
+// A run's folder in a keep folder, as its record names it: reached as
+// walked, the user's own and private (UnsafeReason), as is the keep folder
+// that holds it, and the very folder the run made (device and inode). On
+// failure invalid, with `problem` saying why: "it no longer exists (a disk
+// that is not mounted?)", "another folder stands there", or the reason of
+// UnsafeReason or the system. `keepFolder`, where given, gets the keep
+// folder that holds it.
+UniqueFd OpenRunKeepFolder(const KeepFolderRecord& record, std::string& problem, UniqueFd* keepFolder = nullptr);
+
+// Removes a run's folders in keep folders with what they hold; those that
+// cannot be reached (a disk not mounted) stay.
+void RemoveKeepFolders(const RunManifest& run);
 
 std::int64_t NowNs();
 

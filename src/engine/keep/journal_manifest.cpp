@@ -204,6 +204,13 @@ std::int64_t RunManifest::keptBytes() const {
     return total;
 }
 
+const KeepFolderRecord* RunManifest::keepFolder(std::size_t number) const {
+    for (const KeepFolderRecord& folder : KeepFolders)
+        if (folder.Number == number)
+            return &folder;
+    return nullptr;
+}
+
 std::string EscapeJournalText(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());
@@ -270,6 +277,19 @@ void AppendManifestFolderLine(std::string& manifest, std::size_t number, dev_t d
         .number(static_cast<std::uint64_t>(device))
         .number(static_cast<std::uint64_t>(inode))
         .end();
+}
+
+void AppendManifestKeepFolderLine(std::string& manifest, const KeepFolderRecord& folder) {
+    LineBuilder(manifest, "keep-folder")
+        .number(folder.Number)
+        .number(static_cast<std::uint64_t>(folder.Device))
+        .number(static_cast<std::uint64_t>(folder.Inode))
+        .text(folder.Path)
+        .end();
+}
+
+void AppendManifestKeptInLine(std::string& manifest, std::size_t number, std::size_t folder) {
+    LineBuilder(manifest, "kept-in").number(number).number(folder).end();
 }
 
 void AppendManifestNewLine(std::string& manifest, std::size_t number, const FileIdentity& identity) {
@@ -376,6 +396,30 @@ std::optional<RunManifest> ParseManifest(std::string_view text) {
                 entry->Folder->Device = static_cast<dev_t>(device);
                 entry->Folder->Inode = static_cast<ino_t>(inode);
             }
+        } else if (kind == "keep-folder" && words.size() == 5) {
+            KeepFolderRecord folder;
+            std::uint64_t device = 0;
+            std::uint64_t inode = 0;
+            auto path = UnescapeJournalText(words[4]);
+            if (!parseNumber(words[1], folder.Number) || folder.Number == 0 || !parseNumber(words[2], device) ||
+                !parseNumber(words[3], inode) || !path || !isAbsoluteDirectory(*path)) {
+                manifest.Damaged = true;
+                continue;
+            }
+            folder.Device = static_cast<dev_t>(device);
+            folder.Inode = static_cast<ino_t>(inode);
+            folder.Path = std::move(*path);
+            // Written twice by a run that finished: the same both times.
+            if (const KeepFolderRecord* known = manifest.keepFolder(folder.Number))
+                manifest.Damaged = manifest.Damaged || known->Device != folder.Device || known->Inode != folder.Inode ||
+                                   known->Path != folder.Path;
+            else
+                manifest.KeepFolders.push_back(std::move(folder));
+        } else if (kind == "kept-in" && words.size() == 3 && parseNumber(words[1], number)) {
+            std::size_t folder = 0;
+            JournalEntry* entry = entryNumbered(number);
+            if (entry != nullptr && parseNumber(words[2], folder))
+                entry->KeptIn = folder;
         } else if (kind == "restored" && words.size() == 2 && parseNumber(words[1], number)) {
             manifest.AnyRestored = true;
             if (JournalEntry* entry = entryNumbered(number))

@@ -15,6 +15,12 @@
 //                                              the offset only, and always, for "packed"
 //   folder <n> <dev> <ino>                     the folder that holds the file, so that undo
 //                                              never takes another folder at the same path for it
+//   keep-folder <k> <dev> <ino> <path>         the run's folder <k> (from 1) in a keep folder at the
+//                                              top of another file system (engine/keep/journal.h),
+//                                              written before the first entry kept there, and again
+//                                              after the "kept" line, where a listing reads it
+//   kept-in <n> <k>                            the kept file of <n> is "<n>" in keep folder <k>, not
+//                                              in the run's own directory
 //   new <n> <dev> <ino> <size> <mtime-ns>      what the rename is about to put in place
 //   done <n> <dev> <ino> <size> <mtime-ns>     what the run left in place
 //   abandoned <n>                              the rewrite recorded as <n> did not take place (the
@@ -82,6 +88,7 @@ struct JournalEntry {
     std::string ListedPath; // as the run listed it, for messages
     std::string NotKeptReason;
     std::optional<FileIdentity> Folder;   // from a "folder" line: Device and Inode only
+    std::size_t KeptIn = 0;               // from a "kept-in" line: the keep folder; 0: the run's directory
     std::optional<FileIdentity> Expected; // from a "new" line
     std::optional<FileIdentity> Left;     // from a "done" line
     bool Restored = false;
@@ -93,11 +100,21 @@ struct JournalEntry {
     bool Damaged = false;
 };
 
+// A folder of the run's at the top of another file system, that holds the
+// old inodes of its files there (engine/keep/journal.h).
+struct KeepFolderRecord {
+    std::size_t Number = 0; // 1-based, as "kept-in" lines name it
+    dev_t Device = 0;       // of the run's folder in it, so that undo and pruning
+    ino_t Inode = 0;        // never take another folder at the same path for it
+    std::string Path;       // absolute
+};
+
 struct RunManifest {
     std::string Id;
     std::int64_t StartedNs = 0;
     std::string Description;
-    std::vector<JournalEntry> Entries;     // in the order of their "old" lines
+    std::vector<JournalEntry> Entries; // in the order of their "old" lines
+    std::vector<KeepFolderRecord> KeepFolders;
     std::optional<std::int64_t> KeptTotal; // from the "kept" line
     std::optional<std::int64_t> FinishedNs;
     std::optional<std::int64_t> UndoneNs;
@@ -109,12 +126,15 @@ struct RunManifest {
     std::optional<Counts> Totals;
     bool AnyRestored = false; // a "restored" line was read
     // An "old" line whose number could not be read, or a number recorded
-    // twice: the entries may not name every file the run changed.
+    // twice, or a keep folder recorded twice as two different ones: the
+    // entries may not name every file the run changed.
     bool Damaged = false;
 
     // Bytes the run's kept files cost the journal: the "kept" line's, else
     // the sum over the entries.
     std::int64_t keptBytes() const;
+    // The keep folder numbered `number`; null where none is recorded.
+    const KeepFolderRecord* keepFolder(std::size_t number) const;
 };
 
 std::string EscapeJournalText(std::string_view text);
@@ -126,6 +146,8 @@ std::optional<std::string> UnescapeJournalText(std::string_view escaped);
 std::string ManifestHeaderLines(std::string_view id, std::int64_t startedNs, std::string_view description);
 void AppendManifestOldLine(std::string& manifest, const JournalEntry& entry);
 void AppendManifestFolderLine(std::string& manifest, std::size_t number, dev_t device, ino_t inode);
+void AppendManifestKeepFolderLine(std::string& manifest, const KeepFolderRecord& folder);
+void AppendManifestKeptInLine(std::string& manifest, std::size_t number, std::size_t folder);
 void AppendManifestNewLine(std::string& manifest, std::size_t number, const FileIdentity& identity);
 void AppendManifestDoneLine(std::string& manifest, std::size_t number, const FileIdentity& identity);
 void AppendManifestAbandonedLine(std::string& manifest, std::size_t number);
@@ -141,8 +163,8 @@ std::string ManifestUndoneLine(std::int64_t ns);
 std::optional<RunManifest> ParseManifest(std::string_view text);
 
 // The part of a manifest's text that ParseManifest needs for the run's id,
-// start, end, kept total and counts without its entries: the header lines and, where
-// the run finished, the lines from its "kept" line on. Empty where either
+// start, end, kept total, counts and keep folders without its entries: the
+// header lines and, where the run finished, the lines from its "kept" line on. Empty where either
 // is not within `head` and `tail`, the text's first and last bytes (each at
 // most all of it); `size` is the text's length.
 std::string ManifestSummaryText(std::string_view head, std::string_view tail, std::size_t size);

@@ -1,5 +1,6 @@
 #include "engine/keep/undo.h"
 
+#include "core/checks.h"
 #include "core/error.h"
 #include "engine/fs/rewrite.h"
 #include "finder/file_finder.h"
@@ -11,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <fcntl.h>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,47 +27,28 @@ struct Restore {
     std::string Reason;
 };
 
-// The folder at `path`, reached as a walk reaches it: each component opened
-// from the one before, never following a symbolic link, so that a link
-// planted anywhere on the path since the run cannot send the restore
-// elsewhere. The recorded path has its symlinks resolved already. On failure
-// the descriptor is invalid and `problem` says why ("" with errno ENOENT:
-// the folder is gone).
-UniqueFd openFolderAsWalked(const std::string& path, std::string& problem) {
-    UniqueFd folder(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::string reached;
-    for (std::size_t start = 1; folder.valid() && start < path.size();) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string component = path.substr(start, end - start);
-        start = end + 1;
-        if (component.empty() || component == ".")
-            continue;
-        reached += "/" + component;
-        UniqueFd next(::openat(folder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!next.valid()) {
-            const int error = errno;
-            struct stat info {};
-            const bool link =
-                ::fstatat(folder.get(), component.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
-            if (link || error == ELOOP || error == ENOTDIR)
-                problem = "The path no longer leads to the folder the run wrote in: \"" + reached +
-                          "\" is not a folder but " + (link || error == ELOOP ? "a symbolic link" : "a file");
-            else if (error != ENOENT)
-                problem = ErrnoText(error);
-            errno = error;
-            return UniqueFd();
-        }
-        folder = std::move(next);
-    }
-    return folder;
-}
+// The run's folders in keep folders, each opened once for the whole undo:
+// the descriptor, or why it cannot be used.
+struct KeptFolder {
+    UniqueFd Fd;
+    std::string Path;
+    std::string Problem;
+};
+using KeptFolders = std::map<std::size_t, KeptFolder>;
+
+// The folder last reached: a run's files mostly share folders, each reached
+// once rather than once per file.
+struct ReachedFolder {
+    std::string Path;
+    std::shared_ptr<finder::OpenDirectory> Directory;
+    struct stat Info {};
+};
 
 class EntryRestorer {
 public:
-    EntryRestorer(const detail::LockedRun& run, const JournalEntry& entry, std::string path)
-        : m_run(run), m_entry(entry), m_path(std::move(path)) {}
+    EntryRestorer(const detail::LockedRun& run, const KeptFolders& keptFolders, ReachedFolder& reached,
+                  const JournalEntry& entry, std::string path)
+        : m_run(run), m_keptFolders(keptFolders), m_reached(reached), m_entry(entry), m_path(std::move(path)) {}
 
     Restore restore(bool force);
 
@@ -80,7 +63,12 @@ private:
     void removeUnplacedNewFile() const;
     Restore putBack(int keptFd, const struct stat* now);
 
+    // The folder that holds the kept file, or why it cannot be reached.
+    int keptFolder(std::string& problem) const;
+
     const detail::LockedRun& m_run;
+    const KeptFolders& m_keptFolders;
+    ReachedFolder& m_reached;
     const JournalEntry& m_entry;
     std::string m_path;
     const bool m_packed = m_entry.Kept == KeptAs::Packed;
@@ -89,11 +77,29 @@ private:
     std::shared_ptr<finder::OpenDirectory> m_directory;
 };
 
+int EntryRestorer::keptFolder(std::string& problem) const {
+    if (m_entry.KeptIn == 0)
+        return m_run.Directory.get();
+    const auto found = m_keptFolders.find(m_entry.KeptIn);
+    if (found == m_keptFolders.end()) {
+        problem = "The run journal's record of it is damaged";
+        return -1;
+    }
+    if (!found->second.Fd.valid())
+        problem = "The journal kept its old content in \"" + found->second.Path +
+                  "\", which cannot be used: " + found->second.Problem;
+    return found->second.Fd.get();
+}
+
 std::optional<std::string> EntryRestorer::openKept(UniqueFd& kept, struct stat& keptInfo) const {
+    std::string problem;
+    const int folder = keptFolder(problem);
+    if (folder < 0)
+        return problem;
     // Never waits on a FIFO put in its place. The pack is the journal's own
     // file; a kept file has the old file's owner and mode, and the run's
     // folder, private to the user, vouches for it.
-    kept.reset(::openat(m_run.Directory.get(), m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    kept.reset(::openat(folder, m_keptName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!kept.valid() || ::fstat(kept.get(), &keptInfo) != 0)
         return "The journal no longer holds its old content: " + ErrnoText(errno);
     if (const auto unsafe = detail::UnsafeReason(keptInfo, false); unsafe && (m_packed || !S_ISREG(keptInfo.st_mode)))
@@ -112,20 +118,25 @@ std::optional<std::string> EntryRestorer::openKept(UniqueFd& kept, struct stat& 
 Restore EntryRestorer::restore(bool force) {
     if (m_entry.Directory.empty()) // recorded as not kept: the run could not tell where the file was
         return {UndoOutcome::NotKept, "not kept by the journal: " + m_entry.NotKeptReason};
-    std::string problem;
-    UniqueFd folder = openFolderAsWalked(m_entry.Directory, problem);
-    if (!folder.valid()) {
-        if (problem.empty() && !force)
-            return {UndoOutcome::LeftAlone, "it no longer exists"};
-        return failed(problem.empty() ? ErrnoText(errno) : problem);
+    if (m_reached.Path != m_entry.Directory || !m_reached.Directory) {
+        std::string problem;
+        UniqueFd folder = detail::OpenFolderAsWalked(m_entry.Directory, problem);
+        if (!folder.valid()) {
+            m_reached.Directory.reset();
+            if (problem.empty() && !force)
+                return {UndoOutcome::LeftAlone, "it no longer exists"};
+            return failed(problem.empty() ? ErrnoText(errno) : problem);
+        }
+        if (::fstat(folder.get(), &m_reached.Info) != 0)
+            return failed(ErrnoText(errno));
+        m_reached.Path = m_entry.Directory;
+        m_reached.Directory = std::make_shared<finder::OpenDirectory>(folder.release(), m_entry.Directory);
     }
-    struct stat folderInfo {};
-    if (::fstat(folder.get(), &folderInfo) != 0)
-        return failed(ErrnoText(errno));
+    const struct stat& folderInfo = m_reached.Info;
     if (m_entry.Folder && (m_entry.Folder->Device != folderInfo.st_dev || m_entry.Folder->Inode != folderInfo.st_ino))
         return failed("The path no longer leads to the folder the run wrote in: another folder stands at \"" +
                       m_entry.Directory + "\"");
-    m_directory = std::make_shared<finder::OpenDirectory>(folder.release(), m_entry.Directory);
+    m_directory = m_reached.Directory;
 
     struct stat now {};
     const int directoryFd = m_directory->Fd;
@@ -191,6 +202,15 @@ bool EntryRestorer::holdsKeptBytes(const struct stat& now) const {
         return false;
     UniqueFd kept;
     struct stat keptInfo {};
+    // The kept inode itself, linked back by an undo cut short (which gave
+    // it a new modification time).
+    std::string problem;
+    const int folder = keptFolder(problem);
+    struct stat linked {};
+    if (m_entry.Kept == KeptAs::Link && folder >= 0 &&
+        ::fstatat(folder, m_keptName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(linked.st_mode) &&
+        linked.st_dev == now.st_dev && linked.st_ino == now.st_ino)
+        return true;
     UniqueFd current(::openat(m_directory->Fd, m_entry.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (openKept(kept, keptInfo) || !current.valid())
         return false;
@@ -217,6 +237,7 @@ bool EntryRestorer::holdsKeptBytes(const struct stat& now) const {
 // the run, and the extended attributes kept with it (else those of the
 // file it replaces, which the run gave the old file's).
 Restore EntryRestorer::putBack(int keptFd, const struct stat* now) {
+    QUILLET_ASSERT(m_directory != nullptr, "the file's folder is reached before its bytes go back");
     // Forced over a symbolic link that took the file's place: the link goes,
     // never followed, and the file comes back in its place.
     if (now != nullptr && S_ISLNK(now->st_mode)) {
@@ -225,6 +246,10 @@ Restore EntryRestorer::putBack(int keptFd, const struct stat* now) {
         now = nullptr;
     }
     const CopiedContent content{keptFd, m_keptOffset, m_entry.Old.Size};
+    // The old inode itself, where the journal linked it on the file's own
+    // file system, goes back by a link, not a copy of its bytes.
+    std::string unused;
+    const PreparedInode prepared{keptFolder(unused), m_keptName.c_str()};
     NewFileMetadata metadata;
     if (m_entry.KeptMetadata && !m_packed)
         metadata.From = keptFd;
@@ -237,6 +262,8 @@ Restore EntryRestorer::putBack(int keptFd, const struct stat* now) {
     request.Copied = &content;
     request.Metadata = &metadata;
     request.InPlace = InPlaceRewrite::Allowed;
+    if (m_entry.Kept == KeptAs::Link)
+        request.Prepared = &prepared;
     FileLocation location;
     location.Directory = m_directory;
     location.Name = m_entry.Name;
@@ -255,7 +282,7 @@ Restore EntryRestorer::putBack(int keptFd, const struct stat* now) {
 // run that did not end was cut short after that file's record (by hand, or
 // by a file system that lost it). A kept inode still linked at its place
 // is only a file the run was about to replace when it was killed.
-bool keepsUnrecordedContent(const detail::LockedRun& run) {
+bool keepsUnrecordedContent(const detail::LockedRun& run, const KeptFolders& keptFolders) {
     std::set<std::size_t> recorded;
     std::int64_t packed = 0; // how much of the pack the entries name
     for (const JournalEntry& entry : run.Record.Entries) {
@@ -263,18 +290,47 @@ bool keepsUnrecordedContent(const detail::LockedRun& run) {
         if (entry.Kept == KeptAs::Packed)
             packed = std::max(packed, entry.PackOffset + entry.Old.Size);
     }
-    for (const std::string& name : NamesIn(run.Directory.get())) {
-        struct stat info {};
-        if (::fstatat(run.Directory.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (name == "pack" && info.st_size > packed)
-            return true;
-        std::size_t number = 0;
-        const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
-        if (error == std::errc() && end == name.data() + name.size() && !recorded.contains(number) && info.st_nlink < 2)
-            return true;
+    std::vector<int> folders{run.Directory.get()};
+    for (const auto& [number, folder] : keptFolders)
+        if (folder.Fd.valid())
+            folders.push_back(folder.Fd.get());
+    for (const int folder : folders) {
+        for (const std::string& name : NamesIn(folder)) {
+            struct stat info {};
+            if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (folder == run.Directory.get() && name == "pack" && info.st_size > packed)
+                return true;
+            std::size_t number = 0;
+            const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
+            if (error == std::errc() && end == name.data() + name.size() && !recorded.contains(number) &&
+                info.st_nlink < 2)
+                return true;
+        }
     }
     return false;
+}
+
+// The lines that end a run undone whole: what a listing and pruning read at
+// the manifest's end (engine/keep/journal_manifest.h) once more after the
+// "restored" lines, so that they need not read its entries, then "undone".
+// What it keeps is now its pack alone: the other kept files went.
+std::string undoneLines(const RunManifest& record) {
+    std::int64_t packed = 0;
+    std::size_t files = 0;
+    std::size_t notKept = 0;
+    for (const JournalEntry& entry : record.Entries) {
+        packed += entry.Kept == KeptAs::Packed ? entry.Bytes : 0;
+        files += entry.Abandoned ? 0 : 1;
+        notKept += !entry.Abandoned && entry.Kept == KeptAs::None ? 1 : 0;
+    }
+    std::string lines = ManifestKeptLine(packed);
+    for (const KeepFolderRecord& folder : record.KeepFolders)
+        AppendManifestKeepFolderLine(lines, folder);
+    lines += ManifestFilesLine(files, notKept);
+    if (record.FinishedNs)
+        lines += ManifestEndLine(*record.FinishedNs);
+    return lines + ManifestUndoneLine(detail::NowNs());
 }
 
 std::string runsError(const JournalPlace& place, int error) {
@@ -315,58 +371,108 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
     if (run.Record.UndoneNs)
         throw Error("Run " + id + " was already undone");
 
+    // Each keep folder of the run opened once; one that cannot be reached
+    // (a disk not mounted) fails the files kept there, and only those.
+    KeptFolders keptFolders;
+    for (const KeepFolderRecord& record : run.Record.KeepFolders) {
+        KeptFolder& folder = keptFolders[record.Number];
+        folder.Path = record.Path;
+        folder.Fd = detail::OpenRunKeepFolder(record, folder.Problem);
+    }
+
     // A run that ended wrote its records whole; one that did not may have
     // lost some besides those of files it never replaced.
-    summary.RecordIncomplete = run.Record.Damaged || (!run.Record.FinishedNs && keepsUnrecordedContent(run));
+    summary.RecordIncomplete =
+        run.Record.Damaged || (!run.Record.FinishedNs && keepsUnrecordedContent(run, keptFolders));
     bool complete = !summary.RecordIncomplete;
     // A file the run rewrote twice: once its later rewrite is undone, it
     // holds what the earlier one left, in a file this undo made.
     std::set<std::string> restoredNow;
+    ReachedFolder reached;
+    // Files dealt with whose "restored" records are not yet written: written
+    // and flushed together, as a run flushes its records once per batch. An
+    // undo cut short before that finds those files holding their kept bytes
+    // and counts them as already old.
+    struct Dealt {
+        const JournalEntry* Entry;
+        std::string Path;
+        Restore Result;
+    };
+    std::vector<Dealt> dealt;
+    std::string records;
+    bool recordsToFlush = false;
+    const auto report = [&] {
+        const bool written = records.empty() || (recordsToFlush ? detail::AppendDurably(run.Manifest.get(), records)
+                                                                : WriteAll(run.Manifest.get(), records));
+        const int error = errno;
+        for (Dealt& done : dealt) {
+            Restore& result = done.Result;
+            const JournalEntry& entry = *done.Entry;
+            const bool dealtWith = result.Outcome == UndoOutcome::Restored || result.Outcome == UndoOutcome::AlreadyOld;
+            if (dealtWith && !written) {
+                result = {UndoOutcome::Failed,
+                          "Cannot record \"" + done.Path + "\" as restored in the run journal. " + ErrnoText(error)};
+            } else if (dealtWith && (entry.Kept == KeptAs::Link || entry.Kept == KeptAs::Copy)) {
+                // No longer needed, and where it was linked back, the file's
+                // other name: a write to the file must not reach the journal.
+                const auto folder = keptFolders.find(entry.KeptIn);
+                const int folderFd = entry.KeptIn == 0             ? run.Directory.get()
+                                     : folder != keptFolders.end() ? folder->second.Fd.get()
+                                                                   : -1;
+                if (folderFd >= 0)
+                    ::unlinkat(folderFd, std::to_string(entry.Number).c_str(), 0);
+            }
+            switch (result.Outcome) {
+            case UndoOutcome::Restored:
+                ++summary.Restored;
+                break;
+            case UndoOutcome::AlreadyOld:
+                ++summary.AlreadyOld;
+                break;
+            case UndoOutcome::LeftAlone:
+                ++summary.LeftAlone;
+                complete = false;
+                break;
+            case UndoOutcome::NotKept:
+                ++summary.NotKept;
+                break;
+            case UndoOutcome::Failed:
+                ++summary.Failed;
+                complete = false;
+                break;
+            }
+            if (request.OnFile)
+                request.OnFile({entry.ListedPath, done.Path, result.Outcome, result.Reason});
+        }
+        dealt.clear();
+        records.clear();
+        recordsToFlush = false;
+    };
     for (auto entry = run.Record.Entries.rbegin(); entry != run.Record.Entries.rend(); ++entry) {
         if (entry->Restored || entry->Abandoned)
             continue;
         const std::string path = entry->Damaged            ? entry->ListedPath
                                  : entry->Directory == "/" ? "/" + entry->Name
                                                            : entry->Directory + "/" + entry->Name;
-        Restore result = entry->Damaged
-                             ? Restore{UndoOutcome::Failed, "The run journal's record of it is damaged"}
-                             : EntryRestorer(run, *entry, path).restore(request.Force || restoredNow.contains(path));
+        Restore result = entry->Damaged ? Restore{UndoOutcome::Failed, "The run journal's record of it is damaged"}
+                                        : EntryRestorer(run, keptFolders, reached, *entry, path)
+                                              .restore(request.Force || restoredNow.contains(path));
         if (result.Outcome == UndoOutcome::Restored || result.Outcome == UndoOutcome::AlreadyOld) {
-            // Recorded at once, so that an undo cut short is not repeated
-            // over files restored meanwhile.
-            if (!detail::AppendDurably(run.Manifest.get(), ManifestRestoredLine(entry->Number)))
-                result = {UndoOutcome::Failed,
-                          "Cannot record \"" + path + "\" as restored in the run journal. " + ErrnoText(errno)};
-            else if (entry->Kept == KeptAs::Link || entry->Kept == KeptAs::Copy)
-                // No longer needed, and where it was linked back, the file's
-                // other name: a write to the file must not reach the journal.
-                ::unlinkat(run.Directory.get(), std::to_string(entry->Number).c_str(), 0);
+            records += ManifestRestoredLine(entry->Number);
+            // Flushed where the file outlasts a crash: a file system that a
+            // restart empties takes the restored file along.
+            recordsToFlush =
+                recordsToFlush || !reached.Directory || !OnVolatileDevice(reached.Info.st_dev, reached.Directory->Fd);
         }
-        switch (result.Outcome) {
-        case UndoOutcome::Restored:
+        if (result.Outcome == UndoOutcome::Restored)
             restoredNow.insert(path);
-            ++summary.Restored;
-            break;
-        case UndoOutcome::AlreadyOld:
-            ++summary.AlreadyOld;
-            break;
-        case UndoOutcome::LeftAlone:
-            ++summary.LeftAlone;
-            complete = false;
-            break;
-        case UndoOutcome::NotKept:
-            ++summary.NotKept;
-            break;
-        case UndoOutcome::Failed:
-            ++summary.Failed;
-            complete = false;
-            break;
-        }
-        if (request.OnFile)
-            request.OnFile({entry->ListedPath, path, result.Outcome, result.Reason});
+        dealt.push_back({&*entry, path, std::move(result)});
+        if (dealt.size() >= static_cast<std::size_t>(kMaxStagedRewrites))
+            report();
     }
+    report();
     if (complete)
-        summary.Complete = detail::AppendDurably(run.Manifest.get(), ManifestUndoneLine(detail::NowNs()));
+        summary.Complete = detail::AppendDurably(run.Manifest.get(), undoneLines(run.Record));
     return summary;
 }
 

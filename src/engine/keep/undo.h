@@ -68,8 +68,12 @@ struct UndoSummary {
 // the run (the owner where the process may) and its extended attributes,
 // swapped in only if the file is still the one undo looked at, under a read
 // lease (a program that writes to it meanwhile keeps its write: LeftAlone),
-// and the folder flushed. Where the folder is not writable, the file is
-// rewritten in place. A file is marked restored in the journal as soon as
+// and the folder flushed. Where the journal kept the old inode itself on
+// the file's own file system (a link, in the run's directory or in a keep
+// folder), that inode is linked back instead of copied
+// (RewriteRequest::Prepared), down the same road, and given a modification
+// time of now. Where the folder is not writable, the file is rewritten in
+// place. A file is marked restored in the journal as soon as
 // it is; rewrites the run gave up before they took place are not listed.
 // Raises, before touching any file:
 //   "No run to undo: the journal is empty"
@@ -79,6 +83,14 @@ struct UndoSummary {
 //   "Cannot read the run journal "<dir>". <reason>"
 //   "The run journal "<path>" is not safe to use: <reason>"   a folder or file of it is not the
 //                                     user's own and private (detail::UnsafeReason)
+// A keep folder of the run that cannot be used (its disk is not mounted, it
+// was removed, another folder or a link stands there, it is not the user's
+// own and private: detail::OpenRunKeepFolder) fails each file kept there,
+// touching none: "Cannot restore "<path>". The journal kept its old content
+// in "<keep folder>", which cannot be used: it no longer exists (is its disk
+// mounted?)". The "restored" records are written (and flushed, where the
+// files outlast a crash) once per kMaxStagedRewrites files, each file
+// reported to OnFile once its record is written.
 // An entry of the manifest that a run could not have written (see
 // engine/journal_manifest.h) is reported as Failed, "The run journal's
 // record of it is damaged", and nothing of it is touched.
