@@ -21,10 +21,16 @@
 #include <QMenu>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
 #include <utility>
 
 namespace quillet::gui {
@@ -34,6 +40,14 @@ namespace {
 enum Column { FileColumn, MatchesColumn, NoteColumn };
 
 constexpr int kRowRole = Qt::UserRole;
+constexpr int kChangeRole = Qt::UserRole + 1; // a change's row: its number in the file, from 0
+
+// The changes of one file listed at most, each a row of the tree; those past
+// it follow the file's tick.
+constexpr std::size_t kMaxChangeItems = 1000;
+
+const QString kChangedSincePreview = QStringLiteral("changed since the preview: review its changes again");
+const QString kNothingToChangeNow = QStringLiteral("changed since the preview: nothing to change now");
 
 QString fromBytes(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
@@ -41,6 +55,10 @@ QString fromBytes(const std::string& bytes) {
 
 QString filesText(std::size_t count) {
     return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+}
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QString undoNote(engine::UndoOutcome outcome, std::string_view reason) {
@@ -71,6 +89,49 @@ void openWithDesktop(const QString& path) {
 }
 
 } // namespace
+
+// Shared by the page and the run's thread: the ticks of the files as the
+// page hands them over (read only while the run goes), and the files found
+// no longer as previewed (guarded).
+struct ChangesPage::ApplyChoices {
+    struct Previewed {
+        std::uint64_t TextHash = 0;
+        std::vector<bool> Ticks;
+    };
+    std::map<std::string, Previewed> ByPath;
+
+    std::mutex Mutex;
+    std::vector<FileChange> ReviewAgain; // guarded by Mutex
+
+    // The previewed ticks of the file, when its text is still the one
+    // previewed (then its matches are the ones ticked, by number); else
+    // none, and the file is noted for a review.
+    std::vector<bool> choose(const std::string& path, std::string_view text,
+                             const std::vector<engine::MatchLocation>& matches) {
+        const std::uint64_t hash = textHash(text);
+        const auto previewed = ByPath.find(path);
+        const bool same = previewed != ByPath.end() && previewed->second.TextHash == hash &&
+                          previewed->second.Ticks.size() == matches.size();
+        const std::lock_guard lock(Mutex);
+        // A file is asked about again when it changed between two reads:
+        // only its last answer holds.
+        std::erase_if(ReviewAgain, [&](const FileChange& change) { return change.Path == path; });
+        if (same)
+            return previewed->second.Ticks;
+        FileChange again;
+        again.Path = path;
+        again.Matches = static_cast<std::int64_t>(matches.size());
+        again.TextHash = hash;
+        again.DiffKept = false;
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0) {
+            again.HasIdentity = true;
+            again.Identity = engine::FileIdentity::of(info);
+        }
+        ReviewAgain.push_back(std::move(again));
+        return std::vector<bool>(matches.size(), false);
+    }
+};
 
 std::string describeRun(const engine::RunRequest& request) {
     const engine::FileOperation& param = request.Param;
@@ -105,11 +166,12 @@ QString undoQuestion(const QString& description, std::size_t files) {
 ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     : QWidget(parent), m_source(std::move(source)), m_run(new RunController(this)),
       m_preview(new QPushButton(QStringLiteral("&Preview"), this)),
-      m_apply(new QPushButton(QStringLiteral("&Apply"), this)),
+      m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_apply(new QPushButton(QStringLiteral("&Apply"), this)),
       m_undo(new QPushButton(QStringLiteral("&Undo Last Run"), this)),
       m_keepBackups(new QCheckBox(QStringLiteral("Keep &Backups"), this)), m_status(new QLabel(this)),
       m_list(new QTreeWidget(this)), m_diff(new DiffView(this)) {
     m_preview->setObjectName(QStringLiteral("Preview_Btn"));
+    m_stop->setObjectName(QStringLiteral("StopPreview_Btn"));
     m_apply->setObjectName(QStringLiteral("Apply_Btn"));
     m_undo->setObjectName(QStringLiteral("Undo_Btn"));
     m_keepBackups->setObjectName(QStringLiteral("KeepBackups_Chk"));
@@ -120,11 +182,13 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     m_list->setObjectName(QStringLiteral("Changes_List"));
     m_diff->setObjectName(QStringLiteral("Diff_View"));
     m_preview->setToolTip(QStringLiteral("List the files the current settings would change, writing nothing"));
-    m_apply->setToolTip(QStringLiteral("Rewrite the checked files as previewed"));
+    m_stop->setToolTip(QStringLiteral("End the preview after the file in hand, keeping what it found (Esc)"));
+    m_apply->setToolTip(QStringLiteral("Make the ticked changes of the ticked files, as previewed"));
     m_undo->setToolTip(QStringLiteral("Give the files of the last run their old content back"));
 
     m_list->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Matches"), QStringLiteral("Note")});
     m_list->setRootIsDecorated(false);
+    m_list->setItemsExpandable(true);
     m_list->setUniformRowHeights(true);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     // The path takes the room the other columns leave, and loses its middle
@@ -141,6 +205,7 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_preview);
+    buttons->addWidget(m_stop);
     buttons->addWidget(m_apply);
     buttons->addSpacing(12);
     buttons->addWidget(m_keepBackups);
@@ -162,6 +227,12 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
         return [this, handler] { runGuarded([&] { (this->*handler)(); }); };
     };
     connect(m_preview, &QPushButton::clicked, this, guarded(&ChangesPage::Preview_BtnClick));
+    connect(m_stop, &QPushButton::clicked, this, &ChangesPage::Stop_BtnClick);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (m_run->isRunning())
+            Stop_BtnClick();
+    });
     connect(m_apply, &QPushButton::clicked, this, guarded(&ChangesPage::Apply_BtnClick));
     connect(m_undo, &QPushButton::clicked, this, guarded(&ChangesPage::Undo_BtnClick));
     connect(m_list, &QTreeWidget::currentItemChanged, this,
@@ -169,6 +240,10 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     connect(m_list, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item) { runGuarded([&] { openItem(item); }); });
     connect(m_list, &QWidget::customContextMenuRequested, this, &ChangesPage::showContextMenu);
+    connect(m_list, &QTreeWidget::itemChanged, this, &ChangesPage::onItemChanged);
+    connect(m_list, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem* item) { runGuarded([&] { showChangesOf(item); }); });
+    connect(m_run, &RunController::filesHandled, this, &ChangesPage::onFilesHandled);
     connect(m_run, &RunController::finished, this, &ChangesPage::onRunFinished);
     connect(m_run, &RunController::failed, this, &ChangesPage::onRunFailed);
     updateButtons();
@@ -194,7 +269,7 @@ void ChangesPage::setWindowRunning(bool running) {
 }
 
 QList<QWidget*> ChangesPage::focusChain() const {
-    return {m_preview, m_apply, m_keepBackups, m_undo, m_list, m_diff};
+    return {m_preview, m_stop, m_apply, m_keepBackups, m_undo, m_list, m_diff};
 }
 
 std::optional<std::string> ChangesPage::backupSuffix() const {
@@ -206,7 +281,9 @@ std::optional<std::string> ChangesPage::backupSuffix() const {
 void ChangesPage::updateButtons() {
     const bool idle = !m_windowRunning && !isBusy();
     m_preview->setEnabled(idle);
-    m_apply->setEnabled(idle && m_shown == Shown::Preview && !m_rows.empty());
+    m_stop->setEnabled(m_run->isRunning() && !m_stopping);
+    const bool ticked = std::any_of(m_rows.begin(), m_rows.end(), [](const Row& row) { return row.Checkable; });
+    m_apply->setEnabled(idle && ticked);
     m_undo->setEnabled(idle);
 }
 
@@ -219,8 +296,17 @@ void ChangesPage::Preview_BtnClick() {
     startRun(std::move(request), Shown::Preview, std::nullopt);
 }
 
-// The checked files, by the paths the preview listed, with the preview's
-// settings: the window's controls may have changed since.
+void ChangesPage::Stop_BtnClick() {
+    if (!m_run->isRunning())
+        return;
+    m_stopping = true;
+    m_run->setStopRequested(true);
+    updateButtons();
+}
+
+// The ticked files, by the paths the preview listed, with the preview's
+// settings (the window's controls may have changed since) and the ticks of
+// their changes.
 void ChangesPage::Apply_BtnClick() {
     engine::RunRequest request;
     request.Shape = engine::RunShape::PathList;
@@ -228,81 +314,180 @@ void ChangesPage::Apply_BtnClick() {
     request.Param.DryRun = false;
     request.Threads = m_previewRequest.Threads;
     m_changedSincePreview.clear();
-    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = m_list->topLevelItem(i);
-        if (item->checkState(FileColumn) != Qt::Checked)
+    auto choices = std::make_shared<ApplyChoices>();
+    for (const Row& row : m_rows) {
+        if (!row.Checkable || tickState(row) == Qt::Unchecked)
             continue;
-        const FileChange& change = m_rows.at(item->data(FileColumn, kRowRole).toULongLong()).Change;
+        const FileChange& change = row.Change;
         request.Entries.push_back(change.Path);
+        if (!row.Ticks.empty())
+            choices->ByPath[change.Path] = {change.TextHash, row.Ticks};
         if (!change.HasIdentity || !sameFileNow(change.Path, change.Identity))
             m_changedSincePreview.insert(change.Path);
     }
     if (request.Entries.empty()) {
-        userDialogs().showInformation(this, QStringLiteral("No file is checked: nothing to apply."));
+        userDialogs().showInformation(this, QStringLiteral("No file is ticked: nothing to apply."));
         return;
     }
     engine::RunKeepersOptions keep;
     keep.Writes = engine::RunWrites(request.Param.Operation, request.Param.DryRun);
     keep.Description = describeRun(m_previewRequest) + " (applied from a preview)";
     keep.BackupSuffix = backupSuffix();
+    m_choices = core::IsRecipe(request.Param.Operation) ? nullptr : std::move(choices);
     startRun(std::move(request), Shown::RunChanges, std::move(keep));
 }
 
 void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optional<engine::RunKeepersOptions> keep) {
-    m_collector = std::make_shared<ChangeCollector>();
+    ChangeLimits limits;
+    limits.DiffsOnDemand = shows == Shown::Preview;
+    m_collector = std::make_shared<ChangeCollector>(limits);
     RunAttachments attachments;
     attachments.Keep = std::move(keep);
-    attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
-                                                      std::string_view newText, std::int64_t matches) {
-        collector->record(path, oldText, newText, matches);
-    };
+    const bool search = request.Param.Operation == core::OpOnlySearch;
+    if (search) {
+        // As after Execute: the matches of each file. A listing's entries
+        // are bare names: the page opens and names them by path.
+        request.Param.ListMatches = true;
+        std::string base;
+        if (request.Shape == engine::RunShape::DirectoryListing && !request.Directory.empty())
+            base = request.Directory.back() == '/' ? request.Directory : request.Directory + '/';
+        attachments.OnMatches = [collector = m_collector, base](const std::string& entry, std::string_view text,
+                                                                const std::vector<engine::MatchLocation>& matches) {
+            collector->recordMatches(base + entry, text, matches);
+        };
+    } else {
+        attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
+                                                          std::string_view newText, std::int64_t matches) {
+            collector->record(path, oldText, newText, matches);
+        };
+    }
+    if (m_choices)
+        attachments.ChooseMatches = [choices = m_choices](const std::string& path, std::string_view text,
+                                                          const std::vector<engine::MatchLocation>& matches) {
+            return choices->choose(path, text, matches);
+        };
     m_param = request.Param;
     m_running = shows;
+    m_shown = shows;
+    m_showsMatches = search;
+    m_stopping = false;
+    m_filesSeen = 0;
+    m_filesTotal = -1;
+    m_currentFile.clear();
+    clearList();
     m_status->setText(shows == Shown::Preview ? QStringLiteral("Previewing...") : QStringLiteral("Applying..."));
+    m_diff->showMessage(QString());
     m_run->start(std::move(request), StopAtStart::No, std::move(attachments));
     updateButtons();
     emit busyChanged(true);
+}
+
+void ChangesPage::onFilesHandled(const QList<FileBatch>& batches) {
+    if (m_running == Shown::Nothing || batches.isEmpty())
+        return;
+    const engine::FileReport& last = batches.back().Report;
+    m_filesSeen = last.Index;
+    m_filesTotal = last.Total;
+    m_currentFile = fromBytes(last.FullPath);
+    appendCollected();
+    const QString seen = m_filesTotal > 0 ? QStringLiteral("%1 of %2 files").arg(m_filesSeen).arg(m_filesTotal)
+                                          : filesText(static_cast<std::size_t>(m_filesSeen));
+    QString progress;
+    if (m_running == Shown::Preview)
+        progress = QStringLiteral("Previewing: %1 looked at, %2 %3 so far")
+                       .arg(seen)
+                       .arg(m_rows.size())
+                       .arg(m_showsMatches ? QStringLiteral("matching") : QStringLiteral("would change"));
+    else
+        progress = QStringLiteral("Applying: %1 done, %2 changed so far").arg(seen).arg(m_rows.size());
+    const QFontMetrics metrics = m_status->fontMetrics();
+    const int room = std::max(metrics.averageCharWidth() * 20,
+                              m_status->width() - metrics.horizontalAdvance(progress) - metrics.averageCharWidth() * 4);
+    m_status->setText(progress + QStringLiteral(" \u2014 ") + metrics.elidedText(m_currentFile, Qt::ElideMiddle, room));
 }
 
 void ChangesPage::onRunFinished() {
     showRunOutcome(true);
 }
 
+void ChangesPage::appendCollected() {
+    std::vector<Row> rows;
+    for (FileChange& change : m_collector->take()) {
+        Row row{std::move(change), {}, true};
+        if (m_running == Shown::Preview && !row.Change.IsSearch) {
+            row.Checkable = true;
+            if (!core::IsRecipe(m_param.Operation) && row.Change.Matches > 0)
+                row.Ticks.assign(static_cast<std::size_t>(row.Change.Matches), true);
+        }
+        // Files changed since the preview (by their times) and written:
+        // a recipe's was processed afresh; a file whose changes were chosen
+        // was written only where its text was still the one previewed.
+        if (m_running == Shown::RunChanges && m_changedSincePreview.erase(row.Change.Path) != 0 && !m_choices)
+            row.Note = QStringLiteral("changed since the preview: processed afresh");
+        rows.push_back(std::move(row));
+    }
+    appendRows(std::move(rows));
+}
+
 // A run that failed halfway leaves the checked files after the failure
 // unprocessed: only a complete run says that a file has nothing to change.
 void ChangesPage::showRunOutcome(bool complete) {
-    m_showsMatches = false;
-    m_rows.clear();
-    for (FileChange& change : m_collector->take()) {
-        Row row{std::move(change), {}, true};
-        if (m_running == Shown::RunChanges && m_changedSincePreview.erase(row.Change.Path) != 0)
-            row.Note = QStringLiteral("changed since the preview: processed afresh");
-        m_rows.push_back(std::move(row));
-    }
+    appendCollected();
     const std::size_t changed = m_rows.size();
-    // Checked files that changed since the preview and no longer change.
+    std::vector<Row> extra;
+    std::size_t reviewAgain = 0;
+    if (m_running == Shown::RunChanges && m_choices) {
+        const std::lock_guard lock(m_choices->Mutex);
+        for (FileChange& change : m_choices->ReviewAgain) {
+            m_changedSincePreview.erase(change.Path);
+            Row row{std::move(change), kChangedSincePreview, true};
+            row.Checkable = true;
+            row.Ticks.assign(static_cast<std::size_t>(row.Change.Matches), false);
+            extra.push_back(std::move(row));
+            ++reviewAgain;
+        }
+    }
+    // Ticked files that changed since the preview and no longer change.
     if (complete) {
         for (const std::string& path : m_changedSincePreview) {
             FileChange unchanged;
             unchanged.Path = path;
-            m_rows.push_back(
-                {std::move(unchanged), QStringLiteral("changed since the preview: nothing to change now"), false});
+            extra.push_back({std::move(unchanged), kNothingToChangeNow, false});
         }
     }
-    m_shown = m_running;
-    m_running = Shown::Nothing;
+    appendRows(std::move(extra));
+    m_choices.reset();
+    const Shown ran = std::exchange(m_running, Shown::Nothing);
+    const bool stopped = std::exchange(m_stopping, false);
     const QString count = filesText(changed);
-    const bool preview = m_shown == Shown::Preview;
-    // A run that failed lists only the files before the failure: the status
-    // must not read like a finished one.
-    if (complete)
-        fillList(preview ? QStringLiteral("%1 would change. Nothing was written.").arg(count)
-                         : QStringLiteral("%1 changed.").arg(count));
-    else
-        fillList(preview ? QStringLiteral("The preview stopped on an error: %1 would change before it. Nothing "
-                                          "was written.")
-                               .arg(count)
-                         : QStringLiteral("The run stopped on an error: %1 changed before it.").arg(count));
+    const QString seen = filesText(static_cast<std::size_t>(m_filesSeen));
+    QString status;
+    if (ran == Shown::Preview && m_showsMatches) {
+        status = !complete ? QStringLiteral("The search stopped on an error: matches in %1 before it.").arg(count)
+                 : stopped ? QStringLiteral("The search was stopped after %1: matches in %2 so far.").arg(seen, count)
+                           : QStringLiteral("Matches in %1.").arg(count);
+    } else if (ran == Shown::Preview) {
+        // A run that failed lists only the files before the failure: the
+        // status must not read like a finished one.
+        status = !complete ? QStringLiteral("The preview stopped on an error: %1 would change before it. Nothing "
+                                            "was written.")
+                                 .arg(count)
+                 : stopped ? QStringLiteral("The preview was stopped after %1: %2 would change so far. Nothing "
+                                            "was written.")
+                                 .arg(seen, count)
+                           : QStringLiteral("%1 would change. Nothing was written.").arg(count);
+    } else {
+        status = !complete ? QStringLiteral("The run stopped on an error: %1 changed before it.").arg(count)
+                 : stopped ? QStringLiteral("The run was stopped: %1 changed before it.").arg(count)
+                           : QStringLiteral("%1 changed.").arg(count);
+        if (reviewAgain > 0)
+            status += QStringLiteral(" %1 changed since the preview and left as %2: review %3 changes and Apply "
+                                     "again.")
+                          .arg(filesText(reviewAgain),
+                               reviewAgain == 1 ? QStringLiteral("it was") : QStringLiteral("they were"),
+                               reviewAgain == 1 ? QStringLiteral("its") : QStringLiteral("their"));
+    }
+    finishList(status);
     emit busyChanged(false);
     emit actionEnded();
 }
@@ -323,11 +508,40 @@ void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::
                             : QStringLiteral("The last run changed %1.").arg(filesText(m_rows.size())));
 }
 
-void ChangesPage::fillList(const QString& status) {
+void ChangesPage::clearList() {
     m_list->clear();
+    m_rows.clear();
+}
+
+void ChangesPage::fillList(const QString& status) {
+    std::vector<Row> rows = std::exchange(m_rows, {});
+    m_list->clear();
+    appendRows(std::move(rows));
+    finishList(status);
+}
+
+Qt::CheckState ChangesPage::tickState(const Row& row) const {
+    if (row.Ticks.empty())
+        return row.Ticked ? Qt::Checked : Qt::Unchecked;
+    const auto ticked = std::count(row.Ticks.begin(), row.Ticks.end(), true);
+    if (ticked == 0)
+        return Qt::Unchecked;
+    return static_cast<std::size_t>(ticked) == row.Ticks.size() ? Qt::Checked : Qt::PartiallyChecked;
+}
+
+void ChangesPage::setItemTick(QTreeWidgetItem* item, Qt::CheckState state) {
+    const bool before = std::exchange(m_settingTicks, true);
+    item->setCheckState(FileColumn, state);
+    m_settingTicks = before;
+}
+
+void ChangesPage::appendRows(std::vector<Row> rows) {
+    if (rows.empty())
+        return;
+    const bool before = std::exchange(m_settingTicks, true);
     QList<QTreeWidgetItem*> items;
-    for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        const Row& row = m_rows[i];
+    bool expandable = false;
+    for (Row& row : rows) {
         auto* item = new QTreeWidgetItem;
         item->setText(FileColumn, fromBytes(row.Change.Path));
         item->setToolTip(FileColumn, item->text(FileColumn));
@@ -336,12 +550,25 @@ void ChangesPage::fillList(const QString& status) {
         item->setTextAlignment(MatchesColumn, Qt::AlignRight | Qt::AlignVCenter);
         item->setText(NoteColumn, row.Note);
         item->setToolTip(NoteColumn, row.Note);
-        item->setData(FileColumn, kRowRole, QVariant::fromValue<qulonglong>(i));
-        if (m_shown == Shown::Preview)
-            item->setCheckState(FileColumn, Qt::Checked);
+        item->setData(FileColumn, kRowRole, QVariant::fromValue<qulonglong>(m_rows.size()));
+        if (row.Checkable)
+            item->setCheckState(FileColumn, tickState(row));
+        if (!row.Ticks.empty()) {
+            item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+            expandable = true;
+        }
         items << item;
+        m_rows.push_back(std::move(row));
     }
+    if (expandable)
+        m_list->setRootIsDecorated(true);
     m_list->addTopLevelItems(items);
+    m_settingTicks = before;
+}
+
+void ChangesPage::finishList(const QString& status) {
+    m_list->setRootIsDecorated(
+        std::any_of(m_rows.begin(), m_rows.end(), [](const Row& row) { return !row.Ticks.empty(); }));
     // A long note (an undo's reason) is cut rather than squeezing the paths.
     const QFontMetrics metrics = m_list->fontMetrics();
     int noteWidth = 0;
@@ -357,12 +584,133 @@ void ChangesPage::fillList(const QString& status) {
     updateButtons();
 }
 
+void ChangesPage::onItemChanged(QTreeWidgetItem* item) {
+    if (m_settingTicks || item == nullptr)
+        return;
+    QTreeWidgetItem* fileItem = item->parent() != nullptr ? item->parent() : item;
+    Row& row = m_rows.at(fileItem->data(FileColumn, kRowRole).toULongLong());
+    if (!row.Checkable)
+        return;
+    const Qt::CheckState state = item->checkState(FileColumn);
+    if (item->parent() != nullptr) {
+        const QVariant change = item->data(FileColumn, kChangeRole);
+        if (!change.isValid() || change.toULongLong() >= row.Ticks.size())
+            return;
+        row.Ticks[change.toULongLong()] = state == Qt::Checked;
+    } else if (state == tickState(row)) {
+        return; // not a tick that changed
+    } else if (row.Ticks.empty()) {
+        row.Ticked = state == Qt::Checked;
+    } else {
+        row.Ticks.assign(row.Ticks.size(), state == Qt::Checked);
+    }
+    // The file's tick and its changes' follow one another.
+    setItemTick(fileItem, tickState(row));
+    for (int i = 0; i < fileItem->childCount(); ++i) {
+        QTreeWidgetItem* child = fileItem->child(i);
+        const QVariant change = child->data(FileColumn, kChangeRole);
+        if (change.isValid() && change.toULongLong() < row.Ticks.size())
+            setItemTick(child, row.Ticks[change.toULongLong()] ? Qt::Checked : Qt::Unchecked);
+    }
+    QTreeWidgetItem* current = m_list->currentItem();
+    if (current != nullptr && (current == fileItem || current->parent() == fileItem))
+        runGuarded([&] { showFileDiff(row); });
+}
+
+bool ChangesPage::checkStillAsPreviewed(Row& row, QTreeWidgetItem* fileItem) {
+    const FileReview review = reviewFileNow(m_param, row.Change.Path);
+    const bool same = review.Changed && review.TextHash == row.Change.TextHash &&
+                      (row.Ticks.empty() || review.Changes.size() == row.Ticks.size());
+    if (same)
+        return true;
+    const bool before = std::exchange(m_settingTicks, true);
+    if (!review.Changed) {
+        row.Note = kNothingToChangeNow;
+        row.Checkable = false;
+        row.Counted = false;
+        row.Ticks.clear();
+        fileItem->setData(FileColumn, Qt::CheckStateRole, QVariant());
+        fileItem->setText(MatchesColumn, QString());
+    } else {
+        row.Note = kChangedSincePreview;
+        row.Change.TextHash = review.TextHash;
+        if (!row.Ticks.empty()) {
+            row.Change.Matches = static_cast<std::int64_t>(review.Changes.size());
+            row.Ticks.assign(review.Changes.size(), false);
+            fileItem->setText(MatchesColumn, QString::number(row.Change.Matches));
+        } else {
+            row.Ticked = false;
+        }
+        fileItem->setCheckState(FileColumn, tickState(row));
+    }
+    fileItem->setText(NoteColumn, row.Note);
+    fileItem->setToolTip(NoteColumn, row.Note);
+    const bool expanded = fileItem->isExpanded();
+    qDeleteAll(fileItem->takeChildren());
+    fileItem->setChildIndicatorPolicy(row.Ticks.empty() ? QTreeWidgetItem::DontShowIndicator
+                                                        : QTreeWidgetItem::ShowIndicator);
+    m_settingTicks = before;
+    if (expanded && !row.Ticks.empty())
+        showChangesOf(fileItem);
+    return false;
+}
+
+void ChangesPage::showChangesOf(QTreeWidgetItem* fileItem) {
+    if (fileItem == nullptr || fileItem->parent() != nullptr || fileItem->childCount() > 0)
+        return;
+    Row& row = m_rows.at(fileItem->data(FileColumn, kRowRole).toULongLong());
+    if (!row.Checkable || row.Ticks.empty())
+        return;
+    const FileReview review = reviewFileNow(m_param, row.Change.Path);
+    if (!review.Changed || review.TextHash != row.Change.TextHash || review.Changes.size() != row.Ticks.size()) {
+        checkStillAsPreviewed(row, fileItem); // marks it, and lists its changes anew
+        return;
+    }
+    const bool before = std::exchange(m_settingTicks, true);
+    QList<QTreeWidgetItem*> children;
+    const std::size_t shown = std::min(review.Changes.size(), kMaxChangeItems);
+    const QVariant rowIndex = fileItem->data(FileColumn, kRowRole);
+    for (std::size_t i = 0; i < shown; ++i) {
+        const ChangeRow& change = review.Changes[i];
+        auto* child = new QTreeWidgetItem;
+        child->setText(
+            FileColumn,
+            QStringLiteral("%1: %2 \u2192 %3").arg(change.Line).arg(fromUtf8(change.Old), fromUtf8(change.New)));
+        child->setToolTip(FileColumn, child->text(FileColumn));
+        child->setData(FileColumn, kRowRole, rowIndex);
+        child->setData(FileColumn, kChangeRole, QVariant::fromValue<qulonglong>(i));
+        child->setCheckState(FileColumn, row.Ticks[i] ? Qt::Checked : Qt::Unchecked);
+        children << child;
+    }
+    if (review.Changes.size() > shown) {
+        auto* more = new QTreeWidgetItem;
+        more->setText(FileColumn,
+                      QStringLiteral("%1 more changes, ticked with the file").arg(review.Changes.size() - shown));
+        more->setData(FileColumn, kRowRole, rowIndex);
+        children << more;
+    }
+    fileItem->addChildren(children);
+    m_settingTicks = before;
+}
+
+void ChangesPage::showFileDiff(const Row& row) {
+    if (tickState(row) == Qt::Unchecked) {
+        m_diff->showMessage(QStringLiteral("No change of this file is ticked: Apply leaves it as it is."));
+        return;
+    }
+    engine::FileOperation param = m_param;
+    if (!row.Ticks.empty())
+        param.Match.Selection = row.Ticks;
+    m_diff->showDiff(diffOfFileNow(param, row.Change.Path));
+}
+
 void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
     if (!item) {
         m_diff->showMessage(QString());
         return;
     }
-    const Row& row = m_rows.at(item->data(FileColumn, kRowRole).toULongLong());
+    QTreeWidgetItem* fileItem = item->parent() != nullptr ? item->parent() : item;
+    Row& row = m_rows.at(fileItem->data(FileColumn, kRowRole).toULongLong());
     if (m_shown == Shown::UndoOutcome || !row.Counted) {
         m_diff->showMessage(row.Note);
         return;
@@ -380,10 +728,16 @@ void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
         m_diff->showDiff(row.Change.Diff);
         return;
     }
-    // A preview's file is still there to be read; a real run's old content
-    // is gone (it is in the journal).
-    if (m_shown == Shown::Preview) {
-        m_diff->showDiff(diffOfFileNow(m_param, row.Change.Path));
+    // A preview's file is still there to be read (it shows the ticked
+    // changes, and whether it is still as previewed); a real run's old
+    // content is gone (it is in the journal).
+    if (row.Checkable) {
+        checkStillAsPreviewed(row, fileItem);
+        if (!row.Checkable) {
+            m_diff->showMessage(row.Note);
+            return;
+        }
+        showFileDiff(row);
         return;
     }
     m_diff->showMessage(QStringLiteral("The changes of this file are too large to keep for display."));
@@ -492,6 +846,8 @@ void ChangesPage::showUndoOutcome(std::vector<Row> rows, const engine::UndoSumma
 }
 
 QString ChangesPage::absolutePath(QTreeWidgetItem* item) const {
+    if (item != nullptr && item->parent() != nullptr)
+        item = item->parent();
     return item ? QFileInfo(item->text(FileColumn)).absoluteFilePath() : QString();
 }
 
