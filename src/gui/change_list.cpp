@@ -3,8 +3,6 @@
 #include "core/text_diff.h"
 #include "engine/run/match_lines.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <functional>
 #include <utility>
@@ -104,13 +102,6 @@ FileReview reviewFileNow(const engine::FileOperation& param, const std::string& 
     return review;
 }
 
-bool sameFileNow(const std::string& path, const engine::FileIdentity& identity) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    return engine::FileIdentity::of(info) == identity;
-}
-
 namespace {
 
 constexpr std::string_view kCut = "[...]";
@@ -175,11 +166,6 @@ void ChangeCollector::record(const std::string& path, std::string_view oldText, 
         change.Diff = fileDiff(path, oldText, newText);
         if (matches < 0)
             change.Matches = countChangedPlaces(change.Diff);
-    }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        change.HasIdentity = true;
-        change.Identity = engine::FileIdentity::of(info);
     }
     const std::lock_guard lock(m_mutex);
     if (!change.DiffKept || change.Diff.size() > m_limits.MaxDiffBytes ||

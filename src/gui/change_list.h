@@ -1,6 +1,6 @@
 // What a run changed, file by file, as the window's "Changes" page lists it:
 // the files a preview (a dry run) would rewrite, or those a real run did
-// rewrite, each with its number of matches, its identity when it was seen and
+// rewrite, each with its number of matches, a hash of the text it was made of and
 // the unified diff of its old and new text (a real run's; a preview's is made
 // again from the file when it is looked at), and the changes of one file
 // read again for a review of each.
@@ -10,7 +10,6 @@
 // has ended.
 #pragma once
 
-#include "engine/fs/file_identity.h"
 #include "engine/run/prepare.h"
 
 #include <cstddef>
@@ -44,10 +43,8 @@ std::vector<MatchRow> matchRows(std::string_view text, const std::vector<engine:
                                 std::int64_t context);
 
 struct FileChange {
-    std::string Path;              // as the run listed it (a directory's files with the directory)
-    std::int64_t Matches = 0;      // see ChangeCollector::record; -1: not counted
-    bool HasIdentity = false;      // the file could be looked at after the change was seen
-    engine::FileIdentity Identity; // a preview: the file as it was read; a real run: as the run left it
+    std::string Path;         // as the run listed it (a directory's files with the directory)
+    std::int64_t Matches = 0; // see ChangeCollector::record; -1: not counted
     // textHash of the text the change was made of: how a review knows that
     // the file it reads again is the one previewed, whatever its times say.
     std::uint64_t TextHash = 0;
@@ -131,10 +128,6 @@ FileReview reviewFileNow(const engine::FileOperation& param, const std::string& 
 // The rows of `matches` in `text` (as FileOperation::ListMatches notes them).
 std::vector<ChangeRow> changeRows(std::string_view text, const std::vector<engine::MatchLocation>& matches);
 
-// Whether the file at `path` is still exactly `identity` (false when it is
-// gone or no longer a regular file).
-bool sameFileNow(const std::string& path, const engine::FileIdentity& identity);
-
 // Gathers the changes of one run. record() may be called from the run's
 // thread while the window's thread waits; take() after the run has ended.
 class ChangeCollector {
@@ -142,8 +135,8 @@ public:
     explicit ChangeCollector(ChangeLimits limits = {});
 
     // One changed file, with the matches the run handled in it
-    // (RunEvents::OnChanged): looks at the file and keeps its diff within the
-    // limits. A recipe's file (matches -1) counts its changed places instead,
+    // (RunEvents::OnChanged): notes the hash of its old text and keeps its
+    // diff within the limits. A recipe's file (matches -1) counts its changed places instead,
     // or stays not counted when its texts are too large to diff.
     void record(const std::string& path, std::string_view oldText, std::string_view newText, std::int64_t matches);
 

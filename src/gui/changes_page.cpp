@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMetaObject>
@@ -25,8 +26,6 @@
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
@@ -123,11 +122,6 @@ struct ChangesPage::ApplyChoices {
         again.Matches = static_cast<std::int64_t>(matches.size());
         again.TextHash = hash;
         again.DiffKept = false;
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0) {
-            again.HasIdentity = true;
-            again.Identity = engine::FileIdentity::of(info);
-        }
         ReviewAgain.push_back(std::move(again));
         return std::vector<bool>(matches.size(), false);
     }
@@ -198,7 +192,10 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     QHeaderView* header = m_list->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
-    header->setSectionResizeMode(MatchesColumn, QHeaderView::ResizeToContents);
+    // Sized from the counts as rows come, not by the view measuring every
+    // row at each insertion, which a list of thousands cannot afford.
+    header->setSectionResizeMode(MatchesColumn, QHeaderView::Interactive);
+    m_list->setColumnWidth(MatchesColumn, header->sectionSizeHint(MatchesColumn));
     header->setSectionResizeMode(NoteColumn, QHeaderView::Interactive);
     m_diff->showMessage(QStringLiteral("Preview to see what the settings would change."));
     m_status->setWordWrap(true);
@@ -228,7 +225,7 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     };
     connect(m_preview, &QPushButton::clicked, this, guarded(&ChangesPage::Preview_BtnClick));
     connect(m_stop, &QPushButton::clicked, this, &ChangesPage::Stop_BtnClick);
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr, Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, [this] {
         if (m_run->isRunning())
             Stop_BtnClick();
@@ -241,6 +238,7 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
             [this](QTreeWidgetItem* item) { runGuarded([&] { openItem(item); }); });
     connect(m_list, &QWidget::customContextMenuRequested, this, &ChangesPage::showContextMenu);
     connect(m_list, &QTreeWidget::itemChanged, this, &ChangesPage::onItemChanged);
+    m_list->installEventFilter(this);
     connect(m_list, &QTreeWidget::itemExpanded, this,
             [this](QTreeWidgetItem* item) { runGuarded([&] { showChangesOf(item); }); });
     connect(m_run, &RunController::filesHandled, this, &ChangesPage::onFilesHandled);
@@ -292,7 +290,6 @@ void ChangesPage::Preview_BtnClick() {
     request.Param.DryRun = true;
     request.Hooks = nullptr;
     m_previewRequest = request;
-    m_changedSincePreview.clear();
     startRun(std::move(request), Shown::Preview, std::nullopt);
 }
 
@@ -313,17 +310,12 @@ void ChangesPage::Apply_BtnClick() {
     request.Param = m_previewRequest.Param;
     request.Param.DryRun = false;
     request.Threads = m_previewRequest.Threads;
-    m_changedSincePreview.clear();
     auto choices = std::make_shared<ApplyChoices>();
     for (const Row& row : m_rows) {
         if (!row.Checkable || tickState(row) == Qt::Unchecked)
             continue;
-        const FileChange& change = row.Change;
-        request.Entries.push_back(change.Path);
-        if (!row.Ticks.empty())
-            choices->ByPath[change.Path] = {change.TextHash, row.Ticks};
-        if (!change.HasIdentity || !sameFileNow(change.Path, change.Identity))
-            m_changedSincePreview.insert(change.Path);
+        request.Entries.push_back(row.Change.Path);
+        choices->ByPath[row.Change.Path] = {row.Change.TextHash, row.Ticks};
     }
     if (request.Entries.empty()) {
         userDialogs().showInformation(this, QStringLiteral("No file is ticked: nothing to apply."));
@@ -333,7 +325,8 @@ void ChangesPage::Apply_BtnClick() {
     keep.Writes = engine::RunWrites(request.Param.Operation, request.Param.DryRun);
     keep.Description = describeRun(m_previewRequest) + " (applied from a preview)";
     keep.BackupSuffix = backupSuffix();
-    m_choices = core::IsRecipe(request.Param.Operation) ? nullptr : std::move(choices);
+    m_choices = std::move(choices);
+    m_written.clear();
     startRun(std::move(request), Shown::RunChanges, std::move(keep));
 }
 
@@ -361,7 +354,7 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optiona
             collector->record(path, oldText, newText, matches);
         };
     }
-    if (m_choices)
+    if (m_choices && !core::IsRecipe(request.Param.Operation))
         attachments.ChooseMatches = [choices = m_choices](const std::string& path, std::string_view text,
                                                           const std::vector<engine::MatchLocation>& matches) {
             return choices->choose(path, text, matches);
@@ -378,8 +371,28 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optiona
     m_status->setText(shows == Shown::Preview ? QStringLiteral("Previewing...") : QStringLiteral("Applying..."));
     m_diff->showMessage(QString());
     m_run->start(std::move(request), StopAtStart::No, std::move(attachments));
+    // The button pressed is now disabled: the keyboard goes to Stop.
+    const bool fromButton = m_preview->hasFocus() || m_apply->hasFocus();
     updateButtons();
+    if (fromButton || !m_list->hasFocus())
+        m_stop->setFocus(Qt::OtherFocusReason);
     emit busyChanged(true);
+}
+
+// Space toggles the tick of the current row, whichever of its columns the
+// keyboard is on (the view itself toggles only in the column of the box).
+bool ChangesPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_list && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        QTreeWidgetItem* item = m_list->currentItem();
+        if (item != nullptr && (item->flags() & Qt::ItemIsUserCheckable) &&
+            item->data(FileColumn, Qt::CheckStateRole).isValid()) {
+            item->setCheckState(FileColumn, item->checkState(FileColumn) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ChangesPage::onFilesHandled(const QList<FileBatch>& batches) {
@@ -419,11 +432,14 @@ void ChangesPage::appendCollected() {
             if (!core::IsRecipe(m_param.Operation) && row.Change.Matches > 0)
                 row.Ticks.assign(static_cast<std::size_t>(row.Change.Matches), true);
         }
-        // Files changed since the preview (by their times) and written:
-        // a recipe's was processed afresh; a file whose changes were chosen
-        // was written only where its text was still the one previewed.
-        if (m_running == Shown::RunChanges && m_changedSincePreview.erase(row.Change.Path) != 0 && !m_choices)
-            row.Note = QStringLiteral("changed since the preview: processed afresh");
+        // A file whose changes were chosen was written only where its text
+        // was still the one previewed; a recipe's is processed afresh.
+        if (m_running == Shown::RunChanges && m_choices) {
+            const auto previewed = m_choices->ByPath.find(row.Change.Path);
+            m_written.insert(row.Change.Path);
+            if (previewed != m_choices->ByPath.end() && previewed->second.TextHash != row.Change.TextHash)
+                row.Note = QStringLiteral("changed since the preview: processed afresh");
+        }
         rows.push_back(std::move(row));
     }
     appendRows(std::move(rows));
@@ -439,20 +455,23 @@ void ChangesPage::showRunOutcome(bool complete) {
     if (m_running == Shown::RunChanges && m_choices) {
         const std::lock_guard lock(m_choices->Mutex);
         for (FileChange& change : m_choices->ReviewAgain) {
-            m_changedSincePreview.erase(change.Path);
+            m_written.insert(change.Path);
             Row row{std::move(change), kChangedSincePreview, true};
             row.Checkable = true;
             row.Ticks.assign(static_cast<std::size_t>(row.Change.Matches), false);
             extra.push_back(std::move(row));
             ++reviewAgain;
         }
-    }
-    // Ticked files that changed since the preview and no longer change.
-    if (complete) {
-        for (const std::string& path : m_changedSincePreview) {
-            FileChange unchanged;
-            unchanged.Path = path;
-            extra.push_back({std::move(unchanged), kNothingToChangeNow, false});
+        // A ticked file that the whole run left as it was has changed since
+        // the preview: the text previewed would change.
+        if (complete && !m_stopping) {
+            for (const auto& [path, previewed] : m_choices->ByPath) {
+                if (m_written.count(path) != 0)
+                    continue;
+                FileChange unchanged;
+                unchanged.Path = path;
+                extra.push_back({std::move(unchanged), kNothingToChangeNow, false});
+            }
         }
     }
     appendRows(std::move(extra));
@@ -487,7 +506,10 @@ void ChangesPage::showRunOutcome(bool complete) {
                                reviewAgain == 1 ? QStringLiteral("it was") : QStringLiteral("they were"),
                                reviewAgain == 1 ? QStringLiteral("its") : QStringLiteral("their"));
     }
+    const bool stopFocused = m_stop->hasFocus();
     finishList(status);
+    if (stopFocused)
+        m_list->setFocus(Qt::OtherFocusReason);
     emit busyChanged(false);
     emit actionEnded();
 }
@@ -511,11 +533,12 @@ void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::
 void ChangesPage::clearList() {
     m_list->clear();
     m_rows.clear();
+    m_list->setColumnWidth(MatchesColumn, m_list->header()->sectionSizeHint(MatchesColumn));
 }
 
 void ChangesPage::fillList(const QString& status) {
     std::vector<Row> rows = std::exchange(m_rows, {});
-    m_list->clear();
+    clearList();
     appendRows(std::move(rows));
     finishList(status);
 }
@@ -563,6 +586,13 @@ void ChangesPage::appendRows(std::vector<Row> rows) {
     if (expandable)
         m_list->setRootIsDecorated(true);
     m_list->addTopLevelItems(items);
+    const QFontMetrics metrics = m_list->fontMetrics();
+    int countWidth = m_list->header()->sectionSizeHint(MatchesColumn);
+    for (const QTreeWidgetItem* item : items)
+        countWidth =
+            std::max(countWidth, metrics.horizontalAdvance(item->text(MatchesColumn)) + metrics.averageCharWidth() * 3);
+    if (countWidth > m_list->columnWidth(MatchesColumn))
+        m_list->setColumnWidth(MatchesColumn, countWidth);
     m_settingTicks = before;
 }
 

@@ -112,6 +112,9 @@ public:
     // The page's controls in the order Tab visits them.
     QList<QWidget*> focusChain() const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     // A preview, apply or undo started (true) or ended (false): the window's
     // Execute waits for it.
@@ -204,9 +207,8 @@ private:
     engine::FileOperation m_param;       // the settings of the changes shown
     std::shared_ptr<ChangeCollector> m_collector;
     std::vector<Row> m_rows;
-    // The ticked files of an apply that had changed since the preview, by
-    // their identity.
-    std::set<std::string> m_changedSincePreview;
+    // The ticked files of the apply going on that it has listed.
+    std::set<std::string> m_written;
     std::shared_ptr<ApplyChoices> m_choices; // the apply going on
     bool m_stopping = false;                 // Stop was asked of the run going on
     bool m_settingTicks = false;             // the page itself is setting ticks
