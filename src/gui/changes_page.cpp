@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -75,6 +76,20 @@ QString undoNote(engine::UndoOutcome outcome, std::string_view reason) {
     }
     return why;
 }
+
+// Paths lose their middle when they do not fit, a change's row its end: its
+// line number and old text stay in sight.
+class ChangeRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.parent().isValid())
+            option->textElideMode = Qt::ElideRight;
+    }
+};
 
 // As the Result page's list does: the desktop's handler, never a program
 // named like the file.
@@ -189,6 +204,7 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     // rather than its file name when it does not fit; the tooltips show the
     // whole path and note.
     m_list->setTextElideMode(Qt::ElideMiddle);
+    m_list->setItemDelegate(new ChangeRowDelegate(m_list));
     QHeaderView* header = m_list->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
