@@ -1,5 +1,7 @@
 #include "changes_page.h"
 
+#include "changes_page_parts.h"
+
 #include "core/error.h"
 #include "core/text_ops.h"
 #include "diff_view.h"
@@ -17,7 +19,6 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMetaObject>
@@ -29,37 +30,13 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <map>
-#include <mutex>
 #include <utility>
 
 namespace quillet::gui {
 
+using namespace detail;
+
 namespace {
-
-enum Column { FileColumn, MatchesColumn, NoteColumn };
-
-constexpr int kRowRole = Qt::UserRole;
-constexpr int kChangeRole = Qt::UserRole + 1; // a change's row: its number in the file, from 0
-
-// The changes of one file listed at most, each a row of the tree; those past
-// it follow the file's tick.
-constexpr std::size_t kMaxChangeItems = 1000;
-
-const QString kChangedSincePreview = QStringLiteral("changed since the preview: review its changes again");
-const QString kNothingToChangeNow = QStringLiteral("changed since the preview: nothing to change now");
-
-QString fromBytes(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-
-QString filesText(std::size_t count) {
-    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
-}
-
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QString undoNote(engine::UndoOutcome outcome, std::string_view reason) {
     QString why = QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size()));
@@ -103,44 +80,6 @@ void openWithDesktop(const QString& path) {
 }
 
 } // namespace
-
-// Shared by the page and the run's thread: the ticks of the files as the
-// page hands them over (read only while the run goes), and the files found
-// no longer as previewed (guarded).
-struct ChangesPage::ApplyChoices {
-    struct Previewed {
-        std::uint64_t TextHash = 0;
-        std::vector<bool> Ticks;
-    };
-    std::map<std::string, Previewed> ByPath;
-
-    std::mutex Mutex;
-    std::vector<FileChange> ReviewAgain; // guarded by Mutex
-
-    // The previewed ticks of the file, when its text is still the one
-    // previewed (then its matches are the ones ticked, by number); else
-    // none, and the file is noted for a review.
-    std::vector<bool> choose(const std::string& path, std::string_view text,
-                             const std::vector<engine::MatchLocation>& matches) {
-        const std::uint64_t hash = textHash(text);
-        const auto previewed = ByPath.find(path);
-        const bool same = previewed != ByPath.end() && previewed->second.TextHash == hash &&
-                          previewed->second.Ticks.size() == matches.size();
-        const std::lock_guard lock(Mutex);
-        // A file is asked about again when it changed between two reads:
-        // only its last answer holds.
-        std::erase_if(ReviewAgain, [&](const FileChange& change) { return change.Path == path; });
-        if (same)
-            return previewed->second.Ticks;
-        FileChange again;
-        again.Path = path;
-        again.Matches = static_cast<std::int64_t>(matches.size());
-        again.TextHash = hash;
-        again.DiffKept = false;
-        ReviewAgain.push_back(std::move(again));
-        return std::vector<bool>(matches.size(), false);
-    }
-};
 
 std::string describeRun(const engine::RunRequest& request) {
     const engine::FileOperation& param = request.Param;
@@ -301,240 +240,6 @@ void ChangesPage::updateButtons() {
     m_undo->setEnabled(idle);
 }
 
-void ChangesPage::Preview_BtnClick() {
-    engine::RunRequest request = m_source();
-    request.Param.DryRun = true;
-    request.Hooks = nullptr;
-    m_previewRequest = request;
-    startRun(std::move(request), Shown::Preview, std::nullopt);
-}
-
-void ChangesPage::Stop_BtnClick() {
-    if (!m_run->isRunning())
-        return;
-    m_stopping = true;
-    m_run->setStopRequested(true);
-    updateButtons();
-}
-
-// The ticked files, by the paths the preview listed, with the preview's
-// settings (the window's controls may have changed since) and the ticks of
-// their changes.
-void ChangesPage::Apply_BtnClick() {
-    engine::RunRequest request;
-    request.Shape = engine::RunShape::PathList;
-    request.Param = m_previewRequest.Param;
-    request.Param.DryRun = false;
-    request.Threads = m_previewRequest.Threads;
-    auto choices = std::make_shared<ApplyChoices>();
-    for (const Row& row : m_rows) {
-        if (!row.Checkable || tickState(row) == Qt::Unchecked)
-            continue;
-        request.Entries.push_back(row.Change.Path);
-        choices->ByPath[row.Change.Path] = {row.Change.TextHash, row.Ticks};
-    }
-    if (request.Entries.empty()) {
-        userDialogs().showInformation(this, QStringLiteral("No file is ticked: nothing to apply."));
-        return;
-    }
-    engine::RunKeepersOptions keep;
-    keep.Writes = engine::RunWrites(request.Param.Operation, request.Param.DryRun);
-    keep.Description = describeRun(m_previewRequest) + " (applied from a preview)";
-    keep.BackupSuffix = backupSuffix();
-    m_choices = std::move(choices);
-    m_written.clear();
-    startRun(std::move(request), Shown::RunChanges, std::move(keep));
-}
-
-void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optional<engine::RunKeepersOptions> keep) {
-    ChangeLimits limits;
-    limits.DiffsOnDemand = shows == Shown::Preview;
-    m_collector = std::make_shared<ChangeCollector>(limits);
-    RunAttachments attachments;
-    attachments.Keep = std::move(keep);
-    const bool search = request.Param.Operation == core::OpOnlySearch;
-    if (search) {
-        // As after Execute: the matches of each file. A listing's entries
-        // are bare names: the page opens and names them by path.
-        request.Param.ListMatches = true;
-        std::string base;
-        if (request.Shape == engine::RunShape::DirectoryListing && !request.Directory.empty())
-            base = request.Directory.back() == '/' ? request.Directory : request.Directory + '/';
-        attachments.OnMatches = [collector = m_collector, base](const std::string& entry, std::string_view text,
-                                                                const std::vector<engine::MatchLocation>& matches) {
-            collector->recordMatches(base + entry, text, matches);
-        };
-    } else {
-        attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
-                                                          std::string_view newText, std::int64_t matches) {
-            collector->record(path, oldText, newText, matches);
-        };
-    }
-    if (m_choices && !core::IsRecipe(request.Param.Operation))
-        attachments.ChooseMatches = [choices = m_choices](const std::string& path, std::string_view text,
-                                                          const std::vector<engine::MatchLocation>& matches) {
-            return choices->choose(path, text, matches);
-        };
-    m_param = request.Param;
-    m_running = shows;
-    m_shown = shows;
-    m_showsMatches = search;
-    m_stopping = false;
-    m_filesSeen = 0;
-    m_filesTotal = -1;
-    m_currentFile.clear();
-    clearList();
-    m_status->setText(shows == Shown::Preview ? QStringLiteral("Previewing...") : QStringLiteral("Applying..."));
-    m_diff->showMessage(QString());
-    m_run->start(std::move(request), StopAtStart::No, std::move(attachments));
-    // The button pressed is now disabled: the keyboard goes to Stop.
-    const bool fromButton = m_preview->hasFocus() || m_apply->hasFocus();
-    updateButtons();
-    if (fromButton || !m_list->hasFocus())
-        m_stop->setFocus(Qt::OtherFocusReason);
-    emit busyChanged(true);
-}
-
-// Space toggles the tick of the current row, whichever of its columns the
-// keyboard is on (the view itself toggles only in the column of the box).
-bool ChangesPage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_list && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
-        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
-        QTreeWidgetItem* item = m_list->currentItem();
-        if (item != nullptr && (item->flags() & Qt::ItemIsUserCheckable) &&
-            item->data(FileColumn, Qt::CheckStateRole).isValid()) {
-            item->setCheckState(FileColumn, item->checkState(FileColumn) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void ChangesPage::onFilesHandled(const QList<FileBatch>& batches) {
-    if (m_running == Shown::Nothing || batches.isEmpty())
-        return;
-    const engine::FileReport& last = batches.back().Report;
-    m_filesSeen = last.Index;
-    m_filesTotal = last.Total;
-    m_currentFile = fromBytes(last.FullPath);
-    appendCollected();
-    const QString seen = m_filesTotal > 0 ? QStringLiteral("%1 of %2 files").arg(m_filesSeen).arg(m_filesTotal)
-                                          : filesText(static_cast<std::size_t>(m_filesSeen));
-    QString progress;
-    if (m_running == Shown::Preview)
-        progress = QStringLiteral("Previewing: %1 looked at, %2 %3 so far")
-                       .arg(seen)
-                       .arg(m_rows.size())
-                       .arg(m_showsMatches ? QStringLiteral("matching") : QStringLiteral("would change"));
-    else
-        progress = QStringLiteral("Applying: %1 done, %2 changed so far").arg(seen).arg(m_rows.size());
-    const QFontMetrics metrics = m_status->fontMetrics();
-    const int room = std::max(metrics.averageCharWidth() * 20,
-                              m_status->width() - metrics.horizontalAdvance(progress) - metrics.averageCharWidth() * 4);
-    m_status->setText(progress + QStringLiteral(" \u2014 ") + metrics.elidedText(m_currentFile, Qt::ElideMiddle, room));
-}
-
-void ChangesPage::onRunFinished() {
-    showRunOutcome(true);
-}
-
-void ChangesPage::appendCollected() {
-    std::vector<Row> rows;
-    for (FileChange& change : m_collector->take()) {
-        Row row{std::move(change), {}, true};
-        if (m_running == Shown::Preview && !row.Change.IsSearch) {
-            row.Checkable = true;
-            if (!core::IsRecipe(m_param.Operation) && row.Change.Matches > 0)
-                row.Ticks.assign(static_cast<std::size_t>(row.Change.Matches), true);
-        }
-        // A file whose changes were chosen was written only where its text
-        // was still the one previewed; a recipe's is processed afresh.
-        if (m_running == Shown::RunChanges && m_choices) {
-            const auto previewed = m_choices->ByPath.find(row.Change.Path);
-            m_written.insert(row.Change.Path);
-            if (previewed != m_choices->ByPath.end() && previewed->second.TextHash != row.Change.TextHash)
-                row.Note = QStringLiteral("changed since the preview: processed afresh");
-        }
-        rows.push_back(std::move(row));
-    }
-    appendRows(std::move(rows));
-}
-
-// A run that failed halfway leaves the checked files after the failure
-// unprocessed: only a complete run says that a file has nothing to change.
-void ChangesPage::showRunOutcome(bool complete) {
-    appendCollected();
-    const std::size_t changed = m_rows.size();
-    std::vector<Row> extra;
-    std::size_t reviewAgain = 0;
-    if (m_running == Shown::RunChanges && m_choices) {
-        const std::lock_guard lock(m_choices->Mutex);
-        for (FileChange& change : m_choices->ReviewAgain) {
-            m_written.insert(change.Path);
-            Row row{std::move(change), kChangedSincePreview, true};
-            row.Checkable = true;
-            row.Ticks.assign(static_cast<std::size_t>(row.Change.Matches), false);
-            extra.push_back(std::move(row));
-            ++reviewAgain;
-        }
-        // A ticked file that the whole run left as it was has changed since
-        // the preview: the text previewed would change.
-        if (complete && !m_stopping) {
-            for (const auto& [path, previewed] : m_choices->ByPath) {
-                if (m_written.count(path) != 0)
-                    continue;
-                FileChange unchanged;
-                unchanged.Path = path;
-                extra.push_back({std::move(unchanged), kNothingToChangeNow, false});
-            }
-        }
-    }
-    appendRows(std::move(extra));
-    m_choices.reset();
-    const Shown ran = std::exchange(m_running, Shown::Nothing);
-    const bool stopped = std::exchange(m_stopping, false);
-    const QString count = filesText(changed);
-    const QString seen = filesText(static_cast<std::size_t>(m_filesSeen));
-    QString status;
-    if (ran == Shown::Preview && m_showsMatches) {
-        status = !complete ? QStringLiteral("The search stopped on an error: matches in %1 before it.").arg(count)
-                 : stopped ? QStringLiteral("The search was stopped after %1: matches in %2 so far.").arg(seen, count)
-                           : QStringLiteral("Matches in %1.").arg(count);
-    } else if (ran == Shown::Preview) {
-        // A run that failed lists only the files before the failure: the
-        // status must not read like a finished one.
-        status = !complete ? QStringLiteral("The preview stopped on an error: %1 would change before it. Nothing "
-                                            "was written.")
-                                 .arg(count)
-                 : stopped ? QStringLiteral("The preview was stopped after %1: %2 would change so far. Nothing "
-                                            "was written.")
-                                 .arg(seen, count)
-                           : QStringLiteral("%1 would change. Nothing was written.").arg(count);
-    } else {
-        status = !complete ? QStringLiteral("The run stopped on an error: %1 changed before it.").arg(count)
-                 : stopped ? QStringLiteral("The run was stopped: %1 changed before it.").arg(count)
-                           : QStringLiteral("%1 changed.").arg(count);
-        if (reviewAgain > 0)
-            status += QStringLiteral(" %1 changed since the preview and left as %2: review %3 changes and Apply "
-                                     "again.")
-                          .arg(filesText(reviewAgain),
-                               reviewAgain == 1 ? QStringLiteral("it was") : QStringLiteral("they were"),
-                               reviewAgain == 1 ? QStringLiteral("its") : QStringLiteral("their"));
-    }
-    const bool stopFocused = m_stop->hasFocus();
-    finishList(status);
-    if (stopFocused)
-        m_list->setFocus(Qt::OtherFocusReason);
-    emit busyChanged(false);
-    emit actionEnded();
-}
-
-void ChangesPage::onRunFailed(const QString& message) {
-    showRunOutcome(false);
-    userDialogs().showError(this, errorBoxText(message));
-}
-
 void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::FileOperation& param) {
     m_rows.clear();
     for (FileChange& change : changes)
@@ -557,21 +262,6 @@ void ChangesPage::fillList(const QString& status) {
     clearList();
     appendRows(std::move(rows));
     finishList(status);
-}
-
-Qt::CheckState ChangesPage::tickState(const Row& row) const {
-    if (row.Ticks.empty())
-        return row.Ticked ? Qt::Checked : Qt::Unchecked;
-    const auto ticked = std::count(row.Ticks.begin(), row.Ticks.end(), true);
-    if (ticked == 0)
-        return Qt::Unchecked;
-    return static_cast<std::size_t>(ticked) == row.Ticks.size() ? Qt::Checked : Qt::PartiallyChecked;
-}
-
-void ChangesPage::setItemTick(QTreeWidgetItem* item, Qt::CheckState state) {
-    const bool before = std::exchange(m_settingTicks, true);
-    item->setCheckState(FileColumn, state);
-    m_settingTicks = before;
 }
 
 void ChangesPage::appendRows(std::vector<Row> rows) {
@@ -628,126 +318,6 @@ void ChangesPage::finishList(const QString& status) {
                         : m_showsMatches ? QStringLiteral("Select a file to see its matches.")
                                          : QStringLiteral("Select a file to see its changes."));
     updateButtons();
-}
-
-void ChangesPage::onItemChanged(QTreeWidgetItem* item) {
-    if (m_settingTicks || item == nullptr)
-        return;
-    QTreeWidgetItem* fileItem = item->parent() != nullptr ? item->parent() : item;
-    Row& row = m_rows.at(fileItem->data(FileColumn, kRowRole).toULongLong());
-    if (!row.Checkable)
-        return;
-    const Qt::CheckState state = item->checkState(FileColumn);
-    if (item->parent() != nullptr) {
-        const QVariant change = item->data(FileColumn, kChangeRole);
-        if (!change.isValid() || change.toULongLong() >= row.Ticks.size())
-            return;
-        row.Ticks[change.toULongLong()] = state == Qt::Checked;
-    } else if (state == tickState(row)) {
-        return; // not a tick that changed
-    } else if (row.Ticks.empty()) {
-        row.Ticked = state == Qt::Checked;
-    } else {
-        row.Ticks.assign(row.Ticks.size(), state == Qt::Checked);
-    }
-    // The file's tick and its changes' follow one another.
-    setItemTick(fileItem, tickState(row));
-    for (int i = 0; i < fileItem->childCount(); ++i) {
-        QTreeWidgetItem* child = fileItem->child(i);
-        const QVariant change = child->data(FileColumn, kChangeRole);
-        if (change.isValid() && change.toULongLong() < row.Ticks.size())
-            setItemTick(child, row.Ticks[change.toULongLong()] ? Qt::Checked : Qt::Unchecked);
-    }
-    QTreeWidgetItem* current = m_list->currentItem();
-    if (current != nullptr && (current == fileItem || current->parent() == fileItem))
-        runGuarded([&] { showFileDiff(row); });
-}
-
-bool ChangesPage::checkStillAsPreviewed(Row& row, QTreeWidgetItem* fileItem) {
-    const FileReview review = reviewFileNow(m_param, row.Change.Path);
-    const bool same = review.Changed && review.TextHash == row.Change.TextHash &&
-                      (row.Ticks.empty() || review.Changes.size() == row.Ticks.size());
-    if (same)
-        return true;
-    const bool before = std::exchange(m_settingTicks, true);
-    if (!review.Changed) {
-        row.Note = kNothingToChangeNow;
-        row.Checkable = false;
-        row.Counted = false;
-        row.Ticks.clear();
-        fileItem->setData(FileColumn, Qt::CheckStateRole, QVariant());
-        fileItem->setText(MatchesColumn, QString());
-    } else {
-        row.Note = kChangedSincePreview;
-        row.Change.TextHash = review.TextHash;
-        if (!row.Ticks.empty()) {
-            row.Change.Matches = static_cast<std::int64_t>(review.Changes.size());
-            row.Ticks.assign(review.Changes.size(), false);
-            fileItem->setText(MatchesColumn, QString::number(row.Change.Matches));
-        } else {
-            row.Ticked = false;
-        }
-        fileItem->setCheckState(FileColumn, tickState(row));
-    }
-    fileItem->setText(NoteColumn, row.Note);
-    fileItem->setToolTip(NoteColumn, row.Note);
-    const bool expanded = fileItem->isExpanded();
-    qDeleteAll(fileItem->takeChildren());
-    fileItem->setChildIndicatorPolicy(row.Ticks.empty() ? QTreeWidgetItem::DontShowIndicator
-                                                        : QTreeWidgetItem::ShowIndicator);
-    m_settingTicks = before;
-    if (expanded && !row.Ticks.empty())
-        showChangesOf(fileItem);
-    return false;
-}
-
-void ChangesPage::showChangesOf(QTreeWidgetItem* fileItem) {
-    if (fileItem == nullptr || fileItem->parent() != nullptr || fileItem->childCount() > 0)
-        return;
-    Row& row = m_rows.at(fileItem->data(FileColumn, kRowRole).toULongLong());
-    if (!row.Checkable || row.Ticks.empty())
-        return;
-    const FileReview review = reviewFileNow(m_param, row.Change.Path);
-    if (!review.Changed || review.TextHash != row.Change.TextHash || review.Changes.size() != row.Ticks.size()) {
-        checkStillAsPreviewed(row, fileItem); // marks it, and lists its changes anew
-        return;
-    }
-    const bool before = std::exchange(m_settingTicks, true);
-    QList<QTreeWidgetItem*> children;
-    const std::size_t shown = std::min(review.Changes.size(), kMaxChangeItems);
-    const QVariant rowIndex = fileItem->data(FileColumn, kRowRole);
-    for (std::size_t i = 0; i < shown; ++i) {
-        const ChangeRow& change = review.Changes[i];
-        auto* child = new QTreeWidgetItem;
-        child->setText(
-            FileColumn,
-            QStringLiteral("%1: %2 \u2192 %3").arg(change.Line).arg(fromUtf8(change.Old), fromUtf8(change.New)));
-        child->setToolTip(FileColumn, child->text(FileColumn));
-        child->setData(FileColumn, kRowRole, rowIndex);
-        child->setData(FileColumn, kChangeRole, QVariant::fromValue<qulonglong>(i));
-        child->setCheckState(FileColumn, row.Ticks[i] ? Qt::Checked : Qt::Unchecked);
-        children << child;
-    }
-    if (review.Changes.size() > shown) {
-        auto* more = new QTreeWidgetItem;
-        more->setText(FileColumn,
-                      QStringLiteral("%1 more changes, ticked with the file").arg(review.Changes.size() - shown));
-        more->setData(FileColumn, kRowRole, rowIndex);
-        children << more;
-    }
-    fileItem->addChildren(children);
-    m_settingTicks = before;
-}
-
-void ChangesPage::showFileDiff(const Row& row) {
-    if (tickState(row) == Qt::Unchecked) {
-        m_diff->showMessage(QStringLiteral("No change of this file is ticked: Apply leaves it as it is."));
-        return;
-    }
-    engine::FileOperation param = m_param;
-    if (!row.Ticks.empty())
-        param.Match.Selection = row.Ticks;
-    m_diff->showDiff(diffOfFileNow(param, row.Change.Path));
 }
 
 void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
