@@ -158,9 +158,8 @@ void ChangeCollector::record(const std::string& path, std::string_view oldText, 
     change.Path = path;
     change.Matches = matches;
     change.TextHash = textHash(oldText);
-    if (m_limits.DiffsOnDemand && matches >= 0) {
-        change.DiffKept = false;
-    } else if (oldText.size() > m_limits.MaxTextBytes || newText.size() > m_limits.MaxTextBytes) {
+    const bool madeOnDemand = m_limits.DiffsOnDemand && matches >= 0;
+    if (madeOnDemand || oldText.size() > m_limits.MaxTextBytes || newText.size() > m_limits.MaxTextBytes) {
         change.DiffKept = false;
     } else {
         change.Diff = fileDiff(path, oldText, newText);

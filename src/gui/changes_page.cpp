@@ -180,11 +180,10 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     };
     connect(m_preview, &QPushButton::clicked, this, guarded(&ChangesPage::Preview_BtnClick));
     connect(m_stop, &QPushButton::clicked, this, &ChangesPage::Stop_BtnClick);
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr, Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, this, [this] {
-        if (m_run->isRunning())
-            Stop_BtnClick();
-    });
+    // Only while a run goes, so that Esc stays free for the rest of the
+    // window otherwise.
+    m_escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr, Qt::WindowShortcut);
+    connect(m_escape, &QShortcut::activated, this, &ChangesPage::Stop_BtnClick);
     connect(m_apply, &QPushButton::clicked, this, guarded(&ChangesPage::Apply_BtnClick));
     connect(m_undo, &QPushButton::clicked, this, guarded(&ChangesPage::Undo_BtnClick));
     connect(m_list, &QTreeWidget::currentItemChanged, this,
@@ -235,6 +234,7 @@ void ChangesPage::updateButtons() {
     const bool idle = !m_windowRunning && !isBusy();
     m_preview->setEnabled(idle);
     m_stop->setEnabled(m_run->isRunning() && !m_stopping);
+    m_escape->setEnabled(m_run->isRunning());
     const bool ticked = std::any_of(m_rows.begin(), m_rows.end(), [](const Row& row) { return row.Checkable; });
     m_apply->setEnabled(idle && ticked);
     m_undo->setEnabled(idle);

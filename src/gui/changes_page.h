@@ -65,6 +65,7 @@
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QShortcut;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -191,6 +192,7 @@ private:
     RunController* m_run;
     QPushButton* m_preview;
     QPushButton* m_stop;
+    QShortcut* m_escape;
     QPushButton* m_apply;
     QPushButton* m_undo;
     QCheckBox* m_keepBackups;

@@ -365,6 +365,41 @@ private slots:
         QCOMPARE(shownRows(quillet::gui::matchRows(view, matches, 2)), expected);
     }
 
+    // A change's row: its line, the old and the new text, each cut at a
+    // character's start, line ends shown.
+    void changeRowsShowEachChangeOnOneLine_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("needle");
+        QTest::addColumn<QByteArray>("replacement");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("one per line") << QByteArray("a foo\nfoo b\n") << QByteArray("foo") << QByteArray("bar")
+                                      << QStringList{"1: foo > bar", "2: foo > bar"};
+        QTest::newRow("over a line end") << QByteArray("x ab\r\ncd y") << QByteArray("ab\r\ncd") << QByteArray("z\n")
+                                         << QStringList{"1: ab\u23CEcd > z\u23CE"};
+        // Byte 80 falls inside a two-byte character: the cut comes before it.
+        const QByteArray wide = "a" + QByteArray("\xC3\xA9").repeated(50);
+        QTest::newRow("cut at a character")
+            << wide << wide << QByteArray("e") << QStringList{"1: a" + QString(39, QChar(0xE9)) + "[...] > e"};
+    }
+
+    void changeRowsShowEachChangeOnOneLine() {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, needle);
+        QFETCH(QByteArray, replacement);
+        QFETCH(QStringList, expected);
+        const std::string_view view(text.constData(), static_cast<std::size_t>(text.size()));
+        auto matches =
+            literalMatches(view, std::string_view(needle.constData(), static_cast<std::size_t>(needle.size())));
+        for (quillet::engine::MatchLocation& match : matches)
+            match.Replacement = replacement.toStdString();
+        QStringList shown;
+        for (const quillet::gui::ChangeRow& row : quillet::gui::changeRows(view, matches))
+            shown << QStringLiteral("%1: %2 > %3")
+                         .arg(row.Line)
+                         .arg(QString::fromStdString(row.Old), QString::fromStdString(row.New));
+        QCOMPARE(shown, expected);
+    }
+
     // A search over many matches keeps rows of only so many; each file
     // keeps its full count and says when its view is cut.
     void collectorKeepsMatchesWithinItsLimits() {
