@@ -49,9 +49,11 @@
 #include "engine/keep/run_keepers.h"
 #include "engine/keep/undo.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -112,6 +114,10 @@ public:
 
     // The page's controls in the order Tab visits them.
     QList<QWidget*> focusChain() const;
+
+    // The shortest time between two additions of rows to the list while a
+    // run goes.
+    static constexpr std::chrono::milliseconds kRowsInterval{250};
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -217,6 +223,7 @@ private:
     std::int64_t m_filesSeen = 0;            // by the run going on
     std::int64_t m_filesTotal = -1;
     QString m_currentFile;
+    QElapsedTimer m_sinceRowsAdded; // to the list, while a run goes
 };
 
 } // namespace quillet::gui

@@ -141,6 +141,7 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optiona
     m_filesSeen = 0;
     m_filesTotal = -1;
     m_currentFile.clear();
+    m_sinceRowsAdded.invalidate();
     clearList();
     m_status->setText(shows == Shown::Preview ? QStringLiteral("Previewing...") : QStringLiteral("Applying..."));
     m_diff->showMessage(QString());
@@ -160,7 +161,13 @@ void ChangesPage::onFilesHandled(const QList<FileBatch>& batches) {
     m_filesSeen = last.Index;
     m_filesTotal = last.Total;
     m_currentFile = fromBytes(last.FullPath);
-    appendCollected();
+    // The view lays out all its rows again after each insertion: rows join
+    // the list a few times a second, the count and the file in hand at
+    // display rate.
+    if (!m_sinceRowsAdded.isValid() || m_sinceRowsAdded.elapsed() >= kRowsInterval.count()) {
+        appendCollected();
+        m_sinceRowsAdded.start();
+    }
     const QString seen = m_filesTotal > 0 ? QStringLiteral("%1 of %2 files").arg(m_filesSeen).arg(m_filesTotal)
                                           : filesText(static_cast<std::size_t>(m_filesSeen));
     QString progress;
