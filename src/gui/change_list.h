@@ -136,7 +136,8 @@ public:
 
     // One changed file, with the matches the run handled in it
     // (RunEvents::OnChanged): notes the hash of its old text and keeps its
-    // diff within the limits. A recipe's file (matches -1) counts its changed places instead,
+    // diff within the limits. With DiffsOnDemand, newText is not read for
+    // a counted file (it may be empty). A recipe's file (matches -1) counts its changed places instead,
     // or stays not counted when its texts are too large to diff.
     void record(const std::string& path, std::string_view oldText, std::string_view newText, std::int64_t matches);
 

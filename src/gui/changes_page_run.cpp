@@ -127,6 +127,9 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optiona
                                                           std::string_view newText, std::int64_t matches) {
             collector->record(path, oldText, newText, matches);
         };
+        // A preview's diffs are made when a file is looked at; a recipe's
+        // are still made, to count its changed places.
+        attachments.ChangedNeedsNewText = !limits.DiffsOnDemand || core::IsRecipe(request.Param.Operation);
     }
     if (m_choices && !core::IsRecipe(request.Param.Operation))
         attachments.ChooseMatches = [choices = m_choices](const std::string& path, std::string_view text,

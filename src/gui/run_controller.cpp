@@ -93,6 +93,7 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
                                std::int64_t matches) { onChanged(path, oldText, newText, matches); };
     events.OnMatches = std::move(attachments.OnMatches);
     events.ChooseMatches = std::move(attachments.ChooseMatches);
+    events.ChangedNeedsNewText = attachments.ChangedNeedsNewText;
     events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
     QStringList unreadable;
     events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {

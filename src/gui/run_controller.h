@@ -59,6 +59,7 @@ enum class StopAtStart { No, Yes };
 // the matches of each matching file, with FileOperation::ListMatches
 // (RunEvents::OnMatches), also called on the run's thread. And the choice of
 // a file's changes (RunEvents::ChooseMatches), on the run's thread too.
+// ChangedNeedsNewText: as RunEvents has it.
 struct RunAttachments {
     std::optional<engine::RunKeepersOptions> Keep;
     std::function<void(const std::string& path, std::string_view oldText, std::string_view newText,
@@ -70,6 +71,7 @@ struct RunAttachments {
     std::function<std::vector<bool>(const std::string& listedPath, std::string_view text,
                                     const std::vector<engine::MatchLocation>& matches)>
         ChooseMatches;
+    bool ChangedNeedsNewText = true;
 };
 
 class RunController : public QObject {
