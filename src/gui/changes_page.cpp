@@ -277,8 +277,10 @@ void ChangesPage::appendRows(std::vector<Row> rows) {
         if (row.Counted && row.Change.Matches >= 0)
             item->setText(MatchesColumn, QString::number(row.Change.Matches));
         item->setTextAlignment(MatchesColumn, Qt::AlignRight | Qt::AlignVCenter);
-        item->setText(NoteColumn, row.Note);
-        item->setToolTip(NoteColumn, row.Note);
+        if (!row.Note.isEmpty()) { // most rows have none: a preview lists thousands
+            item->setText(NoteColumn, row.Note);
+            item->setToolTip(NoteColumn, row.Note);
+        }
         item->setData(FileColumn, kRowRole, QVariant::fromValue<qulonglong>(m_rows.size()));
         if (row.Checkable)
             item->setCheckState(FileColumn, tickState(row));
