@@ -49,7 +49,8 @@ struct FileChange {
     // the file it reads again is the one previewed, whatever its times say.
     std::uint64_t TextHash = 0;
     // The unified diff (old "a/PATH", new "b/PATH"), or empty when it was too
-    // large to keep (DiffKept false).
+    // large to keep or is made on demand (ChangeLimits::DiffsOnDemand): DiffKept
+    // false.
     std::string Diff;
     bool DiffKept = true;
     // After Only Search (ChangeCollector::recordMatches): the file's matches
