@@ -538,6 +538,26 @@ private slots:
         QCOMPARE(readFile(path("b.htm")), reapplied);
     }
 
+    // A clean-up recipe has no matches to choose from: its file is ticked
+    // whole, and one edited since the preview is processed afresh, marked.
+    void recipeFileChangedSincePreviewIsProcessedAfresh() {
+        writeFile(path("s.htm"), "<script>a</script>one\n");
+        writeFile(path("t.htm"), "<script>a</script>two\n");
+        freshWindowIn(m_dir->path());
+        clickPage(QStringLiteral("Text"));
+        auto* removeScript = child<QRadioButton>(m_window.get(), "SROperation_Rdg_4");
+        QTest::mouseClick(removeScript, Qt::LeftButton, {}, QPoint(8, removeScript->height() / 2));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        QCOMPARE(rows(), (QStringList{"s.htm 1", "t.htm 1"}));
+        QVERIFY(list()->topLevelItem(0)->childIndicatorPolicy() != QTreeWidgetItem::ShowIndicator);
+        writeFile(path("t.htm"), "<script>b</script>three\n");
+        clickAndWaitForPage("Apply_Btn");
+        QCOMPARE(readFile(path("s.htm")), QByteArray("one\n"));
+        QCOMPARE(readFile(path("t.htm")), QByteArray("three\n"));
+        QCOMPARE(rows(), (QStringList{"s.htm 1", "t.htm 1 [changed since the preview: processed afresh]"}));
+    }
+
     // From the preview, open a file's changes, untick one by keys: Apply
     // makes exactly the others, as the engine makes that choice itself.
     void untickedChangeIsLeftAndTheOthersMade_data() {
