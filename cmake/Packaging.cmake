@@ -9,6 +9,8 @@ include(GNUInstallDirs)
 # window finds it at run time (the launcher's manualUrl()).
 install(FILES ${PROJECT_SOURCE_DIR}/docs/manual.html ${PROJECT_SOURCE_DIR}/docs/page-file.png
   ${PROJECT_SOURCE_DIR}/docs/page-text.png ${PROJECT_SOURCE_DIR}/docs/page-result.png
+  ${PROJECT_SOURCE_DIR}/docs/page-maximised.png ${PROJECT_SOURCE_DIR}/docs/screenshot-changes.png
+  ${PROJECT_SOURCE_DIR}/docs/changes-ticks.png ${PROJECT_SOURCE_DIR}/docs/changes-stopped.png
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 if(QUILLET_BUILD_GUI)

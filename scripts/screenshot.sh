@@ -7,10 +7,13 @@
 #
 # Writes DOCS_DIR/page-file.png, page-text.png (a pattern and a new text
 # typed in), screenshot-changes.png (the Changes page's preview of them),
+# changes-ticks.png (the first file's changes opened, one of them unticked),
 # page-result.png (after a run, the final message answered),
 # page-matches.png (then Only Search, a file's matches on the Changes page),
-# page-maximised.png (the File page of the window maximised, at half size) and
-# screenshot.png (the File and Text pages side by side, for the README).
+# page-maximised.png (the File page of the window maximised, at half size),
+# changes-stopped.png (a preview over many files, stopped with Esc: its counts
+# depend on where the stop lands) and screenshot.png (the File and Text
+# pages side by side, for the README).
 # Needs Xvfb, xdotool and ImageMagick (Debian: xvfb xauth xdotool x11-utils
 # imagemagick). Where the system allows it, the script runs in a private
 # mount namespace, in a root that holds the system's folders and an empty
@@ -73,17 +76,18 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-for page in about contact download faq; do
+for page in about contact download faq index; do
     printf '<html><body><a href="http://example.org/%s.htm">%s</a></body></html>\n' "$page" "$page" \
         > "$demo/$page.htm"
 done
-# A page of several lines, for the matches view's context.
+# A page of several lines, for the matches view's context and the ticks.
 cat > "$demo/index.htm" <<'PAGE'
 <html><body>
 <h1>Welcome</h1>
 <p>Read <a href="http://example.org/about.htm">about us</a>,</p>
 <p>the <a href="http://example.org/faq.htm">questions</a> people ask,</p>
 <p>or <a href="http://example.org/download.htm">download</a> it.</p>
+<p>Write to us: <a href="http://example.org/contact.htm">contact</a>.</p>
 </body></html>
 PAGE
 printf 'news\n' > "$demo/news/2024.htm"
@@ -128,6 +132,16 @@ xdotool mousemove --window "$window" 80 110 click 1
 sleep 0.5
 import -window "$window" "$docs/screenshot-changes.png"
 
+# The changes of index.htm, opened with the Right key; the second unticked
+# with Down and Space (the diff then shows the ticked ones only).
+xdotool mousemove --window "$window" 80 166 click 1
+sleep 0.3
+xdotool key Right
+sleep 0.3
+xdotool key Down Down space
+sleep 0.5
+import -window "$window" "$docs/changes-ticks.png"
+
 # Execute, answer the final message with Return, then the Result page.
 xdotool mousemove --window "$window" 246 423 click 1
 box=$(xdotool search --sync --onlyvisible --name '^Quillet$' | head -1)
@@ -139,7 +153,7 @@ sleep 0.5
 import -window "$window" "$docs/page-result.png"
 
 # The matches view: Only Search for the address, then, on the Changes page,
-# the page of several lines selected.
+# the page of several lines selected; then Replace Text and its pattern again.
 xdotool mousemove --window "$window" 70 19 click 1
 sleep 0.3
 xdotool mousemove --window "$window" 37 185 click 1
@@ -155,15 +169,46 @@ sleep 0.3
 xdotool mousemove --window "$window" 80 166 click 1
 sleep 0.5
 import -window "$window" "$docs/page-matches.png"
+xdotool mousemove --window "$window" 70 19 click 1
+sleep 0.3
+xdotool mousemove --window "$window" 37 206 click 1
+xdotool mousemove --window "$window" 200 100 click 1 key ctrl+a
+xdotool type --delay 15 'href="http://example.org/*.htm"'
 
 # The File page of the window maximised (Xvfb has no window manager: the
 # window is given the whole screen), scaled down for the manual.
+eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool windowmove "$window" 0 0 windowsize "$window" 1280 800
 sleep 0.3
 xdotool mousemove --window "$window" 27 19 click 1
 sleep 0.8
 import -window "$window" -resize 50% -depth 8 "$docs/page-maximised.png"
+xdotool windowsize "$window" "$WIDTH" "$HEIGHT"
+sleep 0.3
+
+# A preview over many files, stopped with Esc soon after it starts: the
+# demo folder gets an archive of pages that still link the old way, and the
+# mask names them.
+i=0
+while [ $i -lt 3000 ]; do
+    printf '<a href="http://example.org/page%s.htm">page</a>\n' $(seq 400) > "$demo/archive-$i.htm"
+    i=$((i + 1))
+done
+xdotool mousemove --window "$window" 27 19 click 1
+sleep 0.5
+xdotool mousemove --window "$window" 170 232 click --repeat 3 1
+xdotool type --delay 15 'archive-*.htm'
+sleep 1.5
+xdotool mousemove --window "$window" 180 19 click 1
+sleep 0.3
+xdotool mousemove --window "$window" 60 49 click 1
+sleep 0.15
+xdotool key Escape
+sleep 1.5
+xdotool mousemove --window "$window" 80 110 click 1
+sleep 0.5
+import -window "$window" "$docs/changes-stopped.png"
 
 convert "$docs/page-file.png" "$docs/page-text.png" -background white -splice 12x0 +append -chop 12x0 \
     "$docs/screenshot.png"
-echo "screenshot.sh: wrote page-file.png, page-text.png, screenshot-changes.png, page-result.png, page-matches.png, page-maximised.png and screenshot.png in ${QUILLET_SHOT_DOCS:-$docs}"
+echo "screenshot.sh: wrote page-file.png, page-text.png, screenshot-changes.png, changes-ticks.png, page-result.png, page-matches.png, page-maximised.png, changes-stopped.png and screenshot.png in ${QUILLET_SHOT_DOCS:-$docs}"

@@ -3,9 +3,8 @@
 #include "core/text_diff.h"
 #include "engine/run/match_lines.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace quillet::gui {
@@ -46,11 +45,61 @@ std::string diffOfFileNow(const engine::FileOperation& param, const std::string&
     return fileDiff(path, prepared.oldText(), prepared.Result.joined());
 }
 
-bool sameFileNow(const std::string& path, const engine::FileIdentity& identity) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    return engine::FileIdentity::of(info) == identity;
+std::uint64_t textHash(std::string_view text) {
+    return std::hash<std::string_view>{}(text);
+}
+
+namespace {
+
+// At most kShownChangeBytes of `text`, never ending inside a character, line
+// ends shown as a return sign.
+std::string shownChangeText(std::string_view text) {
+    std::string_view kept = text;
+    bool cut = false;
+    if (kept.size() > kShownChangeBytes) {
+        std::size_t end = kShownChangeBytes;
+        while (end > 0 && (static_cast<unsigned char>(kept[end]) & 0xC0U) == 0x80U)
+            --end;
+        kept = kept.substr(0, end);
+        cut = true;
+    }
+    std::string shown;
+    shown.reserve(kept.size() + 8);
+    for (const char c : kept) {
+        if (c == '\n')
+            shown += "\u23CE";
+        else if (c != '\r')
+            shown += c;
+    }
+    if (cut)
+        shown += "[...]";
+    return shown;
+}
+
+} // namespace
+
+std::vector<ChangeRow> changeRows(std::string_view text, const std::vector<engine::MatchLocation>& matches) {
+    std::vector<ChangeRow> rows;
+    rows.reserve(matches.size());
+    for (const engine::MatchLocation& match : matches)
+        rows.push_back({match.FirstLine, shownChangeText(text.substr(match.Start, match.End - match.Start)),
+                        shownChangeText(match.Replacement)});
+    return rows;
+}
+
+FileReview reviewFileNow(const engine::FileOperation& param, const std::string& path) {
+    engine::FileOperation dry = param;
+    dry.DryRun = true;
+    dry.ListMatches = !core::IsRecipe(param.Operation);
+    dry.Match.Selection.reset();
+    const engine::PreparedFile prepared = engine::PrepareFile(path, dry);
+    FileReview review;
+    review.Changed = prepared.Changed;
+    if (!prepared.Changed)
+        return review;
+    review.TextHash = textHash(prepared.oldText());
+    review.Changes = changeRows(prepared.oldText(), prepared.MatchList);
+    return review;
 }
 
 namespace {
@@ -108,17 +157,14 @@ void ChangeCollector::record(const std::string& path, std::string_view oldText, 
     FileChange change;
     change.Path = path;
     change.Matches = matches;
-    if (oldText.size() > m_limits.MaxTextBytes || newText.size() > m_limits.MaxTextBytes) {
+    change.TextHash = textHash(oldText);
+    const bool madeOnDemand = m_limits.DiffsOnDemand && matches >= 0;
+    if (madeOnDemand || oldText.size() > m_limits.MaxTextBytes || newText.size() > m_limits.MaxTextBytes) {
         change.DiffKept = false;
     } else {
         change.Diff = fileDiff(path, oldText, newText);
         if (matches < 0)
             change.Matches = countChangedPlaces(change.Diff);
-    }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        change.HasIdentity = true;
-        change.Identity = engine::FileIdentity::of(info);
     }
     const std::lock_guard lock(m_mutex);
     if (!change.DiffKept || change.Diff.size() > m_limits.MaxDiffBytes ||
@@ -158,8 +204,6 @@ void ChangeCollector::recordMatches(const std::string& path, std::string_view te
 
 std::vector<FileChange> ChangeCollector::take() {
     const std::lock_guard lock(m_mutex);
-    m_keptBytes = 0;
-    m_keptMatches = 0;
     return std::exchange(m_changes, {});
 }
 

@@ -1,14 +1,15 @@
 // What a run changed, file by file, as the window's "Changes" page lists it:
 // the files a preview (a dry run) would rewrite, or those a real run did
-// rewrite, each with its number of matches, its identity when it was seen and
-// the unified diff of its old and new text.
+// rewrite, each with its number of matches, a hash of the text it was made of and
+// the unified diff of its old and new text (a real run's; a preview's is made
+// again from the file when it is looked at), and the changes of one file
+// read again for a review of each.
 //
 // Layer: gui, but free of widgets: a ChangeCollector is fed from the run's
 // thread (RunEvents::OnChanged) and read on the window's thread when the run
 // has ended.
 #pragma once
 
-#include "engine/fs/file_identity.h"
 #include "engine/run/prepare.h"
 
 #include <cstddef>
@@ -42,12 +43,14 @@ std::vector<MatchRow> matchRows(std::string_view text, const std::vector<engine:
                                 std::int64_t context);
 
 struct FileChange {
-    std::string Path;              // as the run listed it (a directory's files with the directory)
-    std::int64_t Matches = 0;      // see ChangeCollector::record; -1: not counted
-    bool HasIdentity = false;      // the file could be looked at after the change was seen
-    engine::FileIdentity Identity; // a preview: the file as it was read; a real run: as the run left it
+    std::string Path;         // as the run listed it (a directory's files with the directory)
+    std::int64_t Matches = 0; // see ChangeCollector::record; -1: not counted
+    // textHash of the text the change was made of: how a review knows that
+    // the file it reads again is the one previewed, whatever its times say.
+    std::uint64_t TextHash = 0;
     // The unified diff (old "a/PATH", new "b/PATH"), or empty when it was too
-    // large to keep (DiffKept false).
+    // large to keep or is made on demand (ChangeLimits::DiffsOnDemand): DiffKept
+    // false.
     std::string Diff;
     bool DiffKept = true;
     // After Only Search (ChangeCollector::recordMatches): the file's matches
@@ -63,6 +66,12 @@ struct FileChange {
 // must not hold them all: past either limit a file's diff is dropped (the
 // page reads the file again to show it, or says it is too large).
 struct ChangeLimits {
+    // A preview: the files are still there to be read, so no diff of a file
+    // whose matches are counted is made while the run goes (the page makes
+    // it when the file is looked at); a recipe's still is, to count its
+    // changed places. This keeps a preview over thousands of files as fast
+    // as a dry run and its memory flat.
+    bool DiffsOnDemand = false;
     std::size_t MaxDiffBytes = std::size_t{1} << 20;   // one file's diff
     std::size_t MaxTotalBytes = std::size_t{32} << 20; // all kept diffs together
     // Texts larger than this are not diffed at all while the run goes, so
@@ -89,9 +98,36 @@ std::string fileDiff(const std::string& path, std::string_view oldText, std::str
 // ("Cannot open file ...").
 std::string diffOfFileNow(const engine::FileOperation& param, const std::string& path);
 
-// Whether the file at `path` is still exactly `identity` (false when it is
-// gone or no longer a regular file).
-bool sameFileNow(const std::string& path, const engine::FileIdentity& identity);
+// A hash of a text, stable within one process: equal texts hash alike, and
+// two texts that differ hash alike by chance only (one in 2^64).
+std::uint64_t textHash(std::string_view text);
+
+// One change of a file, as the review of a preview lists it: the line where
+// its match starts, the matched text and what takes its place, each cut to
+// kShownChangeBytes (at a character's start, with "[...]") and with each
+// line end shown as "\u23CE" so that a change over lines fits one row.
+struct ChangeRow {
+    std::int64_t Line = 0;
+    std::string Old;
+    std::string New;
+
+    bool operator==(const ChangeRow&) const = default;
+};
+inline constexpr std::size_t kShownChangeBytes = 80;
+
+// What `param` would change in the file at `path` now, change by change, in
+// the order that MatchOptions::Selection numbers them; Changes stays empty
+// for a clean-up recipe, which has no matches to choose from. TextHash is
+// that of the text read. Errors of reading pass through.
+struct FileReview {
+    bool Changed = false;
+    std::uint64_t TextHash = 0;
+    std::vector<ChangeRow> Changes;
+};
+FileReview reviewFileNow(const engine::FileOperation& param, const std::string& path);
+
+// The rows of `matches` in `text` (as FileOperation::ListMatches notes them).
+std::vector<ChangeRow> changeRows(std::string_view text, const std::vector<engine::MatchLocation>& matches);
 
 // Gathers the changes of one run. record() may be called from the run's
 // thread while the window's thread waits; take() after the run has ended.
@@ -100,8 +136,9 @@ public:
     explicit ChangeCollector(ChangeLimits limits = {});
 
     // One changed file, with the matches the run handled in it
-    // (RunEvents::OnChanged): looks at the file and keeps its diff within the
-    // limits. A recipe's file (matches -1) counts its changed places instead,
+    // (RunEvents::OnChanged): notes the hash of its old text and keeps its
+    // diff within the limits. With DiffsOnDemand, newText is not read for
+    // a counted file (it may be empty). A recipe's file (matches -1) counts its changed places instead,
     // or stays not counted when its texts are too large to diff.
     void record(const std::string& path, std::string_view oldText, std::string_view newText, std::int64_t matches);
 
@@ -110,7 +147,9 @@ public:
     void recordMatches(const std::string& path, std::string_view text,
                        const std::vector<engine::MatchLocation>& matches);
 
-    // The changes recorded so far, in run order; the collector starts afresh.
+    // The changes recorded since the last take, in run order. The limits
+    // hold for the collector's whole life (one run), however often it is
+    // taken from while the run goes.
     std::vector<FileChange> take();
 
 private:

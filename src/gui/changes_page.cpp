@@ -1,5 +1,7 @@
 #include "changes_page.h"
 
+#include "changes_page_parts.h"
+
 #include "core/error.h"
 #include "core/text_ops.h"
 #include "diff_view.h"
@@ -21,27 +23,20 @@
 #include <QMenu>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 namespace quillet::gui {
 
+using namespace detail;
+
 namespace {
-
-enum Column { FileColumn, MatchesColumn, NoteColumn };
-
-constexpr int kRowRole = Qt::UserRole;
-
-QString fromBytes(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-
-QString filesText(std::size_t count) {
-    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
-}
 
 QString undoNote(engine::UndoOutcome outcome, std::string_view reason) {
     QString why = QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size()));
@@ -58,6 +53,20 @@ QString undoNote(engine::UndoOutcome outcome, std::string_view reason) {
     }
     return why;
 }
+
+// Paths lose their middle when they do not fit, a change's row its end: its
+// line number and old text stay in sight.
+class ChangeRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.parent().isValid())
+            option->textElideMode = Qt::ElideRight;
+    }
+};
 
 // As the Result page's list does: the desktop's handler, never a program
 // named like the file.
@@ -105,11 +114,12 @@ QString undoQuestion(const QString& description, std::size_t files) {
 ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     : QWidget(parent), m_source(std::move(source)), m_run(new RunController(this)),
       m_preview(new QPushButton(QStringLiteral("&Preview"), this)),
-      m_apply(new QPushButton(QStringLiteral("&Apply"), this)),
+      m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_apply(new QPushButton(QStringLiteral("&Apply"), this)),
       m_undo(new QPushButton(QStringLiteral("&Undo Last Run"), this)),
       m_keepBackups(new QCheckBox(QStringLiteral("Keep &Backups"), this)), m_status(new QLabel(this)),
       m_list(new QTreeWidget(this)), m_diff(new DiffView(this)) {
     m_preview->setObjectName(QStringLiteral("Preview_Btn"));
+    m_stop->setObjectName(QStringLiteral("StopPreview_Btn"));
     m_apply->setObjectName(QStringLiteral("Apply_Btn"));
     m_undo->setObjectName(QStringLiteral("Undo_Btn"));
     m_keepBackups->setObjectName(QStringLiteral("KeepBackups_Chk"));
@@ -120,27 +130,34 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     m_list->setObjectName(QStringLiteral("Changes_List"));
     m_diff->setObjectName(QStringLiteral("Diff_View"));
     m_preview->setToolTip(QStringLiteral("List the files the current settings would change, writing nothing"));
-    m_apply->setToolTip(QStringLiteral("Rewrite the checked files as previewed"));
+    m_stop->setToolTip(QStringLiteral("End the preview after the file in hand, keeping what it found (Esc)"));
+    m_apply->setToolTip(QStringLiteral("Make the ticked changes of the ticked files, as previewed"));
     m_undo->setToolTip(QStringLiteral("Give the files of the last run their old content back"));
 
     m_list->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Matches"), QStringLiteral("Note")});
     m_list->setRootIsDecorated(false);
+    m_list->setItemsExpandable(true);
     m_list->setUniformRowHeights(true);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     // The path takes the room the other columns leave, and loses its middle
     // rather than its file name when it does not fit; the tooltips show the
     // whole path and note.
     m_list->setTextElideMode(Qt::ElideMiddle);
+    m_list->setItemDelegate(new ChangeRowDelegate(m_list));
     QHeaderView* header = m_list->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
-    header->setSectionResizeMode(MatchesColumn, QHeaderView::ResizeToContents);
+    // Sized from the counts as rows come, not by the view measuring every
+    // row at each insertion, which a list of thousands cannot afford.
+    header->setSectionResizeMode(MatchesColumn, QHeaderView::Interactive);
+    m_list->setColumnWidth(MatchesColumn, header->sectionSizeHint(MatchesColumn));
     header->setSectionResizeMode(NoteColumn, QHeaderView::Interactive);
     m_diff->showMessage(QStringLiteral("Preview to see what the settings would change."));
     m_status->setWordWrap(true);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_preview);
+    buttons->addWidget(m_stop);
     buttons->addWidget(m_apply);
     buttons->addSpacing(12);
     buttons->addWidget(m_keepBackups);
@@ -162,6 +179,11 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
         return [this, handler] { runGuarded([&] { (this->*handler)(); }); };
     };
     connect(m_preview, &QPushButton::clicked, this, guarded(&ChangesPage::Preview_BtnClick));
+    connect(m_stop, &QPushButton::clicked, this, &ChangesPage::Stop_BtnClick);
+    // Only while a run goes, so that Esc stays free for the rest of the
+    // window otherwise.
+    m_escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr, Qt::WindowShortcut);
+    connect(m_escape, &QShortcut::activated, this, &ChangesPage::Stop_BtnClick);
     connect(m_apply, &QPushButton::clicked, this, guarded(&ChangesPage::Apply_BtnClick));
     connect(m_undo, &QPushButton::clicked, this, guarded(&ChangesPage::Undo_BtnClick));
     connect(m_list, &QTreeWidget::currentItemChanged, this,
@@ -171,6 +193,11 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     connect(m_list, &QWidget::customContextMenuRequested, this, &ChangesPage::showContextMenu);
     connect(m_diff, &DiffView::openLineRequested, this,
             [this](std::int64_t line) { runGuarded([&] { openItemAtLine(m_list->currentItem(), line); }); });
+    connect(m_list, &QTreeWidget::itemChanged, this, &ChangesPage::onItemChanged);
+    m_list->installEventFilter(this);
+    connect(m_list, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem* item) { runGuarded([&] { showChangesOf(item); }); });
+    connect(m_run, &RunController::filesHandled, this, &ChangesPage::onFilesHandled);
     connect(m_run, &RunController::finished, this, &ChangesPage::onRunFinished);
     connect(m_run, &RunController::failed, this, &ChangesPage::onRunFailed);
     updateButtons();
@@ -196,7 +223,7 @@ void ChangesPage::setWindowRunning(bool running) {
 }
 
 QList<QWidget*> ChangesPage::focusChain() const {
-    return {m_preview, m_apply, m_keepBackups, m_undo, m_list, m_diff};
+    return {m_preview, m_stop, m_apply, m_keepBackups, m_undo, m_list, m_diff};
 }
 
 std::optional<std::string> ChangesPage::backupSuffix() const {
@@ -208,110 +235,11 @@ std::optional<std::string> ChangesPage::backupSuffix() const {
 void ChangesPage::updateButtons() {
     const bool idle = !m_windowRunning && !isBusy();
     m_preview->setEnabled(idle);
-    m_apply->setEnabled(idle && m_shown == Shown::Preview && !m_rows.empty());
+    m_stop->setEnabled(m_run->isRunning() && !m_stopping);
+    m_escape->setEnabled(m_run->isRunning());
+    const bool ticked = std::any_of(m_rows.begin(), m_rows.end(), [](const Row& row) { return row.Checkable; });
+    m_apply->setEnabled(idle && ticked);
     m_undo->setEnabled(idle);
-}
-
-void ChangesPage::Preview_BtnClick() {
-    engine::RunRequest request = m_source();
-    request.Param.DryRun = true;
-    request.Hooks = nullptr;
-    m_previewRequest = request;
-    m_changedSincePreview.clear();
-    startRun(std::move(request), Shown::Preview, std::nullopt);
-}
-
-// The checked files, by the paths the preview listed, with the preview's
-// settings: the window's controls may have changed since.
-void ChangesPage::Apply_BtnClick() {
-    engine::RunRequest request;
-    request.Shape = engine::RunShape::PathList;
-    request.Param = m_previewRequest.Param;
-    request.Param.DryRun = false;
-    request.Threads = m_previewRequest.Threads;
-    m_changedSincePreview.clear();
-    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = m_list->topLevelItem(i);
-        if (item->checkState(FileColumn) != Qt::Checked)
-            continue;
-        const FileChange& change = m_rows.at(item->data(FileColumn, kRowRole).toULongLong()).Change;
-        request.Entries.push_back(change.Path);
-        if (!change.HasIdentity || !sameFileNow(change.Path, change.Identity))
-            m_changedSincePreview.insert(change.Path);
-    }
-    if (request.Entries.empty()) {
-        userDialogs().showInformation(this, QStringLiteral("No file is checked: nothing to apply."));
-        return;
-    }
-    engine::RunKeepersOptions keep;
-    keep.Writes = engine::RunWrites(request.Param.Operation, request.Param.DryRun);
-    keep.Description = describeRun(m_previewRequest) + " (applied from a preview)";
-    keep.BackupSuffix = backupSuffix();
-    startRun(std::move(request), Shown::RunChanges, std::move(keep));
-}
-
-void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optional<engine::RunKeepersOptions> keep) {
-    m_collector = std::make_shared<ChangeCollector>();
-    RunAttachments attachments;
-    attachments.Keep = std::move(keep);
-    attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
-                                                      std::string_view newText, std::int64_t matches) {
-        collector->record(path, oldText, newText, matches);
-    };
-    m_param = request.Param;
-    m_running = shows;
-    m_status->setText(shows == Shown::Preview ? QStringLiteral("Previewing...") : QStringLiteral("Applying..."));
-    m_run->start(std::move(request), StopAtStart::No, std::move(attachments));
-    updateButtons();
-    emit busyChanged(true);
-}
-
-void ChangesPage::onRunFinished() {
-    showRunOutcome(true);
-}
-
-// A run that failed halfway leaves the checked files after the failure
-// unprocessed: only a complete run says that a file has nothing to change.
-void ChangesPage::showRunOutcome(bool complete) {
-    m_showsMatches = false;
-    m_rows.clear();
-    for (FileChange& change : m_collector->take()) {
-        Row row{std::move(change), {}, true};
-        if (m_running == Shown::RunChanges && m_changedSincePreview.erase(row.Change.Path) != 0)
-            row.Note = QStringLiteral("changed since the preview: processed afresh");
-        m_rows.push_back(std::move(row));
-    }
-    const std::size_t changed = m_rows.size();
-    // Checked files that changed since the preview and no longer change.
-    if (complete) {
-        for (const std::string& path : m_changedSincePreview) {
-            FileChange unchanged;
-            unchanged.Path = path;
-            m_rows.push_back(
-                {std::move(unchanged), QStringLiteral("changed since the preview: nothing to change now"), false});
-        }
-    }
-    m_shown = m_running;
-    m_running = Shown::Nothing;
-    const QString count = filesText(changed);
-    const bool preview = m_shown == Shown::Preview;
-    // A run that failed lists only the files before the failure: the status
-    // must not read like a finished one.
-    if (complete)
-        fillList(preview ? QStringLiteral("%1 would change. Nothing was written.").arg(count)
-                         : QStringLiteral("%1 changed.").arg(count));
-    else
-        fillList(preview ? QStringLiteral("The preview stopped on an error: %1 would change before it. Nothing "
-                                          "was written.")
-                               .arg(count)
-                         : QStringLiteral("The run stopped on an error: %1 changed before it.").arg(count));
-    emit busyChanged(false);
-    emit actionEnded();
-}
-
-void ChangesPage::onRunFailed(const QString& message) {
-    showRunOutcome(false);
-    userDialogs().showError(this, errorBoxText(message));
 }
 
 void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::FileOperation& param) {
@@ -325,25 +253,62 @@ void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::
                             : QStringLiteral("The last run changed %1.").arg(filesText(m_rows.size())));
 }
 
-void ChangesPage::fillList(const QString& status) {
+void ChangesPage::clearList() {
     m_list->clear();
+    m_rows.clear();
+    m_list->setColumnWidth(MatchesColumn, m_list->header()->sectionSizeHint(MatchesColumn));
+}
+
+void ChangesPage::fillList(const QString& status) {
+    std::vector<Row> rows = std::exchange(m_rows, {});
+    clearList();
+    appendRows(std::move(rows));
+    finishList(status);
+}
+
+void ChangesPage::appendRows(std::vector<Row> rows) {
+    if (rows.empty())
+        return;
+    const bool before = std::exchange(m_settingTicks, true);
     QList<QTreeWidgetItem*> items;
-    for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        const Row& row = m_rows[i];
+    bool expandable = false;
+    for (Row& row : rows) {
         auto* item = new QTreeWidgetItem;
         item->setText(FileColumn, fromBytes(row.Change.Path));
         item->setToolTip(FileColumn, item->text(FileColumn));
         if (row.Counted && row.Change.Matches >= 0)
             item->setText(MatchesColumn, QString::number(row.Change.Matches));
         item->setTextAlignment(MatchesColumn, Qt::AlignRight | Qt::AlignVCenter);
-        item->setText(NoteColumn, row.Note);
-        item->setToolTip(NoteColumn, row.Note);
-        item->setData(FileColumn, kRowRole, QVariant::fromValue<qulonglong>(i));
-        if (m_shown == Shown::Preview)
-            item->setCheckState(FileColumn, Qt::Checked);
+        if (!row.Note.isEmpty()) { // most rows have none: a preview lists thousands
+            item->setText(NoteColumn, row.Note);
+            item->setToolTip(NoteColumn, row.Note);
+        }
+        item->setData(FileColumn, kRowRole, QVariant::fromValue<qulonglong>(m_rows.size()));
+        if (row.Checkable)
+            item->setCheckState(FileColumn, tickState(row));
+        if (!row.Ticks.empty()) {
+            item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+            expandable = true;
+        }
         items << item;
+        m_rows.push_back(std::move(row));
     }
+    if (expandable)
+        m_list->setRootIsDecorated(true);
     m_list->addTopLevelItems(items);
+    const QFontMetrics metrics = m_list->fontMetrics();
+    int countWidth = m_list->header()->sectionSizeHint(MatchesColumn);
+    for (const QTreeWidgetItem* item : items)
+        countWidth =
+            std::max(countWidth, metrics.horizontalAdvance(item->text(MatchesColumn)) + metrics.averageCharWidth() * 3);
+    if (countWidth > m_list->columnWidth(MatchesColumn))
+        m_list->setColumnWidth(MatchesColumn, countWidth);
+    m_settingTicks = before;
+}
+
+void ChangesPage::finishList(const QString& status) {
+    m_list->setRootIsDecorated(
+        std::any_of(m_rows.begin(), m_rows.end(), [](const Row& row) { return !row.Ticks.empty(); }));
     // A long note (an undo's reason) is cut rather than squeezing the paths.
     const QFontMetrics metrics = m_list->fontMetrics();
     int noteWidth = 0;
@@ -364,7 +329,8 @@ void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
         m_diff->showMessage(QString());
         return;
     }
-    const Row& row = m_rows.at(item->data(FileColumn, kRowRole).toULongLong());
+    QTreeWidgetItem* fileItem = item->parent() != nullptr ? item->parent() : item;
+    Row& row = m_rows.at(fileItem->data(FileColumn, kRowRole).toULongLong());
     if (m_shown == Shown::UndoOutcome || !row.Counted) {
         m_diff->showMessage(row.Note);
         return;
@@ -382,10 +348,16 @@ void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
         m_diff->showDiff(row.Change.Diff, m_shown == Shown::Preview ? DiskSide::Old : DiskSide::New);
         return;
     }
-    // A preview's file is still there to be read; a real run's old content
-    // is gone (it is in the journal).
-    if (m_shown == Shown::Preview) {
-        m_diff->showDiff(diffOfFileNow(m_param, row.Change.Path), DiskSide::Old);
+    // A preview's file is still there to be read (it shows the ticked
+    // changes, and whether it is still as previewed); a real run's old
+    // content is gone (it is in the journal).
+    if (row.Checkable) {
+        checkStillAsPreviewed(row, fileItem);
+        if (!row.Checkable) {
+            m_diff->showMessage(row.Note);
+            return;
+        }
+        showFileDiff(row);
         return;
     }
     m_diff->showMessage(QStringLiteral("The changes of this file are too large to keep for display."));
@@ -494,6 +466,8 @@ void ChangesPage::showUndoOutcome(std::vector<Row> rows, const engine::UndoSumma
 }
 
 QString ChangesPage::absolutePath(QTreeWidgetItem* item) const {
+    if (item != nullptr && item->parent() != nullptr)
+        item = item->parent();
     return item ? QFileInfo(item->text(FileColumn)).absoluteFilePath() : QString();
 }
 

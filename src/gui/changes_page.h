@@ -2,11 +2,26 @@
 // did change, file by file, and the way back.
 //   Preview          runs the window's current settings as a dry run and lists
 //                    each file that would change, with its number of matches
-//                    and a check box; nothing is written.
-//   Apply            rewrites exactly the checked files of the preview, with
-//                    the settings of the preview, as one journaled run. A file
-//                    that changed since the preview is processed afresh (its
-//                    content now, not the preview's) and marked in the list.
+//                    and a tick, as the files are found (the status line
+//                    counts the files looked at and names the one in hand);
+//                    nothing is written. A file's row opens into its changes,
+//                    each with its line, the old and the new text and a tick
+//                    of its own, all ticked at first; unticking each change
+//                    of a file unticks the file, ticking the file ticks them
+//                    all. Space toggles the tick of the current row. With
+//                    Only Search, it lists the matching files and their
+//                    matches, as Execute does.
+//   Stop (or Esc)    ends a preview (or an apply) after the file in hand;
+//                    the list keeps what was found so far and says so.
+//   Apply            rewrites exactly the ticked changes of the ticked files
+//                    of the preview, with the settings of the preview, as one
+//                    journaled run; the engine applies the choice
+//                    (RunEvents::ChooseMatches). A file whose text is no
+//                    longer the one previewed is left as it is, read afresh
+//                    and listed again, marked, with its changes unticked for
+//                    a review; a clean-up recipe's file (whose changes are
+//                    not counted, so not chosen one by one) is processed
+//                    afresh and marked.
 //   Undo Last Run    gives the newest journaled run's files their old content
 //                    back, after a confirmation that says how many; files
 //                    changed since that run are left alone and listed so.
@@ -33,13 +48,16 @@
 
 #include "change_list.h"
 #include "engine/run/run.h"
+#include "run_controller.h"
 #include "engine/keep/run_keepers.h"
 #include "engine/keep/undo.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -47,18 +65,19 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QShortcut;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace quillet::gui {
 
 class DiffView;
-class RunController;
 
 // What a journal entry says of a run of the window: the operation, its texts
 // and where it ran, e.g. Replace Text "a" with "b" in /web (*.htm, sub
@@ -100,6 +119,13 @@ public:
     // The page's controls in the order Tab visits them.
     QList<QWidget*> focusChain() const;
 
+    // The shortest time between two additions of rows to the list while a
+    // run goes.
+    static constexpr std::chrono::milliseconds kRowsInterval{250};
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     // A preview, apply or undo started (true) or ended (false): the window's
     // Execute waits for it.
@@ -112,12 +138,25 @@ private:
     // One line of the list: a changed file, and what the list says of it
     // beyond its count (changed since the preview, left alone by an undo).
     struct Row {
+        Row(FileChange change, QString note, bool counted)
+            : Change(std::move(change)), Note(std::move(note)), Counted(counted) {}
+
         FileChange Change;
         QString Note;
         bool Counted = true; // the Matches column applies
+        // A preview's file (or one to review again after an apply): it has a
+        // tick, and Ticks one per change (match n at [n - 1]), unless the
+        // operation is a recipe, whose file is ticked as a whole (Ticked).
+        bool Checkable = false;
+        bool Ticked = true;
+        std::vector<bool> Ticks;
     };
+    // What an apply takes from the preview, and what it finds, shared with
+    // the run's thread.
+    struct ApplyChoices;
 
     void Preview_BtnClick();
+    void Stop_BtnClick();
     void Apply_BtnClick();
     void Undo_BtnClick();
     // Runs `work` on m_undoThread, with the page busy, the wait cursor and
@@ -132,21 +171,39 @@ private:
                          const QString& statusBefore);
     void onRunFinished();
     void onRunFailed(const QString& message);
+    void onFilesHandled(const QList<FileBatch>& batches);
     void showRunOutcome(bool complete);
     void onCurrentItemChanged(QTreeWidgetItem* item);
+    void onItemChanged(QTreeWidgetItem* item);
+    // Lists the changes of a preview's file, read again; a file that is no
+    // longer as previewed is marked and its changes unticked.
+    void showChangesOf(QTreeWidgetItem* fileItem);
+    // Reads the row's file again: false (and the row marked, its changes
+    // unticked or gone) when it is no longer the text previewed.
+    bool checkStillAsPreviewed(Row& row, QTreeWidgetItem* fileItem);
+    void showFileDiff(const Row& row);
+    void setItemTick(QTreeWidgetItem* item, Qt::CheckState state);
+    Qt::CheckState tickState(const Row& row) const;
     void showContextMenu(const QPoint& at);
     void openItem(QTreeWidgetItem* item);
     void openItemAtLine(QTreeWidgetItem* item, std::int64_t line);
 
     // `keep`: the keepers of a run that writes, made on the run's thread.
     void startRun(engine::RunRequest request, Shown shows, std::optional<engine::RunKeepersOptions> keep);
+    // Adds rows and their items to the list (a run's, as they come).
+    void appendRows(std::vector<Row> rows);
+    void appendCollected();
+    void clearList();
     void fillList(const QString& status);
+    void finishList(const QString& status);
     void updateButtons();
     QString absolutePath(QTreeWidgetItem* item) const;
 
     RequestSource m_source;
     RunController* m_run;
     QPushButton* m_preview;
+    QPushButton* m_stop;
+    QShortcut* m_escape;
     QPushButton* m_apply;
     QPushButton* m_undo;
     QCheckBox* m_keepBackups;
@@ -163,8 +220,15 @@ private:
     engine::FileOperation m_param;       // the settings of the changes shown
     std::shared_ptr<ChangeCollector> m_collector;
     std::vector<Row> m_rows;
-    // The checked files of an apply that had changed since the preview.
-    std::set<std::string> m_changedSincePreview;
+    // The ticked files of the apply going on that it has listed.
+    std::set<std::string> m_written;
+    std::shared_ptr<ApplyChoices> m_choices; // the apply going on
+    bool m_stopping = false;                 // Stop was asked of the run going on
+    bool m_settingTicks = false;             // the page itself is setting ticks
+    std::int64_t m_filesSeen = 0;            // by the run going on
+    std::int64_t m_filesTotal = -1;
+    QString m_currentFile;
+    QElapsedTimer m_sinceRowsAdded; // to the list, while a run goes
 };
 
 } // namespace quillet::gui

@@ -92,6 +92,8 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
                                const std::vector<core::KeptStretch>*,
                                std::int64_t matches) { onChanged(path, oldText, newText, matches); };
     events.OnMatches = std::move(attachments.OnMatches);
+    events.ChooseMatches = std::move(attachments.ChooseMatches);
+    events.ChangedNeedsNewText = attachments.ChangedNeedsNewText;
     events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
     QStringList unreadable;
     events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {

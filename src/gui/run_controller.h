@@ -57,7 +57,9 @@ enum class StopAtStart { No, Yes };
 // for each changed file, called on the run's thread with the file's old and
 // new bytes and its count of matches (RunEvents::OnChanged). And one for
 // the matches of each matching file, with FileOperation::ListMatches
-// (RunEvents::OnMatches), also called on the run's thread.
+// (RunEvents::OnMatches), also called on the run's thread. And the choice of
+// a file's changes (RunEvents::ChooseMatches), on the run's thread too.
+// ChangedNeedsNewText: as RunEvents has it.
 struct RunAttachments {
     std::optional<engine::RunKeepersOptions> Keep;
     std::function<void(const std::string& path, std::string_view oldText, std::string_view newText,
@@ -66,6 +68,10 @@ struct RunAttachments {
     std::function<void(const std::string& entry, std::string_view text,
                        const std::vector<engine::MatchLocation>& matches)>
         OnMatches;
+    std::function<std::vector<bool>(const std::string& listedPath, std::string_view text,
+                                    const std::vector<engine::MatchLocation>& matches)>
+        ChooseMatches;
+    bool ChangedNeedsNewText = true;
 };
 
 class RunController : public QObject {

@@ -82,6 +82,33 @@ ino_t inodeOf(const std::string& path) {
 // Every form, with and without a change, with one thread or several (a
 // worker that stages a rewrite ahead writes what the run's thread would).
 // The run and its diff see the text, never the encoded bytes.
+// A listener that notes only the old text is spared the new one; the rest
+// of what it hears stays the same.
+TEST(ChangedEvents, NewTextOnlyWhenAskedFor) {
+    TempDir dir;
+    const std::string path = dir.write("a.txt", "one foo two foo\n");
+    for (const bool asked : {true, false}) {
+        RunRequest request;
+        request.Entries = {path};
+        request.Param = operation(core::OpReplaceText, "foo", "bar");
+        request.Param.DryRun = true;
+        RunEvents events;
+        events.ChangedNeedsNewText = asked;
+        std::string oldText, newText = "unset";
+        std::int64_t matches = 0;
+        events.OnChanged = [&](const std::string&, std::string_view oldSeen, std::string_view newSeen, const auto*,
+                               std::int64_t count) {
+            oldText = oldSeen;
+            newText = newSeen;
+            matches = count;
+        };
+        EXPECT_EQ(ExecuteRun(request, events), 1);
+        EXPECT_EQ(oldText, "one foo two foo\n") << asked;
+        EXPECT_EQ(newText, asked ? "one bar two bar\n" : "") << asked;
+        EXPECT_EQ(matches, 2) << asked;
+    }
+}
+
 TEST(EncodedFiles, RoundTripByteForByte) {
     const struct {
         std::uint8_t operation;

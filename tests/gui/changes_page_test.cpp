@@ -7,6 +7,7 @@
 #include "changes_page.h"
 #include "diff_view.h"
 #include "main_window.h"
+#include "run_controller.h"
 #include "window_test_support.h"
 
 #include <QApplication>
@@ -119,6 +120,16 @@ private:
                 row << QStringLiteral("[") + item->text(2) + QLatin1Char(']');
             shown << row.join(QLatin1Char(' '));
         }
+        return shown;
+    }
+
+    // The changes a file's row opened into, "[x] LINE: OLD -> NEW".
+    QStringList changesOf(int row) const {
+        QStringList shown;
+        const QTreeWidgetItem* file = list()->topLevelItem(row);
+        for (int i = 0; i < file->childCount(); ++i)
+            shown << (file->child(i)->checkState(0) == Qt::Checked ? QStringLiteral("[x] ") : QStringLiteral("[ ] ")) +
+                         file->child(i)->text(0);
         return shown;
     }
 
@@ -354,6 +365,41 @@ private slots:
         QCOMPARE(shownRows(quillet::gui::matchRows(view, matches, 2)), expected);
     }
 
+    // A change's row: its line, the old and the new text, each cut at a
+    // character's start, line ends shown.
+    void changeRowsShowEachChangeOnOneLine_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("needle");
+        QTest::addColumn<QByteArray>("replacement");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("one per line") << QByteArray("a foo\nfoo b\n") << QByteArray("foo") << QByteArray("bar")
+                                      << QStringList{"1: foo > bar", "2: foo > bar"};
+        QTest::newRow("over a line end") << QByteArray("x ab\r\ncd y") << QByteArray("ab\r\ncd") << QByteArray("z\n")
+                                         << QStringList{"1: ab\u23CEcd > z\u23CE"};
+        // Byte 80 falls inside a two-byte character: the cut comes before it.
+        const QByteArray wide = "a" + QByteArray("\xC3\xA9").repeated(50);
+        QTest::newRow("cut at a character")
+            << wide << wide << QByteArray("e") << QStringList{"1: a" + QString(39, QChar(0xE9)) + "[...] > e"};
+    }
+
+    void changeRowsShowEachChangeOnOneLine() {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, needle);
+        QFETCH(QByteArray, replacement);
+        QFETCH(QStringList, expected);
+        const std::string_view view(text.constData(), static_cast<std::size_t>(text.size()));
+        auto matches =
+            literalMatches(view, std::string_view(needle.constData(), static_cast<std::size_t>(needle.size())));
+        for (quillet::engine::MatchLocation& match : matches)
+            match.Replacement = replacement.toStdString();
+        QStringList shown;
+        for (const quillet::gui::ChangeRow& row : quillet::gui::changeRows(view, matches))
+            shown << QStringLiteral("%1: %2 > %3")
+                         .arg(row.Line)
+                         .arg(QString::fromStdString(row.Old), QString::fromStdString(row.New));
+        QCOMPARE(shown, expected);
+    }
+
     // A search over many matches keeps rows of only so many; each file
     // keeps its full count and says when its view is cut.
     void collectorKeepsMatchesWithinItsLimits() {
@@ -437,34 +483,222 @@ private slots:
         QCOMPARE(rows(), QStringList{"a.htm 3"});
     }
 
-    void fileChangedSincePreviewIsProcessedAfreshAndMarked_data() {
+    // A file whose text is no longer the one previewed is not written with
+    // changes nobody saw: it is read afresh, marked, and its changes shown
+    // unticked; ticking one and applying again makes that one.
+    void fileChangedSincePreviewIsShownAgainUnticked_data() {
         QTest::addColumn<QByteArray>("edited"); // b.htm as another program leaves it after the preview
-        QTest::addColumn<QByteArray>("applied");
         QTest::addColumn<QString>("row");
         QTest::addColumn<QString>("status");
-        QTest::newRow("more matches now") << QByteArray("foo and foo again\n") << QByteArray("bar and bar again\n")
-                                          << "b.htm 2 [changed since the preview: processed afresh]"
-                                          << "2 files changed.";
-        QTest::newRow("no match left") << QByteArray("gone\n") << QByteArray("gone\n")
+        QTest::addColumn<QStringList>("changes");  // b.htm's changes, shown again
+        QTest::addColumn<QByteArray>("reapplied"); // b.htm once its second change is ticked and applied
+        QTest::newRow("more matches now")
+            << QByteArray("foo and foo again\n") << "b.htm 2 [changed since the preview: review its changes again]"
+            << "1 file changed. 1 file changed since the preview and left as it was: review its changes and Apply "
+               "again."
+            << QStringList{"[ ] 1: foo \u2192 bar", "[ ] 1: foo \u2192 bar"} << QByteArray("foo and bar again\n");
+        QTest::newRow("same count, other text")
+            << QByteArray("xx foo\n") << "b.htm 1 [changed since the preview: review its changes again]"
+            << "1 file changed. 1 file changed since the preview and left as it was: review its changes and Apply "
+               "again."
+            << QStringList{"[ ] 1: foo \u2192 bar"} << QByteArray();
+        QTest::newRow("no match left") << QByteArray("gone\n")
                                        << "b.htm [changed since the preview: nothing to change now]"
-                                       << "1 file changed.";
+                                       << "1 file changed." << QStringList{} << QByteArray();
     }
 
-    void fileChangedSincePreviewIsProcessedAfreshAndMarked() {
+    void fileChangedSincePreviewIsShownAgainUnticked() {
         QFETCH(QByteArray, edited);
-        QFETCH(QByteArray, applied);
         QFETCH(QString, row);
         QFETCH(QString, status);
+        QFETCH(QStringList, changes);
+        QFETCH(QByteArray, reapplied);
         freshWindowIn(m_dir->path());
         replace(QStringLiteral("foo"), QStringLiteral("bar"));
         clickPage(QStringLiteral("Changes"));
         clickAndWaitForPage("Preview_Btn");
         writeFile(path("b.htm"), edited);
         clickAndWaitForPage("Apply_Btn");
-        QCOMPARE(readFile(path("b.htm")), applied);
+        QCOMPARE(readFile(path("b.htm")), edited);
         QCOMPARE(readFile(path("a.htm")), QByteArray("one bar\ntwo\nbar three bar\n"));
         QCOMPARE(rows(), (QStringList{"a.htm 3", row}));
         QCOMPARE(child<QLabel>(m_window.get(), "Changes_Lab")->text(), status);
+        if (changes.isEmpty())
+            return;
+        QCOMPARE(list()->topLevelItem(1)->checkState(0), Qt::Unchecked);
+        clickRow(1);
+        QTest::keyClick(list(), Qt::Key_Right);
+        QCOMPARE(changesOf(1), changes);
+        if (reapplied.isEmpty())
+            return;
+        QTest::keyClick(list(), Qt::Key_Down);
+        QTest::keyClick(list(), Qt::Key_Down);
+        QTest::keyClick(list(), Qt::Key_Space);
+        clickAndWaitForPage("Apply_Btn");
+        QCOMPARE(readFile(path("b.htm")), reapplied);
+    }
+
+    // A clean-up recipe has no matches to choose from: its file is ticked
+    // whole, and one edited since the preview is processed afresh, marked.
+    void recipeFileChangedSincePreviewIsProcessedAfresh() {
+        writeFile(path("s.htm"), "<script>a</script>one\n");
+        writeFile(path("t.htm"), "<script>a</script>two\n");
+        freshWindowIn(m_dir->path());
+        clickPage(QStringLiteral("Text"));
+        auto* removeScript = child<QRadioButton>(m_window.get(), "SROperation_Rdg_4");
+        QTest::mouseClick(removeScript, Qt::LeftButton, {}, QPoint(8, removeScript->height() / 2));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        QCOMPARE(rows(), (QStringList{"s.htm 1", "t.htm 1"}));
+        QVERIFY(list()->topLevelItem(0)->childIndicatorPolicy() != QTreeWidgetItem::ShowIndicator);
+        writeFile(path("t.htm"), "<script>b</script>three\n");
+        clickAndWaitForPage("Apply_Btn");
+        QCOMPARE(readFile(path("s.htm")), QByteArray("one\n"));
+        QCOMPARE(readFile(path("t.htm")), QByteArray("three\n"));
+        QCOMPARE(rows(), (QStringList{"s.htm 1", "t.htm 1 [changed since the preview: processed afresh]"}));
+    }
+
+    // From the preview, open a file's changes, untick one by keys: Apply
+    // makes exactly the others, as the engine makes that choice itself.
+    void untickedChangeIsLeftAndTheOthersMade_data() {
+        QTest::addColumn<int>("unticked"); // a.htm's change, from 0
+        QTest::addColumn<QByteArray>("applied");
+        QTest::newRow("first") << 0 << QByteArray("one foo\ntwo\nbar three bar\n");
+        QTest::newRow("middle") << 1 << QByteArray("one bar\ntwo\nfoo three bar\n");
+        QTest::newRow("last") << 2 << QByteArray("one bar\ntwo\nbar three foo\n");
+    }
+
+    void untickedChangeIsLeftAndTheOthersMade() {
+        QFETCH(int, unticked);
+        QFETCH(QByteArray, applied);
+        const QByteArray before = readFile(path("a.htm"));
+        freshWindowIn(m_dir->path());
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        clickRow(0);
+        QTest::keyClick(list(), Qt::Key_Right);
+        QCOMPARE(changesOf(0),
+                 (QStringList{"[x] 1: foo \u2192 bar", "[x] 3: foo \u2192 bar", "[x] 3: foo \u2192 bar"}));
+        for (int i = 0; i <= unticked; ++i)
+            QTest::keyClick(list(), Qt::Key_Down);
+        QTest::keyClick(list(), Qt::Key_Space);
+        QCOMPARE(list()->topLevelItem(0)->checkState(0), Qt::PartiallyChecked);
+        // The diff shows what Apply will make.
+        const QString shown = child<QPlainTextEdit>(m_window.get(), "Diff_View")->toPlainText();
+        QCOMPARE(shown.count(QStringLiteral("bar")), 2);
+        clickAndWaitForPage("Apply_Btn");
+        QCOMPARE(readFile(path("a.htm")), applied);
+        QCOMPARE(readFile(path("b.htm")), QByteArray("bar\n"));
+        QCOMPARE(rows(), (QStringList{"a.htm 2", "b.htm 1"}));
+        // The engine, asked for the same choice of the same text.
+        const QString copy = m_dir->filePath(QStringLiteral("copy.txt"));
+        writeFile(copy, before);
+        quillet::engine::FileOperation param;
+        param.SearchPattern = "foo";
+        param.NewText = "bar";
+        param.DryRun = true;
+        param.Match.Selection = std::vector<bool>{unticked != 0, unticked != 1, unticked != 2};
+        const quillet::engine::PreparedFile engine = quillet::engine::PrepareFile(copy.toStdString(), param);
+        QCOMPARE(QByteArray::fromStdString(engine.Result.joined()), applied);
+    }
+
+    // The file's tick and its changes' follow one another.
+    void untickingEveryChangeUnticksTheFile() {
+        freshWindowIn(m_dir->path());
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        clickRow(0);
+        QTest::keyClick(list(), Qt::Key_Right);
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(list(), Qt::Key_Down);
+            QTest::keyClick(list(), Qt::Key_Space);
+        }
+        QCOMPARE(list()->topLevelItem(0)->checkState(0), Qt::Unchecked);
+        QCOMPARE(child<QPlainTextEdit>(m_window.get(), "Diff_View")->toPlainText(),
+                 QStringLiteral("No change of this file is ticked: Apply leaves it as it is."));
+        clickRow(0);
+        QTest::keyClick(list(), Qt::Key_Space);
+        QCOMPARE(changesOf(0),
+                 (QStringList{"[x] 1: foo \u2192 bar", "[x] 3: foo \u2192 bar", "[x] 3: foo \u2192 bar"}));
+        QTest::keyClick(list(), Qt::Key_Space);
+        QCOMPARE(changesOf(0),
+                 (QStringList{"[ ] 1: foo \u2192 bar", "[ ] 3: foo \u2192 bar", "[ ] 3: foo \u2192 bar"}));
+        clickAndWaitForPage("Apply_Btn");
+        QCOMPARE(readFile(path("a.htm")), QByteArray("one foo\ntwo\nfoo three foo\n"));
+        QCOMPARE(rows(), (QStringList{"b.htm 1"}));
+    }
+
+    // Stop (or Esc) ends a preview of many files after the file in hand: the
+    // list keeps what was found, the status says it was stopped, nothing is
+    // written, and what was found can be applied.
+    void stopEndsAPreviewWithWhatItFound_data() {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Stop") << false;
+        QTest::newRow("Esc") << true;
+    }
+
+    void stopEndsAPreviewWithWhatItFound() {
+        QFETCH(bool, escape);
+        // Enough work that the run cannot be over before the click after
+        // Preview's lands: each file holds many matches.
+        constexpr int kFiles = 2000;
+        const QByteArray text = QByteArray("a foo line\n").repeated(2000);
+        for (int i = 0; i < kFiles; ++i)
+            writeFile(m_dir->filePath(QStringLiteral("many/%1.htm").arg(i)), text);
+        freshWindowIn(m_dir->filePath(QStringLiteral("many")));
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        auto* run = m_window->findChild<ChangesPage*>()->findChild<quillet::gui::RunController*>();
+        QString progress;
+        QMetaObject::Connection once;
+        once = connect(run, &quillet::gui::RunController::filesHandled, this, [&] {
+            disconnect(once);
+            progress = child<QLabel>(m_window.get(), "Changes_Lab")->text();
+        });
+        QSignalSpy ended(m_window->findChild<ChangesPage*>(), &ChangesPage::actionEnded);
+        QTest::mouseClick(child<QPushButton>(m_window.get(), "Preview_Btn"), Qt::LeftButton);
+        if (escape)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        else
+            QTest::mouseClick(child<QPushButton>(m_window.get(), "StopPreview_Btn"), Qt::LeftButton);
+        QVERIFY(ended.wait(20000));
+        QVERIFY2(progress.startsWith(QStringLiteral("Previewing: ")) && progress.contains(QStringLiteral(".htm")),
+                 qPrintable(progress));
+        const QString status = child<QLabel>(m_window.get(), "Changes_Lab")->text();
+        const int found = list()->topLevelItemCount();
+        QVERIFY2(found > 0 && found < kFiles, qPrintable(status));
+        QVERIFY2(status.startsWith(QStringLiteral("The preview was stopped after ")) &&
+                     status.endsWith(
+                         QStringLiteral(": %1 would change so far. Nothing was written.")
+                             .arg(found == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(found))),
+                 qPrintable(status));
+        for (int i = 0; i < kFiles; i += 500)
+            QCOMPARE(readFile(m_dir->filePath(QStringLiteral("many/%1.htm").arg(i))), text);
+        QVERIFY(child<QPushButton>(m_window.get(), "Apply_Btn")->isEnabled());
+        QVERIFY(!child<QPushButton>(m_window.get(), "StopPreview_Btn")->isEnabled());
+        clickAndWaitForPage("Apply_Btn");
+        QCOMPARE(list()->topLevelItemCount(), found);
+        QVERIFY(readFile(QFileInfo(list()->topLevelItem(0)->text(0)).absoluteFilePath()).startsWith("a bar line\n"));
+    }
+
+    // Preview with Only Search lists the matches as Execute does, and
+    // offers nothing to apply.
+    void previewOfOnlySearchShowsTheMatches() {
+        freshWindowIn(m_dir->path());
+        clickPage(QStringLiteral("Text"));
+        auto* onlySearch = child<QRadioButton>(m_window.get(), "SROperation_Rdg_0");
+        QTest::mouseClick(onlySearch, Qt::LeftButton, {}, QPoint(8, onlySearch->height() / 2));
+        typeInto("SearchPattern_Memo", QStringLiteral("foo"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        QCOMPARE(rows(), (QStringList{"a.htm 3", "b.htm 1"}));
+        QCOMPARE(child<QLabel>(m_window.get(), "Changes_Lab")->text(), QStringLiteral("Matches in 2 files."));
+        QVERIFY(!child<QPushButton>(m_window.get(), "Apply_Btn")->isEnabled());
+        clickRow(0);
+        QCOMPARE(child<QPlainTextEdit>(m_window.get(), "Diff_View")->toPlainText(),
+                 QStringLiteral("1:  one foo\n2-  two\n3:  foo three foo"));
     }
 
     void realRunIsListedAndUndoRestoresItsFiles() {

@@ -352,7 +352,8 @@ private:
         if (prepared.NeedsWrite)
             m_replaced.insert(key(prepared.Identity));
         if (m_events.OnChanged)
-            m_events.OnChanged(entry.location.Path, prepared.oldText(), prepared.Result.joined(),
+            m_events.OnChanged(entry.location.Path, prepared.oldText(),
+                               m_events.ChangedNeedsNewText ? prepared.Result.joined() : std::string(),
                                prepared.Kept.empty() ? nullptr : &prepared.Kept, prepared.Matches);
     }
 

@@ -86,6 +86,11 @@ struct RunEvents {
     std::function<void(const std::string& listedPath, std::string_view oldText, std::string_view newText,
                        const std::vector<core::KeptStretch>* kept, std::int64_t matches)>
         OnChanged;
+    // Whether OnChanged is given the new text: false gives it an empty one,
+    // for a listener that notes only the old text and the count (a preview
+    // that makes its diffs later), so that the run does not join the new
+    // text of every file for nothing.
+    bool ChangedNeedsNewText = true;
     // With FileOperation::ListMatches: the matches of each matching file, in
     // run order, just before it is reported (after OnChanged): its
     // result-list entry (as OnResult gives it), the text the operation worked
