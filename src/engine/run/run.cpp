@@ -507,7 +507,8 @@ private:
             m_events.OnFile(report, stop);
         if (m_request.MaxFiles > 0 && m_totals.Matched >= m_request.MaxFiles)
             stop = true;
-        m_stopped = stop;
+        // Files put in place after a stop are still reported: the stop holds.
+        m_stopped = m_stopped || stop;
     }
 
     using Key = std::tuple<dev_t, ino_t, std::int64_t, std::int64_t, std::int64_t>;
