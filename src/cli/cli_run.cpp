@@ -238,9 +238,6 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     events.OnFile = [&](const engine::FileReport&, bool& stop) {
         stop = g_interrupted != 0 || listWriteError != 0 || (questions && questions->quit());
     };
-    // Not the answer "quit" to --confirm: the changes accepted before it
-    // are still made.
-    events.StopRequested = [&] { return g_interrupted != 0 || listWriteError != 0; };
     if (questions)
         events.ChooseMatches = [&](const std::string& path, std::string_view text,
                                    const std::vector<engine::MatchLocation>& matches) {

@@ -105,7 +105,6 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
         pendingResults.clear();
         stop = m_stop.load();
     };
-    events.StopRequested = [this] { return m_stop.load(); };
 
     std::int64_t filesDone = 0;
     engine::RunTotals totals;
