@@ -188,10 +188,60 @@ bool CopyFileBytes(int from, int to, std::int64_t size, std::int64_t fromOffset)
     return ::ftruncate(to, size) == 0;
 }
 
+namespace detail {
+std::atomic<FlushFault> g_flushFault{nullptr};
+} // namespace detail
+
+namespace {
+
+std::atomic<int> g_filesFlushed{0};
+std::atomic<int> g_directoriesFlushed{0};
+std::atomic<int> g_fileSystemsFlushed{0};
+
+// A fault a test asked for, as errno; 0 to flush.
+int flushFault(detail::Flush kind, int fd) {
+    const detail::FlushFault fault = detail::g_flushFault.load(std::memory_order_relaxed);
+    return fault != nullptr ? fault(kind, fd) : 0;
+}
+
+bool failWith(int error) {
+    errno = error;
+    return false;
+}
+
+} // namespace
+
+namespace detail {
+FlushCounts FlushesMade() {
+    return {g_filesFlushed.load(), g_directoriesFlushed.load(), g_fileSystemsFlushed.load()};
+}
+} // namespace detail
+
 bool SyncDirectory(int directoryFd) {
+    g_directoriesFlushed.fetch_add(1, std::memory_order_relaxed);
+    if (const int fault = flushFault(detail::Flush::Directory, directoryFd))
+        return failWith(fault);
     if (::fsync(directoryFd) == 0 || errno == EINVAL)
         return true;
     return false;
+}
+
+bool SyncFile(int fd) {
+    g_filesFlushed.fetch_add(1, std::memory_order_relaxed);
+    if (const int fault = flushFault(detail::Flush::File, fd))
+        return failWith(fault);
+    return ::fsync(fd) == 0;
+}
+
+bool SyncFileSystem(int fd) {
+    g_fileSystemsFlushed.fetch_add(1, std::memory_order_relaxed);
+    if (const int fault = flushFault(detail::Flush::FileSystem, fd))
+        return failWith(fault);
+    return ::syncfs(fd) == 0;
+}
+
+void StartWriteBack(int fd, std::int64_t offset, std::int64_t length) {
+    (void)::sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE);
 }
 
 std::vector<std::string> NamesIn(int directoryFd) {

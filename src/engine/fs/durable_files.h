@@ -79,6 +79,19 @@ bool CopyFileBytes(int from, int to, std::int64_t size, std::int64_t fromOffset 
 // through a crash. A failure is ignored where the file system does not flush
 // directories (EINVAL); false with errno set otherwise.
 bool SyncDirectory(int directoryFd);
+// Flushes a file's content and metadata (fsync); false with errno set.
+bool SyncFile(int fd);
+// Flushes the whole file system that holds `fd` (syncfs): one flush, one
+// commit of its journal, for any number of files and folders written on it.
+// It also writes whatever other programs left unwritten there. False with
+// errno set where a write-back error was met on that file system since `fd`
+// was opened, which may be another file's: ask each file (SyncFile) to tell
+// which.
+bool SyncFileSystem(int fd);
+// Starts writing back `length` bytes of `fd` from `offset` (0: to the end)
+// without waiting for them, so that the disk works while the program goes
+// on and a later flush finds less to write. Errors are left to that flush.
+void StartWriteBack(int fd, std::int64_t offset, std::int64_t length);
 
 // The names in an open directory, but "." and ".."; empty where it cannot be
 // read. Leaves the descriptor's own position alone.
@@ -100,6 +113,19 @@ namespace detail {
 // without unnamed files.
 enum class TemporaryFiles { Unnamed, UnnamedLinkedThroughProc, Named };
 extern std::atomic<TemporaryFiles> g_temporaryFiles;
+
+// For tests: the flushes SyncFile, SyncDirectory and SyncFileSystem made in
+// this process, and a fault to meet instead of one (the errno it returns;
+// 0: flush as usual).
+enum class Flush { File, Directory, FileSystem };
+struct FlushCounts {
+    int Files = 0;
+    int Directories = 0;
+    int FileSystems = 0;
+};
+FlushCounts FlushesMade();
+using FlushFault = int (*)(Flush kind, int fd);
+extern std::atomic<FlushFault> g_flushFault;
 } // namespace detail
 
 } // namespace quillet::engine

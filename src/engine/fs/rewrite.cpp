@@ -326,6 +326,39 @@ std::string applyMetadata(const NewFileMetadata& metadata, int fd) {
     return {};
 }
 
+// The stretch of a new file written before its write-back is started: the
+// disk writes each while the next is copied, so that a large file is mostly
+// on disk by the time it is flushed.
+constexpr std::size_t kWriteBackWindow = std::size_t{8} << 20;
+
+// Writes the pieces as writePieces does, starting the write-back of every
+// window of kWriteBackWindow bytes as soon as it is written.
+bool writeStartingWriteBack(int fd, TextPieces pieces) {
+    std::vector<std::string_view> window;
+    std::size_t windowBytes = 0;
+    std::int64_t offset = 0;
+    const auto writeWindow = [&] {
+        if (!writePieces(fd, window))
+            return false;
+        StartWriteBack(fd, offset, static_cast<std::int64_t>(windowBytes));
+        offset += static_cast<std::int64_t>(windowBytes);
+        window.clear();
+        windowBytes = 0;
+        return true;
+    };
+    for (std::string_view piece : pieces) {
+        while (!piece.empty()) {
+            const std::size_t take = std::min(piece.size(), kWriteBackWindow - windowBytes);
+            window.push_back(piece.substr(0, take));
+            piece.remove_prefix(take);
+            windowBytes += take;
+            if (windowBytes == kWriteBackWindow && !writeWindow())
+                return false;
+        }
+    }
+    return window.empty() || writeWindow();
+}
+
 bool inPlaceAllowed(const RewriteRequest& request) {
     if (request.Expected == nullptr)
         return false;
@@ -400,6 +433,10 @@ struct StagedRewrite::State {
     TemporaryFile temp;
     bool volatileFileSystem = false; // a restart empties it: nothing to flush
     bool adopted = false;            // the new file is request.Prepared's inode
+    dev_t device = 0;                // of the file system the new file is on
+    bool contentDurable = false;     // the new file's bytes are on disk (or need not be)
+    std::exception_ptr flushFailure; // why they, or the hooks' records, could not be flushed
+    struct stat placed {};           // the new file as it was put in place
     std::optional<Announcement> announced;
 };
 
@@ -547,10 +584,27 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
     }
     context.NewFd = temp.fd();
 
-    const bool written =
-        state.adopted || (request.Copied != nullptr ? CopyFileBytes(request.Copied->Fd, temp.fd(), request.Copied->Size,
-                                                                    request.Copied->Offset)
-                                                    : writePieces(temp.fd(), state.newText));
+    if (old.get() >= 0) {
+        state.device = info.st_dev;
+        state.volatileFileSystem = OnVolatileDevice(info.st_dev, old.get());
+    } else {
+        struct stat directory {};
+        state.volatileFileSystem = OnVolatileFileSystem(target.directory);
+        if (::fstat(target.directory, &directory) == 0)
+            state.device = directory.st_dev;
+    }
+    state.contentDurable = state.volatileFileSystem;
+    bool written = false;
+    if (state.adopted) {
+        written = true;
+    } else if (request.Copied != nullptr) {
+        written = CopyFileBytes(request.Copied->Fd, temp.fd(), request.Copied->Size, request.Copied->Offset);
+        if (written && !state.volatileFileSystem)
+            StartWriteBack(temp.fd(), 0, 0);
+    } else {
+        written = state.volatileFileSystem ? writePieces(temp.fd(), state.newText)
+                                           : writeStartingWriteBack(temp.fd(), state.newText);
+    }
     if (!written) {
         // Bytes mapped from a file that has since shrunk cannot be copied:
         // the file is not the one that was read.
@@ -578,30 +632,150 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
                 fail(kCannotCreate, listed, refused);
         }
     }
-    state.volatileFileSystem =
-        old.get() >= 0 ? OnVolatileDevice(info.st_dev, old.get()) : OnVolatileFileSystem(target.directory);
-    if (!state.volatileFileSystem && ::fsync(temp.fd()) != 0)
-        failErrno(kCannotCreate, listed, errno);
     if (!ahead)
         state.announced.emplace(request.Hooks, context);
     m_state = std::move(owned);
     return RewriteOutcome::Staged;
 }
 
+namespace {
+
+std::exception_ptr errorOf(const std::string& listed, int error) {
+    try {
+        failErrno(kCannotCreate, listed, error);
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
+} // namespace
+
 RewriteOutcome StagedRewrite::finish() {
     QUILLET_ASSERT(m_state != nullptr, "finish() once, after stage() or announce() returned Staged");
-    // Whatever happens, the staged rewrite is used up.
-    const std::unique_ptr<State> owned = std::move(m_state);
-    State& state = *owned;
+    StagedRewrite* const self = this;
+    FinishedRewrite finished;
+    finishTogether(std::span(&self, 1), std::span(&finished, 1), AfterError::Stop);
+    if (finished.Error)
+        std::rethrow_exception(finished.Error);
+    return finished.Outcome;
+}
+
+void StagedRewrite::flushNewFiles(std::span<StagedRewrite* const> rewrites) {
+    std::vector<State*> pending;
+    for (StagedRewrite* rewrite : rewrites)
+        if (rewrite != nullptr && rewrite->m_state != nullptr && !rewrite->m_state->contentDurable &&
+            !rewrite->m_state->flushFailure)
+            pending.push_back(rewrite->m_state.get());
+    // The hooks' records first: where they are on the same file system, the
+    // flush that makes them durable takes the new files' bytes along, and
+    // the flush below finds little left to do.
+    std::vector<CommitHooks*> hooksMadeDurable;
+    for (State* state : pending) {
+        CommitHooks* hooks = state->request.Hooks;
+        if (hooks == nullptr ||
+            std::find(hooksMadeDurable.begin(), hooksMadeDurable.end(), hooks) != hooksMadeDurable.end())
+            continue;
+        hooksMadeDurable.push_back(hooks);
+        try {
+            hooks->makeDurable();
+        } catch (...) {
+            const std::exception_ptr failure = std::current_exception();
+            for (State* concerned : pending)
+                if (concerned->request.Hooks == hooks)
+                    concerned->flushFailure = failure;
+        }
+    }
+    std::vector<State*> group;
+    for (std::size_t first = 0; first < pending.size(); ++first) {
+        if (pending[first] == nullptr || pending[first]->flushFailure) {
+            pending[first] = nullptr;
+            continue;
+        }
+        group.clear();
+        const dev_t device = pending[first]->device;
+        for (std::size_t next = first; next < pending.size(); ++next) {
+            if (pending[next] != nullptr && !pending[next]->flushFailure && pending[next]->device == device) {
+                group.push_back(pending[next]);
+                pending[next] = nullptr;
+            }
+        }
+        if (group.size() > 1 && SyncFileSystem(group.front()->temp.fd())) {
+            for (State* state : group)
+                state->contentDurable = true;
+            continue;
+        }
+        for (State* state : group) {
+            if (SyncFile(state->temp.fd()))
+                state->contentDurable = true;
+            else
+                state->flushFailure = errorOf(*state->target.listed, errno);
+        }
+    }
+}
+
+namespace {
+
+// The folders that hold files just put in place, flushed together: one
+// flush of the file system where several of its folders are concerned
+// (with each folder's own where that fails, to tell which), else the
+// folder's. Gives, for each folder given, 0 or the errno of its flush.
+std::vector<int> flushFolders(const std::vector<int>& folders) {
+    std::vector<int> errors(folders.size(), 0);
+    std::vector<struct stat> identity(folders.size());
+    std::vector<bool> known(folders.size());
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        known[i] = ::fstat(folders[i], &identity[i]) == 0;
+    std::vector<bool> done(folders.size());
+    std::vector<std::size_t> group; // distinct folders of one file system
+    std::vector<std::size_t> same;  // the same folder, open more than once
+    for (std::size_t first = 0; first < folders.size(); ++first) {
+        if (done[first])
+            continue;
+        group.clear();
+        for (std::size_t next = first; next < folders.size(); ++next) {
+            if (done[next] || !known[next] || !known[first] || identity[next].st_dev != identity[first].st_dev)
+                continue;
+            bool seen = false;
+            for (std::size_t member : group)
+                seen = seen || identity[member].st_ino == identity[next].st_ino;
+            if (!seen)
+                group.push_back(next);
+        }
+        if (group.empty())
+            group.push_back(first);
+        const bool together = group.size() > 1 && SyncFileSystem(folders[group.front()]);
+        for (std::size_t member : group) {
+            const int error = together || SyncDirectory(folders[member]) ? 0 : errno;
+            // The folder's other descriptors share its flush.
+            for (std::size_t next = first; next < folders.size(); ++next) {
+                const bool sameFolder = next == member || (known[next] && known[member] &&
+                                                           identity[next].st_dev == identity[member].st_dev &&
+                                                           identity[next].st_ino == identity[member].st_ino);
+                if (sameFolder && !done[next]) {
+                    done[next] = true;
+                    errors[next] = error;
+                }
+            }
+        }
+    }
+    return errors;
+}
+
+} // namespace
+
+// Puts a staged rewrite's new file in place (its content already flushed),
+// checked once more against the file read: Replaced, before its folder is
+// flushed, or NotTheFileRead. Raises as finish() does.
+RewriteOutcome StagedRewrite::place(State& state) {
     const Target& target = state.target;
     const std::string& listed = *target.listed;
     TemporaryFile& temp = state.temp;
-    if (state.request.Hooks != nullptr)
-        state.request.Hooks->makeDurable();
+    if (state.flushFailure)
+        std::rethrow_exception(state.flushFailure);
     if (!temp.giveName())
         failErrno(kCannotCreate, listed, errno);
     // The new file as it is put in place, before anyone else can reach it.
-    struct stat placed {};
+    struct stat& placed = state.placed;
     if (::fstat(temp.fd(), &placed) != 0)
         failErrno(kCannotCreate, listed, errno);
     if (state.request.OnNewFile)
@@ -631,17 +805,81 @@ RewriteOutcome StagedRewrite::finish() {
     // status below) makes it another file than the one the rewrite left,
     // and that write must not pass for the rewrite's own.
     struct stat now {};
-    if (::fstat(temp.fd(), &now) != 0 || now.st_size != placed.st_size || now.st_mtim.tv_sec != placed.st_mtim.tv_sec ||
-        now.st_mtim.tv_nsec != placed.st_mtim.tv_nsec)
-        now = placed;
-    if (!state.volatileFileSystem)
-        (void)SyncDirectory(
-            target.directory); // the rename is made: a folder that cannot be flushed is left to the system
+    if (::fstat(temp.fd(), &now) == 0 && now.st_size == placed.st_size && now.st_mtim.tv_sec == placed.st_mtim.tv_sec &&
+        now.st_mtim.tv_nsec == placed.st_mtim.tv_nsec)
+        placed = now;
     state.lease.reset();
-
-    if (state.request.Hooks != nullptr)
-        state.announced->completed(FileIdentity::of(now));
     return RewriteOutcome::Replaced;
+}
+
+void StagedRewrite::finishTogether(std::span<StagedRewrite* const> rewrites, std::span<FinishedRewrite> finished,
+                                   AfterError afterError) {
+    QUILLET_ASSERT(finished.size() == rewrites.size(), "finishTogether() with one place per rewrite");
+    for (StagedRewrite* rewrite : rewrites)
+        QUILLET_ASSERT(rewrite != nullptr && rewrite->m_state != nullptr,
+                       "finish() once, after stage() or announce() returned Staged");
+    flushNewFiles(rewrites);
+    // Whatever happens, the staged rewrites are used up.
+    std::vector<std::unique_ptr<State>> states;
+    states.reserve(rewrites.size());
+    for (StagedRewrite* rewrite : rewrites)
+        states.push_back(std::move(rewrite->m_state));
+
+    std::exception_ptr hooksError;
+    std::vector<CommitHooks*> hooksMadeDurable;
+    for (const std::unique_ptr<State>& state : states) {
+        CommitHooks* hooks = state->request.Hooks;
+        if (hooks == nullptr ||
+            std::find(hooksMadeDurable.begin(), hooksMadeDurable.end(), hooks) != hooksMadeDurable.end())
+            continue;
+        hooksMadeDurable.push_back(hooks);
+        try {
+            hooks->makeDurable();
+        } catch (...) {
+            hooksError = std::current_exception();
+            break;
+        }
+    }
+
+    std::vector<int> folders;          // of the files put in place that must last
+    std::vector<std::size_t> flushing; // their places in `states`
+    bool stopped = false;
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        if (stopped) {
+            states[i].reset(); // given up: the old file stays as it is
+            continue;
+        }
+        try {
+            if (hooksError)
+                std::rethrow_exception(hooksError);
+            finished[i].Outcome = place(*states[i]);
+        } catch (...) {
+            finished[i].Error = std::current_exception();
+        }
+        if (finished[i].Error || finished[i].Outcome != RewriteOutcome::Replaced) {
+            states[i].reset();
+            stopped = finished[i].Error && afterError == AfterError::Stop;
+            continue;
+        }
+        finished[i].Placed = true;
+        if (!states[i]->volatileFileSystem) {
+            folders.push_back(states[i]->target.directory);
+            flushing.push_back(i);
+        }
+    }
+    const std::vector<int> folderErrors = flushFolders(folders);
+    for (std::size_t k = 0; k < flushing.size(); ++k)
+        if (folderErrors[k] != 0)
+            finished[flushing[k]].Error = errorOf(*states[flushing[k]]->target.listed, folderErrors[k]);
+
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        if (!finished[i].Placed)
+            continue;
+        State& state = *states[i];
+        if (state.request.Hooks != nullptr)
+            state.announced->completed(FileIdentity::of(state.placed));
+        states[i].reset();
+    }
 }
 
 RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, const RewriteRequest& request) {

@@ -7,9 +7,11 @@
 #include "engine/fs/file_identity.h"
 #include "engine/fs/file_location.h"
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include <sys/types.h>
@@ -114,7 +116,9 @@ struct RewriteRequest {
 //   - writes a temporary file beside it, gives it the file's owner, group,
 //     mode, extended attributes and ACLs (refusing the rewrite where a
 //     user.* attribute or an ACL cannot be kept), syncs it, calls the hooks,
-//     checks again, renames it over the file and syncs the directory. The
+//     checks again, renames it over the file and syncs the directory (a
+//     directory that cannot be flushed is an error, though the new content
+//     is in place and the hooks hear afterReplace). The
 //     temporary file has no name until the rename needs one, where the file
 //     system allows (so that a SIGKILL meanwhile leaves nothing behind), and
 //     then a short fixed-length one (so a name of 255 bytes can still be
@@ -141,6 +145,20 @@ inline RewriteOutcome RewriteFile(const FileLocation& location, std::string_view
 } // namespace quillet::engine
 
 namespace quillet::engine {
+
+// What StagedRewrite::finishTogether made of one rewrite.
+struct FinishedRewrite {
+    // What finish() returns: Replaced once the new content and its name in
+    // the folder are on disk; NotTheFileRead also for a rewrite given up
+    // after an earlier error (StagedRewrite::AfterError::Stop).
+    RewriteOutcome Outcome = RewriteOutcome::NotTheFileRead;
+    // Set: finish() would have raised this instead.
+    std::exception_ptr Error;
+    // The new content took the file's place: Replaced, or an Error met after
+    // that (its folder could not be flushed, so the new name may not last
+    // through a crash; the hooks heard afterReplace all the same).
+    bool Placed = false;
+};
 
 // RewriteFile in two steps, so that a run can stage several files before it
 // puts any in place: the hooks then make what they keep durable once for all
@@ -178,11 +196,42 @@ public:
     RewriteOutcome finish();
     bool staged() const { return m_state != nullptr; }
 
+    // A staged rewrite's new content is written, and its write-back to the
+    // disk started, but it is flushed only right before it is put in place,
+    // so that several can share one flush. This makes the hooks' records
+    // of these rewrites durable (CommitHooks::makeDurable: on the same file
+    // system, that flush takes the new files along), then flushes their new
+    // content together: one flush of the file system
+    // (SyncFileSystem) for the files of one that holds several, a flush of
+    // the file for a file alone on its own; where the flush of a file system
+    // fails, each file's own tells which failed. Rewrites not staged, or
+    // flushed already, are passed over. A failure stays with the rewrite it
+    // concerns: its finish raises it ("Cannot create file "<path>".
+    // <reason>", or the hooks' error).
+    static void flushNewFiles(std::span<StagedRewrite* const> rewrites);
+
+    enum class AfterError { Stop, GoOn };
+    // finish() of several staged rewrites, in their order, sharing the
+    // flushes: their new content made durable together (flushNewFiles), the
+    // hooks' records made durable once per hooks (CommitHooks::makeDurable),
+    // each rewrite checked and put in place, the folders flushed together
+    // (one flush of the file system where several folders of one are
+    // concerned, else of the folder, each folder's own where that fails), and
+    // only then the hooks told (afterReplace, in order) and each outcome
+    // given in finished[i]. So none is Replaced before its new content and
+    // its name in the folder are on disk. With AfterError::Stop, the
+    // rewrites after the first error are given up, left as they were. Every
+    // rewrite is used up. Preconditions (checked): each is staged, and
+    // finished has one place per rewrite.
+    static void finishTogether(std::span<StagedRewrite* const> rewrites, std::span<FinishedRewrite> finished,
+                               AfterError afterError);
+
 private:
     enum class Mode { Now, Ahead };
     RewriteOutcome stageFor(Mode mode, const FileLocation& location, TextPieces newText, const RewriteRequest& request);
 
     struct State;
+    static RewriteOutcome place(State& state);
     std::unique_ptr<State> m_state;
 };
 

@@ -124,6 +124,8 @@ public:
     }
 
 private:
+    struct Queued;
+
     PreparedFile prepare(const FileLocation& location, std::exception_ptr& error) {
         try {
             return m_events.ChooseMatches ? prepareChosen(location) : PrepareFileAt(location, m_request.Param);
@@ -268,9 +270,9 @@ private:
             putStagedInPlace();
     }
 
-    // Rewrites are staged only where hooks keep what they replace: those
-    // can then make their records durable once for the whole batch.
-    bool staging() const { return m_request.Hooks != nullptr && !m_request.Param.DryRun; }
+    // Rewrites are staged so that a batch of them shares its flushes (and
+    // the hooks' records theirs).
+    bool staging() const { return !m_request.Param.DryRun; }
 
     // Reads, checks and commits one entry, reading it again while it turns
     // out to have changed. `rewrite` may come staged ahead; with
@@ -359,39 +361,103 @@ private:
 
     // Puts the staged rewrites in place, in run order, and reports them and
     // the entries queued behind them. After a stop the rest are given up.
+    // The new content of every staged file goes to the disk together first;
+    // then, with RunEvents::StopRequested, the files are put in place
+    // together, their folders flushed together, and reported; without it,
+    // one after the other, each reported before the next is put in place.
     void putStagedInPlace() {
         std::vector<Queued> batch;
         batch.swap(m_batch);
         m_stagedFiles = 0;
         m_stagedBytes = 0;
         m_stagedInodes.clear();
-        for (Queued& queued : batch) {
-            if (m_stopped)
+        std::vector<StagedRewrite*> rewrites;
+        for (Queued& queued : batch)
+            if (queued.rewrite.staged())
+                rewrites.push_back(&queued.rewrite);
+        StagedRewrite::flushNewFiles(rewrites);
+        std::vector<std::size_t> places; // in the batch, of the rewrites put in place together
+        std::vector<FinishedRewrite> finished;
+        for (std::size_t first = 0; first < batch.size() && !m_stopped;) {
+            if (!batch[first].rewrite.staged()) {
+                settleQueued(batch[first++], nullptr);
+                continue;
+            }
+            if (m_events.StopRequested && m_events.StopRequested()) {
+                m_stopped = true;
                 break;
-            if (queued.rewrite.staged()) {
-                RewriteOutcome outcome = RewriteOutcome::NotTheFileRead;
-                try {
-                    outcome = queued.rewrite.finish();
-                } catch (const Error& failure) {
-                    failed(queued.entry, failure);
-                    continue;
-                }
-                if (outcome == RewriteOutcome::NotTheFileRead) {
-                    std::exception_ptr error;
-                    *queued.prepared = prepare(queued.entry.location, error);
-                    if (resolve(queued.entry, *queued.prepared, error, 2, queued.rewrite, false) != Settled::Done)
-                        continue;
-                    queued.verdict = verdictOf(*queued.prepared);
-                } else {
-                    replaced(queued.entry, *queued.prepared);
+            }
+            const std::size_t end = togetherUntil(batch, first);
+            rewrites.clear();
+            places.clear();
+            for (std::size_t i = first; i < end; ++i) {
+                if (batch[i].rewrite.staged()) {
+                    rewrites.push_back(&batch[i].rewrite);
+                    places.push_back(i);
                 }
             }
-            reportMatches(queued.entry, queued.prepared.get());
-            report(queued.entry, queued.verdict);
+            finished.assign(rewrites.size(), FinishedRewrite());
+            StagedRewrite::finishTogether(rewrites, finished,
+                                          m_request.KeepGoing ? StagedRewrite::AfterError::GoOn
+                                                              : StagedRewrite::AfterError::Stop);
+            // A stop met on the way still reports every file put in place.
+            std::size_t reportUntil = first;
+            for (std::size_t k = 0; k < finished.size(); ++k)
+                if (finished[k].Placed)
+                    reportUntil = places[k] + 1;
+            for (std::size_t i = first, k = 0; i < end; ++i) {
+                const FinishedRewrite* own = k < places.size() && places[k] == i ? &finished[k++] : nullptr;
+                if (m_stopped && i >= reportUntil)
+                    break;
+                settleQueued(batch[i], own);
+            }
+            first = end;
         }
         batch.clear(); // gives up what a stop left staged
         if (m_batch.empty())
             m_batch.swap(batch); // its room serves the next batch
+    }
+
+    // Where the rewrites put in place together from batch[first] (staged)
+    // end: with RunEvents::StopRequested, at the end of the batch, or at the
+    // file that makes MaxFiles matching files; otherwise after that one.
+    std::size_t togetherUntil(const std::vector<Queued>& batch, std::size_t first) const {
+        if (!m_events.StopRequested)
+            return first + 1;
+        std::int64_t matchesLeft = m_request.MaxFiles > 0 ? m_request.MaxFiles - m_totals.Matched : -1;
+        for (std::size_t i = first; i < batch.size(); ++i)
+            if (batch[i].verdict == Verdict::Match && matchesLeft > 0 && --matchesLeft == 0)
+                return i + 1;
+        return batch.size();
+    }
+
+    // Reports an entry queued behind staged rewrites, at its turn. `own`:
+    // how its own rewrite was put in place; a file that changed meanwhile
+    // is read and processed again (not after a stop).
+    void settleQueued(Queued& queued, const FinishedRewrite* own) {
+        if (own != nullptr) {
+            if (own->Error) {
+                try {
+                    std::rethrow_exception(own->Error);
+                } catch (const Error& failure) {
+                    failed(queued.entry, failure);
+                    return;
+                }
+            }
+            if (own->Outcome == RewriteOutcome::NotTheFileRead) {
+                if (m_stopped)
+                    return;
+                std::exception_ptr error;
+                *queued.prepared = prepare(queued.entry.location, error);
+                if (resolve(queued.entry, *queued.prepared, error, 2, queued.rewrite, false) != Settled::Done)
+                    return;
+                queued.verdict = verdictOf(*queued.prepared);
+            } else {
+                replaced(queued.entry, *queued.prepared);
+            }
+        }
+        reportMatches(queued.entry, queued.prepared.get());
+        report(queued.entry, queued.verdict);
     }
 
     // What a settled file comes to in the run's counts and reports.
@@ -442,7 +508,8 @@ private:
             m_events.OnFile(report, stop);
         if (m_request.MaxFiles > 0 && m_totals.Matched >= m_request.MaxFiles)
             stop = true;
-        m_stopped = stop;
+        // Files put in place after a stop are still reported: the stop holds.
+        m_stopped = m_stopped || stop;
     }
 
     using Key = std::tuple<dev_t, ino_t, std::int64_t, std::int64_t, std::int64_t>;

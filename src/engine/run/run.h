@@ -55,8 +55,22 @@ struct RunRequest {
 };
 
 struct RunEvents {
-    // After each handled file, in run order; setting stop ends the run after it.
+    // After each handled file, in run order; setting stop ends the run after
+    // it (with StopRequested: once the files already put in place are
+    // reported).
     std::function<void(const FileReport& report, bool& stop)> OnFile;
+    // Where set, asked on the run's thread before each batch of rewrites is
+    // put in place; true ends the run there, as a stop set by OnFile at the
+    // file before (the rewrites staged are given up, the files left as they
+    // were). It lets the run put a batch of files in place together, with
+    // one flush of their folders, and report them after: a stop that OnFile
+    // sets at a file of such a batch then ends the run once the files of the
+    // batch already put in place are reported, so that a file changed is a
+    // file reported. Without it, each file is put in place, its folder
+    // flushed and the file reported before the next is put in place, so that
+    // OnFile's stop leaves every file after it as it was. A front end whose
+    // stop is a flag that the user sets (Ctrl-C, a Stop button) gives it.
+    std::function<bool()> StopRequested;
     // The result-list entry of each matching file: the bare name in a
     // listing, the full path in a walk, the path as written in a path list.
     std::function<void(const std::string& entry)> OnResult;
