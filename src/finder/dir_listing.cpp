@@ -154,10 +154,11 @@ bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& ent
     // The directory opened once more through its own ".", which cannot lead
     // anywhere else: a descriptor of its own, read from its start, leaving
     // the caller's where it is. Opening "." takes the right to search the
-    // directory; one we may only read is listed through a duplicate, which
-    // shares the caller's position, from its start.
+    // directory, and fails once the directory is removed: there, as before,
+    // a duplicate is listed (it shares the caller's position), from its
+    // start.
     int own = ::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (own < 0 && errno == EACCES) {
+    if (own < 0) {
         own = ::fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
         if (own >= 0 && ::lseek(own, 0, SEEK_SET) != 0) {
             errorText = reasonOf(errno);

@@ -75,6 +75,23 @@ TEST_F(DirListingTest, AnOpenDirectoryListsAsItsPathDoesWhereverItMoved) {
     close(fd);
 }
 
+// A folder the walk holds open and someone removes meanwhile has nothing
+// left to list, and that is no failure.
+TEST(DirListingRemovedTest, AnOpenDirectoryRemovedMeanwhileListsNothing) {
+    TempDir tmp;
+    const std::string dir = tmp.file("gone");
+    fs::create_directory(dir);
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    fs::remove(dir);
+    std::vector<TSearchRec> entries(1);
+    std::string error = "stale";
+    EXPECT_TRUE(ListDirectoryAt(fd, faAnyFile, entries, error));
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(error, "");
+    close(fd);
+}
+
 TEST_F(DirListingTest, TypesEveryKindOfEntryWithoutFollowingLinks) {
     struct Expect {
         const char* name;
