@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 #include <system_error>
 
 #include <dirent.h>
@@ -15,10 +14,6 @@
 namespace quillet::finder {
 
 namespace {
-
-struct DirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
 
 bool isDotEntry(const std::string& name) {
     return name == "." || name == "..";
@@ -77,35 +72,57 @@ bool typeFromDirent(unsigned char dtype, mode_t& mode) {
 
 namespace {
 
-bool listOpenDirectory(DIR* opened, int attrMask, std::vector<TSearchRec>& entries, EntryDetail detail) {
-    std::unique_ptr<DIR, DirCloser> dir(opened);
-    const int fd = dirfd(dir.get());
-    const int excluded = (faHidden | faSysFile | faDirectory) & ~attrMask;
+// Hands each entry of the open directory `fd`, from its position on, to
+// onEntry, straight from the system (fdopendir would check again, with
+// three calls, what the caller knows of its descriptor), and closes fd. A
+// read that fails ends the listing with the entries that came, as readdir
+// does.
+template <class OnEntry>
+void readEntries(int fd, OnEntry onEntry) {
+    alignas(dirent64) char buffer[32 * 1024];
+    for (;;) {
+        const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            onEntry(*entry);
+        }
+    }
+    ::close(fd);
+}
 
-    while (const dirent* ent = readdir(dir.get())) {
+// Lists the directory open as listFd (and closes it), examining each entry
+// relative to statFd, the same directory.
+bool listOpenDirectory(int listFd, int attrMask, std::vector<TSearchRec>& entries, EntryDetail detail, int statFd) {
+    const int excluded = (faHidden | faSysFile | faDirectory) & ~attrMask;
+    readEntries(listFd, [&](const dirent64& ent) {
         TSearchRec rec;
-        rec.Name = ent->d_name;
+        rec.Name = ent.d_name;
         struct stat st {};
         mode_t mode = 0;
-        if (detail == EntryDetail::TypeOnly && typeFromDirent(ent->d_type, mode)) {
+        if (detail == EntryDetail::TypeOnly && typeFromDirent(ent.d_type, mode)) {
             rec.Size = -1;
-        } else if (fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        } else if (fstatat(statFd, ent.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
             mode = st.st_mode;
             rec.Size = static_cast<std::int64_t>(st.st_size);
             rec.Time = static_cast<std::int64_t>(st.st_mtime);
             if ((st.st_mode & S_IWUSR) == 0 && !S_ISLNK(st.st_mode))
                 rec.Attr |= faReadOnly;
-        } else if (errno == ENOENT || !typeFromDirent(ent->d_type, mode)) {
-            continue;
+        } else if (errno == ENOENT || !typeFromDirent(ent.d_type, mode)) {
+            return;
         }
         rec.Attr |= typeBits(mode);
         rec.IsSymlink = S_ISLNK(mode);
         if (!rec.Name.empty() && rec.Name[0] == '.' && !isDotEntry(rec.Name))
             rec.Attr |= faHidden;
         if ((rec.Attr & excluded) != 0)
-            continue;
+            return;
         entries.push_back(std::move(rec));
-    }
+    });
     std::sort(entries.begin(), entries.end(), listingOrder);
     return true;
 }
@@ -120,35 +137,40 @@ bool ListDirectory(const std::string& directory, int attrMask, std::vector<TSear
                    std::string& errorText) {
     entries.clear();
     errorText.clear();
-    // opendir opens with O_DIRECTORY, so a FIFO named as the directory fails
-    // with ENOTDIR instead of blocking; entries are only stat'ed, never opened.
-    DIR* dir = opendir(directory.c_str());
-    if (dir == nullptr) {
+    // O_DIRECTORY: a FIFO named as the directory fails with ENOTDIR instead
+    // of blocking; entries are only stat'ed, never opened.
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
         errorText = reasonOf(errno);
         return false;
     }
-    return listOpenDirectory(dir, attrMask, entries, EntryDetail::Full);
+    return listOpenDirectory(fd, attrMask, entries, EntryDetail::Full, fd);
 }
 
 bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& entries, std::string& errorText,
                      EntryDetail detail) {
     entries.clear();
     errorText.clear();
-    // fdopendir takes the descriptor over (closedir closes it), and reads
-    // from the descriptor's offset: list a duplicate, from its start.
-    const int own = fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
+    // The directory opened once more through its own ".", which cannot lead
+    // anywhere else: a descriptor of its own, read from its start, leaving
+    // the caller's where it is. Opening "." takes the right to search the
+    // directory, and fails once the directory is removed: there, as before,
+    // a duplicate is listed (it shares the caller's position), from its
+    // start.
+    int own = ::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0) {
+        own = ::fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
+        if (own >= 0 && ::lseek(own, 0, SEEK_SET) != 0) {
+            errorText = reasonOf(errno);
+            ::close(own);
+            return false;
+        }
+    }
     if (own < 0) {
         errorText = reasonOf(errno);
         return false;
     }
-    DIR* dir = fdopendir(own);
-    if (dir == nullptr) {
-        errorText = reasonOf(errno);
-        close(own);
-        return false;
-    }
-    rewinddir(dir);
-    return listOpenDirectory(dir, attrMask, entries, detail);
+    return listOpenDirectory(own, attrMask, entries, detail, directoryFd);
 }
 
 std::vector<std::string> ListMatchingFiles(const std::string& directory, std::string_view masks,

@@ -55,7 +55,9 @@ enum class EntryDetail : std::uint8_t {
 // ListDirectory on an open directory: entries are examined relative to
 // `directoryFd` (never by a path, so a directory renamed or swapped for a
 // symlink meanwhile cannot redirect the listing). The descriptor stays open
-// and is not moved; it is listed from its beginning.
+// and is listed from its beginning; its position is left alone, but for a
+// directory the process may read and not search (listed through the
+// descriptor itself).
 bool ListDirectoryAt(int directoryFd, int attrMask, std::vector<TSearchRec>& entries, std::string& errorText,
                      EntryDetail detail = EntryDetail::Full);
 

@@ -4,10 +4,13 @@
 
 #include "core/error.h"
 #include "core/text_ops.h"
+#include "engine/fs/file_io.h"
 #include "testutil/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
 
 using quillet::engine::FileMatches;
@@ -40,6 +43,33 @@ TEST(FileMatches, AgreesWithWholeTextMatchingAcrossReadBoundaries) {
         }
     }
     EXPECT_GT(matched, 200);
+}
+
+// The search stops reading where a read meets the size the file had when it
+// was opened; a file that grew before that read, or whose size reads as 0,
+// is still searched to its end.
+TEST(FileMatches, SearchesAFileToTheEndItHasWhenItIsRead) {
+    TempDir dir;
+    constexpr std::size_t kRead = 256 * 1024;
+    const struct {
+        std::size_t before; // size when opened
+        std::size_t after;  // size when read; the last bytes are "tail"
+    } cases[] = {{0, 10}, {1, 10}, {100, 101}, {100, 5000}, {kRead - 1, kRead + 10}, {kRead, 3 * kRead}};
+    for (const auto& c : cases) {
+        std::string text(c.after, 'x');
+        text.replace(text.size() - 4, 4, "tail");
+        const std::string path = dir.write("grows.txt", text.substr(0, c.before));
+        quillet::engine::FileReader reader(path);
+        dir.write("grows.txt", text); // the same file, grown
+        EXPECT_TRUE(FileMatches(reader, "tail", true)) << c.before << " -> " << c.after;
+    }
+    // A file that hands out bytes its size does not count.
+    const char* reported0 = "/proc/self/maps";
+    std::ifstream in(reported0);
+    const std::string maps((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(maps.size(), 4096u);
+    const std::string lastLine = maps.substr(maps.rfind('\n', maps.size() - 2) + 1);
+    EXPECT_TRUE(FileMatches(reported0, lastLine.substr(lastLine.size() - 12, 11), true)) << lastLine;
 }
 
 TEST(FileMatches, RaisesTheReadErrorsOfAWholeRead) {

@@ -75,6 +75,23 @@ TEST_F(DirListingTest, AnOpenDirectoryListsAsItsPathDoesWhereverItMoved) {
     close(fd);
 }
 
+// A folder the walk holds open and someone removes meanwhile has nothing
+// left to list, and that is no failure.
+TEST(DirListingRemovedTest, AnOpenDirectoryRemovedMeanwhileListsNothing) {
+    TempDir tmp;
+    const std::string dir = tmp.file("gone");
+    fs::create_directory(dir);
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    fs::remove(dir);
+    std::vector<TSearchRec> entries(1);
+    std::string error = "stale";
+    EXPECT_TRUE(ListDirectoryAt(fd, faAnyFile, entries, error));
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(error, "");
+    close(fd);
+}
+
 TEST_F(DirListingTest, TypesEveryKindOfEntryWithoutFollowingLinks) {
     struct Expect {
         const char* name;
@@ -212,14 +229,23 @@ TEST(DirListingFailureTest, ReadableButNotSearchableDirectoryIsTypedFromTheListi
     tmp.write("listonly/a.txt", "abc");
     fs::create_directory(tmp.file("listonly/sub"));
     fs::permissions(dir, fs::perms::owner_read);
-    std::vector<TSearchRec> entries;
+    // By path, and open (where it cannot be opened again through its ".").
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::vector<TSearchRec> byPath;
+    std::vector<TSearchRec> open[2];
     std::string error;
-    ASSERT_TRUE(ListDirectory(dir, faArchive, entries, error));
+    ASSERT_TRUE(ListDirectory(dir, faArchive, byPath, error));
+    for (std::vector<TSearchRec>& entries : open)
+        ASSERT_TRUE(ListDirectoryAt(fd, faArchive, entries, error)) << error;
+    close(fd);
     fs::permissions(dir, fs::perms::owner_all);
     // The entries cannot be examined, yet they keep the kind the listing gave.
-    ASSERT_EQ(entries.size(), 1U);
-    EXPECT_EQ(entries[0].Name, "a.txt");
-    EXPECT_EQ(entries[0].Attr, faArchive);
+    for (const std::vector<TSearchRec>* entries : {&byPath, &open[0], &open[1]}) {
+        ASSERT_EQ(entries->size(), 1U);
+        EXPECT_EQ((*entries)[0].Name, "a.txt");
+        EXPECT_EQ((*entries)[0].Attr, faArchive);
+    }
 }
 
 TEST_F(DirListingTest, MatchingFilesAreRegularVisibleAndFitAnyMask) {

@@ -96,12 +96,25 @@ FileReader::~FileReader() {
 
 std::size_t FileReader::read(char* into, std::size_t want) {
     m_consumed = true;
+    // Known already: asking again would only meet the end once more. Most
+    // files fit in the first read, and this saves their second one.
+    if (m_metEnd)
+        return 0;
     if (want > kMaxTransfer)
         want = kMaxTransfer;
     for (;;) {
         const ssize_t got = ::read(m_fd, into, want);
-        if (got >= 0)
-            return static_cast<std::size_t>(got);
+        if (got >= 0) {
+            const auto count = static_cast<std::size_t>(got);
+            m_offset += count;
+            // A read that returns nothing is at the end. One that returns
+            // less than asked is too, for a regular file, where it stops at
+            // the size the file had: a file whose size reads as 0 (/proc)
+            // may still hold bytes, and hands them out in short pieces.
+            if (count < want && (count == 0 || (m_sizeHint > 0 && m_offset == m_sizeHint)))
+                m_metEnd = true;
+            return count;
+        }
         if (errno != EINTR)
             failErrno(kCannotRead, m_fileName, errno);
     }

@@ -93,7 +93,15 @@ public:
     // The file as it was opened: compare with what stands at its place later.
     const FileIdentity& identity() const { return m_identity; }
     // Up to `want` bytes; 0 at end of file. Raises "Cannot read file ...".
+    // Once a read has come back short of what it asked for exactly at the
+    // size the file had when it was opened, the end is known and the reads
+    // after it return 0 without asking the system. (A file that grows after
+    // that read is the same race as one that grows after its last read; a
+    // file whose size reads as 0, as many under /proc do, is always asked.)
     std::size_t read(char* into, std::size_t want);
+    // A read has met the end of the file (see read()): what was read is the
+    // whole file as it stood then, not a prefix of it.
+    bool metEnd() const { return m_metEnd; }
     // The whole rest of the file, with the checks of LoadFileBytes; a large
     // file not yet read from is mapped instead (its size when opened), where
     // the system allows.
@@ -105,7 +113,9 @@ private:
     std::string m_fileName;
     int m_fd = -1;
     std::size_t m_sizeHint = 0;
-    bool m_consumed = false; // read() was called
+    bool m_consumed = false;  // read() was called
+    std::size_t m_offset = 0; // bytes read() returned so far
+    bool m_metEnd = false;
     FileIdentity m_identity;
 };
 

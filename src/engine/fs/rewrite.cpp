@@ -523,7 +523,11 @@ RewriteOutcome StagedRewrite::stageFor(Mode mode, const FileLocation& location, 
             return RewriteOutcome::NotTheFileRead;
         // The run stopped reading at the size the file reported; a byte past
         // what it read (on a file system whose sizes lag) must not be cut off.
-        if (state.expected) {
+        // Where the read itself met the end there, and the file is unchanged
+        // since, the answer is known.
+        const bool endKnown =
+            request.OldTextEndsFile && static_cast<std::int64_t>(request.OldText.size()) == info.st_size;
+        if (state.expected && !endKnown) {
             char beyond = 0;
             const auto end = std::max<std::int64_t>(static_cast<std::int64_t>(request.OldText.size()), info.st_size);
             const ssize_t got = ::pread(old.get(), &beyond, 1, static_cast<off_t>(end));

@@ -79,6 +79,10 @@ struct RewriteRequest {
     // that lagged behind the content when the file was read) makes the
     // rewrite NotTheFileRead, so that it is read again rather than cut short.
     std::string_view OldText;
+    // A read met the file's end right after OldText (FileReader::metEnd): a
+    // file that still has Expected's identity and OldText's size has nothing
+    // past it, and the rewrite does not look.
+    bool OldTextEndsFile = false;
     CommitHooks* Hooks = nullptr;
     // Where set, the new content is this stretch of another file, and the
     // new text given is not used.

@@ -187,6 +187,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
         return prepared;
     }
     reader.readAll(prepared.Original);
+    prepared.OriginalEndsFile = reader.metEnd();
     const std::string_view bytes = prepared.Original.view();
     if (op.FileEncoding == FileOperation::Encoding::Sniff)
         prepared.Encoding = SniffEncoding(bytes);

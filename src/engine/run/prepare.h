@@ -95,6 +95,7 @@ struct PreparedFile {
     bool PassedOver = false;
     TextEncoding Encoding = TextEncoding::Bytes; // as the file's mark said
     FileBytes Original;                          // the bytes read, when Changed
+    bool OriginalEndsFile = false;               // a read met the end after them (FileReader::metEnd)
     // For UTF-16 and UTF-32, when Changed: Original decoded, without its mark.
     FileBytes Decoded;
     // The new text when Changed, partly as stretches of oldText().

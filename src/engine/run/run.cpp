@@ -321,6 +321,7 @@ private:
         RewriteRequest rewrite;
         rewrite.Expected = &prepared.Identity;
         rewrite.OldText = prepared.Original.view();
+        rewrite.OldTextEndsFile = prepared.OriginalEndsFile;
         rewrite.Hooks = hooks;
         return rewrite;
     }
