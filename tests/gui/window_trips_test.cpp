@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QScrollBar>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -233,14 +234,30 @@ private slots:
         auto* tree = control<QTreeView>("DirectoryListBox");
         auto* model = qobject_cast<QFileSystemModel*>(tree->model());
         QTRY_COMPARE(model->rowCount(model->index(dir.path())), 40);
-        QTest::qWait(100);
         const int bottom = tree->viewport()->height();
+        const auto halfVisibleRow = [&] {
+            for (int row = 0; row < 40; ++row) {
+                const QModelIndex index = model->index(row, 0, model->index(dir.path()));
+                const QRect rect = tree->visualRect(index);
+                if (rect.top() < bottom - 2 && rect.bottom() >= bottom)
+                    return index;
+            }
+            return QModelIndex();
+        };
+        // The tree settles first: on a busy machine the model's sorting and
+        // the scroll to the folder chosen above can land late, and a row
+        // picked before them is no longer under the pointer.
         QModelIndex half;
-        for (int row = 0; row < 40 && !half.isValid(); ++row) {
-            const QModelIndex index = model->index(row, 0, model->index(dir.path()));
-            const QRect rect = tree->visualRect(index);
-            if (rect.top() < bottom - 2 && rect.bottom() >= bottom)
-                half = index;
+        QRect lastRect;
+        int lastScroll = -1;
+        for (int steady = 0, tries = 0; steady < 3 && tries < 50; ++tries) {
+            QTest::qWait(100);
+            half = halfVisibleRow();
+            const QRect rect = half.isValid() ? tree->visualRect(half) : QRect();
+            const int scroll = tree->verticalScrollBar()->value();
+            steady = rect == lastRect && scroll == lastScroll ? steady + 1 : 0;
+            lastRect = rect;
+            lastScroll = scroll;
         }
         if (!half.isValid())
             QSKIP("the tree shows whole rows only at this size");
