@@ -238,11 +238,13 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     events.OnFile = [&](const engine::FileReport&, bool& stop) {
         stop = g_interrupted != 0 || listWriteError != 0 || (questions && questions->quit());
     };
-    if (questions)
+    if (questions) {
         events.ChooseMatches = [&](const std::string& path, std::string_view text,
                                    const std::vector<engine::MatchLocation>& matches) {
             return questions->ask(QuotePath(path), text, matches);
         };
+        events.ChoicesAreAsked = true;
+    }
     events.OnResult = [&](const std::string& entry) {
         ++matchedFiles;
         if (options.Quiet || listWriteError != 0)

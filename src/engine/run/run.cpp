@@ -271,8 +271,9 @@ private:
     }
 
     // Rewrites are staged so that a batch of them shares its flushes (and
-    // the hooks' records theirs).
-    bool staging() const { return !m_request.Param.DryRun; }
+    // the hooks' records theirs), unless a person answers for each file
+    // (RunEvents::ChoicesAreAsked).
+    bool staging() const { return !m_request.Param.DryRun && !(m_events.ChooseMatches && m_events.ChoicesAreAsked); }
 
     // Reads, checks and commits one entry, reading it again while it turns
     // out to have changed. `rewrite` may come staged ahead; with

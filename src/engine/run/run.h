@@ -126,6 +126,13 @@ struct RunEvents {
     std::function<std::vector<bool>(const std::string& listedPath, std::string_view text,
                                     const std::vector<MatchLocation>& matches)>
         ChooseMatches;
+    // Whether ChooseMatches asks a person, who may stop the run at any answer
+    // (OnFile's stop): each file is then put in place and reported as soon
+    // as its changes are chosen, before the next file is asked about, so
+    // that a stop given at a file's questions keeps every file answered
+    // before it and leaves the rest as they were. Otherwise the chosen
+    // rewrites are staged and flushed in batches, as in any run.
+    bool ChoicesAreAsked = false;
 };
 
 // What a run did, beyond the count ExecuteRun returns.
