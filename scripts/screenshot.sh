@@ -111,78 +111,83 @@ export QT_QPA_PLATFORM=xcb
 app_pid=$!
 window=$(xdotool search --sync --onlyvisible --name 'Quillet 1.3' | head -1)
 sleep 1.5
-import -window "$window" "$docs/page-file.png"
+
+# A click at X Y of the window, then a pause for it to take effect
+# (0.3 s unless given).
+click() {
+    xdotool mousemove --window "$window" "$1" "$2" click 1
+    sleep "${3:-0.3}"
+}
+# The pages' tabs.
+file_page() { click 27 19 "$@"; }
+text_page() { click 70 19 "$@"; }
+result_page() { click 119 19 "$@"; }
+changes_page() { click 180 19 "$@"; }
+# The pattern box of the Text page, emptied and typed into.
+type_pattern() {
+    xdotool mousemove --window "$window" 200 100 click 1 key ctrl+a
+    xdotool type --delay 15 "$1"
+}
+# Execute, and the final message answered with Return.
+execute() {
+    click 246 423 0
+    box=$(xdotool search --sync --onlyvisible --name '^Quillet$' | head -1)
+    sleep 0.5
+    xdotool mousemove --window "$box" 10 10 click 1 key Return
+    sleep 0.5
+}
+shoot() { import -window "$window" "$@"; }
+
+shoot "$docs/page-file.png"
 
 # The Text page: a pattern, and a new text whose "{$1}" ticks "Is Pattern".
-xdotool mousemove --window "$window" 70 19 click 1
-sleep 0.3
-xdotool mousemove --window "$window" 200 100 click 1
-xdotool type --delay 15 'href="http://example.org/*.htm"'
+text_page
+type_pattern 'href="http://example.org/*.htm"'
 xdotool mousemove --window "$window" 200 320 click 1
 xdotool type --delay 15 'href="https://example.org/{$1}.html"'
 sleep 0.5
-import -window "$window" "$docs/page-text.png"
+shoot "$docs/page-text.png"
 
 # The Changes page: a preview of the same settings, its first file selected.
-xdotool mousemove --window "$window" 180 19 click 1
-sleep 0.3
-xdotool mousemove --window "$window" 60 49 click 1
-sleep 1
-xdotool mousemove --window "$window" 80 110 click 1
-sleep 0.5
-import -window "$window" "$docs/screenshot-changes.png"
+changes_page
+click 60 49 1
+click 80 110 0.5
+shoot "$docs/screenshot-changes.png"
 
 # The changes of index.htm, opened with the Right key; the second unticked
 # with Down and Space (the diff then shows the ticked ones only).
-xdotool mousemove --window "$window" 80 166 click 1
-sleep 0.3
+click 80 166
 xdotool key Right
 sleep 0.3
 xdotool key Down Down space
 sleep 0.5
-import -window "$window" "$docs/changes-ticks.png"
+shoot "$docs/changes-ticks.png"
 
-# Execute, answer the final message with Return, then the Result page.
-xdotool mousemove --window "$window" 246 423 click 1
-box=$(xdotool search --sync --onlyvisible --name '^Quillet$' | head -1)
-sleep 0.5
-xdotool mousemove --window "$box" 10 10 click 1 key Return
-sleep 0.5
-xdotool mousemove --window "$window" 119 19 click 1
-sleep 0.5
-import -window "$window" "$docs/page-result.png"
+# Execute, then the Result page.
+execute
+result_page 0.5
+shoot "$docs/page-result.png"
 
 # The matches view: Only Search for the address, then, on the Changes page,
 # the page of several lines selected; then Replace Text and its pattern again.
-xdotool mousemove --window "$window" 70 19 click 1
-sleep 0.3
-xdotool mousemove --window "$window" 37 185 click 1
-xdotool mousemove --window "$window" 200 100 click 1 key ctrl+a
-xdotool type --delay 15 'example.org'
-xdotool mousemove --window "$window" 246 423 click 1
-box=$(xdotool search --sync --onlyvisible --name '^Quillet$' | head -1)
-sleep 0.5
-xdotool mousemove --window "$box" 10 10 click 1 key Return
-sleep 0.5
-xdotool mousemove --window "$window" 180 19 click 1
-sleep 0.3
-xdotool mousemove --window "$window" 80 166 click 1
-sleep 0.5
-import -window "$window" "$docs/page-matches.png"
-xdotool mousemove --window "$window" 70 19 click 1
-sleep 0.3
-xdotool mousemove --window "$window" 37 206 click 1
-xdotool mousemove --window "$window" 200 100 click 1 key ctrl+a
-xdotool type --delay 15 'href="http://example.org/*.htm"'
+text_page
+click 37 185 0
+type_pattern 'example.org'
+execute
+changes_page
+click 80 166 0.5
+shoot "$docs/page-matches.png"
+text_page
+click 37 206 0
+type_pattern 'href="http://example.org/*.htm"'
 
 # The File page of the window maximised (Xvfb has no window manager: the
 # window is given the whole screen), scaled down for the manual.
 eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool windowmove "$window" 0 0 windowsize "$window" 1280 800
 sleep 0.3
-xdotool mousemove --window "$window" 27 19 click 1
-sleep 0.8
-import -window "$window" -resize 50% -depth 8 "$docs/page-maximised.png"
+file_page 0.8
+shoot -resize 50% -depth 8 "$docs/page-maximised.png"
 xdotool windowsize "$window" "$WIDTH" "$HEIGHT"
 sleep 0.3
 
@@ -194,20 +199,16 @@ while [ $i -lt 3000 ]; do
     printf '<a href="http://example.org/page%s.htm">page</a>\n' $(seq 400) > "$demo/archive-$i.htm"
     i=$((i + 1))
 done
-xdotool mousemove --window "$window" 27 19 click 1
-sleep 0.5
+file_page 0.5
 xdotool mousemove --window "$window" 170 232 click --repeat 3 1
 xdotool type --delay 15 'archive-*.htm'
 sleep 1.5
-xdotool mousemove --window "$window" 180 19 click 1
-sleep 0.3
-xdotool mousemove --window "$window" 60 49 click 1
-sleep 0.15
+changes_page
+click 60 49 0.15
 xdotool key Escape
 sleep 1.5
-xdotool mousemove --window "$window" 80 110 click 1
-sleep 0.5
-import -window "$window" "$docs/changes-stopped.png"
+click 80 110 0.5
+shoot "$docs/changes-stopped.png"
 
 convert "$docs/page-file.png" "$docs/page-text.png" -background white -splice 12x0 +append -chop 12x0 \
     "$docs/screenshot.png"
