@@ -27,19 +27,11 @@
 using quillet::gui::MainWindow;
 using quillet::testing::child;
 
-class FileListActionsTest : public QObject {
+class FileListActionsTest : public QObject, private quillet::testing::WindowFixture {
     Q_OBJECT
 
 private:
-    quillet::testing::FakeDialogs m_dialogs;
-    quillet::testing::FakeBackend m_backend;
-    std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<QTemporaryDir> m_dir;
-
-    void clickPage(int page) {
-        QTabBar* tabs = child<QTabWidget>(m_window.get(), "PC")->tabBar();
-        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
-    }
 
     // Searches for "word" in the shape given, by clicks and typing, and
     // leaves the Result page shown.
@@ -89,21 +81,12 @@ private:
     }
 
 private slots:
-    void initTestCase() {
-        QApplication::setStyle(QStringLiteral("Fusion"));
-        quillet::gui::setUserDialogs(&m_dialogs);
-        quillet::gui::setLauncherBackend(&m_backend);
-    }
+    void initTestCase() { installFakes(); }
 
-    void cleanupTestCase() {
-        quillet::gui::setUserDialogs(nullptr);
-        quillet::gui::setLauncherBackend(nullptr);
-    }
+    void cleanupTestCase() { removeFakes(); }
 
     void init() {
-        m_dialogs = {};
-        m_backend.urls.clear();
-        m_backend.succeeds = true;
+        resetFakes();
         m_dir = std::make_unique<QTemporaryDir>();
         quillet::testing::writeFile(m_dir->filePath(QStringLiteral("a.htm")), "a word");
         quillet::testing::writeFile(m_dir->filePath(QStringLiteral("sub/b.htm")), "b word");

@@ -30,31 +30,10 @@ using quillet::gui::HelpWindow;
 using quillet::gui::MainWindow;
 using quillet::testing::child;
 
-class FirstUseTest : public QObject {
+class FirstUseTest : public QObject, private quillet::testing::WindowFixture {
     Q_OBJECT
 
 private:
-    quillet::testing::FakeDialogs m_dialogs;
-    quillet::testing::FakeBackend m_backend;
-    std::unique_ptr<MainWindow> m_window;
-
-    void freshWindow() {
-        m_window = std::make_unique<MainWindow>();
-        m_window->show();
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    }
-
-    // Clicks a radio button on its indicator, where a user aims.
-    static void clickRadio(QRadioButton* button) {
-        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
-    }
-
-    void clickPage(int page) {
-        QTabBar* tabs = child<QTabWidget>(m_window.get(), "PC")->tabBar();
-        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
-    }
-
     // The name of the chain stop that holds the focus ("tabs" for the page
     // tabs): the focused widget or its nearest named ancestor.
     static QString focusName() {
@@ -78,23 +57,13 @@ private:
 
 private slots:
     void initTestCase() {
-        QApplication::setStyle(QStringLiteral("Fusion"));
         qunsetenv("BROWSER");
-        quillet::gui::setUserDialogs(&m_dialogs);
-        quillet::gui::setLauncherBackend(&m_backend);
+        installFakes();
     }
 
-    void cleanupTestCase() {
-        quillet::gui::setUserDialogs(nullptr);
-        quillet::gui::setLauncherBackend(nullptr);
-    }
+    void cleanupTestCase() { removeFakes(); }
 
-    void init() {
-        m_dialogs = {};
-        m_backend.urls.clear();
-        m_backend.programs.clear();
-        m_backend.succeeds = true;
-    }
+    void init() { resetFakes(); }
 
     void cleanup() {
         delete HelpWindow::instance();

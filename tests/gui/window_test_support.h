@@ -4,16 +4,23 @@
 #pragma once
 
 #include "launcher/shell_launcher.h"
+#include "main_window.h"
 #include "user_dialogs.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRadioButton>
 #include <QStringList>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
 #include <QUrl>
 #include <QWidget>
 
 #include <cstdlib>
+#include <memory>
 
 namespace quillet::testing {
 
@@ -68,5 +75,55 @@ T* child(const QWidget* root, const char* name) {
         qFatal("no control %s", name);
     return found;
 }
+
+// What the window's tests share: the fake dialogs and launcher, put in place
+// for the whole test case and emptied before each test, and a window that
+// nothing has touched. A test class derives from QObject first and from this.
+class WindowFixture {
+protected:
+    FakeDialogs m_dialogs;
+    FakeBackend m_backend;
+    std::unique_ptr<gui::MainWindow> m_window;
+
+    // From initTestCase and cleanupTestCase.
+    void installFakes() {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        gui::setUserDialogs(&m_dialogs);
+        gui::setLauncherBackend(&m_backend);
+    }
+    void removeFakes() {
+        gui::setUserDialogs(nullptr);
+        gui::setLauncherBackend(nullptr);
+    }
+    // From init.
+    void resetFakes() {
+        m_dialogs = {};
+        m_backend.urls.clear();
+        m_backend.programs.clear();
+        m_backend.succeeds = true;
+    }
+
+    void freshWindow() {
+        m_window = std::make_unique<gui::MainWindow>();
+        m_window->show();
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    }
+
+    template <typename T = QWidget>
+    T* control(const char* name) const {
+        return child<T>(m_window.get(), name);
+    }
+
+    // Clicks a radio button or a check box on its indicator, where a user aims.
+    static void clickRadio(QAbstractButton* button) {
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+    }
+
+    void clickPage(int page) {
+        QTabBar* tabs = control<QTabWidget>("PC")->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
+    }
+};
 
 } // namespace quillet::testing

@@ -34,35 +34,10 @@
 using quillet::gui::MainWindow;
 using quillet::testing::child;
 
-class WindowTripsTest : public QObject {
+class WindowTripsTest : public QObject, private quillet::testing::WindowFixture {
     Q_OBJECT
 
 private:
-    quillet::testing::FakeDialogs m_dialogs;
-    quillet::testing::FakeBackend m_backend;
-    std::unique_ptr<MainWindow> m_window;
-
-    void freshWindow() {
-        m_window = std::make_unique<MainWindow>();
-        m_window->show();
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    }
-
-    template <typename T = QWidget>
-    T* control(const char* name) const {
-        return child<T>(m_window.get(), name);
-    }
-
-    static void clickRadio(QRadioButton* button) {
-        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
-    }
-
-    void clickPage(int page) {
-        QTabBar* tabs = control<QTabWidget>("PC")->tabBar();
-        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
-    }
-
     // Types `text` into a memo after a click into it.
     void typeInto(const char* memo, const QString& text) {
         auto* edit = control<QPlainTextEdit>(memo);
@@ -96,22 +71,11 @@ private:
     }
 
 private slots:
-    void initTestCase() {
-        QApplication::setStyle(QStringLiteral("Fusion"));
-        quillet::gui::setUserDialogs(&m_dialogs);
-        quillet::gui::setLauncherBackend(&m_backend);
-    }
+    void initTestCase() { installFakes(); }
 
-    void cleanupTestCase() {
-        quillet::gui::setUserDialogs(nullptr);
-        quillet::gui::setLauncherBackend(nullptr);
-    }
+    void cleanupTestCase() { removeFakes(); }
 
-    void init() {
-        m_dialogs = {};
-        m_backend.urls.clear();
-        m_backend.succeeds = true;
-    }
+    void init() { resetFakes(); }
 
     void cleanup() { m_window.reset(); }
 
