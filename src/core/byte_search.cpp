@@ -245,7 +245,7 @@ constexpr int byteRank(std::uint8_t b) {
     if (b >= 'a' && b <= 'z') {
         constexpr const char* common = "etaoinsrhldcumfpgwybvkxjqz"; // most common first
         for (int i = 0; common[i] != '\0'; ++i)
-            if (common[i] == b)
+            if (static_cast<std::uint8_t>(common[i]) == b)
                 return 250 - 3 * i;
     }
     if (b >= 'A' && b <= 'Z')

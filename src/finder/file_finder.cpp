@@ -73,7 +73,7 @@ void TFileFinder::Stop() {
     m_stopped.store(true);
 }
 
-void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
+void TFileFinder::SearchDirectory(const std::shared_ptr<const OpenDirectory>& opened) {
     const std::string& directory = opened->Path;
     // The folder's path below Root, as the mask's path tokens read it.
     const std::string_view below = std::string_view(directory).substr(m_root.size());
@@ -129,7 +129,7 @@ void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
             auto sub = std::make_shared<const OpenDirectory>(fd, path);
             struct stat info {};
             if (::fstat(fd, &info) != 0) {
-                SearchDirectory(std::move(sub));
+                SearchDirectory(sub);
                 continue;
             }
             if (SkipDirectory && SkipDirectory(info.st_dev, info.st_ino))
@@ -147,7 +147,7 @@ void TFileFinder::SearchDirectory(std::shared_ptr<const OpenDirectory> opened) {
             if (!m_walked.insert(id).second)
                 continue;
             m_ancestors.push_back(id);
-            SearchDirectory(std::move(sub));
+            SearchDirectory(sub);
             m_ancestors.pop_back();
         }
     }

@@ -123,7 +123,7 @@ public:
     std::shared_ptr<const OpenDirectory> CurrentDirectory() const { return m_current; }
 
 private:
-    void SearchDirectory(std::shared_ptr<const OpenDirectory> directory);
+    void SearchDirectory(const std::shared_ptr<const OpenDirectory>& directory);
 
     std::atomic<bool> m_stopped{false};
     std::string m_root;                               // Root as Start received it, with its trailing "/"
