@@ -130,9 +130,16 @@ Qt::ItemFlags ChangesPage::ListModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (index.column() == FileColumn && data(index, Qt::CheckStateRole).isValid())
-        flags |= Qt::ItemIsUserCheckable;
-    return flags;
+    // Asked of every row each time the view lays the list out: whether the
+    // row has a tick, not the tick itself, which counts a file's changes.
+    if (index.column() != FileColumn)
+        return flags;
+    const Row& row = rowAt(fileRow(index));
+    const bool box = index.internalId() == kFileId
+                         ? row.Checkable
+                         : row.Checkable && changeNumber(index) >= 0 &&
+                               static_cast<std::size_t>(changeNumber(index)) < row.Ticks.size();
+    return box ? flags | Qt::ItemIsUserCheckable : flags;
 }
 
 QVariant ChangesPage::ListModel::headerData(int section, Qt::Orientation orientation, int role) const {
