@@ -236,6 +236,44 @@ private slots:
         QCOMPARE(quillet::gui::countChangedPlaces(diff.toStdString()), expected);
     }
 
+    // The hash that tells Apply a file is still as previewed is XXH64, as
+    // its specification's vectors give it.
+    void textHashIsXxh64_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<quint64>("hash");
+        QTest::newRow("empty") << QByteArray() << quint64(0xEF46DB3751D8E999ULL);
+        QTest::newRow("a") << QByteArray("a") << quint64(0xD24EC4F1A98C6E5BULL);
+        QTest::newRow("abc") << QByteArray("abc") << quint64(0x44BC2CF5AD770999ULL);
+        QTest::newRow("lanes and tails") << QByteArray("Nobody inspects the spammish repetition")
+                                         << quint64(0xFBCEA83C8A378BF1ULL);
+    }
+
+    void textHashIsXxh64() {
+        QFETCH(QByteArray, text);
+        QFETCH(quint64, hash);
+        QCOMPARE(quint64(quillet::gui::detail::xxh64(std::string_view(text.constData(), size_t(text.size())), 0)),
+                 hash);
+    }
+
+    // Every byte counts, in every part of the hash (lanes and tails): a text
+    // one byte or one length apart from another hashes apart.
+    void textHashReadsEveryByte() {
+        for (std::size_t size = 0; size <= 80; ++size) {
+            std::string text(size, 'x');
+            for (std::size_t i = 0; i < size; ++i)
+                text[i] = static_cast<char>('a' + i % 26);
+            const std::uint64_t hash = quillet::gui::textHash(text);
+            QCOMPARE(quillet::gui::textHash(std::string(text)), hash);
+            QVERIFY2(quillet::gui::textHash(text + '\0') != hash, qPrintable(QString::number(size)));
+            for (std::size_t i = 0; i < size; ++i) {
+                std::string changed = text;
+                changed[i] = static_cast<char>(changed[i] ^ 0x20);
+                QVERIFY2(quillet::gui::textHash(changed) != hash,
+                         qPrintable(QStringLiteral("%1 at %2").arg(size).arg(i)));
+            }
+        }
+    }
+
     void parseUnifiedDiff_data() {
         QTest::addColumn<QByteArray>("diff");
         QTest::addColumn<QStringList>("expected"); // "kind old new text"
