@@ -595,6 +595,27 @@ private slots:
         QCOMPARE(readFile(path("b.htm")), reapplied);
     }
 
+    // An opened file edited since the preview: going to one of its changes
+    // lists them anew, unticked, under its marked row (the row the keyboard
+    // was on goes with the old ones), and Apply leaves the file as edited.
+    void openedFileEditedSincePreviewListsItsChangesAnew() {
+        freshWindowIn(m_dir->path());
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        clickRow(0);
+        QTest::keyClick(list(), Qt::Key_Right);
+        QCOMPARE(changesOf(0).size(), 3);
+        writeFile(path("a.htm"), "foo foo\n");
+        QTest::keyClick(list(), Qt::Key_Down);
+        QCOMPARE(rows(), (QStringList{"a.htm 2 [changed since the preview: review its changes again]", "b.htm 1"}));
+        QCOMPARE(changesOf(0), (QStringList{"[ ] 1: foo \u2192 bar", "[ ] 1: foo \u2192 bar"}));
+        QCOMPARE(tickOf(fileIndex(0)), Qt::Unchecked);
+        clickAndWaitForPage("Apply_Btn");
+        QCOMPARE(readFile(path("a.htm")), QByteArray("foo foo\n"));
+        QCOMPARE(readFile(path("b.htm")), QByteArray("bar\n"));
+    }
+
     // A clean-up recipe has no matches to choose from: its file is ticked
     // whole, and one edited since the preview is processed afresh, marked.
     void recipeFileChangedSincePreviewIsProcessedAfresh() {
