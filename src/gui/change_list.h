@@ -99,8 +99,17 @@ std::string fileDiff(const std::string& path, std::string_view oldText, std::str
 std::string diffOfFileNow(const engine::FileOperation& param, const std::string& path);
 
 // A hash of a text, stable within one process: equal texts hash alike, and
-// two texts that differ hash alike by chance only (one in 2^64).
+// two texts that differ hash alike by chance only (one in 2^64). It is how
+// Apply knows that a file is still the text previewed, so it reads every
+// byte, and it is keyed by a number drawn when the process starts, so that
+// no text can be made beforehand to pass for another. Fast (XXH64) because
+// a preview hashes every file it would change.
 std::uint64_t textHash(std::string_view text);
+
+namespace detail {
+// XXH64 of `text` with `seed`, as its specification gives it.
+std::uint64_t xxh64(std::string_view text, std::uint64_t seed);
+} // namespace detail
 
 // One change of a file, as the review of a preview lists it: the line where
 // its match starts, the matched text and what takes its place, each cut to

@@ -1,5 +1,6 @@
 #include "changes_page.h"
 
+#include "changes_page_list.h"
 #include "changes_page_parts.h"
 
 #include "core/error.h"
@@ -26,7 +27,7 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QStyledItemDelegate>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -117,7 +118,7 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
       m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_apply(new QPushButton(QStringLiteral("&Apply"), this)),
       m_undo(new QPushButton(QStringLiteral("&Undo Last Run"), this)),
       m_keepBackups(new QCheckBox(QStringLiteral("Keep &Backups"), this)), m_status(new QLabel(this)),
-      m_list(new QTreeWidget(this)), m_diff(new DiffView(this)) {
+      m_model(new ListModel(*this)), m_list(new QTreeView(this)), m_diff(new DiffView(this)) {
     m_preview->setObjectName(QStringLiteral("Preview_Btn"));
     m_stop->setObjectName(QStringLiteral("StopPreview_Btn"));
     m_apply->setObjectName(QStringLiteral("Apply_Btn"));
@@ -134,7 +135,7 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     m_apply->setToolTip(QStringLiteral("Make the ticked changes of the ticked files, as previewed"));
     m_undo->setToolTip(QStringLiteral("Give the files of the last run their old content back"));
 
-    m_list->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Matches"), QStringLiteral("Note")});
+    m_list->setModel(m_model);
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(true);
     m_list->setUniformRowHeights(true);
@@ -186,17 +187,18 @@ ChangesPage::ChangesPage(RequestSource source, QWidget* parent)
     connect(m_escape, &QShortcut::activated, this, &ChangesPage::Stop_BtnClick);
     connect(m_apply, &QPushButton::clicked, this, guarded(&ChangesPage::Apply_BtnClick));
     connect(m_undo, &QPushButton::clicked, this, guarded(&ChangesPage::Undo_BtnClick));
-    connect(m_list, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* item) { runGuarded([&] { onCurrentItemChanged(item); }); });
-    connect(m_list, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* item) { runGuarded([&] { openItem(item); }); });
+    connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& index) { runGuarded([&] { onCurrentChanged(index); }); });
+    connect(m_list, &QTreeView::doubleClicked, this,
+            [this](const QModelIndex& index) { runGuarded([&] { openItem(index); }); });
     connect(m_list, &QWidget::customContextMenuRequested, this, &ChangesPage::showContextMenu);
     connect(m_diff, &DiffView::openLineRequested, this,
-            [this](std::int64_t line) { runGuarded([&] { openItemAtLine(m_list->currentItem(), line); }); });
-    connect(m_list, &QTreeWidget::itemChanged, this, &ChangesPage::onItemChanged);
+            [this](std::int64_t line) { runGuarded([&] { openItemAtLine(m_list->currentIndex(), line); }); });
     m_list->installEventFilter(this);
-    connect(m_list, &QTreeWidget::itemExpanded, this,
-            [this](QTreeWidgetItem* item) { runGuarded([&] { showChangesOf(item); }); });
+    connect(m_list, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        if (index.isValid() && !index.parent().isValid())
+            runGuarded([&] { showChangesOf(ListModel::fileRow(index)); });
+    });
     connect(m_run, &RunController::filesHandled, this, &ChangesPage::onFilesHandled);
     connect(m_run, &RunController::finished, this, &ChangesPage::onRunFinished);
     connect(m_run, &RunController::failed, this, &ChangesPage::onRunFailed);
@@ -254,8 +256,9 @@ void ChangesPage::showRunChanges(std::vector<FileChange> changes, const engine::
 }
 
 void ChangesPage::clearList() {
-    m_list->clear();
+    m_model->beginReset();
     m_rows.clear();
+    m_model->endReset();
     m_list->setColumnWidth(MatchesColumn, m_list->header()->sectionSizeHint(MatchesColumn));
 }
 
@@ -269,41 +272,26 @@ void ChangesPage::fillList(const QString& status) {
 void ChangesPage::appendRows(std::vector<Row> rows) {
     if (rows.empty())
         return;
-    const bool before = std::exchange(m_settingTicks, true);
-    QList<QTreeWidgetItem*> items;
+    // One insertion for the whole batch: the view lays its rows out once.
     bool expandable = false;
+    std::int64_t mostMatches = -1;
+    m_model->beginAppend(rows.size());
     for (Row& row : rows) {
-        auto* item = new QTreeWidgetItem;
-        item->setText(FileColumn, fromBytes(row.Change.Path));
-        item->setToolTip(FileColumn, item->text(FileColumn));
-        if (row.Counted && row.Change.Matches >= 0)
-            item->setText(MatchesColumn, QString::number(row.Change.Matches));
-        item->setTextAlignment(MatchesColumn, Qt::AlignRight | Qt::AlignVCenter);
-        if (!row.Note.isEmpty()) { // most rows have none: a preview lists thousands
-            item->setText(NoteColumn, row.Note);
-            item->setToolTip(NoteColumn, row.Note);
-        }
-        item->setData(FileColumn, kRowRole, QVariant::fromValue<qulonglong>(m_rows.size()));
-        if (row.Checkable)
-            item->setCheckState(FileColumn, tickState(row));
-        if (!row.Ticks.empty()) {
-            item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-            expandable = true;
-        }
-        items << item;
+        expandable = expandable || !row.Ticks.empty();
+        if (row.Counted)
+            mostMatches = std::max(mostMatches, row.Change.Matches);
         m_rows.push_back(std::move(row));
     }
+    m_model->endAppend();
     if (expandable)
         m_list->setRootIsDecorated(true);
-    m_list->addTopLevelItems(items);
-    const QFontMetrics metrics = m_list->fontMetrics();
-    int countWidth = m_list->header()->sectionSizeHint(MatchesColumn);
-    for (const QTreeWidgetItem* item : items)
-        countWidth =
-            std::max(countWidth, metrics.horizontalAdvance(item->text(MatchesColumn)) + metrics.averageCharWidth() * 3);
-    if (countWidth > m_list->columnWidth(MatchesColumn))
-        m_list->setColumnWidth(MatchesColumn, countWidth);
-    m_settingTicks = before;
+    // The widest count is that of the most matches: one measure per batch.
+    if (mostMatches >= 0) {
+        const QFontMetrics metrics = m_list->fontMetrics();
+        const int countWidth = metrics.horizontalAdvance(QString::number(mostMatches)) + metrics.averageCharWidth() * 3;
+        if (countWidth > m_list->columnWidth(MatchesColumn))
+            m_list->setColumnWidth(MatchesColumn, countWidth);
+    }
 }
 
 void ChangesPage::finishList(const QString& status) {
@@ -312,8 +300,10 @@ void ChangesPage::finishList(const QString& status) {
     // A long note (an undo's reason) is cut rather than squeezing the paths.
     const QFontMetrics metrics = m_list->fontMetrics();
     int noteWidth = 0;
-    for (const Row& row : m_rows)
-        noteWidth = std::max(noteWidth, metrics.horizontalAdvance(row.Note) + metrics.averageCharWidth() * 2);
+    for (const Row& row : m_rows) {
+        if (!row.Note.isEmpty())
+            noteWidth = std::max(noteWidth, metrics.horizontalAdvance(row.Note) + metrics.averageCharWidth() * 2);
+    }
     m_list->setColumnWidth(NoteColumn, std::max(m_list->header()->sectionSizeHint(NoteColumn),
                                                 std::min(noteWidth, metrics.averageCharWidth() * 48)));
     m_status->setText(status);
@@ -324,13 +314,13 @@ void ChangesPage::finishList(const QString& status) {
     updateButtons();
 }
 
-void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
-    if (!item) {
+void ChangesPage::onCurrentChanged(const QModelIndex& index) {
+    if (!index.isValid()) {
         m_diff->showMessage(QString());
         return;
     }
-    QTreeWidgetItem* fileItem = item->parent() != nullptr ? item->parent() : item;
-    Row& row = m_rows.at(fileItem->data(FileColumn, kRowRole).toULongLong());
+    const std::size_t file = ListModel::fileRow(index);
+    Row& row = m_rows.at(file);
     if (m_shown == Shown::UndoOutcome || !row.Counted) {
         m_diff->showMessage(row.Note);
         return;
@@ -352,7 +342,7 @@ void ChangesPage::onCurrentItemChanged(QTreeWidgetItem* item) {
     // changes, and whether it is still as previewed); a real run's old
     // content is gone (it is in the journal).
     if (row.Checkable) {
-        checkStillAsPreviewed(row, fileItem);
+        checkStillAsPreviewed(file);
         if (!row.Checkable) {
             m_diff->showMessage(row.Note);
             return;
@@ -465,18 +455,18 @@ void ChangesPage::showUndoOutcome(std::vector<Row> rows, const engine::UndoSumma
     emit actionEnded();
 }
 
-QString ChangesPage::absolutePath(QTreeWidgetItem* item) const {
-    if (item != nullptr && item->parent() != nullptr)
-        item = item->parent();
-    return item ? QFileInfo(item->text(FileColumn)).absoluteFilePath() : QString();
+QString ChangesPage::absolutePath(const QModelIndex& index) const {
+    if (!index.isValid())
+        return {};
+    return QFileInfo(fromBytes(m_rows.at(ListModel::fileRow(index)).Change.Path)).absoluteFilePath();
 }
 
-void ChangesPage::openItem(QTreeWidgetItem* item) {
-    openWithDesktop(absolutePath(item));
+void ChangesPage::openItem(const QModelIndex& index) {
+    openWithDesktop(absolutePath(index));
 }
 
-void ChangesPage::openItemAtLine(QTreeWidgetItem* item, std::int64_t line) {
-    const QString path = absolutePath(item);
+void ChangesPage::openItemAtLine(const QModelIndex& index, std::int64_t line) {
+    const QString path = absolutePath(index);
     if (path.isEmpty())
         return;
     if (!QFileInfo::exists(path))
@@ -486,7 +476,7 @@ void ChangesPage::openItemAtLine(QTreeWidgetItem* item, std::int64_t line) {
 }
 
 void ChangesPage::showContextMenu(const QPoint& at) {
-    QTreeWidgetItem* item = m_list->itemAt(at);
+    const QModelIndex item = m_list->indexAt(at);
     const QString path = absolutePath(item);
     QMenu menu(this);
     QAction* open = menu.addAction(QStringLiteral("Open"));
@@ -500,7 +490,7 @@ void ChangesPage::showContextMenu(const QPoint& at) {
     const QAction* chosen = menu.exec(m_list->viewport()->mapToGlobal(at));
     runGuarded([&] {
         if (chosen == open)
-            openItem(item);
+            openWithDesktop(path);
         else if (chosen == folder)
             openWithDesktop(QFileInfo(path).absolutePath());
         else if (chosen == copy)

@@ -71,9 +71,9 @@
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QModelIndex;
 class QShortcut;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 
 namespace quillet::gui {
 
@@ -150,7 +150,12 @@ private:
         bool Checkable = false;
         bool Ticked = true;
         std::vector<bool> Ticks;
+        // The changes listed under the file's row once it was opened (at
+        // most kMaxChangeItems of them), and how many more follow its tick.
+        std::vector<ChangeRow> Listed;
+        std::size_t Unlisted = 0;
     };
+    class ListModel;
     // What an apply takes from the preview, and what it finds, shared with
     // the run's thread.
     struct ApplyChoices;
@@ -173,20 +178,21 @@ private:
     void onRunFailed(const QString& message);
     void onFilesHandled(const QList<FileBatch>& batches);
     void showRunOutcome(bool complete);
-    void onCurrentItemChanged(QTreeWidgetItem* item);
-    void onItemChanged(QTreeWidgetItem* item);
+    void onCurrentChanged(const QModelIndex& index);
+    // A tick set by the user on a file's row or a change's row: the file's
+    // tick and its changes' follow one another.
+    void setTick(const QModelIndex& index, Qt::CheckState state);
     // Lists the changes of a preview's file, read again; a file that is no
     // longer as previewed is marked and its changes unticked.
-    void showChangesOf(QTreeWidgetItem* fileItem);
+    void showChangesOf(std::size_t file);
     // Reads the row's file again: false (and the row marked, its changes
     // unticked or gone) when it is no longer the text previewed.
-    bool checkStillAsPreviewed(Row& row, QTreeWidgetItem* fileItem);
+    bool checkStillAsPreviewed(std::size_t file);
     void showFileDiff(const Row& row);
-    void setItemTick(QTreeWidgetItem* item, Qt::CheckState state);
     Qt::CheckState tickState(const Row& row) const;
     void showContextMenu(const QPoint& at);
-    void openItem(QTreeWidgetItem* item);
-    void openItemAtLine(QTreeWidgetItem* item, std::int64_t line);
+    void openItem(const QModelIndex& index);
+    void openItemAtLine(const QModelIndex& index, std::int64_t line);
 
     // `keep`: the keepers of a run that writes, made on the run's thread.
     void startRun(engine::RunRequest request, Shown shows, std::optional<engine::RunKeepersOptions> keep);
@@ -197,7 +203,7 @@ private:
     void fillList(const QString& status);
     void finishList(const QString& status);
     void updateButtons();
-    QString absolutePath(QTreeWidgetItem* item) const;
+    QString absolutePath(const QModelIndex& index) const;
 
     RequestSource m_source;
     RunController* m_run;
@@ -208,7 +214,8 @@ private:
     QPushButton* m_undo;
     QCheckBox* m_keepBackups;
     QLabel* m_status;
-    QTreeWidget* m_list;
+    ListModel* m_model;
+    QTreeView* m_list;
     DiffView* m_diff;
 
     bool m_windowRunning = false;
@@ -224,7 +231,6 @@ private:
     std::set<std::string> m_written;
     std::shared_ptr<ApplyChoices> m_choices; // the apply going on
     bool m_stopping = false;                 // Stop was asked of the run going on
-    bool m_settingTicks = false;             // the page itself is setting ticks
     std::int64_t m_filesSeen = 0;            // by the run going on
     std::int64_t m_filesTotal = -1;
     QString m_currentFile;

@@ -1,6 +1,6 @@
 // What the parts of the Changes page (changes_page.cpp, the runs of
 // changes_page_run.cpp, the ticks of changes_page_review.cpp) share: the
-// list's columns and roles, and the texts they write alike.
+// list's columns, and the texts they write alike.
 //
 // Layer: gui; private to the page.
 #pragma once
@@ -15,11 +15,8 @@ namespace quillet::gui::detail {
 
 enum ChangesColumn { FileColumn, MatchesColumn, NoteColumn };
 
-constexpr int kRowRole = Qt::UserRole;
-constexpr int kChangeRole = Qt::UserRole + 1; // a change's row: its number in the file, from 0
-
-// The changes of one file listed at most, each a row of the tree; those past
-// it follow the file's tick.
+// The changes of one file listed at most, each a row under the file's; those
+// past it follow the file's tick.
 constexpr std::size_t kMaxChangeItems = 1000;
 
 inline const QString kChangedSincePreview = QStringLiteral("changed since the preview: review its changes again");

@@ -10,7 +10,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 #include <map>

@@ -23,10 +23,12 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 #include <memory>
@@ -106,18 +108,22 @@ private:
         QVERIFY2(ended.count() > 0 || ended.wait(10000), button);
     }
 
-    QTreeWidget* list() const { return child<QTreeWidget>(m_window.get(), "Changes_List"); }
+    QTreeView* list() const { return child<QTreeView>(m_window.get(), "Changes_List"); }
+    QModelIndex fileIndex(int row, int column = 0) const { return list()->model()->index(row, column); }
+    QString cell(int row, int column) const { return fileIndex(row, column).data().toString(); }
+    Qt::CheckState tickOf(const QModelIndex& index) const {
+        return static_cast<Qt::CheckState>(index.data(Qt::CheckStateRole).toInt());
+    }
 
     // "name matches [note]" per row, names without their directory.
     QStringList rows() const {
         QStringList shown;
-        for (int i = 0; i < list()->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem* item = list()->topLevelItem(i);
-            QStringList row{QFileInfo(item->text(0)).fileName()};
-            if (!item->text(1).isEmpty())
-                row << item->text(1);
-            if (!item->text(2).isEmpty())
-                row << QStringLiteral("[") + item->text(2) + QLatin1Char(']');
+        for (int i = 0; i < list()->model()->rowCount(); ++i) {
+            QStringList row{QFileInfo(cell(i, 0)).fileName()};
+            if (!cell(i, 1).isEmpty())
+                row << cell(i, 1);
+            if (!cell(i, 2).isEmpty())
+                row << QStringLiteral("[") + cell(i, 2) + QLatin1Char(']');
             shown << row.join(QLatin1Char(' '));
         }
         return shown;
@@ -126,16 +132,29 @@ private:
     // The changes a file's row opened into, "[x] LINE: OLD -> NEW".
     QStringList changesOf(int row) const {
         QStringList shown;
-        const QTreeWidgetItem* file = list()->topLevelItem(row);
-        for (int i = 0; i < file->childCount(); ++i)
-            shown << (file->child(i)->checkState(0) == Qt::Checked ? QStringLiteral("[x] ") : QStringLiteral("[ ] ")) +
-                         file->child(i)->text(0);
+        const QModelIndex file = fileIndex(row);
+        for (int i = 0; i < list()->model()->rowCount(file); ++i) {
+            const QModelIndex change = list()->model()->index(i, 0, file);
+            shown << (tickOf(change) == Qt::Checked ? QStringLiteral("[x] ") : QStringLiteral("[ ] ")) +
+                         change.data().toString();
+        }
         return shown;
     }
 
     void clickRow(int row) {
-        const QRect rect = list()->visualItemRect(list()->topLevelItem(row));
+        const QRect rect = list()->visualRect(fileIndex(row));
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    // A click on the tick box of the row of `index`, where the view draws it.
+    void clickBox(const QModelIndex& index) {
+        QStyleOptionViewItem option;
+        option.initFrom(list());
+        option.rect = list()->visualRect(index);
+        option.features |= QStyleOptionViewItem::HasCheckIndicator;
+        const QRect box = list()->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list());
+        QVERIFY(!box.isEmpty());
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, box.center());
     }
 
     // Each place of `needle` in `text`, numbered as the engine numbers it.
@@ -215,6 +234,44 @@ private slots:
         QFETCH(QByteArray, diff);
         QFETCH(qint64, expected);
         QCOMPARE(quillet::gui::countChangedPlaces(diff.toStdString()), expected);
+    }
+
+    // The hash that tells Apply a file is still as previewed is XXH64, as
+    // its specification's vectors give it.
+    void textHashIsXxh64_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<quint64>("hash");
+        QTest::newRow("empty") << QByteArray() << quint64(0xEF46DB3751D8E999ULL);
+        QTest::newRow("a") << QByteArray("a") << quint64(0xD24EC4F1A98C6E5BULL);
+        QTest::newRow("abc") << QByteArray("abc") << quint64(0x44BC2CF5AD770999ULL);
+        QTest::newRow("lanes and tails") << QByteArray("Nobody inspects the spammish repetition")
+                                         << quint64(0xFBCEA83C8A378BF1ULL);
+    }
+
+    void textHashIsXxh64() {
+        QFETCH(QByteArray, text);
+        QFETCH(quint64, hash);
+        QCOMPARE(quint64(quillet::gui::detail::xxh64(std::string_view(text.constData(), size_t(text.size())), 0)),
+                 hash);
+    }
+
+    // Every byte counts, in every part of the hash (lanes and tails): a text
+    // one byte or one length apart from another hashes apart.
+    void textHashReadsEveryByte() {
+        for (std::size_t size = 0; size <= 80; ++size) {
+            std::string text(size, 'x');
+            for (std::size_t i = 0; i < size; ++i)
+                text[i] = static_cast<char>('a' + i % 26);
+            const std::uint64_t hash = quillet::gui::textHash(text);
+            QCOMPARE(quillet::gui::textHash(std::string(text)), hash);
+            QVERIFY2(quillet::gui::textHash(text + '\0') != hash, qPrintable(QString::number(size)));
+            for (std::size_t i = 0; i < size; ++i) {
+                std::string changed = text;
+                changed[i] = static_cast<char>(changed[i] ^ 0x20);
+                QVERIFY2(quillet::gui::textHash(changed) != hash,
+                         qPrintable(QStringLiteral("%1 at %2").arg(size).arg(i)));
+            }
+        }
     }
 
     void parseUnifiedDiff_data() {
@@ -476,7 +533,7 @@ private slots:
         clickAndWaitForPage("Preview_Btn");
         clickRow(1);
         QTest::keyClick(list()->viewport(), Qt::Key_Space);
-        QCOMPARE(list()->topLevelItem(1)->checkState(0), Qt::Unchecked);
+        QCOMPARE(tickOf(fileIndex(1)), Qt::Unchecked);
         clickAndWaitForPage("Apply_Btn");
         QCOMPARE(readFile(path("a.htm")), QByteArray("one bar\ntwo\nbar three bar\n"));
         QCOMPARE(readFile(path("b.htm")), QByteArray("foo\n"));
@@ -525,7 +582,7 @@ private slots:
         QCOMPARE(child<QLabel>(m_window.get(), "Changes_Lab")->text(), status);
         if (changes.isEmpty())
             return;
-        QCOMPARE(list()->topLevelItem(1)->checkState(0), Qt::Unchecked);
+        QCOMPARE(tickOf(fileIndex(1)), Qt::Unchecked);
         clickRow(1);
         QTest::keyClick(list(), Qt::Key_Right);
         QCOMPARE(changesOf(1), changes);
@@ -536,6 +593,27 @@ private slots:
         QTest::keyClick(list(), Qt::Key_Space);
         clickAndWaitForPage("Apply_Btn");
         QCOMPARE(readFile(path("b.htm")), reapplied);
+    }
+
+    // An opened file edited since the preview: going to one of its changes
+    // lists them anew, unticked, under its marked row (the row the keyboard
+    // was on goes with the old ones), and Apply leaves the file as edited.
+    void openedFileEditedSincePreviewListsItsChangesAnew() {
+        freshWindowIn(m_dir->path());
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        clickRow(0);
+        QTest::keyClick(list(), Qt::Key_Right);
+        QCOMPARE(changesOf(0).size(), 3);
+        writeFile(path("a.htm"), "foo foo\n");
+        QTest::keyClick(list(), Qt::Key_Down);
+        QCOMPARE(rows(), (QStringList{"a.htm 2 [changed since the preview: review its changes again]", "b.htm 1"}));
+        QCOMPARE(changesOf(0), (QStringList{"[ ] 1: foo \u2192 bar", "[ ] 1: foo \u2192 bar"}));
+        QCOMPARE(tickOf(fileIndex(0)), Qt::Unchecked);
+        clickAndWaitForPage("Apply_Btn");
+        QCOMPARE(readFile(path("a.htm")), QByteArray("foo foo\n"));
+        QCOMPARE(readFile(path("b.htm")), QByteArray("bar\n"));
     }
 
     // A clean-up recipe has no matches to choose from: its file is ticked
@@ -550,7 +628,7 @@ private slots:
         clickPage(QStringLiteral("Changes"));
         clickAndWaitForPage("Preview_Btn");
         QCOMPARE(rows(), (QStringList{"s.htm 1", "t.htm 1"}));
-        QVERIFY(list()->topLevelItem(0)->childIndicatorPolicy() != QTreeWidgetItem::ShowIndicator);
+        QVERIFY(!list()->model()->hasChildren(fileIndex(0)));
         writeFile(path("t.htm"), "<script>b</script>three\n");
         clickAndWaitForPage("Apply_Btn");
         QCOMPARE(readFile(path("s.htm")), QByteArray("one\n"));
@@ -583,7 +661,7 @@ private slots:
         for (int i = 0; i <= unticked; ++i)
             QTest::keyClick(list(), Qt::Key_Down);
         QTest::keyClick(list(), Qt::Key_Space);
-        QCOMPARE(list()->topLevelItem(0)->checkState(0), Qt::PartiallyChecked);
+        QCOMPARE(tickOf(fileIndex(0)), Qt::PartiallyChecked);
         // The diff shows what Apply will make.
         const QString shown = child<QPlainTextEdit>(m_window.get(), "Diff_View")->toPlainText();
         QCOMPARE(shown.count(QStringLiteral("bar")), 2);
@@ -603,6 +681,30 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(engine.Result.joined()), applied);
     }
 
+    // A click on a row's tick box ticks as Space does: a change's box makes
+    // the file's tick partial, the file's box ticks all its changes again.
+    void clickedTickBoxesChooseTheChanges() {
+        freshWindowIn(m_dir->path());
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        clickBox(fileIndex(1));
+        QCOMPARE(tickOf(fileIndex(1)), Qt::Unchecked);
+        clickRow(0);
+        QTest::keyClick(list(), Qt::Key_Right);
+        clickBox(list()->model()->index(1, 0, fileIndex(0)));
+        QCOMPARE(tickOf(fileIndex(0)), Qt::PartiallyChecked);
+        QCOMPARE(changesOf(0),
+                 (QStringList{"[x] 1: foo \u2192 bar", "[ ] 3: foo \u2192 bar", "[x] 3: foo \u2192 bar"}));
+        clickBox(fileIndex(0));
+        QCOMPARE(changesOf(0),
+                 (QStringList{"[x] 1: foo \u2192 bar", "[x] 3: foo \u2192 bar", "[x] 3: foo \u2192 bar"}));
+        clickBox(list()->model()->index(2, 0, fileIndex(0)));
+        clickAndWaitForPage("Apply_Btn");
+        QCOMPARE(readFile(path("a.htm")), QByteArray("one bar\ntwo\nbar three foo\n"));
+        QCOMPARE(readFile(path("b.htm")), QByteArray("foo\n"));
+    }
+
     // The file's tick and its changes' follow one another.
     void untickingEveryChangeUnticksTheFile() {
         freshWindowIn(m_dir->path());
@@ -615,7 +717,7 @@ private slots:
             QTest::keyClick(list(), Qt::Key_Down);
             QTest::keyClick(list(), Qt::Key_Space);
         }
-        QCOMPARE(list()->topLevelItem(0)->checkState(0), Qt::Unchecked);
+        QCOMPARE(tickOf(fileIndex(0)), Qt::Unchecked);
         QCOMPARE(child<QPlainTextEdit>(m_window.get(), "Diff_View")->toPlainText(),
                  QStringLiteral("No change of this file is ticked: Apply leaves it as it is."));
         clickRow(0);
@@ -667,7 +769,7 @@ private slots:
         QVERIFY2(progress.startsWith(QStringLiteral("Previewing: ")) && progress.contains(QStringLiteral(".htm")),
                  qPrintable(progress));
         const QString status = child<QLabel>(m_window.get(), "Changes_Lab")->text();
-        const int found = list()->topLevelItemCount();
+        const int found = list()->model()->rowCount();
         QVERIFY2(found > 0 && found < kFiles, qPrintable(status));
         QVERIFY2(status.startsWith(QStringLiteral("The preview was stopped after ")) &&
                      status.endsWith(
@@ -679,8 +781,8 @@ private slots:
         QVERIFY(child<QPushButton>(m_window.get(), "Apply_Btn")->isEnabled());
         QVERIFY(!child<QPushButton>(m_window.get(), "StopPreview_Btn")->isEnabled());
         clickAndWaitForPage("Apply_Btn");
-        QCOMPARE(list()->topLevelItemCount(), found);
-        QVERIFY(readFile(QFileInfo(list()->topLevelItem(0)->text(0)).absoluteFilePath()).startsWith("a bar line\n"));
+        QCOMPARE(list()->model()->rowCount(), found);
+        QVERIFY(readFile(QFileInfo(cell(0, 0)).absoluteFilePath()).startsWith("a bar line\n"));
     }
 
     // Preview with Only Search lists the matches as Execute does, and
@@ -834,7 +936,7 @@ private slots:
             menu->setActiveAction(menu->findChild<QAction*>(action));
             QTest::keyClick(menu, Qt::Key_Return);
         });
-        const QPoint at = list()->visualItemRect(list()->topLevelItem(1)).center();
+        const QPoint at = list()->visualRect(fileIndex(1)).center();
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, list()->viewport()->mapToGlobal(at));
         QApplication::sendEvent(list()->viewport(), &event);
 
@@ -850,7 +952,7 @@ private slots:
         replace(QStringLiteral("foo"), QStringLiteral("bar"));
         clickPage(QStringLiteral("Changes"));
         clickAndWaitForPage("Preview_Btn");
-        const QRect rect = list()->visualItemRect(list()->topLevelItem(0));
+        const QRect rect = list()->visualRect(fileIndex(0));
         // A user's double-click: a click that the second press makes double.
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
         QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, rect.center());

@@ -19,7 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <memory>
 
@@ -96,11 +96,11 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QLatin1String("Nothing was written")), 10000);
     }
 
-    QTreeWidget* list() const { return child<QTreeWidget>(m_window.get(), "Changes_List"); }
+    QTreeView* list() const { return child<QTreeView>(m_window.get(), "Changes_List"); }
     QPlainTextEdit* view() const { return child<QPlainTextEdit>(m_window.get(), "Diff_View"); }
 
     void clickRow(int row) {
-        const QRect rect = list()->visualItemRect(list()->topLevelItem(row));
+        const QRect rect = list()->visualRect(list()->model()->index(row, 0));
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
     }
 
