@@ -75,6 +75,7 @@ TEST_F(CliTest, ConfirmWritesExactlyTheAcceptedChanges) {
         {"replace", {"n", "A"}, "x1 #2 #3\n", "#4 #5\n"},
         {"replace", {"y", "q"}, "#1 x2 x3\n", "x4 x5\n"},
         {"replace", {"q"}, "x1 x2 x3\n", "x4 x5\n"},
+        {"replace", {"a", "y", "q"}, "#1 #2 #3\n", "#4 x5\n"}, // q at a later file keeps the earlier one's changes too
         {"replace", {"n", "n", "n", "d"}, "x1 x2 x3\n", "x4 x5\n"},
         {"insert-before", {"y", "d", "n", "y"}, "#x1 x2 x3\n", "x4 #x5\n"},
         {"insert-after", {"n", "n", "a", "A"}, "x1 x2 x#3\n", "x#4 x#5\n"},
