@@ -34,8 +34,10 @@ namespace quillet::cli {
 
 namespace {
 
-// Set by the first Ctrl-C (or SIGTERM, SIGHUP): the run stops after the file
-// in hand, so no file is left half-done and no temporary file stays behind.
+// Set by the first Ctrl-C (or SIGTERM, SIGHUP): the run stops before the next
+// file is put in place (RunEvents::StopRequested), so no file is left
+// half-done, every file changed is listed and counted, and no temporary file
+// stays behind.
 // A second signal ends the process at once, as usual, after removing the
 // temporary file being written, if any.
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -237,6 +239,13 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     engine::RunEvents events;
     events.OnFile = [&](const engine::FileReport&, bool& stop) {
         stop = g_interrupted != 0 || listWriteError != 0 || (questions && questions->quit());
+    };
+    // Asked before each file is put in place, so that the files staged
+    // together are put in place together. After q (or Ctrl-C at a
+    // question, which counts as q), the files already answered get what
+    // they accepted: OnFile's stop then ends the run once they are.
+    events.StopRequested = [&] {
+        return listWriteError != 0 || (g_interrupted != 0 && !(questions && questions->quit()));
     };
     if (questions) {
         events.ChooseMatches = [&](const std::string& path, std::string_view text,

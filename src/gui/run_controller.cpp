@@ -107,6 +107,9 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
         pendingResults.clear();
         stop = m_stop.load();
     };
+    // Also before each file is put in place, so that the run may put the
+    // files it staged in place together.
+    events.StopRequested = [this] { return m_stop.load(); };
 
     std::int64_t filesDone = 0;
     engine::RunTotals totals;

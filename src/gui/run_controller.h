@@ -92,8 +92,9 @@ public:
     void start(engine::RunRequest request, StopAtStart stop = StopAtStart::No, RunAttachments attachments = {});
     bool isRunning() const { return m_running; }
 
-    // Read by the run after every file; setting it ends the run after the
-    // file in hand.
+    // Read by the run after every file, and before each file is put in
+    // place (RunEvents::StopRequested); setting it ends the run after the
+    // file in hand, every file put in place reported.
     void setStopRequested(bool stop) { m_stop.store(stop); }
 
     // Asks the run to stop, waits for its thread to end, and drops every

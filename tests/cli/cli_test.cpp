@@ -251,7 +251,7 @@ TEST_F(CliTest, AMissingDirectoryIsAnErrorForTheListingAndTheWalk) {
 
 // Ctrl-C ends a run between two files. The signal arrives while quillet-cli
 // waits for its path list on standard input, so the run that follows stops
-// after its first file.
+// before its second file is put in place (a run always handles its first).
 TEST_F(CliTest, AnInterruptStopsTheRunBetweenTwoFiles) {
     for (const char* name : {"a.txt", "b.txt", "c.txt"})
         dir.write(name, "old");
@@ -291,6 +291,62 @@ TEST_F(CliTest, AnInterruptStopsTheRunBetweenTwoFiles) {
         return;
     }
     FAIL() << "quillet-cli never caught the interrupt";
+}
+
+// Ctrl-C in the middle of a run that puts files in place in batches: the stop is looked at
+// before each file, so the files before it are changed, listed and counted,
+// the files after it are left as they were, and nothing is left half done.
+TEST_F(CliTest, AnInterruptMidRunListsExactlyTheFilesChanged) {
+    constexpr int kFiles = 100; // several batches
+    std::vector<std::string> names;
+    std::string list;
+    for (int i = 0; i < kFiles; ++i) {
+        names.push_back("f" + std::to_string(100 + i) + ".txt");
+        list += names.back() + "\n";
+    }
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        for (const std::string& name : names)
+            dir.write(name, "old");
+        int output[2];
+        ASSERT_EQ(pipe(output), 0);
+        int input = -1;
+        const pid_t child = start({"replace", "old", "new", "-j", "1", "-l", "-"}, input, output[1]);
+        close(output[1]);
+        ASSERT_GT(child, 0);
+        ASSERT_EQ(write(input, list.data(), list.size()), static_cast<ssize_t>(list.size()));
+        close(input);
+        // Interrupted as soon as the first file is listed.
+        std::string listed;
+        char buffer[4096];
+        bool signalled = false;
+        for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) > 0;) {
+            listed.append(buffer, static_cast<std::size_t>(got));
+            if (!signalled && listed.find('\n') != std::string::npos)
+                signalled = kill(child, SIGINT) == 0;
+        }
+        close(output[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+        if (WEXITSTATUS(status) == 0)
+            continue; // the run ended before the signal came: try again
+        EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+        int changed = 0;
+        for (const std::string& name : names)
+            changed += readFile(dir.file(name)) == "new" ? 1 : 0;
+        ASSERT_GE(changed, 1);
+        EXPECT_LT(changed, kFiles);
+        EXPECT_EQ(listed, list.substr(0, list.find(names[static_cast<std::size_t>(changed)])))
+            << "the files changed are listed, in run order";
+        for (int i = 0; i < kFiles; ++i)
+            EXPECT_EQ(readFile(dir.file(names[static_cast<std::size_t>(i)])), i < changed ? "new" : "old") << i;
+        EXPECT_EQ(readFile(dir.file("err.txt")),
+                  journaled() + finished(changed) + "quillet-cli: interrupted; the run stopped between two files\n");
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            EXPECT_FALSE(entry.path().filename().string().starts_with(".quillet-")) << entry.path();
+        return;
+    }
+    GTEST_SKIP() << "every run ended before the interrupt came";
 }
 
 // An argument that started with byte 0x01 lost that byte on its way in, so
@@ -333,25 +389,34 @@ TEST_F(CliTest, AStopSignalIgnoredAtStartStaysIgnored) {
 
 // With its reader gone (`| head -1`), quillet-cli died from SIGPIPE after an
 // arbitrary number of rewrites and said nothing. It now stops between two
-// files, says why, and exits with status 2.
+// files, says why, and exits with status 2. The first write that fails comes
+// once the first batch of files is in place: every file put in place is
+// counted, the files after it are left as they were.
 TEST_F(CliTest, AClosedResultListStopsTheRunBetweenTwoFiles) {
+    constexpr int kFiles = 40; // more than one batch
     struct Case {
         std::vector<std::string> args;
-        std::string err;
-        const char* bAfter;
+        std::string err; // with N for the count
+        bool stops;      // false: the run goes to its end
     } cases[] = {
         {{"replace", "old", "new", "-j", "1", "-l", "-"},
-         "JOURNALED" + finished(1) +
+         "JOURNALED" + finished(-1) +
              "quillet-cli: cannot write the result list: Broken pipe; the run stopped between two files\n",
-         "old"},
+         true},
         // A search writes nothing, so it may fill its buffer first and find
         // out at the end.
         {{"search", "old", "-j", "1", "-l", "-"},
-         finished(3) + "quillet-cli: cannot write the result list: Broken pipe\n",
-         "old"},
+         finished(kFiles) + "quillet-cli: cannot write the result list: Broken pipe\n",
+         false},
     };
+    std::vector<std::string> names;
+    std::string list;
+    for (int i = 0; i < kFiles; ++i) {
+        names.push_back("f" + std::to_string(100 + i) + ".txt");
+        list += names.back() + "\n";
+    }
     for (const Case& c : cases) {
-        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        for (const std::string& name : names)
             dir.write(name, "old");
         int output[2];
         ASSERT_EQ(pipe(output), 0);
@@ -360,17 +425,27 @@ TEST_F(CliTest, AClosedResultListStopsTheRunBetweenTwoFiles) {
         const pid_t child = start(c.args, input, output[1]);
         close(output[1]);
         ASSERT_GT(child, 0);
-        const std::string list = "a.txt\nb.txt\nc.txt\n";
         ASSERT_EQ(write(input, list.data(), list.size()), static_cast<ssize_t>(list.size()));
         close(input);
         int status = 0;
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status)) << c.args[0] << ": killed by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 2) << c.args[0];
+        int changed = 0;
+        for (const std::string& name : names)
+            changed += readFile(dir.file(name)) == "new" ? 1 : 0;
         std::string expected = c.err;
         if (expected.starts_with("JOURNALED"))
             expected.replace(0, 9, journaled());
+        if (const auto at = expected.find(finished(-1)); at != std::string::npos)
+            expected.replace(at, finished(-1).size(), finished(changed));
         EXPECT_EQ(readFile(dir.file("err.txt")), expected) << c.args[0];
-        EXPECT_EQ(readFile(dir.file("b.txt")), c.bAfter) << c.args[0];
+        if (c.stops) {
+            EXPECT_GE(changed, 1) << c.args[0];
+            EXPECT_LT(changed, kFiles) << c.args[0] << ": the run stopped";
+        }
+        for (int i = 0; i < kFiles; ++i)
+            EXPECT_EQ(readFile(dir.file(names[static_cast<std::size_t>(i)])), i < changed ? "new" : "old")
+                << c.args[0] << " " << i;
     }
 }

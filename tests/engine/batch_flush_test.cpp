@@ -142,6 +142,9 @@ TEST(BatchFlush, OneFlushOfTheFoldersPerBatchWhereTheRunCanStopBetweenBatches) {
     }
 }
 
+// The stop is asked before each file is put in place, from the run's second
+// file on: the files before the stop point are changed and reported, those
+// after it are left as they were, wherever in a batch it falls.
 TEST(BatchFlush, AStoppedRunReportsExactlyTheFilesItChanged) {
     struct Case {
         const char* name;
@@ -149,32 +152,40 @@ TEST(BatchFlush, AStoppedRunReportsExactlyTheFilesItChanged) {
         int stopAtRequest; // StopRequested says true from this call on; 0: never
         int expectChanged; // -1: as many as reported
     };
+    constexpr int kFiles = 3 * kMaxStagedRewrites;
     const Case cases[] = {
-        {"stop requested before the first batch", 0, 1, 0},
-        {"stop requested before the second batch", 0, 2, kMaxStagedRewrites},
+        {"stop requested from the start", 0, 1, 1},
+        {"stop requested amid the first batch", 0, 5, 5},
+        {"stop requested at the second batch", 0, kMaxStagedRewrites, kMaxStagedRewrites},
+        {"stop requested amid the second batch", 0, kMaxStagedRewrites + 3, kMaxStagedRewrites + 3},
         {"OnFile stops amid a batch", 5, 0, -1},
     };
     for (const Case& c : cases) {
         for (int threads : {1, 3}) {
             TempDir dir;
-            const std::vector<std::string> paths = makeFiles(dir, 3 * kMaxStagedRewrites, {"a", "b"});
+            const std::vector<std::string> paths = makeFiles(dir, kFiles, {"a", "b"});
             int reports = 0;
             int requests = 0;
             RunEvents events;
             events.OnFile = [&](const FileReport&, bool& stop) { stop = ++reports == c.stopAtReport; };
             events.StopRequested = [&] { return ++requests >= c.stopAtRequest && c.stopAtRequest > 0; };
-            ExecuteRun(replaceOldIn(paths, threads), events);
+            RunTotals totals;
+            ExecuteRun(replaceOldIn(paths, threads), events, &totals);
 
             const std::string label = std::string(c.name) + ", " + std::to_string(threads) + " threads";
             const int changed = changedFiles(paths);
             EXPECT_EQ(changed, reports) << label << ": every file changed is reported, and only those";
+            EXPECT_EQ(totals.Handled, reports) << label;
             if (c.expectChanged >= 0) {
                 EXPECT_EQ(changed, c.expectChanged) << label;
             }
             if (c.stopAtReport > 0) {
                 EXPECT_GE(reports, c.stopAtReport) << label;
             }
-            EXPECT_LT(changed, 3 * kMaxStagedRewrites) << label << ": the stop was heard";
+            EXPECT_LT(changed, kFiles) << label << ": the stop was heard";
+            for (int i = 0; i < kFiles; ++i)
+                ASSERT_EQ(readFile(paths[static_cast<std::size_t>(i)]), i < changed ? "new" : "old")
+                    << label << ": the files changed come first in run order, file " << i;
             EXPECT_EQ(temporaryFilesUnder(dir.path()), 0) << label;
         }
     }

@@ -436,6 +436,7 @@ struct StagedRewrite::State {
     dev_t device = 0;                // of the file system the new file is on
     bool contentDurable = false;     // the new file's bytes are on disk (or need not be)
     std::exception_ptr flushFailure; // why they, or the hooks' records, could not be flushed
+    bool hooksDurable = false;       // the hooks' records of it are on disk (makeDurable since it was announced)
     struct stat placed {};           // the new file as it was put in place
     std::optional<Announcement> announced;
 };
@@ -658,37 +659,52 @@ RewriteOutcome StagedRewrite::finish() {
     QUILLET_ASSERT(m_state != nullptr, "finish() once, after stage() or announce() returned Staged");
     StagedRewrite* const self = this;
     FinishedRewrite finished;
-    finishTogether(std::span(&self, 1), std::span(&finished, 1), AfterError::Stop);
+    (void)finishTogether(std::span(&self, 1), std::span(&finished, 1), AfterError::Stop);
     if (finished.Error)
         std::rethrow_exception(finished.Error);
     return finished.Outcome;
 }
 
-void StagedRewrite::flushNewFiles(std::span<StagedRewrite* const> rewrites) {
-    std::vector<State*> pending;
-    for (StagedRewrite* rewrite : rewrites)
-        if (rewrite != nullptr && rewrite->m_state != nullptr && !rewrite->m_state->contentDurable &&
-            !rewrite->m_state->flushFailure)
-            pending.push_back(rewrite->m_state.get());
-    // The hooks' records first: where they are on the same file system, the
-    // flush that makes them durable takes the new files' bytes along, and
-    // the flush below finds little left to do.
-    std::vector<CommitHooks*> hooksMadeDurable;
-    for (State* state : pending) {
+void StagedRewrite::makeHooksDurable(std::span<State* const> states) {
+    // Once per hooks, for the rewrites announced to it and not yet covered
+    // by one of its flushes: a flush covers every rewrite announced before
+    // it (CommitHooks::makeDurable), so a rewrite needs one, never two.
+    std::vector<CommitHooks*> asked;
+    for (State* state : states) {
         CommitHooks* hooks = state->request.Hooks;
-        if (hooks == nullptr ||
-            std::find(hooksMadeDurable.begin(), hooksMadeDurable.end(), hooks) != hooksMadeDurable.end())
+        if (hooks == nullptr || state->hooksDurable || state->flushFailure ||
+            std::find(asked.begin(), asked.end(), hooks) != asked.end())
             continue;
-        hooksMadeDurable.push_back(hooks);
+        asked.push_back(hooks);
+        std::exception_ptr failure;
         try {
             hooks->makeDurable();
         } catch (...) {
-            const std::exception_ptr failure = std::current_exception();
-            for (State* concerned : pending)
-                if (concerned->request.Hooks == hooks)
-                    concerned->flushFailure = failure;
+            failure = std::current_exception();
+        }
+        for (State* concerned : states) {
+            if (concerned->request.Hooks != hooks || concerned->hooksDurable || concerned->flushFailure)
+                continue;
+            concerned->hooksDurable = !failure;
+            concerned->flushFailure = failure;
         }
     }
+}
+
+void StagedRewrite::flushNewFiles(std::span<StagedRewrite* const> rewrites) {
+    std::vector<State*> staged;
+    for (StagedRewrite* rewrite : rewrites)
+        if (rewrite != nullptr && rewrite->m_state != nullptr)
+            staged.push_back(rewrite->m_state.get());
+    // The hooks' records first (also of files on a file system a restart
+    // empties, whose content needs no flush): where they are on the same
+    // file system, the flush that makes them durable takes the new files'
+    // bytes along, and the flush below finds little left to do.
+    makeHooksDurable(staged);
+    std::vector<State*> pending;
+    for (State* state : staged)
+        if (!state->contentDurable && !state->flushFailure)
+            pending.push_back(state);
     std::vector<State*> group;
     for (std::size_t first = 0; first < pending.size(); ++first) {
         if (pending[first] == nullptr || pending[first]->flushFailure) {
@@ -816,8 +832,8 @@ RewriteOutcome StagedRewrite::place(State& state) {
     return RewriteOutcome::Replaced;
 }
 
-void StagedRewrite::finishTogether(std::span<StagedRewrite* const> rewrites, std::span<FinishedRewrite> finished,
-                                   AfterError afterError) {
+bool StagedRewrite::finishTogether(std::span<StagedRewrite* const> rewrites, std::span<FinishedRewrite> finished,
+                                   AfterError afterError, const std::function<bool()>& stopBeforeEach) {
     QUILLET_ASSERT(finished.size() == rewrites.size(), "finishTogether() with one place per rewrite");
     for (StagedRewrite* rewrite : rewrites)
         QUILLET_ASSERT(rewrite != nullptr && rewrite->m_state != nullptr,
@@ -829,33 +845,18 @@ void StagedRewrite::finishTogether(std::span<StagedRewrite* const> rewrites, std
     for (StagedRewrite* rewrite : rewrites)
         states.push_back(std::move(rewrite->m_state));
 
-    std::exception_ptr hooksError;
-    std::vector<CommitHooks*> hooksMadeDurable;
-    for (const std::unique_ptr<State>& state : states) {
-        CommitHooks* hooks = state->request.Hooks;
-        if (hooks == nullptr ||
-            std::find(hooksMadeDurable.begin(), hooksMadeDurable.end(), hooks) != hooksMadeDurable.end())
-            continue;
-        hooksMadeDurable.push_back(hooks);
-        try {
-            hooks->makeDurable();
-        } catch (...) {
-            hooksError = std::current_exception();
-            break;
-        }
-    }
-
     std::vector<int> folders;          // of the files put in place that must last
     std::vector<std::size_t> flushing; // their places in `states`
-    bool stopped = false;
+    bool stopped = false;              // the rest are given up
+    bool requested = false;            // by stopBeforeEach
     for (std::size_t i = 0; i < states.size(); ++i) {
+        if (!stopped && stopBeforeEach && stopBeforeEach())
+            stopped = requested = true;
         if (stopped) {
             states[i].reset(); // given up: the old file stays as it is
             continue;
         }
         try {
-            if (hooksError)
-                std::rethrow_exception(hooksError);
             finished[i].Outcome = place(*states[i]);
         } catch (...) {
             finished[i].Error = std::current_exception();
@@ -884,6 +885,7 @@ void StagedRewrite::finishTogether(std::span<StagedRewrite* const> rewrites, std
             state.announced->completed(FileIdentity::of(state.placed));
         states[i].reset();
     }
+    return requested;
 }
 
 RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, const RewriteRequest& request) {

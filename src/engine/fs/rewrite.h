@@ -203,9 +203,10 @@ public:
     // A staged rewrite's new content is written, and its write-back to the
     // disk started, but it is flushed only right before it is put in place,
     // so that several can share one flush. This makes the hooks' records
-    // of these rewrites durable (CommitHooks::makeDurable: on the same file
-    // system, that flush takes the new files along), then flushes their new
-    // content together: one flush of the file system
+    // of these rewrites durable (CommitHooks::makeDurable, once per hooks,
+    // and only for rewrites announced since its last call from here: on
+    // the same file system, that flush takes the new files along), then
+    // flushes their new content together: one flush of the file system
     // (SyncFileSystem) for the files of one that holds several, a flush of
     // the file for a file alone on its own; where the flush of a file system
     // fails, each file's own tells which failed. Rewrites not staged, or
@@ -216,25 +217,31 @@ public:
 
     enum class AfterError { Stop, GoOn };
     // finish() of several staged rewrites, in their order, sharing the
-    // flushes: their new content made durable together (flushNewFiles), the
-    // hooks' records made durable once per hooks (CommitHooks::makeDurable),
-    // each rewrite checked and put in place, the folders flushed together
+    // flushes: their new content and the hooks' records made durable
+    // together (flushNewFiles, which passes over what an earlier call made
+    // durable), each rewrite checked and put in place, the folders flushed together
     // (one flush of the file system where several folders of one are
     // concerned, else of the folder, each folder's own where that fails), and
     // only then the hooks told (afterReplace, in order) and each outcome
     // given in finished[i]. So none is Replaced before its new content and
     // its name in the folder are on disk. With AfterError::Stop, the
-    // rewrites after the first error are given up, left as they were. Every
-    // rewrite is used up. Preconditions (checked): each is staged, and
-    // finished has one place per rewrite.
-    static void finishTogether(std::span<StagedRewrite* const> rewrites, std::span<FinishedRewrite> finished,
-                               AfterError afterError);
+    // rewrites after the first error are given up, left as they were.
+    // `stopBeforeEach`, where set, is asked right before each rewrite is put
+    // in place: true gives that one and the rest up, left as they were (the
+    // ones put in place before are flushed and told as usual), and the call
+    // returns true. Every rewrite is used up. Preconditions (checked): each
+    // is staged, and finished has one place per rewrite.
+    static bool finishTogether(std::span<StagedRewrite* const> rewrites, std::span<FinishedRewrite> finished,
+                               AfterError afterError, const std::function<bool()>& stopBeforeEach = {});
 
 private:
     enum class Mode { Now, Ahead };
+    struct State;
+    // The hooks' records of the rewrites staged in `states` made durable,
+    // once per hooks; a failure stays with each rewrite it concerns.
+    static void makeHooksDurable(std::span<State* const> states);
     RewriteOutcome stageFor(Mode mode, const FileLocation& location, TextPieces newText, const RewriteRequest& request);
 
-    struct State;
     static RewriteOutcome place(State& state);
     std::unique_ptr<State> m_state;
 };

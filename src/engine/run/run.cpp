@@ -14,6 +14,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -365,8 +366,9 @@ private:
     // the entries queued behind them. After a stop the rest are given up.
     // The new content of every staged file goes to the disk together first;
     // then, with RunEvents::StopRequested, the files are put in place
-    // together, their folders flushed together, and reported; without it,
-    // one after the other, each reported before the next is put in place.
+    // together (the stop asked before each), their folders flushed
+    // together, and reported; without it, one after the other, each
+    // reported before the next is put in place.
     void putStagedInPlace() {
         std::vector<Queued> batch;
         batch.swap(m_batch);
@@ -385,10 +387,6 @@ private:
                 settleQueued(batch[first++], nullptr);
                 continue;
             }
-            if (m_events.StopRequested && m_events.StopRequested()) {
-                m_stopped = true;
-                break;
-            }
             const std::size_t end = togetherUntil(batch, first);
             rewrites.clear();
             places.clear();
@@ -399,9 +397,19 @@ private:
                 }
             }
             finished.assign(rewrites.size(), FinishedRewrite());
-            StagedRewrite::finishTogether(rewrites, finished,
-                                          m_request.KeepGoing ? StagedRewrite::AfterError::GoOn
-                                                              : StagedRewrite::AfterError::Stop);
+            // The stop is read after a file, as OnFile's: never before the
+            // run's first file, handled or put in place.
+            const auto stopBeforeEach = [this, &finished] {
+                const bool afterAFile =
+                    m_totals.Handled > 0 || std::any_of(finished.begin(), finished.end(),
+                                                        [](const FinishedRewrite& done) { return done.Placed; });
+                return afterAFile && m_events.StopRequested();
+            };
+            const bool stopRequested = StagedRewrite::finishTogether(
+                rewrites, finished,
+                m_request.KeepGoing ? StagedRewrite::AfterError::GoOn : StagedRewrite::AfterError::Stop,
+                m_events.StopRequested ? std::function<bool()>(stopBeforeEach) : std::function<bool()>());
+            m_stopped = m_stopped || stopRequested;
             // A stop met on the way still reports every file put in place.
             std::size_t reportUntil = first;
             for (std::size_t k = 0; k < finished.size(); ++k)

@@ -59,17 +59,21 @@ struct RunEvents {
     // it (with StopRequested: once the files already put in place are
     // reported).
     std::function<void(const FileReport& report, bool& stop)> OnFile;
-    // Where set, asked on the run's thread before each batch of rewrites is
-    // put in place; true ends the run there, as a stop set by OnFile at the
-    // file before (the rewrites staged are given up, the files left as they
-    // were). It lets the run put a batch of files in place together, with
-    // one flush of their folders, and report them after: a stop that OnFile
-    // sets at a file of such a batch then ends the run once the files of the
-    // batch already put in place are reported, so that a file changed is a
-    // file reported. Without it, each file is put in place, its folder
-    // flushed and the file reported before the next is put in place, so that
-    // OnFile's stop leaves every file after it as it was. A front end whose
-    // stop is a flag that the user sets (Ctrl-C, a Stop button) gives it.
+    // Where set, asked on the run's thread right before each rewrite is put
+    // in place, from the run's second file on (a file handled or put in
+    // place comes first, as with OnFile's stop, which is read after a
+    // file); true ends the run there: that file and every file after it
+    // are left as they were (what was staged for them is given up), and
+    // the files put in place before it are flushed and reported, so that a
+    // file changed is a file reported and the counts are exact. It lets the
+    // run put a batch of files in place together, with one flush of their
+    // folders, and report them after: a stop that OnFile sets at a file of
+    // such a batch then ends the run once the files of the batch already
+    // put in place are reported. Without it, each file is put in place, its
+    // folder flushed and the file reported before the next is put in place,
+    // so that OnFile's stop leaves every file after it as it was. A front
+    // end whose stop is a flag that the user sets (Ctrl-C, a Stop button)
+    // gives it.
     std::function<bool()> StopRequested;
     // The result-list entry of each matching file: the bare name in a
     // listing, the full path in a walk, the path as written in a path list.
