@@ -126,8 +126,7 @@ bool searchFile(FileReader& reader, const FileOperation& op) {
 }
 
 // Notes each match with its lines and columns, counting lines once over the
-// text as the matches come in order.
-// With a feed, they go to it in batches.
+// text as the matches come in order; with a feed, they go to it in batches.
 class MatchLister {
 public:
     MatchLister(std::string_view text, bool characters, std::vector<MatchLocation>& list, MatchFeed* feed)
@@ -145,6 +144,14 @@ public:
         location.LastLine = m_lines.seek(last);
         location.LastColumn = columnAt(last);
     }
+    // After the last match: the feed's end.
+    void finish() {
+        flush();
+        if (m_begun)
+            m_feed->end();
+    }
+
+private:
     // Gives the feed the matches noted since the last batch.
     void flush() {
         if (m_feed == nullptr || m_list.empty())
@@ -156,7 +163,6 @@ public:
         m_list.clear();
     }
 
-private:
     // Counted on from the last offset of the same line, so that a long line
     // with many matches is still read once.
     std::int64_t columnAt(std::size_t offset) {
@@ -269,7 +275,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
     prepared.Matched = core::ProcessText(sink, text, op.Operation, op.SearchPattern, op.CaseSensitive, op.NewText,
                                          op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount, &prepared.Matches,
                                          op.Match, op.ListMatches ? &observer : nullptr);
-    lister.flush();
+    lister.finish();
     prepared.Changed = onlyCompared ? prepared.Matched && check.differs()
                                     : prepared.Matched && result.changed() && !prepared.Result.equals(text);
     prepared.NeedsWrite = prepared.Changed && !op.DryRun;

@@ -140,6 +140,8 @@ public:
     virtual void begin(std::string_view text) = 0;
     // The next matches, in order; valid during the call only.
     virtual void matches(std::span<const MatchLocation> batch) = 0;
+    // After the last match, the text still valid.
+    virtual void end() = 0;
 };
 
 // Reads the file at `location` and applies `op` to its text; never writes.

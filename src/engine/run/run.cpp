@@ -154,22 +154,13 @@ private:
     class EntryFeed final : public MatchFeed {
     public:
         EntryFeed(MatchListener& listener, const std::string& entry) : m_listener(listener), m_entry(entry) {}
-        EntryFeed(const EntryFeed&) = delete;
-        EntryFeed& operator=(const EntryFeed&) = delete;
-        ~EntryFeed() override {
-            if (m_begun)
-                m_listener.end();
-        }
-        void begin(std::string_view text) override {
-            m_begun = true;
-            m_listener.begin(m_entry, text);
-        }
+        void begin(std::string_view text) override { m_listener.begin(m_entry, text); }
         void matches(std::span<const MatchLocation> batch) override { m_listener.matches(batch); }
+        void end() override { m_listener.end(); }
 
     private:
         MatchListener& m_listener;
         const std::string& m_entry;
-        bool m_begun = false;
     };
 
     PreparedFile prepare(const Entry& entry, std::exception_ptr& error) {

@@ -72,7 +72,9 @@ public:
     // The next matches of the file, in order; valid during the call only.
     virtual void matches(std::span<const MatchLocation> batch) = 0;
     // After the file's last match, before the file is reported; also when
-    // the file then fails (OnFileError, or an error that ends the run).
+    // the file then fails (OnFileError, or an error that ends the run). A
+    // file whose matching itself fails midway (out of memory) gets none: the
+    // next begin() starts afresh.
     virtual void end() = 0;
 };
 
