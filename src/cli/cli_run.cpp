@@ -20,9 +20,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,6 +199,38 @@ void finishKeepers(engine::RunKeepers& keepers, std::FILE* err) {
         std::fprintf(err, "quillet-cli: run %s journaled; undo with: quillet-cli undo %s\n", id.c_str(), id.c_str());
 }
 
+// The matches of each file printed as the run gives them; a file begun
+// while the output works is printed to its end.
+class PrintedMatches final : public engine::MatchListener {
+public:
+    PrintedMatches(MatchPrinter& printer, std::function<bool()> silent, std::function<void()> fileDone)
+        : m_printer(printer), m_silent(std::move(silent)), m_fileDone(std::move(fileDone)) {}
+    void begin(const std::string& entry, std::string_view text) override {
+        m_printing = !m_silent();
+        if (m_printing)
+            m_printer.begin(QuotePath(entry), text);
+    }
+    void matches(std::span<const engine::MatchLocation> batch) override {
+        if (!m_printing)
+            return;
+        for (const engine::MatchLocation& match : batch)
+            m_printer.add(match);
+    }
+    void end() override {
+        if (!m_printing)
+            return;
+        m_printing = false;
+        m_printer.end();
+        m_fileDone();
+    }
+
+private:
+    MatchPrinter& m_printer;
+    std::function<bool()> m_silent;
+    std::function<void()> m_fileDone;
+    bool m_printing = false;
+};
+
 } // namespace
 
 namespace {
@@ -290,6 +324,7 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
         };
     }
     std::optional<MatchPrinter> matchPrinter;
+    std::optional<PrintedMatches> matchListener;
     if (options.Matches) {
         MatchStyle style;
         style.Before = options.ContextBefore;
@@ -303,14 +338,13 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
                 listWriteError = errno != 0 ? errno : EIO;
         });
         events.OnResult = [&](const std::string&) { ++matchedFiles; };
-        events.OnMatches = [&](const std::string& entry, std::string_view text,
-                               const std::vector<engine::MatchLocation>& matches) {
-            if (options.Quiet || listWriteError != 0)
-                return;
-            matchPrinter->print(QuotePath(entry), text, matches);
-            if (flushEachEntry && std::fflush(out) != 0)
-                listWriteError = errno != 0 ? errno : EIO;
-        };
+        matchListener.emplace(
+            *matchPrinter, [&] { return options.Quiet || listWriteError != 0; },
+            [&] {
+                if (flushEachEntry && std::fflush(out) != 0)
+                    listWriteError = errno != 0 ? errno : EIO;
+            });
+        events.Matches = &*matchListener;
     }
     events.OnFileError = [&](const std::string& path, const std::string& message) {
         std::fflush(out);

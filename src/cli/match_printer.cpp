@@ -18,12 +18,14 @@ constexpr std::string_view kCut = "[...]";
 
 } // namespace
 
-// Prints the lines ShowMatchLines picks, and after each group, for a writing
-// operation, the same lines as the operation leaves them.
+// Prints the lines engine::MatchLines picks, and after each group, for a
+// writing operation, the same lines as the operation leaves them.
 class MatchPrinter::Lines : public engine::MatchLineSink {
 public:
-    Lines(MatchPrinter& printer, std::string_view text, const std::vector<engine::MatchLocation>& matches)
-        : m_printer(printer), m_text(text), m_matches(matches) {}
+    Lines(MatchPrinter& printer, std::string_view text)
+        : m_printer(printer), m_text(text), m_shower(text, printer.m_style.Before, printer.m_style.After, *this) {}
+
+    engine::MatchLines& shower() { return m_shower; }
 
     void gap() override {
         if (m_printer.m_style.Before > 0 || m_printer.m_style.After > 0)
@@ -35,26 +37,36 @@ public:
                        m_printer.m_style.Column ? line.FirstColumn : 0);
     }
 
-    void groupEnd(std::size_t firstMatch, std::size_t endMatch, std::size_t blockStart, std::size_t blockEnd) override {
+    void groupBegin(std::size_t blockStart, std::int64_t firstLine) override {
+        m_blockStart = blockStart;
+        m_firstLine = firstLine;
+        m_group.clear();
+    }
+
+    void groupMatch(const engine::MatchLocation& match) override {
+        if (m_printer.m_style.Replacement)
+            m_group.push_back(match);
+    }
+
+    void groupEnd(std::size_t blockEnd) override {
         if (!m_printer.m_style.Replacement)
             return;
         // The block as the operation leaves it, its new text marked.
         std::string made;
         std::vector<engine::TextSpan> spans;
-        std::size_t at = blockStart;
-        for (std::size_t m = firstMatch; m < endMatch; ++m) {
-            const engine::MatchLocation& match = m_matches[m];
+        std::size_t at = m_blockStart;
+        for (const engine::MatchLocation& match : m_group) {
             made.append(m_text.substr(at, match.Start - at));
             spans.push_back({made.size(), made.size() + match.Replacement.size()});
             made += match.Replacement;
             at = match.End;
         }
+        m_group.clear();
         made.append(m_text.substr(at, std::max(at, blockEnd) - at));
         const std::string_view view = made;
-        const std::int64_t first = m_matches[firstMatch].FirstLine;
         std::vector<engine::TextSpan> marked;
         std::size_t start = 0;
-        for (std::int64_t n = first;; ++n) {
+        for (std::int64_t n = m_firstLine;; ++n) {
             const std::size_t end = core::LineEndAt(view, start);
             marked.clear();
             for (const engine::TextSpan& span : spans)
@@ -70,8 +82,16 @@ public:
 private:
     MatchPrinter& m_printer;
     std::string_view m_text;
-    const std::vector<engine::MatchLocation>& m_matches;
+    engine::MatchLines m_shower;
+    std::size_t m_blockStart = 0;
+    std::int64_t m_firstLine = 0;
+    std::vector<engine::MatchLocation> m_group; // a writing operation's, of the group being printed
 };
+
+MatchPrinter::MatchPrinter(MatchStyle style, std::function<void(std::string_view)> write)
+    : m_style(style), m_write(std::move(write)) {}
+
+MatchPrinter::~MatchPrinter() = default;
 
 void MatchPrinter::separator() {
     if (m_style.Color)
@@ -133,25 +153,51 @@ void MatchPrinter::flushIfLarge() {
     }
 }
 
+void MatchPrinter::begin(std::string_view name, std::string_view text) {
+    m_name = name;
+    m_text = text;
+    m_started = false;
+    m_binary = false;
+    m_lines.reset();
+}
+
+void MatchPrinter::add(const engine::MatchLocation& match) {
+    if (!m_started) {
+        m_started = true;
+        m_binary = core::LooksBinary(m_text);
+        if (m_binary) {
+            ((m_out += "quillet-cli: ") += m_name) += ": binary file matches\n";
+            m_write(m_out);
+            m_out.clear();
+            return;
+        }
+        // A file's first group follows the files before it as any group does.
+        if ((m_style.Before > 0 || m_style.After > 0) && m_printedAny)
+            separator();
+        m_printedAny = true;
+        m_lines = std::make_unique<Lines>(*this, m_text);
+    }
+    if (!m_binary)
+        m_lines->shower().add(match);
+}
+
+void MatchPrinter::end() {
+    if (m_lines) {
+        m_lines->shower().finish();
+        m_lines.reset();
+    }
+    if (!m_out.empty())
+        m_write(m_out);
+    m_out.clear();
+    m_started = false;
+}
+
 void MatchPrinter::print(std::string_view name, std::string_view text,
                          const std::vector<engine::MatchLocation>& matches) {
-    m_name = name;
-    if (matches.empty())
-        return;
-    if (core::LooksBinary(text)) {
-        ((m_out += "quillet-cli: ") += name) += ": binary file matches\n";
-        m_write(m_out);
-        m_out.clear();
-        return;
-    }
-    // A file's first group follows the files before it as any group does.
-    if ((m_style.Before > 0 || m_style.After > 0) && m_printedAny)
-        separator();
-    m_printedAny = true;
-    Lines lines(*this, text, matches);
-    engine::ShowMatchLines(text, matches, m_style.Before, m_style.After, lines);
-    m_write(m_out);
-    m_out.clear();
+    begin(name, text);
+    for (const engine::MatchLocation& match : matches)
+        add(match);
+    end();
 }
 
 } // namespace quillet::cli

@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,11 +44,21 @@ class MatchPrinter {
 public:
     // `write` receives the output in pieces of a few KiB or less, at least
     // once per file printed.
-    MatchPrinter(MatchStyle style, std::function<void(std::string_view)> write)
-        : m_style(style), m_write(std::move(write)) {}
+    MatchPrinter(MatchStyle style, std::function<void(std::string_view)> write);
+    ~MatchPrinter();
+    MatchPrinter(const MatchPrinter&) = delete;
+    MatchPrinter& operator=(const MatchPrinter&) = delete;
 
-    // Prints the matches of one file; `name` is printed as given.
-    // Precondition: `matches` in order, not overlapping, within `text`.
+    // The matches of one file, given as they are found: its lines go out as
+    // soon as they are known, and only the matches of the group of lines
+    // being printed are kept (all of them for a writing operation, which
+    // prints the group as it becomes). `name` is printed as given; `text`
+    // is borrowed until end(). Precondition: matches in order, not
+    // overlapping, within `text`.
+    void begin(std::string_view name, std::string_view text);
+    void add(const engine::MatchLocation& match);
+    void end();
+    // The three at once.
     void print(std::string_view name, std::string_view text, const std::vector<engine::MatchLocation>& matches);
 
 private:
@@ -60,8 +71,12 @@ private:
     MatchStyle m_style;
     std::function<void(std::string_view)> m_write;
     std::string m_out;
-    std::string_view m_name;
+    std::string m_name;
+    std::string_view m_text;
+    bool m_started = false;    // the file's first match came
+    bool m_binary = false;     // the file is binary: named, not printed
     bool m_printedAny = false; // a group was printed, in this file or one before
+    std::unique_ptr<Lines> m_lines;
 };
 
 } // namespace quillet::cli

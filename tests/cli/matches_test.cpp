@@ -137,3 +137,26 @@ TEST_F(CliTest, MatchesOfARunThatWritesAreThoseOfItsDryRun) {
     EXPECT_NE(dry.Out.find("f38.txt:3:foo 38\nf38.txt>3>bar 38\n"), std::string::npos) << dry.Out;
     EXPECT_EQ(readFile(dir.file("f1.txt")), "a bar\nb\nbar 1\n");
 }
+
+// A file with more matches than a worker lists ahead of its turn prints as
+// grep prints it, with one thread or several, and its dry run alike.
+TEST_F(CliTest, MatchesOfAFileWithManyPrintAsFoundInRunOrder) {
+    if (!haveGrep())
+        GTEST_SKIP() << "no /usr/bin/grep";
+    std::string many;
+    for (int i = 0; i < 20000; ++i)
+        many += (i % 3 == 0 ? "x\n" : "a needle here\n");
+    dir.write("a.txt", "needle\n");
+    dir.write("many.txt", many);
+    dir.write("z.txt", "x\nneedle");
+    const std::vector<std::string> files{"a.txt", "many.txt", "z.txt", "many.txt"};
+    const ProcessResult grep =
+        runProcess("/usr/bin/grep", joined({"-n", "-C1", "needle"}, files), "", dir.path().string());
+    const ProcessResult dryAlone = cli(joined({"replace", "-j", "1", "-n", "-C1", "needle", "pin"}, files));
+    for (const char* threads : {"1", "3"}) {
+        EXPECT_EQ(cli(joined({"search", "-j", threads, "-C1", "needle"}, files)).Out, grep.Out) << threads;
+        EXPECT_EQ(cli(joined({"replace", "-j", threads, "-n", "-C1", "needle", "pin"}, files)).Out, dryAlone.Out)
+            << threads;
+    }
+    EXPECT_NE(dryAlone.Out.find("many.txt>20000>a pin here\n"), std::string::npos);
+}

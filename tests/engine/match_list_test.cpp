@@ -1,5 +1,6 @@
 // The matches a run lists (FileOperation::ListMatches): where each stands,
 // in run order, as many as the run counts and replaces.
+#include "engine/run/match_lines.h"
 #include "engine/run/run.h"
 
 #include "testutil/encoding_reference.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <span>
 
 using namespace quillet;
 using namespace quillet::engine;
@@ -186,4 +188,116 @@ TEST(MatchList, ChosenMatchesAreTheOnesWritten) {
     EXPECT_EQ(readFile(paths[2]), quillet::testutil::Iconv("UTF-16", "UTF-8", "#1 x2 #3"));
     EXPECT_EQ(readFile(paths[3]), "x#x");
     EXPECT_EQ(totals.Matched, 3);
+}
+
+namespace {
+
+// A listener that notes what it was given and how: the most matches any
+// batch held, and how many it had been given of a file when its last batch
+// came (the first of them before the last was found).
+struct Streamed final : MatchListener {
+    std::vector<std::string> order;
+    std::vector<std::vector<MatchLocation>> given; // by file, in run order
+    std::string current;
+    std::size_t largestBatch = 0;
+    std::size_t givenBeforeLastBatch = 0;
+    int open = 0; // begun, not ended
+
+    void begin(const std::string& entry, std::string_view) override {
+        EXPECT_EQ(open++, 0) << entry;
+        current = entry;
+        order.push_back(entry);
+        given.emplace_back();
+    }
+    void matches(std::span<const MatchLocation> batch) override {
+        std::vector<MatchLocation>& list = given.back();
+        givenBeforeLastBatch = std::max(givenBeforeLastBatch, list.size());
+        largestBatch = std::max(largestBatch, batch.size());
+        list.insert(list.end(), batch.begin(), batch.end());
+    }
+    void end() override { EXPECT_EQ(--open, 0) << current; }
+};
+
+} // namespace
+
+// The matches given as they are found are those the run lists, file by file
+// in run order, whatever the threads: a file with many matches (more than a
+// worker lists ahead) is given them in batches, never held whole.
+TEST(MatchList, MatchesGivenAsFoundAreThoseListedInBatches) {
+    TempDir dir;
+    std::string many;
+    for (int i = 0; i < 30000; ++i)
+        many += "ab ab\n";
+    dir.write("many.txt", many);
+    dir.write("few.txt", "ab\nno\nab");
+    dir.write("none.txt", "nothing");
+    dir.write("wide.txt", testutil::Iconv("UTF-16", "UTF-8", std::string(9000, 'a') + "\nab ab"));
+    const std::vector<std::string> paths{dir.file("few.txt"), dir.file("many.txt"), dir.file("none.txt"),
+                                         dir.file("wide.txt"), dir.file("many.txt")};
+    struct Case {
+        FileOperation op;
+        int threads;
+    };
+    FileOperation dry = operation(core::OpReplaceText, "ab", "xyz");
+    dry.DryRun = true;
+    const Case cases[] = {
+        {operation(core::OpOnlySearch, "ab"), 1},
+        {operation(core::OpOnlySearch, "ab"), 3},
+        {operation(core::OpOnlySearch, "ab", "", 5000), 3},
+        {operation(core::OpOnlySearch, "ab", "", 10), 3},
+        {dry, 1},
+        {dry, 3},
+    };
+    for (const Case& c : cases) {
+        RunRequest request;
+        request.Entries = paths;
+        request.Param = c.op;
+        request.Threads = c.threads;
+        std::vector<std::string> order;
+        std::vector<std::vector<MatchLocation>> listed;
+        RunEvents listing;
+        listing.OnMatches = [&](const std::string& entry, std::string_view, const std::vector<MatchLocation>& m) {
+            order.push_back(entry);
+            listed.push_back(m);
+        };
+        ExecuteRun(request, listing);
+        Streamed streamed;
+        RunEvents events;
+        events.Matches = &streamed;
+        ExecuteRun(request, events);
+        const std::string label =
+            std::to_string(c.op.Operation) + "/" + std::to_string(c.threads) + "/" + std::to_string(c.op.MaxCount);
+        EXPECT_EQ(streamed.order, order) << label;
+        EXPECT_TRUE(streamed.given == listed) << label;
+        EXPECT_EQ(streamed.open, 0) << label;
+        EXPECT_LE(streamed.largestBatch, kMatchFeedBatch) << label;
+        if (c.op.MaxCount <= 0 || c.op.MaxCount > static_cast<std::int64_t>(kMatchFeedBatch)) {
+            EXPECT_GT(streamed.givenBeforeLastBatch, 0U) << label;
+        }
+    }
+}
+
+// A line with a match every few bytes keeps the marks of what shows of it,
+// not of every match in it.
+TEST(MatchList, MarksOfALongLineStopPastWhatShows) {
+    std::string text;
+    std::vector<MatchLocation> matches;
+    for (std::int64_t i = 0; i < 100000; ++i) {
+        const std::size_t at = text.size();
+        text += "ab ";
+        matches.push_back({at, at + 2, 1, static_cast<std::int64_t>(at) + 1, 1, static_cast<std::int64_t>(at) + 2, ""});
+    }
+    struct Sink final : MatchLineSink {
+        std::size_t lines = 0;
+        std::size_t largest = 0;
+        void gap() override {}
+        void line(const ShownLine& line) override {
+            ++lines;
+            largest = std::max(largest, line.Marks->size());
+        }
+    } sink;
+    ShowMatchLines(text, matches, 0, 0, sink);
+    EXPECT_EQ(sink.lines, 1U);
+    EXPECT_GT(sink.largest, kShownLineWidth / 3 - 2);
+    EXPECT_LE(sink.largest, kShownLineWidth / 3 + 2);
 }

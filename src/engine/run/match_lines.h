@@ -42,7 +42,9 @@ struct ShownLine {
     std::size_t Start = 0; // the line's bytes, without its "\n"
     std::size_t End = 0;
     // The parts of the matches that lie in the line, in order (empty for a
-    // context line). Valid during the call only.
+    // context line), as far as the part of the line that shows: in a line
+    // longer than kShownLineWidth, those that begin past ShownPartOfLine
+    // (anchored at the first) are left out. Valid during the call only.
     const std::vector<TextSpan>* Marks = nullptr;
     // The column of the first match that starts in the line, or 1 when the
     // line only continues a match begun above; 0 for a context line.
@@ -55,17 +57,80 @@ public:
     // Between two groups of the text whose lines do not touch.
     virtual void gap() = 0;
     virtual void line(const ShownLine& line) = 0;
-    // After the match lines of the group of matches [firstMatch, endMatch),
-    // which span the text's bytes [blockStart, blockEnd) (from the start of
-    // the group's first line to the end of its last, without its "\n"); its
-    // after-context comes later.
-    virtual void groupEnd(std::size_t /*firstMatch*/, std::size_t /*endMatch*/, std::size_t /*blockStart*/,
-                          std::size_t /*blockEnd*/) {}
+    // A group of matches begins, before its lines: `blockStart` is the
+    // start of its first line, numbered `firstLine`.
+    virtual void groupBegin(std::size_t /*blockStart*/, std::int64_t /*firstLine*/) {}
+    // Each match of the group, in order, before the lines after its first
+    // one; valid during the call only.
+    virtual void groupMatch(const MatchLocation& /*match*/) {}
+    // After the match lines of the group, whose last line ends (without its
+    // "\n") at `blockEnd`; its after-context comes later.
+    virtual void groupEnd(std::size_t /*blockEnd*/) {}
 };
 
-// Feeds `sink` the lines that show `matches` of `text` with their context.
-// Precondition: `matches` in order, not overlapping, within `text`, their
-// lines numbered by core/text_lines.h.
+// Feeds a sink the lines that show the matches of `text` with their
+// context, the matches given one by one as they are found: each line goes
+// out as soon as no later match can touch it, and no more than the match
+// before is kept, so that a file with millions of matches costs no more
+// memory than one.
+class MatchLines {
+public:
+    // `text` and `sink` are borrowed; `text` is read forward only, once.
+    MatchLines(std::string_view text, std::int64_t before, std::int64_t after, MatchLineSink& sink);
+    // Precondition: matches in order, not overlapping, within the text, their
+    // lines numbered by core/text_lines.h.
+    void add(const MatchLocation& match);
+    // After the last match: the last group ends and its after-context goes out.
+    void finish();
+
+private:
+    class LineWalk {
+    public:
+        explicit LineWalk(std::string_view text) : m_text(text) {}
+        // Moves to line `number` (not before the current one); false past the
+        // text's last line.
+        bool go(std::int64_t number);
+        std::size_t start() const { return m_start; }
+        std::size_t end() const;
+
+    private:
+        std::string_view m_text;
+        std::int64_t m_number = 1;
+        std::size_t m_start = 0;
+    };
+
+    void contextLines(std::int64_t from, std::int64_t to);
+    void beginGroup(std::int64_t first);
+    void endGroup();
+    // Shows the group's lines up to `last`, the pending one first.
+    void showUntil(std::int64_t last);
+    // Makes `number` the pending line, the first match touching it
+    // deciding its column.
+    void pend(std::int64_t number, std::int64_t column);
+    void mark(std::size_t start, std::size_t end);
+
+    std::string_view m_text;
+    std::int64_t m_before;
+    std::int64_t m_after;
+    MatchLineSink& m_sink;
+    LineWalk m_walk;
+    std::vector<TextSpan> m_marks; // of the pending line
+    std::int64_t m_shown = 0;      // the last line shown
+    std::int64_t m_contextTo = 0;  // after-context still due up to this line
+    bool m_inGroup = false;
+    std::int64_t m_groupLast = 0; // the last line of the group so far
+    std::size_t m_blockEnd = 0;
+    // The line that later matches may still mark, not shown yet (0: none).
+    std::int64_t m_pending = 0;
+    std::size_t m_pendingStart = 0;
+    std::size_t m_pendingEnd = 0;
+    std::int64_t m_pendingColumn = 0;
+    std::size_t m_shownTo = 0; // where the pending line's shown part ends, once it has a mark
+    std::size_t m_lastEnd = 0; // the end of the match before, which may cover lines after its first
+};
+
+// Feeds `sink` the lines that show `matches` of `text` with their context,
+// as MatchLines does.
 void ShowMatchLines(std::string_view text, const std::vector<MatchLocation>& matches, std::int64_t before,
                     std::int64_t after, MatchLineSink& sink);
 

@@ -1,5 +1,6 @@
 #include "engine/run/prepare.h"
 
+#include "core/checks.h"
 #include "core/error.h"
 #include "core/text_diff.h"
 #include "core/text_lines.h"
@@ -51,6 +52,32 @@ private:
     bool m_changed = false;
 };
 
+// The new text compared with the old as it comes, none of it kept: whether
+// the operation changes the text, for a run that writes nothing and shows
+// only the matches.
+class ChangeCheck final : public core::TextSink {
+public:
+    explicit ChangeCheck(std::string_view text) : m_text(text) {}
+    void clear() override {
+        m_at = 0;
+        m_differs = false;
+    }
+    void reserve(std::size_t /*bytes*/) override {}
+    void append(std::string_view bytes) override {
+        // A stretch kept where it stood is its own old text.
+        const bool inPlace = bytes.data() == m_text.data() + std::min(m_at, m_text.size());
+        if (!m_differs && !inPlace)
+            m_differs = m_text.substr(std::min(m_at, m_text.size()), bytes.size()) != bytes;
+        m_at += bytes.size();
+    }
+    bool differs() const { return m_differs || m_at != m_text.size(); }
+
+private:
+    std::string_view m_text;
+    std::size_t m_at = 0;
+    bool m_differs = false;
+};
+
 constexpr std::size_t kSearchHeadBytes = std::size_t{64} * 1024;
 
 // Only Search: a file with a UTF-16 or UTF-32 mark is decoded whole and
@@ -99,12 +126,14 @@ bool searchFile(FileReader& reader, const FileOperation& op) {
 }
 
 // Notes each match with its lines and columns, counting lines once over the
-// text as the matches come in order.
+// text as the matches come in order; with a feed, they go to it in batches.
 class MatchLister {
 public:
-    MatchLister(std::string_view text, bool characters, std::vector<MatchLocation>& list)
-        : m_text(text), m_characters(characters), m_list(list), m_lines(text) {}
+    MatchLister(std::string_view text, bool characters, std::vector<MatchLocation>& list, MatchFeed* feed)
+        : m_text(text), m_characters(characters), m_list(list), m_feed(feed), m_lines(text) {}
     void operator()(const core::TextMatch& match) {
+        if (m_feed != nullptr && m_list.size() >= kMatchFeedBatch)
+            flush();
         MatchLocation& location = m_list.emplace_back();
         location.Start = match.Start;
         location.End = match.End;
@@ -115,8 +144,25 @@ public:
         location.LastLine = m_lines.seek(last);
         location.LastColumn = columnAt(last);
     }
+    // After the last match: the feed's end.
+    void finish() {
+        flush();
+        if (m_begun)
+            m_feed->end();
+    }
 
 private:
+    // Gives the feed the matches noted since the last batch.
+    void flush() {
+        if (m_feed == nullptr || m_list.empty())
+            return;
+        if (!m_begun)
+            m_feed->begin(m_text);
+        m_begun = true;
+        m_feed->matches(m_list);
+        m_list.clear();
+    }
+
     // Counted on from the last offset of the same line, so that a long line
     // with many matches is still read once.
     std::int64_t columnAt(std::size_t offset) {
@@ -133,6 +179,8 @@ private:
     std::string_view m_text;
     bool m_characters;
     std::vector<MatchLocation>& m_list;
+    MatchFeed* m_feed;
+    bool m_begun = false;
     core::LineCounter m_lines;
     std::int64_t m_columnLine = 0;
     std::size_t m_columnOffset = 0;
@@ -161,7 +209,9 @@ std::vector<std::string_view> PreparedFile::newBytes() const {
     return pieces;
 }
 
-PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op) {
+PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op, MatchFeed* feed) {
+    QUILLET_ASSERT(feed == nullptr || (op.ListMatches && (op.DryRun || op.Operation == core::OpOnlySearch)),
+                   "a match feed serves a run that writes nothing");
     PreparedFile prepared;
     const bool recipe = core::IsRecipe(op.Operation);
     // The recipes ignore the pattern, so an empty one must not stop them.
@@ -206,18 +256,30 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
         return prepared;
     }
 
-    prepared.Result = core::SplicedText(text);
+    if (feed != nullptr && prepared.Original.torn()) {
+        prepared.Torn = true; // matched once read whole
+        return prepared;
+    }
+    // A text that is not encoded back is only compared with the new one.
+    const bool onlyCompared = feed != nullptr && !NeedsDecoding(encoding);
+    ChangeCheck check(text);
+    if (!onlyCompared)
+        prepared.Result = core::SplicedText(text);
     CopyOnChange result(prepared.Result);
     core::KeptStretchRecorder recorder(result, text);
-    core::TextSink& sink = op.RecordKept ? static_cast<core::TextSink&>(recorder) : result;
-    MatchLister lister(text, NeedsDecoding(encoding), prepared.MatchList);
+    core::TextSink& sink = onlyCompared    ? static_cast<core::TextSink&>(check)
+                           : op.RecordKept ? static_cast<core::TextSink&>(recorder)
+                                           : result;
+    MatchLister lister(text, NeedsDecoding(encoding), prepared.MatchList, feed);
     const core::MatchObserver observer = std::ref(lister);
     prepared.Matched = core::ProcessText(sink, text, op.Operation, op.SearchPattern, op.CaseSensitive, op.NewText,
                                          op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount, &prepared.Matches,
                                          op.Match, op.ListMatches ? &observer : nullptr);
-    prepared.Changed = prepared.Matched && result.changed() && !prepared.Result.equals(text);
+    lister.finish();
+    prepared.Changed = onlyCompared ? prepared.Matched && check.differs()
+                                    : prepared.Matched && result.changed() && !prepared.Result.equals(text);
     prepared.NeedsWrite = prepared.Changed && !op.DryRun;
-    if (op.RecordKept && prepared.Changed)
+    if (op.RecordKept && prepared.Changed && !onlyCompared)
         prepared.Kept = recorder.takeStretches();
     prepared.Torn = prepared.Original.torn();
     if (!prepared.Changed) {

@@ -32,7 +32,9 @@
 #include "engine/run/text_encoding.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillet::engine {
@@ -127,6 +129,21 @@ struct PreparedFile {
     std::vector<std::string_view> newBytes() const;
 };
 
+// Takes a file's matches as PrepareFileAt finds them, in pieces, in place of
+// PreparedFile::MatchList, so that a file with millions of matches is shown
+// as they come and never held whole.
+class MatchFeed {
+public:
+    virtual ~MatchFeed() = default;
+    // Before the first match: the text the matches refer to
+    // (PreparedFile::oldText()), valid until PrepareFileAt returns.
+    virtual void begin(std::string_view text) = 0;
+    // The next matches, in order; valid during the call only.
+    virtual void matches(std::span<const MatchLocation> batch) = 0;
+    // After the last match, the text still valid.
+    virtual void end() = 0;
+};
+
 // Reads the file at `location` and applies `op` to its text; never writes.
 // For operations 0 to 3 an empty pattern matches nothing without reading the
 // file, except that Only Search counts it as a match; a path must still name
@@ -144,7 +161,17 @@ struct PreparedFile {
 // whole. So does a new text that cannot be encoded ("Cannot rewrite
 // "<path>": the new text is not valid UTF-8"): a NEWTEXT that is not UTF-8
 // makes one, and so does a match that begins or ends inside a character.
-PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op);
+//
+// With `feed` (and FileOperation::ListMatches, in an operation that writes
+// nothing: Only Search or a dry run) the matches go to the feed as they are
+// found, in batches of at most kMatchFeedBatch, and MatchList stays empty. A
+// file that shrank while it was read (Torn) is not matched: it is read again
+// first. The new text of a file without a UTF-16 or UTF-32 mark is then only
+// compared with the old, not kept: Result stays empty, Changed still holds
+// (FileOperation::RecordKept is not honoured). Its errors come after the
+// matches were given (a UTF-16 file that cannot be written back).
+PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op, MatchFeed* feed = nullptr);
+inline constexpr std::size_t kMatchFeedBatch = 256;
 inline PreparedFile PrepareFile(const std::string& inName, const FileOperation& op) {
     return PrepareFileAt(FileLocation::atPath(inName), op);
 }

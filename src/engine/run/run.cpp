@@ -88,9 +88,11 @@ struct Entry {
 class RunDriver {
 public:
     RunDriver(const RunRequest& request, const RunEvents& events, RunTotals& totals)
-        : m_request(request), m_events(events), m_totals(totals), m_held(HeldOpen::forThisProcess()) {
+        : m_request(request), m_events(events), m_totals(totals), m_held(HeldOpen::forThisProcess()),
+          m_streaming(streams(request, events)) {
+        QUILLET_ASSERT(!(events.Matches && events.OnMatches), "matches go to one listener");
         if (request.Threads > 1 && !events.ChooseMatches) {
-            m_pipeline.emplace(request.Param, request.Threads - 1, m_held.directoriesAhead);
+            m_pipeline.emplace(aheadOperation(), request.Threads - 1, m_held.directoriesAhead);
             if (m_pipeline->workers() == 0)
                 m_pipeline.reset();
         }
@@ -104,7 +106,7 @@ public:
             return true;
         if (!m_pipeline) {
             std::exception_ptr error;
-            auto prepared = std::make_unique<PreparedFile>(prepare(entry.location, error));
+            auto prepared = std::make_unique<PreparedFile>(prepare(entry, error));
             settle(entry, std::move(prepared), error, StagedRewrite());
             return m_stopped;
         }
@@ -127,13 +129,57 @@ public:
 private:
     struct Queued;
 
-    PreparedFile prepare(const FileLocation& location, std::exception_ptr& error) {
+    // Whether a file's matches go to RunEvents::Matches as they are found
+    // (see MatchListener).
+    static bool streams(const RunRequest& request, const RunEvents& events) {
+        const FileOperation& op = request.Param;
+        return events.Matches != nullptr && op.ListMatches && (op.DryRun || op.Operation == core::OpOnlySearch) &&
+               !events.OnChanged && !events.ChooseMatches;
+    }
+
+    // Streaming, a worker lists at most this many matches of a file ahead
+    // of its turn; a file with more is matched again at its turn, its
+    // matches given as they are found.
+    static constexpr std::int64_t kListedAhead = 4096;
+    FileOperation aheadOperation() const {
+        FileOperation op = m_request.Param;
+        if (m_streaming && (op.MaxCount <= 0 || op.MaxCount > kListedAhead + 1))
+            op.MaxCount = kListedAhead + 1;
+        return op;
+    }
+    bool listedTooManyAhead(const PreparedFile& prepared) const {
+        return m_streaming && prepared.MatchList.size() > static_cast<std::size_t>(kListedAhead);
+    }
+
+    // Passes a file's matches on to RunEvents::Matches under its entry.
+    class EntryFeed final : public MatchFeed {
+    public:
+        EntryFeed(MatchListener& listener, const std::string& entry) : m_listener(listener), m_entry(entry) {}
+        void begin(std::string_view text) override { m_listener.begin(m_entry, text); }
+        void matches(std::span<const MatchLocation> batch) override { m_listener.matches(batch); }
+        void end() override { m_listener.end(); }
+
+    private:
+        MatchListener& m_listener;
+        const std::string& m_entry;
+    };
+
+    PreparedFile prepare(const Entry& entry, std::exception_ptr& error) {
         try {
-            return m_events.ChooseMatches ? prepareChosen(location) : PrepareFileAt(location, m_request.Param);
+            if (m_streaming) {
+                EntryFeed feed(*m_events.Matches, resultEntry(entry));
+                return PrepareFileAt(entry.location, m_request.Param, &feed);
+            }
+            return m_events.ChooseMatches ? prepareChosen(entry.location)
+                                          : PrepareFileAt(entry.location, m_request.Param);
         } catch (...) {
             error = std::current_exception();
             return {};
         }
+    }
+
+    static const std::string& resultEntry(const Entry& entry) {
+        return entry.walked ? entry.location.Path : entry.listedName;
     }
 
     // A file prepared with the changes RunEvents::ChooseMatches picks from
@@ -237,6 +283,11 @@ private:
         // for the lease the staged rewrite holds on the file.
         if (held->Opened && m_stagedInodes.count({held->Identity.Device, held->Identity.Inode}) != 0)
             putStagedInPlace();
+        if (!error && listedTooManyAhead(*held)) {
+            QUILLET_ASSERT(m_batch.empty(), "a run that writes nothing stages nothing");
+            *held = PreparedFile();        // its bytes go before they are read again
+            *held = prepare(entry, error); // its turn: its matches given as they are found
+        }
         StagedRewrite staged = std::move(ahead);
         Settled settled = Settled::Done;
         try {
@@ -297,7 +348,7 @@ private:
                 if (tries >= kTries)
                     throw Error("File changed while being processed: \"" + detail::fullPath(entry.location.Path) +
                                 "\"");
-                prepared = prepare(entry.location, error);
+                prepared = prepare(entry, error);
             }
         } catch (const Error& failure) {
             putStagedInPlace();
@@ -458,7 +509,7 @@ private:
                 if (m_stopped)
                     return;
                 std::exception_ptr error;
-                *queued.prepared = prepare(queued.entry.location, error);
+                *queued.prepared = prepare(queued.entry, error);
                 if (resolve(queued.entry, *queued.prepared, error, 2, queued.rewrite, false) != Settled::Done)
                     return;
                 queued.verdict = verdictOf(*queued.prepared);
@@ -478,10 +529,17 @@ private:
         return prepared.Matched ? Verdict::Match : Verdict::NoMatch;
     }
 
+    // The matches of a file that were listed rather than given as found.
     void reportMatches(const Entry& entry, const PreparedFile* prepared) {
-        if (prepared != nullptr && !prepared->MatchList.empty() && m_events.OnMatches)
-            m_events.OnMatches(entry.walked ? entry.location.Path : entry.listedName, prepared->oldText(),
-                               prepared->MatchList);
+        if (prepared == nullptr || prepared->MatchList.empty())
+            return;
+        if (m_events.OnMatches)
+            m_events.OnMatches(resultEntry(entry), prepared->oldText(), prepared->MatchList);
+        if (m_events.Matches != nullptr) {
+            m_events.Matches->begin(resultEntry(entry), prepared->oldText());
+            m_events.Matches->matches(prepared->MatchList);
+            m_events.Matches->end();
+        }
     }
 
     void report(const Entry& entry, Verdict verdict) {
@@ -592,6 +650,7 @@ private:
     std::set<Key> m_replaced;                  // files this run replaced, as they were read
     FileReport m_report;                       // the last one handed to OnFile
     bool m_stopped = false;
+    const bool m_streaming; // matches given as they are found (RunEvents::Matches)
 };
 
 std::vector<std::string> listDirectory(const RunRequest& request) {

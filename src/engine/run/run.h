@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,29 @@ struct RunRequest {
     // An error in one file is reported through RunEvents::OnFileError and the
     // run goes on with the next; false: the first error ends the run.
     bool KeepGoing = false;
+};
+
+// Takes the matches of each matching file (FileOperation::ListMatches) in
+// pieces, in run order: begin, batches of matches in order, end. Where the
+// run writes nothing (Only Search, a dry run) and neither OnChanged nor
+// ChooseMatches is set, a file's matches are given while they are found, at
+// its turn, and forgotten after each batch, so that the first line of a file
+// with millions of matches can be shown at once and none of them is held;
+// otherwise they are given all at once, where OnMatches would be.
+class MatchListener {
+public:
+    virtual ~MatchListener() = default;
+    // A matching file's matches begin: its result-list entry (as OnResult
+    // gives it) and the text they refer to (PreparedFile::oldText()), valid
+    // until end().
+    virtual void begin(const std::string& entry, std::string_view text) = 0;
+    // The next matches of the file, in order; valid during the call only.
+    virtual void matches(std::span<const MatchLocation> batch) = 0;
+    // After the file's last match, before the file is reported; also when
+    // the file then fails (OnFileError, or an error that ends the run). A
+    // file whose matching itself fails midway (out of memory) gets none: the
+    // next begin() starts afresh.
+    virtual void end() = 0;
 };
 
 struct RunEvents {
@@ -116,6 +140,9 @@ struct RunEvents {
     // operation handled. The views live until the call returns.
     std::function<void(const std::string& entry, std::string_view text, const std::vector<MatchLocation>& matches)>
         OnMatches;
+    // Where set, in place of OnMatches: the same matches in pieces (see
+    // MatchListener). Borrowed.
+    MatchListener* Matches = nullptr;
     // Where set, the run asks which changes to make: for each file that the
     // operation would change and whose matches it counts (Replace Text and
     // the inserts), on the run's own thread and in run order (the run then
