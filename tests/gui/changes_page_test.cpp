@@ -146,6 +146,17 @@ private:
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
     }
 
+    // From a fresh window: foo replaced by bar, previewed, and the first
+    // file's changes opened with the Right key.
+    void previewFooToBarAndOpenTheFirstFile() {
+        freshWindowIn(m_dir->path());
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        clickRow(0);
+        QTest::keyClick(list(), Qt::Key_Right);
+    }
+
     // A click on the tick box of the row of `index`, where the view draws it.
     void clickBox(const QModelIndex& index) {
         QStyleOptionViewItem option;
@@ -599,12 +610,7 @@ private slots:
     // lists them anew, unticked, under its marked row (the row the keyboard
     // was on goes with the old ones), and Apply leaves the file as edited.
     void openedFileEditedSincePreviewListsItsChangesAnew() {
-        freshWindowIn(m_dir->path());
-        replace(QStringLiteral("foo"), QStringLiteral("bar"));
-        clickPage(QStringLiteral("Changes"));
-        clickAndWaitForPage("Preview_Btn");
-        clickRow(0);
-        QTest::keyClick(list(), Qt::Key_Right);
+        previewFooToBarAndOpenTheFirstFile();
         QCOMPARE(changesOf(0).size(), 3);
         writeFile(path("a.htm"), "foo foo\n");
         QTest::keyClick(list(), Qt::Key_Down);
@@ -650,12 +656,7 @@ private slots:
         QFETCH(int, unticked);
         QFETCH(QByteArray, applied);
         const QByteArray before = readFile(path("a.htm"));
-        freshWindowIn(m_dir->path());
-        replace(QStringLiteral("foo"), QStringLiteral("bar"));
-        clickPage(QStringLiteral("Changes"));
-        clickAndWaitForPage("Preview_Btn");
-        clickRow(0);
-        QTest::keyClick(list(), Qt::Key_Right);
+        previewFooToBarAndOpenTheFirstFile();
         QCOMPARE(changesOf(0),
                  (QStringList{"[x] 1: foo \u2192 bar", "[x] 3: foo \u2192 bar", "[x] 3: foo \u2192 bar"}));
         for (int i = 0; i <= unticked; ++i)
@@ -707,12 +708,7 @@ private slots:
 
     // The file's tick and its changes' follow one another.
     void untickingEveryChangeUnticksTheFile() {
-        freshWindowIn(m_dir->path());
-        replace(QStringLiteral("foo"), QStringLiteral("bar"));
-        clickPage(QStringLiteral("Changes"));
-        clickAndWaitForPage("Preview_Btn");
-        clickRow(0);
-        QTest::keyClick(list(), Qt::Key_Right);
+        previewFooToBarAndOpenTheFirstFile();
         for (int i = 0; i < 3; ++i) {
             QTest::keyClick(list(), Qt::Key_Down);
             QTest::keyClick(list(), Qt::Key_Space);
