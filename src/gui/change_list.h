@@ -107,7 +107,7 @@ std::string diffOfFileNow(const engine::FileOperation& param, const std::string&
 std::uint64_t textHash(std::string_view text);
 
 namespace detail {
-// XXH64 of `text` with `seed`, as its specification gives it.
+// XXH64 of `text` with `seed`, the published algorithm (xxhash.com), bit for bit.
 std::uint64_t xxh64(std::string_view text, std::uint64_t seed);
 } // namespace detail
 

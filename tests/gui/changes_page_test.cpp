@@ -247,8 +247,8 @@ private slots:
         QCOMPARE(quillet::gui::countChangedPlaces(diff.toStdString()), expected);
     }
 
-    // The hash that tells Apply a file is still as previewed is XXH64, as
-    // its specification's vectors give it.
+    // The hash that tells Apply a file is still as previewed is XXH64: the
+    // published test vectors of the algorithm.
     void textHashIsXxh64_data() {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<quint64>("hash");

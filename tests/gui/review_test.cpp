@@ -44,23 +44,17 @@ QString markedRow(const DiffRow& row) {
 
 } // namespace
 
-class ReviewTest : public QObject {
+class ReviewTest : public QObject, private quillet::testing::WindowFixture {
     Q_OBJECT
 
 private:
-    quillet::testing::FakeDialogs m_dialogs;
-    quillet::testing::FakeBackend m_backend;
     std::unique_ptr<QTemporaryDir> m_state;
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<MainWindow> m_window;
 
     QString path(const char* name) const { return m_dir->filePath(QLatin1String(name)); }
 
-    void freshWindow() {
-        m_window = std::make_unique<MainWindow>();
-        m_window->show();
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    void freshWindowInTheFolder() {
+        freshWindow();
         m_window->setCurrentDirectory(m_dir->path());
     }
 
@@ -127,21 +121,12 @@ private:
     }
 
 private slots:
-    void initTestCase() {
-        QApplication::setStyle(QStringLiteral("Fusion"));
-        quillet::gui::setUserDialogs(&m_dialogs);
-        quillet::gui::setLauncherBackend(&m_backend);
-    }
+    void initTestCase() { installFakes(); }
 
-    void cleanupTestCase() {
-        quillet::gui::setUserDialogs(nullptr);
-        quillet::gui::setLauncherBackend(nullptr);
-    }
+    void cleanupTestCase() { removeFakes(); }
 
     void init() {
-        m_dialogs = quillet::testing::FakeDialogs();
-        m_backend.urls.clear();
-        m_backend.programs.clear();
+        resetFakes();
         for (const char* name : {"VISUAL", "EDITOR", "TERMINAL"})
             qunsetenv(name);
         m_state = std::make_unique<QTemporaryDir>();
@@ -216,7 +201,7 @@ private slots:
         QFETCH(bool, tick);
         QFETCH(QByteArray, written);
         writeFile(path("k.htm"), "Foo FOO foo\n");
-        freshWindow();
+        freshWindowInTheFolder();
         clickPage(QStringLiteral("Text"));
         typeInto("SearchPattern_Memo", QStringLiteral("foo"));
         typeInto("NewText_Memo", QStringLiteral("bar"));
@@ -231,7 +216,7 @@ private slots:
     // Only Replace Text writes a new text in place of the match; the box
     // keeps its tick for when it is back.
     void keepCaseIsForReplaceTextOnly() {
-        freshWindow();
+        freshWindowInTheFolder();
         clickPage(QStringLiteral("Text"));
         auto* box = child<QCheckBox>(m_window.get(), "KeepCase_Chk");
         QVERIFY(box->isEnabled());
@@ -249,7 +234,7 @@ private slots:
 
     void previewMarksTheChangedWords() {
         writeFile(path("a.htm"), "x = foo;\nkeep\n");
-        freshWindow();
+        freshWindowInTheFolder();
         clickPage(QStringLiteral("Text"));
         typeInto("SearchPattern_Memo", QStringLiteral("foo"));
         typeInto("NewText_Memo", QStringLiteral("bar"));
@@ -292,7 +277,7 @@ private slots:
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", "/nonexistent"); // no system terminal either
         writeFile(this->path("my file.htm"), "one\ntwo\nthe foo\nfour\n");
-        freshWindow();
+        freshWindowInTheFolder();
         clickPage(QStringLiteral("Text"));
         clickBox("SROperation_Rdg_0");
         typeInto("SearchPattern_Memo", QStringLiteral("foo"));
@@ -334,7 +319,7 @@ private slots:
         QFETCH(int, line);
         qputenv("VISUAL", "gvim");
         writeFile(path("a.htm"), "one\nfoo\nthree\n");
-        freshWindow();
+        freshWindowInTheFolder();
         clickPage(QStringLiteral("Text"));
         typeInto("SearchPattern_Memo", QStringLiteral("foo"));
         typeInto("NewText_Memo", QStringLiteral("bar"));
