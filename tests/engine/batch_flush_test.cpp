@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -57,6 +58,20 @@ public:
     FaultInBadFolder(const FaultInBadFolder&) = delete;
     FaultInBadFolder& operator=(const FaultInBadFolder&) = delete;
 };
+
+// What the system holds unwritten besides the run's files, as the run is
+// told it, while this lives: the flushes a run makes depend on it.
+class UnwrittenElsewhere {
+public:
+    explicit UnwrittenElsewhere(detail::UnwrittenBytes bytes) { detail::g_unwrittenBytes = bytes; }
+    ~UnwrittenElsewhere() { detail::g_unwrittenBytes = nullptr; }
+    UnwrittenElsewhere(const UnwrittenElsewhere&) = delete;
+    UnwrittenElsewhere& operator=(const UnwrittenElsewhere&) = delete;
+};
+
+std::int64_t nothingElseUnwritten() {
+    return 0;
+}
 
 // `files` files holding "old", spread over `folders` folders, taking turns.
 std::vector<std::string> makeFiles(const TempDir& dir, int files, const std::vector<std::string>& folders) {
@@ -119,6 +134,7 @@ TEST(BatchFlush, OneFlushOfTheFoldersPerBatchWhereTheRunCanStopBetweenBatches) {
         RunEvents events;
         if (c.stopRequested)
             events.StopRequested = [] { return false; };
+        const UnwrittenElsewhere quietSystem(nothingElseUnwritten);
         const detail::FlushCounts before = detail::FlushesMade();
         EXPECT_EQ(ExecuteRun(replaceOldIn(paths, c.threads), events), kFiles);
         const detail::FlushCounts after = detail::FlushesMade();
@@ -138,6 +154,49 @@ TEST(BatchFlush, OneFlushOfTheFoldersPerBatchWhereTheRunCanStopBetweenBatches) {
         } else {
             EXPECT_LE(fileSystems, batches + 1) << label;
             EXPECT_EQ(folderFlushes, kFiles) << label << ": each file's folder before it is reported";
+        }
+    }
+}
+
+// A flush of the whole file system would write whatever else waits there
+// (another program's writes, old files kept by a hard link): where the system
+// holds much of that, each file and folder is flushed on its own.
+TEST(BatchFlush, MuchElseUnwrittenIsNotFlushedWithTheRunsFiles) {
+    struct Case {
+        const char* name;
+        std::int64_t (*unwritten)();
+        bool wholeFileSystem;
+    };
+    const Case cases[] = {
+        {"little else unwritten", [] { return std::int64_t{0}; }, true},
+        {"1 GiB else unwritten", [] { return std::int64_t{1} << 30; }, false},
+        {"unknown", [] { return std::int64_t{-1}; }, true},
+    };
+    constexpr int kFiles = 2 * kMaxStagedRewrites;
+    constexpr int kFolders = 4;
+    for (const Case& c : cases) {
+        TempDir dir;
+        if (onVolatileFileSystem(dir))
+            GTEST_SKIP() << "nothing is flushed on a file system that a restart empties";
+        const std::vector<std::string> paths = makeFiles(dir, kFiles, {"a", "b", "c", "d"});
+        RunEvents events;
+        events.StopRequested = [] { return false; };
+        const UnwrittenElsewhere system(c.unwritten);
+        const detail::FlushCounts before = detail::FlushesMade();
+        EXPECT_EQ(ExecuteRun(replaceOldIn(paths, 3), events), kFiles) << c.name;
+        const detail::FlushCounts after = detail::FlushesMade();
+
+        EXPECT_EQ(changedFiles(paths), kFiles) << c.name;
+        const int batches = kFiles / kMaxStagedRewrites;
+        if (c.wholeFileSystem) {
+            EXPECT_EQ(after.Files - before.Files, 0) << c.name;
+            EXPECT_EQ(after.Directories - before.Directories, 0) << c.name;
+            EXPECT_LE(after.FileSystems - before.FileSystems, 2 * batches + 2) << c.name;
+        } else {
+            EXPECT_EQ(after.FileSystems - before.FileSystems, 0) << c.name;
+            EXPECT_EQ(after.Files - before.Files, kFiles) << c.name;
+            EXPECT_LE(after.Directories - before.Directories, kFolders * (batches + 1)) << c.name;
+            EXPECT_GE(after.Directories - before.Directories, kFolders) << c.name;
         }
     }
 }

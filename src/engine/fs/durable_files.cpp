@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -190,6 +191,7 @@ bool CopyFileBytes(int from, int to, std::int64_t size, std::int64_t fromOffset)
 
 namespace detail {
 std::atomic<FlushFault> g_flushFault{nullptr};
+std::atomic<UnwrittenBytes> g_unwrittenBytes{nullptr};
 } // namespace detail
 
 namespace {
@@ -238,6 +240,39 @@ bool SyncFileSystem(int fd) {
     if (const int fault = flushFault(detail::Flush::FileSystem, fd))
         return failWith(fault);
     return ::syncfs(fd) == 0;
+}
+
+namespace {
+
+// Dirty and Writeback of /proc/meminfo, in bytes; -1 where it cannot be read.
+std::int64_t unwrittenBytesInSystem() {
+    if (const detail::UnwrittenBytes fake = detail::g_unwrittenBytes.load(std::memory_order_relaxed))
+        return fake();
+    const UniqueFd info(::open("/proc/meminfo", O_RDONLY | O_CLOEXEC));
+    std::string text;
+    if (!info.valid() || !ReadAll(info.get(), text))
+        return -1;
+    std::int64_t total = 0;
+    int found = 0;
+    for (const std::string_view key : {std::string_view("\nDirty:"), std::string_view("\nWriteback:")}) {
+        const std::size_t at = text.find(key);
+        if (at == std::string::npos)
+            continue;
+        total += std::strtoll(text.c_str() + at + key.size(), nullptr, 10) * 1024; // in kB
+        ++found;
+    }
+    return found == 2 ? total : -1;
+}
+
+} // namespace
+
+bool FileSystemFlushPays(std::int64_t ownBytes) {
+    // A flush per file costs the disk about one more cache flush each (half
+    // a millisecond on a virtual disk), as long as writing a few megabytes:
+    // up to that much of others' data, the file system's one flush wins.
+    constexpr std::int64_t kOthersUpTo = std::int64_t{8} << 20;
+    const std::int64_t unwritten = unwrittenBytesInSystem();
+    return unwritten < 0 || unwritten - ownBytes <= kOthersUpTo;
 }
 
 void StartWriteBack(int fd, std::int64_t offset, std::int64_t length) {

@@ -88,6 +88,14 @@ bool SyncFile(int fd);
 // was opened, which may be another file's: ask each file (SyncFile) to tell
 // which.
 bool SyncFileSystem(int fd);
+// Whether one flush of the whole file system (SyncFileSystem) is the cheap
+// way to make `ownBytes` just written durable, rather than a flush of each
+// file or folder concerned. A whole file system's flush writes whatever else
+// waits there too: another program's unflushed writes, or the old files a
+// run's journal keeps by a hard link; where the system holds much more
+// unwritten data than `ownBytes` (as /proc/meminfo counts it, on any file
+// system), the flushes one by one cost less. True where it cannot be told.
+bool FileSystemFlushPays(std::int64_t ownBytes);
 // Starts writing back `length` bytes of `fd` from `offset` (0: to the end)
 // without waiting for them, so that the disk works while the program goes
 // on and a later flush finds less to write. Errors are left to that flush.
@@ -126,6 +134,10 @@ struct FlushCounts {
 FlushCounts FlushesMade();
 using FlushFault = int (*)(Flush kind, int fd);
 extern std::atomic<FlushFault> g_flushFault;
+// For tests: how many bytes the system holds unwritten, in place of what
+// /proc/meminfo says (nullptr: ask it).
+using UnwrittenBytes = std::int64_t (*)();
+extern std::atomic<UnwrittenBytes> g_unwrittenBytes;
 } // namespace detail
 
 } // namespace quillet::engine

@@ -719,7 +719,10 @@ void StagedRewrite::flushNewFiles(std::span<StagedRewrite* const> rewrites) {
                 pending[next] = nullptr;
             }
         }
-        if (group.size() > 1 && SyncFileSystem(group.front()->temp.fd())) {
+        std::int64_t groupBytes = 0;
+        for (const State* state : group)
+            groupBytes += static_cast<std::int64_t>(state->newSize);
+        if (group.size() > 1 && FileSystemFlushPays(groupBytes) && SyncFileSystem(group.front()->temp.fd())) {
             for (State* state : group)
                 state->contentDurable = true;
             continue;
@@ -763,7 +766,7 @@ std::vector<int> flushFolders(const std::vector<int>& folders) {
         }
         if (group.empty())
             group.push_back(first);
-        const bool together = group.size() > 1 && SyncFileSystem(folders[group.front()]);
+        const bool together = group.size() > 1 && FileSystemFlushPays(0) && SyncFileSystem(folders[group.front()]);
         for (std::size_t member : group) {
             const int error = together || SyncDirectory(folders[member]) ? 0 : errno;
             // The folder's other descriptors share its flush.

@@ -207,8 +207,9 @@ public:
     // and only for rewrites announced since its last call from here: on
     // the same file system, that flush takes the new files along), then
     // flushes their new content together: one flush of the file system
-    // (SyncFileSystem) for the files of one that holds several, a flush of
-    // the file for a file alone on its own; where the flush of a file system
+    // (SyncFileSystem) for the files of one that holds several, unless it
+    // holds much else unwritten (FileSystemFlushPays), a flush of the file
+    // otherwise; where the flush of a file system
     // fails, each file's own tells which failed. Rewrites not staged, or
     // flushed already, are passed over. A failure stays with the rewrite it
     // concerns: its finish raises it ("Cannot create file "<path>".
@@ -221,7 +222,8 @@ public:
     // together (flushNewFiles, which passes over what an earlier call made
     // durable), each rewrite checked and put in place, the folders flushed together
     // (one flush of the file system where several folders of one are
-    // concerned, else of the folder, each folder's own where that fails), and
+    // concerned and it pays, else of each folder, each folder's own where
+    // that fails), and
     // only then the hooks told (afterReplace, in order) and each outcome
     // given in finished[i]. So none is Replaced before its new content and
     // its name in the folder are on disk. With AfterError::Stop, the

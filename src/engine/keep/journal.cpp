@@ -543,8 +543,10 @@ KeptAs RunJournal::keepOldBytes(const ReplaceContext& context, const struct stat
     // it cannot be carried over (a file system without extended attributes),
     // undo takes it from the file it replaces instead.
     entry.KeptMetadata = CopyFileMetadata(context.OldFd, copy.get()).empty();
-    if (!OnVolatileDevice(old.st_dev, context.DirectoryFd))
+    if (!OnVolatileDevice(old.st_dev, context.DirectoryFd)) {
         m_unsyncedCopies.push_back(std::move(copy));
+        m_unsyncedCopyBytes += context.Old.Size;
+    }
     return KeptAs::Copy;
 }
 
@@ -678,16 +680,21 @@ void RunJournal::makeDurable() {
         throw Error("Cannot keep the run journal in \"" + m_options.Place.RunsDirectory + "\". " + ErrnoText(errno));
     if (!m_unsynced)
         return;
-    // One flush of the whole file system costs less than one per kept copy.
-    const bool synced = syncKeepPlaces() && m_unsyncedCopies.size() > 1
-                            ? ::syncfs(m_runDirectory.get()) == 0
-                            : (m_unsyncedCopies.empty() || ::fsync(m_unsyncedCopies.front().get()) == 0) &&
-                                  (!m_packUnsynced || ::fdatasync(m_pack.get()) == 0) &&
-                                  SyncDirectory(m_runDirectory.get()) && ::fdatasync(m_manifest.get()) == 0 &&
-                                  (m_synced || SyncDirectory(m_runsDirectory.get()));
+    // One flush of the whole file system costs less than one per kept copy,
+    // unless it holds much else to write.
+    auto flushEach = [&] {
+        return std::all_of(m_unsyncedCopies.begin(), m_unsyncedCopies.end(),
+                           [](const UniqueFd& copy) { return ::fsync(copy.get()) == 0; }) &&
+               (!m_packUnsynced || ::fdatasync(m_pack.get()) == 0) && SyncDirectory(m_runDirectory.get()) &&
+               ::fdatasync(m_manifest.get()) == 0 && (m_synced || SyncDirectory(m_runsDirectory.get()));
+    };
+    const bool synced = syncKeepPlaces() && (m_unsyncedCopies.size() > 1 && FileSystemFlushPays(m_unsyncedCopyBytes)
+                                                 ? ::syncfs(m_runDirectory.get()) == 0
+                                                 : flushEach());
     if (!synced)
         throw Error("Cannot keep the run journal in \"" + m_options.Place.RunsDirectory + "\". " + ErrnoText(errno));
     m_unsyncedCopies.clear();
+    m_unsyncedCopyBytes = 0;
     m_packUnsynced = false;
     m_unsynced = false;
     m_synced = true;

@@ -210,6 +210,7 @@ private:
     // The entry beforeReplace recorded for each file not yet put in place.
     std::unordered_map<const ReplaceContext*, std::size_t> m_announced;
     std::vector<UniqueFd> m_unsyncedCopies; // kept copies not yet flushed
+    std::int64_t m_unsyncedCopyBytes = 0;   // their sizes
     UniqueFd m_pack;                        // opened with the first packed file
     std::int64_t m_packSize = 0;
     bool m_packUnsynced = false;
