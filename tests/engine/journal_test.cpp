@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -344,6 +345,71 @@ void runAndGetKilled(const JournalOptions& options, const std::vector<std::pair<
 }
 
 } // namespace
+
+// The journal keeps the inode the run holds open and checked, not whatever
+// the file's name stands for by the time it keeps it (an editor that saves by
+// renaming the old file aside and writing a new one); a file removed since
+// keeps the bytes the run read.
+TEST_F(JournalTest, KeptOldBytesAreThoseOfTheInodeTheRunReadWhateverItsNameBecame) {
+    const struct {
+        const char* name;
+        std::function<void(const std::string& path)> meanwhile;
+        KeptAs kept;
+    } cases[] = {
+        {"name untouched", [](const std::string&) {}, KeptAs::Link},
+        {"renamed aside, another file took the name",
+         [](const std::string& path) {
+             fs::rename(path, path + "~");
+             std::ofstream(path) << "someone else's";
+         },
+         KeptAs::Link},
+        {"removed", [](const std::string& path) { fs::remove(path); }, KeptAs::Packed},
+        {"replaced by another file", [this](const std::string& path) { fs::rename(files.write("other", "x"), path); },
+         KeptAs::Packed},
+    };
+    for (const auto& c : cases) {
+        const std::string path = files.write("f", "old bytes");
+        const UniqueFd directory(::open(files.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const UniqueFd old(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        const UniqueFd fresh(::openat(directory.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        struct stat read {};
+        ASSERT_EQ(::fstat(old.get(), &read), 0) << c.name;
+        ASSERT_TRUE(fresh.valid()) << c.name;
+        c.meanwhile(path);
+
+        RunJournal journal(options());
+        ReplaceContext context;
+        context.DirectoryFd = directory.get();
+        context.Name = "f";
+        context.ListedPath = path;
+        context.OldFd = old.get();
+        context.Old = FileIdentity::of(read);
+        context.OldStatus = &read;
+        context.OldText = "old bytes";
+        context.NewFd = fresh.get();
+        journal.beforeReplace(context);
+        journal.makeDurable();
+        journal.afterReplace(context, context.Old);
+        journal.finish();
+
+        const std::string run = JournalPlace::fromEnvironment().RunsDirectory + "/" + journal.id();
+        const auto manifest = ParseManifest(readFile(run + "/manifest"));
+        ASSERT_TRUE(manifest && manifest->Entries.size() == 1) << c.name;
+        EXPECT_EQ(manifest->Entries[0].Kept, c.kept) << c.name;
+        if (c.kept == KeptAs::Link) {
+            struct stat kept {};
+            EXPECT_EQ(::stat((run + "/1").c_str(), &kept), 0) << c.name;
+            EXPECT_EQ(kept.st_ino, read.st_ino) << c.name;
+            EXPECT_EQ(readFile(run + "/1"), "old bytes") << c.name;
+        } else {
+            EXPECT_EQ(readFile(run + "/pack").substr(static_cast<std::size_t>(manifest->Entries[0].PackOffset)),
+                      "old bytes")
+                << c.name;
+        }
+        fs::remove(path);
+        fs::remove(path + "~");
+    }
+}
 
 TEST_F(JournalTest, RunKilledRightAfterARenameCanBeUndone) {
     // On tmpfs the records are not flushed, yet written before any rename.

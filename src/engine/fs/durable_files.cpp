@@ -109,18 +109,25 @@ bool NoUnnamedFiles(int error) {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
-bool LinkUnnamedFile(int fd, int directoryFd, const char* name) {
+bool LinkOpenFile(int fd, int directoryFd, const char* name) {
     static std::atomic<bool> throughProc{false};
-    if (!throughProc.load(std::memory_order_relaxed) &&
-        detail::g_temporaryFiles.load(std::memory_order_relaxed) != detail::TemporaryFiles::UnnamedLinkedThroughProc) {
+    const bool direct =
+        !throughProc.load(std::memory_order_relaxed) &&
+        detail::g_temporaryFiles.load(std::memory_order_relaxed) != detail::TemporaryFiles::UnnamedLinkedThroughProc;
+    if (direct) {
         if (::linkat(fd, "", directoryFd, name, AT_EMPTY_PATH) == 0)
             return true;
         if (errno != ENOENT && errno != EPERM)
             return false;
-        throughProc.store(true, std::memory_order_relaxed);
     }
     const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    return ::linkat(AT_FDCWD, link.c_str(), directoryFd, name, AT_SYMLINK_FOLLOW) == 0;
+    const bool linked = ::linkat(AT_FDCWD, link.c_str(), directoryFd, name, AT_SYMLINK_FOLLOW) == 0;
+    // Only where /proc could link what the descriptor could not is the
+    // system refusing that way: a file removed since it was opened fails
+    // both, and says nothing about the next one.
+    if (linked && direct)
+        throughProc.store(true, std::memory_order_relaxed);
+    return linked;
 }
 
 bool CopyFileBytes(int from, int to, std::int64_t size, std::int64_t fromOffset) {

@@ -61,11 +61,14 @@ std::string RandomHex(std::size_t digits);
 // a named file must do.
 UniqueFd CreateUnnamedFileAt(int directoryFd, mode_t mode);
 bool NoUnnamedFiles(int error);
-// Gives the unnamed file open as `fd` the name `name` in directoryFd, straight
-// from its descriptor where the system lets the process (Linux 6.10 on, for a
-// file it opened itself; earlier, with CAP_DAC_READ_SEARCH), else through
-// /proc. False with errno (EEXIST: the name is taken).
-bool LinkUnnamedFile(int fd, int directoryFd, const char* name);
+// Gives the file open as `fd` (an unnamed file, or one with names of its
+// own) the name `name` in directoryFd: the very inode the descriptor holds,
+// whatever its other names stand for by now. Straight from the descriptor
+// where the system lets the process (Linux 6.10 on, for a file it opened
+// itself; earlier, with CAP_DAC_READ_SEARCH), else through /proc. False with
+// errno (EEXIST: the name is taken; ENOENT: the file has no name left, or
+// neither way is open to the process).
+bool LinkOpenFile(int fd, int directoryFd, const char* name);
 
 // Copies `size` bytes of `from`, read from fromOffset on (whatever its
 // position), to `to` at offset 0, then truncates `to` to `size`. Tries, in

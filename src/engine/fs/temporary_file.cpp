@@ -80,7 +80,7 @@ bool TemporaryFile::giveName() {
     if (m_unnamed < 0)
         return true;
     const int directoryFd = std::exchange(m_unnamed, -1);
-    return makeName(directoryFd, [&](const char* name) { return LinkUnnamedFile(m_fd.get(), directoryFd, name); });
+    return makeName(directoryFd, [&](const char* name) { return LinkOpenFile(m_fd.get(), directoryFd, name); });
 }
 
 void TemporaryFile::markRenamed() {

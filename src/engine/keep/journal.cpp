@@ -501,10 +501,16 @@ KeptAs RunJournal::keepOldBytes(const ReplaceContext& context, const struct stat
     if (context.NewFd >= 0 && old.st_nlink == 1) {
         KeepPlace* place = old.st_dev == m_runsDevice ? nullptr : keepPlaceFor(context.DirectoryFd, old.st_dev);
         const int linkFd = place != nullptr ? place->Folder.get() : old.st_dev == m_runsDevice ? runFd : -1;
-        if (linkFd >= 0 &&
-            ::linkat(context.DirectoryFd, std::string(context.Name).c_str(), linkFd, keptName.c_str(), 0) == 0) {
+        // Linked from the run's open descriptor, the kept inode is the one
+        // the run checked, whatever the file's name stands for meanwhile, and
+        // its status needs no lookup by name; by the name where the system
+        // allows neither way from a descriptor, then checked to be that inode.
+        const bool fromDescriptor = linkFd >= 0 && LinkOpenFile(context.OldFd, linkFd, keptName.c_str());
+        if (fromDescriptor || (linkFd >= 0 && ::linkat(context.DirectoryFd, std::string(context.Name).c_str(), linkFd,
+                                                       keptName.c_str(), 0) == 0)) {
             struct stat linked {};
-            if (::fstatat(linkFd, keptName.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
+            if ((fromDescriptor ? ::fstat(context.OldFd, &linked)
+                                : ::fstatat(linkFd, keptName.c_str(), &linked, AT_SYMLINK_NOFOLLOW)) == 0 &&
                 SameAsLeft(context.Old, FileIdentity::of(linked))) {
                 entry.KeptMetadata = true;
                 if (place != nullptr) {
