@@ -39,7 +39,7 @@ struct ChangesPage::ApplyChoices {
     // none, and the file is noted for a review.
     std::vector<bool> choose(const std::string& path, std::string_view text,
                              const std::vector<engine::MatchLocation>& matches) {
-        const std::uint64_t hash = textHash(text);
+        const std::uint64_t hash = engine::HashText(text);
         const auto previewed = ByPath.find(path);
         const bool same = previewed != ByPath.end() && previewed->second.TextHash == hash &&
                           previewed->second.Ticks.size() == matches.size();
@@ -124,8 +124,9 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optiona
         };
     } else {
         attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
-                                                          std::string_view newText, std::int64_t matches) {
-            collector->record(path, oldText, newText, matches);
+                                                          std::string_view newText, std::int64_t matches,
+                                                          std::uint64_t textHash) {
+            collector->record(path, oldText, newText, matches, textHash);
         };
         // A preview's diffs are made when a file is looked at; a recipe's
         // are still made, to count its changed places.

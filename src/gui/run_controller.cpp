@@ -89,8 +89,9 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
     if (attachments.OnChanged)
         events.OnChanged = [onChanged = std::move(attachments.OnChanged)](
                                const std::string& path, std::string_view oldText, std::string_view newText,
-                               const std::vector<core::KeptStretch>*,
-                               std::int64_t matches) { onChanged(path, oldText, newText, matches); };
+                               const std::vector<core::KeptStretch>*, std::int64_t matches,
+                               std::uint64_t textHash) { onChanged(path, oldText, newText, matches, textHash); };
+    events.ChangedNeedsTextHash = true;
     events.OnMatches = std::move(attachments.OnMatches);
     events.ChooseMatches = std::move(attachments.ChooseMatches);
     events.ChangedNeedsNewText = attachments.ChangedNeedsNewText;

@@ -55,7 +55,8 @@ enum class StopAtStart { No, Yes };
 // and finished there once the run has ended; an exception their making
 // raises ends the run as failed before it has touched a file. And a listener
 // for each changed file, called on the run's thread with the file's old and
-// new bytes and its count of matches (RunEvents::OnChanged). And one for
+// new bytes, its count of matches and the hash of its old text, made as the
+// file was read (RunEvents::OnChanged, ChangedNeedsTextHash). And one for
 // the matches of each matching file, with FileOperation::ListMatches
 // (RunEvents::OnMatches), also called on the run's thread. And the choice of
 // a file's changes (RunEvents::ChooseMatches), on the run's thread too.
@@ -63,7 +64,7 @@ enum class StopAtStart { No, Yes };
 struct RunAttachments {
     std::optional<engine::RunKeepersOptions> Keep;
     std::function<void(const std::string& path, std::string_view oldText, std::string_view newText,
-                       std::int64_t matches)>
+                       std::int64_t matches, std::uint64_t textHash)>
         OnChanged;
     std::function<void(const std::string& entry, std::string_view text,
                        const std::vector<engine::MatchLocation>& matches)>
