@@ -110,6 +110,9 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optiona
     m_collector = std::make_shared<ChangeCollector>(limits);
     RunAttachments attachments;
     attachments.Keep = std::move(keep);
+    // The page shows the count and the file in hand; its rows come from
+    // the collector.
+    attachments.Delivered = RunAttachments::Reports::LatestOnly;
     const bool search = request.Param.Operation == core::OpOnlySearch;
     if (search) {
         // As after Execute: the matches of each file. A listing's entries
