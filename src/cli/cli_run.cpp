@@ -307,7 +307,7 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
             ChooseDiffColor(options.Color, isatty(fileno(out)) == 1, std::getenv("NO_COLOR"), std::getenv("TERM"));
         events.OnResult = [&](const std::string&) { ++matchedFiles; };
         events.OnChanged = [&, color](const std::string& path, std::string_view oldText, std::string_view newText,
-                                      const std::vector<core::KeptStretch>* kept, std::int64_t) {
+                                      const std::vector<core::KeptStretch>* kept, std::int64_t, std::uint64_t) {
             if (listWriteError != 0)
                 return;
             std::string diff;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "engine/run/prepare.h"
+#include "engine/run/text_hash.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -45,7 +46,7 @@ std::vector<MatchRow> matchRows(std::string_view text, const std::vector<engine:
 struct FileChange {
     std::string Path;         // as the run listed it (a directory's files with the directory)
     std::int64_t Matches = 0; // see ChangeCollector::record; -1: not counted
-    // textHash of the text the change was made of: how a review knows that
+    // engine::HashText of the text the change was made of: how a review knows that
     // the file it reads again is the one previewed, whatever its times say.
     std::uint64_t TextHash = 0;
     // The unified diff (old "a/PATH", new "b/PATH"), or empty when it was too
@@ -98,19 +99,6 @@ std::string fileDiff(const std::string& path, std::string_view oldText, std::str
 // ("Cannot open file ...").
 std::string diffOfFileNow(const engine::FileOperation& param, const std::string& path);
 
-// A hash of a text, stable within one process: equal texts hash alike, and
-// two texts that differ hash alike by chance only (one in 2^64). It is how
-// Apply knows that a file is still the text previewed, so it reads every
-// byte, and it is keyed by a number drawn when the process starts, so that
-// no text can be made beforehand to pass for another. Fast (XXH64) because
-// a preview hashes every file it would change.
-std::uint64_t textHash(std::string_view text);
-
-namespace detail {
-// XXH64 of `text` with `seed`, the published algorithm (xxhash.com), bit for bit.
-std::uint64_t xxh64(std::string_view text, std::uint64_t seed);
-} // namespace detail
-
 // One change of a file, as the review of a preview lists it: the line where
 // its match starts, the matched text and what takes its place, each cut to
 // kShownChangeBytes (at a character's start, with "[...]") and with each
@@ -144,12 +132,13 @@ class ChangeCollector {
 public:
     explicit ChangeCollector(ChangeLimits limits = {});
 
-    // One changed file, with the matches the run handled in it
-    // (RunEvents::OnChanged): notes the hash of its old text and keeps its
+    // One changed file, with the matches the run handled in it and the hash
+    // of its old text (RunEvents::OnChanged): notes the hash and keeps its
     // diff within the limits. With DiffsOnDemand, newText is not read for
     // a counted file (it may be empty). A recipe's file (matches -1) counts its changed places instead,
     // or stays not counted when its texts are too large to diff.
-    void record(const std::string& path, std::string_view oldText, std::string_view newText, std::int64_t matches);
+    void record(const std::string& path, std::string_view oldText, std::string_view newText, std::int64_t matches,
+                std::uint64_t textHash);
 
     // One matching file of Only Search, with the matches the run listed in
     // its text (RunEvents::OnMatches): keeps their rows within the limits.

@@ -39,7 +39,7 @@ struct ChangesPage::ApplyChoices {
     // none, and the file is noted for a review.
     std::vector<bool> choose(const std::string& path, std::string_view text,
                              const std::vector<engine::MatchLocation>& matches) {
-        const std::uint64_t hash = textHash(text);
+        const std::uint64_t hash = engine::HashText(text);
         const auto previewed = ByPath.find(path);
         const bool same = previewed != ByPath.end() && previewed->second.TextHash == hash &&
                           previewed->second.Ticks.size() == matches.size();
@@ -110,6 +110,9 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optiona
     m_collector = std::make_shared<ChangeCollector>(limits);
     RunAttachments attachments;
     attachments.Keep = std::move(keep);
+    // The page shows the count and the file in hand; its rows come from
+    // the collector.
+    attachments.Delivered = RunAttachments::Reports::LatestOnly;
     const bool search = request.Param.Operation == core::OpOnlySearch;
     if (search) {
         // As after Execute: the matches of each file. A listing's entries
@@ -124,8 +127,9 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optiona
         };
     } else {
         attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,
-                                                          std::string_view newText, std::int64_t matches) {
-            collector->record(path, oldText, newText, matches);
+                                                          std::string_view newText, std::int64_t matches,
+                                                          std::uint64_t textHash) {
+            collector->record(path, oldText, newText, matches, textHash);
         };
         // A preview's diffs are made when a file is looked at; a recipe's
         // are still made, to count its changed places.

@@ -97,8 +97,9 @@ void MainWindow::PrepareAndRun() {
         attachments.Keep = std::move(keep);
         m_runChanges = std::make_shared<ChangeCollector>();
         attachments.OnChanged = [collector = m_runChanges](const std::string& path, std::string_view oldText,
-                                                           std::string_view newText, std::int64_t matches) {
-            collector->record(path, oldText, newText, matches);
+                                                           std::string_view newText, std::int64_t matches,
+                                                           std::uint64_t textHash) {
+            collector->record(path, oldText, newText, matches, textHash);
         };
     } else if (RunParam.Operation == core::OpOnlySearch) {
         // The Changes page shows where each file matches. A listing's

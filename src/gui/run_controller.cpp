@@ -53,8 +53,26 @@ void RunController::queue(FileBatch batch, int generation) {
         m_wakePending = true;
     }
     if (wake)
-        QMetaObject::invokeMethod(
-            this, [this, generation] { deliver(generation); }, Qt::QueuedConnection);
+        postDelivery(generation);
+}
+
+void RunController::queueLatest(const engine::FileReport& report, int generation) {
+    bool wake = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_queue.isEmpty())
+            m_queue.emplaceBack();
+        m_queue.back().Report = report;
+        wake = !m_wakePending;
+        m_wakePending = true;
+    }
+    if (wake)
+        postDelivery(generation);
+}
+
+void RunController::postDelivery(int generation) {
+    QMetaObject::invokeMethod(
+        this, [this, generation] { deliver(generation); }, Qt::QueuedConnection);
 }
 
 void RunController::deliver(int generation) {
@@ -89,12 +107,15 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
     if (attachments.OnChanged)
         events.OnChanged = [onChanged = std::move(attachments.OnChanged)](
                                const std::string& path, std::string_view oldText, std::string_view newText,
-                               const std::vector<core::KeptStretch>*,
-                               std::int64_t matches) { onChanged(path, oldText, newText, matches); };
+                               const std::vector<core::KeptStretch>*, std::int64_t matches,
+                               std::uint64_t textHash) { onChanged(path, oldText, newText, matches, textHash); };
+    events.ChangedNeedsTextHash = true;
     events.OnMatches = std::move(attachments.OnMatches);
     events.ChooseMatches = std::move(attachments.ChooseMatches);
     events.ChangedNeedsNewText = attachments.ChangedNeedsNewText;
-    events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
+    const bool eachFile = attachments.Delivered == RunAttachments::Reports::EachFile;
+    if (eachFile)
+        events.OnResult = [&](const std::string& entry) { pendingResults.push_back(entry); };
     QStringList unreadable;
     events.OnUnreadableDirectory = [&](const std::string& directory, const std::string& reason) {
         QString path = pathFromBytes(directory);
@@ -103,8 +124,12 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
         unreadable << path + QStringLiteral(": ") + QString::fromLocal8Bit(reason);
     };
     events.OnFile = [&](const engine::FileReport& report, bool& stop) {
-        queue(FileBatch{report, std::move(pendingResults)}, generation);
-        pendingResults.clear();
+        if (eachFile) {
+            queue(FileBatch{report, std::move(pendingResults)}, generation);
+            pendingResults.clear();
+        } else {
+            queueLatest(report, generation);
+        }
         stop = m_stop.load();
     };
     // Also before each file is put in place, so that the run may put the

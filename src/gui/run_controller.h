@@ -55,15 +55,22 @@ enum class StopAtStart { No, Yes };
 // and finished there once the run has ended; an exception their making
 // raises ends the run as failed before it has touched a file. And a listener
 // for each changed file, called on the run's thread with the file's old and
-// new bytes and its count of matches (RunEvents::OnChanged). And one for
+// new bytes, its count of matches and the hash of its old text, made as the
+// file was read (RunEvents::OnChanged, ChangedNeedsTextHash). And one for
 // the matches of each matching file, with FileOperation::ListMatches
 // (RunEvents::OnMatches), also called on the run's thread. And the choice of
 // a file's changes (RunEvents::ChooseMatches), on the run's thread too.
-// ChangedNeedsNewText: as RunEvents has it.
+// ChangedNeedsNewText: as RunEvents has it. Reports: what filesHandled
+// carries.
 struct RunAttachments {
+    // Each handled file with its result-list entries (a result list), or
+    // only the latest one delivery holds, without entries (a progress line
+    // that shows the count and the file in hand): the run then copies no
+    // report per file for the window's thread to free.
+    enum class Reports { EachFile, LatestOnly };
     std::optional<engine::RunKeepersOptions> Keep;
     std::function<void(const std::string& path, std::string_view oldText, std::string_view newText,
-                       std::int64_t matches)>
+                       std::int64_t matches, std::uint64_t textHash)>
         OnChanged;
     std::function<void(const std::string& entry, std::string_view text,
                        const std::vector<engine::MatchLocation>& matches)>
@@ -72,6 +79,7 @@ struct RunAttachments {
                                     const std::vector<engine::MatchLocation>& matches)>
         ChooseMatches;
     bool ChangedNeedsNewText = true;
+    Reports Delivered = Reports::EachFile;
 };
 
 class RunController : public QObject {
@@ -102,7 +110,8 @@ public:
     void stopAndWait();
 
 signals:
-    // The files handled since the last delivery, in run order (never empty).
+    // The files handled since the last delivery, in run order (never empty);
+    // with Reports::LatestOnly, the last of them only.
     void filesHandled(const QList<quillet::gui::FileBatch>& batches);
     // The run ended (normally or stopped) with the count of the final message,
     // the folders of a walk that could not be read and were passed over,
@@ -117,6 +126,11 @@ private:
     // Runs on the worker: queues one handled file and wakes the window's
     // thread unless a delivery is already on its way.
     void queue(FileBatch batch, int generation);
+    // The same for Reports::LatestOnly: the report takes the place of the
+    // one queued, in its strings' room.
+    void queueLatest(const engine::FileReport& report, int generation);
+    // Asks the window's thread to deliver (deliver()).
+    void postDelivery(int generation);
     // Runs on the window's thread: delivers the queue, or waits for the
     // next frame when the last delivery was too recent.
     void deliver(int generation);

@@ -56,7 +56,7 @@ Ran run(const std::vector<std::string>& paths, FileOperation op, int threads = 1
     };
     events.OnFileError = [&](const std::string&, const std::string& message) { ran.errors.push_back(message); };
     events.OnChanged = [&](const std::string&, std::string_view oldText, std::string_view newText, const auto*,
-                           std::int64_t) {
+                           std::int64_t, std::uint64_t) {
         ran.oldText = oldText;
         ran.newText = newText;
     };
@@ -97,7 +97,7 @@ TEST(ChangedEvents, NewTextOnlyWhenAskedFor) {
         std::string oldText, newText = "unset";
         std::int64_t matches = 0;
         events.OnChanged = [&](const std::string&, std::string_view oldSeen, std::string_view newSeen, const auto*,
-                               std::int64_t count) {
+                               std::int64_t count, std::uint64_t) {
             oldText = oldSeen;
             newText = newSeen;
             matches = count;

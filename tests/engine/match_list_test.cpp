@@ -38,7 +38,7 @@ Listed run(const std::vector<std::string>& paths, FileOperation op, int threads 
         listed.texts[entry] = text;
     };
     events.OnChanged = [&](const std::string& path, std::string_view, std::string_view, const auto*,
-                           std::int64_t matches) { listed.counted[path] = matches; };
+                           std::int64_t matches, std::uint64_t) { listed.counted[path] = matches; };
     ExecuteRun(request, events);
     return listed;
 }

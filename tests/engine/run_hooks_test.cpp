@@ -100,7 +100,7 @@ TEST(RunHooks, ChangedFilesComeWithTheStretchesTheOperationKept) {
         bool called = false;
         RunEvents events;
         events.OnChanged = [&](const std::string&, std::string_view oldText, std::string_view newText,
-                               const std::vector<quillet::core::KeptStretch>* kept, std::int64_t) {
+                               const std::vector<quillet::core::KeptStretch>* kept, std::int64_t, std::uint64_t) {
             called = true;
             ASSERT_EQ(kept != nullptr, c.expectKept) << int(c.operation);
             if (kept == nullptr)
@@ -140,8 +140,8 @@ TEST(RunHooks, ChangeEventCarriesTheMatchesHandled) {
         std::vector<std::int64_t> seen;
         RunEvents events;
         events.OnChanged = [&](const std::string&, std::string_view, std::string_view,
-                               const std::vector<quillet::core::KeptStretch>*,
-                               std::int64_t matches) { seen.push_back(matches); };
+                               const std::vector<quillet::core::KeptStretch>*, std::int64_t matches,
+                               std::uint64_t) { seen.push_back(matches); };
         ExecuteRun(request, events);
         EXPECT_EQ(seen, std::vector<std::int64_t>{c.expected}) << int(c.operation) << " " << c.pattern;
     }

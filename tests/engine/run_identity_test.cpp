@@ -272,9 +272,8 @@ TEST(RunIdentity, ContentThatDoesNotChangeIsNotRewritten) {
     RunEvents events;
     events.OnResult = [&](const std::string& entry) { results.push_back(entry); };
     int changed = 0;
-    events.OnChanged = [&](const std::string&, std::string_view, std::string_view, const auto*, std::int64_t) {
-        ++changed;
-    };
+    events.OnChanged = [&](const std::string&, std::string_view, std::string_view, const auto*, std::int64_t,
+                           std::uint64_t) { ++changed; };
     EXPECT_EQ(ExecuteRun(replaceRun({path}, "a", "a", 1), events), 1);
     const struct stat after = statOf(path);
     EXPECT_EQ(results, std::vector<std::string>{path}) << "it still matched";
@@ -331,7 +330,7 @@ TEST(RunIdentity, KeepGoingReportsEachFailedFileAndGoesOn) {
             errors.push_back(path + ": " + message);
         };
         events.OnChanged = [&](const std::string& path, std::string_view oldText, std::string_view newText, const auto*,
-                               std::int64_t) {
+                               std::int64_t, std::uint64_t) {
             changes.push_back(path + ": " + std::string(oldText) + " -> " + std::string(newText));
         };
         RunTotals totals;

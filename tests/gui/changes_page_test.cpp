@@ -262,7 +262,7 @@ private slots:
     void textHashIsXxh64() {
         QFETCH(QByteArray, text);
         QFETCH(quint64, hash);
-        QCOMPARE(quint64(quillet::gui::detail::xxh64(std::string_view(text.constData(), size_t(text.size())), 0)),
+        QCOMPARE(quint64(quillet::engine::detail::xxh64(std::string_view(text.constData(), size_t(text.size())), 0)),
                  hash);
     }
 
@@ -273,13 +273,13 @@ private slots:
             std::string text(size, 'x');
             for (std::size_t i = 0; i < size; ++i)
                 text[i] = static_cast<char>('a' + i % 26);
-            const std::uint64_t hash = quillet::gui::textHash(text);
-            QCOMPARE(quillet::gui::textHash(std::string(text)), hash);
-            QVERIFY2(quillet::gui::textHash(text + '\0') != hash, qPrintable(QString::number(size)));
+            const std::uint64_t hash = quillet::engine::HashText(text);
+            QCOMPARE(quillet::engine::HashText(std::string(text)), hash);
+            QVERIFY2(quillet::engine::HashText(text + '\0') != hash, qPrintable(QString::number(size)));
             for (std::size_t i = 0; i < size; ++i) {
                 std::string changed = text;
                 changed[i] = static_cast<char>(changed[i] ^ 0x20);
-                QVERIFY2(quillet::gui::textHash(changed) != hash,
+                QVERIFY2(quillet::engine::HashText(changed) != hash,
                          qPrintable(QStringLiteral("%1 at %2").arg(size).arg(i)));
             }
         }
@@ -340,7 +340,7 @@ private slots:
         limits.MaxTextBytes = static_cast<std::size_t>(maxText);
         quillet::gui::ChangeCollector collector(limits);
         for (const char* name : {"a.htm", "b.htm", "c.htm"})
-            collector.record(path(name).toStdString(), "foo\n", "bar\n", 1);
+            collector.record(path(name).toStdString(), "foo\n", "bar\n", 1, 0);
         QStringList kept;
         for (const quillet::gui::FileChange& change : collector.take()) {
             QCOMPARE(change.Matches, 1);

@@ -6,6 +6,7 @@
 #include "core/text_lines.h"
 #include "engine/fs/posix_file.h"
 #include "engine/run/stream_match.h"
+#include "engine/run/text_hash.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -290,6 +291,8 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
         prepared.Decoded = FileBytes();
         return prepared;
     }
+    if (op.HashText)
+        prepared.TextHash = HashText(text);
     // Torn bytes are read again by the run; only whole ones are judged.
     if (NeedsDecoding(encoding) && !prepared.Torn) {
         if (!decodedWhole)

@@ -55,6 +55,9 @@ struct FileOperation {
     // Note each match where it stands (PreparedFile::MatchList); Only Search
     // then reads a matching file whole and finds every match in it.
     bool ListMatches = false;
+    // Note HashText of a changed file's text (PreparedFile::TextHash) where
+    // it is read, so that a run's workers hash while the bytes are fresh.
+    bool HashText = false;
 
     // How a file's bytes become the text the operation works on.
     enum class Encoding : std::uint8_t {
@@ -114,6 +117,9 @@ struct PreparedFile {
     // With FileOperation::ListMatches, when Matched: each match handled, in
     // order (as many as Matches counts), and oldText() stays readable.
     std::vector<MatchLocation> MatchList;
+    // With FileOperation::HashText, when Changed: HashText(oldText())
+    // (text_hash.h); 0 otherwise.
+    std::uint64_t TextHash = 0;
     // The file shrank while it was read (see FileBytes::torn): nothing above
     // holds; read it again.
     bool Torn = false;

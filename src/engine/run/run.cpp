@@ -88,8 +88,8 @@ struct Entry {
 class RunDriver {
 public:
     RunDriver(const RunRequest& request, const RunEvents& events, RunTotals& totals)
-        : m_request(request), m_events(events), m_totals(totals), m_held(HeldOpen::forThisProcess()),
-          m_streaming(streams(request, events)) {
+        : m_request(request), m_events(events), m_totals(totals), m_operation(operationOf(request, events)),
+          m_held(HeldOpen::forThisProcess()), m_streaming(streams(request, events)) {
         QUILLET_ASSERT(!(events.Matches && events.OnMatches), "matches go to one listener");
         if (request.Threads > 1 && !events.ChooseMatches) {
             m_pipeline.emplace(aheadOperation(), request.Threads - 1, m_held.directoriesAhead);
@@ -129,6 +129,14 @@ public:
 private:
     struct Queued;
 
+    // The operation as each file is prepared with it: the request's, with
+    // what the listeners ask to be noted as a file is read.
+    static FileOperation operationOf(const RunRequest& request, const RunEvents& events) {
+        FileOperation op = request.Param;
+        op.HashText = op.HashText || (events.OnChanged && events.ChangedNeedsTextHash);
+        return op;
+    }
+
     // Whether a file's matches go to RunEvents::Matches as they are found
     // (see MatchListener).
     static bool streams(const RunRequest& request, const RunEvents& events) {
@@ -142,7 +150,7 @@ private:
     // matches given as they are found.
     static constexpr std::int64_t kListedAhead = 4096;
     FileOperation aheadOperation() const {
-        FileOperation op = m_request.Param;
+        FileOperation op = m_operation;
         if (m_streaming && (op.MaxCount <= 0 || op.MaxCount > kListedAhead + 1))
             op.MaxCount = kListedAhead + 1;
         return op;
@@ -168,10 +176,9 @@ private:
         try {
             if (m_streaming) {
                 EntryFeed feed(*m_events.Matches, resultEntry(entry));
-                return PrepareFileAt(entry.location, m_request.Param, &feed);
+                return PrepareFileAt(entry.location, m_operation, &feed);
             }
-            return m_events.ChooseMatches ? prepareChosen(entry.location)
-                                          : PrepareFileAt(entry.location, m_request.Param);
+            return m_events.ChooseMatches ? prepareChosen(entry.location) : PrepareFileAt(entry.location, m_operation);
         } catch (...) {
             error = std::current_exception();
             return {};
@@ -186,7 +193,7 @@ private:
     // its matches. The second read must find the bytes the choice was made
     // on; if they changed, the new ones are asked about.
     PreparedFile prepareChosen(const FileLocation& location) {
-        FileOperation listing = m_request.Param;
+        FileOperation listing = m_operation;
         listing.ListMatches = true;
         PreparedFile asked = PrepareFileAt(location, listing);
         for (int tries = 1;; ++tries) {
@@ -195,7 +202,7 @@ private:
                     asked.MatchList.clear();
                 return asked;
             }
-            FileOperation chosen = m_request.Param;
+            FileOperation chosen = m_operation;
             chosen.Match.Selection = m_events.ChooseMatches(location.Path, asked.oldText(), asked.MatchList);
             PreparedFile prepared = PrepareFileAt(location, chosen);
             if (prepared.Identity == asked.Identity && !prepared.Torn && !asked.Torn)
@@ -410,7 +417,7 @@ private:
         if (m_events.OnChanged)
             m_events.OnChanged(entry.location.Path, prepared.oldText(),
                                m_events.ChangedNeedsNewText ? prepared.Result.joined() : std::string(),
-                               prepared.Kept.empty() ? nullptr : &prepared.Kept, prepared.Matches);
+                               prepared.Kept.empty() ? nullptr : &prepared.Kept, prepared.Matches, prepared.TextHash);
     }
 
     // Puts the staged rewrites in place, in run order, and reports them and
@@ -639,6 +646,7 @@ private:
     const RunRequest& m_request;
     const RunEvents& m_events;
     RunTotals& m_totals;
+    const FileOperation m_operation; // see operationOf
     const HeldOpen m_held;
     std::vector<Queued> m_batch;
     int m_stagedFiles = 0;

@@ -124,15 +124,21 @@ struct RunEvents {
     // null otherwise, and for the clean-up recipes, which rebuild the text.
     // `matches`: the matches the operation handled in the file (at most
     // MaxCount when it is positive); -1 for the clean-up recipes, which count
-    // none.
+    // none. `textHash`: with ChangedNeedsTextHash, HashText(oldText)
+    // (text_hash.h); 0 otherwise.
     std::function<void(const std::string& listedPath, std::string_view oldText, std::string_view newText,
-                       const std::vector<core::KeptStretch>* kept, std::int64_t matches)>
+                       const std::vector<core::KeptStretch>* kept, std::int64_t matches, std::uint64_t textHash)>
         OnChanged;
     // Whether OnChanged is given the new text: false gives it an empty one,
     // for a listener that notes only the old text and the count (a preview
     // that makes its diffs later), so that the run does not join the new
     // text of every file for nothing.
     bool ChangedNeedsNewText = true;
+    // Whether OnChanged is given the hash of the old text, made as each file
+    // is read, on whichever thread reads it (a worker ahead of the file's
+    // turn, while its bytes are fresh), rather than on the run's own thread
+    // at its turn, which every file passes through.
+    bool ChangedNeedsTextHash = false;
     // With FileOperation::ListMatches: the matches of each matching file, in
     // run order, just before it is reported (after OnChanged): its
     // result-list entry (as OnResult gives it), the text the operation worked
