@@ -11,15 +11,26 @@
 #                      of two copies of it side by side (x_fast: the ratio)
 #   all-a              100 MB of 'a' with every 'a' replaced by 'b', beside
 #                      sed 's/a/b/g' on the same file
+#   u-html, u-big      undo of a replace: quillet-cli's run of the harness's
+#                      html replace and of its big file's (the group's "peer")
+#                      beside `quillet-cli undo` of that run, made untimed in
+#                      the undo row's prepare, so that the undo row's x_fast is
+#                      undo time / run time; the journal is on the disk, as a
+#                      user's is, and empty before each run
 #
 #   QUILLET_CLI=path extra_rows.sh [ROOT]     (ROOT: the harness's corpus root)
 # Environment: REPS (default 5), QBENCH_WORK (where replaces work on copies),
-# QUILLET_ARGS (added to the rows that write, e.g. --no-journal).
+# QUILLET_ARGS (added to the rows that write, e.g. --no-journal); UNDO_ROWS=0
+# skips the undo rows (so does --no-journal); UNDO_STATE_HOME (their
+# XDG_STATE_HOME, on the disk; default $HOME/qbench-undo-state).
 set -euo pipefail
 ROOT=${1:-/tmp/qbench}
 REPS=${REPS:-5}
+UNDO_ROWS=${UNDO_ROWS:-1}
 export LC_ALL=C.UTF-8
 die() { printf 'extra_rows: %s\n' "$*" >&2; exit 2; }
+# shellcheck source=bench/rows_lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/rows_lib.sh"
 [ -d "$ROOT/html" ] || die "no corpus in $ROOT (run the harness's make_corpus.sh first)"
 [ -x "${QUILLET_CLI:-}" ] || die "QUILLET_CLI does not name an executable"
 for t in rg grep sed hyperfine perl md5sum; do command -v "$t" >/dev/null || die "missing tool: $t"; done
@@ -47,7 +58,25 @@ if [ "$(stat -c %s "$WORST/a100.txt" 2>/dev/null)" != 100000000 ]; then
 fi
 W2=$(cd "$QBENCH_WORK" && pwd)/html2
 A=$(cd "$QBENCH_WORK" && pwd)/a100.txt
-trap 'rm -rf "$TMPD" "$W" "$W2" "$A"; rmdir "$QBENCH_WORK" 2>/dev/null || true' EXIT
+B=$(cd "$QBENCH_WORK" && pwd)/big
+case " ${QUILLET_ARGS:-} " in *" --no-journal "*) UNDO_ROWS=0 ;; esac
+if [ "$UNDO_ROWS" != 0 ]; then
+    [ -f "$ROOT/MANIFEST.env" ] || die "no MANIFEST.env in $ROOT"
+    # shellcheck disable=SC1091
+    . "$ROOT/MANIFEST.env"
+    STATE=${UNDO_STATE_HOME:-$HOME/qbench-undo-state}
+    mkdir -p "$STATE"
+    STATE=$(cd "$STATE" && pwd)
+    [ "$(stat -f -c %T "$STATE")" != tmpfs ] || die "$STATE is on tmpfs, not on a disk (set UNDO_STATE_HOME)"
+    CLEAR=$TMPD/clear-journal
+    write_journal_clearer "$CLEAR"
+fi
+cleanup() {
+    [ -z "${CLEAR:-}" ] || { "$CLEAR" "$STATE"; rmdir "$STATE/quillet" "$STATE" 2>/dev/null || true; }
+    rm -rf "$TMPD" "$W" "$W2" "$A" "$B"
+    rmdir "$QBENCH_WORK" 2>/dev/null || true
+}
+trap cleanup EXIT
 PREP2="rm -rf '$W2' && mkdir '$W2' && cp -a '$H' '$W2/one' && cp -a '$H' '$W2/two'"
 PREPA="cp '$WORST/a100.txt' '$A'"
 LIT=boost::asio
@@ -70,6 +99,17 @@ ROWS=(
     "all-a|peer|none|$PREPA|sed -i 's/a/b/g' '$A'"
     "all-a|quillet|none|$PREPA|'$Q' replace a b '$A' -q $ARGS"
 )
+declare -A UW=() # each undo group's copy and its source
+if [ "$UNDO_ROWS" != 0 ]; then
+    PREPB="rm -rf '$B' && cp -a '$ROOT/big' '$B'"
+    for u in "html|$H|$W|$PREP|$HTML_LIT|$HTML_NEW" "big|$ROOT/big|$B|$PREPB|$SYN_LIT|$SYN_NEW"; do
+        IFS='|' read -r name src dst prep lit new <<<"$u"
+        UW[u-$name]="$src|$dst"
+        run="XDG_STATE_HOME='$STATE' '$Q' replace '$lit' '$new' -d '$dst' -r -m '*' -q $ARGS"
+        ROWS+=("u-$name|peer|urun|'$CLEAR' '$STATE' && $prep|$run"
+            "u-$name|quillet|undo|'$CLEAR' '$STATE' && $prep && $run >/dev/null 2>&1|XDG_STATE_HOME='$STATE' '$Q' undo")
+    done
+fi
 
 echo "-- checks (one untimed run of each command)"
 tree_fp() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum | md5sum | cut -c1-32); }
@@ -79,8 +119,9 @@ for row in "${ROWS[@]}"; do
     sh -c "$prep"
     set +e
     sh -c "$cmd" >"$TMPD/out" 2>"$TMPD/err"
+    rc=$?
     set -e
-    ok=ok why=""
+    ok=ok why="" note=""
     case $check in
     list)
         n=$(wc -l <"$TMPD/out")
@@ -91,12 +132,26 @@ for row in "${ROWS[@]}"; do
     tree)
         fp=$(tree_fp "$W")
         if [ -z "$reftree" ]; then reftree=$fp; elif [ "$fp" != "$reftree" ]; then ok=FAIL why="tree differs from the peer's"; fi ;;
+    urun)
+        IFS='|' read -r src dst <<<"${UW[$group]}"
+        changed=$(sed -n 's/^Finished! Found and Processed \([0-9]*\) files\.$/\1/p' "$TMPD/err" | tail -1)
+        [ "$rc" = 0 ] && [ "${changed:-0}" -gt 0 ] && [ "$(tree_fp "$dst")" != "$(tree_fp "$src")" ] ||
+            { ok=FAIL why="exit $rc, reported '${changed:-nothing}' files"; } ;;
+    undo)
+        IFS='|' read -r src dst <<<"${UW[$group]}"
+        why=$(undo_check "$TMPD/out" "$TMPD/err" "$rc" "${changed:-?}" | paste -sd';')
+        [ "$(tree_fp "$dst")" = "$(tree_fp "$src")" ] || why="${why:+$why; }the tree is not the source again"
+        if [ -n "$why" ]; then ok=FAIL; else note="$changed restored, the tree is the source again"; fi ;;
     esac
-    printf '  %-12s %-4s %s%s\n' "$group" "$ok" "${cmd:0:110}" "${why:+   <- $why}"
+    [ -z "${STATE:-}" ] || cmd=${cmd//XDG_STATE_HOME=\'$STATE\' /}
+    printf '  %-12s %-4s %s%s%s\n' "$group" "$ok" "${cmd:0:110}" "${why:+   <- $why}" "${note:+   ($note)}"
 done
 
 echo "-- timing: $REPS rounds"
-# shellcheck source=bench/rows_lib.sh
-. "$(dirname "${BASH_SOURCE[0]}")/rows_lib.sh"
 time_rows "$REPS" "$TMPD" "${ROWS[@]}" || die "timing failed"
-print_table "$TMPD"
+if [ "$UNDO_ROWS" != 0 ]; then
+    print_table "$TMPD" "XDG_STATE_HOME='$STATE' " ""
+    echo "u-*: the peer is quillet-cli's run; the undo row's x_fast is undo time / run time (journal in $STATE)."
+else
+    print_table "$TMPD"
+fi

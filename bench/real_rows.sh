@@ -8,12 +8,19 @@
 #                        sed -i and to sd, quillet-cli with its journal (the
 #                        default) and with --no-journal; on tmpfs (/dev/shm)
 #                        and on the disk
+#   u-common-shm, ...    undo of the common word's replace: quillet-cli's run
+#                        (the group's "peer") beside \`quillet-cli undo\` of
+#                        that run, made untimed in the undo row's prepare;
+#                        x_fast of the undo row is undo time / run time. The
+#                        journal is on the disk, as a user's is, and empty
+#                        before each run
 #
 #   QUILLET_CLI=path real_rows.sh [TREE]     (TREE: default /tmp/qbench/real)
 # Environment: REPS (default 3); PLACES (default "shm disk"); REAL_SHM_WORK,
 # REAL_DISK_WORK (where the replaces work on copies of TREE; default a folder
 # in /dev/shm and $HOME/qbench-real-work); QUILLET_ARGS (added to every
-# quillet-cli row).
+# quillet-cli row); UNDO_ROWS=0 skips the undo rows; UNDO_STATE_HOME (the
+# undo rows' XDG_STATE_HOME, on the disk; default $HOME/qbench-undo-state).
 #
 # The walk of quillet-cli -d DIR -r takes hidden files but never enters a
 # folder whose name begins with "." (.github here); the peers are told the same
@@ -27,11 +34,14 @@
 # that grep lists and quillet-cli counts; every replace changes the same set of
 # files to the same bytes (modes and symlinks too), and no text file keeps the
 # literal. Binary files are passed over by quillet-cli's replace and are never
-# listed by rg -l, so the pipes and quillet-cli should agree.
+# listed by rg -l, so the pipes and quillet-cli should agree. Undo restores
+# every file the run changed, and the tree is the source again, byte for byte
+# (modes and symlinks too).
 set -euo pipefail
 TREE=${1:-/tmp/qbench/real}
 REPS=${REPS:-3}
 PLACES=${PLACES:-shm disk}
+UNDO_ROWS=${UNDO_ROWS:-1}
 export LC_ALL=C.UTF-8
 die() { printf 'real_rows: %s\n' "$*" >&2; exit 2; }
 [ -f "$TREE/MANIFEST.env" ] || die "no tree in $TREE (run bench/real_tree.sh first)"
@@ -63,7 +73,16 @@ for p in $PLACES; do
     mkdir -p "${WORK[$p]}"
     WORK[$p]=$(cd "${WORK[$p]}" && pwd)
 done
+if [ "$UNDO_ROWS" != 0 ]; then
+    STATE=${UNDO_STATE_HOME:-$HOME/qbench-undo-state}
+    mkdir -p "$STATE"
+    STATE=$(cd "$STATE" && pwd)
+    [ "$(stat -f -c %T "$STATE")" != tmpfs ] || die "$STATE is on tmpfs, not on a disk (set UNDO_STATE_HOME)"
+    CLEAR=$TMPD/clear-journal
+    write_journal_clearer "$CLEAR"
+fi
 cleanup() {
+    [ -z "${CLEAR:-}" ] || { "$CLEAR" "$STATE"; rmdir "$STATE/quillet" "$STATE" 2>/dev/null || true; }
     rm -rf "$TMPD"
     for p in "${!WORK[@]}"; do rm -rf "${WORK[$p]}/tree"; rmdir "${WORK[$p]}" 2>/dev/null || true; done
 }
@@ -91,6 +110,14 @@ for p in $PLACES; do
             "$g|quillet|q-tree|$prep|'$Q' replace '$L' '$N' -d '$W' -r -m '*' -c -q $ARGS"
             "$g|quillet|q-tree|$prep|'$Q' replace '$L' '$N' -d '$W' -r -m '*' -c -q --no-journal $ARGS")
     done
+    if [ "$UNDO_ROWS" != 0 ]; then
+        g=u-common-$p GW[$g]=$W GL[$g]=$COMMON
+        run="XDG_STATE_HOME='$STATE' '$Q' replace '$COMMON' '$COMMON_NEW' -d '$W' -r -m '*' -c -q $ARGS"
+        flush=""
+        [ "$p" = disk ] && flush=" && sync -f '$W'"
+        ROWS+=("$g|peer|q-tree|'$CLEAR' '$STATE' && $prep|$run"
+            "$g|quillet|q-undo|'$CLEAR' '$STATE' && $prep && $run >/dev/null 2>&1$flush|XDG_STATE_HOME='$STATE' '$Q' undo")
+    fi
 done
 
 # path TAB mode TAB (md5 of a file | where a symlink points) of every entry
@@ -174,11 +201,18 @@ for row in "${ROWS[@]}"; do
             [ -z "$b" ] || notes+=("$b binary passed over")
         fi
         ;;
+    q-undo)
+        state "${GW[$group]}" >"$TMPD/row.state"
+        mapfile -t why < <(undo_check "$TMPD/out" "$TMPD/err" $rc "$(wc -l <"$TMPD/$group.changed")")
+        cmp -s "$TMPD/source.state" "$TMPD/row.state" ||
+            why+=("$( (comm -3 "$TMPD/source.state" "$TMPD/row.state" | cut -f1 | sort -u | wc -l)) files differ from the source")
+        notes+=("$(sed -n 's/^Undid run [^:]*: \([0-9]* restored\).*/\1/p' "$TMPD/err"), the tree is the source again")
+        ;;
     esac
     ((${#why[@]} == 0)) || ok=FAIL
     c=$cmd
     for p in "${!WORK[@]}"; do c=${c//${WORK[$p]}\/tree/W-$p}; done
-    c=${c//$TREE/TREE} c=${c//\'$Q\'/quillet-cli}
+    c=${c//$TREE/TREE} c=${c//\'$Q\'/quillet-cli} c=${c//XDG_STATE_HOME=\'${STATE:-}\' /}
     printf '  %-13s %-4s %s\n' "$group" "$ok" "${c:0:120}"
     for w in "${notes[@]}" "${why[@]}"; do printf '        %s\n' "$w"; done
     [ ! -s "$TMPD/names" ] || { cat "$TMPD/names"; rm -f "$TMPD/names"; }
@@ -188,4 +222,6 @@ echo "-- timing: $REPS rounds"
 time_rows "$REPS" "$TMPD" "${ROWS[@]}" || die "timing failed"
 abbrev=("'$Q'" quillet-cli "$TREE" TREE)
 for p in "${!WORK[@]}"; do abbrev+=("${WORK[$p]}/tree" "W-$p"); done
+[ "$UNDO_ROWS" = 0 ] || abbrev+=("XDG_STATE_HOME='$STATE' " "")
 print_table "$TMPD" "${abbrev[@]}"
+[ "$UNDO_ROWS" = 0 ] || echo "u-*: the peer is quillet-cli's run; the undo row's x_fast is undo time / run time (journal in $STATE)."

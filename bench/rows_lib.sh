@@ -76,3 +76,36 @@ print_table() {
         print "x_fast: median over rounds of (row / fastest peer of the group in the same round); * marks that peer.\n";
     ' "$@"
 }
+
+# write_journal_clearer FILE: writes FILE, a script that empties the run
+# journal of the state folder it is given (as XDG_STATE_HOME), with the
+# folders its runs made in keep folders on other file systems. The undo rows
+# run it before each run, so that every run starts from an empty journal and
+# no earlier run holds kept inodes (on tmpfs, memory) or is pruned in the
+# timed run.
+write_journal_clearer() {
+    cat >"$1" <<'SCRIPT'
+#!/bin/sh
+runs=$1/quillet/runs
+[ -d "$runs" ] || exit 0
+for m in "$runs"/*/manifest; do
+    [ -f "$m" ] || continue
+    perl -ne 'next unless s/^keep-folder \d+ \d+ \d+ //; chomp; s/\\x([0-9a-fA-F]{2})/chr hex $1/ge; print "$_\0"' "$m" |
+        xargs -0 -r rm -rf --
+done
+rm -rf -- "$runs"
+SCRIPT
+    chmod +x "$1"
+}
+
+# undo_check OUT ERR RC WANT: the verdict on one untimed undo of a run that
+# changed WANT files (stdout in OUT, standard error in ERR, exit code RC):
+# nothing printed where all were restored and the run marked undone, else why.
+undo_check() {
+    local line n
+    line=$(grep '^Undid run ' "$2" | tail -1)
+    n=$(sed -n 's/^Undid run [^:]*: \([0-9]*\) restored, 0 unchanged, 0 left alone, 0 not restored, 0 failed\.$/\1/p' <<<"$line")
+    [ "$3" = 0 ] || printf 'exit %s\n' "$3"
+    [ "$n" = "$4" ] || printf "undo said '%s', the run changed %s files\n" "${line:-nothing}" "$4"
+    [ "$(grep -vc '^restored ' "$1")" = 0 ] || printf 'undo listed files not restored\n'
+}

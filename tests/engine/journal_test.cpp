@@ -2,6 +2,7 @@
 #include "engine/keep/undo.h"
 
 #include "core/error.h"
+#include "engine/fs/rewrite.h"
 #include "rewrite_simulation.h"
 #include "testutil/error_of.h"
 #include "testutil/temp_dir.h"
@@ -612,6 +613,37 @@ TEST_F(JournalTest, FileRewrittenTwiceInOneRunGetsItsFirstContentBack) {
     EXPECT_TRUE(summary.Complete);
     EXPECT_EQ(readFile(path), "first");
     EXPECT_EQ(readFile(other), "other");
+}
+
+// Undo of a large run on the disk took three flushes per file (the kept
+// inode, itself again once in place, its folder): it now puts a batch back
+// as a run does, sharing them.
+TEST_F(JournalTest, UndoOfALargeRunSharesItsFlushesAmongEachBatch) {
+    constexpr int kFiles = 3 * kMaxStagedRewrites;
+    constexpr int kBatches = kFiles / kMaxStagedRewrites;
+    for (const int folders : {1, 8}) {
+        const UniqueFd top(::open(files.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (OnVolatileFileSystem(top.get()))
+            GTEST_SKIP() << "nothing is flushed on a file system that a restart empties";
+        std::vector<std::pair<std::string, std::string>> rewrites;
+        for (int i = 0; i < kFiles; ++i)
+            rewrites.emplace_back(
+                files.write(std::to_string(folders) + "/d" + std::to_string(i % folders) + "/f" + std::to_string(i),
+                            "old " + std::to_string(i)),
+                "new");
+        run(rewrites);
+        const detail::FlushCounts before = detail::FlushesMade();
+        const UndoSummary summary = undo();
+        const detail::FlushCounts after = detail::FlushesMade();
+        EXPECT_EQ(summary.Restored, static_cast<std::size_t>(kFiles)) << folders << " folders";
+        EXPECT_TRUE(summary.Complete) << folders << " folders";
+        for (int i = 0; i < kFiles; ++i)
+            ASSERT_EQ(readFile(rewrites[static_cast<std::size_t>(i)].first), "old " + std::to_string(i))
+                << folders << " folders";
+        EXPECT_EQ(after.Files - before.Files, 0) << folders << " folders";
+        EXPECT_EQ(after.Directories - before.Directories, 0) << folders << " folders";
+        EXPECT_LE(after.FileSystems - before.FileSystems, 2 * kBatches) << folders << " folders";
+    }
 }
 
 TEST_F(JournalTest, PackCutShortFailsOnlyTheFilesWhoseBytesItLost) {

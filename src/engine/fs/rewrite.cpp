@@ -738,19 +738,23 @@ void StagedRewrite::flushNewFiles(std::span<StagedRewrite* const> rewrites) {
 
 namespace {
 
-// The folders that hold files just put in place, flushed together: one
-// flush of the file system where several of its folders are concerned
-// (with each folder's own where that fails, to tell which), else the
-// folder's. Gives, for each folder given, 0 or the errno of its flush.
-std::vector<int> flushFolders(const std::vector<int>& folders) {
+// The folders that hold files just put in place, and the inodes linked in
+// place (whose metadata changed once there), flushed together: one flush of
+// the file system where several folders, or more than two of them, are on
+// one and little else waits to be written there (FileSystemFlushPays; with
+// each one's own where that fails, to tell which), else each one's own: a
+// folder and the one inode linked in it cost two flushes either way, and the
+// flush of the file system also writes what other programs left unwritten
+// there.
+// Gives, for each descriptor given, 0 or the errno of its flush.
+std::vector<int> flushPlaced(const std::vector<int>& folders, const std::vector<bool>& isFile) {
     std::vector<int> errors(folders.size(), 0);
     std::vector<struct stat> identity(folders.size());
     std::vector<bool> known(folders.size());
     for (std::size_t i = 0; i < folders.size(); ++i)
         known[i] = ::fstat(folders[i], &identity[i]) == 0;
     std::vector<bool> done(folders.size());
-    std::vector<std::size_t> group; // distinct folders of one file system
-    std::vector<std::size_t> same;  // the same folder, open more than once
+    std::vector<std::size_t> group; // distinct folders and files of one file system
     for (std::size_t first = 0; first < folders.size(); ++first) {
         if (done[first])
             continue;
@@ -766,9 +770,11 @@ std::vector<int> flushFolders(const std::vector<int>& folders) {
         }
         if (group.empty())
             group.push_back(first);
-        const bool together = group.size() > 1 && FileSystemFlushPays(0) && SyncFileSystem(folders[group.front()]);
+        const bool several = group.size() > 2 || (group.size() == 2 && !isFile[group[0]] && !isFile[group[1]]);
+        const bool together = several && FileSystemFlushPays(0) && SyncFileSystem(folders[group.front()]);
         for (std::size_t member : group) {
-            const int error = together || SyncDirectory(folders[member]) ? 0 : errno;
+            const int error =
+                together || (isFile[member] ? SyncFile(folders[member]) : SyncDirectory(folders[member])) ? 0 : errno;
             // The folder's other descriptors share its flush.
             for (std::size_t next = first; next < folders.size(); ++next) {
                 const bool sameFolder = next == member || (known[next] && known[member] &&
@@ -819,8 +825,8 @@ RewriteOutcome StagedRewrite::place(State& state) {
             state.request.Metadata != nullptr ? applyMetadata(*state.request.Metadata, temp.fd()) : std::string();
         if (!refused.empty())
             fail(kCannotCreate, listed, refused);
-        if (::futimens(temp.fd(), nullptr) != 0 || (!state.volatileFileSystem && ::fsync(temp.fd()) != 0) ||
-            ::fstat(temp.fd(), &placed) != 0)
+        // Flushed with the folders of the batch (finishTogether).
+        if (::futimens(temp.fd(), nullptr) != 0 || ::fstat(temp.fd(), &placed) != 0)
             failErrno(kCannotCreate, listed, errno);
     }
     // What the rewrite left, for the hooks: the new file as it was put in
@@ -848,7 +854,8 @@ bool StagedRewrite::finishTogether(std::span<StagedRewrite* const> rewrites, std
     for (StagedRewrite* rewrite : rewrites)
         states.push_back(std::move(rewrite->m_state));
 
-    std::vector<int> folders;          // of the files put in place that must last
+    std::vector<int> folders;          // of the files put in place that must last, and adopted inodes
+    std::vector<bool> isFile;          // of `folders`: an adopted inode
     std::vector<std::size_t> flushing; // their places in `states`
     bool stopped = false;              // the rest are given up
     bool requested = false;            // by stopBeforeEach
@@ -872,10 +879,16 @@ bool StagedRewrite::finishTogether(std::span<StagedRewrite* const> rewrites, std
         finished[i].Placed = true;
         if (!states[i]->volatileFileSystem) {
             folders.push_back(states[i]->target.directory);
+            isFile.push_back(false);
             flushing.push_back(i);
+            if (states[i]->adopted) {
+                folders.push_back(states[i]->temp.fd());
+                isFile.push_back(true);
+                flushing.push_back(i);
+            }
         }
     }
-    const std::vector<int> folderErrors = flushFolders(folders);
+    const std::vector<int> folderErrors = flushPlaced(folders, isFile);
     for (std::size_t k = 0; k < flushing.size(); ++k)
         if (folderErrors[k] != 0)
             finished[flushing[k]].Error = errorOf(*states[flushing[k]]->target.listed, folderErrors[k]);

@@ -95,7 +95,7 @@ struct RewriteRequest {
     // the same road (checks, lease, swap, folder flush); Metadata and a fresh
     // modification time (so that build tools see the change) are given to it
     // only once it is in place, so that a rewrite given up leaves it as it
-    // was. Where it cannot be linked there (another file system, a folder not
+    // was, and flushed with its folder (with the batch's, in finishTogether). Where it cannot be linked there (another file system, a folder not
     // writable), the rewrite writes Copied instead, which must be set too.
     // Not with Hooks nor OnNewFile (checked).
     const PreparedInode* Prepared = nullptr;

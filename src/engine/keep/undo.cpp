@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <charconv>
 #include <cstring>
 #include <memory>
@@ -22,10 +23,26 @@ namespace quillet::engine {
 
 namespace {
 
+// A file's old bytes on their way back: staged beside it, to be put in
+// place together with the rest of a batch (StagedRewrite::finishTogether),
+// with what its rewrite refers to until then. Never moved once staged.
+struct StagedPutBack {
+    UniqueFd Kept;
+    std::string KeptName;
+    CopiedContent Content;
+    PreparedInode Prepared;
+    NewFileMetadata Metadata;
+    StagedRewrite Rewrite;
+};
+
 struct Restore {
     UndoOutcome Outcome = UndoOutcome::Restored;
     std::string Reason;
 };
+
+Restore changedMeanwhile() {
+    return {UndoOutcome::LeftAlone, "it changed while it was being restored"};
+}
 
 // The run's folders in keep folders, each opened once for the whole undo:
 // the descriptor, or why it cannot be used.
@@ -50,18 +67,20 @@ public:
                   const JournalEntry& entry, std::string path)
         : m_run(run), m_keptFolders(keptFolders), m_reached(reached), m_entry(entry), m_path(std::move(path)) {}
 
-    Restore restore(bool force);
+    // Restored with `staged` set: restored once that is put in place.
+    Restore restore(bool force, std::unique_ptr<StagedPutBack>& staged);
 
 private:
     Restore failed(const std::string& reason) const {
         return {UndoOutcome::Failed, "Cannot restore \"" + m_path + "\". " + reason};
     }
+
     // Opens what holds the old bytes (from m_keptOffset on) and checks that
     // it still holds all of them; the reason when it does not.
     std::optional<std::string> openKept(UniqueFd& kept, struct stat& keptInfo) const;
     bool holdsKeptBytes(const struct stat& now) const;
     void removeUnplacedNewFile() const;
-    Restore putBack(int keptFd, const struct stat* now);
+    Restore putBack(UniqueFd kept, const struct stat* now, std::unique_ptr<StagedPutBack>& staged);
 
     // The folder that holds the kept file, or why it cannot be reached.
     int keptFolder(std::string& problem) const;
@@ -115,7 +134,7 @@ std::optional<std::string> EntryRestorer::openKept(UniqueFd& kept, struct stat& 
     return std::nullopt;
 }
 
-Restore EntryRestorer::restore(bool force) {
+Restore EntryRestorer::restore(bool force, std::unique_ptr<StagedPutBack>& staged) {
     if (m_entry.Directory.empty()) // recorded as not kept: the run could not tell where the file was
         return {UndoOutcome::NotKept, "not kept by the journal: " + m_entry.NotKeptReason};
     if (m_reached.Path != m_entry.Directory || !m_reached.Directory) {
@@ -173,7 +192,7 @@ Restore EntryRestorer::restore(bool force) {
     struct stat keptInfo {};
     if (const auto missing = openKept(kept, keptInfo))
         return failed(*missing);
-    return putBack(kept.get(), exists ? &now : nullptr);
+    return putBack(std::move(kept), exists ? &now : nullptr, staged);
 }
 
 // A run killed after it named a file's new content and before it put it in
@@ -235,8 +254,9 @@ bool EntryRestorer::holdsKeptBytes(const struct stat& now) const {
 // the swap, under a read lease, so that a program writing to it meanwhile
 // keeps its write. The file gets the owner, group and mode it had before
 // the run, and the extended attributes kept with it (else those of the
-// file it replaces, which the run gave the old file's).
-Restore EntryRestorer::putBack(int keptFd, const struct stat* now) {
+// file it replaces, which the run gave the old file's). Staged here, put in
+// place with its batch; a rewrite in place is done at once.
+Restore EntryRestorer::putBack(UniqueFd kept, const struct stat* now, std::unique_ptr<StagedPutBack>& staged) {
     QUILLET_ASSERT(m_directory != nullptr, "the file's folder is reached before its bytes go back");
     // Forced over a symbolic link that took the file's place: the link goes,
     // never followed, and the file comes back in its place.
@@ -245,36 +265,42 @@ Restore EntryRestorer::putBack(int keptFd, const struct stat* now) {
             return failed(ErrnoText(errno));
         now = nullptr;
     }
-    const CopiedContent content{keptFd, m_keptOffset, m_entry.Old.Size};
+    staged = std::make_unique<StagedPutBack>();
+    staged->Kept = std::move(kept);
+    staged->KeptName = m_keptName;
+    staged->Content = {staged->Kept.get(), m_keptOffset, m_entry.Old.Size};
     // The old inode itself, where the journal linked it on the file's own
     // file system, goes back by a link, not a copy of its bytes.
     std::string unused;
-    const PreparedInode prepared{keptFolder(unused), m_keptName.c_str()};
-    NewFileMetadata metadata;
+    staged->Prepared = {keptFolder(unused), staged->KeptName.c_str()};
+    NewFileMetadata& metadata = staged->Metadata;
     if (m_entry.KeptMetadata && !m_packed)
-        metadata.From = keptFd;
+        metadata.From = staged->Kept.get();
     metadata.Owner = m_entry.Owner;
     metadata.Group = m_entry.Group;
     metadata.Mode = m_entry.Mode & 0777;
     const FileIdentity expected = now != nullptr ? FileIdentity::of(*now) : FileIdentity();
     RewriteRequest request;
     request.Expected = now != nullptr ? &expected : nullptr;
-    request.Copied = &content;
+    request.Copied = &staged->Content;
     request.Metadata = &metadata;
     request.InPlace = InPlaceRewrite::Allowed;
     if (m_entry.Kept == KeptAs::Link)
-        request.Prepared = &prepared;
+        request.Prepared = &staged->Prepared;
     FileLocation location;
     location.Directory = m_directory;
     location.Name = m_entry.Name;
     location.Path = m_path;
     try {
-        if (RewriteFile(location, std::string_view(), request) != RewriteOutcome::Replaced)
-            return {UndoOutcome::LeftAlone, "it changed while it was being restored"};
+        const RewriteOutcome outcome = staged->Rewrite.stage(location, {}, request);
+        if (outcome == RewriteOutcome::Staged)
+            return {};
+        staged.reset(); // rewritten in place, or not at all
+        return outcome == RewriteOutcome::Replaced ? Restore{} : changedMeanwhile();
     } catch (const Error& error) {
+        staged.reset();
         return {UndoOutcome::Failed, error.what()};
     }
-    return {};
 }
 
 // Whether the run's folder keeps old content that its manifest names no
@@ -389,19 +415,59 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
     // holds what the earlier one left, in a file this undo made.
     std::set<std::string> restoredNow;
     ReachedFolder reached;
-    // Files dealt with whose "restored" records are not yet written: written
-    // and flushed together, as a run flushes its records once per batch. An
-    // undo cut short before that finds those files holding their kept bytes
-    // and counts them as already old.
+    // Files dealt with whose "restored" records are not yet written, their
+    // old bytes mostly staged beside them: put in place together, then
+    // recorded and flushed together, as a run does once per batch. An undo
+    // cut short before the records are written finds those files holding
+    // their kept bytes and counts them as already old.
     struct Dealt {
         const JournalEntry* Entry;
         std::string Path;
         Restore Result;
+        std::unique_ptr<StagedPutBack> Staged; // Restored once it is put in place
+        bool Lasting;                          // on a file system that outlasts a crash: its record is flushed
     };
     std::vector<Dealt> dealt;
-    std::string records;
-    bool recordsToFlush = false;
+    std::set<std::string> restoredInBatch; // paths of `dealt` restored, or to be
     const auto report = [&] {
+        std::vector<StagedRewrite*> rewrites;
+        std::vector<Dealt*> staged;
+        for (Dealt& done : dealt) {
+            if (done.Staged) {
+                rewrites.push_back(&done.Staged->Rewrite);
+                staged.push_back(&done);
+            }
+        }
+        if (!rewrites.empty()) {
+            std::vector<FinishedRewrite> finished(rewrites.size());
+            StagedRewrite::finishTogether(rewrites, finished, StagedRewrite::AfterError::GoOn);
+            for (std::size_t i = 0; i < staged.size(); ++i) {
+                Restore& result = staged[i]->Result;
+                staged[i]->Staged.reset();
+                if (finished[i].Error) {
+                    try {
+                        std::rethrow_exception(finished[i].Error);
+                    } catch (const std::exception& error) {
+                        result = {UndoOutcome::Failed, error.what()};
+                    }
+                } else if (finished[i].Outcome != RewriteOutcome::Replaced) {
+                    result = changedMeanwhile();
+                }
+            }
+        }
+        std::string records;
+        bool recordsToFlush = false;
+        for (const Dealt& done : dealt) {
+            const UndoOutcome outcome = done.Result.Outcome;
+            if (outcome == UndoOutcome::Restored || outcome == UndoOutcome::AlreadyOld) {
+                records += ManifestRestoredLine(done.Entry->Number);
+                // Flushed where the file outlasts a crash: a file system
+                // that a restart empties takes the restored file along.
+                recordsToFlush = recordsToFlush || done.Lasting;
+            }
+            if (outcome == UndoOutcome::Restored)
+                restoredNow.insert(done.Path);
+        }
         const bool written = records.empty() || (recordsToFlush ? detail::AppendDurably(run.Manifest.get(), records)
                                                                 : WriteAll(run.Manifest.get(), records));
         const int error = errno;
@@ -445,8 +511,7 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
                 request.OnFile({entry.ListedPath, done.Path, result.Outcome, result.Reason});
         }
         dealt.clear();
-        records.clear();
-        recordsToFlush = false;
+        restoredInBatch.clear();
     };
     for (auto entry = run.Record.Entries.rbegin(); entry != run.Record.Entries.rend(); ++entry) {
         if (entry->Restored || entry->Abandoned)
@@ -454,19 +519,17 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
         const std::string path = entry->Damaged            ? entry->ListedPath
                                  : entry->Directory == "/" ? "/" + entry->Name
                                                            : entry->Directory + "/" + entry->Name;
+        // The file's later rewrite is undone in this batch: in place first.
+        if (restoredInBatch.contains(path))
+            report();
+        std::unique_ptr<StagedPutBack> staged;
         Restore result = entry->Damaged ? Restore{UndoOutcome::Failed, "The run journal's record of it is damaged"}
                                         : EntryRestorer(run, keptFolders, reached, *entry, path)
-                                              .restore(request.Force || restoredNow.contains(path));
-        if (result.Outcome == UndoOutcome::Restored || result.Outcome == UndoOutcome::AlreadyOld) {
-            records += ManifestRestoredLine(entry->Number);
-            // Flushed where the file outlasts a crash: a file system that a
-            // restart empties takes the restored file along.
-            recordsToFlush =
-                recordsToFlush || !reached.Directory || !OnVolatileDevice(reached.Info.st_dev, reached.Directory->Fd);
-        }
+                                              .restore(request.Force || restoredNow.contains(path), staged);
         if (result.Outcome == UndoOutcome::Restored)
-            restoredNow.insert(path);
-        dealt.push_back({&*entry, path, std::move(result)});
+            restoredInBatch.insert(path);
+        const bool lasting = !reached.Directory || !OnVolatileDevice(reached.Info.st_dev, reached.Directory->Fd);
+        dealt.push_back({&*entry, path, std::move(result), std::move(staged), lasting});
         if (dealt.size() >= static_cast<std::size_t>(kMaxStagedRewrites))
             report();
     }

@@ -88,8 +88,10 @@ struct UndoSummary {
 // own and private: detail::OpenRunKeepFolder) fails each file kept there,
 // touching none: "Cannot restore "<path>". The journal kept its old content
 // in "<keep folder>", which cannot be used: it no longer exists (is its disk
-// mounted?)". The "restored" records are written (and flushed, where the
-// files outlast a crash) once per kMaxStagedRewrites files, each file
+// mounted?)". The files go back as a run rewrites them: staged
+// kMaxStagedRewrites at a time, then put in place together, sharing the
+// flushes (StagedRewrite::finishTogether); their "restored" records are
+// then written (and flushed, where the files outlast a crash), each file
 // reported to OnFile once its record is written.
 // An entry of the manifest that a run could not have written (see
 // engine/journal_manifest.h) is reported as Failed, "The run journal's
