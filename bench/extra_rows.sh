@@ -64,15 +64,10 @@ if [ "$UNDO_ROWS" != 0 ]; then
     [ -f "$ROOT/MANIFEST.env" ] || die "no MANIFEST.env in $ROOT"
     # shellcheck disable=SC1091
     . "$ROOT/MANIFEST.env"
-    STATE=${UNDO_STATE_HOME:-$HOME/qbench-undo-state}
-    mkdir -p "$STATE"
-    STATE=$(cd "$STATE" && pwd)
-    [ "$(stat -f -c %T "$STATE")" != tmpfs ] || die "$STATE is on tmpfs, not on a disk (set UNDO_STATE_HOME)"
-    CLEAR=$TMPD/clear-journal
-    write_journal_clearer "$CLEAR"
+    setup_undo_journal
 fi
 cleanup() {
-    [ -z "${CLEAR:-}" ] || { "$CLEAR" "$STATE"; rmdir "$STATE/quillet" "$STATE" 2>/dev/null || true; }
+    clear_undo_journal
     rm -rf "$TMPD" "$W" "$W2" "$A" "$B"
     rmdir "$QBENCH_WORK" 2>/dev/null || true
 }

@@ -74,15 +74,10 @@ for p in $PLACES; do
     WORK[$p]=$(cd "${WORK[$p]}" && pwd)
 done
 if [ "$UNDO_ROWS" != 0 ]; then
-    STATE=${UNDO_STATE_HOME:-$HOME/qbench-undo-state}
-    mkdir -p "$STATE"
-    STATE=$(cd "$STATE" && pwd)
-    [ "$(stat -f -c %T "$STATE")" != tmpfs ] || die "$STATE is on tmpfs, not on a disk (set UNDO_STATE_HOME)"
-    CLEAR=$TMPD/clear-journal
-    write_journal_clearer "$CLEAR"
+    setup_undo_journal
 fi
 cleanup() {
-    [ -z "${CLEAR:-}" ] || { "$CLEAR" "$STATE"; rmdir "$STATE/quillet" "$STATE" 2>/dev/null || true; }
+    clear_undo_journal
     rm -rf "$TMPD"
     for p in "${!WORK[@]}"; do rm -rf "${WORK[$p]}/tree"; rmdir "${WORK[$p]}" 2>/dev/null || true; done
 }

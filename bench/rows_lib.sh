@@ -109,3 +109,20 @@ undo_check() {
     [ "$n" = "$4" ] || printf "undo said '%s', the run changed %s files\n" "${line:-nothing}" "$4"
     [ "$(grep -vc '^restored ' "$1")" = 0 ] || printf 'undo listed files not restored\n'
 }
+
+# The undo rows' journal, on a disk as a user's is: sets STATE
+# (UNDO_STATE_HOME, default $HOME/qbench-undo-state) and CLEAR, a script in
+# TMPD that empties it. Needs TMPD and the caller's die.
+setup_undo_journal() {
+    STATE=${UNDO_STATE_HOME:-$HOME/qbench-undo-state}
+    mkdir -p "$STATE"
+    STATE=$(cd "$STATE" && pwd)
+    [ "$(stat -f -c %T "$STATE")" != tmpfs ] || die "$STATE is on tmpfs, not on a disk (set UNDO_STATE_HOME)"
+    CLEAR=$TMPD/clear-journal
+    write_journal_clearer "$CLEAR"
+}
+
+# Empties and removes the undo rows' journal, where setup_undo_journal made one.
+clear_undo_journal() {
+    [ -z "${CLEAR:-}" ] || { "$CLEAR" "$STATE"; rmdir "$STATE/quillet" "$STATE" 2>/dev/null || true; }
+}
