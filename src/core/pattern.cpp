@@ -148,6 +148,13 @@ CompiledPattern CompilePattern(std::string_view pattern) {
     return compiled;
 }
 
+std::shared_ptr<const CompiledPattern> CompiledForThisThread(std::string_view pattern) {
+    thread_local std::shared_ptr<const CompiledPattern> kept;
+    if (!kept || kept->Text != pattern)
+        kept = std::make_shared<const CompiledPattern>(CompilePattern(pattern));
+    return kept;
+}
+
 Pos FindPiece(const CompiledPattern& pattern, std::size_t i, bool caseSensitive, std::string_view text, Pos e, Pos f,
               Pos& matchLen) {
     if (caseSensitive) {

@@ -160,7 +160,8 @@ bool processText(Out& result, std::string_view text, std::uint8_t operation, std
         return true;
     }
 
-    const CompiledPattern compiled = CompilePattern(pattern);
+    const std::shared_ptr<const CompiledPattern> held = CompiledForThisThread(pattern);
+    const CompiledPattern& compiled = *held;
     const bool needCaptures = operation != OpOnlySearch;
     const auto textLen = static_cast<Pos>(text.size());
     TSubStrPosArray ranges;
@@ -256,7 +257,7 @@ bool TextMatches(std::string_view text, std::string_view pattern, bool caseSensi
     Pos start = 0;
     Pos end = 0;
     TSubStrPosArray ranges;
-    return nextMatch(start, end, ranges, text, CompilePattern(pattern), 1, caseSensitive, false, options);
+    return nextMatch(start, end, ranges, text, *CompiledForThisThread(pattern), 1, caseSensitive, false, options);
 }
 
 bool RemoveScripts(std::string& result, std::string_view text, std::int64_t maxCount) {

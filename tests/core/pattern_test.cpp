@@ -391,5 +391,23 @@ TEST(ExpandCapturesTest, AfterMatchPattern) {
     }
 }
 
+// The thread keeps one prepared pattern; asked for others in turn (as a
+// clean-up recipe's passes or a callback do), each answer must be the
+// pattern asked for, and one still held must stay that pattern.
+TEST(CompiledForThisThreadTest, EachAnswerIsThePatternAskedForWhateverWasAskedBefore) {
+    const std::vector<std::string> asked = {"a*b", "a*b", "*", "", "a*b", "x**y*", "", "*"};
+    const auto first = CompiledForThisThread(asked.front());
+    for (const std::string& pattern : asked) {
+        const auto compiled = CompiledForThisThread(pattern);
+        const CompiledPattern fresh = CompilePattern(pattern);
+        EXPECT_EQ(compiled->Text, pattern);
+        EXPECT_EQ(compiled->Pieces, fresh.Pieces) << quote(pattern);
+        EXPECT_EQ(compiled->LeadingStar, fresh.LeadingStar) << quote(pattern);
+        EXPECT_EQ(compiled->Folded.size(), fresh.Folded.size()) << quote(pattern);
+    }
+    EXPECT_EQ(first->Text, "a*b");
+    EXPECT_EQ(first->Pieces, (Strings{"a", "b"}));
+}
+
 } // namespace
 } // namespace quillet::core

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace quillet::engine {
@@ -24,7 +25,8 @@ bool FileMatches(const std::string& fileName, std::string_view pattern, bool cas
 }
 
 bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitive, std::string_view alreadyRead) {
-    const core::CompiledPattern compiled = core::CompilePattern(pattern);
+    const std::shared_ptr<const core::CompiledPattern> held = core::CompiledForThisThread(pattern);
+    const core::CompiledPattern& compiled = *held;
     char probe = 0;
     if (compiled.Pieces.empty()) // '*' matches any text that is not empty; '**' nothing
         return compiled.Text == "*" && (!alreadyRead.empty() || reader.read(&probe, 1) == 1);
