@@ -14,7 +14,9 @@
 #include <optional>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -414,64 +416,85 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
     // A file the run rewrote twice: once its later rewrite is undone, it
     // holds what the earlier one left, in a file this undo made.
     std::set<std::string> restoredNow;
-    ReachedFolder reached;
     // Files dealt with whose "restored" records are not yet written, their
     // old bytes mostly staged beside them: put in place together, then
     // recorded and flushed together, as a run does once per batch. An undo
     // cut short before the records are written finds those files holding
     // their kept bytes and counts them as already old.
     struct Dealt {
-        const JournalEntry* Entry;
+        const JournalEntry* Entry = nullptr;
         std::string Path;
         Restore Result;
         std::unique_ptr<StagedPutBack> Staged; // Restored once it is put in place
-        bool Lasting;                          // on a file system that outlasts a crash: its record is flushed
+        bool Lasting = false;                  // on a file system that outlasts a crash: its record is flushed
     };
     std::vector<Dealt> dealt;
-    std::set<std::string> restoredInBatch; // paths of `dealt` restored, or to be
-    const auto report = [&] {
+    // The batch being gathered: files of distinct paths, so that they can be
+    // dealt with in any order.
+    std::vector<std::pair<const JournalEntry*, std::string>> batch;
+    std::set<std::string> pathsInBatch;
+    // The files of a batch are independent: a few threads deal with a batch,
+    // each with a stretch of it, keeping the folder it reached last; each
+    // stages its files (as a run's workers stage theirs), puts them in place
+    // together and records them. They are reported on this thread, in order.
+    const std::size_t stagers = request.Threads > 0
+                                    ? static_cast<std::size_t>(request.Threads)
+                                    : std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    std::vector<ReachedFolder> reachedBy(stagers);
+    // Puts the staged files of dealt[from, to) in place together.
+    const auto putInPlace = [&](std::size_t from, std::size_t to) {
         std::vector<StagedRewrite*> rewrites;
         std::vector<Dealt*> staged;
-        for (Dealt& done : dealt) {
-            if (done.Staged) {
-                rewrites.push_back(&done.Staged->Rewrite);
-                staged.push_back(&done);
+        for (std::size_t i = from; i < to; ++i) {
+            if (dealt[i].Staged) {
+                rewrites.push_back(&dealt[i].Staged->Rewrite);
+                staged.push_back(&dealt[i]);
             }
         }
-        if (!rewrites.empty()) {
-            std::vector<FinishedRewrite> finished(rewrites.size());
-            StagedRewrite::finishTogether(rewrites, finished, StagedRewrite::AfterError::GoOn);
-            for (std::size_t i = 0; i < staged.size(); ++i) {
-                Restore& result = staged[i]->Result;
-                staged[i]->Staged.reset();
-                if (finished[i].Error) {
-                    try {
-                        std::rethrow_exception(finished[i].Error);
-                    } catch (const std::exception& error) {
-                        result = {UndoOutcome::Failed, error.what()};
-                    }
-                } else if (finished[i].Outcome != RewriteOutcome::Replaced) {
-                    result = changedMeanwhile();
+        if (rewrites.empty())
+            return;
+        std::vector<FinishedRewrite> finished(rewrites.size());
+        StagedRewrite::finishTogether(rewrites, finished, StagedRewrite::AfterError::GoOn);
+        for (std::size_t i = 0; i < staged.size(); ++i) {
+            Restore& result = staged[i]->Result;
+            staged[i]->Staged.reset();
+            if (finished[i].Error) {
+                try {
+                    std::rethrow_exception(finished[i].Error);
+                } catch (const std::exception& error) {
+                    result = {UndoOutcome::Failed, error.what()};
                 }
+            } else if (finished[i].Outcome != RewriteOutcome::Replaced) {
+                result = changedMeanwhile();
             }
         }
+    };
+    // Records the files of `dealt` as restored and reports them.
+    // Records dealt[from, to) as restored (flushed where the files outlast a
+    // crash: a file system that a restart empties takes them along), then
+    // lets go of what the journal kept of them.
+    std::mutex manifestMutex;
+    const auto record = [&](std::size_t from, std::size_t to) {
         std::string records;
         bool recordsToFlush = false;
-        for (const Dealt& done : dealt) {
-            const UndoOutcome outcome = done.Result.Outcome;
+        for (std::size_t i = from; i < to; ++i) {
+            const UndoOutcome outcome = dealt[i].Result.Outcome;
             if (outcome == UndoOutcome::Restored || outcome == UndoOutcome::AlreadyOld) {
-                records += ManifestRestoredLine(done.Entry->Number);
-                // Flushed where the file outlasts a crash: a file system
-                // that a restart empties takes the restored file along.
-                recordsToFlush = recordsToFlush || done.Lasting;
+                records += ManifestRestoredLine(dealt[i].Entry->Number);
+                recordsToFlush = recordsToFlush || dealt[i].Lasting;
             }
-            if (outcome == UndoOutcome::Restored)
-                restoredNow.insert(done.Path);
         }
-        const bool written = records.empty() || (recordsToFlush ? detail::AppendDurably(run.Manifest.get(), records)
-                                                                : WriteAll(run.Manifest.get(), records));
-        const int error = errno;
-        for (Dealt& done : dealt) {
+        bool written = true;
+        int error = 0;
+        if (!records.empty()) {
+            // A record cut short by a full disk stays the manifest's last.
+            const std::lock_guard lock(manifestMutex);
+            written = recordsToFlush ? detail::AppendDurably(run.Manifest.get(), records)
+                                     : WriteAll(run.Manifest.get(), records);
+            error = errno;
+        }
+        for (std::size_t i = from; i < to; ++i) {
+            Dealt& done = dealt[i];
             Restore& result = done.Result;
             const JournalEntry& entry = *done.Entry;
             const bool dealtWith = result.Outcome == UndoOutcome::Restored || result.Outcome == UndoOutcome::AlreadyOld;
@@ -488,8 +511,15 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
                 if (folderFd >= 0)
                     ::unlinkat(folderFd, std::to_string(entry.Number).c_str(), 0);
             }
+        }
+    };
+    // Counts and reports the files of `dealt`, in the journal's order.
+    const auto report = [&] {
+        for (Dealt& done : dealt) {
+            const Restore& result = done.Result;
             switch (result.Outcome) {
             case UndoOutcome::Restored:
+                restoredNow.insert(done.Path);
                 ++summary.Restored;
                 break;
             case UndoOutcome::AlreadyOld:
@@ -508,10 +538,53 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
                 break;
             }
             if (request.OnFile)
-                request.OnFile({entry.ListedPath, done.Path, result.Outcome, result.Reason});
+                request.OnFile({done.Entry->ListedPath, done.Path, result.Outcome, result.Reason});
         }
         dealt.clear();
-        restoredInBatch.clear();
+    };
+    const auto stageBatch = [&] {
+        dealt.resize(batch.size());
+        const std::size_t per = (batch.size() + stagers - 1) / stagers;
+        std::vector<std::exception_ptr> errors(stagers);
+        const auto stageStretch = [&](std::size_t k) {
+            try {
+                ReachedFolder& reached = reachedBy[k];
+                for (std::size_t i = k * per; i < std::min(batch.size(), (k + 1) * per); ++i) {
+                    const auto& [entry, path] = batch[i];
+                    Dealt& done = dealt[i];
+                    done.Entry = entry;
+                    done.Path = path;
+                    done.Result = entry->Damaged
+                                      ? Restore{UndoOutcome::Failed, "The run journal's record of it is damaged"}
+                                      : EntryRestorer(run, keptFolders, reached, *entry, path)
+                                            .restore(request.Force || restoredNow.contains(path), done.Staged);
+                    done.Lasting = !reached.Directory || !OnVolatileDevice(reached.Info.st_dev, reached.Directory->Fd);
+                }
+                const std::size_t from = std::min(batch.size(), k * per);
+                const std::size_t to = std::min(batch.size(), (k + 1) * per);
+                putInPlace(from, to);
+                record(from, to);
+            } catch (...) {
+                errors[k] = std::current_exception();
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (std::size_t k = 1; k < stagers && k * per < batch.size(); ++k) {
+            try {
+                helpers.emplace_back(stageStretch, k);
+            } catch (const std::system_error&) {
+                stageStretch(k); // no thread to be had: here and now
+            }
+        }
+        stageStretch(0);
+        for (std::thread& helper : helpers)
+            helper.join();
+        batch.clear();
+        pathsInBatch.clear();
+        for (const std::exception_ptr& error : errors)
+            if (error)
+                std::rethrow_exception(error);
+        report();
     };
     for (auto entry = run.Record.Entries.rbegin(); entry != run.Record.Entries.rend(); ++entry) {
         if (entry->Restored || entry->Abandoned)
@@ -519,21 +592,15 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
         const std::string path = entry->Damaged            ? entry->ListedPath
                                  : entry->Directory == "/" ? "/" + entry->Name
                                                            : entry->Directory + "/" + entry->Name;
-        // The file's later rewrite is undone in this batch: in place first.
-        if (restoredInBatch.contains(path))
-            report();
-        std::unique_ptr<StagedPutBack> staged;
-        Restore result = entry->Damaged ? Restore{UndoOutcome::Failed, "The run journal's record of it is damaged"}
-                                        : EntryRestorer(run, keptFolders, reached, *entry, path)
-                                              .restore(request.Force || restoredNow.contains(path), staged);
-        if (result.Outcome == UndoOutcome::Restored)
-            restoredInBatch.insert(path);
-        const bool lasting = !reached.Directory || !OnVolatileDevice(reached.Info.st_dev, reached.Directory->Fd);
-        dealt.push_back({&*entry, path, std::move(result), std::move(staged), lasting});
-        if (dealt.size() >= static_cast<std::size_t>(kMaxStagedRewrites))
-            report();
+        // The file's later rewrite is in this batch: it goes back first.
+        if (pathsInBatch.contains(path))
+            stageBatch();
+        pathsInBatch.insert(path);
+        batch.emplace_back(&*entry, path);
+        if (batch.size() >= static_cast<std::size_t>(kMaxStagedRewrites))
+            stageBatch();
     }
-    report();
+    stageBatch();
     if (complete)
         summary.Complete = detail::AppendDurably(run.Manifest.get(), undoneLines(run.Record));
     return summary;

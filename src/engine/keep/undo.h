@@ -35,8 +35,12 @@ struct UndoRequest {
     std::string RunId; // empty: the newest run in the journal
     // Restore files changed since the run too (and files removed since).
     bool Force = false;
-    // Called once per file of the run, last rewritten first.
+    // Called once per file of the run, last rewritten first, on the calling
+    // thread.
     std::function<void(const UndoFileReport&)> OnFile;
+    // The threads that deal with a batch of files, each with a stretch of
+    // it; 0: one per core, up to four.
+    int Threads = 0;
 };
 
 struct UndoSummary {
@@ -88,11 +92,12 @@ struct UndoSummary {
 // own and private: detail::OpenRunKeepFolder) fails each file kept there,
 // touching none: "Cannot restore "<path>". The journal kept its old content
 // in "<keep folder>", which cannot be used: it no longer exists (is its disk
-// mounted?)". The files go back as a run rewrites them: staged
-// kMaxStagedRewrites at a time, then put in place together, sharing the
-// flushes (StagedRewrite::finishTogether); their "restored" records are
-// then written (and flushed, where the files outlast a crash), each file
-// reported to OnFile once its record is written.
+// mounted?)". The files go back as a run rewrites them: kMaxStagedRewrites
+// at a time, each batch shared among UndoRequest::Threads threads, each of
+// which stages its stretch, puts it in place together, sharing the flushes
+// (StagedRewrite::finishTogether), and writes its "restored" records (and
+// flushes them, where the files outlast a crash); each file is reported to
+// OnFile once its record is written.
 // An entry of the manifest that a run could not have written (see
 // engine/journal_manifest.h) is reported as Failed, "The run journal's
 // record of it is damaged", and nothing of it is touched.
