@@ -469,7 +469,6 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
             }
         }
     };
-    // Records the files of `dealt` as restored and reports them.
     // Records dealt[from, to) as restored (flushed where the files outlast a
     // crash: a file system that a restart empties takes them along), then
     // lets go of what the journal kept of them.
