@@ -147,6 +147,10 @@ protected:
             close(pipeFds[1]);
             const int out = outFd >= 0 ? outFd : open("/dev/null", O_WRONLY);
             dup2(out, 1);
+            // As a shell starts a command, even where the tests run as a
+            // background job, which ignores SIGINT and SIGQUIT.
+            for (const int stop : {SIGINT, SIGTERM, SIGHUP})
+                signal(stop, SIG_DFL);
             if (ignoredSignal != 0)
                 signal(ignoredSignal, SIG_IGN);
             if (chdir(dir.path().c_str()) != 0 || !freopen(err.c_str(), "w", stderr))

@@ -258,25 +258,14 @@ TEST_F(CliTest, AnInterruptStopsTheRunBetweenTwoFiles) {
     for (int attempt = 1; attempt <= 3; ++attempt) {
         for (const char* name : {"a.txt", "b.txt", "c.txt"})
             dir.write(name, "old");
-        int input[2];
-        ASSERT_EQ(pipe(input), 0);
-        const std::string err = dir.file("err.txt");
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            dup2(input[0], 0);
-            close(input[1]);
-            if (chdir(dir.path().c_str()) != 0 || !freopen(err.c_str(), "w", stderr))
-                _exit(126);
-            execl(cliPath().c_str(), cliPath().c_str(), "replace", "old", "new", "-q", "-j", "1", "-l", "-", nullptr);
-            _exit(127);
-        }
-        close(input[0]);
+        int input = -1;
+        const pid_t child = start({"replace", "old", "new", "-q", "-j", "1", "-l", "-"}, input);
+        ASSERT_GT(child, 0);
         usleep(static_cast<useconds_t>(200000 * attempt));
         kill(child, SIGINT);
         const std::string list = "a.txt\nb.txt\nc.txt\n";
-        ASSERT_EQ(write(input[1], list.data(), list.size()), static_cast<ssize_t>(list.size()));
-        close(input[1]);
+        ASSERT_EQ(write(input, list.data(), list.size()), static_cast<ssize_t>(list.size()));
+        close(input);
         int status = 0;
         waitpid(child, &status, 0);
         if (WIFSIGNALED(status))
@@ -286,7 +275,7 @@ TEST_F(CliTest, AnInterruptStopsTheRunBetweenTwoFiles) {
         EXPECT_EQ(readFile(dir.file("a.txt")), "new");
         EXPECT_EQ(readFile(dir.file("b.txt")), "old");
         EXPECT_EQ(readFile(dir.file("c.txt")), "old");
-        EXPECT_EQ(readFile(err),
+        EXPECT_EQ(readFile(dir.file("err.txt")),
                   journaled() + finished(1) + "quillet-cli: interrupted; the run stopped between two files\n");
         return;
     }
