@@ -8,7 +8,8 @@
 # Usage: bench/compare.sh [CORPUS_ROOT]
 # Environment is passed on to the harness (REPS, CORPORA, QUILLET_ARGS, ...);
 # EXTRA_ROWS=0 skips the extra rows, REAL_ROWS=0 the real tree's; REAL_TREE_GIT
-# names a local copy of the Git repository where github.com cannot be reached.
+# names a local copy of the Git repository where github.com cannot be reached;
+# WARM_MEMORY=0 skips touching the free memory first (bench/warm_memory.sh).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 harness=${BENCH_HARNESS:-$here/../shared/bench}
@@ -25,6 +26,7 @@ command -v rg >/dev/null && command -v sd >/dev/null && command -v hyperfine >/d
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BUILD_GUI=OFF -DQUILLET_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target quillet-cli
 [ -f "$root/MANIFEST.env" ] || "$harness/make_corpus.sh" "$root"
+[ "${WARM_MEMORY:-1}" = 0 ] || "$here/bench/warm_memory.sh"
 QUILLET_CLI="$build/src/cli/quillet-cli" "$harness/run_bench.sh" "$root"
 [ "${EXTRA_ROWS:-1}" = 0 ] || QUILLET_CLI="$build/src/cli/quillet-cli" "$here/bench/extra_rows.sh" "$root"
 if [ "${REAL_ROWS:-1}" != 0 ]; then
