@@ -11,6 +11,12 @@
 # 0.60-0.74 s with the journal against 0.36-0.42 s without it while fresh pages
 # were being touched, and 0.39-0.44 s against 0.37-0.39 s once they had been.
 # On a machine with its memory already in use this only costs a few seconds.
+# It holds only for a while where the guest hands freed pages back (a
+# virtio balloon with free page reporting, as here: see
+# /sys/module/page_reporting/parameters/reported_kib): a page freed and handed
+# back is slow to touch again, so rows that run long after the warm-up, or
+# that free and take much memory, still meet some of it. Run the rows soon
+# after, and compare rows of one session only.
 #
 #   warm_memory.sh [PERCENT]    (default 80: that share of MemAvailable)
 # Writes zeros to a file in /dev/shm (at most what it has free), 256 MiB at a
