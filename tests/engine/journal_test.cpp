@@ -906,6 +906,20 @@ TEST_F(KeepFolderTest, PruningRemovesTheRunsFolderInTheKeepFolder) {
     ASSERT_EQ(ListRuns(JournalPlace::fromEnvironment()).size(), 1u);
 }
 
+TEST_F(KeepFolderTest, RunKilledBeforeItsFirstRecordsLeavesNothingInTheKeepFolderOncePruned) {
+    configure("max-runs = 1\n");
+    const std::string path = write("f", "old");
+    runAndGetKilled(options(), {{path, "new"}}, RewriteShape::KilledBeforeRecord);
+    const std::string keep = "/dev/shm/" + KeepFolderName();
+    ASSERT_EQ(fs::hard_link_count(path), 2u) << "the old inode was linked into the keep folder";
+    const std::vector<RunSummary> killed = ListRuns(JournalPlace::fromEnvironment());
+    ASSERT_EQ(killed.size(), 1u);
+    ASSERT_TRUE(fs::exists(keep + "/" + killed[0].Id));
+    run({{path, "two"}});
+    EXPECT_FALSE(fs::exists(keep + "/" + killed[0].Id)) << "pruned with its run";
+    EXPECT_EQ(fs::hard_link_count(path), 1u);
+}
+
 TEST_F(KeepFolderTest, UnreachableKeepFolderFailsItsFilesAndTouchesNothing) {
     const std::string a = write("a", "old a");
     const std::string b = write("b", "old b");

@@ -21,6 +21,7 @@ namespace quillet::testutil {
 enum class RewriteShape {
     Rename,
     InPlace,
+    KilledBeforeRecord,   // SIGKILL with the old bytes kept, before the batch's records are written
     KilledBeforeRename,   // SIGKILL with the new content staged and recorded, not yet in place
     KilledAfterRename,    // SIGKILL right after the rename, before afterReplace
     KilledHalfwayInPlace, // SIGKILL with half the new bytes written over the old
@@ -63,7 +64,9 @@ inline void rewriteWithHooks(engine::CommitHooks& hooks, const std::string& path
         context.NewFd = temp.fd();
     }
     hooks.beforeReplace(context); // a refusal leaves the new file to `temp`, which removes it
-    hooks.makeDurable();          // as the run does before it puts any file in place
+    if (shape == RewriteShape::KilledBeforeRecord)
+        ::raise(SIGKILL);
+    hooks.makeDurable(); // as the run does before it puts any file in place
     struct stat now {};
     if (inPlace) {
         UniqueFd out(::openat(dir.get(), name.c_str(), O_WRONLY | O_CLOEXEC));

@@ -408,6 +408,12 @@ RunJournal::KeepPlace* RunJournal::keepPlaceFor(int directoryFd, dev_t device) {
     place.KeepFolder = std::move(keep);
     AppendManifestKeepFolderLine(m_manifestPending, place.Record);
     m_entriesUnwritten = true;
+    // Named on the manifest now, before any old inode is linked there, and
+    // not with the batch's records: a run killed before those leaves its
+    // folder here, and pruning finds it only through the manifest. (A kill
+    // between the folder's making and this write still leaves it behind.)
+    // Where the write fails, the line waits for the batch, as before.
+    (void)writePending();
     return &place;
 }
 
