@@ -36,10 +36,10 @@
 // After a real run of the window (Execute), the page lists what that run
 // changed, the same way; after Only Search, each matching file with its
 // count, and selecting one shows its matches, highlighted, with line numbers
-// and context (DiffView::showMatches). A double-click opens a file with the desktop's
+// and context (DiffView::showMatches). A double-click or Return opens a file with the desktop's
 // handler; the context menu offers Open, Open Containing Folder, Copy Path.
-// A double-click on a line of the diff or of the matches opens the file at
-// that line in the user's editor when the environment names one that can
+// A double-click on a line of the diff or of the matches, or Return on the
+// line the view's caret is on, opens the file at that line in the user's editor when the environment names one that can
 // (OpenFileAtLine), else with the desktop's handler.
 //
 // Layer: gui. Runs go through a RunController of the page's own; the page

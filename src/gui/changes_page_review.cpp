@@ -30,9 +30,17 @@ Qt::CheckState ChangesPage::tickState(const Row& row) const {
 // Space toggles the tick of the current row, whichever of its columns the
 // keyboard is on (the view itself toggles only in the column of the box).
 bool ChangesPage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_list && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
-        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+    const auto* key = event->type() == QEvent::KeyPress ? static_cast<QKeyEvent*>(event) : nullptr;
+    const bool plainKey = key != nullptr && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    // Return opens the current file as a double-click does (a change's row
+    // opens its file too).
+    if (watched == m_list && plainKey && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        const QModelIndex current = m_list->currentIndex();
+        if (current.isValid())
+            runGuarded([&] { openItem(current); });
+        return true;
+    }
+    if (watched == m_list && key != nullptr && key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
         const QModelIndex current = m_list->currentIndex();
         const QModelIndex box = current.siblingAtColumn(FileColumn);
         const QVariant state = box.data(Qt::CheckStateRole);

@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -163,6 +164,9 @@ std::vector<std::int64_t> diskLines(const std::vector<DiffRow>& rows, DiskSide s
 
 DiffView::DiffView(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
+    // Read-only, the view has no caret of its own: one the keyboard moves
+    // lets Return open the file at a line, as a double-click does.
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 }
@@ -192,6 +196,18 @@ void DiffView::mouseDoubleClickEvent(QMouseEvent* event) {
         }
     }
     QPlainTextEdit::mouseDoubleClickEvent(event);
+}
+
+void DiffView::keyPressEvent(QKeyEvent* event) {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        const std::int64_t line = fileLineAt(textCursor().blockNumber());
+        if (line > 0)
+            emit openLineRequested(line);
+        event->accept();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
 }
 
 void DiffView::showMatches(const std::vector<MatchRow>& rows, const QString& note) {

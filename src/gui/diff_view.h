@@ -10,8 +10,10 @@
 // groups of lines that do not touch.
 //
 // A double-click on a line that stands for a line of the file (a match, a
-// context line, a changed line, a hunk heading) asks to open the file there
-// (openLineRequested); what opens it is the page's business.
+// context line, a changed line, a hunk heading), or Return on the line the
+// keyboard's caret is on, asks to open the file there (openLineRequested);
+// what opens it is the page's business. The caret moves with the arrow keys
+// once the view has the focus (Tab, or a click).
 //
 // Layer: gui.
 #pragma once
@@ -86,6 +88,7 @@ signals:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     std::vector<std::int64_t> m_fileLines; // per block, see fileLineAt

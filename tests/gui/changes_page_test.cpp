@@ -943,15 +943,25 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), copied.isEmpty() ? QString() : dir.filePath(copied));
     }
 
-    void doubleClickOpensTheFile() {
+    void aFileOpensByDoubleClickOrReturn_data() {
+        QTest::addColumn<bool>("keys");
+        QTest::newRow("double-click") << false;
+        QTest::newRow("Return") << true;
+    }
+
+    void aFileOpensByDoubleClickOrReturn() {
+        QFETCH(bool, keys);
         freshWindowIn(m_dir->path());
         replace(QStringLiteral("foo"), QStringLiteral("bar"));
         clickPage(QStringLiteral("Changes"));
         clickAndWaitForPage("Preview_Btn");
         const QRect rect = list()->visualRect(fileIndex(0));
-        // A user's double-click: a click that the second press makes double.
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
+        QCOMPARE(m_backend.urls, QList<QUrl>());
+        if (keys)
+            QTest::keyClick(list(), Qt::Key_Return);
+        else // a user's double-click: a click that the second press makes double
+            QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
         QVERIFY2(m_dialogs.plain.errors.isEmpty(), qPrintable(m_dialogs.plain.errors.join(QLatin1Char('\n'))));
         QCOMPARE(m_backend.urls, QList<QUrl>{QUrl::fromLocalFile(path("a.htm"))});
     }

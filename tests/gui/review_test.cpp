@@ -300,23 +300,29 @@ private slots:
 
     // After a preview the file still holds the old lines; after a run, the
     // new ones: each row opens the line it stands for in the file as it is.
-    void doubleClickOnADiffLineOpensTheFileAtThatLine_data() {
+    // By a double-click, or from the keyboard: Tab from the list into the
+    // view, down to the line, Return.
+    void aDiffLineOpensTheFileAtThatLine_data() {
         QTest::addColumn<bool>("run");
         QTest::addColumn<int>("block");
         QTest::addColumn<int>("line");
+        QTest::addColumn<bool>("keys");
         // Rows: hunk, "1 1 one", "2 - foo", "2 + bar", "3 3 three".
-        QTest::newRow("preview, removed line") << false << 2 << 2;
-        QTest::newRow("preview, added line") << false << 3 << 3;
-        QTest::newRow("preview, context") << false << 4 << 3;
-        QTest::newRow("run, removed line") << true << 2 << 2;
-        QTest::newRow("run, added line") << true << 3 << 2;
-        QTest::newRow("run, hunk heading") << true << 0 << 1;
+        QTest::newRow("preview, removed line") << false << 2 << 2 << false;
+        QTest::newRow("preview, added line") << false << 3 << 3 << false;
+        QTest::newRow("preview, context") << false << 4 << 3 << false;
+        QTest::newRow("run, removed line") << true << 2 << 2 << false;
+        QTest::newRow("run, added line") << true << 3 << 2 << false;
+        QTest::newRow("run, hunk heading") << true << 0 << 1 << false;
+        QTest::newRow("preview, added line, by keys") << false << 3 << 3 << true;
+        QTest::newRow("run, hunk heading, by keys") << true << 0 << 1 << true;
     }
 
-    void doubleClickOnADiffLineOpensTheFileAtThatLine() {
+    void aDiffLineOpensTheFileAtThatLine() {
         QFETCH(bool, run);
         QFETCH(int, block);
         QFETCH(int, line);
+        QFETCH(bool, keys);
         qputenv("VISUAL", "gvim");
         writeFile(path("a.htm"), "one\nfoo\nthree\n");
         freshWindowInTheFolder();
@@ -331,7 +337,15 @@ private slots:
         }
         clickRow(0);
         QCOMPARE(view()->document()->blockCount(), 5);
-        doubleClickLine(block);
+        if (keys) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), view());
+            for (int i = 0; i < block; ++i)
+                QTest::keyClick(view(), Qt::Key_Down);
+            QTest::keyClick(view(), Qt::Key_Return);
+        } else {
+            doubleClickLine(block);
+        }
         QCOMPARE(m_backend.programs, QStringList{QStringLiteral("gvim +%1 %2").arg(line).arg(path("a.htm"))});
     }
 };
