@@ -40,6 +40,17 @@ bool ChangesPage::eventFilter(QObject* watched, QEvent* event) {
             runGuarded([&] { openItem(current); });
         return true;
     }
+    // Qt turns neither key into a context menu for a widget by itself; the
+    // menu acts on the current row, shown where it is.
+    if (watched == m_list && key != nullptr &&
+        ((key->key() == Qt::Key_Menu && plainKey) ||
+         (key->key() == Qt::Key_F10 && (key->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier))) {
+        const QModelIndex current = m_list->currentIndex();
+        if (current.isValid())
+            m_list->scrollTo(current);
+        showContextMenu(current.isValid() ? m_list->visualRect(current).center() : QPoint());
+        return true;
+    }
     if (watched == m_list && key != nullptr && key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
         const QModelIndex current = m_list->currentIndex();
         const QModelIndex box = current.siblingAtColumn(FileColumn);

@@ -943,6 +943,38 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), copied.isEmpty() ? QString() : dir.filePath(copied));
     }
 
+    void keyboardContextMenuActsOnTheCurrentRow_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Menu") << int(Qt::Key_Menu) << int(Qt::NoModifier);
+        QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier);
+    }
+
+    void keyboardContextMenuActsOnTheCurrentRow() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QGuiApplication::clipboard()->clear();
+        freshWindowIn(m_dir->path());
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualRect(fileIndex(0)).center());
+        QTest::keyClick(list(), Qt::Key_Down);
+        // Shared: where no menu shows, the timer fires after the test.
+        const auto shown = std::make_shared<bool>(false);
+        QTimer::singleShot(0, this, [shown] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            *shown = menu != nullptr;
+            if (!menu)
+                return;
+            menu->setActiveAction(menu->findChild<QAction*>(QStringLiteral("CopyPath_Change_MI")));
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        QTest::keyClick(list(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QVERIFY(*shown);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QDir(m_dir->path()).filePath(QStringLiteral("b.htm")));
+    }
+
     void aFileOpensByDoubleClickOrReturn_data() {
         QTest::addColumn<bool>("keys");
         QTest::newRow("double-click") << false;
