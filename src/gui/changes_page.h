@@ -36,12 +36,13 @@
 // After a real run of the window (Execute), the page lists what that run
 // changed, the same way; after Only Search, each matching file with its
 // count, and selecting one shows its matches, highlighted, with line numbers
-// and context (DiffView::showMatches). A double-click or Return opens a file with the desktop's
-// handler; the context menu (also the Menu key or Shift+F10, for the current
-// row) offers Open, Open Containing Folder, Copy Path.
-// A double-click on a line of the diff or of the matches, or Return on the
-// line the view's caret is on, opens the file at that line in the user's editor when the environment names one that can
-// (OpenFileAtLine), else with the desktop's handler.
+// and context (DiffView::showMatches). A double-click or Return opens a file
+// with the desktop's handler; the context menu (also the Menu key or
+// Shift+F10, for the current row) offers Open, Open Containing Folder, Copy
+// Path. A double-click on a line of the diff or of the matches, or Return on
+// the line the view's caret is on, opens the file at that line in the user's
+// editor when the environment names one that can (OpenFileAtLine), else with
+// the desktop's handler.
 //
 // Layer: gui. Runs go through a RunController of the page's own; the page
 // knows the window only through the RequestSource it is given.

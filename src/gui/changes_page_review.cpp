@@ -6,6 +6,7 @@
 #include "changes_page_list.h"
 #include "changes_page_parts.h"
 #include "diff_view.h"
+#include "list_keys.h"
 #include "user_dialogs.h"
 
 #include <QKeyEvent>
@@ -31,20 +32,16 @@ Qt::CheckState ChangesPage::tickState(const Row& row) const {
 // keyboard is on (the view itself toggles only in the column of the box).
 bool ChangesPage::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = event->type() == QEvent::KeyPress ? static_cast<QKeyEvent*>(event) : nullptr;
-    const bool plainKey = key != nullptr && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     // Return opens the current file as a double-click does (a change's row
     // opens its file too).
-    if (watched == m_list && plainKey && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+    if (watched == m_list && key != nullptr && IsOpenKey(*key)) {
         const QModelIndex current = m_list->currentIndex();
         if (current.isValid())
             runGuarded([&] { openItem(current); });
         return true;
     }
-    // Qt turns neither key into a context menu for a widget by itself; the
-    // menu acts on the current row, shown where it is.
-    if (watched == m_list && key != nullptr &&
-        ((key->key() == Qt::Key_Menu && plainKey) ||
-         (key->key() == Qt::Key_F10 && (key->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier))) {
+    // The menu acts on the current row, shown where it is.
+    if (watched == m_list && key != nullptr && IsMenuKey(*key)) {
         const QModelIndex current = m_list->currentIndex();
         if (current.isValid())
             m_list->scrollTo(current);

@@ -1,13 +1,13 @@
 #include "diff_view.h"
 
 #include "core/line_marks.h"
+#include "list_keys.h"
 
 #include <QColor>
 #include <QFont>
 #include <QFontDatabase>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -199,8 +199,7 @@ void DiffView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void DiffView::keyPressEvent(QKeyEvent* event) {
-    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+    if (IsOpenKey(*event)) {
         const std::int64_t line = fileLineAt(textCursor().blockNumber());
         if (line > 0)
             emit openLineRequested(line);

@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "launcher/shell_launcher.h"
+#include "list_keys.h"
 #include "user_dialogs.h"
 
 #include <QAction>
@@ -121,16 +122,13 @@ QMenu* FileListActions::createMenu(const QPoint& viewportPos) {
 bool FileListActions::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_memo && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+        if (IsOpenKey(*key)) {
             const QString path = currentPath();
             if (!path.isEmpty())
                 open(path);
             return true;
         }
-        // Qt turns neither key into a context menu for a widget by itself.
-        if ((key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
-            (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+        if (IsMenuKey(*key)) {
             m_memo->ensureCursorVisible();
             popupMenu(m_memo->cursorRect().center());
             return true;
