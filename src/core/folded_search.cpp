@@ -152,12 +152,18 @@ void FoldedNeedle::choosePair(const EachByte& eachByte) {
         });
     }
     static constexpr int kNever = 1 << 20;
-    auto rank = [&forms](std::size_t j) {
+    // A byte that begins a character comes with every letter of its script.
+    const int kLeadByte = detail::ByteRank('e');
+    // Added to the second place's rank so that another unit, then other
+    // bytes, win over any rank (and stay below kNever).
+    static constexpr int kSameUnit = 1 << 18;
+    static constexpr int kSameForms = 1 << 19;
+    auto rank = [&forms, kLeadByte](std::size_t j) {
         if (forms[j].size() > 2)
             return kNever;
         int sum = 0;
         for (std::uint8_t b : forms[j])
-            sum += b < 0x80 ? detail::ByteRank(b) : b >= 0xC0 ? 200 : 20;
+            sum += b >= 0xC0 ? kLeadByte : detail::ByteRank(b);
         return sum;
     };
     std::size_t first = 0;
@@ -169,7 +175,8 @@ void FoldedNeedle::choosePair(const EachByte& eachByte) {
     for (std::size_t j = 0; j < forms.size(); ++j) {
         if (j == first || rank(j) >= kNever)
             continue;
-        const int r = rank(j) + (unitAt[j] == unitAt[first] ? 500 : 0) + (forms[j] == forms[first] ? 1000 : 0);
+        const int r =
+            rank(j) + (unitAt[j] == unitAt[first] ? kSameUnit : 0) + (forms[j] == forms[first] ? kSameForms : 0);
         if (r < secondRank) {
             secondRank = r;
             second = j;
