@@ -106,11 +106,14 @@ bool searchFile(FileReader& reader, const FileOperation& op) {
     // The mark is looked for in a first read of up to 64 KiB, which the
     // search goes on from: most files fit in it whole, and looking costs no
     // extra call.
-    thread_local std::vector<char> head;
-    head.resize(std::max(kLongestMark, std::min(reader.sizeHint() + 1, kSearchHeadBytes)));
+    // Read where the search goes on, which then need not copy it.
+    std::vector<char>& head = SearchBuffer();
+    const std::size_t want = std::max(kLongestMark, std::min(reader.sizeHint() + 1, kSearchHeadBytes));
+    if (head.size() < want)
+        head.resize(want);
     std::size_t got = 0;
     for (std::size_t more = 1; got < kLongestMark && more != 0; got += more)
-        more = reader.read(head.data() + got, head.size() - got);
+        more = reader.read(head.data() + got, want - got);
     const std::string_view start(head.data(), got);
     const TextEncoding encoding = SniffEncoding(start);
     const std::string_view afterMark = start.substr(MarkSize(encoding));

@@ -19,6 +19,11 @@ constexpr std::size_t kLook = 3;
 
 } // namespace
 
+std::vector<char>& SearchBuffer() {
+    thread_local std::vector<char> buffer;
+    return buffer;
+}
+
 bool FileMatches(const std::string& fileName, std::string_view pattern, bool caseSensitive) {
     FileReader reader(fileName);
     return FileMatches(reader, pattern, caseSensitive);
@@ -39,14 +44,19 @@ bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitiv
     std::size_t longest = 0;
     for (std::size_t i = 0; i < compiled.Pieces.size(); ++i)
         longest = std::max(longest, longestMatch(i));
-    // One buffer per thread, kept from file to file: most files are small,
-    // and allocating (and clearing) a new one for each would cost more than
-    // reading it.
-    thread_local std::vector<char> buffer;
+    std::vector<char>& buffer = SearchBuffer();
+    // Bytes the caller read into the buffer itself stay there, moved to its
+    // start past a mark; the offset survives the buffer's growth.
+    const bool inBuffer = !alreadyRead.empty() && alreadyRead.data() >= buffer.data() &&
+                          alreadyRead.data() + alreadyRead.size() <= buffer.data() + buffer.size();
+    const std::size_t offset = inBuffer ? static_cast<std::size_t>(alreadyRead.data() - buffer.data()) : 0;
     const std::size_t wanted = std::min(kChunk, reader.sizeHint() + 1) + longest + 2 * kLook + alreadyRead.size();
     if (buffer.size() < wanted)
         buffer.resize(std::max(wanted, std::min(kChunk + longest + 2 * kLook, 2 * buffer.size())));
-    std::copy(alreadyRead.begin(), alreadyRead.end(), buffer.begin());
+    if (!inBuffer)
+        std::copy(alreadyRead.begin(), alreadyRead.end(), buffer.begin());
+    else if (offset != 0)
+        std::memmove(buffer.data(), buffer.data() + offset, alreadyRead.size());
     std::size_t have = alreadyRead.size(); // bytes in the buffer
     std::size_t start = 0;                 // where the current piece may begin
     bool atEnd = false;

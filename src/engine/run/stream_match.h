@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillet::engine {
 
@@ -16,7 +17,13 @@ class FileReader;
 bool FileMatches(const std::string& fileName, std::string_view pattern, bool caseSensitive);
 // The same on a file already open, read from where the reader stands, after
 // `alreadyRead`: bytes taken from the reader before (looking for a mark),
-// which begin the text.
+// which begin the text. Where they lie in SearchBuffer() (read there by the
+// caller) they are not copied.
 bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitive, std::string_view alreadyRead = {});
+
+// The buffer the calling thread's FileMatches reads into, kept from file to
+// file: most files are small, and allocating (and clearing) one for each
+// would cost more than reading it. Only grows.
+std::vector<char>& SearchBuffer();
 
 } // namespace quillet::engine
