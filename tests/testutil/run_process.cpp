@@ -3,11 +3,39 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace quillet::testutil {
+
+namespace {
+
+// A program that exits without reading all its input (one that refuses its
+// arguments) closes the pipe: the write fails with EPIPE instead of ending
+// the test with SIGPIPE.
+ssize_t writeWithoutSigpipe(int fd, const char* data, std::size_t size) {
+    sigset_t pipeSignal, old;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &old);
+    const ssize_t put = write(fd, data, size);
+    const int error = errno;
+    // Also after a write cut short (the program exited halfway through).
+    sigset_t pending;
+    if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec now{0, 0};
+        while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = error;
+    return put;
+}
+
+} // namespace
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& input, const std::string& workingDirectory) {
@@ -60,7 +88,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
             (i == 0 ? result.Out : result.Err).append(buffer, static_cast<std::size_t>(got));
         }
         if (in[1] >= 0 && fds[2].revents != 0) {
-            const ssize_t put = write(in[1], input.data() + sent, input.size() - sent);
+            const ssize_t put = writeWithoutSigpipe(in[1], input.data() + sent, input.size() - sent);
             if (put > 0)
                 sent += static_cast<std::size_t>(put);
             if (put <= 0 || sent == input.size()) {
