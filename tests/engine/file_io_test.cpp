@@ -96,7 +96,8 @@ TEST(FileReader, AFileThatGrewOrShrankSinceItWasOpenedIsReadAsItStandsNow) {
         for (std::size_t i = 0; i < content.size(); ++i)
             content[i] = static_cast<char>('a' + i % 26);
         const std::string path = dir.write("f.txt", content.substr(0, c.before));
-        quillet::engine::FileReader reader(quillet::engine::FileLocation::atPath(path));
+        const auto location = quillet::engine::FileLocation::atPath(path);
+        quillet::engine::FileReader reader(location);
         ASSERT_EQ(reader.sizeHint(), c.before);
         dir.write("f.txt", content.substr(0, c.after)); // rewritten in place: the same file
         quillet::engine::FileBytes bytes;

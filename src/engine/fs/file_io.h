@@ -80,10 +80,16 @@ void LoadFileBytes(const std::string& fileName, FileBytes& bytes);
 // is opened relative to its directory and never through a symlink (a symlink
 // swapped in since the listing gives "Cannot open file "<path>". Too many
 // levels of symbolic links").
+//
+// The reader names the file by the caller's string (in messages), which must
+// outlive it: most files of a run are read and dropped, and a copy of each
+// path would cost more than its search.
 class FileReader {
 public:
     explicit FileReader(const std::string& fileName);
     explicit FileReader(const FileLocation& location);
+    FileReader(std::string&&) = delete;
+    FileReader(FileLocation&&) = delete;
     ~FileReader();
     FileReader(const FileReader&) = delete;
     FileReader& operator=(const FileReader&) = delete;
@@ -110,7 +116,7 @@ public:
 private:
     void open(int directoryFd, const char* name, int noFollow);
 
-    std::string m_fileName;
+    const std::string& m_fileName;
     int m_fd = -1;
     std::size_t m_sizeHint = 0;
     bool m_consumed = false;  // read() was called
