@@ -54,6 +54,9 @@ public:
     // that some of them read as zeros (see mapping_guard.h). Whatever was made
     // from torn bytes is void: the file changed while it was read.
     bool torn() const { return m_guard.torn(); }
+    // The bytes are in memory of their own from malloc (under 2 MiB), which
+    // may be kept to read another file into.
+    bool heldOnHeap() const { return m_storage == Storage::Heap && m_data != nullptr; }
 
 private:
     enum class Storage : std::uint8_t { Heap, Anonymous, File };

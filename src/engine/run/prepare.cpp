@@ -191,6 +191,22 @@ private:
     std::int64_t m_column = 1;
 };
 
+// One buffer per thread for the bytes of files read whole: most files of a
+// run do not change, and their buffer then serves the next file instead of
+// going back to malloc (a tenth of a replace's own time on a source tree). A
+// file that changes takes its buffer along.
+FileBytes& spareBytes() {
+    thread_local FileBytes spare;
+    return spare;
+}
+
+void dropBytes(FileBytes& bytes) {
+    if (bytes.heldOnHeap())
+        spareBytes() = std::move(bytes);
+    else
+        bytes = FileBytes();
+}
+
 [[noreturn]] void cannotRewrite(const FileLocation& location, const std::string& reason) {
     throw Error("Cannot rewrite \"" + detail::fullPath(location.Path) + "\": " + reason);
 }
@@ -240,6 +256,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
         prepared.Matched = searchFile(reader, op);
         return prepared;
     }
+    prepared.Original = std::move(spareBytes());
     reader.readAll(prepared.Original);
     prepared.OriginalEndsFile = reader.metEnd();
     const std::string_view bytes = prepared.Original.view();
@@ -255,7 +272,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
         core::LooksBinary(text)) {
         prepared.PassedOver = recipe || core::TextMatches(text, op.SearchPattern, op.CaseSensitive, op.Match);
         prepared.Torn = prepared.Original.torn();
-        prepared.Original = FileBytes();
+        dropBytes(prepared.Original);
         prepared.Decoded = FileBytes();
         return prepared;
     }
@@ -290,7 +307,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
         prepared.Result = core::SplicedText();
         if (!prepared.MatchList.empty())
             return prepared; // the matches refer to the text
-        prepared.Original = FileBytes();
+        dropBytes(prepared.Original);
         prepared.Decoded = FileBytes();
         return prepared;
     }
