@@ -56,12 +56,15 @@ TEST(FileMatches, SearchesAFileToTheEndItHasWhenItIsRead) {
         std::size_t after;  // size when read; the last bytes are "tail"
     } cases[] = {{0, 10}, {1, 10}, {100, 101}, {100, 5000}, {kRead - 1, kRead + 10}, {kRead, 3 * kRead}};
     for (const auto& c : cases) {
-        std::string text(c.after, 'x');
-        text.replace(text.size() - 4, 4, "tail");
-        const std::string path = dir.write("grows.txt", text.substr(0, c.before));
-        quillet::engine::FileReader reader(path);
-        dir.write("grows.txt", text); // the same file, grown
-        EXPECT_TRUE(FileMatches(reader, "tail", true)) << c.before << " -> " << c.after;
+        for (std::size_t stretches : {1u, 3u}) { // read by one thread, or split among three
+            std::string text(c.after, 'x');
+            text.replace(text.size() - 4, 4, "tail");
+            const std::string path = dir.write("grows.txt", text.substr(0, c.before));
+            quillet::engine::FileReader reader(path);
+            dir.write("grows.txt", text); // the same file, grown
+            EXPECT_TRUE(FileMatches(reader, "tail", true, {}, {0, stretches}))
+                << c.before << " -> " << c.after << ", " << stretches << " stretches";
+        }
     }
     // A file that hands out bytes its size does not count.
     const char* reported0 = "/proc/self/maps";
@@ -101,6 +104,48 @@ TEST(FileMatches, FoldedMatchesStraddlingReadBoundaries) {
             const bool expected = quillet::core::TextMatches(text, c.pattern, false);
             EXPECT_EQ(FileMatches(path, c.pattern, false), expected)
                 << "pattern '" << c.pattern << "', piece ending " << shift << " bytes from a read's end";
+        }
+    }
+}
+
+// A large file is searched by several threads, one stretch each. A match
+// that straddles two stretches is the first one's to find, also where the
+// first one's reads end just past the cut (n: how far); whether a folded or
+// stray byte matches on either side of a cut hangs on the bytes across it.
+TEST(FileMatches, SplitAmongThreadsAgreesWithWholeTextMatching) {
+    TempDir dir;
+    constexpr std::size_t kRead = 256 * 1024;
+    for (std::size_t n = 0; n < 16; ++n) {
+        const std::size_t half = kRead + 12 - n;
+        std::string text(2 * half, '.');
+        text.replace(half - 2, 6, "needle");
+        const std::string path = dir.write("t.txt", text);
+        quillet::engine::FileReader reader(path);
+        EXPECT_TRUE(FileMatches(reader, "needle", true, {}, {0, 2})) << "first reads ending " << n << " bytes short";
+    }
+    struct Case {
+        std::string_view piece; // placed across the cut
+        std::string_view pattern;
+    };
+    const Case cases[] = {
+        {"needle", "NEEDLE"}, {"\u212A", "k"},      {"k", "\u212A"},   {"x\u017Fy", "XSY"},
+        {"\xC3\xA9", "\xC3"}, {"\xC3\xA9", "\xA9"}, {"\xC3!", "\xC3"},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t stretches : {2u, 3u}) {
+            for (std::size_t shift = 0; shift < 8; ++shift) {
+                // The first cut falls at a third or a half of 120 bytes.
+                std::string text(120, '.');
+                text.replace(120 / stretches + shift - 4, c.piece.size(), c.piece);
+                const std::string path = dir.write("t.txt", text);
+                for (bool caseSensitive : {true, false}) {
+                    quillet::engine::FileReader reader(path);
+                    EXPECT_EQ(FileMatches(reader, c.pattern, caseSensitive, {}, {0, stretches}),
+                              quillet::core::TextMatches(text, c.pattern, caseSensitive))
+                        << "pattern '" << c.pattern << "', " << stretches << " stretches, shift " << shift
+                        << (caseSensitive ? ", case" : "");
+                }
+            }
         }
     }
 }

@@ -4,6 +4,7 @@
 #include "engine/fs/posix_file.h"
 #include "engine/fs/rewrite.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -115,6 +116,16 @@ std::size_t FileReader::read(char* into, std::size_t want) {
                 m_metEnd = true;
             return count;
         }
+        if (errno != EINTR)
+            failErrno(kCannotRead, m_fileName, errno);
+    }
+}
+
+std::size_t FileReader::readAt(char* into, std::size_t want, std::uint64_t at) const {
+    for (;;) {
+        const ssize_t got = ::pread(m_fd, into, std::min(want, kMaxTransfer), static_cast<off_t>(at));
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
         if (errno != EINTR)
             failErrno(kCannotRead, m_fileName, errno);
     }

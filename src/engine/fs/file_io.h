@@ -111,6 +111,11 @@ public:
     // A read has met the end of the file (see read()): what was read is the
     // whole file as it stood then, not a prefix of it.
     bool metEnd() const { return m_metEnd; }
+    // Bytes read() returned so far: where the next read() begins.
+    std::uint64_t offset() const { return m_offset; }
+    // Up to `want` bytes from `at` on, as read() but without moving where it
+    // reads: several threads may read one file at once. 0 at end of file.
+    std::size_t readAt(char* into, std::size_t want, std::uint64_t at) const;
     // The whole rest of the file, with the checks of LoadFileBytes; a large
     // file not yet read from is mapped instead (its size when opened), where
     // the system allows.
