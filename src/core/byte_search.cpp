@@ -246,9 +246,10 @@ const char* horspoolScan(const char* range, const char* pattern, Pos n, Pos m, c
 
 // How often a byte comes in the texts Quillet meets, in parts per million:
 // the classes below were measured on six releases of a large C project (code,
-// documentation, translations) and on generated web pages, averaged. What
-// matters is that a rare letter ('q', 'z') or a capital is far rarer than
-// '_' or '<', and that two case forms add up.
+// documentation, translations) and on two HTML manuals, averaged ('\r' is
+// put where it stands in files with CRLF line ends). What matters is that a
+// rare letter ('q', 'z') or a capital is far rarer than '_' or '<', and that
+// two case forms add up.
 constexpr int byteFrequency(std::uint8_t b) {
     struct Class {
         const char* bytes;
