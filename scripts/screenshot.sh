@@ -98,6 +98,18 @@ export XDG_RUNTIME_DIR="$work/runtime"
 export XDG_STATE_HOME="$work/state"
 export LC_ALL=C.UTF-8
 unset BROWSER QT_SCALE_FACTOR
+# The fonts the pictures were made with, whichever others the machine has
+# (with fonts-noto-mono, "monospace" is Noto Sans Mono, whose lines are taller).
+cat > "$work/fonts.conf" <<'FONTS'
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">
+<fontconfig>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+  <alias binding="same"><family>monospace</family><prefer><family>DejaVu Sans Mono</family></prefer></alias>
+  <alias binding="same"><family>sans-serif</family><prefer><family>DejaVu Sans</family></prefer></alias>
+</fontconfig>
+FONTS
+export FONTCONFIG_FILE="$work/fonts.conf"
 
 # -displayfd picks a free display number and writes it once the server is up.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
@@ -204,7 +216,7 @@ xdotool mousemove --window "$window" 170 232 click --repeat 3 1
 xdotool type --delay 15 'archive-*.htm'
 sleep 1.5
 changes_page
-click 60 49 0.15
+click 60 49 0.05
 xdotool key Escape
 sleep 1.5
 click 80 110 0.5
