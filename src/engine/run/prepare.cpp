@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <thread>
+
 #include <sys/stat.h>
 
 namespace quillet::engine {
@@ -117,8 +119,11 @@ bool searchFile(FileReader& reader, const FileOperation& op) {
     const std::string_view start(head.data(), got);
     const TextEncoding encoding = SniffEncoding(start);
     const std::string_view afterMark = start.substr(MarkSize(encoding));
-    if (!NeedsDecoding(encoding))
-        return FileMatches(reader, op.SearchPattern, op.CaseSensitive, afterMark);
+    if (!NeedsDecoding(encoding)) {
+        const auto cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        const SearchSplit split{kSplitSearchFrom, static_cast<std::size_t>(std::clamp(op.SearchThreads, 1, cores))};
+        return FileMatches(reader, op.SearchPattern, op.CaseSensitive, afterMark, split);
+    }
     FileBytes bytes;
     reader.readAll(bytes);
     std::string encoded(afterMark);

@@ -58,6 +58,10 @@ struct FileOperation {
     // Note HashText of a changed file's text (PreparedFile::TextHash) where
     // it is read, so that a run's workers hash while the bytes are fresh.
     bool HashText = false;
+    // Threads Only Search may share one large file among (stream_match.h):
+    // a run gives its own count (RunRequest::Threads), so that -j1 keeps a
+    // search to one thread.
+    int SearchThreads = 1;
 
     // How a file's bytes become the text the operation works on.
     enum class Encoding : std::uint8_t {

@@ -134,6 +134,7 @@ private:
     static FileOperation operationOf(const RunRequest& request, const RunEvents& events) {
         FileOperation op = request.Param;
         op.HashText = op.HashText || (events.OnChanged && events.ChangedNeedsTextHash);
+        op.SearchThreads = std::max(1, request.Threads);
         return op;
     }
 

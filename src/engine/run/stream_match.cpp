@@ -142,9 +142,8 @@ bool splitMatches(const FileReader& reader, const core::CompiledPattern& compile
 std::size_t stretchesFor(const SearchSplit& split, const FileReader& reader, const core::CompiledPattern& compiled) {
     if (compiled.Pieces.size() != 1 || reader.sizeHint() < split.From)
         return 1;
-    if (split.Stretches != 0)
-        return split.Stretches;
-    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMostStretches);
+    const std::size_t wanted = split.Stretches != 0 ? split.Stretches : std::thread::hardware_concurrency();
+    return std::clamp<std::size_t>(wanted, 1, kMostStretches);
 }
 
 } // namespace

@@ -26,7 +26,7 @@ inline constexpr std::uint64_t kSplitSearchFrom = std::uint64_t{16} << 20;
 // How FileMatches shares a large file among threads.
 struct SearchSplit {
     std::uint64_t From = kSplitSearchFrom; // files of at least this size
-    std::size_t Stretches = 0;             // 0: one per core, at most 4
+    std::size_t Stretches = 0;             // 0: one per core; at most 4 either way; 1: no split
 };
 
 // The same on a file already open, read from where the reader stands, after
