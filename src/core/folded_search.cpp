@@ -153,17 +153,17 @@ void FoldedNeedle::choosePair(const EachByte& eachByte) {
     }
     static constexpr int kNever = 1 << 20;
     // A byte that begins a character comes with every letter of its script.
-    const int kLeadByte = detail::ByteRank('e');
+    const int leadByte = detail::ByteRank('e');
     // Added to the second place's rank so that another unit, then other
     // bytes, win over any rank (and stay below kNever).
     static constexpr int kSameUnit = 1 << 18;
     static constexpr int kSameForms = 1 << 19;
-    auto rank = [&forms, kLeadByte](std::size_t j) {
+    auto rank = [&forms, leadByte](std::size_t j) {
         if (forms[j].size() > 2)
             return kNever;
         int sum = 0;
         for (std::uint8_t b : forms[j])
-            sum += b >= 0xC0 ? kLeadByte : detail::ByteRank(b);
+            sum += b >= 0xC0 ? leadByte : detail::ByteRank(b);
         return sum;
     };
     std::size_t first = 0;

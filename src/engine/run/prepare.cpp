@@ -120,7 +120,8 @@ bool searchFile(FileReader& reader, const FileOperation& op) {
     const TextEncoding encoding = SniffEncoding(start);
     const std::string_view afterMark = start.substr(MarkSize(encoding));
     if (!NeedsDecoding(encoding)) {
-        const auto cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        // Asked once: the system reads a file to answer.
+        static const auto cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
         const SearchSplit split{kSplitSearchFrom, static_cast<std::size_t>(std::clamp(op.SearchThreads, 1, cores))};
         return FileMatches(reader, op.SearchPattern, op.CaseSensitive, afterMark, split);
     }
