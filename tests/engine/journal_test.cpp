@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -904,6 +905,47 @@ TEST_F(KeepFolderTest, PruningRemovesTheRunsFolderInTheKeepFolder) {
     EXPECT_FALSE(fs::exists(keep + first)) << "pruned with its run";
     EXPECT_TRUE(fs::exists(keep + second + "/1"));
     ASSERT_EQ(ListRuns(JournalPlace::fromEnvironment()).size(), 1u);
+}
+
+TEST_F(KeepFolderTest, DroppedRunIsOutOfSightAtOnceAndAPruningCutShortIsTakenUpByTheNextRun) {
+    configure("max-runs = 1\n");
+    const std::string runs = JournalPlace::fromEnvironment().RunsDirectory + "/";
+    const std::string keep = "/dev/shm/" + KeepFolderName() + "/";
+    const std::string path = write("f", "old");
+    const std::string dropped = run({{path, "one"}});
+    {
+        RunJournal going(options("going"));
+        rewriteWithHooks(going, path, "two");
+        const std::vector<RunSummary> listed = ListRuns(JournalPlace::fromEnvironment());
+        ASSERT_EQ(listed.size(), 1u) << "never listed while its files are removed";
+        EXPECT_EQ(listed[0].Id, going.id());
+    }
+    EXPECT_FALSE(fs::exists(runs + ".pruning-" + dropped));
+    EXPECT_FALSE(fs::exists(keep + dropped));
+
+    // What a pruning cut short (or killed) leaves: the run renamed out of
+    // sight with some of its files. Another process may be removing it.
+    const struct {
+        const char* name;
+        bool heldByAnother;
+    } cases[] = {{"left behind", false}, {"being removed by another process", true}};
+    configure("max-runs = 5\n");
+    for (const auto& c : cases) {
+        const std::string id = run({{path, c.name}});
+        const std::string hidden = runs + ".pruning-" + id;
+        ASSERT_EQ(::rename((runs + id).c_str(), hidden.c_str()), 0) << c.name;
+        const UniqueFd manifest(::open((hidden + "/manifest").c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_TRUE(manifest.valid()) << c.name;
+        if (c.heldByAnother) {
+            ASSERT_EQ(::flock(manifest.get(), LOCK_EX), 0) << c.name;
+        }
+        const std::string next = run({{path, std::string(c.name) + " after"}});
+        EXPECT_EQ(fs::exists(hidden), c.heldByAnother) << c.name;
+        EXPECT_EQ(fs::exists(keep + id), c.heldByAnother) << c.name;
+        EXPECT_TRUE(fs::exists(keep + next + "/1")) << c.name;
+        for (const RunSummary& listed : ListRuns(JournalPlace::fromEnvironment()))
+            EXPECT_NE(listed.Id, id) << c.name;
+    }
 }
 
 TEST_F(KeepFolderTest, RunKilledBeforeItsFirstRecordsLeavesNothingInTheKeepFolderOncePruned) {

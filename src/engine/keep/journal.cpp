@@ -4,6 +4,7 @@
 #include "engine/fs/file_metadata.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <system_error>
@@ -113,10 +114,16 @@ std::optional<std::string> pathOfFolder(int folderFd, const struct stat& folder)
 }
 
 // Empties a folder of the journal's and removes it from `parentFd`.
-void removeFolder(int parentFd, int folderFd, const std::string& name) {
-    for (const std::string& entryName : NamesIn(folderFd))
+// Removes a folder and the files it holds; where `stop` turns true first,
+// leaves it with what is left and returns false.
+bool removeFolder(int parentFd, int folderFd, const std::string& name, const std::atomic<bool>* stop = nullptr) {
+    for (const std::string& entryName : NamesIn(folderFd)) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed))
+            return false;
         ::unlinkat(folderFd, entryName.c_str(), 0);
+    }
     ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
+    return true;
 }
 
 // The mount points of file system `device`, from /proc/self/mountinfo
@@ -158,36 +165,46 @@ std::vector<std::string> mountPointsOf(dev_t device) {
     return points;
 }
 
-// Removes a run's directory: its kept files first and the manifest last, so
-// that a crash midway leaves a run that is still listed (and pruned again)
-// rather than files nothing refers to.
-void removeRun(int runsFd, const std::string& name) {
+// Removes a run's directory (`name` in the runs directory): its kept files
+// first and the manifest last, so that a crash midway, or `stop` turning
+// true, leaves a run to be pruned again rather than files nothing refers to.
+void removeRun(int runsFd, const std::string& name, const std::atomic<bool>* stop = nullptr) {
     UniqueFd directory(::openat(runsFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!directory.valid())
         return;
-    for (const std::string& entryName : NamesIn(directory.get()))
+    for (const std::string& entryName : NamesIn(directory.get())) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed))
+            return;
         if (entryName != "manifest")
             ::unlinkat(directory.get(), entryName.c_str(), 0);
+    }
     ::unlinkat(directory.get(), "manifest", 0);
     ::unlinkat(runsFd, name.c_str(), AT_REMOVEDIR);
 }
+
+// A dropped run's folder is renamed to this prefix and its id before its
+// files are removed: hidden from listings and undo at once, and found again
+// by a later run where the removal was cut short.
+constexpr std::string_view kPruningPrefix = ".pruning-";
 
 } // namespace
 
 // Removes the runs a journal drops on a thread of its own, while the run
 // goes on: deleting a large kept copy waits on the disk (0.3 s for 500 MB
-// here). Each run stays locked, so no other process takes it meanwhile, and
-// listed until its manifest goes, so a crash midway leaves it to be pruned
-// again.
+// here), and a run of 15,000 files kept by link takes a second to delete on
+// the disk. A dropped run is renamed out of sight first, locked, so that no
+// listing shows it partly removed and no undo takes it; the journal waits
+// for the removal only for a while when its run ends (finish), and what is
+// left then, or after a crash, is taken up by the next run (resume).
 class RunPruner {
 public:
     RunPruner(int runsFd, std::string runsPath) : m_runsFd(::dup(runsFd)), m_runsPath(std::move(runsPath)) {}
-    ~RunPruner() { finish(); }
+    ~RunPruner() { finish(std::chrono::steady_clock::time_point::max()); }
     RunPruner(const RunPruner&) = delete;
     RunPruner& operator=(const RunPruner&) = delete;
 
-    // Locks run `name` if no process holds it and hands it to the thread;
-    // true when it will be gone by finish().
+    // Locks run `name` if no process holds it, hides it and hands it to the
+    // thread; true when it is no longer the journal's to count.
     bool drop(const std::string& name) {
         detail::LockedRun run;
         try {
@@ -198,26 +215,43 @@ public:
         } catch (const Error&) {
             return false; // not the journal's to remove
         }
-        std::lock_guard lock(m_mutex);
-        m_queue.emplace_back(name, std::move(run));
-        if (!m_thread.joinable()) {
-            try {
-                m_thread = std::thread([this] { work(); });
-            } catch (const std::system_error&) {
-                const auto dropped = std::move(m_queue.back()); // locked until removed
-                m_queue.pop_back();
-                removeRun(m_runsFd.get(), name); // no thread to be had: here and now
-            }
-        }
-        m_wake.notify_one();
+        const std::string hidden = std::string(kPruningPrefix) + name;
+        // Where it cannot be renamed, it is removed where it is, listed until
+        // its manifest goes.
+        const bool renamed = ::renameat(m_runsFd.get(), name.c_str(), m_runsFd.get(), hidden.c_str()) == 0;
+        hand(renamed ? hidden : name, std::move(run));
         return true;
     }
 
-    // Waits until every dropped run is removed. Idempotent.
-    void finish() noexcept {
+    // Takes up the removal of the runs that an earlier pruning left hidden
+    // (cut short, or killed), unless another process holds them.
+    void resume() {
+        if (!m_runsFd.valid())
+            return;
+        for (const std::string& name : NamesIn(m_runsFd.get())) {
+            if (!name.starts_with(kPruningPrefix))
+                continue;
+            detail::LockedRun run;
+            try {
+                if (detail::LockHiddenRun(m_runsFd.get(), m_runsPath, name, name.substr(kPruningPrefix.size()), run,
+                                          detail::RunDetail::Summary) == detail::LockResult::Locked)
+                    hand(name, std::move(run));
+            } catch (const Error&) {
+                // not the journal's to remove
+            }
+        }
+    }
+
+    // Waits until every dropped run is removed, or until `deadline`, when the
+    // thread stops after the file it is removing and leaves the rest hidden.
+    // Idempotent.
+    void finish(std::chrono::steady_clock::time_point deadline) noexcept {
         {
-            std::lock_guard lock(m_mutex);
+            std::unique_lock lock(m_mutex);
             m_finishing = true;
+            m_wake.notify_one();
+            m_idle.wait_until(lock, deadline, [this] { return m_queue.empty() && !m_working; });
+            m_stop = true;
         }
         m_wake.notify_one();
         if (m_thread.joinable())
@@ -225,20 +259,42 @@ public:
     }
 
 private:
+    void hand(const std::string& folder, detail::LockedRun run) {
+        std::lock_guard lock(m_mutex);
+        m_queue.emplace_back(folder, std::move(run));
+        if (!m_thread.joinable()) {
+            try {
+                m_thread = std::thread([this] { work(); });
+            } catch (const std::system_error&) {
+                const auto dropped = std::move(m_queue.back()); // locked until removed
+                m_queue.pop_back();
+                detail::RemoveKeepFolders(dropped.second.Record);
+                removeRun(m_runsFd.get(), folder); // no thread to be had: here and now
+            }
+        }
+        m_wake.notify_one();
+    }
+
     void work() {
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_wake.wait(lock, [this] { return !m_queue.empty() || m_finishing; });
-            if (m_queue.empty())
-                return;
-            auto [name, run] = std::move(m_queue.front());
+            if (m_queue.empty() || m_stop) {
+                m_idle.notify_all();
+                if (m_finishing)
+                    return;
+                continue;
+            }
+            auto [folder, run] = std::move(m_queue.front());
             m_queue.pop_front();
+            m_working = true;
             lock.unlock();
-            detail::RemoveKeepFolders(run.Record);
-            removeRun(m_runsFd.get(), name);
+            if (detail::RemoveKeepFolders(run.Record, &m_stop))
+                removeRun(m_runsFd.get(), folder, &m_stop);
             run.Manifest.reset(); // unlocks what is left of it
             run.Directory.reset();
             lock.lock();
+            m_working = false;
         }
     }
 
@@ -246,8 +302,12 @@ private:
     std::string m_runsPath;
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    // Each run's folder in the runs directory, and the run, locked.
     std::deque<std::pair<std::string, detail::LockedRun>> m_queue; // guarded by m_mutex
     bool m_finishing = false;                                      // guarded by m_mutex
+    bool m_working = false;                                        // guarded by m_mutex
+    std::atomic<bool> m_stop = false; // set under m_mutex; read by the removal between files
     std::thread m_thread;
 };
 
@@ -441,6 +501,7 @@ void RunJournal::start() {
         fail(errno);
     noteRunsDirectory(runsInfo);
     m_pruner = std::make_unique<RunPruner>(m_runsDirectory.get(), runsPath);
+    m_pruner->resume();
 
     // Drop the oldest runs no process holds: one place is kept for this run.
     std::vector<RunManifest> runs = detail::ReadRuns(m_runsDirectory.get(), runsPath, detail::RunDetail::Summary);
@@ -752,8 +813,10 @@ void RunJournal::finish() noexcept {
         return;
     m_finished = true;
     closeRun();
-    if (m_pruner)
-        m_pruner->finish();
+    if (m_pruner) {
+        const auto now = std::chrono::steady_clock::now();
+        m_pruner->finish(now + std::max<std::chrono::steady_clock::duration>(now - m_created, kPruningGrace));
+    }
 }
 
 void RunJournal::closeRun() noexcept {
@@ -914,8 +977,15 @@ LockResult LockRun(int runsFd, const std::string& runsPath, const std::string& n
     // An id names a directory right inside the journal, never one elsewhere.
     if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos)
         return LockResult::NotARun;
-    const std::string path = runsPath + "/" + name;
-    run.Directory = OpenOwn(runsFd, name, O_RDONLY, true, path);
+    return LockHiddenRun(runsFd, runsPath, name, name, run, detail);
+}
+
+LockResult LockHiddenRun(int runsFd, const std::string& runsPath, const std::string& folder, const std::string& id,
+                         LockedRun& run, RunDetail detail) {
+    if (folder.empty() || folder.find('/') != std::string::npos || folder == "." || folder == "..")
+        return LockResult::NotARun;
+    const std::string path = runsPath + "/" + folder;
+    run.Directory = OpenOwn(runsFd, folder, O_RDONLY, true, path);
     if (!run.Directory.valid())
         return errno == ENOENT ? LockResult::Missing : LockResult::NotARun;
     run.Manifest = OpenOwn(run.Directory.get(), "manifest", O_RDWR | O_APPEND, false, path + "/manifest");
@@ -927,7 +997,7 @@ LockResult LockRun(int runsFd, const std::string& runsPath, const std::string& n
     if (!readManifest(run.Manifest.get(), detail, text))
         return LockResult::NotARun;
     auto record = ParseManifest(text);
-    if (!record || record->Id != name)
+    if (!record || record->Id != id)
         return LockResult::NotARun;
     run.Record = std::move(*record);
     return LockResult::Locked;
@@ -1063,14 +1133,16 @@ UniqueFd OpenRunKeepFolder(const KeepFolderRecord& record, std::string& problem,
     return folder;
 }
 
-void RemoveKeepFolders(const RunManifest& run) {
+bool RemoveKeepFolders(const RunManifest& run, const std::atomic<bool>* stop) {
     for (const KeepFolderRecord& record : run.KeepFolders) {
         std::string problem;
         UniqueFd keepFolder;
         const UniqueFd folder = OpenRunKeepFolder(record, problem, &keepFolder);
-        if (folder.valid())
-            removeFolder(keepFolder.get(), folder.get(), record.Path.substr(record.Path.rfind('/') + 1));
+        if (folder.valid() &&
+            !removeFolder(keepFolder.get(), folder.get(), record.Path.substr(record.Path.rfind('/') + 1), stop))
+            return false;
     }
+    return true;
 }
 
 } // namespace detail

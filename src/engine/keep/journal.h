@@ -56,6 +56,8 @@
 #include "engine/keep/journal_manifest.h"
 #include "engine/keep/journal_settings.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -159,8 +161,13 @@ public:
     std::size_t notKept() const { return m_notKept; }
 
     // Marks the run finished and lets it be pruned; removes its directory
-    // when it recorded no file. Idempotent; the destructor calls it.
+    // when it recorded no file. Then waits for the runs dropped to make room
+    // to be removed, but no longer than the run itself took (and at least
+    // kPruningGrace): what is left stays out of sight for the next run to
+    // remove, so that a small run does not wait seconds for the files of a
+    // large one. Idempotent; the destructor calls it.
     void finish() noexcept;
+    static constexpr std::chrono::milliseconds kPruningGrace{250};
 
 private:
     struct OlderRun {
@@ -196,6 +203,7 @@ private:
     std::optional<std::string> pathOfDirectory(int directoryFd, std::string_view listedPath, struct stat& directory);
 
     JournalOptions m_options;
+    std::chrono::steady_clock::time_point m_created = std::chrono::steady_clock::now();
     std::string m_id;
     UniqueFd m_runsDirectory;
     UniqueFd m_runDirectory;
@@ -311,6 +319,10 @@ UniqueFd OpenOwn(int dirFd, const std::string& name, int flags, bool folder, con
 // manifest that is not safe to use.
 LockResult LockRun(int runsFd, const std::string& runsPath, const std::string& name, LockedRun& run,
                    RunDetail detail = RunDetail::Full);
+// LockRun for a run whose folder in runsFd is `folder` rather than its id (a
+// run being pruned, renamed out of sight): its record must name run `id`.
+LockResult LockHiddenRun(int runsFd, const std::string& runsPath, const std::string& folder, const std::string& id,
+                         LockedRun& run, RunDetail detail);
 
 // Appends lines to a manifest and flushes them to disk; false with errno.
 bool AppendDurably(int manifestFd, std::string_view lines);
@@ -346,8 +358,9 @@ UniqueFd OpenFolderAsWalked(const std::string& path, std::string& problem);
 UniqueFd OpenRunKeepFolder(const KeepFolderRecord& record, std::string& problem, UniqueFd* keepFolder = nullptr);
 
 // Removes a run's folders in keep folders with what they hold; those that
-// cannot be reached (a disk not mounted) stay.
-void RemoveKeepFolders(const RunManifest& run);
+// cannot be reached (a disk not mounted) stay. Where `stop` turns true, stops
+// after the file it is removing and returns false.
+bool RemoveKeepFolders(const RunManifest& run, const std::atomic<bool>* stop = nullptr);
 
 std::int64_t NowNs();
 
