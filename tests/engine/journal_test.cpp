@@ -948,6 +948,37 @@ TEST_F(KeepFolderTest, DroppedRunIsOutOfSightAtOnceAndAPruningCutShortIsTakenUpB
     }
 }
 
+TEST_F(KeepFolderTest, RunThatCutsItsPruningShortEndsAndTheNextRunDeletesTheRest) {
+    configure("max-runs = 3\n");
+    const std::string keep = "/dev/shm/" + KeepFolderName() + "/";
+    std::vector<std::pair<std::string, std::string>> many;
+    for (int i = 0; i < 1500; ++i)
+        many.emplace_back(write("f" + std::to_string(i), "old"), "new");
+    const std::vector<std::string> dropped = {run(many), run(many), run(many)};
+    configure("max-runs = 1\n");
+    const std::string path = write("small", "old");
+    std::string small;
+    {
+        JournalOptions hasty = options("small");
+        hasty.PruningGrace = std::chrono::milliseconds(0);
+        RunJournal journal(std::move(hasty));
+        rewriteWithHooks(journal, path, "new");
+        small = journal.id();
+    } // three runs of 1,500 kept files each are seldom deleted by then
+    ASSERT_EQ(ListRuns(JournalPlace::fromEnvironment()).size(), 1u);
+    {
+        JournalOptions patient = options("last");
+        patient.PruningGrace = std::chrono::minutes(1); // waits until all is deleted
+        RunJournal journal(std::move(patient));
+        rewriteWithHooks(journal, path, "newer");
+    }
+    for (const std::string& id : dropped) {
+        EXPECT_FALSE(fs::exists(keep + id)) << id;
+        EXPECT_FALSE(fs::exists(JournalPlace::fromEnvironment().RunsDirectory + "/.pruning-" + id)) << id;
+    }
+    EXPECT_FALSE(fs::exists(keep + small)) << "dropped by the last run";
+}
+
 TEST_F(KeepFolderTest, RunKilledBeforeItsFirstRecordsLeavesNothingInTheKeepFolderOncePruned) {
     configure("max-runs = 1\n");
     const std::string path = write("f", "old");

@@ -199,7 +199,7 @@ constexpr std::string_view kPruningPrefix = ".pruning-";
 class RunPruner {
 public:
     RunPruner(int runsFd, std::string runsPath) : m_runsFd(::dup(runsFd)), m_runsPath(std::move(runsPath)) {}
-    ~RunPruner() { finish(std::chrono::steady_clock::time_point::max()); }
+    ~RunPruner() { finish(); }
     RunPruner(const RunPruner&) = delete;
     RunPruner& operator=(const RunPruner&) = delete;
 
@@ -242,15 +242,19 @@ public:
         }
     }
 
-    // Waits until every dropped run is removed, or until `deadline`, when the
-    // thread stops after the file it is removing and leaves the rest hidden.
-    // Idempotent.
-    void finish(std::chrono::steady_clock::time_point deadline) noexcept {
+    // Waits until every dropped run is removed or, with a deadline, until
+    // then: the thread stops after the file it is removing and leaves the
+    // rest hidden. Idempotent.
+    void finish(std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) noexcept {
         {
             std::unique_lock lock(m_mutex);
             m_finishing = true;
             m_wake.notify_one();
-            m_idle.wait_until(lock, deadline, [this] { return m_queue.empty() && !m_working; });
+            const auto done = [this] { return m_stop || (m_queue.empty() && !m_working); };
+            if (deadline)
+                m_idle.wait_until(lock, *deadline, done);
+            else
+                m_idle.wait(lock, done);
             m_stop = true;
         }
         m_wake.notify_one();
@@ -815,7 +819,7 @@ void RunJournal::finish() noexcept {
     closeRun();
     if (m_pruner) {
         const auto now = std::chrono::steady_clock::now();
-        m_pruner->finish(now + std::max<std::chrono::steady_clock::duration>(now - m_created, kPruningGrace));
+        m_pruner->finish(now + std::max<std::chrono::steady_clock::duration>(now - m_created, m_options.PruningGrace));
     }
 }
 

@@ -96,6 +96,9 @@ struct JournalOptions {
     // inode in a keep folder at the top of that file system (see above);
     // false: it is copied into the run's directory.
     bool KeepFoldersOnOtherFileSystems = true;
+    // How long, at least, the run waits at its end for the runs it dropped
+    // to be deleted (see RunJournal::finish).
+    std::chrono::milliseconds PruningGrace{250};
 };
 
 // The name of the user's keep folder at the top of a file system:
@@ -162,12 +165,11 @@ public:
 
     // Marks the run finished and lets it be pruned; removes its directory
     // when it recorded no file. Then waits for the runs dropped to make room
-    // to be removed, but no longer than the run itself took (and at least
-    // kPruningGrace): what is left stays out of sight for the next run to
-    // remove, so that a small run does not wait seconds for the files of a
-    // large one. Idempotent; the destructor calls it.
+    // to be deleted, but no longer than the run itself took (and at least
+    // JournalOptions::PruningGrace): what is left stays out of sight for the
+    // next run to delete, so that a small run does not wait seconds for the
+    // files of a large one. Idempotent; the destructor calls it.
     void finish() noexcept;
-    static constexpr std::chrono::milliseconds kPruningGrace{250};
 
 private:
     struct OlderRun {
