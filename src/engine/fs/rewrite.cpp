@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/uio.h>
@@ -902,6 +903,14 @@ bool StagedRewrite::finishTogether(std::span<StagedRewrite* const> rewrites, std
         states[i].reset();
     }
     return requested;
+}
+
+int StagedRewritesAllowed(int wanted) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return wanted;
+    const auto allowed = std::max<rlim_t>(limit.rlim_cur / 16, 4);
+    return allowed < static_cast<rlim_t>(wanted) ? static_cast<int>(allowed) : wanted;
 }
 
 RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, const RewriteRequest& request) {

@@ -28,6 +28,12 @@ enum class RewriteOutcome {
 inline constexpr int kMaxStagedRewrites = 32;
 // How many files, at most, a run's workers stage ahead of its turn.
 inline constexpr int kMaxRewritesAhead = 32;
+// How many rewrites the process may hold staged at once, up to `wanted`
+// (at least 4): each holds up to three descriptors (old file, new file,
+// directory), and all of them about a fifth of the descriptors the process
+// may have (a soft limit of 1024 is usual; some set 256), leaving the rest
+// to the walk, the journal and the reads.
+int StagedRewritesAllowed(int wanted);
 
 // New content that is a stretch of another open file (the bytes a journal
 // kept), copied by the system, sharing blocks where the file system can.

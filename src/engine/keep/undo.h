@@ -92,8 +92,10 @@ struct UndoSummary {
 // own and private: detail::OpenRunKeepFolder) fails each file kept there,
 // touching none: "Cannot restore "<path>". The journal kept its old content
 // in "<keep folder>", which cannot be used: it no longer exists (is its disk
-// mounted?)". The files go back as a run rewrites them: kMaxStagedRewrites
-// at a time, each batch shared among UndoRequest::Threads threads, each of
+// mounted?)". The files go back as a run rewrites them: twice
+// kMaxStagedRewrites at a time (fewer where the process may hold few
+// descriptors: StagedRewritesAllowed), each batch shared among
+// UndoRequest::Threads threads, each of
 // which stages its stretch, puts it in place together, sharing the flushes
 // (StagedRewrite::finishTogether), and writes its "restored" records (and
 // flushes them, where the files outlast a crash); each file is reported to

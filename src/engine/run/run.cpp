@@ -51,7 +51,7 @@ struct HeldOpen {
             return {};
         const auto descriptors = static_cast<std::size_t>(limit.rlim_cur);
         HeldOpen held;
-        held.stagedRewrites = static_cast<int>(std::clamp<std::size_t>(descriptors / 16, 4, kMaxStagedRewrites));
+        held.stagedRewrites = StagedRewritesAllowed(kMaxStagedRewrites);
         held.rewritesAhead = std::clamp<std::size_t>(descriptors / 32, 2, kMaxRewritesAhead);
         held.directoriesAhead = std::clamp<std::size_t>(descriptors / 4, 8, held.directoriesAhead);
         return held;
