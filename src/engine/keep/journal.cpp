@@ -113,9 +113,8 @@ std::optional<std::string> pathOfFolder(int folderFd, const struct stat& folder)
     return path;
 }
 
-// Empties a folder of the journal's and removes it from `parentFd`.
-// Removes a folder and the files it holds; where `stop` turns true first,
-// leaves it with what is left and returns false.
+// Empties a folder of the journal's and removes it from `parentFd`; where
+// `stop` turns true first, leaves it with what is left and returns false.
 bool removeFolder(int parentFd, int folderFd, const std::string& name, const std::atomic<bool>* stop = nullptr) {
     for (const std::string& entryName : NamesIn(folderFd)) {
         if (stop != nullptr && stop->load(std::memory_order_relaxed))

@@ -96,8 +96,8 @@ struct JournalOptions {
     // inode in a keep folder at the top of that file system (see above);
     // false: it is copied into the run's directory.
     bool KeepFoldersOnOtherFileSystems = true;
-    // How long, at least, the run waits at its end for the runs it dropped
-    // to be deleted (see RunJournal::finish).
+    // The least time the run allows, at its end, for the runs it dropped to
+    // be deleted (see RunJournal::finish).
     std::chrono::milliseconds PruningGrace{250};
 };
 

@@ -443,7 +443,7 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
     std::vector<ReachedFolder> reachedBy(stagers);
     // As many files as a run holds staged in its batch and the next: the
     // flushes of a batch are shared by its files, and undo on a disk waits
-    // on them (a batch of 32 between two threads took 1.17 times as long).
+    // on them (a batch of 32 between two threads took 1.18 times as long).
     const auto batchSize = static_cast<std::size_t>(StagedRewritesAllowed(2 * kMaxStagedRewrites));
     // Puts the staged files of dealt[from, to) in place together.
     const auto putInPlace = [&](std::size_t from, std::size_t to) {
