@@ -271,11 +271,16 @@ private:
             } catch (const std::system_error&) {
                 const auto dropped = std::move(m_queue.back()); // locked until removed
                 m_queue.pop_back();
-                detail::RemoveKeepFolders(dropped.second.Record);
-                removeRun(m_runsFd.get(), folder); // no thread to be had: here and now
+                remove(folder, dropped.second); // no thread to be had: here and now
             }
         }
         m_wake.notify_one();
+    }
+
+    // Its kept files wherever they are, then its folder in the runs directory.
+    void remove(const std::string& folder, const detail::LockedRun& run) {
+        if (detail::RemoveKeepFolders(run.Record, &m_stop))
+            removeRun(m_runsFd.get(), folder, &m_stop);
     }
 
     void work() {
@@ -292,8 +297,7 @@ private:
             m_queue.pop_front();
             m_working = true;
             lock.unlock();
-            if (detail::RemoveKeepFolders(run.Record, &m_stop))
-                removeRun(m_runsFd.get(), folder, &m_stop);
+            remove(folder, run);
             run.Manifest.reset(); // unlocks what is left of it
             run.Directory.reset();
             lock.lock();

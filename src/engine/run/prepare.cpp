@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
-#include <thread>
-
 #include <sys/stat.h>
 
 namespace quillet::engine {
@@ -119,12 +117,8 @@ bool searchFile(FileReader& reader, const FileOperation& op) {
     const std::string_view start(head.data(), got);
     const TextEncoding encoding = SniffEncoding(start);
     const std::string_view afterMark = start.substr(MarkSize(encoding));
-    if (!NeedsDecoding(encoding)) {
-        // Asked once: the system reads a file to answer.
-        static const auto cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        const SearchSplit split{kSplitSearchFrom, static_cast<std::size_t>(std::clamp(op.SearchThreads, 1, cores))};
-        return FileMatches(reader, op.SearchPattern, op.CaseSensitive, afterMark, split);
-    }
+    if (!NeedsDecoding(encoding))
+        return FileMatches(reader, op.SearchPattern, op.CaseSensitive, afterMark, SplitForThreads(op.SearchThreads));
     FileBytes bytes;
     reader.readAll(bytes);
     std::string encoded(afterMark);

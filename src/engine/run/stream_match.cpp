@@ -139,10 +139,16 @@ bool splitMatches(const FileReader& reader, const core::CompiledPattern& compile
     return matched;
 }
 
+// Asked once: the system reads a file to answer.
+std::size_t processors() {
+    static const std::size_t count = std::max(1u, std::thread::hardware_concurrency());
+    return count;
+}
+
 std::size_t stretchesFor(const SearchSplit& split, const FileReader& reader, const core::CompiledPattern& compiled) {
     if (compiled.Pieces.size() != 1 || reader.sizeHint() < split.From)
         return 1;
-    const std::size_t wanted = split.Stretches != 0 ? split.Stretches : std::thread::hardware_concurrency();
+    const std::size_t wanted = split.Stretches != 0 ? split.Stretches : processors();
     return std::clamp<std::size_t>(wanted, 1, kMostStretches);
 }
 
@@ -156,6 +162,10 @@ std::vector<char>& SearchBuffer() {
 bool FileMatches(const std::string& fileName, std::string_view pattern, bool caseSensitive) {
     FileReader reader(fileName);
     return FileMatches(reader, pattern, caseSensitive);
+}
+
+SearchSplit SplitForThreads(int threads) {
+    return {kSplitSearchFrom, std::min(static_cast<std::size_t>(std::max(threads, 1)), processors())};
 }
 
 bool FileMatches(FileReader& reader, std::string_view pattern, bool caseSensitive, std::string_view alreadyRead,

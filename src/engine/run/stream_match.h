@@ -28,6 +28,9 @@ struct SearchSplit {
     std::uint64_t From = kSplitSearchFrom; // files of at least this size
     std::size_t Stretches = 0;             // 0: one per core; at most 4 either way; 1: no split
 };
+// The split of a run that reads `threads` files at once: no more stretches
+// than that, nor than the processors.
+SearchSplit SplitForThreads(int threads);
 
 // The same on a file already open, read from where the reader stands, after
 // `alreadyRead`: bytes taken from the reader before (looking for a mark),
