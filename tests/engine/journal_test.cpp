@@ -132,6 +132,33 @@ TEST(NewRunIdTest, UtcSecondThenFourHexDigitsThatDiffer) {
     }
 }
 
+// An id drawn twice (within one second, by chance or by a coarse clock)
+// while the run that first had it was being pruned out of sight: the new
+// run took it, and the pruning deleted the new run's kept files.
+TEST(MakeRunFolderTest, NeverTakesTheIdOfARunBeingPruned) {
+    const std::string id = "20261209-191902-b916";
+    const struct {
+        const char* name;
+        const char* present; // in the runs folder before
+        bool made;
+    } cases[] = {{"free", nullptr, true},
+                 {"a run has it", "20261209-191902-b916", false},
+                 {"a run being pruned has it", ".pruning-20261209-191902-b916", false},
+                 {"another id is being pruned", ".pruning-20261209-191902-b917", true}};
+    for (const auto& c : cases) {
+        TempDir runs;
+        if (c.present != nullptr) {
+            ASSERT_EQ(::mkdir(runs.file(c.present).c_str(), 0700), 0) << c.name;
+        }
+        const UniqueFd fd(::open(runs.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const bool made = detail::MakeRunFolder(fd.get(), id);
+        const int error = errno;
+        EXPECT_EQ(made, c.made) << c.name;
+        EXPECT_TRUE(made || error == EEXIST) << c.name << ": " << error;
+        EXPECT_EQ(fs::is_directory(runs.file(id)), c.made || c.present == id) << c.name;
+    }
+}
+
 TEST_F(JournalTest, UndoRestoresEveryFileByteForByteWithItsMode) {
     struct Case {
         const char* name;

@@ -2,6 +2,7 @@
 
 #include "engine/fs/posix_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -74,9 +75,12 @@ bool ReadAll(int fd, std::string& text) {
 std::string RandomHex(std::size_t digits) {
     std::vector<unsigned char> random((digits + 1) / 2);
     if (::getrandom(random.data(), random.size(), GRND_NONBLOCK) != static_cast<ssize_t>(random.size())) {
-        // Names only need to differ from their neighbours, not to be secret.
+        // Names only need to differ from their neighbours, not to be secret;
+        // the count tells apart calls within one tick of a coarse clock.
+        static std::atomic<std::uint64_t> calls{0};
         auto seed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                    (static_cast<std::uint64_t>(::getpid()) << 32);
+                    (static_cast<std::uint64_t>(::getpid()) << 32) ^
+                    (calls.fetch_add(1, std::memory_order_relaxed) * 0x9E3779B97F4A7C15ULL);
         for (unsigned char& byte : random) {
             seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
             byte = static_cast<unsigned char>(seed >> 56);

@@ -526,7 +526,7 @@ void RunJournal::start() {
     const std::int64_t started = detail::NowNs();
     for (int attempt = 0;; ++attempt) {
         m_id = NewRunId(started);
-        if (::mkdirat(m_runsDirectory.get(), m_id.c_str(), 0700) == 0)
+        if (detail::MakeRunFolder(m_runsDirectory.get(), m_id))
             break;
         if (errno != EEXIST || attempt == 100)
             fail(errno);
@@ -979,6 +979,20 @@ bool readManifest(int fd, RunDetail detail, std::string& text) {
 }
 
 } // namespace
+
+bool MakeRunFolder(int runsFd, const std::string& id) {
+    if (::mkdirat(runsFd, id.c_str(), 0700) != 0)
+        return false;
+    // Made first, looked for after: a run renamed out of sight between the
+    // two is seen too.
+    struct stat hidden {};
+    if (::fstatat(runsFd, (std::string(kPruningPrefix) + id).c_str(), &hidden, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno == ENOENT)
+        return true;
+    ::unlinkat(runsFd, id.c_str(), AT_REMOVEDIR);
+    errno = EEXIST;
+    return false;
+}
 
 LockResult LockRun(int runsFd, const std::string& runsPath, const std::string& name, LockedRun& run, RunDetail detail) {
     // An id names a directory right inside the journal, never one elsewhere.

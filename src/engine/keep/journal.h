@@ -316,6 +316,11 @@ std::string UnsafeText(const std::string& path, const std::string& reason);
 // refuses it, or it is a symbolic link.
 UniqueFd OpenOwn(int dirFd, const std::string& name, int flags, bool folder, const std::string& path);
 
+// Makes the folder of a new run `id` in runsFd; false with errno (EEXIST:
+// the id is taken, by a run or by one being pruned under another name, whose
+// folders in keep folders still bear the id).
+bool MakeRunFolder(int runsFd, const std::string& id);
+
 // Opens and locks run `name` in runsFd (at runsPath, for messages) without
 // waiting; reads its record. Raises the error of OpenOwn for a run folder or
 // manifest that is not safe to use.
