@@ -954,23 +954,37 @@ TEST_F(KeepFolderTest, DroppedRunIsOutOfSightAtOnceAndAPruningCutShortIsTakenUpB
 
     // What a pruning cut short (or killed) leaves: the run renamed out of
     // sight with some of its files. Another process may be removing it.
+    // Its manifest goes last: a removal cut short after it leaves an empty
+    // folder, which nothing else would ever remove.
+    enum class Left { Run, RunHeldByAnother, EmptyFolder };
     const struct {
         const char* name;
-        bool heldByAnother;
-    } cases[] = {{"left behind", false}, {"being removed by another process", true}};
+        Left left;
+    } cases[] = {{"left behind", Left::Run},
+                 {"being removed by another process", Left::RunHeldByAnother},
+                 {"cut short after its manifest", Left::EmptyFolder}};
     configure("max-runs = 5\n");
     for (const auto& c : cases) {
+        const bool heldByAnother = c.left == Left::RunHeldByAnother;
         const std::string id = run({{path, c.name}});
         const std::string hidden = runs + ".pruning-" + id;
         ASSERT_EQ(::rename((runs + id).c_str(), hidden.c_str()), 0) << c.name;
+        if (c.left == Left::EmptyFolder) {
+            fs::remove_all(keep + id);
+            for (const auto& entry : fs::directory_iterator(hidden))
+                fs::remove(entry.path());
+            run({{path, "next"}});
+            EXPECT_FALSE(fs::exists(hidden)) << c.name;
+            continue;
+        }
         const UniqueFd manifest(::open((hidden + "/manifest").c_str(), O_RDONLY | O_CLOEXEC));
         ASSERT_TRUE(manifest.valid()) << c.name;
-        if (c.heldByAnother) {
+        if (heldByAnother) {
             ASSERT_EQ(::flock(manifest.get(), LOCK_EX), 0) << c.name;
         }
         const std::string next = run({{path, std::string(c.name) + " after"}});
-        EXPECT_EQ(fs::exists(hidden), c.heldByAnother) << c.name;
-        EXPECT_EQ(fs::exists(keep + id), c.heldByAnother) << c.name;
+        EXPECT_EQ(fs::exists(hidden), heldByAnother) << c.name;
+        EXPECT_EQ(fs::exists(keep + id), heldByAnother) << c.name;
         EXPECT_TRUE(fs::exists(keep + next + "/1")) << c.name;
         for (const RunSummary& listed : ListRuns(JournalPlace::fromEnvironment()))
             EXPECT_NE(listed.Id, id) << c.name;

@@ -232,9 +232,15 @@ public:
                 continue;
             detail::LockedRun run;
             try {
-                if (detail::LockHiddenRun(m_runsFd.get(), m_runsPath, name, name.substr(kPruningPrefix.size()), run,
-                                          detail::RunDetail::Summary) == detail::LockResult::Locked)
+                const detail::LockResult locked =
+                    detail::LockHiddenRun(m_runsFd.get(), m_runsPath, name, name.substr(kPruningPrefix.size()), run,
+                                          detail::RunDetail::Summary);
+                if (locked == detail::LockResult::Locked)
                     hand(name, std::move(run));
+                else if (locked == detail::LockResult::Missing)
+                    // Its manifest goes last: cut short after that, the
+                    // folder is empty (and the removal fails if it is not).
+                    ::unlinkat(m_runsFd.get(), name.c_str(), AT_REMOVEDIR);
             } catch (const Error&) {
                 // not the journal's to remove
             }
