@@ -170,7 +170,7 @@ TEST_F(DirListingTest, TrailingSlashMakesNoDifference) {
 
 TEST(DirListingOrderTest, DotEntriesFirstThenByteOrder) {
     TempDir tmp;
-    for (const char* name : {"b", "B", "!bang", "a", "\xC3\xA9t\xC3\xA9", "-dash", "a.b", "a-b", "~"})
+    for (const char* name : {"b", "B", "!bang", "a", "\xC3\xA9t\xC3\xA9", "-dash", "a.b", "a-b", "~", ".-x", ".a"})
         tmp.write(name, "");
     std::vector<TSearchRec> entries;
     std::string error;
@@ -178,10 +178,10 @@ TEST(DirListingOrderTest, DotEntriesFirstThenByteOrder) {
     std::vector<std::string> got;
     for (const TSearchRec& e : entries)
         got.push_back(e.Name);
-    // "!" and "-" sort before "." in bytes, yet the dot entries lead; bytes
-    // above 127 sort last.
+    // "!" and "-" sort before "." in bytes, and ".-x" between "." and "..",
+    // yet the dot entries lead; bytes above 127 sort last.
     const std::vector<std::string> expected = {
-        ".", "..", "!bang", "-dash", "B", "a", "a-b", "a.b", "b", "~", "\xC3\xA9t\xC3\xA9"};
+        ".", "..", "!bang", "-dash", ".-x", ".a", "B", "a", "a-b", "a.b", "b", "~", "\xC3\xA9t\xC3\xA9"};
     EXPECT_EQ(got, expected);
 }
 
