@@ -38,38 +38,49 @@ public:
     }
 
     void groupBegin(std::size_t blockStart, std::int64_t firstLine) override {
-        m_blockStart = blockStart;
         m_firstLine = firstLine;
-        m_group.clear();
+        m_made.clear();
+        m_spans.clear();
+        m_at = blockStart;
+        m_anchor = kNoAnchor;
     }
 
+    // A writing operation's group is built up as its matches come, as the
+    // operation leaves it, its new text marked: of a line that grows past
+    // what shows of it (one line of a million matches), only the marks that
+    // can show are kept.
     void groupMatch(const engine::MatchLocation& match) override {
-        if (m_printer.m_style.Replacement)
-            m_group.push_back(match);
+        if (!m_printer.m_style.Replacement)
+            return;
+        keep(m_text.substr(m_at, match.Start - m_at));
+        const engine::TextSpan span{m_made.size(), m_made.size() + match.Replacement.size()};
+        m_made += match.Replacement;
+        m_at = match.End;
+        // Marked in each line it touches: where it goes on past a line
+        // break, it is the first mark of the line it ends in. An empty mark
+        // shows nothing, but where it comes first, where its line is cut.
+        const bool breaks = match.Replacement.find('\n') != std::string::npos;
+        const bool first = m_anchor == kNoAnchor;
+        const bool shows = !first && span.End > span.Start && span.Start - m_anchor < engine::kShownPastAnchor;
+        if (first || shows || breaks)
+            m_spans.push_back(span);
+        if (first)
+            m_anchor = span.Start;
+        if (breaks)
+            m_anchor = m_made.rfind('\n') + 1;
     }
 
     void groupEnd(std::size_t blockEnd) override {
         if (!m_printer.m_style.Replacement)
             return;
-        // The block as the operation leaves it, its new text marked.
-        std::string made;
-        std::vector<engine::TextSpan> spans;
-        std::size_t at = m_blockStart;
-        for (const engine::MatchLocation& match : m_group) {
-            made.append(m_text.substr(at, match.Start - at));
-            spans.push_back({made.size(), made.size() + match.Replacement.size()});
-            made += match.Replacement;
-            at = match.End;
-        }
-        m_group.clear();
-        made.append(m_text.substr(at, std::max(at, blockEnd) - at));
-        const std::string_view view = made;
+        keep(m_text.substr(m_at, std::max(m_at, blockEnd) - m_at));
+        const std::string_view view = m_made;
         std::vector<engine::TextSpan> marked;
         std::size_t start = 0;
         for (std::int64_t n = m_firstLine;; ++n) {
             const std::size_t end = core::LineEndAt(view, start);
             marked.clear();
-            for (const engine::TextSpan& span : spans)
+            for (const engine::TextSpan& span : m_spans)
                 if (span.Start <= end && span.End >= start)
                     marked.push_back({std::max(span.Start, start), std::min(span.End, end)});
             m_printer.line(view, start, end, n, '>', marked, 0);
@@ -77,15 +88,31 @@ public:
                 break;
             start = end + 1;
         }
+        m_made.clear();
+        m_spans.clear();
     }
 
 private:
     MatchPrinter& m_printer;
     std::string_view m_text;
     engine::MatchLines m_shower;
-    std::size_t m_blockStart = 0;
+    // Old text between matches, kept as it is; a line break in it begins a
+    // line without a mark yet.
+    void keep(std::string_view old) {
+        m_made.append(old);
+        if (old.find('\n') != std::string_view::npos)
+            m_anchor = kNoAnchor;
+    }
+
+    static constexpr std::size_t kNoAnchor = static_cast<std::size_t>(-1);
     std::int64_t m_firstLine = 0;
-    std::vector<engine::MatchLocation> m_group; // a writing operation's, of the group being printed
+    // A writing operation's group being printed: its text as the operation
+    // leaves it so far, the marks of its new text, where the old text goes
+    // on after the last match, and the first mark of the line being built.
+    std::string m_made;
+    std::vector<engine::TextSpan> m_spans;
+    std::size_t m_at = 0;
+    std::size_t m_anchor = kNoAnchor;
 };
 
 MatchPrinter::MatchPrinter(MatchStyle style, std::function<void(std::string_view)> write)

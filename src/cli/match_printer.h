@@ -51,8 +51,9 @@ public:
 
     // The matches of one file, given as they are found: its lines go out as
     // soon as they are known, and only the matches of the group of lines
-    // being printed are kept (all of them for a writing operation, which
-    // prints the group as it becomes). `name` is printed as given; `text`
+    // being printed are kept (for a writing operation, which prints the
+    // group as it becomes, the group's new text and those of its marks that
+    // can show, whatever the number of matches). `name` is printed as given; `text`
     // is borrowed until end(). Precondition: matches in order, not
     // overlapping, within `text`.
     void begin(std::string_view name, std::string_view text);

@@ -1,6 +1,8 @@
 // quillet-cli's --matches, -A, -B, -C and --column end to end, against grep
 // where the two must agree.
+#include "cli/match_printer.h"
 #include "cli_fixture.h"
+#include "testutil/peak_memory.h"
 
 using namespace clitest;
 
@@ -85,14 +87,19 @@ TEST_F(CliTest, MatchesCutLongLinesAroundTheMatch) {
     std::string euros;
     for (int i = 0; i < 400; ++i)
         euros += "\xE2\x82\xAC";
-    dir.write("long.txt", "short needle\n" + before + "needle" + after + "\n" + euros + "needle\n");
+    // Stray continuation bytes are no character to keep whole: the cut
+    // still comes about 300 bytes on (the whole line came out).
+    const std::string stray(1000, '\x80');
+    dir.write("long.txt", "short needle\n" + before + "needle" + after + "\n" + euros + "needle\n" + stray + "needle" +
+                              stray + "\n");
     const ProcessResult r = cli({"search", "needle", "--matches", "long.txt"});
     const std::string expected = "long.txt:1:short needle\n"
                                  "long.txt:2:[...]" +
                                  std::string(100, 'a') + "needle" + std::string(194, 'z') +
                                  "[...]\n"
                                  "long.txt:3:[...]" +
-                                 euros.substr(0, 102) + "needle\n";
+                                 euros.substr(0, 102) + "needle\n" + "long.txt:4:[...]" + std::string(103, '\x80') +
+                                 "needle" + std::string(197, '\x80') + "[...]\n";
     EXPECT_EQ(r.Out, expected);
 }
 
@@ -159,4 +166,42 @@ TEST_F(CliTest, MatchesOfAFileWithManyPrintAsFoundInRunOrder) {
             << threads;
     }
     EXPECT_NE(dryAlone.Out.find("many.txt>20000>a pin here\n"), std::string::npos);
+}
+
+// A dry run over one line of millions of matches held every match, every
+// mark of the new line and a copy of those: 11 GB for a line of 100 MB.
+TEST(MatchPrinterTest, OneLineOfMillionsOfMatchesPrintsInFlatMemory) {
+    const std::size_t length = std::size_t{4} << 20;
+    const std::string text = std::string(length, 'a') + "\n";
+    const struct {
+        const char* name;
+        std::string replacement;
+        std::string printed; // after "f>1>"
+    } cases[] = {
+        {"same length", "b", std::string(300, 'b') + "[...]\n"},
+        {"removed", "", "\n"},
+        {"longer", "bc", "bcbcbc"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        quillet::cli::MatchPrinter printer({.Replacement = true}, [&out](std::string_view piece) { out += piece; });
+        const bool peakReset = quillet::testutil::resetPeakMemory();
+        const long before = quillet::testutil::peakMemoryKiB();
+        quillet::engine::MatchLocation match{.FirstLine = 1, .LastLine = 1, .Replacement = c.replacement};
+        printer.begin("f", text);
+        for (std::size_t i = 0; i < length; ++i) {
+            match.Start = i;
+            match.End = i + 1;
+            match.FirstColumn = match.LastColumn = static_cast<std::int64_t>(i) + 1;
+            printer.add(match);
+        }
+        printer.end();
+        if (peakReset) {
+            EXPECT_LT(quillet::testutil::peakMemoryKiB() - before, 48 * 1024) << c.name;
+        }
+        EXPECT_EQ(out.substr(0, 4 + 300 + 6), "f:1:" + std::string(300, 'a') + "[...]\n") << c.name;
+        EXPECT_EQ(out.substr(310, 4 + std::min<std::size_t>(c.printed.size(), 6)),
+                  "f>1>" + c.printed.substr(0, std::min<std::size_t>(c.printed.size(), 6)))
+            << c.name;
+    }
 }

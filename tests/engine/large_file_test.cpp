@@ -4,6 +4,7 @@
 #include "engine/fs/file_io.h"
 #include "engine/file_ops.h"
 #include "engine/run/stream_match.h"
+#include "testutil/peak_memory.h"
 #include "testutil/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 #include <unistd.h>
 
 using namespace quillet::core;
+using quillet::testutil::peakMemoryKiB;
+using quillet::testutil::resetPeakMemory;
 
 namespace {
 
@@ -25,27 +28,6 @@ bool writeSparse(const std::string& path, std::int64_t offset, const std::string
         return false;
     const bool written = ::pwrite(fd, tail.data(), tail.size(), offset) == static_cast<ssize_t>(tail.size());
     return ::close(fd) == 0 && written;
-}
-
-// Starts the process's peak of resident memory afresh (Linux); false where
-// the system cannot.
-bool resetPeakMemory() {
-    const int fd = ::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool reset = ::write(fd, "5", 1) == 1;
-    ::close(fd);
-    return reset;
-}
-
-// The peak of resident memory since the last reset, in KiB.
-long peakMemoryKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
 }
 
 } // namespace

@@ -25,9 +25,9 @@ TextSpan ShownPartOfLine(std::string_view text, std::size_t start, std::size_t e
     anchor = std::clamp(anchor, start, end);
     std::size_t from = anchor - std::min(kCutLead, anchor - start);
     std::size_t to = std::min(end, from + kShownLineWidth);
-    while (from > start && continues(text, from))
+    for (int widened = 0; widened < 3 && from > start && continues(text, from); ++widened)
         --from;
-    while (to < end && continues(text, to))
+    for (int widened = 0; widened < 3 && to < end && continues(text, to); ++widened)
         ++to;
     return {from, to};
 }

@@ -32,9 +32,14 @@ struct TextSpan {
 // The part of the line [start, end) of `text` to show: the whole line, or,
 // past kShownLineWidth bytes, that many bytes from a little before `anchor`
 // (a match's start in the line; `start` for a context line), widened so as
-// never to split a UTF-8 character. The caller writes "[...]" for each side
-// left out.
+// never to split a UTF-8 character (by at most its three continuation bytes
+// on each side: a run of stray ones is cut anywhere). The caller writes
+// "[...]" for each side left out.
 TextSpan ShownPartOfLine(std::string_view text, std::size_t start, std::size_t end, std::size_t anchor);
+
+// No byte of a line at or past its anchor + kShownPastAnchor shows: a mark
+// that begins there need not be kept.
+inline constexpr std::size_t kShownPastAnchor = kShownLineWidth + 3;
 
 struct ShownLine {
     bool IsMatch = false; // holds (a part of) a match; else a context line
