@@ -82,10 +82,11 @@ std::vector<ChangeRow> changeRows(std::string_view text, const std::vector<engin
     return rows;
 }
 
-FileReview reviewFileNow(const engine::FileOperation& param, const std::string& path) {
+FileReview reviewFileNow(const engine::FileOperation& param, const std::string& path, std::size_t listedUpTo) {
     engine::FileOperation dry = param;
     dry.DryRun = true;
     dry.ListMatches = !core::IsRecipe(param.Operation);
+    dry.ListMatchesUpTo = listedUpTo;
     dry.Match.Selection.reset();
     const engine::PreparedFile prepared = engine::PrepareFile(path, dry);
     FileReview review;
@@ -93,6 +94,7 @@ FileReview reviewFileNow(const engine::FileOperation& param, const std::string& 
     if (!prepared.Changed)
         return review;
     review.TextHash = engine::HashText(prepared.oldText());
+    review.Count = dry.ListMatches ? static_cast<std::size_t>(prepared.Matches) : 0;
     review.Changes = changeRows(prepared.oldText(), prepared.MatchList);
     return review;
 }

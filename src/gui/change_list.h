@@ -113,15 +113,18 @@ struct ChangeRow {
 inline constexpr std::size_t kShownChangeBytes = 80;
 
 // What `param` would change in the file at `path` now, change by change, in
-// the order that MatchOptions::Selection numbers them; Changes stays empty
-// for a clean-up recipe, which has no matches to choose from. TextHash is
-// that of the text read. Errors of reading pass through.
+// the order that MatchOptions::Selection numbers them: Count changes, the
+// first `listedUpTo` of them in Changes (a file of millions of changes is
+// not held row by row); both stay empty for a clean-up recipe, which has no
+// matches to choose from. TextHash is that of the text read. Errors of
+// reading pass through.
 struct FileReview {
     bool Changed = false;
     std::uint64_t TextHash = 0;
+    std::size_t Count = 0;
     std::vector<ChangeRow> Changes;
 };
-FileReview reviewFileNow(const engine::FileOperation& param, const std::string& path);
+FileReview reviewFileNow(const engine::FileOperation& param, const std::string& path, std::size_t listedUpTo);
 
 // The rows of `matches` in `text` (as FileOperation::ListMatches notes them).
 std::vector<ChangeRow> changeRows(std::string_view text, const std::vector<engine::MatchLocation>& matches);

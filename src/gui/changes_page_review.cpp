@@ -86,9 +86,9 @@ void ChangesPage::setTick(const QModelIndex& index, Qt::CheckState state) {
 
 bool ChangesPage::checkStillAsPreviewed(std::size_t file) {
     Row& row = m_rows.at(file);
-    const FileReview review = reviewFileNow(m_param, row.Change.Path);
+    const FileReview review = reviewFileNow(m_param, row.Change.Path, kMaxChangeItems);
     const bool same = review.Changed && review.TextHash == row.Change.TextHash &&
-                      (row.Ticks.empty() || review.Changes.size() == row.Ticks.size());
+                      (row.Ticks.empty() || review.Count == row.Ticks.size());
     if (same)
         return true;
     m_model->clearChanges(file);
@@ -101,8 +101,8 @@ bool ChangesPage::checkStillAsPreviewed(std::size_t file) {
         row.Note = kChangedSincePreview;
         row.Change.TextHash = review.TextHash;
         if (!row.Ticks.empty()) {
-            row.Change.Matches = static_cast<std::int64_t>(review.Changes.size());
-            row.Ticks.assign(review.Changes.size(), false);
+            row.Change.Matches = static_cast<std::int64_t>(review.Count);
+            row.Ticks.assign(review.Count, false);
         } else {
             row.Ticked = false;
         }
@@ -118,14 +118,12 @@ void ChangesPage::showChangesOf(std::size_t file) {
     Row& row = m_rows.at(file);
     if (!row.Checkable || row.Ticks.empty() || !row.Listed.empty() || row.Unlisted > 0)
         return;
-    FileReview review = reviewFileNow(m_param, row.Change.Path);
-    if (!review.Changed || review.TextHash != row.Change.TextHash || review.Changes.size() != row.Ticks.size()) {
+    FileReview review = reviewFileNow(m_param, row.Change.Path, kMaxChangeItems);
+    if (!review.Changed || review.TextHash != row.Change.TextHash || review.Count != row.Ticks.size()) {
         checkStillAsPreviewed(file); // marks it, and lists its changes anew
         return;
     }
-    const std::size_t shown = std::min(review.Changes.size(), kMaxChangeItems);
-    const std::size_t unlisted = review.Changes.size() - shown;
-    review.Changes.resize(shown);
+    const std::size_t unlisted = review.Count - review.Changes.size();
     m_model->setChanges(file, std::move(review.Changes), unlisted);
 }
 

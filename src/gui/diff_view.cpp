@@ -260,6 +260,30 @@ void DiffView::showMatches(const std::vector<MatchRow>& rows, const QString& not
     moveCursor(QTextCursor::Start);
 }
 
+namespace {
+
+constexpr const char* kCut = "[...]";
+
+// The part of a row's text to show: all of it, or, for a line longer than
+// kShownDiffLineWidth characters (a minified file's, of megabytes), that
+// many from a little before its first changed word, never splitting a
+// character: laying out the whole line would hold the window for seconds.
+std::pair<qsizetype, qsizetype> shownPartOfRow(const DiffRow& row) {
+    const qsizetype size = row.Text.size();
+    if (size <= kShownDiffLineWidth)
+        return {0, size};
+    const qsizetype anchor = row.Marks.empty() ? 0 : row.Marks.front().first;
+    qsizetype first = std::clamp<qsizetype>(anchor - kShownDiffLineWidth / 10, 0, size);
+    qsizetype last = std::min(size, first + kShownDiffLineWidth);
+    if (first > 0 && row.Text[first].isLowSurrogate())
+        --first;
+    if (last < size && row.Text[last].isLowSurrogate())
+        ++last;
+    return {first, last};
+}
+
+} // namespace
+
 void DiffView::showDiff(std::string_view diff, DiskSide onDisk) {
     const std::vector<DiffRow> rows = parseUnifiedDiff(diff);
     std::int64_t widest = 1;
@@ -308,13 +332,22 @@ void DiffView::showDiff(std::string_view diff, DiskSide onDisk) {
         firstBlock = false;
         cursor.insertText(lead, plain);
         const QTextCharFormat& marked = row.RowKind == DiffRow::Kind::Removed ? removedWords : addedWords;
-        qsizetype at = 0;
+        const auto [first, last] = shownPartOfRow(row);
+        if (first > 0)
+            cursor.insertText(QString::fromLatin1(kCut), plain);
+        qsizetype at = first;
         for (const auto& [from, to] : row.Marks) {
-            cursor.insertText(row.Text.mid(at, from - at), plain);
-            cursor.insertText(row.Text.mid(from, to - from), marked);
-            at = to;
+            const qsizetype markFrom = std::clamp(from, first, last);
+            const qsizetype markTo = std::clamp(to, first, last);
+            if (markFrom >= markTo)
+                continue;
+            cursor.insertText(row.Text.mid(at, markFrom - at), plain);
+            cursor.insertText(row.Text.mid(markFrom, markTo - markFrom), marked);
+            at = markTo;
         }
-        cursor.insertText(row.Text.mid(at), plain);
+        cursor.insertText(row.Text.mid(at, last - at), plain);
+        if (last < row.Text.size())
+            cursor.insertText(QString::fromLatin1(kCut), plain);
     }
     cursor.endEditBlock();
     moveCursor(QTextCursor::Start);

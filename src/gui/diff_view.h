@@ -9,6 +9,10 @@
 // its number, the matched text on yellow, context lines plain, "--" between
 // groups of lines that do not touch.
 //
+// A diff line longer than kShownDiffLineWidth characters shows that many,
+// from a little before its first changed word, with "[...]" for each side
+// left out.
+//
 // A double-click on a line that stands for a line of the file (a match, a
 // context line, a changed line, a hunk heading), or Return on the line the
 // keyboard's caret is on, asks to open the file there (openLineRequested);
@@ -29,6 +33,8 @@
 #include <vector>
 
 namespace quillet::gui {
+
+inline constexpr qsizetype kShownDiffLineWidth = 2000;
 
 struct DiffRow {
     enum class Kind { Hunk, Context, Removed, Added, Note };

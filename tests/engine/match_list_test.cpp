@@ -301,3 +301,29 @@ TEST(MatchList, MarksOfALongLineStopPastWhatShows) {
     EXPECT_GT(sink.largest, kShownLineWidth / 3 - 2);
     EXPECT_LE(sink.largest, kShownLineWidth / 3 + 2);
 }
+
+// A view that shows a file's first matches asks for no more: the rest are
+// made and counted, not noted.
+TEST(MatchListTest, MatchesNotedUpToTheLimitAndAllCounted) {
+    TempDir dir;
+    const std::string path = dir.write("a.txt", "foo foo\nfoo\nfoo foo");
+    const struct {
+        std::size_t upTo;
+        std::size_t noted;
+    } cases[] = {{0, 0}, {2, 2}, {5, 5}, {6, 5}};
+    for (const auto& c : cases) {
+        FileOperation op;
+        op.SearchPattern = "foo";
+        op.NewText = "bar";
+        op.DryRun = true;
+        op.ListMatches = true;
+        op.ListMatchesUpTo = c.upTo;
+        const PreparedFile prepared = PrepareFile(path, op);
+        EXPECT_EQ(prepared.Matches, 5) << c.upTo;
+        EXPECT_EQ(prepared.MatchList.size(), c.noted) << c.upTo;
+        EXPECT_EQ(prepared.Result.joined(), "bar bar\nbar\nbar bar") << c.upTo;
+        if (c.noted >= 2) {
+            EXPECT_EQ(prepared.MatchList[1].Start, 4u) << c.upTo;
+        }
+    }
+}

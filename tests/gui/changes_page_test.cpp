@@ -537,6 +537,33 @@ private slots:
                  qPrintable(shown));
     }
 
+    // A line of thousands of changes (a minified page): the diff shows a cut
+    // of it around its first change (all of it took seconds to lay out),
+    // the file opens into its first changes, and Apply makes them all.
+    void aLineOfThousandsOfChangesShowsCutAndAppliesWhole() {
+        std::string line = "one";
+        for (int i = 0; i < 3000; ++i)
+            line += " foo";
+        writeFile(path("a.htm"), QByteArray::fromStdString(line + "\n"));
+        freshWindowIn(m_dir->path());
+        replace(QStringLiteral("foo"), QStringLiteral("bar"));
+        clickPage(QStringLiteral("Changes"));
+        clickAndWaitForPage("Preview_Btn");
+        QCOMPARE(rows(), (QStringList{"a.htm 3000", "b.htm 1"}));
+        clickRow(0);
+        const QTextDocument* shown = child<QPlainTextEdit>(m_window.get(), "Diff_View")->document();
+        for (QTextBlock block = shown->begin(); block.isValid(); block = block.next())
+            QVERIFY2(block.text().size() < quillet::gui::kShownDiffLineWidth + 32, qPrintable(block.text().left(80)));
+        QVERIFY(shown->toPlainText().contains(QStringLiteral("1   - one foo foo")));
+        QVERIFY(shown->toPlainText().contains(QStringLiteral("[...]")));
+        QTest::keyClick(list(), Qt::Key_Right);
+        const QStringList changes = changesOf(0);
+        QCOMPARE(changes.size(), 1001);
+        QCOMPARE(changes.back(), QStringLiteral("[ ] 2000 more changes, ticked with the file"));
+        clickAndWaitForPage("Apply_Btn");
+        QCOMPARE(readFile(path("a.htm")).count("bar"), 3000);
+    }
+
     void uncheckedFileIsLeftAloneAndTheOthersRewritten() {
         freshWindowIn(m_dir->path());
         replace(QStringLiteral("foo"), QStringLiteral("bar"));

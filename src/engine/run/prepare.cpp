@@ -133,9 +133,13 @@ bool searchFile(FileReader& reader, const FileOperation& op) {
 // text as the matches come in order; with a feed, they go to it in batches.
 class MatchLister {
 public:
-    MatchLister(std::string_view text, bool characters, std::vector<MatchLocation>& list, MatchFeed* feed)
-        : m_text(text), m_characters(characters), m_list(list), m_feed(feed), m_lines(text) {}
+    MatchLister(std::string_view text, bool characters, std::vector<MatchLocation>& list, MatchFeed* feed,
+                std::size_t upTo)
+        : m_text(text), m_characters(characters), m_list(list), m_feed(feed), m_upTo(upTo), m_lines(text) {}
     void operator()(const core::TextMatch& match) {
+        if (m_noted == m_upTo)
+            return;
+        ++m_noted;
         if (m_feed != nullptr && m_list.size() >= kMatchFeedBatch)
             flush();
         MatchLocation& location = m_list.emplace_back();
@@ -184,6 +188,8 @@ private:
     bool m_characters;
     std::vector<MatchLocation>& m_list;
     MatchFeed* m_feed;
+    std::size_t m_upTo;
+    std::size_t m_noted = 0;
     bool m_begun = false;
     core::LineCounter m_lines;
     std::int64_t m_columnLine = 0;
@@ -291,7 +297,7 @@ PreparedFile PrepareFileAt(const FileLocation& location, const FileOperation& op
     core::TextSink& sink = onlyCompared    ? static_cast<core::TextSink&>(check)
                            : op.RecordKept ? static_cast<core::TextSink&>(recorder)
                                            : result;
-    MatchLister lister(text, NeedsDecoding(encoding), prepared.MatchList, feed);
+    MatchLister lister(text, NeedsDecoding(encoding), prepared.MatchList, feed, op.ListMatchesUpTo);
     const core::MatchObserver observer = std::ref(lister);
     prepared.Matched = core::ProcessText(sink, text, op.Operation, op.SearchPattern, op.CaseSensitive, op.NewText,
                                          op.ResultIsPattern, op.TagOpen, op.TagClose, op.MaxCount, &prepared.Matches,

@@ -32,6 +32,7 @@
 #include "engine/run/text_encoding.h"
 
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -55,6 +56,10 @@ struct FileOperation {
     // Note each match where it stands (PreparedFile::MatchList); Only Search
     // then reads a matching file whole and finds every match in it.
     bool ListMatches = false;
+    // With ListMatches, the matches noted at most: those after are handled
+    // and counted (PreparedFile::Matches), not noted, so that a view that
+    // shows a file's first few holds no more of a line of millions.
+    std::size_t ListMatchesUpTo = std::numeric_limits<std::size_t>::max();
     // Note HashText of a changed file's text (PreparedFile::TextHash) where
     // it is read, so that a run's workers hash while the bytes are fresh.
     bool HashText = false;
