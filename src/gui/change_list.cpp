@@ -175,11 +175,11 @@ void ChangeCollector::record(const std::string& path, std::string_view oldText, 
 }
 
 void ChangeCollector::recordMatches(const std::string& path, std::string_view text,
-                                    const std::vector<engine::MatchLocation>& matches) {
+                                    const std::vector<engine::MatchLocation>& matches, std::int64_t count) {
     FileChange change;
     change.Path = path;
     change.IsSearch = true;
-    change.Matches = static_cast<std::int64_t>(matches.size());
+    change.Matches = count;
     change.MatchesBinary = core::LooksBinary(text);
     std::size_t shown = 0;
     {
@@ -189,7 +189,7 @@ void ChangeCollector::recordMatches(const std::string& path, std::string_view te
             shown = 0;
         m_keptMatches += shown;
     }
-    change.MatchesCut = !change.MatchesBinary && shown < matches.size();
+    change.MatchesCut = !change.MatchesBinary && static_cast<std::int64_t>(shown) < count;
     if (shown > 0) {
         const std::vector<engine::MatchLocation> kept(matches.begin(),
                                                       matches.begin() + static_cast<std::ptrdiff_t>(shown));

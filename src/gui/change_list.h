@@ -143,10 +143,15 @@ public:
     void record(const std::string& path, std::string_view oldText, std::string_view newText, std::int64_t matches,
                 std::uint64_t textHash);
 
-    // One matching file of Only Search, with the matches the run listed in
-    // its text (RunEvents::OnMatches): keeps their rows within the limits.
+    // One matching file of Only Search, with the first matches the run
+    // listed in its text and the count of all (RunEvents::OnMatches): keeps
+    // their rows within the limits.
     void recordMatches(const std::string& path, std::string_view text,
-                       const std::vector<engine::MatchLocation>& matches);
+                       const std::vector<engine::MatchLocation>& matches, std::int64_t count);
+    // The matches of a file that a run need list: no more than are kept
+    // (FileOperation::ListMatchesUpTo), so that a line of millions of them
+    // is not held match by match.
+    std::size_t listedMatches() const { return m_limits.MaxFileMatches; }
 
     // The changes recorded since the last take, in run order. The limits
     // hold for the collector's whole life (one run), however often it is

@@ -118,12 +118,14 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optiona
         // As after Execute: the matches of each file. A listing's entries
         // are bare names: the page opens and names them by path.
         request.Param.ListMatches = true;
+        request.Param.ListMatchesUpTo = m_collector->listedMatches();
         std::string base;
         if (request.Shape == engine::RunShape::DirectoryListing && !request.Directory.empty())
             base = request.Directory.back() == '/' ? request.Directory : request.Directory + '/';
         attachments.OnMatches = [collector = m_collector, base](const std::string& entry, std::string_view text,
-                                                                const std::vector<engine::MatchLocation>& matches) {
-            collector->recordMatches(base + entry, text, matches);
+                                                                const std::vector<engine::MatchLocation>& matches,
+                                                                std::int64_t count) {
+            collector->recordMatches(base + entry, text, matches, count);
         };
     } else {
         attachments.OnChanged = [collector = m_collector](const std::string& path, std::string_view oldText,

@@ -106,12 +106,14 @@ void MainWindow::PrepareAndRun() {
         // entries are bare names: the page opens and names them by path.
         request.Param.ListMatches = true;
         m_runChanges = std::make_shared<ChangeCollector>();
+        request.Param.ListMatchesUpTo = m_runChanges->listedMatches();
         std::string base;
         if (request.Shape == engine::RunShape::DirectoryListing && !request.Directory.empty())
             base = request.Directory.back() == '/' ? request.Directory : request.Directory + '/';
         attachments.OnMatches = [collector = m_runChanges, base](const std::string& entry, std::string_view text,
-                                                                 const std::vector<engine::MatchLocation>& matches) {
-            collector->recordMatches(base + entry, text, matches);
+                                                                 const std::vector<engine::MatchLocation>& matches,
+                                                                 std::int64_t count) {
+            collector->recordMatches(base + entry, text, matches, count);
         };
     } else {
         m_runChanges.reset();

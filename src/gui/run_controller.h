@@ -73,7 +73,7 @@ struct RunAttachments {
                        std::int64_t matches, std::uint64_t textHash)>
         OnChanged;
     std::function<void(const std::string& entry, std::string_view text,
-                       const std::vector<engine::MatchLocation>& matches)>
+                       const std::vector<engine::MatchLocation>& matches, std::int64_t count)>
         OnMatches;
     std::function<std::vector<bool>(const std::string& listedPath, std::string_view text,
                                     const std::vector<engine::MatchLocation>& matches)>

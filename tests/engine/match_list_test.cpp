@@ -32,7 +32,8 @@ Listed run(const std::vector<std::string>& paths, FileOperation op, int threads 
     request.Threads = threads;
     Listed listed;
     RunEvents events;
-    events.OnMatches = [&](const std::string& entry, std::string_view text, const std::vector<MatchLocation>& m) {
+    events.OnMatches = [&](const std::string& entry, std::string_view text, const std::vector<MatchLocation>& m,
+                           std::int64_t) {
         listed.order.push_back(entry);
         listed.matches[entry] = m;
         listed.texts[entry] = text;
@@ -256,7 +257,8 @@ TEST(MatchList, MatchesGivenAsFoundAreThoseListedInBatches) {
         std::vector<std::string> order;
         std::vector<std::vector<MatchLocation>> listed;
         RunEvents listing;
-        listing.OnMatches = [&](const std::string& entry, std::string_view, const std::vector<MatchLocation>& m) {
+        listing.OnMatches = [&](const std::string& entry, std::string_view, const std::vector<MatchLocation>& m,
+                                std::int64_t) {
             order.push_back(entry);
             listed.push_back(m);
         };

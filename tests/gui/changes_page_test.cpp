@@ -476,10 +476,14 @@ private slots:
         limits.MaxTotalMatches = 5;
         quillet::gui::ChangeCollector collector(limits);
         const std::string_view text = "foo\nfoo\nfoo\nfoo\n";
-        for (const char* name : {"a", "b", "c"})
-            collector.recordMatches(name, text, literalMatches(text, "foo"));
+        const std::vector<quillet::engine::MatchLocation> all = literalMatches(text, "foo");
+        collector.recordMatches("a", text, all, 4);
+        // As a run that lists no more than the collector keeps gives them.
+        QCOMPARE(collector.listedMatches(), std::size_t{3});
+        collector.recordMatches("b", text, {all.begin(), all.begin() + 3}, 4);
+        collector.recordMatches("c", text, all, 4);
         collector.recordMatches("bin", std::string_view("foo\0", 4),
-                                literalMatches(std::string_view("foo\0", 4), "foo"));
+                                literalMatches(std::string_view("foo\0", 4), "foo"), 1);
         QStringList kept;
         for (const quillet::gui::FileChange& change : collector.take()) {
             QVERIFY(change.IsSearch);

@@ -542,7 +542,7 @@ private:
         if (prepared == nullptr || prepared->MatchList.empty())
             return;
         if (m_events.OnMatches)
-            m_events.OnMatches(resultEntry(entry), prepared->oldText(), prepared->MatchList);
+            m_events.OnMatches(resultEntry(entry), prepared->oldText(), prepared->MatchList, prepared->Matches);
         if (m_events.Matches != nullptr) {
             m_events.Matches->begin(resultEntry(entry), prepared->oldText());
             m_events.Matches->matches(prepared->MatchList);

@@ -142,9 +142,11 @@ struct RunEvents {
     // With FileOperation::ListMatches: the matches of each matching file, in
     // run order, just before it is reported (after OnChanged): its
     // result-list entry (as OnResult gives it), the text the operation worked
-    // on (PreparedFile::oldText) and the matches in it, as many as the
-    // operation handled. The views live until the call returns.
-    std::function<void(const std::string& entry, std::string_view text, const std::vector<MatchLocation>& matches)>
+    // on (PreparedFile::oldText), the matches in it and their count, as many
+    // as the operation handled, of which `matches` holds the first
+    // FileOperation::ListMatchesUpTo. The views live until the call returns.
+    std::function<void(const std::string& entry, std::string_view text, const std::vector<MatchLocation>& matches,
+                       std::int64_t count)>
         OnMatches;
     // Where set, in place of OnMatches: the same matches in pieces (see
     // MatchListener). Borrowed.
