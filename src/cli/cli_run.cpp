@@ -283,9 +283,8 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     };
     if (questions) {
         events.ChooseMatches = [&](const std::string& path, std::string_view text,
-                                   const std::vector<engine::MatchLocation>& matches) {
-            return questions->ask(QuotePath(path), text, matches);
-        };
+                                   const std::vector<engine::MatchLocation>& matches,
+                                   std::int64_t) { return questions->ask(QuotePath(path), text, matches); };
         events.ChoicesAreAsked = true;
     }
     events.OnResult = [&](const std::string& entry) {

@@ -37,12 +37,11 @@ struct ChangesPage::ApplyChoices {
     // The previewed ticks of the file, when its text is still the one
     // previewed (then its matches are the ones ticked, by number); else
     // none, and the file is noted for a review.
-    std::vector<bool> choose(const std::string& path, std::string_view text,
-                             const std::vector<engine::MatchLocation>& matches) {
+    std::vector<bool> choose(const std::string& path, std::string_view text, std::size_t count) {
         const std::uint64_t hash = engine::HashText(text);
         const auto previewed = ByPath.find(path);
-        const bool same = previewed != ByPath.end() && previewed->second.TextHash == hash &&
-                          previewed->second.Ticks.size() == matches.size();
+        const bool same =
+            previewed != ByPath.end() && previewed->second.TextHash == hash && previewed->second.Ticks.size() == count;
         const std::lock_guard lock(Mutex);
         // A file is asked about again when it changed between two reads:
         // only its last answer holds.
@@ -51,11 +50,11 @@ struct ChangesPage::ApplyChoices {
             return previewed->second.Ticks;
         FileChange again;
         again.Path = path;
-        again.Matches = static_cast<std::int64_t>(matches.size());
+        again.Matches = static_cast<std::int64_t>(count);
         again.TextHash = hash;
         again.DiffKept = false;
         ReviewAgain.push_back(std::move(again));
-        return std::vector<bool>(matches.size(), false);
+        return std::vector<bool>(count, false);
     }
 };
 
@@ -137,11 +136,14 @@ void ChangesPage::startRun(engine::RunRequest request, Shown shows, std::optiona
         // are still made, to count its changed places.
         attachments.ChangedNeedsNewText = !limits.DiffsOnDemand || core::IsRecipe(request.Param.Operation);
     }
-    if (m_choices && !core::IsRecipe(request.Param.Operation))
+    if (m_choices && !core::IsRecipe(request.Param.Operation)) {
         attachments.ChooseMatches = [choices = m_choices](const std::string& path, std::string_view text,
-                                                          const std::vector<engine::MatchLocation>& matches) {
-            return choices->choose(path, text, matches);
+                                                          const std::vector<engine::MatchLocation>&,
+                                                          std::int64_t count) {
+            return choices->choose(path, text, static_cast<std::size_t>(count));
         };
+        attachments.ChoiceListsUpTo = 0; // the ticks go by number
+    }
     m_param = request.Param;
     m_running = shows;
     m_shown = shows;

@@ -112,6 +112,7 @@ void RunController::work(engine::RunRequest request, RunAttachments attachments,
     events.ChangedNeedsTextHash = true;
     events.OnMatches = std::move(attachments.OnMatches);
     events.ChooseMatches = std::move(attachments.ChooseMatches);
+    events.ChoiceListsUpTo = attachments.ChoiceListsUpTo;
     events.ChangedNeedsNewText = attachments.ChangedNeedsNewText;
     const bool eachFile = attachments.Delivered == RunAttachments::Reports::EachFile;
     if (eachFile)

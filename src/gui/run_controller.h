@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -76,8 +77,9 @@ struct RunAttachments {
                        const std::vector<engine::MatchLocation>& matches, std::int64_t count)>
         OnMatches;
     std::function<std::vector<bool>(const std::string& listedPath, std::string_view text,
-                                    const std::vector<engine::MatchLocation>& matches)>
+                                    const std::vector<engine::MatchLocation>& matches, std::int64_t count)>
         ChooseMatches;
+    std::size_t ChoiceListsUpTo = std::numeric_limits<std::size_t>::max(); // RunEvents::ChoiceListsUpTo
     bool ChangedNeedsNewText = true;
     Reports Delivered = Reports::EachFile;
 };

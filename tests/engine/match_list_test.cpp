@@ -175,7 +175,9 @@ TEST(MatchList, ChosenMatchesAreTheOnesWritten) {
     request.Threads = 3;
     std::vector<std::string> asked;
     RunEvents events;
-    events.ChooseMatches = [&](const std::string& path, std::string_view text, const std::vector<MatchLocation>& m) {
+    events.ChooseMatches = [&](const std::string& path, std::string_view text, const std::vector<MatchLocation>& m,
+                               std::int64_t count) {
+        EXPECT_EQ(static_cast<std::int64_t>(m.size()), count) << path;
         asked.push_back(path + ":" + std::string(text) + ":" + std::to_string(m.size()));
         if (path == paths[3] && asked.size() == 3)
             dir.write("c", "xxx"); // changed after the question: asked again
@@ -328,4 +330,26 @@ TEST(MatchListTest, MatchesNotedUpToTheLimitAndAllCounted) {
             EXPECT_EQ(prepared.MatchList[1].Start, 4u) << c.upTo;
         }
     }
+}
+
+// A choice that goes by number (the window's ticks) is given the count and
+// no match noted: a line of millions of them was held match by match.
+TEST(MatchListTest, AChoiceByNumberIsGivenTheCountAlone) {
+    TempDir dir;
+    const std::string path = dir.write("a", "foo foo\nfoo");
+    RunRequest request;
+    request.Entries = {path};
+    request.Param.SearchPattern = "foo";
+    request.Param.NewText = "bar";
+    RunEvents events;
+    events.ChoiceListsUpTo = 0;
+    std::vector<std::pair<std::size_t, std::int64_t>> asked;
+    events.ChooseMatches = [&](const std::string&, std::string_view, const std::vector<MatchLocation>& m,
+                               std::int64_t count) {
+        asked.emplace_back(m.size(), count);
+        return std::vector<bool>{true, false, true};
+    };
+    ExecuteRun(request, events);
+    EXPECT_EQ(asked, (std::vector<std::pair<std::size_t, std::int64_t>>{{0, 3}}));
+    EXPECT_EQ(readFile(path), "bar foo\nbar");
 }

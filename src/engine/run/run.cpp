@@ -196,6 +196,8 @@ private:
     PreparedFile prepareChosen(const FileLocation& location) {
         FileOperation listing = m_operation;
         listing.ListMatches = true;
+        if (!m_request.Param.ListMatches)
+            listing.ListMatchesUpTo = m_events.ChoiceListsUpTo;
         PreparedFile asked = PrepareFileAt(location, listing);
         for (int tries = 1;; ++tries) {
             if (!asked.Changed || asked.Matches <= 0) {
@@ -204,7 +206,8 @@ private:
                 return asked;
             }
             FileOperation chosen = m_operation;
-            chosen.Match.Selection = m_events.ChooseMatches(location.Path, asked.oldText(), asked.MatchList);
+            chosen.Match.Selection =
+                m_events.ChooseMatches(location.Path, asked.oldText(), asked.MatchList, asked.Matches);
             PreparedFile prepared = PrepareFileAt(location, chosen);
             if (prepared.Identity == asked.Identity && !prepared.Torn && !asked.Torn)
                 return prepared;

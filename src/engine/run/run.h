@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -155,16 +156,21 @@ struct RunEvents {
     // operation would change and whose matches it counts (Replace Text and
     // the inserts), on the run's own thread and in run order (the run then
     // reads one file at a time, whatever Threads), with the file's listed
-    // path, its text and its matches as FileOperation::ListMatches notes
-    // them. It returns which of them to apply (core::MatchOptions::Selection,
-    // match n at [n - 1]); the file is then processed again with that
+    // path, its text, its matches as FileOperation::ListMatches notes them
+    // (the first ChoiceListsUpTo of them) and their count. It returns which
+    // of them to apply (core::MatchOptions::Selection, match n at [n - 1],
+    // for all `count`); the file is then processed again with that
     // selection, from the same bytes (a file that changed between the two
     // reads is asked about again), and committed and reported as in any run.
     // A file read again because it changed before its commit is asked about
     // again too.
     std::function<std::vector<bool>(const std::string& listedPath, std::string_view text,
-                                    const std::vector<MatchLocation>& matches)>
+                                    const std::vector<MatchLocation>& matches, std::int64_t count)>
         ChooseMatches;
+    // The matches ChooseMatches is given at most: one that goes by their
+    // count (a choice made before, checked against the text) needs none, and
+    // a line of millions of them is then not held match by match.
+    std::size_t ChoiceListsUpTo = std::numeric_limits<std::size_t>::max();
     // Whether ChooseMatches asks a person, who may stop the run at any answer
     // (OnFile's stop): each file is then put in place and reported as soon
     // as its changes are chosen, before the next file is asked about, so
