@@ -196,8 +196,10 @@ TEST(MatchPrinterTest, OneLineOfMillionsOfMatchesPrintsInFlatMemory) {
             printer.add(match);
         }
         printer.end();
+        // Holding each match took 450 MB and more; the new line alone takes
+        // 4 to 8 MB (a sanitizer's shadow memory adds several times that).
         if (peakReset) {
-            EXPECT_LT(quillet::testutil::peakMemoryKiB() - before, 48 * 1024) << c.name;
+            EXPECT_LT(quillet::testutil::peakMemoryKiB() - before, 160 * 1024) << c.name;
         }
         EXPECT_EQ(out.substr(0, 4 + 300 + 6), "f:1:" + std::string(300, 'a') + "[...]\n") << c.name;
         EXPECT_EQ(out.substr(310, 4 + std::min<std::size_t>(c.printed.size(), 6)),
