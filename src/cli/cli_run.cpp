@@ -171,8 +171,9 @@ void printLine(std::FILE* err, std::string_view path, std::string_view what, std
 
 // The engine's keepers of a run that writes, as the options ask for them:
 // the journal unless --no-journal, backups with --backup.
-engine::RunKeepersOptions keepersOptions(const CliOptions& options, std::FILE* err) {
+engine::RunKeepersOptions keepersOptions(const CliOptions& options, std::FILE* err, engine::DroppedRuns dropped) {
     engine::RunKeepersOptions keep;
+    keep.Dropped = dropped;
     keep.Writes = engine::RunWrites(options.Operation, options.DryRun);
     keep.Journal = !options.NoJournal;
     keep.Description = options.CommandLine;
@@ -184,9 +185,12 @@ engine::RunKeepersOptions keepersOptions(const CliOptions& options, std::FILE* e
 }
 
 // Ends the journal, and names the run on err when it recorded files, so that
-// the user knows what to undo.
-void finishKeepers(engine::RunKeepers& keepers, std::FILE* err) {
+// the user knows what to undo; notes in droppedRunsLeft, where given, whether
+// runs wait to be deleted.
+void finishKeepers(engine::RunKeepers& keepers, std::FILE* err, bool* droppedRunsLeft) {
     keepers.finish();
+    if (droppedRunsLeft != nullptr)
+        *droppedRunsLeft = keepers.runsLeftToDelete();
     if (keepers.journaledFiles() == 0)
         return;
     const std::string& id = keepers.journalId();
@@ -245,7 +249,7 @@ core::DiffColor ChooseDiffColor(ColorWhen when, bool terminal, const char* noCol
     return colour ? core::DiffColor::Ansi : core::DiffColor::None;
 }
 
-int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err) {
+int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err, bool* droppedRunsLeft) {
     std::int64_t matchedFiles = 0;
     std::set<std::string> warned;
     // errno of the first failed write of the result list; the run stops at
@@ -364,12 +368,14 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     std::optional<engine::RunKeepers> keepers;
     try {
         engine::RunRequest request = buildRequest(options, in);
-        keepers.emplace(keepersOptions(options, err));
+        keepers.emplace(keepersOptions(options, err,
+                                       droppedRunsLeft != nullptr ? engine::DroppedRuns::LeftToCaller
+                                                                  : engine::DroppedRuns::DeletedDuringRun));
         request.Hooks = keepers->hooks();
         const std::int64_t filesDone = engine::ExecuteRun(request, events, &totals);
         if (std::fflush(out) != 0 || std::ferror(out))
             finalWriteError = errno != 0 ? errno : EIO;
-        finishKeepers(*keepers, err);
+        finishKeepers(*keepers, err, droppedRunsLeft);
         if (totals.PassedOver > 0)
             std::fprintf(err, "quillet-cli: %lld binary %s passed over; --binary processes them\n",
                          static_cast<long long>(totals.PassedOver), totals.PassedOver == 1 ? "file" : "files");
@@ -377,7 +383,7 @@ int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* 
     } catch (const std::exception& error) {
         std::fflush(out);
         if (keepers)
-            finishKeepers(*keepers, err);
+            finishKeepers(*keepers, err, droppedRunsLeft);
         std::fprintf(err, "quillet-cli: %s\n", EscapeText(error.what()).c_str());
         return 2;
     }

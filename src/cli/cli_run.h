@@ -23,7 +23,12 @@ namespace quillet::cli {
 //   Finished! Found and Processed N files.                  (or the error that ended the run)
 // With Diff, out receives the unified diff of each changed file, labelled
 // "a/PATH" and "b/PATH" with PATH as listed, instead of the list.
-int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err);
+//
+// The runs the journal drops to make room are deleted while the run goes on,
+// unless droppedRunsLeft is given: then they are only hidden, left for the
+// caller to delete once the run has ended (DeleteDroppedRunsDetached), and
+// *droppedRunsLeft tells whether any wait.
+int RunCli(const CliOptions& options, std::FILE* in, std::FILE* out, std::FILE* err, bool* droppedRunsLeft = nullptr);
 
 // Whether --color=WHEN colours the diffs, as `git diff` decides: always,
 // never, or for auto only when standard output is a terminal whose TERM is

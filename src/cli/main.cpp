@@ -1,5 +1,6 @@
 // quillet-cli: search, replace and insert text in many files from scripts.
 #include "cli/cli_run.h"
+#include "cli/detached_deletion.h"
 #include "cli/options.h"
 #include "cli/undo_command.h"
 #include "core/upper_table.h"
@@ -21,5 +22,10 @@ int main(int argc, char** argv) {
         std::fputs(parsed.Error.c_str(), stderr);
         return parsed.ExitCode;
     }
-    return quillet::cli::RunCli(*parsed.Options, stdin, stdout, stderr);
+    bool droppedRunsLeft = false;
+    const int status = quillet::cli::RunCli(*parsed.Options, stdin, stdout, stderr, &droppedRunsLeft);
+    // Every thread of the run has ended by now.
+    if (droppedRunsLeft)
+        quillet::cli::DeleteDroppedRunsDetached(quillet::engine::JournalPlace::fromEnvironment());
+    return status;
 }

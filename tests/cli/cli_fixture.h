@@ -98,6 +98,8 @@ protected:
         std::vector<std::pair<long long, std::string>> runs;
         std::error_code error;
         for (const fs::directory_entry& entry : fs::directory_iterator(runsDirectory(), error)) {
+            if (entry.path().filename().string().starts_with("."))
+                continue; // a run dropped from the journal, being deleted
             std::istringstream manifest(readFile(entry.path() / "manifest"));
             std::string header, word, id;
             long long started = 0;

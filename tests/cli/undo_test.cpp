@@ -1,6 +1,8 @@
 // quillet-cli's way back end to end: the run journal every writing run
 // keeps, `undo` and `undo --list`.
 #include "cli_fixture.h"
+#include <chrono>
+#include <thread>
 
 #include <fstream>
 #include <sys/stat.h>
@@ -239,6 +241,33 @@ TEST_F(CliTest, HostileNamesGoThroughReplaceAndUndo) {
         EXPECT_NE(r.Out.find("restored " + dir.file(name) + "\n"), std::string::npos) << r.Out;
         EXPECT_EQ(readFile(dir.file(name)), content) << "[" << name << "]";
     }
+}
+
+// A run that drops another to stay within the journal's limits ends without
+// deleting its files: a process of its own does, once the run has ended.
+TEST_F(CliTest, ADroppedRunLeavesTheListAtOnceAndIsDeletedAfterTheRunThatDroppedIt) {
+    dir.write("config/quillet/journal.conf", "max-runs = 1\n");
+    fs::rename(dir.path() / "config", home.path() / "config");
+    dir.write("a.txt", "old");
+    ASSERT_EQ(cli({"replace", "old", "mid", "a.txt"}).ExitCode, 0);
+    const std::string first = lastRunId();
+    ASSERT_EQ(cli({"replace", "mid", "new", "a.txt"}).ExitCode, 0);
+    const std::string second = lastRunId();
+    ASSERT_NE(first, second);
+    const ProcessResult r = cli({"undo", "--list"});
+    EXPECT_EQ(r.Out.find(first), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find(second), std::string::npos) << r.Out;
+    const auto left = [&] {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(runsDirectory()))
+            names.push_back(entry.path().filename().string());
+        return names;
+    };
+    for (int wait = 0; wait < 600 && left().size() > 1; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(left(), std::vector<std::string>{second});
+    ASSERT_EQ(cli({"undo"}).ExitCode, 0);
+    EXPECT_EQ(readFile(dir.file("a.txt")), "mid");
 }
 
 TEST_F(CliTest, AFileTheJournalCannotKeepIsNamedByTheRunAndByUndo) {

@@ -1022,6 +1022,54 @@ TEST_F(KeepFolderTest, RunThatCutsItsPruningShortEndsAndTheNextRunDeletesTheRest
     EXPECT_FALSE(fs::exists(keep + small)) << "dropped by the last run";
 }
 
+TEST_F(KeepFolderTest, RunsLeftToTheCallerStayHiddenUntilDeletedUnlessAnotherProcessHoldsThem) {
+    const std::string runs = JournalPlace::fromEnvironment().RunsDirectory + "/";
+    const std::string keep = "/dev/shm/" + KeepFolderName() + "/";
+    const std::string path = write("f", "old");
+    const auto runLeavingDropped = [&](const std::string& text, bool& left) {
+        JournalOptions leaving = options(text);
+        leaving.Dropped = DroppedRuns::LeftToCaller;
+        RunJournal journal(std::move(leaving));
+        rewriteWithHooks(journal, path, text);
+        journal.finish();
+        left = journal.runsLeftToDelete();
+        return journal.id();
+    };
+    enum class Holder { Nobody, AnotherProcess };
+    const struct {
+        const char* name;
+        const char* conf;
+        bool dropsOne;
+        Holder holder;
+    } cases[] = {{"nothing dropped", "max-runs = 5\n", false, Holder::Nobody},
+                 {"one dropped", "max-runs = 1\n", true, Holder::Nobody},
+                 {"one dropped, held by another process", "max-runs = 1\n", true, Holder::AnotherProcess}};
+    for (const auto& c : cases) {
+        configure("max-runs = 5\n");
+        const std::string older = run({{path, std::string(c.name) + " before"}});
+        configure(c.conf);
+        bool left = false;
+        const std::string id = runLeavingDropped(c.name, left);
+        EXPECT_EQ(left, c.dropsOne) << c.name;
+        const std::string hidden = runs + ".pruning-" + older;
+        ASSERT_EQ(fs::exists(hidden), c.dropsOne) << c.name;
+        EXPECT_EQ(ListRuns(JournalPlace::fromEnvironment()).size(), c.dropsOne ? 1u : 2u) << c.name;
+        EXPECT_TRUE(fs::exists(keep + older + "/1")) << c.name << ": nothing deleted during the run";
+        UniqueFd held;
+        if (c.holder == Holder::AnotherProcess) {
+            held.reset(::open((hidden + "/manifest").c_str(), O_RDONLY | O_CLOEXEC));
+            ASSERT_EQ(::flock(held.get(), LOCK_EX), 0) << c.name;
+        }
+        DeleteDroppedRuns(JournalPlace::fromEnvironment());
+        EXPECT_EQ(fs::exists(hidden), c.holder == Holder::AnotherProcess) << c.name;
+        EXPECT_EQ(fs::exists(keep + older), !c.dropsOne || c.holder == Holder::AnotherProcess) << c.name;
+        EXPECT_TRUE(fs::exists(keep + id + "/1")) << c.name;
+        held.reset();
+        DeleteDroppedRuns(JournalPlace::fromEnvironment());
+        EXPECT_FALSE(fs::exists(hidden)) << c.name;
+    }
+}
+
 TEST_F(KeepFolderTest, RunKilledBeforeItsFirstRecordsLeavesNothingInTheKeepFolderOncePruned) {
     configure("max-runs = 1\n");
     const std::string path = write("f", "old");

@@ -197,7 +197,15 @@ constexpr std::string_view kPruningPrefix = ".pruning-";
 // left then, or after a crash, is taken up by the next run (resume).
 class RunPruner {
 public:
-    RunPruner(int runsFd, std::string runsPath) : m_runsFd(::dup(runsFd)), m_runsPath(std::move(runsPath)) {}
+    // Where a dropped run's files are deleted.
+    enum class Removal : std::uint8_t {
+        OnThread, // on the pruner's own thread
+        Later,    // not here: only hidden, for DeleteDroppedRuns
+        Here,     // on the calling thread, before drop or resume returns
+    };
+
+    RunPruner(int runsFd, std::string runsPath, Removal removal)
+        : m_runsFd(::dup(runsFd)), m_runsPath(std::move(runsPath)), m_removal(removal) {}
     ~RunPruner() { finish(); }
     RunPruner(const RunPruner&) = delete;
     RunPruner& operator=(const RunPruner&) = delete;
@@ -218,7 +226,10 @@ public:
         // Where it cannot be renamed, it is removed where it is, listed until
         // its manifest goes.
         const bool renamed = ::renameat(m_runsFd.get(), name.c_str(), m_runsFd.get(), hidden.c_str()) == 0;
-        hand(renamed ? hidden : name, std::move(run));
+        if (renamed && m_removal == Removal::Later)
+            ++m_left; // unlocked as `run` goes, for whoever deletes it
+        else
+            hand(renamed ? hidden : name, std::move(run)); // a run in sight is never left for later
         return true;
     }
 
@@ -230,6 +241,10 @@ public:
         for (const std::string& name : NamesIn(m_runsFd.get())) {
             if (!name.starts_with(kPruningPrefix))
                 continue;
+            if (m_removal == Removal::Later) {
+                ++m_left;
+                continue;
+            }
             detail::LockedRun run;
             try {
                 const detail::LockResult locked =
@@ -267,8 +282,15 @@ public:
             m_thread.join();
     }
 
+    // With Removal::Later, how many hidden runs were left to delete.
+    std::size_t left() const { return m_left; }
+
 private:
     void hand(const std::string& folder, detail::LockedRun run) {
+        if (m_removal != Removal::OnThread) {
+            remove(folder, run);
+            return;
+        }
         std::lock_guard lock(m_mutex);
         m_queue.emplace_back(folder, std::move(run));
         if (!m_thread.joinable()) {
@@ -322,6 +344,8 @@ private:
     bool m_working = false;                                        // guarded by m_mutex
     std::atomic<bool> m_stop = false; // set under m_mutex; read by the removal between files
     std::thread m_thread;
+    Removal m_removal;
+    std::size_t m_left = 0; // on the journal's thread only
 };
 
 namespace {
@@ -513,7 +537,9 @@ void RunJournal::start() {
     if (!m_runsDirectory.valid() || ::fstat(m_runsDirectory.get(), &runsInfo) != 0)
         fail(errno);
     noteRunsDirectory(runsInfo);
-    m_pruner = std::make_unique<RunPruner>(m_runsDirectory.get(), runsPath);
+    m_pruner = std::make_unique<RunPruner>(
+        m_runsDirectory.get(), runsPath,
+        m_options.Dropped == DroppedRuns::LeftToCaller ? RunPruner::Removal::Later : RunPruner::Removal::OnThread);
     m_pruner->resume();
 
     // Drop the oldest runs no process holds: one place is kept for this run.
@@ -819,6 +845,20 @@ void RunJournal::replaceAbandoned(const ReplaceContext& context) noexcept {
     }
     ++m_abandoned;
     m_entriesUnwritten = true;
+}
+
+bool RunJournal::runsLeftToDelete() const {
+    return m_pruner && m_pruner->left() > 0;
+}
+
+void DeleteDroppedRuns(const JournalPlace& place) noexcept {
+    try {
+        const UniqueFd runs = detail::OpenRunsDirectory(place.RunsDirectory, false);
+        if (runs.valid())
+            RunPruner(runs.get(), place.RunsDirectory, RunPruner::Removal::Here).resume();
+    } catch (...) {
+        // a journal not safe to use is not touched
+    }
 }
 
 void RunJournal::finish() noexcept {

@@ -82,6 +82,19 @@ inline constexpr std::int64_t kPackUpTo = std::int64_t{1} << 20;
 // How many packed bytes a run holds back to write in one go.
 inline constexpr std::size_t kPackHeldBackUpTo = std::size_t{4} << 20;
 
+// When the runs a journal drops to make room are deleted. Either way they
+// are hidden at once: no listing shows them and no undo takes them.
+enum class DroppedRuns : std::uint8_t {
+    // On a thread of the journal's while the run goes on, waited for a while
+    // when it ends (JournalOptions::PruningGrace); what is left then goes
+    // with the next run. For a process that outlives its runs (the window).
+    DeletedDuringRun,
+    // Left to the caller (DeleteDroppedRuns), with those an earlier run left:
+    // the command line deletes them in a process of its own once its run has
+    // ended, so that no run shares its time with the files of another.
+    LeftToCaller,
+};
+
 struct JournalOptions {
     JournalPlace Place;
     JournalLimits Limits;
@@ -99,6 +112,7 @@ struct JournalOptions {
     // The least time the run allows, at its end, for the runs it dropped to
     // be deleted (see RunJournal::finish).
     std::chrono::milliseconds PruningGrace{250};
+    DroppedRuns Dropped = DroppedRuns::DeletedDuringRun;
 };
 
 // The name of the user's keep folder at the top of a file system:
@@ -112,6 +126,12 @@ std::string KeepFolderName();
 // user's own and private (detail::UnsafeReason): the run then stops before
 // it writes anything.
 JournalOptions JournalOptionsFromEnvironment(std::string description);
+
+// Deletes here and now, with their folders in keep folders, the runs of the
+// journal at `place` that were hidden to be deleted (dropped to make room,
+// or whose deletion was cut short) and that no other process holds. What
+// fails stays hidden for the next deletion; nothing is reported.
+void DeleteDroppedRuns(const JournalPlace& place) noexcept;
 
 // The journal of one run, as the run's CommitHooks. Its directory is made
 // when the first file is about to be replaced (a run that writes nothing
@@ -162,10 +182,13 @@ public:
     // how many of them were not kept.
     std::size_t files() const { return m_recorded - m_abandoned; }
     std::size_t notKept() const { return m_notKept; }
+    // With DroppedRuns::LeftToCaller: whether runs hidden to be deleted (by
+    // this run or an earlier one) wait for DeleteDroppedRuns.
+    bool runsLeftToDelete() const;
 
     // Marks the run finished and lets it be pruned; removes its directory
-    // when it recorded no file. Then waits for the runs dropped to make room
-    // to be deleted, but no longer than the run itself took (and at least
+    // when it recorded no file. Then, with DroppedRuns::DeletedDuringRun,
+    // waits for the runs dropped to make room to be deleted, but no longer than the run itself took (and at least
     // JournalOptions::PruningGrace): what is left stays out of sight for the
     // next run to delete, so that a small run does not wait seconds for the
     // files of a large one. Idempotent; the destructor calls it.

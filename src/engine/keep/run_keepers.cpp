@@ -15,6 +15,7 @@ RunKeepers::RunKeepers(RunKeepersOptions options) {
         return;
     if (options.Journal) {
         JournalOptions journal = JournalOptionsFromEnvironment(std::move(options.Description));
+        journal.Dropped = options.Dropped;
         journal.OnNotKept = std::move(options.OnNotKept);
         m_journal.emplace(std::move(journal));
         m_chain.add(*m_journal);

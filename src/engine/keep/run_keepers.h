@@ -34,6 +34,8 @@ struct RunKeepersOptions {
     std::function<void(std::string_view listedPath, std::string_view reason)> OnNotKept;
     // Keep each rewritten file's old content beside it as FILE+suffix.
     std::optional<std::string> BackupSuffix;
+    // When the runs the journal drops to make room are deleted.
+    DroppedRuns Dropped = DroppedRuns::DeletedDuringRun;
 };
 
 class RunKeepers {
@@ -64,6 +66,8 @@ public:
     const std::string& journalId() const;
     std::size_t journaledFiles() const { return m_journal ? m_journal->files() : 0; }
     std::size_t notKept() const { return m_journal ? m_journal->notKept() : 0; }
+    // With DroppedRuns::LeftToCaller: whether runs wait for DeleteDroppedRuns.
+    bool runsLeftToDelete() const { return m_journal && m_journal->runsLeftToDelete(); }
 
 private:
     std::optional<RunJournal> m_journal;
