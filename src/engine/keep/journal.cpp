@@ -194,7 +194,9 @@ constexpr std::string_view kPruningPrefix = ".pruning-";
 // the disk. A dropped run is renamed out of sight first, locked, so that no
 // listing shows it partly removed and no undo takes it; the journal waits
 // for the removal only for a while when its run ends (finish), and what is
-// left then, or after a crash, is taken up by the next run (resume).
+// left then, or after a crash, is taken up by the next run (resume). Or
+// it only hides them, for DeleteDroppedRuns to remove with a pruner of its
+// own that removes them on the calling thread (Removal).
 class RunPruner {
 public:
     // Where a dropped run's files are deleted.
