@@ -4,6 +4,7 @@
 #include "cli/options.h"
 #include "cli/undo_command.h"
 #include "core/upper_table.h"
+#include "engine/fs/rewrite.h"
 
 #include <clocale>
 #include <cstdio>
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     // Before any other thread starts, so setlocale's race cannot happen.
     std::setlocale(LC_CTYPE, ""); // NOLINT(concurrency-mt-unsafe)
     quillet::core::BuildUpperTable();
+    quillet::engine::RaiseDescriptorLimit();
 
     const quillet::cli::ParseOutcome parsed = quillet::cli::ParseArguments(argc, argv);
     if (parsed.Undo)

@@ -649,8 +649,8 @@ TEST_F(JournalTest, FileRewrittenTwiceInOneRunGetsItsFirstContentBack) {
 // as a run does, sharing them; and a batch of 32 shared between two threads
 // flushed twice as often as a run.
 TEST_F(JournalTest, UndoOfALargeRunSharesItsFlushesAmongEachBatch) {
-    constexpr int kFiles = 3 * kMaxStagedRewrites;
-    const int batchSize = StagedRewritesAllowed(2 * kMaxStagedRewrites);
+    const int batchSize = StagedRewritesAllowed(kUndoBatch);
+    const int kFiles = 2 * batchSize + kMaxStagedRewrites;
     const int kBatches = (kFiles + batchSize - 1) / batchSize;
     // Whatever else the machine has unwritten, which makes a flush of the
     // whole file system cost more than one per folder.

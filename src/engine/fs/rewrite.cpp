@@ -913,6 +913,17 @@ int StagedRewritesAllowed(int wanted) {
     return allowed < static_cast<rlim_t>(wanted) ? static_cast<int>(allowed) : wanted;
 }
 
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 65536);
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted)
+        return;
+    limit.rlim_cur = wanted;
+    (void)::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, const RewriteRequest& request) {
     StagedRewrite rewrite;
     const RewriteOutcome outcome = rewrite.stage(location, newText, request);

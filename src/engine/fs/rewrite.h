@@ -34,6 +34,13 @@ inline constexpr int kMaxRewritesAhead = 32;
 // may have (a soft limit of 1024 is usual; some set 256), leaving the rest
 // to the walk, the journal and the reads.
 int StagedRewritesAllowed(int wanted);
+// Raises the process's soft limit of descriptors toward its hard limit (to
+// at most 65536), so that a run and undo may hold their batches whole: a
+// soft limit of 1024 under a far higher hard one is usual, kept low for
+// programs that use select(), which this one does not. Does nothing where
+// the soft limit is higher already or cannot be raised. For a program's
+// start, before any other thread.
+void RaiseDescriptorLimit();
 
 // New content that is a stretch of another open file (the bytes a journal
 // kept), copied by the system, sharing blocks where the file system can.

@@ -441,10 +441,7 @@ UndoSummary UndoRun(const JournalPlace& place, const UndoRequest& request) {
                                     ? static_cast<std::size_t>(request.Threads)
                                     : std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
     std::vector<ReachedFolder> reachedBy(stagers);
-    // As many files as a run holds staged in its batch and the next: the
-    // flushes of a batch are shared by its files, and undo on a disk waits
-    // on them (a batch of 32 between two threads took 1.18 times as long).
-    const auto batchSize = static_cast<std::size_t>(StagedRewritesAllowed(2 * kMaxStagedRewrites));
+    const auto batchSize = static_cast<std::size_t>(StagedRewritesAllowed(kUndoBatch));
     // Puts the staged files of dealt[from, to) in place together.
     const auto putInPlace = [&](std::size_t from, std::size_t to) {
         std::vector<StagedRewrite*> rewrites;
