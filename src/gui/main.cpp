@@ -11,7 +11,6 @@
 #include "user_dialogs.h"
 
 #include "core/upper_table.h"
-#include "engine/fs/rewrite.h"
 
 #include <QStyleFactory>
 #include <QTabWidget>
@@ -28,7 +27,6 @@ int main(int argc, char* argv[]) {
     // no locale-dependent call races with it.
     std::setlocale(LC_CTYPE, ""); // NOLINT(concurrency-mt-unsafe)
     quillet::core::BuildUpperTable();
-    quillet::engine::RaiseDescriptorLimit();
     // The layout holds fixed positions; Fusion draws the same on every desktop.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(style);

@@ -38,8 +38,9 @@ int StagedRewritesAllowed(int wanted);
 // at most 65536), so that a run and undo may hold their batches whole: a
 // soft limit of 1024 under a far higher hard one is usual, kept low for
 // programs that use select(), which this one does not. Does nothing where
-// the soft limit is higher already or cannot be raised. For a program's
-// start, before any other thread.
+// the soft limit is higher already or cannot be raised. For the start of a
+// program that starts no others (they would inherit the raised limit, which
+// one that uses select() cannot bear), before any other thread.
 void RaiseDescriptorLimit();
 
 // New content that is a stretch of another open file (the bytes a journal
