@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, ""); // NOLINT(concurrency-mt-unsafe)
     quillet::core::BuildUpperTable();
     quillet::engine::RaiseDescriptorLimit();
+    quillet::engine::GrowDescriptorTable();
 
     const quillet::cli::ParseOutcome parsed = quillet::cli::ParseArguments(argc, argv);
     if (parsed.Undo)

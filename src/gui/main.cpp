@@ -11,6 +11,7 @@
 #include "user_dialogs.h"
 
 #include "core/upper_table.h"
+#include "engine/fs/rewrite.h"
 
 #include <QStyleFactory>
 #include <QTabWidget>
@@ -21,6 +22,8 @@
 #include <optional>
 
 int main(int argc, char* argv[]) {
+    // While no thread shares the table (Qt starts its own).
+    quillet::engine::GrowDescriptorTable();
     quillet::gui::Application app(argc, argv);
     // Case folding follows the user's locale; the table is built before any search.
     // Before any of the program's own threads (runs, listings) start, so that

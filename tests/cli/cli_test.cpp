@@ -2,6 +2,10 @@
 // status, in a fresh temporary directory.
 #include "cli_fixture.h"
 
+#include <chrono>
+#include <sys/resource.h>
+#include <thread>
+
 using namespace clitest;
 
 TEST_F(CliTest, SearchListsMatchingPathsAsWrittenAndCountsFilesHandled) {
@@ -437,4 +441,36 @@ TEST_F(CliTest, AClosedResultListStopsTheRunBetweenTwoFiles) {
             EXPECT_EQ(readFile(dir.file(names[static_cast<std::size_t>(i)])), i < changed ? "new" : "old")
                 << c.args[0] << " " << i;
     }
+}
+
+// Grown later, with threads, the table of descriptors would make the run
+// wait at its 256th and its 512th descriptor; a soft limit of 1024 would cut
+// undo's batches back.
+TEST_F(CliTest, TheProgramStartsWithRoomForTheDescriptorsItHolds) {
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlim_t soft = std::max(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, 65536));
+    int input = -1;
+    const pid_t child = start({"search", "x", "-l", "-"}, input); // waits for its list
+    ASSERT_GT(child, 0);
+    const auto field = [&](const std::string& file, const std::string& name, int column) {
+        std::istringstream text(readFile("/proc/" + std::to_string(child) + "/" + file));
+        for (std::string line; std::getline(text, line);)
+            if (line.starts_with(name)) {
+                std::istringstream words(line.substr(name.size()));
+                std::string word;
+                for (int i = 0; i <= column; ++i)
+                    words >> word;
+                return word;
+            }
+        return std::string();
+    };
+    const auto tableSize = [&] { return std::strtoull(field("status", "FDSize:", 0).c_str(), nullptr, 10); };
+    for (int wait = 0; wait < 200 && tableSize() < std::min<rlim_t>(soft, 1024); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_GE(tableSize(), std::min<rlim_t>(soft, 1024));
+    EXPECT_EQ(field("limits", "Max open files", 0), std::to_string(soft));
+    close(input);
+    int status = 0;
+    waitpid(child, &status, 0);
 }

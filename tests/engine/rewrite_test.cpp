@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <functional>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -381,4 +383,33 @@ TEST(RewriteFile, PreparedInodeTakesThePlaceAsItIsOrIsCopiedWhereItCannotBeLinke
         fs::remove(c.keptIn);
     }
     fs::remove_all(shm);
+}
+
+// Each row runs in a child process of its own, whose limit it may change;
+// the child's exit status is the verdict. (The table's growth shows only in
+// a process that starts afresh: see the command line's tests.)
+TEST(DescriptorLimit, ASoftLimitIsRaisedTowardTheHardOneAndNeverLowered) {
+    rlimit given{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &given), 0);
+    const rlim_t raised = std::min<rlim_t>(given.rlim_max, 65536);
+    // The soft limit set first, and what it is after RaiseDescriptorLimit.
+    const std::pair<rlim_t, rlim_t> rows[] = {{std::min<rlim_t>(given.rlim_max, 256), raised},
+                                              {given.rlim_cur, std::max(given.rlim_cur, raised)},
+                                              {given.rlim_max, given.rlim_max}};
+    for (const auto& [soft, after] : rows) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            rlimit set = given;
+            set.rlim_cur = soft;
+            rlimit now{};
+            if (::setrlimit(RLIMIT_NOFILE, &set) != 0)
+                ::_exit(3);
+            RaiseDescriptorLimit();
+            ::_exit(::getrlimit(RLIMIT_NOFILE, &now) == 0 && now.rlim_cur == after ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "soft limit " << soft;
+    }
 }

@@ -924,6 +924,21 @@ void RaiseDescriptorLimit() {
     (void)::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
+void GrowDescriptorTable() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    const auto last = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1024)) - 1;
+    const int any = ::open("/", O_PATH | O_CLOEXEC);
+    if (any < 0)
+        return;
+    // The table grows to take the lowest free descriptor at or above `last`.
+    const int far = ::fcntl(any, F_DUPFD_CLOEXEC, last);
+    if (far >= 0)
+        ::close(far);
+    ::close(any);
+}
+
 RewriteOutcome RewriteFile(const FileLocation& location, TextPieces newText, const RewriteRequest& request) {
     StagedRewrite rewrite;
     const RewriteOutcome outcome = rewrite.stage(location, newText, request);

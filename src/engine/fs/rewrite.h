@@ -42,6 +42,12 @@ int StagedRewritesAllowed(int wanted);
 // program that starts no others (they would inherit the raised limit, which
 // one that uses select() cannot bear), before any other thread.
 void RaiseDescriptorLimit();
+// Grows the process's table of descriptors now to hold as many as a run or
+// an undo may keep open (1024, within the soft limit). Grown later, once
+// threads share it, each growth waits until every processor has passed a
+// quiescent point: 4-10 ms here at the 256th and the 512th descriptor, in
+// the middle of a run. For a program's start, before any other thread.
+void GrowDescriptorTable();
 
 // New content that is a stretch of another open file (the bytes a journal
 // kept), copied by the system, sharing blocks where the file system can.
