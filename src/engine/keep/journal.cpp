@@ -202,7 +202,7 @@ public:
     // Where a dropped run's files are deleted.
     enum class Removal : std::uint8_t {
         OnThread, // on the pruner's own thread
-        Later,    // not here: only hidden, for DeleteDroppedRuns
+        Later,    // those it drops only hidden, for DeleteDroppedRuns; those it resumes on its thread
         Here,     // on the calling thread, before drop or resume returns
     };
 
@@ -243,10 +243,6 @@ public:
         for (const std::string& name : NamesIn(m_runsFd.get())) {
             if (!name.starts_with(kPruningPrefix))
                 continue;
-            if (m_removal == Removal::Later) {
-                ++m_left;
-                continue;
-            }
             detail::LockedRun run;
             try {
                 const detail::LockResult locked =
@@ -284,12 +280,12 @@ public:
             m_thread.join();
     }
 
-    // With Removal::Later, how many hidden runs were left to delete.
+    // With Removal::Later, how many of the runs it dropped were left to delete.
     std::size_t left() const { return m_left; }
 
 private:
     void hand(const std::string& folder, detail::LockedRun run) {
-        if (m_removal != Removal::OnThread) {
+        if (m_removal == Removal::Here) {
             remove(folder, run);
             return;
         }

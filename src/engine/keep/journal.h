@@ -89,9 +89,12 @@ enum class DroppedRuns : std::uint8_t {
     // when it ends (JournalOptions::PruningGrace); what is left then goes
     // with the next run. For a process that outlives its runs (the window).
     DeletedDuringRun,
-    // Left to the caller (DeleteDroppedRuns), with those an earlier run left:
-    // the command line deletes them in a process of its own once its run has
-    // ended, so that no run shares its time with the files of another.
+    // Left to the caller (DeleteDroppedRuns): the command line deletes them
+    // in a process of its own once its run has ended, so that no run shares
+    // its time with the files of another. What an earlier deletion left (a
+    // process killed with its command, as a container's are) is deleted
+    // during the run as with DeletedDuringRun, so that no more than one
+    // run's dropped runs ever wait.
     LeftToCaller,
 };
 
@@ -182,13 +185,14 @@ public:
     // how many of them were not kept.
     std::size_t files() const { return m_recorded - m_abandoned; }
     std::size_t notKept() const { return m_notKept; }
-    // With DroppedRuns::LeftToCaller: whether runs hidden to be deleted (by
-    // this run or an earlier one) wait for DeleteDroppedRuns.
+    // With DroppedRuns::LeftToCaller: whether the runs this run dropped
+    // wait for DeleteDroppedRuns.
     bool runsLeftToDelete() const;
 
     // Marks the run finished and lets it be pruned; removes its directory
-    // when it recorded no file. Then, with DroppedRuns::DeletedDuringRun,
-    // waits for the runs dropped to make room to be deleted, but no longer than the run itself took (and at least
+    // when it recorded no file. Then waits for the runs it is deleting (with
+    // DroppedRuns::LeftToCaller, only those an earlier deletion left) to be
+    // deleted, but no longer than the run itself took (and at least
     // JournalOptions::PruningGrace): what is left stays out of sight for the
     // next run to delete, so that a small run does not wait seconds for the
     // files of a large one. Idempotent; the destructor calls it.
