@@ -194,9 +194,9 @@ constexpr std::string_view kPruningPrefix = ".pruning-";
 // the disk. A dropped run is renamed out of sight first, locked, so that no
 // listing shows it partly removed and no undo takes it; the journal waits
 // for the removal only for a while when its run ends (finish), and what is
-// left then, or after a crash, is taken up by the next run (resume). Or
-// it only hides them, for DeleteDroppedRuns to remove with a pruner of its
-// own that removes them on the calling thread (Removal).
+// left then, or after a crash, is taken up by the next run (resume). With
+// Removal::Later the runs it drops are only hidden, left for
+// DeleteDroppedRuns, whose pruner removes them on the calling thread.
 class RunPruner {
 public:
     // Where a dropped run's files are deleted.
@@ -342,7 +342,7 @@ private:
     bool m_working = false;                                        // guarded by m_mutex
     std::atomic<bool> m_stop = false; // set under m_mutex; read by the removal between files
     std::thread m_thread;
-    Removal m_removal;
+    const Removal m_removal;
     std::size_t m_left = 0; // on the journal's thread only
 };
 
